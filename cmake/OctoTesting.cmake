@@ -1,0 +1,29 @@
+# GoogleTest for both builds, and helpers that register tests with their labels.
+# Labels: unit, integration, e2e, win32, differential (ctest -L <label>).
+if(WIN32)
+    # Debian ships GoogleTest as source; build it with the cross compiler.
+    set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+else()
+    find_package(GTest REQUIRED)
+endif()
+include(GoogleTest)
+
+# octo_add_gtest(<target> LABEL <label> SOURCES <files...> LIBS <libs...> [TIMEOUT s] [SERIAL])
+# One ctest entry per executable: the test programs are fast, and under Wine one
+# start per test case would cost more than the tests themselves.
+function(octo_add_gtest target)
+    cmake_parse_arguments(ARG "SERIAL" "LABEL;TIMEOUT" "SOURCES;LIBS" ${ARGN})
+    add_executable(${target} ${ARG_SOURCES})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    add_test(NAME ${target} COMMAND ${target})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT})
+    if(ARG_SERIAL)
+        set_tests_properties(${target} PROPERTIES RESOURCE_LOCK wineprefix)
+    endif()
+endfunction()

@@ -1,0 +1,95 @@
+/* The Programmer library OCTO816.DLL: its 21 exports, as the control program calls them.
+ *
+ * Plain C, __stdcall on 32-bit Windows, fixed-width types only. Shared by the library
+ * itself, by the program's run-time loader and by the native build of the library that the
+ * integration tests link directly. Nothing here allocates for the caller or throws: every
+ * function returns a result code (0 = success, see docs/library.md), except GetErrorString,
+ * which returns a text the library owns for the life of the process.
+ */
+#ifndef OCTO816_H
+#define OCTO816_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define OCTO_API __stdcall
+#else
+#define OCTO_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opaque window and bitmap handles (HWND, HBITMAP on Windows). */
+typedef void* OctoHandle;
+
+/* The status lamp table: entry 0 the lamp control, entries 1 to 4 the pictures red,
+   green with a tick, white with a blue "i", grey. The caller keeps it alive. */
+enum { OCTO_STATUS_LAMP_ENTRIES = 5 };
+typedef struct OctoStatusLampTable {
+    OctoHandle entry[OCTO_STATUS_LAMP_ENTRIES];
+} OctoStatusLampTable;
+
+/* One row of a device type's segment table: kind (low 16 bits count), start, length in
+   bytes. A table holds at most OCTO_MAX_SEGMENTS rows and ends at the first kind 0. */
+enum { OCTO_MAX_SEGMENTS = 18 };
+typedef struct OctoSegmentEntry {
+    uint32_t kind;
+    uint32_t start;
+    uint32_t length;
+} OctoSegmentEntry;
+
+enum {
+    OCTO_SEGMENT_END = 0,
+    OCTO_SEGMENT_RAM = 1,
+    OCTO_SEGMENT_INFO = 2,
+    OCTO_SEGMENT_FLASH = 3,
+    OCTO_SEGMENT_PROTECTED_INFO = 5,
+    OCTO_SEGMENT_DCO = 6,
+    OCTO_SEGMENT_BSL = 7
+};
+
+/* Size of the block OctoGetResult fills. */
+enum { OCTO_RESULT_BLOCK_BYTES = 256 };
+
+/* Read-out file formats of OctoReadTargetFile. */
+enum { OCTO_FORMAT_QX_TEXT = 1, OCTO_FORMAT_INTEL_HEX = 2 };
+
+int32_t OCTO_API InitProgress(OctoHandle statusLine, OctoHandle progressBar);
+int32_t OCTO_API InitStatusLamp(const OctoStatusLampTable* table);
+int32_t OCTO_API InitCom(const char* portPath, uint32_t baudRate);
+int32_t OCTO_API ReleaseCom(void);
+const char* OCTO_API GetErrorString(int32_t code);
+int32_t OCTO_API GetDevice(const char* typeName, const OctoSegmentEntry** table);
+int32_t OCTO_API OctoLoadParameters(uint32_t options, uint32_t targetVcc, uint32_t settleMs);
+int32_t OCTO_API OctoMainProcess(uint32_t timeoutTenths);
+int32_t OCTO_API OctoGetResult(uint8_t* block);
+int32_t OCTO_API OctoSelftest(uint32_t timeoutTenths);
+int32_t OCTO_API OctoEraseImage(void);
+int32_t OCTO_API OctoLoadImage(const char* path, const char* typeName);
+int32_t OCTO_API OctoAppendImage(void);
+int32_t OCTO_API OctoSelectImage(uint32_t image);
+int32_t OCTO_API OctoEraseFirmware(uint32_t start, uint32_t length);
+int32_t OCTO_API OctoLoadFirmware(const char* pathOrLoader);
+int32_t OCTO_API OctoSelectBaudrate(uint32_t baudIndex);
+int32_t OCTO_API OctoSetVccTarget(uint32_t supplyCode);
+int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t length,
+                                    const char* path, uint32_t format);
+int32_t OCTO_API OctoSetSignals(uint32_t signalWord, uint32_t supplyCode);
+int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32_t address,
+                                     uint16_t* value);
+
+/* The names of the 21 exports, in the order above; the loader resolves each of them. */
+#define OCTO816_EXPORTS(X)                                                                   \
+    X(InitProgress) X(InitStatusLamp) X(InitCom) X(ReleaseCom) X(GetErrorString) X(GetDevice) \
+    X(OctoLoadParameters) X(OctoMainProcess) X(OctoGetResult) X(OctoSelftest)                \
+    X(OctoEraseImage) X(OctoLoadImage) X(OctoAppendImage) X(OctoSelectImage)                 \
+    X(OctoEraseFirmware) X(OctoLoadFirmware) X(OctoSelectBaudrate) X(OctoSetVccTarget)       \
+    X(OctoReadTargetFile) X(OctoSetSignals) X(OctoAccessTargetSFR)
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,120 @@
+#include "app/DialogTemplate.h"
+
+#include "resources/resource.h"
+
+#include <array>
+#include <string>
+
+namespace octo {
+
+namespace {
+
+// The logo row names its bitmap instead of a text.
+constexpr std::string_view controlText(std::string_view text) { return text; }
+constexpr std::string_view controlText(int) { return {}; }
+
+#define OCTO_KIND_GROUP ControlKind::GroupBox, false
+#define OCTO_KIND_PUSH ControlKind::PushButton, false
+#define OCTO_KIND_CHECK ControlKind::CheckBox, false
+#define OCTO_KIND_RADIO_FIRST ControlKind::RadioButton, true
+#define OCTO_KIND_RADIO ControlKind::RadioButton, false
+#define OCTO_KIND_COMBO ControlKind::DropDownList, false
+#define OCTO_KIND_COMBO_SORTED ControlKind::SortedDropDownList, false
+#define OCTO_KIND_EDIT_RO ControlKind::ReadOnlyEdit, false
+#define OCTO_KIND_LABEL ControlKind::Label, false
+#define OCTO_KIND_LABEL_CENTER ControlKind::Label, false
+#define OCTO_KIND_SUNKEN ControlKind::SunkenLabel, false
+#define OCTO_KIND_FRAME ControlKind::Frame, false
+#define OCTO_KIND_PROGRESS ControlKind::ProgressBar, false
+#define OCTO_KIND_LAMP ControlKind::Lamp, false
+#define OCTO_KIND_LOGO ControlKind::Picture, false
+#define OCTO_VISIBILITY_VISIBLE true
+#define OCTO_VISIBILITY_HIDDEN false
+
+struct Row {
+    ControlKind kind;
+    bool firstOfGroup;
+    int id;
+    std::string_view text;
+    int x, y, width, height;
+    bool visible;
+};
+
+#define OCTO_KIND_AND_GROUP(kind) OCTO_KIND_##kind
+#define OCTO_CONTROL(kind, id, text, x, y, w, h, vis)                                       \
+    Row{OCTO_KIND_AND_GROUP(kind), id, controlText(text), x, y, w, h, OCTO_VISIBILITY_##vis},
+
+constexpr Row kRows[] = {
+#include "resources/dialog102.def"
+};
+
+#undef OCTO_CONTROL
+
+constexpr auto makeControls() {
+    std::array<ControlTemplate, std::size(kRows)> controls{};
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+        const Row& r = kRows[i];
+        controls[i] = ControlTemplate{r.kind,  r.id,     r.text,    r.x,
+                                      r.y,     r.width,  r.height,  r.visible,
+                                      r.firstOfGroup};
+    }
+    return controls;
+}
+
+constexpr auto kControls = makeControls();
+
+} // namespace
+
+std::span<const ControlTemplate> mainDialogControls() { return kControls; }
+
+const std::vector<InitialList>& mainDialogInitialLists() {
+    static const std::vector<InitialList> lists = [] {
+        constexpr int kSupplyRows = 19; // 1.8 V to 3.6 V in steps of 0.1 V
+        constexpr int kComPorts = 50;
+        InitialList supply{IDC_SUPPLY_VOLTAGE, {}};
+        for (int tenths = 18; tenths < 18 + kSupplyRows; ++tenths) {
+            supply.rows.push_back(std::to_string(tenths / 10) + "." +
+                                  std::to_string(tenths % 10) + " V ");
+        }
+        InitialList ports{IDC_COM_PORT, {}};
+        for (int port = 1; port <= kComPorts; ++port) {
+            ports.rows.push_back("COM" + std::to_string(port));
+        }
+        return std::vector<InitialList>{
+            supply,
+            {IDC_SETTLE_TIME, {"0.0 s ", "0.1 s ", "0.2 s", "1.5 s", "2.0 s", "2.5 s"}},
+            {IDC_DEVICE_TYPE, {"ZEL816 Axxx", "INI file contains no", "Device Type info"}},
+            {IDC_CATEGORY,
+             {"H/W Selftest", "Upgrade Firmware", "Read out Target", "Erase Image",
+              "Target Connector"}},
+            ports,
+            {IDC_BAUD_RATE, {"9600", "19200", "38400", "57600", "115200"}},
+            {IDC_IMAGE_NUMBER, {"1", "2", "3", "4", "5", "6", "7", "8"}},
+        };
+    }();
+    return lists;
+}
+
+const ControlTemplate* findControl(int id) {
+    for (const ControlTemplate& c : kControls) {
+        if (c.id == id && id != kNoControlId) {
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+bool hasTabStop(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::PushButton:
+    case ControlKind::CheckBox:
+    case ControlKind::DropDownList:
+    case ControlKind::SortedDropDownList:
+    case ControlKind::ReadOnlyEdit:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace octo

@@ -1,0 +1,77 @@
+// The Programmer library as the program calls it: the 21 functions of OCTO816.DLL as one
+// C++ interface, arguments in the library's order. Implementations: the DLL loaded at run
+// time (program/win32), the library code linked in directly (native integration tests), a
+// scripted fake (unit tests) and NoLibrary, which answers every call with a failure so that
+// the window works while no library is loaded.
+#pragma once
+
+#include "octo816.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace octo {
+
+class ProgrammerLibrary {
+public:
+    virtual ~ProgrammerLibrary() = default;
+
+    virtual int32_t initProgress(void* statusLine, void* progressBar) = 0;
+    virtual int32_t initStatusLamp(const OctoStatusLampTable* table) = 0;
+    virtual int32_t initCom(const std::string& portPath, uint32_t baudRate) = 0;
+    virtual int32_t releaseCom() = 0;
+    virtual std::string getErrorString(int32_t code) = 0;
+    virtual int32_t getDevice(const std::string& typeName, const OctoSegmentEntry** table) = 0;
+    virtual int32_t loadParameters(uint32_t options, uint32_t targetVcc, uint32_t settleMs) = 0;
+    virtual int32_t mainProcess(uint32_t timeoutTenths) = 0;
+    virtual int32_t getResult(uint8_t* block) = 0;
+    virtual int32_t selftest(uint32_t timeoutTenths) = 0;
+    virtual int32_t eraseImage() = 0;
+    virtual int32_t loadImage(const std::string& path, const std::string& typeName) = 0;
+    virtual int32_t appendImage() = 0;
+    virtual int32_t selectImage(uint32_t image) = 0;
+    virtual int32_t eraseFirmware(uint32_t start, uint32_t length) = 0;
+    virtual int32_t loadFirmware(const std::string& pathOrLoader) = 0;
+    virtual int32_t selectBaudrate(uint32_t baudIndex) = 0;
+    virtual int32_t setVccTarget(uint32_t supplyCode) = 0;
+    virtual int32_t readTargetFile(uint32_t target, uint32_t start, uint32_t length,
+                                   const std::string& path, uint32_t format) = 0;
+    virtual int32_t setSignals(uint32_t signalWord, uint32_t supplyCode) = 0;
+    virtual int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
+                                    uint16_t* value) = 0;
+};
+
+// The answer of every call while no library is loaded: the unit cannot be reached.
+inline constexpr int32_t kNoLibraryResult = 5;
+
+class NoLibrary final : public ProgrammerLibrary {
+public:
+    int32_t initProgress(void*, void*) override { return kNoLibraryResult; }
+    int32_t initStatusLamp(const OctoStatusLampTable*) override { return kNoLibraryResult; }
+    int32_t initCom(const std::string&, uint32_t) override { return kNoLibraryResult; }
+    int32_t releaseCom() override { return kNoLibraryResult; }
+    std::string getErrorString(int32_t) override;
+    int32_t getDevice(const std::string&, const OctoSegmentEntry** table) override;
+    int32_t loadParameters(uint32_t, uint32_t, uint32_t) override { return kNoLibraryResult; }
+    int32_t mainProcess(uint32_t) override { return kNoLibraryResult; }
+    int32_t getResult(uint8_t*) override { return kNoLibraryResult; }
+    int32_t selftest(uint32_t) override { return kNoLibraryResult; }
+    int32_t eraseImage() override { return kNoLibraryResult; }
+    int32_t loadImage(const std::string&, const std::string&) override { return kNoLibraryResult; }
+    int32_t appendImage() override { return kNoLibraryResult; }
+    int32_t selectImage(uint32_t) override { return kNoLibraryResult; }
+    int32_t eraseFirmware(uint32_t, uint32_t) override { return kNoLibraryResult; }
+    int32_t loadFirmware(const std::string&) override { return kNoLibraryResult; }
+    int32_t selectBaudrate(uint32_t) override { return kNoLibraryResult; }
+    int32_t setVccTarget(uint32_t) override { return kNoLibraryResult; }
+    int32_t readTargetFile(uint32_t, uint32_t, uint32_t, const std::string&, uint32_t) override {
+        return kNoLibraryResult;
+    }
+    int32_t setSignals(uint32_t, uint32_t) override { return kNoLibraryResult; }
+    int32_t accessTargetSfr(uint32_t, uint32_t, uint32_t, uint16_t*) override {
+        return kNoLibraryResult;
+    }
+};
+
+} // namespace octo

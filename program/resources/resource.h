@@ -1,0 +1,84 @@
+// Resource and control ids of OCTO816.EXE, shared by octo816.rc and the C++ code.
+// Plain #defines so that the resource compiler can read this file too.
+#ifndef OCTO816_RESOURCE_H
+#define OCTO816_RESOURCE_H
+
+// Dialog templates
+#define IDD_OCTO816_DIALOG 102
+
+// Icon and bitmaps
+#define IDR_MAINFRAME 128
+#define IDB_LAMP_RED 138
+#define IDB_LAMP_GREEN_TICK 139
+#define IDB_LAMP_GREY 140
+#define IDB_LAMP_WHITE_TICK 141
+#define IDB_LAMP_WHITE 142
+#define IDB_LAMP_INFO 143
+#define IDB_LOGO 145
+
+// Commands the dialog posts to itself
+#define IDC_STARTUP_COMMAND 103
+#define IDC_RUN_MAIN_PROCESS 1087
+#define IDC_RUN_SELFTEST 1088
+#define IDC_SELFTEST 1011
+#define ID_HELP_COMMAND 57670
+
+// Controls of dialog 102
+#define IDC_PROGRESS 1000
+#define IDC_STATUS_LINE 1001
+#define IDC_DEVICE_INFO 1002
+#define IDC_START 1003
+#define IDC_ERASE 1004
+#define IDC_ERASE_CHECK 1005
+#define IDC_PROGRAM 1006
+#define IDC_VERIFY 1007
+#define IDC_SECURE 1008
+#define IDC_LOAD_IMAGES 1010
+#define IDC_IMAGE_FILE 1012
+#define IDC_BROWSE_IMAGE 1013
+#define IDC_COM_PORT 1014
+#define IDC_BAUD_RATE 1015
+#define IDC_DEVICE_TYPE 1016
+#define IDC_DEVICE_GROUP 1017
+#define IDC_IMAGE2_FILE 1018
+#define IDC_EXECUTE 1019
+#define IDC_RESULT_FIRST 1020
+#define IDC_RESULT_LAST 1059
+#define IDC_BROWSE_IMAGE2 1060
+#define IDC_SUPPLY_BY_PROG 1062
+#define IDC_SUPPLY_VOLTAGE 1063
+#define IDC_SWITCH_VCC_OFF 1064
+#define IDC_CATEGORY 1065
+#define IDC_ERASE_PINFO 1066
+#define IDC_SETTLE_TIME 1067
+#define IDC_STATUS_LAMP 1068
+#define IDC_ERASE_BSL 1069
+#define IDC_RESTORE_DCO 1070
+#define IDC_IMAGE_NUMBER 1071
+#define IDC_TARGET_POWER_GROUP 1073
+#define IDC_IMAGE0 1082
+#define IDC_TEST1 1083
+#define IDC_IMAGE1 1084
+#define IDC_PROGRESS_FRAME 1108
+#define IDC_ERASE_MAIN 1115
+#define IDC_ERASE_INFO 1116
+#define IDC_USE_DUOLINK 1117
+#define IDC_INTERFACE_GROUP 1118
+#define IDC_USE_JTAG4 1120
+
+// System menu commands (low four bits clear, below 0xF000)
+#define IDM_ABOUTBOX 0x0010
+#define IDM_LOCK_SETTINGS 0x0020
+#define IDM_HELP_WINDOW 0x0040
+
+// Timers
+#define ID_TIMER_CONNECTION_POLL 1
+#define ID_TIMER_PROGRESS 1100
+
+// String table
+#define IDS_LOCK_SETTINGS 110
+#define IDS_UNLOCK_SETTINGS 111
+#define IDS_ABOUTBOX 113
+#define IDS_CONNECTED 170
+
+#endif

@@ -1,0 +1,16 @@
+// The Programmer library loaded at run time from a DLL: every call goes through the
+// function pointers resolved at load.
+#pragma once
+
+#include "link/ProgrammerLibrary.h"
+
+#include <memory>
+#include <string>
+
+namespace octo {
+
+// Loads the DLL at path and resolves all 21 functions; null when the file cannot be
+// loaded or one of the names is missing (the DLL is released again then).
+std::unique_ptr<ProgrammerLibrary> loadDllProgrammerLibrary(const std::string& path);
+
+} // namespace octo

@@ -1,0 +1,131 @@
+#include "win32/MainWindow.h"
+
+#include "app/DialogTemplate.h"
+#include "resources/resource.h"
+
+#include <commctrl.h>
+
+namespace octo {
+
+MainWindow::MainWindow(HINSTANCE instance, Win32View& view, ProgrammerDialog& dialog)
+    : instance_(instance), view_(view), dialog_(dialog) {
+    view_.onEndDialog([this](int result) {
+        ended_ = true;
+        result_ = result;
+        // Wakes the message loop so that it sees the end.
+        PostMessageA(window_, WM_NULL, 0, 0);
+    });
+}
+
+void initCommonControls() {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_BAR_CLASSES |
+                                                        ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+}
+
+HWND MainWindow::create() {
+    ended_ = false;
+    window_ = CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_OCTO816_DIALOG), nullptr,
+                                 &MainWindow::dialogProc, reinterpret_cast<LPARAM>(this));
+    return window_;
+}
+
+void MainWindow::destroy() {
+    if (window_) {
+        DestroyWindow(window_);
+        window_ = nullptr;
+    }
+    view_.attach(nullptr);
+}
+
+int MainWindow::runModal() {
+    if (!create()) {
+        return -1;
+    }
+    MSG message;
+    while (!ended_ && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (preTranslate(message)) {
+            continue;
+        }
+        if (!IsDialogMessageA(window_, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    destroy();
+    return result_;
+}
+
+bool MainWindow::preTranslate(MSG& message) {
+    view_.relayToolTipMessage(message);
+    // F1 without Shift, Ctrl or Alt asks for help, as the application's help command.
+    const bool modifier = (GetKeyState(VK_SHIFT) | GetKeyState(VK_CONTROL) |
+                           GetKeyState(VK_MENU)) & 0x8000;
+    if (message.message == WM_KEYDOWN && message.wParam == VK_F1 && !modifier &&
+        (message.hwnd == window_ || IsChild(window_, message.hwnd))) {
+        PostMessageA(window_, WM_COMMAND, MAKEWPARAM(ID_HELP_COMMAND, 0), 0);
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::fillTemplateLists() {
+    for (const InitialList& list : mainDialogInitialLists()) {
+        for (const std::string& row : list.rows) {
+            view_.addListRow(list.id, row);
+        }
+    }
+}
+
+INT_PTR CALLBACK MainWindow::dialogProc(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<MainWindow*>(l);
+        SetWindowLongPtrA(window, DWLP_USER, l);
+        self->window_ = window;
+        self->view_.attach(window);
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(window, DWLP_USER));
+    if (!self) {
+        return FALSE;
+    }
+    // Nothing thrown may cross the window procedure.
+    try {
+        return self->handle(message, w, l);
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+INT_PTR MainWindow::handle(UINT message, WPARAM w, LPARAM /*l*/) {
+    switch (message) {
+    case WM_INITDIALOG:
+        fillTemplateLists();
+        // The template's preselected rows: the construction values.
+        dialog_.showMembers();
+        return dialog_.onInitDialog() ? TRUE : FALSE;
+    case WM_COMMAND:
+        dialog_.onCommand(LOWORD(w), HIWORD(w));
+        return TRUE;
+    case WM_SYSCOMMAND:
+        if (dialog_.onSysCommand(static_cast<unsigned>(w))) {
+            SetWindowLongPtrA(window_, DWLP_MSGRESULT, 0);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_TIMER:
+        dialog_.onTimer(static_cast<int>(w));
+        return FALSE; // the tick also goes to the default handling
+    case WM_PAINT:
+        return dialog_.onPaint() ? TRUE : FALSE;
+    case WM_QUERYDRAGICON:
+        // One of the messages whose answer is the dialog procedure's return value.
+        return reinterpret_cast<INT_PTR>(dialog_.onQueryDragIcon());
+    case WM_CLOSE:
+        dialog_.onClose();
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace octo
