@@ -69,6 +69,22 @@ bool MainWindow::preTranslate(MSG& message) {
     return false;
 }
 
+void MainWindow::showLogo() {
+    // The template names the logo bitmap, but Wine's static control does not load a
+    // bitmap named by number; give every empty picture control the logo.
+    if (!view_.loadBitmap(IDB_LOGO)) {
+        return;
+    }
+    for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        const LONG style = GetWindowLongA(c, GWL_STYLE);
+        if ((style & SS_TYPEMASK) == SS_BITMAP &&
+            SendMessageA(c, STM_GETIMAGE, IMAGE_BITMAP, 0) == 0) {
+            SendMessageA(c, STM_SETIMAGE, IMAGE_BITMAP,
+                         reinterpret_cast<LPARAM>(view_.bitmapHandle(IDB_LOGO)));
+        }
+    }
+}
+
 void MainWindow::fillTemplateLists() {
     for (const InitialList& list : mainDialogInitialLists()) {
         for (const std::string& row : list.rows) {
@@ -100,6 +116,7 @@ INT_PTR MainWindow::handle(UINT message, WPARAM w, LPARAM /*l*/) {
     switch (message) {
     case WM_INITDIALOG:
         fillTemplateLists();
+        showLogo();
         // The template's preselected rows: the construction values.
         dialog_.showMembers();
         return dialog_.onInitDialog() ? TRUE : FALSE;

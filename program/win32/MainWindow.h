@@ -31,6 +31,7 @@ private:
     INT_PTR handle(UINT message, WPARAM w, LPARAM l);
     bool preTranslate(MSG& message);
     void fillTemplateLists();
+    void showLogo();
 
     HINSTANCE instance_;
     Win32View& view_;

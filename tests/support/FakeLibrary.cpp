@@ -1,0 +1,139 @@
+#include "support/FakeLibrary.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace octo::testing {
+
+namespace {
+
+std::string call(const std::string& name, std::initializer_list<uint32_t> args) {
+    std::string text = name;
+    for (uint32_t arg : args) {
+        text += " " + std::to_string(arg);
+    }
+    return text;
+}
+
+} // namespace
+
+void FakeLibrary::script(const std::string& function, std::initializer_list<int32_t> results) {
+    auto& queue = scripted_[function];
+    queue.insert(queue.end(), results.begin(), results.end());
+}
+
+int FakeLibrary::calls(const std::string& function) const {
+    return static_cast<int>(std::count_if(calls_.begin(), calls_.end(), [&](const std::string& c) {
+        return c == function || c.starts_with(function + " ");
+    }));
+}
+
+int32_t FakeLibrary::answer(const std::string& function, const std::string& text) {
+    calls_.push_back(text);
+    if (log_) {
+        log_->add(text);
+    }
+    auto& queue = scripted_[function];
+    if (!queue.empty()) {
+        const int32_t result = queue.front();
+        queue.pop_front();
+        return result;
+    }
+    const auto fallback = fallback_.find(function);
+    return fallback == fallback_.end() ? 0 : fallback->second;
+}
+
+int32_t FakeLibrary::initProgress(void*, void*) { return answer("InitProgress", "InitProgress"); }
+
+int32_t FakeLibrary::initStatusLamp(const OctoStatusLampTable*) {
+    return answer("InitStatusLamp", "InitStatusLamp");
+}
+
+int32_t FakeLibrary::initCom(const std::string& portPath, uint32_t baudRate) {
+    return answer("InitCom", "InitCom " + portPath + " " + std::to_string(baudRate));
+}
+
+int32_t FakeLibrary::releaseCom() { return answer("ReleaseCom", "ReleaseCom"); }
+
+std::string FakeLibrary::getErrorString(int32_t code) {
+    answer("GetErrorString", "GetErrorString " + std::to_string(code));
+    return errorText(code);
+}
+
+int32_t FakeLibrary::getDevice(const std::string& typeName, const OctoSegmentEntry** table) {
+    const int32_t result = answer("GetDevice", "GetDevice " + typeName);
+    const auto found = devices.find(typeName);
+    if (result != 0 || found == devices.end()) {
+        return result != 0 ? result : 1;
+    }
+    handedOut_ = found->second;
+    *table = handedOut_.data();
+    return 0;
+}
+
+int32_t FakeLibrary::loadParameters(uint32_t options, uint32_t targetVcc, uint32_t settleMs) {
+    return answer("OctoLoadParameters", call("OctoLoadParameters", {options, targetVcc, settleMs}));
+}
+
+int32_t FakeLibrary::mainProcess(uint32_t timeoutTenths) {
+    return answer("OctoMainProcess", call("OctoMainProcess", {timeoutTenths}));
+}
+
+int32_t FakeLibrary::getResult(uint8_t* block) {
+    const int32_t result = answer("OctoGetResult", "OctoGetResult");
+    if (result == 0) {
+        std::memcpy(block, resultBlock.data(), resultBlock.size());
+    }
+    return result;
+}
+
+int32_t FakeLibrary::selftest(uint32_t timeoutTenths) {
+    return answer("OctoSelftest", call("OctoSelftest", {timeoutTenths}));
+}
+
+int32_t FakeLibrary::eraseImage() { return answer("OctoEraseImage", "OctoEraseImage"); }
+
+int32_t FakeLibrary::loadImage(const std::string& path, const std::string& typeName) {
+    return answer("OctoLoadImage", "OctoLoadImage " + path + " " + typeName);
+}
+
+int32_t FakeLibrary::appendImage() { return answer("OctoAppendImage", "OctoAppendImage"); }
+
+int32_t FakeLibrary::selectImage(uint32_t image) {
+    return answer("OctoSelectImage", call("OctoSelectImage", {image}));
+}
+
+int32_t FakeLibrary::eraseFirmware(uint32_t start, uint32_t length) {
+    return answer("OctoEraseFirmware", call("OctoEraseFirmware", {start, length}));
+}
+
+int32_t FakeLibrary::loadFirmware(const std::string& pathOrLoader) {
+    return answer("OctoLoadFirmware", "OctoLoadFirmware " + pathOrLoader);
+}
+
+int32_t FakeLibrary::selectBaudrate(uint32_t baudIndex) {
+    return answer("OctoSelectBaudrate", call("OctoSelectBaudrate", {baudIndex}));
+}
+
+int32_t FakeLibrary::setVccTarget(uint32_t supplyCode) {
+    return answer("OctoSetVccTarget", call("OctoSetVccTarget", {supplyCode}));
+}
+
+int32_t FakeLibrary::readTargetFile(uint32_t target, uint32_t start, uint32_t length,
+                                    const std::string& path, uint32_t format) {
+    return answer("OctoReadTargetFile",
+                  call("OctoReadTargetFile", {target, start, length}) + " " + path + " " +
+                      std::to_string(format));
+}
+
+int32_t FakeLibrary::setSignals(uint32_t signalWord, uint32_t supplyCode) {
+    return answer("OctoSetSignals", call("OctoSetSignals", {signalWord, supplyCode}));
+}
+
+int32_t FakeLibrary::accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
+                                     uint16_t* value) {
+    return answer("OctoAccessTargetSFR",
+                  call("OctoAccessTargetSFR", {target, operation, address, value ? *value : 0u}));
+}
+
+} // namespace octo::testing
