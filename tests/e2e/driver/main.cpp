@@ -44,7 +44,15 @@ struct Failure {
     std::string reason;
 };
 
-[[noreturn]] void fail(std::string reason) { throw Failure{std::move(reason)}; }
+[[noreturn]] void fail(std::string reason) {
+    throw Failure{std::move(reason)};
+}
+
+// Appends in place: GCC 12 warns falsely (-Wrestrict) on " " + std::string chains here.
+void addToken(std::string& out, const std::string& token) {
+    out += ' ';
+    out += token;
+}
 
 std::string toUtf8(const std::wstring& text) {
     if (text.empty())
@@ -60,8 +68,8 @@ std::string toUtf8(const std::wstring& text) {
 std::wstring toWide(const std::string& text) {
     if (text.empty())
         return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
@@ -173,15 +181,15 @@ void requireUsable(HWND dialog, HWND control) {
         fail("window is disabled");
 }
 
+BOOL CALLBACK collectWindow(HWND hwnd, LPARAM lp) {
+    reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
+    return TRUE;
+}
+
 // Top-level windows, in z-order.
 std::vector<HWND> topLevelWindows() {
     std::vector<HWND> windows;
-    EnumWindows(
-        [](HWND hwnd, LPARAM lp) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+    EnumWindows(collectWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
@@ -239,7 +247,8 @@ Chord parseChord(const std::string& text) {
     std::size_t start = 0;
     while (true) {
         const auto plus = lower.find('+', start);
-        const std::string part = lower.substr(start, plus == std::string::npos ? plus : plus - start);
+        const std::string part =
+            lower.substr(start, plus == std::string::npos ? plus : plus - start);
         if (plus != std::string::npos) {
             if (part == "alt")
                 chord.modifiers.push_back(VK_MENU);
@@ -255,8 +264,8 @@ Chord parseChord(const std::string& text) {
         for (const auto& k : kKeys)
             if (part == k.name)
                 chord.key = k.vk;
-        if (!chord.key && part.size() == 1 && ((part[0] >= 'a' && part[0] <= 'z') ||
-                                               (part[0] >= '0' && part[0] <= '9')))
+        if (!chord.key && part.size() == 1 &&
+            ((part[0] >= 'a' && part[0] <= 'z') || (part[0] >= '0' && part[0] <= '9')))
             chord.key = static_cast<WORD>(part[0] >= 'a' ? part[0] - 'a' + 'A' : part[0]);
         if (!chord.key)
             fail("unknown key " + part);
@@ -350,9 +359,13 @@ std::string cmdExists(const Args& a) {
     return IsWindow(hwnd) ? "1" : "0";
 }
 
-std::string cmdCaption(const Args& a) { return quote(windowText(windowArg(a, 0))); }
+std::string cmdCaption(const Args& a) {
+    return quote(windowText(windowArg(a, 0)));
+}
 
-std::string cmdText(const Args& a) { return quote(windowText(controlArg(a, 0))); }
+std::string cmdText(const Args& a) {
+    return quote(windowText(controlArg(a, 0)));
+}
 
 std::string cmdSetText(const Args& a) {
     HWND control = controlArg(a, 0);
@@ -367,9 +380,13 @@ std::string cmdCheck(const Args& a) {
     return std::to_string(query(controlArg(a, 0), BM_GETCHECK, 0, 0));
 }
 
-std::string cmdEnabled(const Args& a) { return IsWindowEnabled(controlArg(a, 0)) ? "1" : "0"; }
+std::string cmdEnabled(const Args& a) {
+    return IsWindowEnabled(controlArg(a, 0)) ? "1" : "0";
+}
 
-std::string cmdVisible(const Args& a) { return IsWindowVisible(controlArg(a, 0)) ? "1" : "0"; }
+std::string cmdVisible(const Args& a) {
+    return IsWindowVisible(controlArg(a, 0)) ? "1" : "0";
+}
 
 std::string cmdClass(const Args& a) {
     HWND control = controlArg(a, 0);
@@ -378,9 +395,13 @@ std::string cmdClass(const Args& a) {
            hex32(static_cast<std::uint32_t>(GetWindowLongW(control, GWL_EXSTYLE)));
 }
 
-std::string cmdRect(const Args& a) { return rectTokens(controlArg(a, 0)); }
+std::string cmdRect(const Args& a) {
+    return rectTokens(controlArg(a, 0));
+}
 
-std::string cmdWindowRect(const Args& a) { return rectTokens(windowArg(a, 0)); }
+std::string cmdWindowRect(const Args& a) {
+    return rectTokens(windowArg(a, 0));
+}
 
 std::string cmdWindowStyle(const Args& a) {
     HWND hwnd = windowArg(a, 0);
@@ -396,9 +417,11 @@ std::string cmdChildren(const Args& a) {
     int count = 0;
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         ++count;
-        out += " " + std::to_string(controlId(child)) + " " + quote(className(child)) + " " +
-               hex32(static_cast<std::uint32_t>(GetWindowLongW(child, GWL_STYLE))) + " " +
-               quote(windowText(child)) + " " + rectTokens(child);
+        addToken(out, std::to_string(controlId(child)));
+        addToken(out, quote(className(child)));
+        addToken(out, hex32(static_cast<std::uint32_t>(GetWindowLongW(child, GWL_STYLE))));
+        addToken(out, quote(windowText(child)));
+        addToken(out, rectTokens(child));
     }
     return std::to_string(count) + out;
 }
@@ -426,7 +449,7 @@ std::string cmdComboRows(const Args& a) {
     const auto count = query(combo, CB_GETCOUNT, 0, 0);
     std::string out = std::to_string(count);
     for (LRESULT i = 0; i < count; ++i)
-        out += " " + quote(comboRow(combo, i));
+        addToken(out, quote(comboRow(combo, i)));
     return out;
 }
 
@@ -460,6 +483,20 @@ std::string cmdPixel(const Args& a) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "%02X%02X%02X", GetRValue(c), GetGValue(c), GetBValue(c));
     return buf;
+}
+
+// Moves the mouse pointer, e.g. into a corner so that no tool tip covers the window;
+// answers where it is now.
+std::string cmdCursor(const Args& a) {
+    const auto x = static_cast<int>(number(a, 0, "x"));
+    const auto y = static_cast<int>(number(a, 1, "y"));
+    // Wine warps the X pointer only when the position it knows changes, and it may not know
+    // where Xvfb put the pointer: go to a neighbouring point first.
+    if (!SetCursorPos(x + 1, y + 1) || !SetCursorPos(x, y))
+        fail("SetCursorPos failed");
+    POINT now{};
+    GetCursorPos(&now);
+    return std::to_string(now.x) + " " + std::to_string(now.y);
 }
 
 std::string cmdClick(const Args& a) {
@@ -582,8 +619,10 @@ std::string cmdFileFilter(const Args& a) {
     const auto index = number(a, 1, "filter index");
     if (query(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0) != index)
         fail("no filter " + a[1]);
-    query(dialog, WM_COMMAND, MAKEWPARAM(kFileTypeId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-    query(dialog, WM_COMMAND, MAKEWPARAM(kFileTypeId, CBN_SELENDOK), reinterpret_cast<LPARAM>(list));
+    query(dialog, WM_COMMAND, MAKEWPARAM(kFileTypeId, CBN_SELCHANGE),
+          reinterpret_cast<LPARAM>(list));
+    query(dialog, WM_COMMAND, MAKEWPARAM(kFileTypeId, CBN_SELENDOK),
+          reinterpret_cast<LPARAM>(list));
     return {};
 }
 
@@ -599,7 +638,8 @@ std::string cmdMessageBox(const Args& a) {
         if (className(child) != "Button" || !IsWindowVisible(child))
             continue;
         ++count;
-        buttons += " " + std::to_string(controlId(child)) + " " + quote(windowText(child));
+        addToken(buttons, std::to_string(controlId(child)));
+        addToken(buttons, quote(windowText(child)));
     }
     return quote(windowText(box)) + " " + quote(windowText(text)) + " " + std::to_string(count) +
            buttons;
@@ -612,7 +652,8 @@ std::string cmdPress(const Args& a) {
     HWND button = GetDlgItem(box, id);
     if (!button || !IsWindowVisible(button))
         fail("no button " + a[1] + " in window " + a[0]);
-    if (!PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button)))
+    if (!PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                      reinterpret_cast<LPARAM>(button)))
         fail("posting the button press failed");
     return {};
 }
@@ -640,6 +681,7 @@ const std::map<std::string, Handler>& commands() {
         {"combo_sel", cmdComboSel},
         {"progress", cmdProgress},
         {"pixel", cmdPixel},
+        {"cursor", cmdCursor},
         {"click", cmdClick},
         {"select", cmdSelect},
         {"command", cmdCommand},
@@ -679,8 +721,7 @@ std::string answer(const std::string& line, bool& quit) {
     if (it == commands().end())
         return "ERR " + quote("unknown command " + name);
     try {
-        const std::string payload =
-            it->second(Args(tokens->begin() + 1, tokens->end()));
+        const std::string payload = it->second(Args(tokens->begin() + 1, tokens->end()));
         return payload.empty() ? "OK" : "OK " + payload;
     } catch (const Failure& f) {
         return "ERR " + quote(f.reason);

@@ -1,0 +1,216 @@
+// The driver's commands against octo_e2e_fixture.exe, a dialog whose every answer is known:
+// texts, states, lists, progress, pixels, clicks, selections with their notification,
+// keys through the dialog manager, a message box, the common file dialog and closing.
+#include "E2eTest.h"
+
+#include <fstream>
+
+namespace octo::e2e {
+namespace {
+
+constexpr char kFixtureExe[] = "octo_e2e_fixture.exe";
+constexpr char kFixtureTitle[] = "Octo E2E Fixture";
+constexpr int kFixtureExitCode = 7; // what the fixture's WM_CLOSE ends the dialog with
+
+// The fixture's controls (fixture/main.cpp).
+enum : int {
+    kLabel = 100,
+    kAsk = 101,
+    kAnswer = 102,
+    kCheck = 103,
+    kCombo = 104,
+    kComboEcho = 105,
+    kProgress = 106,
+    kRedBox = 107,
+    kOpen = 108,
+    kOpenResult = 109,
+    kDisabled = 110,
+    kHidden = 111,
+    kDialogKeys = 112,
+    kEdit = 113,
+};
+
+constexpr std::uint32_t kButtonTypeMask = 0x0F;
+constexpr std::uint32_t kAutoCheckBox = 0x03;
+constexpr std::uint32_t kComboTypeMask = 0x03;
+constexpr std::uint32_t kDropDownList = 0x03;
+constexpr Millis kPopupTimeout{15000};
+
+class Fixture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Session* s = SharedSession::get();
+        if (!s)
+            return;
+        try {
+            s->installFromBuild(kFixtureExe);
+            window_ = std::make_unique<Window>(s->launch(kFixtureExe, kFixtureTitle));
+        } catch (const std::exception& e) {
+            launchError_ = e.what();
+        }
+    }
+    static void TearDownTestSuite() { window_.reset(); }
+
+    void SetUp() override {
+        ASSERT_NE(SharedSession::get(), nullptr) << SharedSession::reason();
+        ASSERT_TRUE(window_) << launchError_;
+    }
+
+    Window& w() { return *window_; }
+    Session& session() { return *SharedSession::get(); }
+
+    static inline std::unique_ptr<Window> window_;
+    static inline std::string launchError_;
+};
+
+TEST_F(Fixture, ReadsCaptionTextsClassesAndStyles) {
+    EXPECT_EQ(w().caption(), kFixtureTitle);
+    EXPECT_EQ(w().text(kLabel), "Hello fixture");
+    EXPECT_EQ(w().text(kAsk), "&Ask");
+    const auto check = w().controlClass(kCheck);
+    EXPECT_EQ(check.name, "Button");
+    EXPECT_EQ(check.style & kButtonTypeMask, kAutoCheckBox);
+    const auto combo = w().controlClass(kCombo);
+    EXPECT_EQ(combo.name, "ComboBox");
+    EXPECT_EQ(combo.style & kComboTypeMask, kDropDownList);
+    EXPECT_EQ(w().controlClass(kProgress).name, "msctls_progress32");
+    EXPECT_THROW(w().text(999), E2eError);
+}
+
+TEST_F(Fixture, ListsChildrenInCreationOrderWithVisibility) {
+    const auto children = w().children();
+    std::vector<int> ids;
+    for (const auto& c : children)
+        ids.push_back(c.id);
+    EXPECT_EQ(ids, (std::vector<int>{kLabel, kAsk, kAnswer, kCheck, kCombo, kComboEcho, kProgress,
+                                     kRedBox, kOpen, kOpenResult, kDisabled, kHidden, kDialogKeys,
+                                     kEdit}));
+    for (const auto& c : children) {
+        EXPECT_EQ(c.visible(), c.id != kHidden) << c.id;
+        EXPECT_TRUE(w().rect().contains(c.rect)) << c.id;
+    }
+    ASSERT_EQ(children.size(), 14u);
+    EXPECT_EQ(children[0].text, "Hello fixture");
+    EXPECT_EQ(children[8].text, "&Open...");
+}
+
+TEST_F(Fixture, ReadsEnabledVisibleProgressAndPixels) {
+    EXPECT_TRUE(w().enabled(kAsk));
+    EXPECT_FALSE(w().enabled(kDisabled));
+    EXPECT_TRUE(w().visible(kAsk));
+    EXPECT_FALSE(w().visible(kHidden));
+    const auto p = w().progress(kProgress);
+    EXPECT_EQ(p.position, 50);
+    EXPECT_EQ(p.low, 0);
+    EXPECT_EQ(p.high, 200);
+    EXPECT_EQ(w().pixel(kRedBox), "FF0000");
+}
+
+TEST_F(Fixture, ReadsAndSelectsListRowsWithTheNotification) {
+    EXPECT_EQ(w().comboCount(kCombo), 3);
+    EXPECT_EQ(w().comboRows(kCombo), (std::vector<std::string>{"alpha", "beta", "gamma"}));
+    EXPECT_EQ(w().comboSelection(kCombo).index, 0);
+    w().select(kCombo, "gamma");
+    const auto sel = w().comboSelection(kCombo);
+    EXPECT_EQ(sel.index, 2);
+    EXPECT_EQ(sel.text, "gamma");
+    // The fixture echoes the row only on CBN_SELCHANGE.
+    EXPECT_EQ(eventually([&] { return w().text(kComboEcho); }, std::string("gamma")), "gamma");
+    EXPECT_THROW(w().select(kCombo, 3), E2eError);
+    EXPECT_THROW(w().select(kCombo, "delta"), E2eError);
+}
+
+TEST_F(Fixture, ClicksToggleCheckBoxesAndRefuseDisabledOrHiddenControls) {
+    const int before = w().checkState(kCheck);
+    w().click(kCheck);
+    EXPECT_EQ(eventually([&] { return w().checkState(kCheck); }, 1 - before), 1 - before);
+    w().click(kCheck);
+    EXPECT_EQ(eventually([&] { return w().checkState(kCheck); }, before), before);
+    EXPECT_THROW(w().click(kDisabled), E2eError);
+    EXPECT_THROW(w().click(kHidden), E2eError);
+}
+
+TEST_F(Fixture, SetsAndReadsTextsWithAnyCharacters) {
+    const std::string text = "a \"quoted\" \\ text \xC3\xA4\xE2\x82\xAC and  two blanks ";
+    w().setText(kEdit, text);
+    EXPECT_EQ(w().text(kEdit), text);
+    w().setText(kEdit, "");
+    EXPECT_EQ(w().text(kEdit), "");
+}
+
+TEST_F(Fixture, EnterAndEscapeReachTheDialogManagerAsOkAndCancel) {
+    w().focus(kCheck);
+    EXPECT_EQ(w().focusedId(), kCheck);
+    const int checkBefore = w().checkState(kCheck);
+    EXPECT_EQ(w().text(kDialogKeys), "IDOK 0, IDCANCEL 0");
+    EXPECT_EQ(w().key("Enter"), AfterKey::Open);
+    EXPECT_EQ(w().text(kDialogKeys), "IDOK 1, IDCANCEL 0");
+    EXPECT_EQ(w().key("Escape"), AfterKey::Open);
+    EXPECT_EQ(w().text(kDialogKeys), "IDOK 1, IDCANCEL 1");
+    // The probe that tells the key was handled puts the focus back where it was.
+    EXPECT_EQ(w().focusedId(), kCheck);
+    EXPECT_EQ(w().checkState(kCheck), checkBefore);
+}
+
+TEST_F(Fixture, FindsReadsAndAnswersAMessageBoxWithAnEmptyTitle) {
+    EXPECT_EQ(w().click(kAsk), Outcome::Pending);
+    Window box = w().waitPopup(kPopupTimeout);
+    const auto content = box.messageBox();
+    EXPECT_EQ(content.title, "");
+    EXPECT_EQ(content.text, "Proceed with the test?");
+    ASSERT_EQ(content.buttons.size(), 2u);
+    EXPECT_EQ(content.buttons[0].first, kIdYes);
+    EXPECT_EQ(content.buttons[1].first, kIdNo);
+    // Behind its modal box the window takes no clicks.
+    EXPECT_THROW(w().click(kCheck), E2eError);
+    box.press(kIdNo);
+    box.waitGone(kPopupTimeout);
+    EXPECT_EQ(eventually([&] { return w().text(kAnswer); }, std::string("no")), "no");
+    EXPECT_TRUE(w().enabled(kCheck));
+}
+
+TEST_F(Fixture, ChoosesAFileAndAFilterInTheFileDialog) {
+    const auto file = session().programFolder() / "pick.hex";
+    std::ofstream(file) << ":00000001FF\n";
+    EXPECT_EQ(w().click(kOpen), Outcome::Pending);
+    Window dialog = w().waitPopup(kPopupTimeout);
+    EXPECT_EQ(dialog.caption(), "Open Fixture File");
+    dialog.fileFilter(1);
+    dialog.fileName(windowsPath(file));
+    dialog.press(kIdOk);
+    dialog.waitGone(kPopupTimeout);
+    const std::string expected = "2|" + windowsPath(file);
+    EXPECT_EQ(eventually([&] { return w().text(kOpenResult); }, expected), expected);
+}
+
+TEST_F(Fixture, ScreenshotShowsTheWindow) {
+    const auto file = session().screenshot("fixture");
+    EXPECT_GT(std::filesystem::file_size(file), 0u);
+}
+
+class FixtureClosing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        s_ = SharedSession::get();
+        ASSERT_NE(s_, nullptr) << SharedSession::reason();
+        s_->installFromBuild(kFixtureExe);
+    }
+    Session* s_ = nullptr;
+};
+
+TEST_F(FixtureClosing, CloseMessageEndsTheProgram) {
+    Window w = s_->launch(kFixtureExe, kFixtureTitle);
+    w.close();
+    w.waitGone(kExitTimeout);
+    EXPECT_EQ(s_->waitProgramExit(kExitTimeout), kFixtureExitCode);
+}
+
+TEST_F(FixtureClosing, AltF4EndsTheProgram) {
+    Window w = s_->launch(kFixtureExe, kFixtureTitle);
+    w.focus(kCheck);
+    EXPECT_EQ(w.key("alt+f4"), AfterKey::Closed);
+    EXPECT_EQ(s_->waitProgramExit(kExitTimeout), kFixtureExitCode);
+}
+
+} // namespace
+} // namespace octo::e2e
