@@ -5,6 +5,8 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 namespace octo {
 
 MainWindow::MainWindow(HINSTANCE instance, Win32View& view, ProgrammerDialog& dialog)
@@ -42,6 +44,8 @@ int MainWindow::runModal() {
     if (!create()) {
         return -1;
     }
+    // Comes up as the active window, as a modal dialog does.
+    SetForegroundWindow(window_);
     MSG message;
     while (!ended_ && GetMessageA(&message, nullptr, 0, 0) > 0) {
         if (preTranslate(message)) {
@@ -69,12 +73,47 @@ bool MainWindow::preTranslate(MSG& message) {
     return false;
 }
 
+namespace {
+
+// The logo's margin is drawn in the classic face colour; give it the face colour of this
+// desktop so that the picture control's centring margin does not show as a grey block.
+void blendLogoIntoFace(HBITMAP logo) {
+    BITMAP info{};
+    if (!GetObjectA(logo, sizeof(info), &info) || info.bmWidth <= 0 || info.bmHeight <= 0) {
+        return;
+    }
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = info.bmWidth;
+    format.bmiHeader.biHeight = -info.bmHeight; // top row first
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> pixels(static_cast<std::size_t>(info.bmWidth) * info.bmHeight);
+    HDC screen = GetDC(nullptr);
+    if (GetDIBits(screen, logo, 0, info.bmHeight, pixels.data(), &format, DIB_RGB_COLORS)) {
+        const DWORD margin = pixels.front() & 0xFFFFFF;
+        const COLORREF face = GetSysColor(COLOR_3DFACE);
+        const DWORD faceRgb = (GetRValue(face) << 16) | (GetGValue(face) << 8) | GetBValue(face);
+        for (DWORD& pixel : pixels) {
+            if ((pixel & 0xFFFFFF) == margin) {
+                pixel = faceRgb;
+            }
+        }
+        SetDIBits(screen, logo, 0, info.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
+    }
+    ReleaseDC(nullptr, screen);
+}
+
+} // namespace
+
 void MainWindow::showLogo() {
     // The template names the logo bitmap, but Wine's static control does not load a
     // bitmap named by number; give every empty picture control the logo.
     if (!view_.loadBitmap(IDB_LOGO)) {
         return;
     }
+    blendLogoIntoFace(static_cast<HBITMAP>(view_.bitmapHandle(IDB_LOGO)));
     for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         const LONG style = GetWindowLongA(c, GWL_STYLE);
         if ((style & SS_TYPEMASK) == SS_BITMAP &&
