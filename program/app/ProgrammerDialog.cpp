@@ -280,7 +280,7 @@ bool ProgrammerDialog::onPaint() {
 
 void ProgrammerDialog::onClose() {
     library_->releaseCom();
-    if (platform_.fileExists(configPath_)) {
+    if (settingsLoaded_ && platform_.fileExists(configPath_)) {
         saveSettings();
     }
     if (view_.findTopWindow(state_.helpWindowTitle)) {

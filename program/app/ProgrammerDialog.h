@@ -8,12 +8,16 @@
 #include "app/ProgramState.h"
 #include "app/UnitInfo.h"
 #include "app/View.h"
+#include "devices/DeviceCatalogue.h"
 #include "devices/DeviceType.h"
 #include "link/ProgrammerLibrary.h"
+#include "settings/ProfileStore.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace octo {
 
@@ -29,6 +33,11 @@ inline constexpr int kIdCancel = 2;
 inline constexpr unsigned kConnectionPollMs = 2000;
 inline constexpr char kProgramCaption[] = "ZEL816 FLASH Octo Programmer";
 inline constexpr char kHelpWindowTitle[] = "Help for Octo Programmer";
+
+// The number a text begins with, by the C library's rule (0 when it begins with none).
+double leadingNumber(std::string_view text);
+// A firmware word as its three hexadecimal-coded digits: 0x0156 gives "1.56".
+std::string formatFirmwareVersion(uint16_t word);
 
 class ProgrammerDialog {
 public:
@@ -61,6 +70,69 @@ public:
     bool readUnitInfo();
     void showStatus(int32_t code, int32_t textId);
     void applyInterfaceRules();
+
+    // Configuration file and device catalogue
+    // The configuration file at configPath_, read and written key by key.
+    ProfileStore& profile();
+    // Reads every setting from the file, enables the erase boxes that depend on them and
+    // shows them in the controls. Values without a row in their list take the nearest row.
+    void loadSettings();
+    // Counts the types of each group from the file and keeps the groups that have some.
+    void fillDeviceGroups();
+    // Fills the group list with the offered groups, selects the group of the stored
+    // DevTypeName, fills the type list and makes the stored DevType a valid position
+    // (the first row when it is none; -1 when the list is empty).
+    void fillDeviceGroupList();
+    // Lists every device type of the group, sorted, and selects selectName (or the first).
+    void fillDeviceTypes(int32_t groupNumber, const std::string& selectName);
+    // Makes the type selected in the type list the current one; nothing when no row is
+    // selected.
+    void applyDeviceType();
+    // Reads the type's memory layout from the library into deviceType() and shows it.
+    void refreshDevice(const std::string& typeName, bool updateControls);
+    const DeviceGroupTable& deviceGroupTable() const { return deviceGroupTable_; }
+    const OfferedGroups& offeredGroups() const { return offeredGroups_; }
+
+    // Result grid, connection, settings lock and target power
+    // Sets the 40 lamps of the result grid from the result block, mirrors bytes 0 to 5
+    // into section Diagnostic and returns the MiscErrors byte. afterRun false greys the grid.
+    int showResult(bool afterRun);
+    // The status lamp control and its four pictures, for the library; filled once.
+    void fillStatusLampTable();
+    // Fills the table and hands it to the library; the library's answer is not used.
+    void initStatusLamp();
+    // Shows picture 1 (red), 2 (green tick), 3 (info) or 4 (grey) in the status lamp.
+    void setStatusLamp(int entry);
+    // Opens the port chosen in the lists; 1 when the library opened it, else 0.
+    int openConnection();
+    // The bracket around every operation: the window takes no input in between.
+    void beginOperation();
+    void endOperation();
+    bool operationActive() const { return operationDepth_ > 0; }
+    void startProgress(uint32_t expectedMs, uint16_t step, bool startTimer);
+    void stopProgress(bool stopTimer);
+    // Menu text of the lock item, the main process options and the status lamp for the
+    // lock state (nonzero = unlocked).
+    void applySettingsLock(int unlocked);
+    bool settingsLocked() const { return showSettings_ == 0; }
+    // Target power and erase options.
+    void applyTargetPower();
+    void computeSettleTime();
+    void eraseOptionsChanged();
+    void infoMemoryChanged();
+    void confirmProtectedInfo();
+    void confirmBslErase();
+    // Fills the supply-voltage and settling-time lists and fits the stored positions into
+    // them, so that no voltage outside the offered range can be selected.
+    void fillTargetPowerLists();
+    // The supply code for OctoSetVccTarget: 0 not supplied, 1 supplied but switched off,
+    // else the voltage in tenths; -1 when the list shows no offered voltage.
+    int32_t targetSupplyCode() const;
+
+    // Start-up and firmware check
+    // Compares the unit's firmware with the required version and offers the upgrade;
+    // 1 when the firmware is accepted, the offer declined or the upgrade done, else 0.
+    int checkFirmwareVersion();
 
     // State, for the handlers of the other subsystems and for tests.
     const UnitInfo& unitInfo() const { return unitInfo_; }
@@ -113,6 +185,9 @@ public:
     uint32_t baudRateBps_ = 115200;
 
     // Operation flags.
+    // Set once the start-up command has loaded the settings: only then does the shutdown
+    // write them back, so a failed start-up never overwrites the file with defaults.
+    bool settingsLoaded_ = false;
     int reloadRequired_ = 0;
     int estimateStale_ = 1;
     int continualMain_ = 0;
@@ -128,17 +203,19 @@ public:
 
 protected:
     // Handlers of the messages and notifications; each subsystem fills in its own.
-    virtual void onStartupCommand() {}
+    virtual void onStartupCommand();
+    // The maintenance command that loads new firmware into the unit.
+    virtual void onUpgradeFirmware() {}
     virtual void onRunMainProcess() {}
     virtual void onStart() {}
-    virtual void onMainProcessOption(int /*id*/) {}
-    virtual void onTargetPowerOption(int /*id*/) {}
-    virtual void onSupplyVoltageChanged() {}
-    virtual void onSettleTimeChanged() {}
-    virtual void onEraseOption(int /*id*/) {}
-    virtual void onDeviceGroupChanged() {}
-    virtual void onDeviceTypeChanged() {}
-    virtual void onUseDuoLink() {}
+    virtual void onMainProcessOption(int id);
+    virtual void onTargetPowerOption(int id);
+    virtual void onSupplyVoltageChanged();
+    virtual void onSettleTimeChanged();
+    virtual void onEraseOption(int id);
+    virtual void onDeviceGroupChanged();
+    virtual void onDeviceTypeChanged();
+    virtual void onUseDuoLink();
     virtual void onLoadImages() {}
     virtual void onImageFileChanged() {}
     virtual void onBrowseObjectFile(int /*id*/) {}
@@ -148,13 +225,15 @@ protected:
     virtual void onExecute() {}
     virtual void onSelftest() {}
     virtual void onTest1() {}
-    virtual void onComPortChanged() {}
-    virtual void onBaudRateChanged() {}
-    virtual void onProgressTimer() {}
+    virtual void onComPortChanged();
+    virtual void onBaudRateChanged();
+    virtual void onProgressTimer();
     virtual void onAbout() {}
-    virtual void onToggleSettingsLock() {}
-    virtual void onHelpWindow() {}
-    virtual void saveSettings() {}
+    virtual void onToggleSettingsLock();
+    virtual void onHelpWindow();
+    // Takes the controls into the settings and writes them; a failed first write shows
+    // the write-protection message and writes nothing else.
+    virtual void saveSettings();
 
     View& view_;
     Platform& platform_;
@@ -167,9 +246,26 @@ private:
     bool routeButton(int id);
     bool routeListChange(int id);
 
+    // Result grid, connection, settings lock and target power
+    static constexpr int kFirstBracketedId = 1003;
+    static constexpr int kBracketedCount = 66; // 1003 to 1068
+    void writeDiagnostic();
+    void revertToSettings() { showMembers(); }
+    void keepSeriesButtonsUsable();
+    std::array<bool, kBracketedCount> savedEnabled_{};
+    bool savedDuoLinkEnabled_ = false;
+    bool savedJtag4Enabled_ = false;
+    int savedFocus_ = 0;
+    int operationDepth_ = 0;
+
     std::unique_ptr<ProgrammerLibrary> library_;
     UnitInfo unitInfo_;
     DeviceType deviceType_;
+
+    // Configuration file and device catalogue
+    ProfileStore profile_;
+    DeviceGroupTable deviceGroupTable_ = makeDeviceGroupTable();
+    OfferedGroups offeredGroups_;
 };
 
 } // namespace octo

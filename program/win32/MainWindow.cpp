@@ -108,18 +108,24 @@ void blendLogoIntoFace(HBITMAP logo) {
 } // namespace
 
 void MainWindow::showLogo() {
-    // The template names the logo bitmap, but Wine's static control does not load a
-    // bitmap named by number; give every empty picture control the logo.
+    // The template names the logo bitmap, but not every static control loads a bitmap
+    // named by number; the picture control always gets the logo from here.
     if (!view_.loadBitmap(IDB_LOGO)) {
         return;
     }
     blendLogoIntoFace(static_cast<HBITMAP>(view_.bitmapHandle(IDB_LOGO)));
     for (HWND c = GetWindow(window_, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
         const LONG style = GetWindowLongA(c, GWL_STYLE);
-        if ((style & SS_TYPEMASK) == SS_BITMAP &&
-            SendMessageA(c, STM_GETIMAGE, IMAGE_BITMAP, 0) == 0) {
+        if ((style & SS_TYPEMASK) != SS_BITMAP) {
+            continue;
+        }
+        // The picture the template loaded (if the static control did) is replaced by the
+        // blended one and released: the control does not free what it is given.
+        const auto previous = reinterpret_cast<HBITMAP>(
             SendMessageA(c, STM_SETIMAGE, IMAGE_BITMAP,
-                         reinterpret_cast<LPARAM>(view_.bitmapHandle(IDB_LOGO)));
+                         reinterpret_cast<LPARAM>(view_.bitmapHandle(IDB_LOGO))));
+        if (previous && previous != view_.bitmapHandle(IDB_LOGO)) {
+            DeleteObject(previous);
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "app/ProgramState.h"
 #include "app/ProgrammerDialog.h"
 #include "win32/MainWindow.h"
+#include "win32/Win32FileAccess.h"
 #include "win32/Win32Platform.h"
 #include "win32/Win32View.h"
 
@@ -15,6 +16,7 @@ int ProgrammerApp::run() {
     Win32Platform platform;
     Win32View view(instance_);
     ProgrammerDialog dialog(view, platform, state);
+    dialog.profile().useFileAccess(makeWin32FileAccess());
     MainWindow window(instance_, view, dialog);
     window.runModal();
     // The modal run is over: the process ends without a message loop of its own.

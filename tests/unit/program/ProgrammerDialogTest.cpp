@@ -450,6 +450,7 @@ TEST_F(ProgrammerDialogTest, MinimisedWindowPaintsTheIconCentred) {
 TEST_F(ProgrammerDialogTest, ShutdownRunsInItsOrderAndSavesWhenTheFileExists) {
     initialise();
     dialog.configPath_ = "C:\\OCTO\\OCTO816.INI";
+    dialog.settingsLoaded_ = true;
     platform.files.insert(dialog.configPath_);
     view.topWindows().insert("Help for Octo Programmer");
     log.clear();
@@ -467,9 +468,20 @@ TEST_F(ProgrammerDialogTest, ShutdownRunsInItsOrderAndSavesWhenTheFileExists) {
     EXPECT_EQ(view.endResult(), kIdOk);
 }
 
+TEST_F(ProgrammerDialogTest, ShutdownAfterAFailedStartupWritesNothing) {
+    initialise();
+    dialog.configPath_ = "C:\\OCTO\\OCTO816.INI";
+    platform.files.insert(dialog.configPath_); // the file is there, but was never loaded
+    view.postClose();
+    view.runPosted();
+    EXPECT_EQ(dialog.saves, 0);
+    EXPECT_TRUE(view.ended());
+}
+
 TEST_F(ProgrammerDialogTest, ShutdownWithoutConfigurationFileOrHelpWindowWritesNothing) {
     initialise();
     dialog.configPath_ = "C:\\OCTO\\OCTO816.INI";
+    dialog.settingsLoaded_ = true;
     library->setFallback("ReleaseCom", 3); // a failing release is ignored
     view.postClose();
     view.runPosted();

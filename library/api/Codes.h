@@ -1,0 +1,35 @@
+// The library's result codes (docs/library.md has the table with every text).
+#pragma once
+
+#include <cstdint>
+
+namespace octo::library {
+
+enum Code : int32_t {
+    kOk = 0,
+    kFrameErrors = 1,     // answers kept arriving damaged
+    kCannotOpenPort = 2,  // the port cannot be opened
+    kCannotClosePort = 3, // the port cannot be closed
+    kBusy = 4,            // another call of the library is still running
+    kNoUnit = 5,          // the unit does not answer (or no port is open)
+    kTimeout = 6,         // no answer within the call's deadline, or the port went away
+    kFailed = 8,          // the unit could not do it; details in the result block
+    kInternal = 9,        // the library ran out of memory or met an internal error
+    kNotAvailable = 10,   // the function is not available in this build of the library
+    kInvalidRecord = 11,
+    kUnexpectedEnd = 12,
+    kFileIo = 13,
+    kUnknownFormat = 14,
+    kCannotOpenFile = 15,
+    kOutOfRange = 16, // an argument is out of range (null pointer, bad number)
+    kLoadedWithWarning = 17,
+    kNotSupplied = 46,      // supply code 0: the unit does not supply the targets
+    kRunFailed = 50,        // the result block is filled, but the last run failed
+    kAlreadySpecified = 53, // the file holds data for addresses already filled
+};
+
+// The text of a code; a generic text for codes the library never returns. The text
+// lives as long as the process.
+const char* errorText(int32_t code);
+
+} // namespace octo::library

@@ -1,0 +1,538 @@
+#include "api/Library.h"
+
+#include "api/NativeHooks.h"
+
+#include <devices/device_table.h>
+#include <objfile/crc32.h>
+#include <objfile/load.h>
+#include <wire/checksums.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <utility>
+
+namespace octo::library {
+
+using protocol::LinkError;
+using wire::Command;
+using wire::Status;
+
+namespace {
+
+// Object files beyond this size are not object files for a ZEL816.
+constexpr std::streamoff kLargestObjectFile = 64 * 1024 * 1024;
+constexpr int kHelloAttempts = 2;
+constexpr int kPollAttempts = 4;
+constexpr uint32_t kEraseLimitMs = 120000;
+// A load may take this long beyond four times its bytes' time on the line.
+constexpr uint64_t kLoadSlackMs = 10000;
+
+std::string hex(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    return text;
+}
+
+std::string baseName(const std::string& path) {
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::optional<uint8_t> baudIndex(uint32_t rate) {
+    for (size_t i = 0; i < wire::kBaudRates.size(); ++i) {
+        if (wire::kBaudRates[i] == rate) {
+            return static_cast<uint8_t>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Library& Library::instance() {
+    static Library library;
+    return library;
+}
+
+Library::Library()
+    : host_(platformHost()), port_(serial::makeSerialPort()),
+      client_(*port_, [this] { host_.pumpMessages(); }) {}
+
+void Library::text(const std::string& message) {
+    if (statusLine_) {
+        host_.setText(statusLine_, message);
+    }
+}
+
+void Library::lamp(Lamp picture) {
+    if (lamps_) {
+        host_.setPicture(lamps_->entry[0], lamps_->entry[picture]);
+    }
+}
+
+void Library::progress(uint64_t position, uint64_t range) {
+    if (progressBar_) {
+        // The bar counts in 32 bits; the image sizes of this family fit.
+        host_.setProgress(progressBar_, static_cast<uint32_t>(position),
+                          static_cast<uint32_t>(range));
+    }
+}
+
+int32_t Library::initProgress(OctoHandle statusLine, OctoHandle progressBar) {
+    statusLine_ = statusLine;
+    progressBar_ = progressBar;
+    return kOk;
+}
+
+int32_t Library::initStatusLamp(const OctoStatusLampTable& table) {
+    lamps_ = table;
+    return kOk;
+}
+
+bool Library::hello(int attempts) {
+    client_.setRate(rate_);
+    protocol::TransactOptions options;
+    options.attempts = attempts;
+    const auto exchange = client_.transact(Command::Hello, wire::HelloRequest{}.encode(), options);
+    return exchange.ok() && exchange.response.status == Status::Ok &&
+           wire::HelloReply::decode(exchange.response.body).has_value();
+}
+
+int32_t Library::linkCode(LinkError error) {
+    switch (error) {
+    case LinkError::None:
+        return kOk;
+    case LinkError::NoPort:
+        return kNoUnit;
+    case LinkError::PortFailed:
+        port_->close();
+        stale_ = true;
+        return kTimeout;
+    case LinkError::Timeout:
+        stale_ = true;
+        return kTimeout;
+    case LinkError::FrameErrors:
+        stale_ = true;
+        return kFrameErrors;
+    }
+    return kFailed;
+}
+
+int32_t Library::ensureLink() {
+    if (path_.empty()) {
+        return kNoUnit;
+    }
+    if (port_->isOpen() && !stale_) {
+        return kOk;
+    }
+    // A port that failed stays dead even after the unit is back: open it anew.
+    if (!port_->open(path_, rate_)) {
+        stale_ = true;
+        return kNoUnit;
+    }
+    client_.reset();
+    client_.setRate(rate_);
+    if (!hello(kHelloAttempts)) {
+        stale_ = true;
+        return kNoUnit;
+    }
+    stale_ = false;
+    return kOk;
+}
+
+int32_t Library::initCom(const std::string& path, uint32_t rate) {
+    const auto wanted = baudIndex(rate);
+    if (!wanted) {
+        return kOutOfRange;
+    }
+    port_->close();
+    path_ = path;
+    rate_ = rate;
+    stale_ = true;
+    if (!port_->open(path_, rate_)) {
+        return kCannotOpenPort;
+    }
+    client_.reset();
+    if (hello(kHelloAttempts)) {
+        stale_ = false;
+        return kOk;
+    }
+    // The unit may still run at another rate (left there by an earlier session): find
+    // it and tell it to come to ours.
+    for (auto it = wire::kBaudRates.rbegin(); it != wire::kBaudRates.rend(); ++it) {
+        if (*it == rate) {
+            continue;
+        }
+        rate_ = *it;
+        if (!port_->setRate(rate_) || !hello(1)) {
+            continue;
+        }
+        const auto exchange =
+            client_.transact(Command::SetBaud, wire::SetBaudRequest{*wanted}.encode());
+        rate_ = rate;
+        port_->setRate(rate_);
+        if (exchange.ok() && exchange.response.status == Status::Ok && hello(kHelloAttempts)) {
+            stale_ = false;
+            return kOk;
+        }
+        break;
+    }
+    rate_ = rate;
+    port_->setRate(rate_);
+    client_.setRate(rate_);
+    // The port stays open: a unit that turns up later answers the next call.
+    return kNoUnit;
+}
+
+int32_t Library::releaseCom() {
+    port_->close();
+    path_.clear();
+    stale_ = false;
+    return kOk;
+}
+
+int32_t Library::getResult(uint8_t* block) {
+    if (const int32_t code = ensureLink()) {
+        return code;
+    }
+    protocol::TransactOptions options;
+    options.attempts = kPollAttempts;
+    const auto exchange = client_.transact(Command::GetResult, {}, options);
+    if (!exchange.ok()) {
+        return linkCode(exchange.error);
+    }
+    const auto result = exchange.response.status == Status::Ok
+                            ? wire::ResultReply::decode(exchange.response.body)
+                            : std::nullopt;
+    if (!result) {
+        return kFailed;
+    }
+    std::fill(block, block + OCTO_RESULT_BLOCK_BYTES, uint8_t{0});
+    std::copy(result->run.begin(), result->run.end(), block);
+    block[8] = static_cast<uint8_t>(result->hardwareVersion >> 8);
+    block[9] = static_cast<uint8_t>(result->hardwareVersion);
+    block[10] = static_cast<uint8_t>(result->firmwareVersion >> 8);
+    block[11] = static_cast<uint8_t>(result->firmwareVersion);
+    if (result->firmwareName) {
+        // Bytes 12..29: the name and its terminating zero.
+        std::copy(result->firmwareName->begin(), result->firmwareName->end(), block + 12);
+    } else {
+        block[12] = 0xFF;
+    }
+    block[30] = static_cast<uint8_t>(result->thirdVersion >> 8);
+    block[31] = static_cast<uint8_t>(result->thirdVersion);
+    return result->runFailed ? kRunFailed : kOk;
+}
+
+int32_t Library::selectBaudrate(uint32_t index) {
+    if (const int32_t code = ensureLink()) {
+        text(errorText(code));
+        lamp(kLampError);
+        return code;
+    }
+    const uint32_t newRate = wire::kBaudRates[index];
+    const auto exchange = client_.transact(
+        Command::SetBaud, wire::SetBaudRequest{static_cast<uint8_t>(index)}.encode());
+    if (exchange.ok() && exchange.response.status != Status::Ok) {
+        text("ERROR: The programmer unit refused the baud rate !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    // Answered or not, the unit may have switched: follow it and look.
+    const int32_t code = exchange.ok() ? kOk : linkCode(exchange.error);
+    if (code == kTimeout && !port_->isOpen()) {
+        return code;
+    }
+    rate_ = newRate;
+    if (!port_->setRate(rate_)) {
+        stale_ = true;
+        return kTimeout;
+    }
+    if (hello(kHelloAttempts)) {
+        stale_ = false;
+        return kOk;
+    }
+    stale_ = true;
+    return code == kOk ? kTimeout : code;
+}
+
+int32_t Library::setVccTarget(uint32_t code) {
+    if (const int32_t linkError = ensureLink()) {
+        text(errorText(linkError));
+        lamp(kLampError);
+        return linkError;
+    }
+    const auto exchange = client_.transact(
+        Command::SetSupply, wire::SetSupplyRequest{static_cast<uint8_t>(code)}.encode());
+    if (!exchange.ok()) {
+        const int32_t result = linkCode(exchange.error);
+        text(errorText(result));
+        lamp(kLampError);
+        return result;
+    }
+    switch (exchange.response.status) {
+    case Status::Ok:
+        return kOk;
+    case Status::NotSupplied:
+        return kNotSupplied;
+    default: {
+        char message[96];
+        std::snprintf(message, sizeof message,
+                      "ERROR: The programmer unit cannot supply the targets with %u.%u V !",
+                      code / 10, code % 10);
+        text(message);
+        lamp(kLampError);
+        return kFailed;
+    }
+    }
+}
+
+int32_t Library::setSignals(uint16_t word, uint8_t code) {
+    if (const int32_t linkError = ensureLink()) {
+        return linkError;
+    }
+    const auto exchange =
+        client_.transact(Command::SetSignals, wire::SetSignalsRequest{word, code}.encode());
+    if (!exchange.ok()) {
+        return linkCode(exchange.error);
+    }
+    return exchange.response.status == Status::Ok ? kOk : kFailed;
+}
+
+int32_t Library::eraseImage() {
+    append_ = false;
+    if (const int32_t code = ensureLink()) {
+        text(errorText(code));
+        lamp(kLampError);
+        return code;
+    }
+    text("Erasing image memory...");
+    lamp(kLampBusy);
+    protocol::TransactOptions options;
+    options.workLimitMs = kEraseLimitMs;
+    const auto exchange = client_.transact(Command::ImageErase, {}, options);
+    if (!exchange.ok() || exchange.response.status != Status::Ok) {
+        const int32_t code = exchange.ok() ? kFailed : linkCode(exchange.error);
+        // Whatever the unit holds now is not known any more.
+        images_.fill(std::nullopt);
+        text(errorText(code));
+        lamp(kLampError);
+        return code;
+    }
+    images_.fill(objfile::Image{});
+    text("Image memory erased.");
+    lamp(kLampSuccess);
+    return kOk;
+}
+
+int32_t Library::appendImage() {
+    append_ = true;
+    return kOk;
+}
+
+int32_t Library::selectImage(uint8_t slot) {
+    if (const int32_t code = ensureLink()) {
+        return code;
+    }
+    const auto exchange =
+        client_.transact(Command::ImageSelect, wire::ImageSelectRequest{slot}.encode());
+    if (!exchange.ok()) {
+        return linkCode(exchange.error);
+    }
+    if (exchange.response.status != Status::Ok) {
+        return kFailed;
+    }
+    slot_ = slot;
+    return kOk;
+}
+
+void Library::abandonLoad() {
+    // A failed load must not leave a slot that a run would take for a whole image.
+    images_[slot_].reset();
+    if (ensureLink() != kOk) {
+        return;
+    }
+    const auto exchange =
+        client_.transact(Command::ImageAbort, wire::ImageSlotRequest{slot_}.encode());
+    if (exchange.ok() && exchange.response.status == Status::Ok) {
+        images_[slot_] = objfile::Image{};
+    }
+}
+
+int32_t Library::failedTransfer(const std::string& what, int32_t code) {
+    text("ERROR: " + what + " " + errorText(code));
+    lamp(kLampError);
+    return code;
+}
+
+int32_t Library::loadImage(const std::string& path, const std::string& typeName) {
+    const bool append = std::exchange(append_, false);
+    const std::string fileName = baseName(path);
+    const devices::DeviceType* device = devices::findDeviceType(typeName);
+    if (!device) {
+        text("ERROR: Device type \"" + typeName + "\" is not known to the library !");
+        lamp(kLampError);
+        return kOutOfRange;
+    }
+
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        text("ERROR: Unable to open file " + fileName + " !");
+        lamp(kLampError);
+        abandonLoad();
+        return kCannotOpenFile;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size < 0 || size > kLargestObjectFile) {
+        text("ERROR: " + fileName + " is too large for an object file !");
+        lamp(kLampError);
+        abandonLoad();
+        return kFileIo;
+    }
+    std::string content(static_cast<size_t>(size), '\0');
+    if (!in.read(content.data(), size)) {
+        text("ERROR: Error during file I/O reading " + fileName + " !");
+        lamp(kLampError);
+        abandonLoad();
+        return kFileIo;
+    }
+
+    text("Loading " + fileName + " ...");
+    lamp(kLampBusy);
+    progress(0, 1);
+
+    objfile::Image fresh;
+    objfile::LoadOptions options;
+    options.segments = devices::usedSegments(*device);
+    const objfile::ReadResult read = objfile::loadObjectFile(fileName, content, fresh, options);
+    if (!read.ok()) {
+        text("ERROR: " + fileName + ", " + read.error->describe());
+        lamp(kLampError);
+        abandonLoad();
+        return static_cast<int32_t>(read.code());
+    }
+
+    objfile::Image merged;
+    if (append) {
+        if (!images_[slot_]) {
+            text("ERROR: The image memory holds no image this library loaded; load the first file "
+                 "again !");
+            lamp(kLampError);
+            abandonLoad();
+            return kFailed;
+        }
+        merged = *images_[slot_];
+        for (const auto& run : fresh.runs()) {
+            if (const auto address = merged.firstFilled(run.start, run.bytes.size())) {
+                text("ERROR: " + fileName + " holds data at 0x" + hex(*address, 4) +
+                     ", already specified by the file loaded before !");
+                lamp(kLampError);
+                abandonLoad();
+                return kAlreadySpecified;
+            }
+        }
+    }
+    const uint32_t baseBytes = static_cast<uint32_t>(merged.byteCount());
+    const uint32_t baseCrc = append ? objfile::imageCrc32(merged) : 0;
+    objfile::Image freshCopy = fresh;
+    merged.merge(std::move(freshCopy));
+    const uint32_t imageBytes = static_cast<uint32_t>(merged.byteCount());
+    const uint32_t imageCrc = objfile::imageCrc32(merged);
+
+    if (const int32_t code = ensureLink()) {
+        images_[slot_].reset();
+        return failedTransfer("Image not loaded:", code);
+    }
+    wire::ImageBeginRequest begin;
+    begin.slot = slot_;
+    begin.mode = append ? wire::ImageMode::Append : wire::ImageMode::Fresh;
+    begin.baseBytes = baseBytes;
+    begin.baseCrc = baseCrc;
+    begin.streamBytes = static_cast<uint32_t>(fresh.byteCount());
+    begin.typeName = typeName;
+    const auto started = client_.transact(Command::ImageBegin, begin.encode());
+    images_[slot_].reset();
+    if (!started.ok()) {
+        return failedTransfer("Image not loaded:", linkCode(started.error));
+    }
+    if (started.response.status == Status::ImageMismatch) {
+        text("ERROR: The image memory no longer holds the file loaded before !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    if (started.response.status != Status::Ok) {
+        text("ERROR: The programmer unit refused the image !");
+        lamp(kLampError);
+        return kFailed;
+    }
+
+    std::vector<protocol::Piece> pieces;
+    uint32_t streamCrc = 0;
+    for (const auto& run : fresh.runs()) {
+        pieces.push_back(protocol::Piece{run.start, run.bytes});
+        streamCrc = wire::crc32(run.bytes, streamCrc);
+    }
+    const uint64_t total = fresh.byteCount();
+    const uint64_t lineBytes = total + (total / protocol::Client::kSmallestChunk + 1) * 24;
+    const uint64_t deadline =
+        protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * 4 + kLoadSlackMs;
+    uint64_t shownPercent = 0;
+    const auto outcome = client_.sendImage(pieces, total, deadline, [&](uint64_t done) {
+        progress(done, total);
+        const uint64_t percent = done * 100 / total;
+        if (percent >= shownPercent + 10) {
+            shownPercent = percent - percent % 10;
+            text("Loading " + fileName + " ... " + std::to_string(shownPercent) + " %");
+        }
+    });
+    if (outcome.error != LinkError::None) {
+        return failedTransfer("Image transfer of " + fileName + " interrupted.",
+                              linkCode(outcome.error));
+    }
+    if (outcome.refusal) {
+        text("ERROR: The programmer unit refused the image data of " + fileName + " !");
+        lamp(kLampError);
+        return kFailed;
+    }
+
+    const wire::ImageEndRequest end{static_cast<uint32_t>(total), streamCrc, imageBytes, imageCrc};
+    const auto ended = client_.transact(Command::ImageEnd, end.encode());
+    if (!ended.ok()) {
+        return failedTransfer("Image end of " + fileName + " not confirmed.",
+                              linkCode(ended.error));
+    }
+    const auto status = ended.response.status == Status::Ok
+                            ? wire::ImageStatusReply::decode(ended.response.body)
+                            : std::nullopt;
+    if (!status || status->state != wire::SlotState::Complete || status->bytes != imageBytes ||
+        status->crc != imageCrc) {
+        text("ERROR: The image memory does not hold what was sent; image marked invalid !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    images_[slot_] = std::move(merged);
+    progress(total, total);
+
+    std::string message =
+        "Image loaded: " + std::to_string(imageBytes) + " bytes, CRC-32 " + hex(imageCrc, 8) + ".";
+    if (!read.warnings.empty()) {
+        message += " WARNING: " + fileName + ", " + read.warnings.front().describe();
+        text(message);
+        lamp(kLampSuccess);
+        return kLoadedWithWarning;
+    }
+    text(message);
+    lamp(kLampSuccess);
+    return kOk;
+}
+
+protocol::LinkStats linkStats() {
+    return Library::instance().stats();
+}
+
+} // namespace octo::library

@@ -1,0 +1,98 @@
+// The library's one state: the port, the protocol client, what the caller handed over
+// for status output, and what the library knows of the unit's image memory. The
+// exports check their arguments and then call in here.
+#pragma once
+
+#include "api/Codes.h"
+#include "api/Host.h"
+#include "protocol/Client.h"
+#include "serial/SerialPort.h"
+
+#include <objfile/image.h>
+#include <wire/messages.h>
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace octo::library {
+
+class Library {
+public:
+    static Library& instance();
+
+    // A call in progress; the exports refuse to enter a second one from the message
+    // pump of the first (code kBusy).
+    class CallGuard {
+    public:
+        explicit CallGuard(Library& library) : library_(library), entered_(!library.inCall_) {
+            library_.inCall_ = true;
+        }
+        ~CallGuard() {
+            if (entered_) {
+                library_.inCall_ = false;
+            }
+        }
+        CallGuard(const CallGuard&) = delete;
+        CallGuard& operator=(const CallGuard&) = delete;
+        bool entered() const { return entered_; }
+
+    private:
+        Library& library_;
+        bool entered_;
+    };
+
+    int32_t initProgress(OctoHandle statusLine, OctoHandle progressBar);
+    int32_t initStatusLamp(const OctoStatusLampTable& table);
+    int32_t initCom(const std::string& path, uint32_t rate);
+    int32_t releaseCom();
+    int32_t getResult(uint8_t* block);
+    int32_t selectBaudrate(uint32_t index);
+    int32_t setVccTarget(uint32_t code);
+    int32_t setSignals(uint16_t word, uint8_t code);
+    int32_t eraseImage();
+    int32_t loadImage(const std::string& path, const std::string& typeName);
+    int32_t appendImage();
+    int32_t selectImage(uint8_t slot);
+
+    protocol::LinkStats stats() const { return client_.stats(); }
+
+private:
+    enum Lamp { kLampError = 1, kLampSuccess = 2, kLampBusy = 3, kLampIdle = 4 };
+
+    Library();
+
+    // Makes sure a port is open on the last path and the unit answered on it; reopens
+    // after the port failed or a call timed out (a replugged unit needs a new handle).
+    int32_t ensureLink();
+    bool hello(int attempts);
+    int32_t linkCode(protocol::LinkError error);
+    int32_t failedTransfer(const std::string& what, int32_t code);
+    void abandonLoad();
+
+    void text(const std::string& message);
+    void lamp(Lamp picture);
+    void progress(uint64_t position, uint64_t range);
+
+    Host& host_;
+    std::unique_ptr<serial::SerialPort> port_;
+    protocol::Client client_;
+    bool inCall_ = false;
+
+    std::string path_;
+    uint32_t rate_ = 115200;
+    bool stale_ = false;
+
+    OctoHandle statusLine_ = nullptr;
+    OctoHandle progressBar_ = nullptr;
+    std::optional<OctoStatusLampTable> lamps_;
+
+    // What each slot of the unit holds, as far as this library loaded it; none when
+    // unknown (before the first erase, after an interrupted load).
+    std::array<std::optional<objfile::Image>, wire::kImageSlots> images_;
+    uint8_t slot_ = 0;
+    bool append_ = false;
+};
+
+} // namespace octo::library

@@ -1,0 +1,145 @@
+// The library's side of the serial protocol: requests with acknowledgement, bounded
+// retransmission, resynchronisation and a deadline on every wait, and the windowed
+// stream that moves image data.
+#pragma once
+
+#include "serial/SerialPort.h"
+
+#include <wire/frame.h>
+#include <wire/messages.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace octo::protocol {
+
+enum class LinkError {
+    None,
+    NoPort,      // no port is open
+    PortFailed,  // the port went away (unplugged)
+    Timeout,     // no answer within the deadline
+    FrameErrors, // answers came, but damaged every time
+};
+
+struct LinkStats {
+    uint64_t framesSent = 0;
+    uint64_t retransmissions = 0; // requests sent again, data frames sent again
+    uint64_t naks = 0;            // the unit reported a damaged frame
+    uint64_t gaps = 0;            // the unit reported missing data
+    uint64_t badFrames = 0;       // damaged answers
+    uint64_t timeouts = 0;        // waits that ran out
+    uint64_t rewinds = 0;         // the data stream went back to the last acknowledged byte
+    uint32_t smallestChunk = 0;   // data bytes per frame: the smallest the stream fell to
+};
+
+// Monotonic milliseconds.
+uint64_t nowMs();
+
+// The time ten bits take per byte on the line, for so many bytes, in ms (rounded up).
+uint32_t lineMs(uint64_t bytes, uint32_t rate);
+
+struct Exchange {
+    LinkError error = LinkError::None;
+    wire::Response response;
+    bool ok() const { return error == LinkError::None; }
+};
+
+struct TransactOptions {
+    int attempts = 5;             // sends of the request before giving up
+    uint32_t replyBytes = 64;     // expected answer size, for the per-attempt time-out
+    uint32_t workLimitMs = 60000; // longest the unit may report itself busy
+    // When not 0, a nowMs() value the whole exchange ends by, answered or not. A Busy
+    // answer then renews the attempts, so a unit that works long and loses an answer is
+    // asked again until the deadline.
+    uint64_t deadlineMs = 0;
+};
+
+// Data of one contiguous piece of an image.
+struct Piece {
+    uint32_t address = 0;
+    std::span<const uint8_t> bytes;
+};
+
+struct StreamOutcome {
+    LinkError error = LinkError::None;
+    std::optional<wire::Status> refusal; // the unit refused the data
+};
+
+class Client {
+public:
+    // Data bytes per frame: the stream starts at the largest and halves the size after
+    // each loss down to the smallest, growing again after kGrowAfter clean answers.
+    // 1024 keeps the framing cost below 2 % of the line (see scripts/bench); the small
+    // end keeps frames passing on a line that damages one byte in a hundred.
+    static constexpr uint32_t kLargestChunk = 1024;
+    static constexpr uint32_t kSmallestChunk = 16;
+    static constexpr uint32_t kGrowAfter = 4;
+    // Frames in flight: enough for the next frame to be on the line while the unit
+    // answers the last one, few enough that a loss sends little again.
+    static constexpr uint32_t kWindowFrames = 3;
+    // Rewinds without progress before a stream gives up.
+    static constexpr int kMaxStalls = 32;
+    // What the unit and the host's scheduler may add to a round trip.
+    static constexpr uint32_t kTurnaroundMs = 60;
+    // The longest a wait goes without running the caller's message pump.
+    static constexpr uint32_t kSliceMs = 10;
+    // A frame's bytes come back to back: after this long without a byte (or 32 byte
+    // times at slow rates) a started frame is taken for noise and the search resumes.
+    static constexpr uint32_t kIdleMs = 50;
+
+    Client(serial::SerialPort& port, std::function<void()> pump);
+
+    void setRate(uint32_t rate) { rate_ = rate; }
+    uint32_t rate() const { return rate_; }
+
+    // Sends a request and waits for its answer. A missing or damaged answer sends the
+    // request again with the same sequence number (the unit answers repeats without
+    // doing the work twice); a Busy answer extends the wait by the unit's estimate.
+    Exchange transact(wire::Command command, const std::vector<uint8_t>& payload,
+                      const TransactOptions& options = {});
+
+    // Sends total bytes of image data, in order, as a stream of acknowledged frames.
+    // progress is told how many bytes have been acknowledged; the stream gives up at
+    // deadlineMs (a nowMs() value).
+    // dataCommand carries the stream: ImageData, or FirmwareData for firmware.
+    StreamOutcome sendImage(std::span<const Piece> pieces, uint64_t total, uint64_t deadlineMs,
+                            const std::function<void(uint64_t)>& progress,
+                            wire::Command dataCommand = wire::Command::ImageData);
+
+    // Fetches total bytes of a read-out the unit holds in its buffer (ReadTargetData),
+    // with up to kWindowFrames requests in flight; out receives them in order.
+    StreamOutcome readStream(uint32_t total, uint64_t deadlineMs,
+                             const std::function<void(uint64_t)>& progress,
+                             std::vector<uint8_t>& out);
+
+    const LinkStats& stats() const { return stats_; }
+    // A new port or session: forget partial frames, answers not taken, the counters.
+    void reset();
+
+private:
+    struct Event {
+        bool damaged = false;
+        wire::Frame frame;
+    };
+
+    uint8_t nextSeq() { return seq_++; }
+    bool sendFrame(uint8_t seq, wire::Command command, const std::vector<uint8_t>& payload);
+    // Reads for at most sliceMs into the event queue; false when the port failed.
+    bool poll(uint32_t sliceMs);
+    void absorb(std::vector<wire::FrameDecoder::Event> events);
+
+    serial::SerialPort& port_;
+    std::function<void()> pump_;
+    uint32_t rate_ = 115200;
+    uint8_t seq_;
+    wire::FrameDecoder decoder_;
+    std::deque<Event> events_;
+    uint64_t lastByteMs_ = 0;
+    LinkStats stats_;
+};
+
+} // namespace octo::protocol

@@ -1,0 +1,177 @@
+// The start-up command: runs once the window is on the screen. It finds the program's
+// files, checks the library and configuration file versions (closing with one message
+// that names every problem), loads the library and the settings, fills the lists, hands
+// the status windows to the library, connects to the unit and saves the settings back.
+#include "app/ProgrammerDialog.h"
+
+#include "resources/resource.h"
+#include "settings/ConfigKeys.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace octo {
+
+namespace {
+
+constexpr double kRequiredVersion = 1.56;
+constexpr char kRequiredVersionText[] = "1.56";
+constexpr int kRequiredVersionNumber = 156;
+constexpr char kLibraryName[] = "OCTO816.DLL";
+constexpr char kConfigName[] = "OCTO816.INI";
+constexpr char kLogName[] = "OCTO816.LOG";
+constexpr char kFileVersion[] = "FileVersion";
+constexpr char kVersionDefault[] = "1.00";
+constexpr char kDevTypeNameDefault[] = "ZEL816 A110";
+// The executable's path is taken with room for this many characters.
+constexpr std::size_t kModulePathChars = 260;
+// Texts read from files land in buffers of this size (49 characters and the zero).
+constexpr std::size_t kFileTextBuffer = 50;
+constexpr uint16_t kProgressPeriodMs = 100;
+constexpr int kHighestBaudIndex = 4;
+constexpr int32_t kShowString = 99;
+constexpr int kStatusLampGrey = 4;
+constexpr int kStatusLampGreen = 2;
+
+} // namespace
+
+double leadingNumber(std::string_view text) {
+    // The C library's conversion: blanks, a sign, digits with one decimal point, an
+    // exponent; it stops where the number ends and gives 0 when there is none. The
+    // program never changes its locale, so the point is ".".
+    const std::string copy(text);
+    return std::strtod(copy.c_str(), nullptr);
+}
+
+std::string formatFirmwareVersion(uint16_t word) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%d.%d%d", word >> 8, (word >> 4) & 0xF, word & 0xF);
+    return text;
+}
+
+void ProgrammerDialog::onStartupCommand() {
+    view_.setVisible(IDC_IMAGE_NUMBER, false);
+
+    std::string exe = platform_.modulePath().substr(0, kModulePathChars);
+    const std::size_t slash = exe.find_last_of('\\');
+    exe.erase(slash == std::string::npos ? 0 : slash);
+    state_.programDirectory = exe + "\\";
+    configPath_ = state_.programDirectory + kConfigName;
+    logPath_ = state_.programDirectory + kLogName;
+    libraryPath_ = state_.programDirectory + kLibraryName;
+
+    estimateStale_ = 1;
+    continualMain_ = 0;
+    continualSelftest_ = 0;
+    createLogFile_ = 0;
+
+    std::string problems;
+    if (platform_.fileExists(libraryPath_)) {
+        const std::string version = platform_.fileVersionString(libraryPath_, kFileVersion)
+                                        .substr(0, kFileTextBuffer - 1);
+        if (leadingNumber(version) != kRequiredVersion) {
+            problems += std::string("Dynamic link library ") + kLibraryName +
+                        " version must be " + kRequiredVersionText + ".\n\n";
+        }
+    } else {
+        problems += std::string("Dynamic link library ") + kLibraryName +
+                    " could not be found!\n\n";
+    }
+    if (platform_.fileExists(configPath_)) {
+        const std::string version =
+            profile().readString(ini::kVersion, ini::kVersion, kVersionDefault, kFileTextBuffer);
+        if (leadingNumber(version) < kRequiredVersion) {
+            problems += std::string("Configuration file ") + kConfigName +
+                        " version must not be lower than " + kRequiredVersionText + ".\n\n";
+        }
+    } else {
+        problems += std::string("Configuration file ") + kConfigName + " could not be found!\n\n";
+    }
+    if (problems.empty()) {
+        // A library of the right version that cannot be loaded, or lacks a function, would
+        // leave every call failing without a word: it ends the start-up the same way.
+        std::unique_ptr<ProgrammerLibrary> loaded = platform_.loadProgrammerLibrary(libraryPath_);
+        if (loaded) {
+            useLibrary(std::move(loaded));
+        } else {
+            problems += std::string("Dynamic link library ") + kLibraryName +
+                        " could not be loaded!\n\n";
+        }
+    }
+    if (!problems.empty()) {
+        view_.messageBox("Error:\n\n" + problems +
+                             "Please update your OCTO816 system.\nThis application will close.\n",
+                         state_.messageCaption, mb::kOk | mb::kIconStop);
+        view_.postClose();
+        return;
+    }
+
+    loadSettings();
+    settingsLoaded_ = true;
+    baudRate_ = kHighestBaudIndex;
+    switchVccOff_ = 1;
+
+    fillDeviceGroups();
+    fillDeviceGroupList();
+    fillTargetPowerLists();
+    showMembers();
+    computeSettleTime();
+    applyDeviceType();
+
+    library().initProgress(view_.controlHandle(IDC_STATUS_LINE), view_.controlHandle(IDC_PROGRESS));
+    progressPeriodMs_ = kProgressPeriodMs;
+    initStatusLamp();
+    applySettingsLock(showSettings_);
+    showResult(false);
+    setStatusLamp(kStatusLampGrey);
+
+    const bool connected = openConnection() == 1;
+    applyTargetPower();
+    if (connected) {
+        checkFirmwareVersion();
+    }
+
+    if (captionIndexed_ != 0) {
+        view_.setCaption(view_.caption() + " [" + std::to_string(comPort_ + 1) + "]");
+    }
+
+    if (connected) {
+        useDlk_ = profile().readInt(ini::kSystem, ini::kUseDlk, 1) != 0 ? 1 : 0;
+        showMembers();
+        applyDeviceType();
+        showStatus(kShowString, IDS_CONNECTED);
+    }
+
+    saveSettings();
+    reloadRequired_ = 0;
+}
+
+int ProgrammerDialog::checkFirmwareVersion() {
+    if (!readUnitInfo()) {
+        return 0;
+    }
+    showStatus(kShowString, IDS_CONNECTED);
+    setStatusLamp(kStatusLampGreen);
+    const std::string version = formatFirmwareVersion(unitInfo_.firmwareVersion);
+    if (leadingNumber(version) == kRequiredVersion) {
+        return 1;
+    }
+    const std::string text = "User Information:\n\nYour current firmware version is " + version +
+                             "\n\nIt is strongly recommended to upgrade your ZEL-OCTO816\n"
+                             "programmer unit with firmware OCTO816-" +
+                             std::to_string(kRequiredVersionNumber) +
+                             ".TXT.\n\nDo you want to upgrade now?\n";
+    if (view_.messageBox(text, state_.messageCaption, mb::kYesNo | mb::kIconInformation) !=
+        mb::kIdYes) {
+        return 1;
+    }
+    onUpgradeFirmware();
+    if (state_.lastResult != 0) {
+        view_.setText(IDC_STATUS_LINE, library().getErrorString(state_.lastResult));
+        return 0;
+    }
+    return 1;
+}
+
+} // namespace octo

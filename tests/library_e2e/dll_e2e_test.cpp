@@ -1,0 +1,105 @@
+// The real OCTO816.DLL under Wine: it loads, resolves its 21 names, carries FileVersion
+// 1.56, and talks to the simulated unit through Wine's COM1.
+#include "SimulatedUnit.h"
+
+#include <octo816.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <unistd.h>
+
+namespace octo::testing {
+namespace {
+
+std::string windowsPath(const std::filesystem::path& path) {
+    std::string text = "Z:" + std::filesystem::absolute(path).string();
+    for (char& c : text) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+    return text;
+}
+
+std::string quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Runs the check program under Wine and returns its output lines as "key" -> "rest".
+std::multimap<std::string, std::string> runCheck(const std::vector<std::string>& args) {
+    const std::filesystem::path exe =
+        std::filesystem::path(OCTO_WINDOWS_BIN_DIR) / "octo_dll_check.exe";
+    if (!std::filesystem::exists(exe) ||
+        !std::filesystem::exists(std::filesystem::path(OCTO_WINDOWS_BIN_DIR) / "OCTO816.DLL")) {
+        ADD_FAILURE() << "build the windows preset first: " << exe;
+        return {};
+    }
+    const auto output =
+        std::filesystem::temp_directory_path() / ("octo-dll-check-" + std::to_string(getpid()));
+    std::string command =
+        quoted(std::string(OCTO_REPOSITORY_DIR) + "/scripts/wine-run") + " " + quoted(exe.string());
+    for (const auto& arg : args) {
+        command += " " + quoted(arg);
+    }
+    command += " >" + quoted(output.string()) + " 2>/dev/null";
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(status, 0) << command;
+    std::ifstream in(output);
+    std::multimap<std::string, std::string> lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const auto space = line.find(' ');
+        lines.emplace(line.substr(0, space),
+                      space == std::string::npos ? "" : line.substr(space + 1));
+    }
+    std::filesystem::remove(output);
+    return lines;
+}
+
+std::string first(const std::multimap<std::string, std::string>& lines, const std::string& key) {
+    const auto found = lines.find(key);
+    return found == lines.end() ? "<missing>" : found->second;
+}
+
+TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
+    // The test prefix (the one scripts/wine-run uses) maps COM1 onto this link.
+    const char* prefix = std::getenv("OCTO_WINEPREFIX");
+    SimulatedUnit unit({"time_scale=0.01"},
+                       std::filesystem::path(prefix ? prefix : OCTO_WINEPREFIX_DIR) / "com1");
+    const auto sample = samplePath("A110_blink.txt");
+    const auto lines = runCheck({"\\\\.\\COM1", windowsPath(sample), "ZEL816 A110"});
+
+    EXPECT_EQ(first(lines, "loaded"), "yes");
+    std::vector<std::string> names;
+#define OCTO_NAME(name) names.push_back(#name);
+    OCTO816_EXPORTS(OCTO_NAME)
+#undef OCTO_NAME
+    ASSERT_EQ(names.size(), 21u);
+    EXPECT_EQ(lines.count("export"), 21u);
+    for (const auto& name : names) {
+        bool found = false;
+        for (auto [it, end] = lines.equal_range("export"); it != end; ++it) {
+            found = found || it->second == name + " yes";
+        }
+        EXPECT_TRUE(found) << name;
+    }
+    EXPECT_EQ(first(lines, "fileversion"), "1.56");
+
+    EXPECT_EQ(first(lines, "initcom"), "0");
+    EXPECT_EQ(first(lines, "result"), "0 0130 0156 OCTO816-156");
+    EXPECT_EQ(first(lines, "erase"), "0");
+    EXPECT_EQ(first(lines, "load"), "0");
+    EXPECT_EQ(unit.state("image.0.state"), "complete");
+    EXPECT_TRUE(unit.slot(0) == imageOfFile(sample));
+}
+
+} // namespace
+} // namespace octo::testing

@@ -1,0 +1,71 @@
+// A main window core on a real configuration file in a temporary folder, with the
+// in-memory view, the scripted library and the fake platform: what the settings and the
+// device catalogue tests build on.
+#pragma once
+
+#include "app/ProgrammerDialog.h"
+#include "support/FakeLibrary.h"
+#include "support/FakePlatform.h"
+#include "support/InMemoryView.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace octo::testing {
+
+// Makes the handlers and the save reachable from a test.
+class OpenDialog : public ProgrammerDialog {
+public:
+    using ProgrammerDialog::ProgrammerDialog;
+    using ProgrammerDialog::saveSettings;
+};
+
+class DialogWithIni : public ::testing::Test {
+protected:
+    DialogWithIni() : view(&log), platform(&log), dialog(view, platform, state) {
+        static int counter = 0;
+        folder = std::filesystem::temp_directory_path() /
+                 ("octo_dialog_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+        std::filesystem::create_directories(folder);
+        dialog.configPath_ = (folder / "OCTO816.INI").string();
+        auto fake = std::make_unique<FakeLibrary>(&log);
+        library = fake.get();
+        dialog.useLibrary(std::move(fake));
+        view.connect({[this](int id, int code) { dialog.onCommand(id, code); },
+                      [this](int timer) { dialog.onTimer(timer); }, [this] { dialog.onClose(); }});
+        dialog.showMembers();
+    }
+    ~DialogWithIni() override {
+        std::error_code ec;
+        std::filesystem::permissions(dialog.configPath_, std::filesystem::perms::owner_all, ec);
+        std::filesystem::remove_all(folder, ec);
+    }
+
+    void ini(const std::string& text) {
+        std::ofstream out(dialog.configPath_, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    std::string iniText() const {
+        std::ifstream in(dialog.configPath_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    int32_t iniInt(const char* section, const char* key, int32_t def = -999) {
+        return dialog.profile().readInt(section, key, def);
+    }
+
+    EventLog log;
+    InMemoryView view;
+    FakePlatform platform;
+    ProgramState state;
+    OpenDialog dialog;
+    FakeLibrary* library = nullptr;
+    std::filesystem::path folder;
+};
+
+} // namespace octo::testing

@@ -1,0 +1,166 @@
+// The simulated unit's protocol logic without a line: requests in, answers out.
+#include "Unit.h"
+
+#include <objfile/crc32.h>
+#include <wire/checksums.h>
+
+#include <gtest/gtest.h>
+
+namespace octo::unitsim {
+namespace {
+
+using wire::Command;
+using wire::Status;
+
+class UnitLogic : public ::testing::Test {
+protected:
+    wire::Response ask(Command command, const std::vector<uint8_t>& payload,
+                       uint32_t* workMs = nullptr) {
+        const Reply reply = unit.handle(wire::Frame{seq++, static_cast<uint8_t>(command), payload});
+        wire::FrameDecoder decoder;
+        const auto events = decoder.feed(reply.frame);
+        EXPECT_EQ(events.size(), 1u);
+        EXPECT_EQ(events.at(0).frame.command, wire::responseCode(command));
+        if (workMs) {
+            *workMs = reply.workMs;
+        }
+        return *wire::Response::decode(events.at(0).frame.payload);
+    }
+
+    // Begins, sends and ends a load of data at address in slot 0.
+    Status loadBytes(uint32_t address, const std::vector<uint8_t>& data, wire::ImageMode mode,
+                     const objfile::Image& after, uint32_t baseBytes = 0, uint32_t baseCrc = 0) {
+        wire::ImageBeginRequest begin{
+            0, mode, baseBytes, baseCrc, static_cast<uint32_t>(data.size()), "ZEL816 A110"};
+        EXPECT_EQ(ask(Command::ImageBegin, begin.encode()).status, Status::Ok);
+        EXPECT_EQ(ask(Command::ImageData, wire::ImageDataRequest{0, address, data}.encode()).status,
+                  Status::Ok);
+        wire::ImageEndRequest end{static_cast<uint32_t>(data.size()), wire::crc32(data),
+                                  static_cast<uint32_t>(after.byteCount()),
+                                  objfile::imageCrc32(after)};
+        return ask(Command::ImageEnd, end.encode()).status;
+    }
+
+    Scenario scenario;
+    Unit unit{scenario};
+    uint8_t seq = 1;
+};
+
+TEST_F(UnitLogic, ARepeatedRequestIsAnsweredAgainWithoutBeingDoneTwice) {
+    const wire::Frame select{5, static_cast<uint8_t>(Command::ImageSelect), {3}};
+    const Reply first = unit.handle(select);
+    const Reply again = unit.handle(select);
+    EXPECT_EQ(first.frame, again.frame);
+    EXPECT_EQ(unit.commands(), 1u);
+    EXPECT_EQ(unit.duplicates(), 1u);
+    // Hello starts a session: the same number then means a new request.
+    ask(Command::Hello, wire::HelloRequest{}.encode());
+    unit.handle(select);
+    EXPECT_EQ(unit.duplicates(), 1u);
+}
+
+TEST_F(UnitLogic, ImageDataAcceptsInOrderRepeatsOldAndReportsGaps) {
+    wire::ImageBeginRequest begin{0, wire::ImageMode::Fresh, 0, 0, 8, "ZEL816 A110"};
+    ASSERT_EQ(ask(Command::ImageBegin, begin.encode()).status, Status::Ok);
+    auto send = [&](uint32_t offset, std::vector<uint8_t> data) {
+        const auto response =
+            ask(Command::ImageData, wire::ImageDataRequest{offset, 0x1000 + offset, data}.encode());
+        return std::make_pair(response.status,
+                              wire::ImageDataReply::decode(response.body)->received);
+    };
+    EXPECT_EQ(send(0, {1, 2, 3, 4}), std::make_pair(Status::Ok, 4u));
+    EXPECT_EQ(send(6, {7, 8}), std::make_pair(Status::Gap, 4u));
+    EXPECT_EQ(send(0, {1, 2, 3, 4}), std::make_pair(Status::Ok, 4u));
+    EXPECT_EQ(send(4, {5, 6}), std::make_pair(Status::Ok, 6u));
+    EXPECT_EQ(send(6, {7, 8, 9}).first, Status::BadArgument); // beyond the announced size
+    EXPECT_EQ(send(6, {7, 8}), std::make_pair(Status::Ok, 8u));
+    EXPECT_EQ(unit.slot(0).data.byteCount(), 8u);
+}
+
+TEST_F(UnitLogic, EndMarksCompleteOnlyWhenEverythingMatches) {
+    const std::vector<uint8_t> data = {9, 8, 7};
+    objfile::Image expected;
+    expected.insert(0xFC00, data);
+    EXPECT_EQ(loadBytes(0xFC00, data, wire::ImageMode::Fresh, expected), Status::Ok);
+    EXPECT_EQ(unit.slot(0).state, wire::SlotState::Complete);
+
+    // A CRC that does not match what arrived leaves the slot unusable.
+    objfile::Image other;
+    other.insert(0xFC00, std::vector<uint8_t>{9, 8, 6});
+    EXPECT_EQ(loadBytes(0xFC00, data, wire::ImageMode::Fresh, other), Status::ImageMismatch);
+    EXPECT_EQ(unit.slot(0).state, wire::SlotState::Loading);
+}
+
+TEST_F(UnitLogic, AppendNeedsTheImageTheSenderNames) {
+    objfile::Image first;
+    first.insert(0x1000, std::vector<uint8_t>{1, 2});
+    ASSERT_EQ(loadBytes(0x1000, {1, 2}, wire::ImageMode::Fresh, first), Status::Ok);
+    wire::ImageBeginRequest wrong{0, wire::ImageMode::Append, 2, 0x12345678, 1, "ZEL816 A110"};
+    EXPECT_EQ(ask(Command::ImageBegin, wrong.encode()).status, Status::ImageMismatch);
+    EXPECT_EQ(unit.slot(0).state, wire::SlotState::Erased);
+
+    ASSERT_EQ(loadBytes(0x1000, {1, 2}, wire::ImageMode::Fresh, first), Status::Ok);
+    objfile::Image both = first;
+    both.insert(0x2000, std::vector<uint8_t>{3});
+    EXPECT_EQ(loadBytes(0x2000, {3}, wire::ImageMode::Append, both, 2, objfile::imageCrc32(first)),
+              Status::Ok);
+    EXPECT_EQ(unit.slot(0).data.byteCount(), 3u);
+    EXPECT_EQ(unit.slot(0).loads, 2u);
+}
+
+TEST_F(UnitLogic, DataWithoutABegunLoadIsRefused) {
+    EXPECT_EQ(ask(Command::ImageData, wire::ImageDataRequest{0, 0, {1}}.encode()).status,
+              Status::BadState);
+    EXPECT_EQ(ask(Command::ImageEnd, wire::ImageEndRequest{}.encode()).status, Status::BadState);
+}
+
+TEST_F(UnitLogic, EraseTakesItsScaledTimeAndEmptiesEverySlot) {
+    scenario.eraseImageMs = 2000;
+    scenario.timeScale = 0.5;
+    Unit slowUnit(scenario);
+    std::swap(unit, slowUnit);
+    objfile::Image image;
+    image.insert(0x1000, std::vector<uint8_t>{1});
+    ASSERT_EQ(loadBytes(0x1000, {1}, wire::ImageMode::Fresh, image), Status::Ok);
+    uint32_t work = 0;
+    EXPECT_EQ(ask(Command::ImageErase, {}, &work).status, Status::Ok);
+    EXPECT_EQ(work, 1000u);
+    EXPECT_EQ(unit.slot(0).state, wire::SlotState::Erased);
+    EXPECT_TRUE(unit.slot(0).data.empty());
+}
+
+struct SupplyCase {
+    uint8_t code;
+    Status status;
+};
+
+TEST_F(UnitLogic, SupplyAnswersFollowTheCodeAndTheLimits) {
+    Scenario limited;
+    limited.supplyMin = 20;
+    limited.supplyMax = 30;
+    Unit limitedUnit(limited);
+    const std::vector<SupplyCase> cases = {{0, Status::NotSupplied}, {1, Status::Ok},
+                                           {19, Status::Failed},     {20, Status::Ok},
+                                           {30, Status::Ok},         {31, Status::Failed}};
+    uint8_t n = 1;
+    for (const auto& c : cases) {
+        const Reply reply =
+            limitedUnit.handle(wire::Frame{n++, static_cast<uint8_t>(Command::SetSupply),
+                                           wire::SetSupplyRequest{c.code}.encode()});
+        wire::FrameDecoder decoder;
+        const auto events = decoder.feed(reply.frame);
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(wire::Response::decode(events[0].frame.payload)->status, c.status) << int(c.code);
+    }
+}
+
+TEST_F(UnitLogic, BaudSwitchWaitsForTheAnswer) {
+    const Reply reply = unit.handle(
+        wire::Frame{1, static_cast<uint8_t>(Command::SetBaud), wire::SetBaudRequest{0}.encode()});
+    ASSERT_TRUE(reply.baudAfter);
+    EXPECT_EQ(*reply.baudAfter, 9600u);
+    EXPECT_EQ(unit.baud(), 115200u); // the server switches once the answer is out
+}
+
+} // namespace
+} // namespace octo::unitsim

@@ -1,0 +1,156 @@
+// The real dialog 102 in this process: the lock item's text and the grey states of the
+// system menu through the settings lock and the operation bracket, mouse capture, and the
+// lamps as the real bitmap buttons show them.
+#include "link/ResultGrid.h"
+#include "resources/resource.h"
+#include "support/FakeLibrary.h"
+#include "support/FakePlatform.h"
+#include "win32/MainWindow.h"
+#include "win32/Win32View.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+namespace octo {
+namespace {
+
+constexpr int kMenuTextSize = 128;
+constexpr int kPumpRounds = 3;
+constexpr DWORD kPumpPauseMs = 10;
+
+struct MenuState {
+    std::string text;
+    bool grey = false;
+};
+
+// The start-up command needs the program's files beside it; these tests set the window up
+// themselves.
+class WindowOnlyDialog : public ProgrammerDialog {
+public:
+    using ProgrammerDialog::ProgrammerDialog;
+
+protected:
+    void onStartupCommand() override {}
+};
+
+class SettingsLockWindowTest : public ::testing::Test {
+protected:
+    SettingsLockWindowTest()
+        : view(GetModuleHandleA(nullptr)), dialog(view, platform, state),
+          window(GetModuleHandleA(nullptr), view, dialog) {
+        initCommonControls();
+        auto fake = std::make_unique<testing::FakeLibrary>();
+        fake->setFallback("OctoGetResult", 5);
+        dialog.useLibrary(std::move(fake));
+        hwnd = window.create();
+        pump();
+    }
+    ~SettingsLockWindowTest() override { window.destroy(); }
+
+    void pump() {
+        MSG message;
+        for (int round = 0; round < kPumpRounds; ++round) {
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (!IsDialogMessageA(hwnd, &message)) {
+                    TranslateMessage(&message);
+                    DispatchMessageA(&message);
+                }
+            }
+            Sleep(kPumpPauseMs);
+        }
+    }
+
+    // The system menu's entries by command, as the menu itself holds them.
+    std::map<UINT, MenuState> systemMenu() const {
+        HMENU menu = GetSystemMenu(hwnd, FALSE);
+        std::map<UINT, MenuState> entries;
+        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+            char text[kMenuTextSize] = {};
+            GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
+            const UINT itemState = GetMenuState(menu, i, MF_BYPOSITION);
+            entries[GetMenuItemID(menu, i)] = {text, (itemState & (MF_GRAYED | MF_DISABLED)) != 0};
+        }
+        return entries;
+    }
+
+    bool controlEnabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
+
+    HBITMAP shownBitmap(int id) const {
+        return reinterpret_cast<HBITMAP>(
+            SendMessageA(GetDlgItem(hwnd, id), BM_GETIMAGE, IMAGE_BITMAP, 0));
+    }
+
+    testing::FakePlatform platform;
+    ProgramState state;
+    Win32View view;
+    WindowOnlyDialog dialog;
+    MainWindow window;
+    HWND hwnd = nullptr;
+};
+
+TEST_F(SettingsLockWindowTest, LockItemTextAndOptionBoxesFollowTheSystemCommand) {
+    struct Step {
+        const char* itemText;
+        bool optionsEnabled;
+    };
+    const Step steps[] = {{"&Unlock Settings", false}, {"&Lock Settings", true}};
+    for (const Step& step : steps) {
+        SendMessageA(hwnd, WM_SYSCOMMAND, IDM_LOCK_SETTINGS, 0);
+        pump();
+        const auto menu = systemMenu();
+        ASSERT_TRUE(menu.contains(IDM_LOCK_SETTINGS));
+        EXPECT_EQ(menu.at(IDM_LOCK_SETTINGS).text, step.itemText);
+        EXPECT_FALSE(menu.at(IDM_LOCK_SETTINGS).grey);
+        for (int id = IDC_ERASE; id <= IDC_SECURE; ++id) {
+            EXPECT_EQ(controlEnabled(id), step.optionsEnabled) << id;
+        }
+        EXPECT_TRUE(controlEnabled(IDC_START));
+        EXPECT_TRUE(controlEnabled(IDC_STATUS_LAMP));
+    }
+}
+
+TEST_F(SettingsLockWindowTest, AnOperationGreysCloseAndAboutButNotTheLock) {
+    dialog.beginOperation();
+    auto menu = systemMenu();
+    EXPECT_TRUE(menu.at(SC_CLOSE).grey);
+    EXPECT_TRUE(menu.at(IDM_ABOUTBOX).grey);
+    EXPECT_FALSE(menu.at(IDM_LOCK_SETTINGS).grey);
+    EXPECT_EQ(GetCapture(), hwnd);
+    EXPECT_FALSE(controlEnabled(IDC_START));
+    EXPECT_FALSE(controlEnabled(IDC_COM_PORT));
+
+    dialog.endOperation();
+    menu = systemMenu();
+    EXPECT_FALSE(menu.at(SC_CLOSE).grey);
+    EXPECT_FALSE(menu.at(IDM_ABOUTBOX).grey);
+    EXPECT_NE(GetCapture(), hwnd);
+    EXPECT_TRUE(controlEnabled(IDC_START));
+    EXPECT_TRUE(controlEnabled(IDC_COM_PORT));
+}
+
+TEST_F(SettingsLockWindowTest, StatusLampAndGridShowTheirBitmaps) {
+    dialog.fillStatusLampTable();
+    EXPECT_EQ(state.statusLampTable.entry[0], GetDlgItem(hwnd, IDC_STATUS_LAMP));
+    const int pictures[] = {IDB_LAMP_RED, IDB_LAMP_GREEN_TICK, IDB_LAMP_INFO, IDB_LAMP_GREY};
+    for (int entry = 1; entry <= 4; ++entry) {
+        dialog.setStatusLamp(entry);
+        EXPECT_EQ(shownBitmap(IDC_STATUS_LAMP), view.bitmapHandle(pictures[entry - 1])) << entry;
+    }
+
+    state.runResult[kConnectedByte] = 0x01;
+    state.runResult[kOverAllByte] = 0x01;
+    dialog.showResult(true);
+    EXPECT_EQ(shownBitmap(resultLampId(4, 0)), view.bitmapHandle(IDB_LAMP_GREEN_TICK));
+    EXPECT_EQ(shownBitmap(resultLampId(0, 0)), view.bitmapHandle(IDB_LAMP_WHITE_TICK));
+    dialog.showResult(false);
+    for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id) {
+        EXPECT_EQ(shownBitmap(id), view.bitmapHandle(IDB_LAMP_GREY)) << id;
+    }
+}
+
+} // namespace
+} // namespace octo

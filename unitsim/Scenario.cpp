@@ -1,0 +1,359 @@
+#include "Scenario.h"
+
+#include <devices/device_table.h>
+#include <objfile/load.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <vector>
+
+namespace octo::unitsim {
+
+namespace {
+
+std::string_view trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+std::optional<uint64_t> parseUnsigned(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> parseDouble(std::string_view text) {
+    const std::string copy(text);
+    char* end = nullptr;
+    const double value = std::strtod(copy.c_str(), &end);
+    if (copy.empty() || end != copy.c_str() + copy.size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<bool> parseBool(std::string_view text) {
+    if (text == "yes" || text == "true" || text == "1" || text == "on") {
+        return true;
+    }
+    if (text == "no" || text == "false" || text == "0" || text == "off") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+template <typename T>
+std::optional<std::string> setUnsigned(T& field, std::string_view value, uint64_t max) {
+    const auto parsed = parseUnsigned(value);
+    if (!parsed || *parsed > max) {
+        return "expected a number up to " + std::to_string(max);
+    }
+    field = static_cast<T>(*parsed);
+    return std::nullopt;
+}
+
+std::optional<std::string> setProbability(double& field, std::string_view value) {
+    const auto parsed = parseDouble(value);
+    if (!parsed || *parsed > 1.0) {
+        return std::string("expected a probability from 0 to 1");
+    }
+    field = *parsed;
+    return std::nullopt;
+}
+
+std::optional<std::string> setBool(bool& field, std::string_view value) {
+    const auto parsed = parseBool(value);
+    if (!parsed) {
+        return std::string("expected yes or no");
+    }
+    field = *parsed;
+    return std::nullopt;
+}
+
+std::optional<std::string> setDouble(double& field, std::string_view value) {
+    const auto parsed = parseDouble(value);
+    if (!parsed) {
+        return std::string("expected a number of 0 or more");
+    }
+    field = *parsed;
+    return std::nullopt;
+}
+
+std::optional<std::string> setAddress(std::optional<uint32_t>& field, std::string_view value) {
+    if (value == "none") {
+        field.reset();
+        return std::nullopt;
+    }
+    const auto parsed = parseUnsigned(value);
+    if (!parsed || *parsed > 0xFFFFF) {
+        return std::string("expected an address below 0x100000, or none");
+    }
+    field = static_cast<uint32_t>(*parsed);
+    return std::nullopt;
+}
+
+std::optional<std::string> setTarget(TargetSetup& target, std::string_view key,
+                                     std::string_view value) {
+    if (key == "present") {
+        return setBool(target.present, value);
+    }
+    if (key == "type") {
+        target.type = value == "image" ? std::string() : std::string(value);
+        return std::nullopt;
+    }
+    if (key == "memory") {
+        target.memoryImage.reset();
+        target.memoryFile.clear();
+        if (value == "blank") {
+            target.memory = InitialMemory::Blank;
+        } else if (value == "random") {
+            target.memory = InitialMemory::Random;
+        } else if (!value.empty()) {
+            target.memory = InitialMemory::File;
+            target.memoryFile = std::string(value);
+        } else {
+            return std::string("expected blank, random or an object file");
+        }
+        return std::nullopt;
+    }
+    if (key == "secured") {
+        return setBool(target.secured, value);
+    }
+    if (key == "supply_min") {
+        return setUnsigned(target.supplyMin, value, 255);
+    }
+    if (key == "supply_max") {
+        return setUnsigned(target.supplyMax, value, 255);
+    }
+    if (key == "fault.no_answer") {
+        return setBool(target.faults.noAnswer, value);
+    }
+    if (key == "fault.erase") {
+        return setBool(target.faults.erase, value);
+    }
+    if (key == "fault.erase_check_at") {
+        return setAddress(target.faults.eraseCheckAt, value);
+    }
+    if (key == "fault.verify_at") {
+        return setAddress(target.faults.verifyAt, value);
+    }
+    if (key == "fault.marginal_at") {
+        return setAddress(target.faults.marginalAt, value);
+    }
+    if (key == "fault.secure") {
+        return setBool(target.faults.secure, value);
+    }
+    return "unknown target key \"" + std::string(key) + "\"";
+}
+
+} // namespace
+
+std::optional<std::string> Scenario::set(std::string_view key, std::string_view value) {
+    using Setter = std::function<std::optional<std::string>(std::string_view)>;
+    const std::map<std::string_view, Setter> setters = {
+        {"hardware_version", [&](auto v) { return setUnsigned(hardwareVersion, v, 0xFFFF); }},
+        {"firmware_version", [&](auto v) { return setUnsigned(firmwareVersion, v, 0xFFFF); }},
+        {"third_version", [&](auto v) { return setUnsigned(thirdVersion, v, 0xFFFF); }},
+        {"firmware_name",
+         [&](auto v) -> std::optional<std::string> {
+             if (v == "none") {
+                 firmwareName.reset();
+             } else if (v.size() > 16) {
+                 return std::string("a firmware name has at most 16 characters");
+             } else {
+                 firmwareName = std::string(v);
+             }
+             return std::nullopt;
+         }},
+        {"baud",
+         [&](auto v) -> std::optional<std::string> {
+             const auto parsed = parseUnsigned(v);
+             if (!parsed || (*parsed != 9600 && *parsed != 19200 && *parsed != 38400 &&
+                             *parsed != 57600 && *parsed != 115200)) {
+                 return std::string("expected 9600, 19200, 38400, 57600 or 115200");
+             }
+             baud = static_cast<uint32_t>(*parsed);
+             return std::nullopt;
+         }},
+        {"pace", [&](auto v) { return setBool(pace, v); }},
+        {"check_line_rate", [&](auto v) { return setBool(checkLineRate, v); }},
+        {"time_scale",
+         [&](auto v) -> std::optional<std::string> {
+             const auto parsed = parseDouble(v);
+             if (!parsed) {
+                 return std::string("expected a factor of 0 or more");
+             }
+             timeScale = *parsed;
+             return std::nullopt;
+         }},
+        {"supply_min", [&](auto v) { return setUnsigned(supplyMin, v, 255); }},
+        {"supply_max", [&](auto v) { return setUnsigned(supplyMax, v, 255); }},
+        {"supply_broken", [&](auto v) { return setBool(supplyBroken, v); }},
+        {"timing.erase_image_ms", [&](auto v) { return setUnsigned(eraseImageMs, v, 600000); }},
+        {"timing.run_ms", [&](auto v) { return setDouble(timing.runMs, v); }},
+        {"timing.erase_ms", [&](auto v) { return setDouble(timing.eraseMs, v); }},
+        {"timing.check_ms_per_kib", [&](auto v) { return setDouble(timing.checkMsPerKib, v); }},
+        {"timing.program_ms_per_kib", [&](auto v) { return setDouble(timing.programMsPerKib, v); }},
+        {"timing.program_large_ms_per_kib",
+         [&](auto v) { return setDouble(timing.programLargeMsPerKib, v); }},
+        {"timing.large_kib", [&](auto v) { return setDouble(timing.largeKib, v); }},
+        {"timing.verify_ms_per_kib", [&](auto v) { return setDouble(timing.verifyMsPerKib, v); }},
+        {"timing.secure_ms", [&](auto v) { return setDouble(timing.secureMs, v); }},
+        {"timing.duolink_factor", [&](auto v) { return setDouble(timing.duolinkFactor, v); }},
+        {"timing.connect_ms", [&](auto v) { return setDouble(timing.connectMs, v); }},
+        {"timing.read_ms_per_kib", [&](auto v) { return setDouble(timing.readMsPerKib, v); }},
+        {"timing.selftest_ms", [&](auto v) { return setDouble(timing.selftestMs, v); }},
+        {"timing.firmware_erase_ms_per_kib",
+         [&](auto v) { return setDouble(timing.firmwareEraseMsPerKib, v); }},
+        {"timing.loader_start_ms", [&](auto v) { return setDouble(timing.loaderStartMs, v); }},
+        {"external_supply",
+         [&](auto v) -> std::optional<std::string> {
+             const auto parsed = parseUnsigned(v);
+             if (!parsed || (*parsed != 0 && (*parsed < 18 || *parsed > 36))) {
+                 return std::string("expected 0 (none) or 18 to 36 tenths of a volt");
+             }
+             externalSupply = static_cast<uint32_t>(*parsed);
+             return std::nullopt;
+         }},
+        {"selftest",
+         [&](auto v) -> std::optional<std::string> {
+             if (v == "pass") {
+                 selftest = 0;
+                 return std::nullopt;
+             }
+             const auto parsed = parseUnsigned(v);
+             if (!parsed || *parsed < 2 || *parsed > 8) {
+                 return std::string("expected pass or an error number from 2 to 8");
+             }
+             selftest = static_cast<uint8_t>(*parsed);
+             return std::nullopt;
+         }},
+        {"dump_targets", [&](auto v) { return setBool(dumpTargets, v); }},
+        {"power_cycle.after_firmware_bytes",
+         [&](auto v) { return setUnsigned(powerCycleAfterFirmwareBytes, v, UINT64_MAX); }},
+        {"fault.seed", [&](auto v) { return setUnsigned(faultSeed, v, UINT64_MAX); }},
+        {"fault.drop", [&](auto v) { return setProbability(faultDrop, v); }},
+        {"fault.corrupt", [&](auto v) { return setProbability(faultCorrupt, v); }},
+        {"fault.delay", [&](auto v) { return setProbability(faultDelay, v); }},
+        {"fault.delay_ms", [&](auto v) { return setUnsigned(faultDelayMs, v, 60000); }},
+        {"fault.direction",
+         [&](auto v) -> std::optional<std::string> {
+             if (v == "both") {
+                 faultDirection = FaultDirection::Both;
+             } else if (v == "to_unit") {
+                 faultDirection = FaultDirection::ToUnit;
+             } else if (v == "from_unit") {
+                 faultDirection = FaultDirection::FromUnit;
+             } else {
+                 return std::string("expected both, to_unit or from_unit");
+             }
+             return std::nullopt;
+         }},
+        {"unplug.after_bytes",
+         [&](auto v) { return setUnsigned(unplugAfterBytes, v, UINT64_MAX); }},
+        {"unplug.at_ms", [&](auto v) { return setUnsigned(unplugAtMs, v, UINT32_MAX); }},
+        {"unplug.for_ms", [&](auto v) { return setUnsigned(unplugForMs, v, UINT32_MAX); }},
+    };
+    if (key.starts_with("target.")) {
+        // target.N.KEY for socket N (1..8), or target.all.KEY for every socket.
+        const std::string_view rest = key.substr(7);
+        const auto dot = rest.find('.');
+        const std::string_view which = rest.substr(0, dot);
+        const std::string_view subkey =
+            dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
+        std::vector<TargetSetup*> chosen;
+        if (which == "all") {
+            for (auto& target : targets) {
+                chosen.push_back(&target);
+            }
+        } else if (const auto number = parseUnsigned(which); number && *number >= 1 && *number <= 8) {
+            chosen.push_back(&targets[*number - 1]);
+        } else {
+            return std::string(key) + ": expected target.1 to target.8 or target.all";
+        }
+        for (TargetSetup* target : chosen) {
+            if (auto error = setTarget(*target, subkey, value)) {
+                return std::string(key) + ": " + *error;
+            }
+        }
+        return std::nullopt;
+    }
+    const auto found = setters.find(key);
+    if (found == setters.end()) {
+        return "unknown key \"" + std::string(key) + "\"";
+    }
+    if (auto error = found->second(value)) {
+        return std::string(key) + ": " + *error;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> Scenario::parse(std::string_view text) {
+    uint32_t lineNumber = 0;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        ++lineNumber;
+        if (const auto hash = line.find('#'); hash != std::string_view::npos) {
+            line = line.substr(0, hash);
+        }
+        line = trim(line);
+        if (line.empty()) {
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            return "line " + std::to_string(lineNumber) + ": expected key = value";
+        }
+        if (auto error = set(trim(line.substr(0, equals)), trim(line.substr(equals + 1)))) {
+            return "line " + std::to_string(lineNumber) + ": " + *error;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> Scenario::loadFiles() {
+    for (size_t i = 0; i < targets.size(); ++i) {
+        TargetSetup& target = targets[i];
+        if (!target.type.empty() && !devices::findDeviceType(target.type)) {
+            return "target." + std::to_string(i + 1) + ".type: unknown device type \"" +
+                   target.type + "\"";
+        }
+        if (target.memory != InitialMemory::File || target.memoryImage) {
+            continue;
+        }
+        const std::string where = "target." + std::to_string(i + 1) + ".memory";
+        std::ifstream in(target.memoryFile, std::ios::binary);
+        if (!in) {
+            return where + ": cannot read " + target.memoryFile;
+        }
+        std::stringstream text;
+        text << in.rdbuf();
+        objfile::Image image;
+        const auto result = objfile::loadObjectFile(target.memoryFile, text.str(), image);
+        if (!result.ok()) {
+            return where + ": " + target.memoryFile + ", " + result.error->describe();
+        }
+        target.memoryImage = std::move(image);
+    }
+    return std::nullopt;
+}
+
+} // namespace octo::unitsim

@@ -1,0 +1,512 @@
+#include "Server.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace octo::unitsim {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto kIdlePoll = 10ms;     // re-check of a line nobody has open
+constexpr auto kLongestWait = 100ms; // signal flags are looked at least this often
+constexpr size_t kReadBytes = 4096;
+
+std::string hexByte(uint8_t value) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", value);
+    return text;
+}
+
+} // namespace
+
+Server::Server(const Scenario& scenario, ServerOptions options)
+    : scenario_(scenario), options_(std::move(options)), unit_(scenario), pty_(options_.link),
+      random_(scenario.faultSeed), started_(Clock::now()), rxFree_(started_), txFree_(started_),
+      lastDelivered_(started_) {}
+
+std::optional<std::string> Server::start() {
+    if (auto error = pty_.open()) {
+        return error;
+    }
+    plugged_ = true;
+    writeState();
+    for (uint8_t i = 0; i < wire::kImageSlots; ++i) {
+        writeSlot(i);
+    }
+    return std::nullopt;
+}
+
+Server::Clock::duration Server::byteTime() const {
+    // 8N1: ten bit times per byte.
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(10'000'000'000LL / unit_.baud()));
+}
+
+Server::Fault Server::drawFault(bool toUnit) {
+    const bool applies = scenario_.faultDirection == FaultDirection::Both ||
+                         (toUnit ? scenario_.faultDirection == FaultDirection::ToUnit
+                                 : scenario_.faultDirection == FaultDirection::FromUnit);
+    if (!applies ||
+        (scenario_.faultDrop <= 0 && scenario_.faultCorrupt <= 0 && scenario_.faultDelay <= 0)) {
+        return Fault::None;
+    }
+    const double draw = std::uniform_real_distribution<double>(0.0, 1.0)(random_);
+    if (draw < scenario_.faultDrop) {
+        return Fault::Drop;
+    }
+    if (draw < scenario_.faultDrop + scenario_.faultCorrupt) {
+        return Fault::Corrupt;
+    }
+    if (draw < scenario_.faultDrop + scenario_.faultCorrupt + scenario_.faultDelay) {
+        return Fault::Delay;
+    }
+    return Fault::None;
+}
+
+bool Server::lineRateMatches() const {
+    if (!scenario_.checkLineRate) {
+        return true;
+    }
+    const uint32_t farEnd = pty_.farEndRate();
+    return farEnd == 0 || farEnd == unit_.baud();
+}
+
+void Server::readLine(Time now) {
+    uint8_t buffer[kReadBytes];
+    const ssize_t count = read(pty_.fd(), buffer, sizeof buffer);
+    if (count <= 0) {
+        return;
+    }
+    const bool rateOk = lineRateMatches();
+    Time last = rx_.empty() ? now : rx_.back().due;
+    for (ssize_t i = 0; i < count; ++i) {
+        ++rxBytes_;
+        uint8_t byte = buffer[i];
+        Time due = now;
+        if (scenario_.pace) {
+            rxFree_ = std::max(rxFree_, now) + byteTime();
+            due = rxFree_;
+        }
+        switch (drawFault(true)) {
+        case Fault::Drop:
+            ++dropped_;
+            continue;
+        case Fault::Corrupt:
+            ++corrupted_;
+            byte ^= static_cast<uint8_t>(1 + random_() % 255);
+            break;
+        case Fault::Delay:
+            ++delayed_;
+            due += std::chrono::milliseconds(scenario_.faultDelayMs);
+            break;
+        case Fault::None:
+            break;
+        }
+        if (!rateOk) {
+            // Bytes sent at another rate arrive as framing garbage.
+            ++garbled_;
+            byte = static_cast<uint8_t>(random_());
+        }
+        due = std::max(due, last);
+        last = due;
+        rx_.push_back({due, byte});
+        if (scenario_.unplugAfterBytes != 0 && !unpluggedOnce_ &&
+            rxBytes_ >= scenario_.unplugAfterBytes) {
+            unplug(now);
+            return;
+        }
+    }
+}
+
+Server::Clock::duration Server::idleTime() const {
+    // A frame's bytes come back to back; a long pause inside one means it lost bytes or
+    // its start byte was noise.
+    return std::max<Clock::duration>(50ms, byteTime() * 32);
+}
+
+void Server::deliver(Time now) {
+    while (!workUntil_ && !held_.empty()) {
+        wire::Frame frame = std::move(held_.front());
+        held_.pop_front();
+        handleFrame(frame, now);
+    }
+    // Bytes are decoded during work too: frames wait in held_, and a repeat of the request
+    // being worked on is answered with Busy at once.
+    while (!rx_.empty() && rx_.front().due <= now) {
+        std::vector<uint8_t> batch;
+        while (!rx_.empty() && rx_.front().due <= now) {
+            batch.push_back(rx_.front().byte);
+            rx_.pop_front();
+        }
+        lastDelivered_ = now;
+        absorb(decoder_.feed(batch), now);
+    }
+    if (rx_.empty() && decoder_.pending() > 0 &&
+        now - lastDelivered_ >= idleTime()) {
+        absorb(decoder_.resync(), now);
+    }
+}
+
+void Server::absorb(std::vector<wire::FrameDecoder::Event> events, Time now) {
+    for (auto& event : events) {
+        if (event.kind == wire::FrameDecoder::Event::Kind::BadFrame) {
+            // Frames the unit itself would send are echoes, not requests.
+            if ((event.frame.command & wire::kResponseFlag) == 0) {
+                ++naks_;
+                send(unit_.nak(event.frame.seq), now);
+            }
+        } else if (workUntil_ && event.frame.seq == workRequest_.first &&
+                   event.frame.command == workRequest_.second) {
+            // The sender missed the Busy answer: tell it again how long the work has left.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*workUntil_ - now);
+            const wire::Response busy{
+                wire::Status::Busy,
+                wire::BusyReply{static_cast<uint32_t>(std::max<int64_t>(left.count(), 0))}.encode()};
+            send(wire::encodeFrame(wire::Frame{
+                     event.frame.seq,
+                     static_cast<uint8_t>(event.frame.command | wire::kResponseFlag),
+                     busy.encode()}),
+                 now);
+        } else if (workUntil_) {
+            held_.push_back(std::move(event.frame));
+        } else {
+            handleFrame(event.frame, now);
+        }
+    }
+}
+
+void Server::handleFrame(const wire::Frame& frame, Time now) {
+    if (frame.command & wire::kResponseFlag) {
+        return;
+    }
+    Reply reply = unit_.handle(frame);
+    if (unit_.powerCycleDue()) {
+        // The power goes before the answer does.
+        powerCycle();
+        return;
+    }
+    // The state file tells what the unit holds before its answer is on the line, so a
+    // reader that has the answer sees the state that goes with it.
+    writeState();
+    if (reply.workMs > 0) {
+        const wire::Response busy{wire::Status::Busy, wire::BusyReply{reply.workMs}.encode()};
+        send(wire::encodeFrame(
+                 wire::Frame{frame.seq, static_cast<uint8_t>(frame.command | wire::kResponseFlag),
+                             busy.encode()}),
+             now);
+        workUntil_ = now + std::chrono::milliseconds(reply.workMs);
+        workAnswer_ = std::move(reply.frame);
+        workBaud_ = reply.baudAfter;
+        workRequest_ = {frame.seq, frame.command};
+        workStarted_ = now;
+    } else {
+        send(reply.frame, now, reply.baudAfter);
+    }
+}
+
+void Server::finishWork(Time now) {
+    workUntil_.reset();
+    lastWorkMs_ = std::chrono::duration<double, std::milli>(now - workStarted_).count();
+    totalWorkMs_ += lastWorkMs_;
+    send(workAnswer_, now, workBaud_);
+    workAnswer_.clear();
+    workBaud_.reset();
+}
+
+void Server::send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter) {
+    if (!plugged_) {
+        return;
+    }
+    const bool rateOk = lineRateMatches();
+    Time last = tx_.empty() ? now : tx_.back().due;
+    for (uint8_t byte : bytes) {
+        Time due = now;
+        if (scenario_.pace) {
+            txFree_ = std::max(txFree_, now) + byteTime();
+            due = txFree_;
+        }
+        switch (drawFault(false)) {
+        case Fault::Drop:
+            ++dropped_;
+            continue;
+        case Fault::Corrupt:
+            ++corrupted_;
+            byte ^= static_cast<uint8_t>(1 + random_() % 255);
+            break;
+        case Fault::Delay:
+            ++delayed_;
+            due += std::chrono::milliseconds(scenario_.faultDelayMs);
+            break;
+        case Fault::None:
+            break;
+        }
+        if (!rateOk) {
+            ++garbled_;
+            byte = static_cast<uint8_t>(random_());
+        }
+        due = std::max(due, last);
+        last = due;
+        tx_.push_back({due, byte});
+        ++txQueued_;
+    }
+    if (baudAfter) {
+        baudSwitch_ = std::make_pair(txQueued_, *baudAfter);
+    }
+    flushTx(now);
+}
+
+void Server::flushTx(Time now) {
+    std::vector<uint8_t> batch;
+    for (const auto& item : tx_) {
+        if (item.due > now) {
+            break;
+        }
+        batch.push_back(item.byte);
+    }
+    if (!batch.empty()) {
+        const ssize_t written = write(pty_.fd(), batch.data(), batch.size());
+        size_t consumed = 0;
+        if (written > 0) {
+            consumed = static_cast<size_t>(written);
+        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
+            // Nobody has the line open: the bytes are gone, as on a cable to nowhere.
+            consumed = batch.size();
+        }
+        tx_.erase(tx_.begin(), tx_.begin() + static_cast<std::ptrdiff_t>(consumed));
+        txWritten_ += consumed;
+    }
+    if (baudSwitch_ && txWritten_ >= baudSwitch_->first) {
+        unit_.setBaud(baudSwitch_->second);
+        baudSwitch_.reset();
+        rxFree_ = txFree_ = now;
+        writeState();
+    }
+}
+
+void Server::unplug(Time now) {
+    unpluggedOnce_ = true;
+    ++unplugs_;
+    pty_.close();
+    plugged_ = false;
+    rx_.clear();
+    tx_.clear();
+    txQueued_ = txWritten_;
+    held_.clear();
+    decoder_.reset();
+    baudSwitch_.reset();
+    if (workUntil_) {
+        // The work itself is done (its effects are in the unit); its answer has no line.
+        workUntil_.reset();
+        workAnswer_.clear();
+    }
+    replugAt_.reset();
+    if (scenario_.unplugForMs != 0) {
+        replugAt_ = now + std::chrono::milliseconds(scenario_.unplugForMs);
+    }
+    writeState();
+}
+
+void Server::powerCycle() {
+    unit_.powerCycle();
+    rx_.clear();
+    tx_.clear();
+    txQueued_ = txWritten_;
+    held_.clear();
+    decoder_.reset();
+    baudSwitch_.reset();
+    workUntil_.reset();
+    workAnswer_.clear();
+    workBaud_.reset();
+    rxFree_ = txFree_ = Clock::now();
+    if (plugged_) {
+        tcflush(pty_.fd(), TCIOFLUSH);
+    }
+    writeState();
+}
+
+void Server::replug(Time now) {
+    replugAt_.reset();
+    if (auto error = pty_.open()) {
+        std::fprintf(stderr, "unitsim: replug failed: %s\n", error->c_str());
+        return;
+    }
+    plugged_ = true;
+    rxFree_ = txFree_ = now;
+    writeState();
+}
+
+int Server::run(ServerSignals& signals) {
+    while (!signals.stop) {
+        Time now = Clock::now();
+        if (signals.powerCycle) {
+            signals.powerCycle = 0;
+            powerCycle();
+        }
+        if (signals.togglePlug) {
+            signals.togglePlug = 0;
+            if (plugged_) {
+                unplug(now);
+            } else {
+                replug(now);
+            }
+        }
+        if (plugged_ && scenario_.unplugAtMs != 0 && !unpluggedOnce_ &&
+            now - started_ >= std::chrono::milliseconds(scenario_.unplugAtMs)) {
+            unplug(now);
+        }
+        if (!plugged_) {
+            if (replugAt_ && now >= *replugAt_) {
+                replug(now);
+            } else {
+                std::this_thread::sleep_for(kIdlePoll);
+            }
+            continue;
+        }
+        if (workUntil_ && now >= *workUntil_) {
+            finishWork(now);
+        }
+        deliver(now);
+        flushTx(now);
+
+        Time wake = now + kLongestWait;
+        if (!rx_.empty()) {
+            // Whole milliseconds: waking for every byte at 115200 baud would spin.
+            wake = std::min(wake, std::max(rx_.front().due, now + 1ms));
+        }
+        if (workUntil_) {
+            wake = std::min(wake, *workUntil_);
+        }
+        if (decoder_.pending() > 0) {
+            wake = std::min(wake, std::max(lastDelivered_ + idleTime(), now + 1ms));
+        }
+        if (!tx_.empty()) {
+            wake = std::min(wake, std::max(tx_.front().due, now + 1ms));
+        }
+        if (scenario_.unplugAtMs != 0 && !unpluggedOnce_) {
+            wake = std::min(wake, started_ + std::chrono::milliseconds(scenario_.unplugAtMs));
+        }
+        const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+        pollfd item{pty_.fd(), POLLIN, 0};
+        if (!tx_.empty() && tx_.front().due <= now) {
+            item.events |= POLLOUT;
+        }
+        const int ready = poll(&item, 1, static_cast<int>(std::max<long long>(waitMs, 0)));
+        now = Clock::now();
+        if (ready > 0 && (item.revents & POLLIN)) {
+            readLine(now);
+        } else if (ready > 0 && (item.revents & POLLHUP)) {
+            // No one has the slave open: a master reports a hang-up until someone does.
+            std::this_thread::sleep_for(kIdlePoll);
+        }
+    }
+    pty_.close();
+    plugged_ = false;
+    writeState();
+    return 0;
+}
+
+void Server::writeState() {
+    if (options_.stateFile.empty()) {
+        return;
+    }
+    std::string text;
+    auto line = [&](const std::string& key, const std::string& value) {
+        text += key + " = " + value + "\n";
+    };
+    line("link.state", plugged_ ? "plugged" : "unplugged");
+    line("link.path", plugged_ ? pty_.slavePath() : std::string());
+    line("link.unplugs", std::to_string(unplugs_));
+    line("link.rx_bytes", std::to_string(rxBytes_));
+    line("link.tx_bytes", std::to_string(txWritten_));
+    line("link.dropped", std::to_string(dropped_));
+    line("link.corrupted", std::to_string(corrupted_));
+    line("link.delayed", std::to_string(delayed_));
+    line("link.garbled", std::to_string(garbled_));
+    line("link.bad_frames", std::to_string(decoder_.badFrames()));
+    line("link.naks", std::to_string(naks_));
+    char work[32];
+    std::snprintf(work, sizeof work, "%.3f", lastWorkMs_);
+    line("unit.last_work_ms", work);
+    std::snprintf(work, sizeof work, "%.3f", totalWorkMs_);
+    line("unit.work_ms", work);
+    line("unit.working", workUntil_ ? "yes" : "no");
+    text += unit_.stateText();
+    for (uint8_t index : unit_.takeChangedSlots()) {
+        writeSlot(index);
+    }
+    for (uint8_t index : unit_.takeChangedTargets()) {
+        writeTarget(index);
+    }
+    const auto temporary = options_.stateFile.string() + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, options_.stateFile, error);
+}
+
+// Each slot's bytes as QX-Text beside the state file: "<state>.slot<N>.txt".
+void Server::writeSlot(uint8_t index) {
+    if (options_.stateFile.empty()) {
+        return;
+    }
+    std::string text;
+    for (const auto& run : unit_.slot(index).data.runs()) {
+        char address[16];
+        std::snprintf(address, sizeof address, "@%X\n", run.start);
+        text += address;
+        for (size_t i = 0; i < run.bytes.size(); ++i) {
+            text += hexByte(run.bytes[i]);
+            text += (i % 16 == 15 || i + 1 == run.bytes.size()) ? "\n" : " ";
+        }
+    }
+    text += "q\n";
+    const auto path = options_.stateFile.string() + ".slot" + std::to_string(index) + ".txt";
+    const auto temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+}
+
+// A target's whole memory as QX-Text beside the state file, "<state>.target<N>.txt" (N
+// from 1), when the scenario asks for dumps.
+void Server::writeTarget(uint8_t index) {
+    const TargetSocket& socket = unit_.targets().socket(index);
+    if (options_.stateFile.empty() || !scenario_.dumpTargets || !socket.memory) {
+        return;
+    }
+    std::string text;
+    for (const auto& segment : socket.memory->segments()) {
+        char address[16];
+        std::snprintf(address, sizeof address, "@%X\n", segment.start);
+        text += address;
+        for (size_t i = 0; i < segment.bytes.size(); ++i) {
+            text += hexByte(segment.bytes[i]);
+            text += (i % 16 == 15 || i + 1 == segment.bytes.size()) ? "\n" : " ";
+        }
+    }
+    text += "q\n";
+    const auto path =
+        options_.stateFile.string() + ".target" + std::to_string(index + 1) + ".txt";
+    const auto temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+}
+
+} // namespace octo::unitsim

@@ -1,0 +1,113 @@
+// The simulated unit on its pty: the event loop that carries bytes between the line and
+// the unit, pacing them at the line rate, injecting the scenario's faults, unplugging and
+// coming back, and rewriting the state file after every command.
+#pragma once
+
+#include "Pty.h"
+#include "Scenario.h"
+#include "Unit.h"
+
+#include <wire/frame.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace octo::unitsim {
+
+struct ServerOptions {
+    std::filesystem::path link;
+    std::filesystem::path stateFile; // empty: none
+};
+
+// Flags the signal handlers set and the loop reads.
+struct ServerSignals {
+    volatile std::sig_atomic_t stop = 0;
+    volatile std::sig_atomic_t togglePlug = 0;
+    volatile std::sig_atomic_t powerCycle = 0;
+};
+
+class Server {
+public:
+    Server(const Scenario& scenario, ServerOptions options);
+
+    // Opens the line; an error text on failure.
+    std::optional<std::string> start();
+    // Runs until signals.stop is set. Returns the process exit status.
+    int run(ServerSignals& signals);
+    const std::string& slavePath() const { return pty_.slavePath(); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    using Time = Clock::time_point;
+    struct TimedByte {
+        Time due;
+        uint8_t byte;
+    };
+    enum class Fault { None, Drop, Corrupt, Delay };
+
+    Clock::duration byteTime() const;
+    Fault drawFault(bool toUnit);
+    bool lineRateMatches() const;
+    void readLine(Time now);
+    void deliver(Time now);
+    void handleFrame(const wire::Frame& frame, Time now);
+    void absorb(std::vector<wire::FrameDecoder::Event> events, Time now);
+    Clock::duration idleTime() const;
+    void send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter = {});
+    void flushTx(Time now);
+    void finishWork(Time now);
+    void unplug(Time now);
+    void replug(Time now);
+    void powerCycle();
+    void writeState();
+    void writeSlot(uint8_t index);
+    void writeTarget(uint8_t index);
+
+    Scenario scenario_;
+    ServerOptions options_;
+    Unit unit_;
+    Pty pty_;
+    wire::FrameDecoder decoder_;
+    std::mt19937_64 random_;
+    Time started_;
+
+    std::deque<TimedByte> rx_;
+    std::deque<TimedByte> tx_;
+    Time rxFree_;
+    Time txFree_;
+    std::deque<wire::Frame> held_; // frames that arrived while the unit was working
+    Time lastDelivered_;           // when the decoder last got a byte
+
+    // Work in progress: the answer goes out at workUntil_.
+    std::optional<Time> workUntil_;
+    std::vector<uint8_t> workAnswer_;
+    std::optional<uint32_t> workBaud_;
+    std::pair<uint8_t, uint8_t> workRequest_{}; // sequence number and command being worked on
+    Time workStarted_;
+    double lastWorkMs_ = 0;  // measured: from the request to its final answer
+    double totalWorkMs_ = 0;
+    // A rate switch that waits for the answer's last byte to leave.
+    std::optional<std::pair<uint64_t, uint32_t>> baudSwitch_;
+
+    bool plugged_ = false;
+    std::optional<Time> replugAt_;
+    bool unpluggedOnce_ = false;
+    uint64_t unplugs_ = 0;
+
+    uint64_t rxBytes_ = 0;
+    uint64_t txQueued_ = 0;
+    uint64_t txWritten_ = 0;
+    uint64_t dropped_ = 0;
+    uint64_t corrupted_ = 0;
+    uint64_t delayed_ = 0;
+    uint64_t garbled_ = 0;
+    uint64_t naks_ = 0;
+};
+
+} // namespace octo::unitsim

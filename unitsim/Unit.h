@@ -1,0 +1,150 @@
+// The unit's side of the protocol, without any I/O: one decoded request in, one answer
+// out, plus what the answer means for the line (a modelled working time, a rate switch).
+#pragma once
+
+#include "Scenario.h"
+#include "Targets.h"
+
+#include <wire/frame.h>
+#include <wire/messages.h>
+
+#include <objfile/image.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace octo::unitsim {
+
+struct ImageSlot {
+    wire::SlotState state = wire::SlotState::Erased;
+    objfile::Image data;
+    std::string typeName;
+    uint32_t crc = 0; // CRC-32 of the complete image
+    // The load in progress.
+    uint32_t streamBytes = 0;
+    uint32_t received = 0;
+    uint32_t streamCrc = 0;
+    uint32_t loads = 0; // completed loads into this slot since the last erase
+};
+
+// A firmware or temporary loader being received.
+struct FirmwareLoad {
+    wire::FirmwareKind kind = wire::FirmwareKind::Firmware;
+    objfile::Image data;
+    uint32_t streamBytes = 0;
+    uint32_t received = 0;
+    uint32_t streamCrc = 0;
+};
+
+enum class SupplyMode { External, Off, On };
+
+struct Reply {
+    std::vector<uint8_t> frame;        // the encoded answer
+    uint32_t workMs = 0;               // modelled time before the answer (time scale applied)
+    std::optional<uint32_t> baudAfter; // switch the rate once the answer is out
+};
+
+class Unit {
+public:
+    explicit Unit(const Scenario& scenario);
+
+    // Answers one request frame. Repeats of the last request (same sequence number and
+    // command) get the same answer again without being carried out twice.
+    Reply handle(const wire::Frame& request);
+    // The answer to a frame whose header checked and whose payload did not.
+    std::vector<uint8_t> nak(uint8_t seq) const;
+
+    uint32_t baud() const { return baud_; }
+    void setBaud(uint32_t baud) { baud_ = baud; }
+
+    // The state file's unit lines ("key = value").
+    std::string stateText() const;
+    // Sockets whose memory changed since the last call.
+    std::vector<uint8_t> takeChangedTargets() { return targets_.takeChanged(); }
+    const TargetBank& targets() const { return targets_; }
+
+    // The unit loses its power and starts again: the line at its power-on rate, the
+    // supply off, parameters, result, loads in progress and a started loader gone. Its
+    // flash (image memory, firmware, or the lack of it) survives.
+    void powerCycle();
+    // A scenario's power cycle is due (a firmware load reached its byte count).
+    bool powerCycleDue() const { return powerCycleDue_; }
+    // Firmware version and name as reported; none while the firmware area is not whole.
+    bool hasFirmware() const { return firmware_.has_value(); }
+    // Slots whose contents changed since the last call.
+    std::vector<uint8_t> takeChangedSlots();
+    const ImageSlot& slot(uint8_t index) const { return slots_.at(index); }
+    uint64_t commands() const { return commands_; }
+    uint64_t duplicates() const { return duplicates_; }
+
+private:
+    wire::Response execute(uint8_t command, std::span<const uint8_t> payload, Reply& reply);
+    wire::Response imageBegin(std::span<const uint8_t> payload);
+    wire::Response imageData(std::span<const uint8_t> payload);
+    wire::Response imageEnd(std::span<const uint8_t> payload);
+    wire::Response setSupply(std::span<const uint8_t> payload);
+    wire::Response loadParameters(std::span<const uint8_t> payload);
+    wire::Response mainProcess(std::span<const uint8_t> payload, Reply& reply);
+    wire::Response selftest(std::span<const uint8_t> payload, Reply& reply);
+    wire::Response firmwareErase(std::span<const uint8_t> payload, Reply& reply);
+    wire::Response firmwareBegin(std::span<const uint8_t> payload);
+    wire::Response firmwareData(std::span<const uint8_t> payload);
+    wire::Response firmwareEnd(std::span<const uint8_t> payload);
+    wire::Response tempLoader(std::span<const uint8_t> payload, Reply& reply);
+    wire::Response readTargetBegin(std::span<const uint8_t> payload, Reply& reply);
+    wire::Response readTargetData(std::span<const uint8_t> payload);
+    wire::Response accessSfr(std::span<const uint8_t> payload, Reply& reply);
+    // The supply at the sockets now and the interface of the last parameters.
+    Reach currentReach() const;
+    // The device type of the image in the selected slot, if the unit knows it.
+    const devices::DeviceType* selectedType() const;
+    uint32_t scaledMs(double ms) const;
+    uint32_t scaled(uint32_t ms) const;
+    void markChanged(uint8_t index);
+
+    Scenario scenario_;
+    uint32_t baud_;
+    std::array<ImageSlot, wire::kImageSlots> slots_;
+    uint8_t selected_ = 0;
+    std::optional<uint8_t> loadingSlot_;
+    SupplyMode supply_ = SupplyMode::External;
+    uint32_t supplyVoltage_ = 0;
+    std::optional<uint16_t> signalWord_;
+    uint32_t signalSupply_ = 0;
+    std::array<uint8_t, wire::ResultReply::kRunBytes> run_{};
+    uint8_t runFailed_ = 0;
+
+    TargetBank targets_;
+    std::optional<wire::LoadParametersRequest> parameters_;
+    std::optional<std::vector<uint8_t>> readBuffer_; // a read-out in progress
+    uint64_t mainProcesses_ = 0;
+    uint64_t selftests_ = 0;
+
+    // Firmware: version and name while the firmware area holds a whole firmware.
+    struct Firmware {
+        uint16_t version = 0;
+        std::optional<std::string> name;
+    };
+    std::optional<Firmware> firmware_;
+    bool firmwareAreaErased_ = false; // the whole area, ready for a load
+    bool loaderAreaErased_ = false;
+    bool loaderLoaded_ = false;
+    bool loaderRunning_ = false;
+    std::optional<FirmwareLoad> firmwareLoad_;
+    uint64_t firmwareLoads_ = 0;
+    uint64_t firmwareBytes_ = 0; // received by firmware loads since the start
+    bool powerCycleDue_ = false;
+    bool powerCycled_ = false;
+    uint64_t powerCycles_ = 0;
+    std::string lastCommand_ = "none";
+    uint64_t commands_ = 0;
+    uint64_t duplicates_ = 0;
+    std::optional<std::pair<uint8_t, uint8_t>> cachedRequest_; // seq, command
+    std::vector<uint8_t> cachedFrame_;
+    std::vector<uint8_t> changedSlots_;
+};
+
+} // namespace octo::unitsim
