@@ -72,7 +72,9 @@ std::string Win32View::text(int id) const {
 }
 
 void Win32View::setText(int id, std::string_view text) {
-    if (HWND c = item(id)) {
+    // Only a real change is written: an edit control reports every SetWindowText as a text
+    // change, and the data exchange writes all texts back on every transfer.
+    if (HWND c = item(id); c && text != this->text(id)) {
         SetWindowTextA(c, toString(text).c_str());
     }
 }

@@ -1,9 +1,6 @@
 // The real OCTO816.EXE and OCTO816.DLL against the simulated unit on COM1: the result
 // grid after start-up, a COM port change, target power reaching the unit, the settings
 // lock from the system menu, and the protected-data question.
-//
-// The tests are disabled until the start-up command fills the window and connects;
-// enabled once the start-up command lands.
 #include "E2eTest.h"
 
 #include "resource.h"
@@ -32,26 +29,27 @@ constexpr char kProtectedDataQuestion[] =
 
 // ---- the simulated unit -------------------------------------------------------------------
 // Started on the link the prefix maps COM1 to, before the program; ended by PID after it.
-// Its command line and state-file keys are the simulator's (OCTO_UNITSIM names another
-// build of it).
+// OCTO_UNITSIM names another build of the simulator than this build's.
 
 fs::path simulatorExecutable() {
     if (const char* path = std::getenv("OCTO_UNITSIM"))
         return path;
-    return Paths::repository() / "build" / "native" / "bin" / "octo_unitsim";
+    return OCTO_UNITSIM_PATH;
 }
 
 class SimulatedUnit {
 public:
     explicit SimulatedUnit(const fs::path& folder)
         : link_(Paths::winePrefix() / "com1"), state_(folder / "unit.state") {
+        fs::remove(state_);
         process_ = ChildProcess(ProcessOptions{
             {simulatorExecutable().string(), "--link", link_.string(), "--state", state_.string()},
             folder,
             currentEnvironment(),
             folder / "unit.log"});
-        if (!waitUntil(kUnitStartTimeout, [&] { return fs::exists(state_); }))
-            throw E2eError("the simulated unit wrote no state file " + state_.string());
+        if (!waitUntil(kUnitStartTimeout, [&] { return state("link.state") == "plugged"; }))
+            throw E2eError("the simulated unit did not open its line; see " +
+                           (folder / "unit.log").string());
     }
     ~SimulatedUnit() { process_.stop(kUnitStopGrace); }
     SimulatedUnit(const SimulatedUnit&) = delete;
@@ -164,14 +162,14 @@ protected:
     std::unique_ptr<Window> window_;
 };
 
-TEST_F(ConnectionAndPower, DISABLED_GridLampsReadGreyAfterStartup) {
+TEST_F(ConnectionAndPower, GridLampsReadGreyAfterStartup) {
     start();
     const std::string grey = bitmapCentreColour("lamp_grey.bmp");
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id)
         EXPECT_EQ(w().pixel(id), grey) << "lamp " << id;
 }
 
-TEST_F(ConnectionAndPower, DISABLED_ComPortChangeReconnectsAndSaysSo) {
+TEST_F(ConnectionAndPower, ComPortChangeReconnectsAndSaysSo) {
     start();
     w().setText(IDC_STATUS_LINE, "-");
     w().select(IDC_COM_PORT, "COM1");
@@ -182,7 +180,7 @@ TEST_F(ConnectionAndPower, DISABLED_ComPortChangeReconnectsAndSaysSo) {
     EXPECT_TRUE(w().enabled(IDC_START));
 }
 
-TEST_F(ConnectionAndPower, DISABLED_TargetPowerChangeReachesTheUnit) {
+TEST_F(ConnectionAndPower, TargetPowerChangeReachesTheUnit) {
     start();
     // Start-up switches the supply off between operations: the voltage needs it cleared.
     w().click(IDC_SWITCH_VCC_OFF);
@@ -200,7 +198,7 @@ TEST_F(ConnectionAndPower, DISABLED_TargetPowerChangeReachesTheUnit) {
         "off");
 }
 
-TEST_F(ConnectionAndPower, DISABLED_UncheckingSuppliedByProgrammerDisablesThePowerControls) {
+TEST_F(ConnectionAndPower, UncheckingSuppliedByProgrammerDisablesThePowerControls) {
     start();
     w().click(IDC_SUPPLY_BY_PROG);
     EXPECT_EQ(eventually([&] { return unit().state("supply.mode"); }, std::string("external"),
@@ -211,7 +209,7 @@ TEST_F(ConnectionAndPower, DISABLED_UncheckingSuppliedByProgrammerDisablesThePow
         EXPECT_FALSE(w().enabled(id)) << id;
 }
 
-TEST_F(ConnectionAndPower, DISABLED_LockingFromTheSystemMenuDisablesTheOptionsAndRevertsThePort) {
+TEST_F(ConnectionAndPower, LockingFromTheSystemMenuDisablesTheOptionsAndRevertsThePort) {
     start();
     w().sysCommand(kLockSettingsCommand);
     for (int id = IDC_ERASE; id <= IDC_SECURE; ++id)
@@ -228,7 +226,7 @@ TEST_F(ConnectionAndPower, DISABLED_LockingFromTheSystemMenuDisablesTheOptionsAn
         EXPECT_TRUE(eventually([&] { return w().enabled(id); }, true)) << id;
 }
 
-TEST_F(ConnectionAndPower, DISABLED_ProtectedInfoQuestionAnsweredNoLeavesTheBoxClear) {
+TEST_F(ConnectionAndPower, ProtectedInfoQuestionAnsweredNoLeavesTheBoxClear) {
     // A type with a protected information segment, its box stored clear.
     setSystemKey(ini(), "DevTypeName", "ZEL816 A201");
     setSystemKey(ini(), "DevType", "0");
