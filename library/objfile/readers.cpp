@@ -29,6 +29,50 @@ std::string hexByte(uint32_t value) {
     return std::string("0x") + kDigits[(value >> 4) & 0xF] + kDigits[value & 0xF];
 }
 
+// The line loop both formats share: blank lines are skipped, text after the end line is
+// warned about and ignored, and a file without its end line is an error. Format gives
+// handleLine() and the three texts of those cases.
+template <typename Format>
+class LineFormatReader {
+public:
+    LineFormatReader(std::string_view text, RecordSink& sink) : lines_(text), sink_(sink) {}
+
+    ReadResult run() {
+        std::string_view line;
+        while (lines_.next(line)) {
+            line = trimBlanks(line);
+            if (line.empty()) {
+                continue;
+            }
+            if (ended_) {
+                result_.warnings.push_back(makeError(ResultCode::LoadedWithWarning,
+                                                     lines_.lineNumber(), Format::kTextAfterEnd));
+                break;
+            }
+            if (auto error = static_cast<Format*>(this)->handleLine(line)) {
+                result_.error = std::move(error);
+                return std::move(result_);
+            }
+        }
+        if (!ended_) {
+            result_.error = makeError(ResultCode::UnexpectedEnd, lines_.lineNumber(),
+                                      seenLine_ ? Format::kNoEnd : Format::kNothing);
+        }
+        return std::move(result_);
+    }
+
+protected:
+    std::optional<Diagnostic> fail(ResultCode code, std::string message) {
+        return makeError(code, lines_.lineNumber(), std::move(message));
+    }
+
+    LineReader lines_;
+    RecordSink& sink_;
+    ReadResult result_;
+    bool seenLine_ = false;
+    bool ended_ = false;
+};
+
 // ---------------------------------------------------------------- Intel-Hex
 
 enum IntelRecordType : uint8_t {
@@ -48,50 +92,22 @@ constexpr size_t kStartAddressBytes = 4;
 constexpr uint32_t kSegmentShift = 4;
 constexpr uint32_t kLinearShift = 16;
 
-class IntelHexReader {
+class IntelHexReader : public LineFormatReader<IntelHexReader> {
 public:
-    IntelHexReader(std::string_view text, RecordSink& sink) : lines_(text), sink_(sink) {}
+    using LineFormatReader::LineFormatReader;
+    static constexpr char kTextAfterEnd[] = "text after the end record is ignored";
+    static constexpr char kNoEnd[] = "the file ends without an end record (type 01)";
+    static constexpr char kNothing[] = "the file holds no records";
 
-    ReadResult run() {
-        std::string_view line;
-        while (lines_.next(line)) {
-            line = trimBlanks(line);
-            if (line.empty()) {
-                continue;
-            }
-            if (ended_) {
-                result_.warnings.push_back(makeError(ResultCode::LoadedWithWarning,
-                                                     lines_.lineNumber(),
-                                                     "text after the end record is ignored"));
-                break;
-            }
-            if (auto error = record(line)) {
-                result_.error = std::move(error);
-                return std::move(result_);
-            }
-        }
-        if (!ended_) {
-            result_.error = makeError(ResultCode::UnexpectedEnd, lines_.lineNumber(),
-                                      seenRecord_ ? "the file ends without an end record (type 01)"
-                                                  : "the file holds no records");
-        }
-        return std::move(result_);
-    }
-
-private:
-    std::optional<Diagnostic> fail(ResultCode code, std::string message) {
-        return makeError(code, lines_.lineNumber(), std::move(message));
-    }
-
-    std::optional<Diagnostic> record(std::string_view line) {
+    std::optional<Diagnostic> handleLine(std::string_view line) {
         if (line[0] != ':') {
-            if (!seenRecord_) {
+            if (!seenLine_) {
                 return fail(ResultCode::UnrecognizableFormat,
                             "not Intel-Hex: the first record does not start with ':'");
             }
             return fail(ResultCode::InvalidRecord, "the record does not start with ':'");
         }
-        seenRecord_ = true;
+        seenLine_ = true;
         const std::string_view digits = line.substr(1);
         for (size_t i = 0; i < digits.size(); ++i) {
             if (hexValue(digits[i]) == kNotHex) {
@@ -193,14 +209,10 @@ private:
         return sink_.data(address, data, lines_.lineNumber());
     }
 
-    LineReader lines_;
-    RecordSink& sink_;
-    ReadResult result_;
+private:
     std::array<uint8_t, kIntelMaxRecordBytes> bytes_{};
     uint32_t base_ = 0;
     bool segmented_ = false;
-    bool seenRecord_ = false;
-    bool ended_ = false;
 };
 
 // ---------------------------------------------------------------- QX-Text
@@ -222,40 +234,12 @@ std::string describeToken(std::string_view token) {
 
 constexpr size_t kQxMaxAddressDigits = 8;
 
-class QxTextReader {
+class QxTextReader : public LineFormatReader<QxTextReader> {
 public:
-    QxTextReader(std::string_view text, RecordSink& sink) : lines_(text), sink_(sink) {}
-
-    ReadResult run() {
-        std::string_view line;
-        while (lines_.next(line)) {
-            line = trimBlanks(line);
-            if (line.empty()) {
-                continue;
-            }
-            if (ended_) {
-                result_.warnings.push_back(makeError(ResultCode::LoadedWithWarning,
-                                                     lines_.lineNumber(),
-                                                     "text after the closing q line is ignored"));
-                break;
-            }
-            if (auto error = handleLine(line)) {
-                result_.error = std::move(error);
-                return std::move(result_);
-            }
-        }
-        if (!ended_) {
-            result_.error = makeError(ResultCode::UnexpectedEnd, lines_.lineNumber(),
-                                      seenLine_ ? "the file ends without the closing q line"
-                                                : "the file is empty");
-        }
-        return std::move(result_);
-    }
-
-private:
-    std::optional<Diagnostic> fail(ResultCode code, std::string message) {
-        return makeError(code, lines_.lineNumber(), std::move(message));
-    }
+    using LineFormatReader::LineFormatReader;
+    static constexpr char kTextAfterEnd[] = "text after the closing q line is ignored";
+    static constexpr char kNoEnd[] = "the file ends without the closing q line";
+    static constexpr char kNothing[] = "the file is empty";
 
     std::optional<Diagnostic> handleLine(std::string_view line) {
         const bool first = !seenLine_;
@@ -328,13 +312,9 @@ private:
         return std::nullopt;
     }
 
-    LineReader lines_;
-    RecordSink& sink_;
-    ReadResult result_;
+private:
     std::vector<uint8_t> buffer_;
     uint64_t address_ = 0;
-    bool seenLine_ = false;
-    bool ended_ = false;
 };
 
 std::string_view skipLeadingSpace(std::string_view text) {
