@@ -282,7 +282,8 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
             for (auto& target : targets) {
                 chosen.push_back(&target);
             }
-        } else if (const auto number = parseUnsigned(which); number && *number >= 1 && *number <= 8) {
+        } else if (const auto number = parseUnsigned(which);
+                   number && *number >= 1 && *number <= 8) {
             chosen.push_back(&targets[*number - 1]);
         } else {
             return std::string(key) + ": expected target.1 to target.8 or target.all";

@@ -31,7 +31,7 @@ struct TargetSetup {
     bool present = true;
     std::string type; // empty: a chip of the type of the image the unit works with
     InitialMemory memory = InitialMemory::Blank;
-    std::string memoryFile;               // InitialMemory::File
+    std::string memoryFile;                    // InitialMemory::File
     std::optional<objfile::Image> memoryImage; // the file's data, read by loadFiles()
     bool secured = false;
     uint32_t supplyMin = 18; // the chip answers within this supply range, tenths of a volt

@@ -149,8 +149,7 @@ void Server::deliver(Time now) {
         lastDelivered_ = now;
         absorb(decoder_.feed(batch), now);
     }
-    if (rx_.empty() && decoder_.pending() > 0 &&
-        now - lastDelivered_ >= idleTime()) {
+    if (rx_.empty() && decoder_.pending() > 0 && now - lastDelivered_ >= idleTime()) {
         absorb(decoder_.resync(), now);
     }
 }
@@ -169,11 +168,12 @@ void Server::absorb(std::vector<wire::FrameDecoder::Event> events, Time now) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*workUntil_ - now);
             const wire::Response busy{
                 wire::Status::Busy,
-                wire::BusyReply{static_cast<uint32_t>(std::max<int64_t>(left.count(), 0))}.encode()};
-            send(wire::encodeFrame(wire::Frame{
-                     event.frame.seq,
-                     static_cast<uint8_t>(event.frame.command | wire::kResponseFlag),
-                     busy.encode()}),
+                wire::BusyReply{static_cast<uint32_t>(std::max<int64_t>(left.count(), 0))}
+                    .encode()};
+            send(wire::encodeFrame(
+                     wire::Frame{event.frame.seq,
+                                 static_cast<uint8_t>(event.frame.command | wire::kResponseFlag),
+                                 busy.encode()}),
                  now);
         } else if (workUntil_) {
             held_.push_back(std::move(event.frame));
@@ -219,6 +219,7 @@ void Server::finishWork(Time now) {
     send(workAnswer_, now, workBaud_);
     workAnswer_.clear();
     workBaud_.reset();
+    writeState();
 }
 
 void Server::send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter) {
@@ -498,8 +499,7 @@ void Server::writeTarget(uint8_t index) {
         }
     }
     text += "q\n";
-    const auto path =
-        options_.stateFile.string() + ".target" + std::to_string(index + 1) + ".txt";
+    const auto path = options_.stateFile.string() + ".target" + std::to_string(index + 1) + ".txt";
     const auto temporary = path + ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -90,7 +90,7 @@ private:
     std::optional<uint32_t> workBaud_;
     std::pair<uint8_t, uint8_t> workRequest_{}; // sequence number and command being worked on
     Time workStarted_;
-    double lastWorkMs_ = 0;  // measured: from the request to its final answer
+    double lastWorkMs_ = 0; // measured: from the request to its final answer
     double totalWorkMs_ = 0;
     // A rate switch that waits for the answer's last byte to leave.
     std::optional<std::pair<uint64_t, uint32_t>> baudSwitch_;

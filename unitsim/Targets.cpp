@@ -96,7 +96,8 @@ std::vector<Cell> cellsToProgram(const objfile::Image& image, const devices::Dev
 TargetMemory::TargetMemory(const devices::DeviceType& type) {
     for (const auto& row : devices::usedSegments(type)) {
         if (programmable(row.kind)) {
-            segments_.push_back(Segment{row.kind, row.start, std::vector<uint8_t>(row.length, 0xFF)});
+            segments_.push_back(
+                Segment{row.kind, row.start, std::vector<uint8_t>(row.length, 0xFF)});
         }
     }
     std::sort(segments_.begin(), segments_.end(),
@@ -313,16 +314,18 @@ RunOutcome TargetBank::mainProcess(uint32_t options, uint32_t settleMs, bool swi
         phases.push_back({Step::Erase, timing.eraseMs * speed});
     }
     if (options & opt::kCheck) {
-        phases.push_back({Step::Check, timing.checkMsPerKib * (checkBytes / kBytesPerKib) * perKib});
+        phases.push_back(
+            {Step::Check, timing.checkMsPerKib * (checkBytes / kBytesPerKib) * perKib});
     }
     if ((options & opt::kProgram) == opt::kProgram) {
-        const double rate =
-            timing.programMsPerKib + (cellKib > timing.largeKib ? timing.programLargeMsPerKib : 0.0);
+        const double rate = timing.programMsPerKib +
+                            (cellKib > timing.largeKib ? timing.programLargeMsPerKib : 0.0);
         phases.push_back({Step::Program, resettle + rate * cellKib * perKib});
     }
     if (options & opt::kVerify) {
         const double marginal = (options & opt::kMarginal) ? 2.0 : 1.0;
-        phases.push_back({Step::Verify, resettle + timing.verifyMsPerKib * cellKib * perKib * marginal});
+        phases.push_back(
+            {Step::Verify, resettle + timing.verifyMsPerKib * cellKib * perKib * marginal});
     }
     if (options & opt::kSecure) {
         phases.push_back({Step::Secure, resettle + timing.secureMs * speed});

@@ -322,6 +322,7 @@ Response Unit::mainProcess(std::span<const uint8_t> payload, Reply& reply) {
         run_ = {};
         run_[wire::kMiscErrorsByte] = wire::kMiscImageCorrupted;
         runFailed_ = 1;
+        modelledMs_ = kRefusedRunMs;
         reply.workMs = scaledMs(kRefusedRunMs);
         result.run = run_;
         result.runFailed = runFailed_;
@@ -353,6 +354,7 @@ Response Unit::mainProcess(std::span<const uint8_t> payload, Reply& reply) {
                                                     reach, slot.data, *type, budget);
     run_ = outcome.run;
     runFailed_ = outcome.failed ? 1 : 0;
+    modelledMs_ = outcome.workMs;
     reply.workMs = scaledMs(outcome.workMs);
     result.run = run_;
     result.runFailed = runFailed_;
@@ -410,8 +412,7 @@ Response Unit::firmwareErase(std::span<const uint8_t> payload, Reply& reply) {
         loaderAreaErased_ = true;
         loaderLoaded_ = false; // a started loader runs from RAM and goes on
     }
-    reply.workMs =
-        scaledMs(scenario_.timing.firmwareEraseMsPerKib * (request->length / 1024.0));
+    reply.workMs = scaledMs(scenario_.timing.firmwareEraseMsPerKib * (request->length / 1024.0));
     return answer(Status::Ok);
 }
 
@@ -548,8 +549,8 @@ Response Unit::readTargetData(std::span<const uint8_t> payload) {
     }
     const size_t count = std::min<size_t>(request->count, readBuffer_->size() - request->offset);
     const auto first = readBuffer_->begin() + request->offset;
-    wire::ReadTargetDataReply data{request->offset,
-                                   std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(count))};
+    wire::ReadTargetDataReply data{
+        request->offset, std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(count))};
     return answer(Status::Ok, data.encode());
 }
 
@@ -566,8 +567,8 @@ Response Unit::accessSfr(std::span<const uint8_t> payload, Reply& reply) {
         return targetFault(Status::Failed, *fault);
     }
     reply.workMs = 0;
-    const uint16_t value =
-        targets_.accessRegister(request->target, request->operation, request->address, request->value);
+    const uint16_t value = targets_.accessRegister(request->target, request->operation,
+                                                   request->address, request->value);
     return answer(Status::Ok, wire::AccessSfrReply{value}.encode());
 }
 
@@ -696,24 +697,23 @@ std::string Unit::stateText() const {
     line("identity.third_version", hex(scenario_.thirdVersion, 4));
     line("identity.firmware_name",
          firmware_ && firmware_->name ? *firmware_->name : std::string("none"));
-    line("firmware.state", firmware_                ? "installed"
-                           : firmwareLoad_          ? "loading"
-                           : firmwareAreaErased_    ? "erased"
-                                                    : "incomplete");
+    line("firmware.state", firmware_             ? "installed"
+                           : firmwareLoad_       ? "loading"
+                           : firmwareAreaErased_ ? "erased"
+                                                 : "incomplete");
     line("firmware.loads", std::to_string(firmwareLoads_));
-    line("firmware.loader", loaderRunning_  ? "running"
-                            : loaderLoaded_ ? "loaded"
-                                            : "none");
-    line("params.options",
-         parameters_ ? hex(parameters_->options, 5) : std::string("none"));
-    line("params.target_vcc",
-         parameters_ ? hex(parameters_->targetVcc, 2) : std::string("none"));
+    line("firmware.loader", loaderRunning_ ? "running" : loaderLoaded_ ? "loaded" : "none");
+    line("params.options", parameters_ ? hex(parameters_->options, 5) : std::string("none"));
+    line("params.target_vcc", parameters_ ? hex(parameters_->targetVcc, 2) : std::string("none"));
     line("params.settle_ms",
          parameters_ ? std::to_string(parameters_->settleMs) : std::string("none"));
     line("run.main_processes", std::to_string(mainProcesses_));
     line("run.selftests", std::to_string(selftests_));
     line("run.result", runBytes(run_));
     line("run.failed", runFailed_ ? "yes" : "no");
+    char modelled[32];
+    std::snprintf(modelled, sizeof modelled, "%.1f", modelledMs_);
+    line("run.modelled_ms", modelled);
     line("supply.mode", supplyName(supply_));
     line("supply.voltage", std::to_string(supplyVoltage_));
     line("signals.word", signalWord_ ? hex(*signalWord_, 4) : std::string("none"));

@@ -121,6 +121,7 @@ private:
     std::optional<wire::LoadParametersRequest> parameters_;
     std::optional<std::vector<uint8_t>> readBuffer_; // a read-out in progress
     uint64_t mainProcesses_ = 0;
+    double modelledMs_ = 0; // the last main process or self-test, before the time scale
     uint64_t selftests_ = 0;
 
     // Firmware: version and name while the firmware area holds a whole firmware.

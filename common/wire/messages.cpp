@@ -349,8 +349,7 @@ bool validParameters(uint32_t options, uint32_t targetVcc, uint32_t settleMs) {
     const uint32_t volts = targetVcc & ~uint32_t{kVccSwitchOff};
     const uint32_t program = options & option::kProgram;
     return (options & ~option::kKnown) == 0 && (program == 0 || program == option::kProgram) &&
-           targetVcc <= 0xFF && (volts == 0 || (volts >= 18 && volts <= 36)) &&
-           settleMs <= 0xFFFF;
+           targetVcc <= 0xFF && (volts == 0 || (volts >= 18 && volts <= 36)) && settleMs <= 0xFFFF;
 }
 
 std::vector<uint8_t> LoadParametersRequest::encode() const {
@@ -361,8 +360,8 @@ std::vector<uint8_t> LoadParametersRequest::encode() const {
     return w.take();
 }
 
-std::optional<LoadParametersRequest> LoadParametersRequest::decode(
-    std::span<const uint8_t> payload) {
+std::optional<LoadParametersRequest>
+LoadParametersRequest::decode(std::span<const uint8_t> payload) {
     ByteReader r(payload);
     LoadParametersRequest value;
     value.options = r.u32();
@@ -485,8 +484,8 @@ std::vector<uint8_t> ReadTargetBeginRequest::encode() const {
     return w.take();
 }
 
-std::optional<ReadTargetBeginRequest> ReadTargetBeginRequest::decode(
-    std::span<const uint8_t> payload) {
+std::optional<ReadTargetBeginRequest>
+ReadTargetBeginRequest::decode(std::span<const uint8_t> payload) {
     ByteReader r(payload);
     ReadTargetBeginRequest value;
     value.target = r.u8();
@@ -521,8 +520,8 @@ std::vector<uint8_t> ReadTargetDataRequest::encode() const {
     return w.take();
 }
 
-std::optional<ReadTargetDataRequest> ReadTargetDataRequest::decode(
-    std::span<const uint8_t> payload) {
+std::optional<ReadTargetDataRequest>
+ReadTargetDataRequest::decode(std::span<const uint8_t> payload) {
     ByteReader r(payload);
     ReadTargetDataRequest value;
     value.offset = r.u32();

@@ -23,6 +23,7 @@ enum Code : int32_t {
     kCannotOpenFile = 15,
     kOutOfRange = 16, // an argument is out of range (null pointer, bad number)
     kLoadedWithWarning = 17,
+    kNotFirmware = 18,      // the file is not a firmware file of the unit (nothing was sent)
     kNotSupplied = 46,      // supply code 0: the unit does not supply the targets
     kRunFailed = 50,        // the result block is filled, but the last run failed
     kAlreadySpecified = 53, // the file holds data for addresses already filled

@@ -38,6 +38,8 @@ const char* errorText(int32_t code) {
         return "ERROR: DLL function argument(s) out of range !";
     case kLoadedWithWarning:
         return "WARNING: File loaded, but parts of it were ignored !";
+    case kNotFirmware:
+        return "ERROR: Selected file is not a Firmware Update file !";
     case kNotSupplied:
         return "Target supply not switched: the targets are not supplied by the programmer.";
     case kRunFailed:

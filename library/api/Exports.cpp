@@ -17,6 +17,8 @@ namespace codes = octo::library;
 constexpr size_t kLongestPortPath = 259;
 constexpr size_t kLongestFilePath = 4095;
 constexpr size_t kLongestTypeName = 255;
+// Time-outs of OctoMainProcess and OctoSelftest, in tenths of a second: at most a day.
+constexpr uint32_t kLongestTimeoutTenths = 24 * 60 * 60 * 10;
 
 bool validText(const char* text, size_t longest) {
     return text != nullptr && text[0] != '\0' && strnlen(text, longest + 1) <= longest;
@@ -79,18 +81,21 @@ int32_t OCTO_API GetDevice(const char* typeName, const OctoSegmentEntry** table)
     }
 }
 
-int32_t OCTO_API OctoLoadParameters(uint32_t /*options*/, uint32_t targetVcc, uint32_t settleMs) {
-    if (targetVcc > 0xFF || settleMs > 0xFFFF) {
+int32_t OCTO_API OctoLoadParameters(uint32_t options, uint32_t targetVcc, uint32_t settleMs) {
+    if (!octo::wire::validParameters(options, targetVcc, settleMs)) {
         return codes::kOutOfRange;
     }
-    return codes::kNotAvailable;
+    return guarded([&](Library& l) {
+        return l.loadParameters(options, static_cast<uint8_t>(targetVcc),
+                                static_cast<uint16_t>(settleMs));
+    });
 }
 
 int32_t OCTO_API OctoMainProcess(uint32_t timeoutTenths) {
-    if (timeoutTenths == 0) {
+    if (timeoutTenths == 0 || timeoutTenths > kLongestTimeoutTenths) {
         return codes::kOutOfRange;
     }
-    return codes::kNotAvailable;
+    return guarded([&](Library& l) { return l.mainProcess(timeoutTenths); });
 }
 
 int32_t OCTO_API OctoGetResult(uint8_t* block) {
@@ -101,10 +106,10 @@ int32_t OCTO_API OctoGetResult(uint8_t* block) {
 }
 
 int32_t OCTO_API OctoSelftest(uint32_t timeoutTenths) {
-    if (timeoutTenths == 0) {
+    if (timeoutTenths == 0 || timeoutTenths > kLongestTimeoutTenths) {
         return codes::kOutOfRange;
     }
-    return codes::kNotAvailable;
+    return guarded([&](Library& l) { return l.selftest(timeoutTenths); });
 }
 
 int32_t OCTO_API OctoEraseImage(void) {
@@ -130,17 +135,17 @@ int32_t OCTO_API OctoSelectImage(uint32_t image) {
 }
 
 int32_t OCTO_API OctoEraseFirmware(uint32_t start, uint32_t length) {
-    if (length == 0 || uint64_t{start} + length > 0x10000) {
+    if (length == 0 || uint64_t{start} + length > octo::wire::kUnitMemoryEnd) {
         return codes::kOutOfRange;
     }
-    return codes::kNotAvailable;
+    return guarded([&](Library& l) { return l.eraseFirmware(start, length); });
 }
 
 int32_t OCTO_API OctoLoadFirmware(const char* pathOrLoader) {
     if (!validText(pathOrLoader, kLongestFilePath)) {
         return codes::kOutOfRange;
     }
-    return codes::kNotAvailable;
+    return guarded([&](Library& l) { return l.loadFirmware(pathOrLoader); });
 }
 
 int32_t OCTO_API OctoSelectBaudrate(uint32_t baudIndex) {
@@ -159,12 +164,16 @@ int32_t OCTO_API OctoSetVccTarget(uint32_t supplyCode) {
 
 int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t length,
                                     const char* path, uint32_t format) {
-    if (target > 7 || length == 0 || uint64_t{start} + length > (uint64_t{1} << 32) ||
+    // A target's whole address space is 1 MiB: nothing beyond it can be read.
+    if (target >= octo::wire::kTargets || length == 0 ||
+        uint64_t{start} + length > octo::wire::kTargetAddressSpace ||
         !validText(path, kLongestFilePath) ||
         (format != OCTO_FORMAT_QX_TEXT && format != OCTO_FORMAT_INTEL_HEX)) {
         return codes::kOutOfRange;
     }
-    return codes::kNotAvailable;
+    return guarded([&](Library& l) {
+        return l.readTargetFile(static_cast<uint8_t>(target), start, length, path, format);
+    });
 }
 
 int32_t OCTO_API OctoSetSignals(uint32_t signalWord, uint32_t supplyCode) {
@@ -176,12 +185,22 @@ int32_t OCTO_API OctoSetSignals(uint32_t signalWord, uint32_t supplyCode) {
     });
 }
 
-int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t /*operation*/, uint32_t address,
+int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32_t address,
                                      uint16_t* value) {
-    if (target < 1 || target > 8 || address > 0xFFFF || !value) {
+    if (target < 1 || target > octo::wire::kTargets || operation > octo::wire::kLastSfrOperation ||
+        address >= octo::wire::kSfrSpaceEnd || !value) {
         return codes::kOutOfRange;
     }
-    return codes::kNotAvailable;
+    return guarded([&](Library& l) {
+        uint16_t inOut = *value;
+        const int32_t code =
+            l.accessTargetSfr(static_cast<uint8_t>(target - 1), static_cast<uint8_t>(operation),
+                              static_cast<uint16_t>(address), inOut);
+        if (code == codes::kOk) {
+            *value = inOut;
+        }
+        return code;
+    });
 }
 
 } // extern "C"

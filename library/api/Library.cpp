@@ -1,13 +1,17 @@
 #include "api/Library.h"
 
+#include "api/FileOutput.h"
 #include "api/NativeHooks.h"
 
 #include <devices/device_table.h>
 #include <objfile/crc32.h>
+#include <objfile/firmware.h>
 #include <objfile/load.h>
+#include <objfile/writers.h>
 #include <wire/checksums.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -29,6 +33,13 @@ constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
 // A load may take this long beyond four times its bytes' time on the line.
 constexpr uint64_t kLoadSlackMs = 10000;
+// Longest the unit may work on a firmware erase, and on reading a target into its buffer
+// (a whole 1 MiB target over DuoLink at the slowest interface speed).
+constexpr uint32_t kFirmwareEraseLimitMs = 120000;
+constexpr uint32_t kReadLimitMs = 30 * 60 * 1000;
+constexpr uint32_t kTenthMs = 100;
+// The name OctoLoadFirmware takes for the library's own temporary loader.
+constexpr const char* kTempLoaderName = "__TempLoader__";
 
 std::string hex(uint32_t value, int digits) {
     char text[16];
@@ -224,7 +235,10 @@ int32_t Library::getResult(uint8_t* block) {
     }
     block[30] = static_cast<uint8_t>(result->thirdVersion >> 8);
     block[31] = static_cast<uint8_t>(result->thirdVersion);
-    return result->runFailed ? kRunFailed : kOk;
+    // Only the read that follows a main process reports that run's failure; any other
+    // read wants the identification and gets it with 0.
+    const bool afterRun = std::exchange(runPending_, false);
+    return afterRun && result->runFailed ? kRunFailed : kOk;
 }
 
 int32_t Library::selectBaudrate(uint32_t index) {
@@ -528,6 +542,415 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     }
     text(message);
     lamp(kLampSuccess);
+    return kOk;
+}
+
+int32_t Library::linkFailure(LinkError error, const std::string& what) {
+    const int32_t code = linkCode(error);
+    text("ERROR: " + what + " " + errorText(code));
+    lamp(kLampError);
+    return code;
+}
+
+int32_t Library::refused(const wire::Response& response, const std::string& target) {
+    const auto fault = wire::TargetFaultReply::decode(response.body);
+    std::string message = "ERROR: The programmer unit refused the command !";
+    int32_t code = kFailed;
+    if (response.status == Status::BadArgument) {
+        message = "ERROR: The programmer unit refused an argument as out of range !";
+        code = kOutOfRange;
+    } else if (fault) {
+        switch (fault->fault) {
+        case wire::TargetFault::NotPresent:
+            message = "ERROR: " + target + ": no device in the socket !";
+            break;
+        case wire::TargetFault::NoAnswer:
+            message = "ERROR: " + target + " does not answer (supply, interface or device type?) !";
+            break;
+        case wire::TargetFault::Secured:
+            message = "ERROR: " + target + " is secured (fuse blown) and cannot be accessed !";
+            break;
+        case wire::TargetFault::NoParameters:
+            message = "ERROR: No programming parameters were sent to the programmer unit !";
+            break;
+        case wire::TargetFault::NoFirmware:
+            message = "ERROR: The programmer unit has no firmware: upgrade its firmware first !";
+            break;
+        }
+    }
+    text(message);
+    lamp(kLampError);
+    return code;
+}
+
+int32_t Library::loadParameters(uint32_t options, uint8_t targetVcc, uint16_t settleMs) {
+    if (const int32_t code = ensureLink()) {
+        return failedTransfer("Parameters not sent:", code);
+    }
+    const auto exchange =
+        client_.transact(Command::LoadParameters,
+                         wire::LoadParametersRequest{options, targetVcc, settleMs}.encode());
+    if (!exchange.ok()) {
+        return linkFailure(exchange.error, "Parameters not sent:");
+    }
+    if (exchange.response.status != Status::Ok) {
+        return refused(exchange.response, "");
+    }
+    return kOk;
+}
+
+int32_t Library::mainProcess(uint32_t timeoutTenths) {
+    runPending_ = false;
+    const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
+    // nowMs() counts whole milliseconds: one more never ends the call early.
+    const uint64_t deadline = protocol::nowMs() + limitMs + 1;
+    char limitText[32];
+    std::snprintf(limitText, sizeof limitText, "%.1f s", static_cast<double>(limitMs) / 1000.0);
+    if (const int32_t code = ensureLink()) {
+        return failedTransfer("Main Process not started:", code);
+    }
+    text("Main Process running on the targets ...");
+    lamp(kLampBusy);
+    protocol::TransactOptions options;
+    options.deadlineMs = deadline;
+    options.workLimitMs = static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX));
+    const auto exchange = client_.transact(
+        Command::MainProcess,
+        wire::WorkRequest{static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX))}.encode(),
+        options);
+    const bool late = protocol::nowMs() >= deadline;
+    if (!exchange.ok() && !(late && exchange.error == LinkError::Timeout)) {
+        return linkFailure(exchange.error, "Main Process interrupted.");
+    }
+    const auto result =
+        exchange.ok() ? wire::RunReply::decode(exchange.response.body) : std::nullopt;
+    if (!exchange.ok() || (exchange.response.status == Status::Failed && result)) {
+        // Not finished within the caller's time-out; the unit stops the run then too.
+        stale_ = true;
+        text(std::string("ERROR: Main Process not finished within its time-out of ") + limitText +
+             " !");
+        lamp(kLampError);
+        return kTimeout;
+    }
+    if (exchange.response.status != Status::Ok || !result) {
+        return refused(exchange.response, "");
+    }
+    runPending_ = true;
+    const auto& run = result->run;
+    if (result->runFailed) {
+        text(run[wire::kMiscErrorsByte] == wire::kMiscImageCorrupted
+                 ? "FATAL ERROR: Image Memory corrupted or erased !"
+                 : "ERROR: Main Process failed at the programmer unit !");
+        lamp(kLampError);
+        return kOk;
+    }
+    const int connected = std::popcount(run[wire::kConnectedByte]);
+    const int passed = std::popcount(run[wire::kOverAllByte]);
+    text("Main Process finished: " + std::to_string(passed) + " of " + std::to_string(connected) +
+         " connected targets passed.");
+    lamp(connected > 0 && passed == connected ? kLampSuccess : kLampError);
+    return kOk;
+}
+
+int32_t Library::selftest(uint32_t timeoutTenths) {
+    runPending_ = false;
+    const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
+    // nowMs() counts whole milliseconds: one more never ends the call early.
+    const uint64_t deadline = protocol::nowMs() + limitMs + 1;
+    if (const int32_t code = ensureLink()) {
+        return failedTransfer("Selftest not started:", code);
+    }
+    lamp(kLampBusy);
+    protocol::TransactOptions options;
+    options.deadlineMs = deadline;
+    options.workLimitMs = static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX));
+    const auto exchange = client_.transact(
+        Command::Selftest,
+        wire::WorkRequest{static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX))}.encode(),
+        options);
+    const bool late = protocol::nowMs() >= deadline;
+    if (!exchange.ok() && !(late && exchange.error == LinkError::Timeout)) {
+        return linkFailure(exchange.error, "Selftest interrupted.");
+    }
+    const auto result =
+        exchange.ok() ? wire::RunReply::decode(exchange.response.body) : std::nullopt;
+    const uint8_t failure = result ? result->run[wire::kMiscErrorsByte] : 0;
+    if (!exchange.ok() || (exchange.response.status == Status::Failed && result && failure == 0)) {
+        stale_ = true;
+        text("ERROR: Selftest not finished within its time-out !");
+        lamp(kLampError);
+        return kTimeout;
+    }
+    if (exchange.response.status == Status::Ok && result) {
+        text("Selftest passed.");
+        lamp(kLampSuccess);
+        return kOk;
+    }
+    if (exchange.response.status == Status::Failed && result) {
+        text("ERROR: Selftest failed: unit error " + std::to_string(failure) +
+             " (see the result block) !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    return refused(exchange.response, "");
+}
+
+int32_t Library::eraseFirmware(uint32_t start, uint32_t length) {
+    if (const int32_t code = ensureLink()) {
+        return failedTransfer("Firmware section not erased:", code);
+    }
+    text("Erasing firmware section 0x" + hex(start, 4) + "-0x" + hex(start + length - 1, 4) +
+         " ...");
+    lamp(kLampBusy);
+    protocol::TransactOptions options;
+    options.workLimitMs = kFirmwareEraseLimitMs;
+    const auto exchange = client_.transact(
+        Command::FirmwareErase, wire::FirmwareEraseRequest{start, length}.encode(), options);
+    if (!exchange.ok()) {
+        return linkFailure(exchange.error, "Firmware section not erased:");
+    }
+    switch (exchange.response.status) {
+    case Status::Ok:
+        text("Firmware section erased.");
+        lamp(kLampSuccess);
+        return kOk;
+    case Status::BadArgument:
+        text("ERROR: 0x" + hex(start, 4) + "-0x" + hex(start + length - 1, 4) +
+             " is not part of the firmware section !");
+        lamp(kLampError);
+        return kOutOfRange;
+    default:
+        text("ERROR: Firmware section cannot be erased ! (The unit's boot loader needs the "
+             "temporary loader first.)");
+        lamp(kLampError);
+        return kFailed;
+    }
+}
+
+int32_t Library::loadFirmware(const std::string& pathOrLoader) {
+    const bool loader = pathOrLoader == kTempLoaderName;
+    const std::string fileName = loader ? "the temporary loader" : baseName(pathOrLoader);
+    objfile::Image image;
+    if (loader) {
+        image = objfile::temporaryLoaderImage();
+    } else {
+        // The whole file is read and identified before anything goes to the unit.
+        std::ifstream in(pathOrLoader, std::ios::binary);
+        if (!in) {
+            text("ERROR: Unable to open file " + fileName + " !");
+            lamp(kLampError);
+            return kCannotOpenFile;
+        }
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        std::string content(size > 0 && size <= kLargestObjectFile ? static_cast<size_t>(size) : 0,
+                            '\0');
+        if (size < 0 || size > kLargestObjectFile || !in.read(content.data(), size)) {
+            text("ERROR: Error during file I/O reading " + fileName + " !");
+            lamp(kLampError);
+            return kFileIo;
+        }
+        const objfile::ReadResult read = objfile::loadObjectFile(fileName, content, image);
+        if (!read.ok()) {
+            text("ERROR: " + fileName + ", " + read.error->describe());
+            lamp(kLampError);
+            return static_cast<int32_t>(read.code());
+        }
+        const objfile::FirmwareCheck check = objfile::identifyFirmware(image);
+        if (!check.isFirmware()) {
+            text("ERROR: Selected file is not a Firmware Update file ! " + fileName + ": " +
+                 check.problem + ".");
+            lamp(kLampError);
+            return kNotFirmware;
+        }
+    }
+
+    if (const int32_t code = ensureLink()) {
+        return failedTransfer("Firmware not loaded:", code);
+    }
+    const uint64_t total = image.byteCount();
+    const wire::FirmwareBeginRequest begin{loader ? wire::FirmwareKind::Loader
+                                                  : wire::FirmwareKind::Firmware,
+                                           static_cast<uint32_t>(total)};
+    const auto started = client_.transact(Command::FirmwareBegin, begin.encode());
+    if (!started.ok()) {
+        return linkFailure(started.error, "Firmware not loaded:");
+    }
+    if (started.response.status != Status::Ok) {
+        text(loader ? "ERROR: Unable to load the temporary loader: its area is not erased !"
+                    : "ERROR: Unable to load Firmware: the firmware section is not erased, or "
+                      "the unit needs the temporary loader first !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    text("Loading " + fileName + " ...");
+    lamp(kLampBusy);
+    progress(0, total);
+    std::vector<protocol::Piece> pieces;
+    uint32_t streamCrc = 0;
+    for (const auto& run : image.runs()) {
+        pieces.push_back(protocol::Piece{run.start, run.bytes});
+        streamCrc = wire::crc32(run.bytes, streamCrc);
+    }
+    const uint64_t lineBytes = total + (total / protocol::Client::kSmallestChunk + 1) * 24;
+    const uint64_t deadline =
+        protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * 4 + kLoadSlackMs;
+    uint64_t shownPercent = 0;
+    const auto outcome = client_.sendImage(
+        pieces, total, deadline,
+        [&](uint64_t done) {
+            progress(done, total);
+            const uint64_t percent = done * 100 / total;
+            if (percent >= shownPercent + 10) {
+                shownPercent = percent - percent % 10;
+                text("Loading " + fileName + " ... " + std::to_string(shownPercent) + " %");
+            }
+        },
+        Command::FirmwareData);
+    if (outcome.error != LinkError::None) {
+        return linkFailure(outcome.error, "Transfer of " + fileName + " interrupted.");
+    }
+    if (outcome.refusal) {
+        text("ERROR: The programmer unit refused the data of " + fileName + " (did it restart?) !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    const auto ended = client_.transact(
+        Command::FirmwareEnd,
+        wire::FirmwareEndRequest{static_cast<uint32_t>(total), streamCrc}.encode());
+    if (!ended.ok()) {
+        return linkFailure(ended.error, "End of " + fileName + " not confirmed.");
+    }
+    const auto confirmed = ended.response.status == Status::Ok
+                               ? wire::FirmwareEndReply::decode(ended.response.body)
+                               : std::nullopt;
+    if (!confirmed) {
+        text("ERROR: Unable to load Firmware: the unit did not accept " + fileName + " !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    progress(total, total);
+    if (loader) {
+        protocol::TransactOptions options;
+        options.workLimitMs = kFirmwareEraseLimitMs;
+        const auto start = client_.transact(Command::TempLoader, {}, options);
+        if (!start.ok()) {
+            return linkFailure(start.error, "Temporary loader not started:");
+        }
+        if (start.response.status != Status::Ok) {
+            text("ERROR: The temporary loader did not start !");
+            lamp(kLampError);
+            return kFailed;
+        }
+        text("Temporary loader started.");
+        lamp(kLampSuccess);
+        return kOk;
+    }
+    text("Firmware " + objfile::formatFirmwareVersion(confirmed->version) + " \"" +
+         confirmed->name + "\" loaded.");
+    lamp(kLampSuccess);
+    return kOk;
+}
+
+int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
+                                const std::string& path, uint32_t format) {
+    const std::string targetName = "Target " + std::to_string(target + 1);
+    const std::string fileName = baseName(path);
+    if (const int32_t code = ensureLink()) {
+        return failedTransfer(targetName + " not read:", code);
+    }
+    text("Reading target " + std::to_string(target + 1) + " ...");
+    lamp(kLampBusy);
+    progress(0, length);
+    protocol::TransactOptions options;
+    options.workLimitMs = kReadLimitMs;
+    const auto begun =
+        client_.transact(Command::ReadTargetBegin,
+                         wire::ReadTargetBeginRequest{target, start, length}.encode(), options);
+    if (!begun.ok()) {
+        return linkFailure(begun.error, targetName + " not read:");
+    }
+    const auto reply = begun.response.status == Status::Ok
+                           ? wire::ReadTargetBeginReply::decode(begun.response.body)
+                           : std::nullopt;
+    if (!reply || reply->length != length) {
+        return refused(begun.response, targetName);
+    }
+    std::vector<uint8_t> data;
+    const uint64_t lineBytes = length + (length / protocol::Client::kSmallestChunk + 1) * 32;
+    const uint64_t deadline =
+        protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * 4 + kLoadSlackMs;
+    uint64_t shownPercent = 0;
+    const auto outcome = client_.readStream(
+        length, deadline,
+        [&](uint64_t done) {
+            progress(done, length);
+            const uint64_t percent = done * 100 / length;
+            if (percent >= shownPercent + 10) {
+                shownPercent = percent - percent % 10;
+                text("Reading target " + std::to_string(target + 1) + " ... " +
+                     std::to_string(shownPercent) + " %");
+            }
+        },
+        data);
+    if (outcome.error != LinkError::None) {
+        return linkFailure(outcome.error,
+                           "Read-out of " + targetName + " interrupted; no file written.");
+    }
+    if (outcome.refusal || data.size() != length) {
+        text("ERROR: The programmer unit stopped the read-out of " + targetName +
+             "; no file written !");
+        lamp(kLampError);
+        return kFailed;
+    }
+    if (wire::crc32(data) != reply->crc) {
+        text("ERROR: The read-out of " + targetName + " arrived damaged; no file written !");
+        lamp(kLampError);
+        return kFrameErrors;
+    }
+    // The unit frees its buffer; the data are complete whatever it answers.
+    client_.transact(Command::ReadTargetEnd, {});
+
+    objfile::Image image;
+    image.insert(start, data);
+    const std::string content = objfile::writeObject(
+        image, format == OCTO_FORMAT_QX_TEXT ? objfile::Format::QxText : objfile::Format::IntelHex);
+    const int32_t written = writeFileAtomically(path, content);
+    if (written != kOk) {
+        text(written == kCannotOpenFile
+                 ? "ERROR: Unable to create file " + fileName + " !"
+                 : "ERROR: Error during file I/O writing " + fileName + " !");
+        lamp(kLampError);
+        return written;
+    }
+    text(targetName + " read: " + std::to_string(length) + " bytes from 0x" + hex(start, 4) +
+         " written to " + fileName + ".");
+    lamp(kLampSuccess);
+    return kOk;
+}
+
+int32_t Library::accessTargetSfr(uint8_t target, uint8_t operation, uint16_t address,
+                                 uint16_t& value) {
+    if (const int32_t code = ensureLink()) {
+        return code;
+    }
+    wire::AccessSfrRequest request;
+    request.target = target;
+    request.operation = static_cast<wire::SfrOperation>(operation);
+    request.address = address;
+    request.value = value;
+    const auto exchange = client_.transact(Command::AccessSfr, request.encode());
+    if (!exchange.ok()) {
+        return linkCode(exchange.error);
+    }
+    const auto reply = exchange.response.status == Status::Ok
+                           ? wire::AccessSfrReply::decode(exchange.response.body)
+                           : std::nullopt;
+    if (!reply) {
+        return exchange.response.status == Status::BadArgument ? kOutOfRange : kFailed;
+    }
+    value = reply->value;
     return kOk;
 }
 

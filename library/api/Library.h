@@ -55,6 +55,14 @@ public:
     int32_t loadImage(const std::string& path, const std::string& typeName);
     int32_t appendImage();
     int32_t selectImage(uint8_t slot);
+    int32_t loadParameters(uint32_t options, uint8_t targetVcc, uint16_t settleMs);
+    int32_t mainProcess(uint32_t timeoutTenths);
+    int32_t selftest(uint32_t timeoutTenths);
+    int32_t eraseFirmware(uint32_t start, uint32_t length);
+    int32_t loadFirmware(const std::string& pathOrLoader);
+    int32_t readTargetFile(uint8_t target, uint32_t start, uint32_t length, const std::string& path,
+                           uint32_t format);
+    int32_t accessTargetSfr(uint8_t target, uint8_t operation, uint16_t address, uint16_t& value);
 
     protocol::LinkStats stats() const { return client_.stats(); }
 
@@ -70,6 +78,11 @@ private:
     int32_t linkCode(protocol::LinkError error);
     int32_t failedTransfer(const std::string& what, int32_t code);
     void abandonLoad();
+    // Shows why the unit refused a target operation (Failed or BadState with a fault
+    // body) and gives the code for it.
+    int32_t refused(const wire::Response& response, const std::string& target);
+    // A link failure or a time-out of a call bounded by deadline.
+    int32_t linkFailure(protocol::LinkError error, const std::string& what);
 
     void text(const std::string& message);
     void lamp(Lamp picture);
@@ -93,6 +106,10 @@ private:
     std::array<std::optional<objfile::Image>, wire::kImageSlots> images_;
     uint8_t slot_ = 0;
     bool append_ = false;
+
+    // A main process ended with the unit's result since the last OctoGetResult: the next
+    // one answers kRunFailed when the unit counts that run as failed.
+    bool runPending_ = false;
 };
 
 } // namespace octo::library

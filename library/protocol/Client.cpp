@@ -374,8 +374,9 @@ StreamOutcome Client::readStream(uint32_t total, uint64_t deadlineMs,
         while (next < total && asked.size() < kWindowFrames) {
             const uint32_t count = std::min(chunk, total - next);
             const uint8_t seq = nextSeq();
-            if (!sendFrame(seq, Command::ReadTargetData,
-                           wire::ReadTargetDataRequest{next, static_cast<uint16_t>(count)}.encode())) {
+            if (!sendFrame(
+                    seq, Command::ReadTargetData,
+                    wire::ReadTargetDataRequest{next, static_cast<uint16_t>(count)}.encode())) {
                 outcome.error = LinkError::PortFailed;
                 return outcome;
             }
@@ -401,8 +402,9 @@ StreamOutcome Client::readStream(uint32_t total, uint64_t deadlineMs,
         while (!events_.empty() && !wentBack) {
             Event event = std::move(events_.front());
             events_.pop_front();
-            const auto found = std::find_if(asked.begin(), asked.end(),
-                                            [&](const Asked& a) { return a.seq == event.frame.seq; });
+            const auto found = std::find_if(asked.begin(), asked.end(), [&](const Asked& a) {
+                return a.seq == event.frame.seq;
+            });
             if (found == asked.end()) {
                 continue; // an answer to a request given up on
             }

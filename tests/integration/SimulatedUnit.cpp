@@ -102,6 +102,20 @@ void SimulatedUnit::stop() {
     }
 }
 
+void SimulatedUnit::signal(int number) const {
+    if (pid_ > 0) {
+        kill(pid_, number);
+    }
+}
+
+objfile::Image SimulatedUnit::targetMemory(int socket) const {
+    objfile::Image image;
+    const auto text = readFile(folder_ / ("state.target" + std::to_string(socket) + ".txt"));
+    const auto result = objfile::readImage(text, objfile::Format::QxText, image);
+    EXPECT_TRUE(result.ok()) << "target dump " << socket << " unreadable";
+    return image;
+}
+
 std::map<std::string, std::string> SimulatedUnit::state() const {
     std::map<std::string, std::string> values;
     std::istringstream lines(readFile(folder_ / "state"));

@@ -38,6 +38,10 @@ public:
                  std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const;
 
     void stop();
+    // Sends the simulator a signal: SIGUSR1 unplugs or plugs back, SIGUSR2 cycles power.
+    void signal(int number) const;
+    // A target's memory (socket 1..8) as the simulator dumps it (scenario dump_targets).
+    objfile::Image targetMemory(int socket) const;
 
 private:
     std::filesystem::path folder_;

@@ -62,6 +62,23 @@ TEST_F(LinkTest, EveryExportRejectsBadArgumentsWithCode16) {
         {"OctoReadTargetFile(null path)", [] { return OctoReadTargetFile(0, 0, 1, nullptr, 1); }},
         {"OctoAccessTargetSFR(null)", [] { return OctoAccessTargetSFR(1, 1, 0x21, nullptr); }},
         {"OctoAccessTargetSFR(target 0)", [&] { return OctoAccessTargetSFR(0, 1, 0x21, &value); }},
+        {"OctoAccessTargetSFR(target 9)", [&] { return OctoAccessTargetSFR(9, 1, 0x21, &value); }},
+        {"OctoAccessTargetSFR(operation 5)",
+         [&] { return OctoAccessTargetSFR(1, 5, 0x21, &value); }},
+        {"OctoAccessTargetSFR(address 0x1000)",
+         [&] { return OctoAccessTargetSFR(1, 0, 0x1000, &value); }},
+        {"OctoLoadParameters(bit 0x8000)", [] { return OctoLoadParameters(0x8000, 30, 0); }},
+        {"OctoLoadParameters(program 0x08)", [] { return OctoLoadParameters(0x08, 30, 0); }},
+        {"OctoLoadParameters(vcc 17)", [] { return OctoLoadParameters(0x98, 17, 0); }},
+        {"OctoLoadParameters(settle 0x10000)",
+         [] { return OctoLoadParameters(0x98, 30, 0x10000); }},
+        {"OctoMainProcess(over a day)", [] { return OctoMainProcess(864001); }},
+        {"OctoSelftest(over a day)", [] { return OctoSelftest(864001); }},
+        {"OctoEraseFirmware(start 0x10000)", [] { return OctoEraseFirmware(0x10000, 1); }},
+        {"OctoLoadFirmware(empty)", [] { return OctoLoadFirmware(""); }},
+        {"OctoReadTargetFile(past 1 MiB)",
+         [] { return OctoReadTargetFile(0, 0xFF000, 0x1001, "x", 1); }},
+        {"OctoReadTargetFile(length 0)", [] { return OctoReadTargetFile(0, 0, 0, "x", 1); }},
     };
     for (const auto& call : calls) {
         EXPECT_EQ(call.call(), 16) << call.name;
@@ -79,6 +96,16 @@ TEST_F(LinkTest, CallsWithoutAnOpenPortAnswerNoUnitAndLeaveTheBlockAlone) {
     EXPECT_EQ(OctoSetSignals(0x100, 33), 5);
     EXPECT_EQ(OctoSelectBaudrate(4), 5);
     EXPECT_EQ(OctoSelectImage(1), 5);
+    uint16_t value = 0x1234;
+    EXPECT_EQ(OctoLoadParameters(0x98, 30, 100), 5);
+    EXPECT_EQ(OctoMainProcess(650), 5);
+    EXPECT_EQ(OctoSelftest(100), 5);
+    EXPECT_EQ(OctoEraseFirmware(0x2400, 0xDA00), 5);
+    EXPECT_EQ(OctoLoadFirmware("__TempLoader__"), 5);
+    EXPECT_EQ(OctoReadTargetFile(7, 0xF000, 0x1000, "/tmp/octo-never-written.txt", 1), 5);
+    EXPECT_FALSE(std::filesystem::exists("/tmp/octo-never-written.txt"));
+    EXPECT_EQ(OctoAccessTargetSFR(1, 3, 0x22, &value), 5);
+    EXPECT_EQ(value, 0x1234);
 }
 
 // --- result codes and their texts -------------------------------------------------------
@@ -335,17 +362,6 @@ TEST_F(LinkTest, SelectImageTellsTheUnit) {
         EXPECT_EQ(OctoSelectImage(slot), 0);
         EXPECT_EQ(unit.state("image.selected"), std::to_string(slot));
     }
-}
-
-TEST_F(LinkTest, FunctionsOfTheNextStageSayTheyAreNotAvailable) {
-    uint16_t value = 0;
-    EXPECT_EQ(OctoLoadParameters(0x98, 33, 100), 10);
-    EXPECT_EQ(OctoMainProcess(650), 10);
-    EXPECT_EQ(OctoSelftest(100), 10);
-    EXPECT_EQ(OctoEraseFirmware(0x2400, 0xDA00), 10);
-    EXPECT_EQ(OctoLoadFirmware("__TempLoader__"), 10);
-    EXPECT_EQ(OctoReadTargetFile(7, 0xF000, 0x1000, "out.txt", 1), 10);
-    EXPECT_EQ(OctoAccessTargetSFR(1, 3, 0x22, &value), 10);
 }
 
 } // namespace

@@ -8,6 +8,11 @@
 //   result <code> <hardware> <firmware> <name>
 //   erase <code>
 //   load <code>
+// With a fifth argument, a read-out file, it also programs the unit's eight targets and
+// reads target 1 back into that file twice (the second time over the first file):
+//   run <code> <over-all byte in hex>
+//   readout <code>
+//   readout_again <code>
 #include "octo816.h"
 
 #include <windows.h>
@@ -83,6 +88,24 @@ int main(int argc, char** argv) {
                 block[12] == 0xFF ? "-" : reinterpret_cast<const char*>(&block[12]));
     std::printf("erase %d\n", static_cast<int>(eraseImage()));
     std::printf("load %d\n", static_cast<int>(loadImage(argv[2], argv[3])));
+    if (argc >= 5) {
+        const auto loadParameters =
+            resolve<decltype(&OctoLoadParameters)>(module, "OctoLoadParameters");
+        const auto mainProcess = resolve<decltype(&OctoMainProcess)>(module, "OctoMainProcess");
+        const auto readTarget = resolve<decltype(&OctoReadTargetFile)>(module, "OctoReadTargetFile");
+        // Erase and check information and main memory, program, verify; 3.0 V left on.
+        int32_t code = loadParameters(0x3BB, 30, 100);
+        if (code == 0) {
+            code = mainProcess(600);
+        }
+        if (code == 0) {
+            code = getResult(block);
+        }
+        std::printf("run %d %02X\n", static_cast<int>(code), block[4]);
+        std::printf("readout %d\n", static_cast<int>(readTarget(0, 0xFC00, 0x400, argv[4], 1)));
+        std::printf("readout_again %d\n",
+                    static_cast<int>(readTarget(0, 0xFC00, 0x400, argv[4], 1)));
+    }
     releaseCom();
     std::fflush(stdout);
     FreeLibrary(module);

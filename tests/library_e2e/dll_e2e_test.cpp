@@ -75,7 +75,9 @@ TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
     SimulatedUnit unit({"time_scale=0.01"},
                        std::filesystem::path(prefix ? prefix : OCTO_WINEPREFIX_DIR) / "com1");
     const auto sample = samplePath("A110_blink.txt");
-    const auto lines = runCheck({"\\\\.\\COM1", windowsPath(sample), "ZEL816 A110"});
+    const auto readout = unit.folder() / "target1.txt";
+    const auto lines = runCheck(
+        {"\\\\.\\COM1", windowsPath(sample), "ZEL816 A110", windowsPath(readout)});
 
     EXPECT_EQ(first(lines, "loaded"), "yes");
     std::vector<std::string> names;
@@ -99,6 +101,20 @@ TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
     EXPECT_EQ(first(lines, "load"), "0");
     EXPECT_EQ(unit.state("image.0.state"), "complete");
     EXPECT_TRUE(unit.slot(0) == imageOfFile(sample));
+
+    // Eight targets programmed; target 1 read back over the same file name twice.
+    EXPECT_EQ(first(lines, "run"), "0 FF");
+    EXPECT_EQ(first(lines, "readout"), "0");
+    EXPECT_EQ(first(lines, "readout_again"), "0");
+    const objfile::Image back = imageOfFile(readout);
+    EXPECT_EQ(back.byteCount(), 0x400u);
+    const objfile::Image programmed = imageOfFile(sample);
+    for (const auto& piece : programmed.runs()) {
+        for (size_t i = 0; i < piece.bytes.size(); ++i) {
+            EXPECT_EQ(back.at(piece.start + static_cast<uint32_t>(i)), piece.bytes[i]);
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(readout.string() + ".octo-tmp"));
 }
 
 } // namespace

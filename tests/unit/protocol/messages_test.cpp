@@ -96,5 +96,93 @@ TEST(Messages, ResponseCodesSetTheHighBitAndNamesAreKnown) {
     EXPECT_EQ(commandName(0x6E), "Unknown");
 }
 
+TEST(Messages, TargetOperationMessagesRoundTrip) {
+    expectRoundTrip(LoadParametersRequest{0x333BB, 30 | kVccSwitchOff, 1500});
+    expectRoundTrip(WorkRequest{65000});
+    RunReply run;
+    run.run = {0xFB, 0xBB, 0xAB, 0, 0xAB, 0, 0, 0};
+    run.runFailed = 1;
+    expectRoundTrip(run);
+    expectRoundTrip(FirmwareEraseRequest{0x2400, 0xDA00});
+    expectRoundTrip(FirmwareBeginRequest{FirmwareKind::Loader, 1552});
+    expectRoundTrip(FirmwareEndRequest{24608, 0x208FF9E3});
+    expectRoundTrip(FirmwareEndReply{0x0156, "OCTO816 FW"});
+    expectRoundTrip(ReadTargetBeginRequest{7, 0xF000, 0x1000});
+    expectRoundTrip(ReadTargetBeginReply{0x1000, 0xCAFEF00D});
+    expectRoundTrip(ReadTargetDataRequest{4096, 1024});
+    expectRoundTrip(TargetFaultReply{TargetFault::Secured});
+    expectRoundTrip(AccessSfrRequest{0, SfrOperation::Xor, 0x21, 0xFFFF});
+    expectRoundTrip(AccessSfrReply{0xEECC});
+    const ReadTargetDataReply data{8, {9, 8, 7}};
+    const auto back = ReadTargetDataReply::decode(data.encode());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->offset, 8u);
+    EXPECT_EQ(back->data, (std::vector<uint8_t>{9, 8, 7}));
+}
+
+struct ParameterCase {
+    uint32_t options;
+    uint32_t vcc;
+    uint32_t settle;
+    bool valid;
+};
+
+TEST(Messages, ParametersAreValidOnlyWithKnownBitsAndOfferedVoltages) {
+    const std::vector<ParameterCase> cases = {
+        {0, 0, 0, true},
+        {option::kKnown, 36 | kVccSwitchOff, 0xFFFF, true},
+        {0x98, 18, 200, true},
+        {0x98, 0x80, 200, true}, // not supplied, switched off between operations
+        {0x08, 30, 200, false},  // part of the program bits
+        {0x90, 30, 200, false},
+        {0x8000, 30, 200, false}, // no such bit
+        {0x80000, 30, 200, false},
+        {0x98, 1, 200, false}, // a supply code, not a voltage
+        {0x98, 17, 200, false},
+        {0x98, 37, 200, false},
+        {0x98, 0x100, 200, false},
+        {0x98, 30, 0x10000, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(validParameters(c.options, c.vcc, c.settle), c.valid)
+            << std::hex << c.options << " " << c.vcc << " " << c.settle;
+    }
+}
+
+TEST(Messages, TargetOperationFieldsOutOfRangeAreRejected) {
+    const std::vector<Rejected> cases = {
+        {"time-out 0", WorkRequest::decode(std::vector<uint8_t>{0, 0, 0, 0}).has_value()},
+        {"run failed 2",
+         RunReply::decode(std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 2}).has_value()},
+        {"parameters with bit 0x8000",
+         LoadParametersRequest::decode(std::vector<uint8_t>{0, 0, 0x80, 0, 30, 0, 0}).has_value()},
+        {"firmware erase past 64 KiB",
+         FirmwareEraseRequest::decode(std::vector<uint8_t>{0, 0, 0xF0, 0, 0, 0, 0x10, 1})
+             .has_value()},
+        {"firmware erase of nothing",
+         FirmwareEraseRequest::decode(std::vector<uint8_t>{0, 0, 0x24, 0, 0, 0, 0, 0}).has_value()},
+        {"firmware kind 2",
+         FirmwareBeginRequest::decode(std::vector<uint8_t>{2, 0, 0, 0, 1}).has_value()},
+        {"read-out target 8",
+         ReadTargetBeginRequest::decode(std::vector<uint8_t>{8, 0, 0, 0, 0, 0, 0, 0, 1})
+             .has_value()},
+        {"read-out past 1 MiB",
+         ReadTargetBeginRequest::decode(std::vector<uint8_t>{0, 0, 0x0F, 0xFF, 0xFF, 0, 0, 0, 2})
+             .has_value()},
+        {"read-out chunk too large",
+         ReadTargetDataRequest::decode(std::vector<uint8_t>{0, 0, 0, 0, 0x0F, 0xF9}).has_value()},
+        {"register operation 5",
+         AccessSfrRequest::decode(std::vector<uint8_t>{0, 5, 0, 0x21, 0, 0}).has_value()},
+        {"register above the peripherals",
+         AccessSfrRequest::decode(std::vector<uint8_t>{0, 0, 0x10, 0x00, 0, 0}).has_value()},
+        {"target fault 0", TargetFaultReply::decode(std::vector<uint8_t>{0}).has_value()},
+        {"target fault 6", TargetFaultReply::decode(std::vector<uint8_t>{6}).has_value()},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.decoded) << c.what;
+    }
+    EXPECT_TRUE(ReadTargetDataRequest::decode(std::vector<uint8_t>{0, 0, 0, 0, 0x0F, 0xF8}));
+}
+
 } // namespace
 } // namespace octo::wire

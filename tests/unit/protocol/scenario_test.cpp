@@ -58,5 +58,73 @@ TEST(Scenario, ErrorsNameTheLineAndTheProblem) {
     }
 }
 
+TEST(Scenario, TargetKeysSetOneSocketOrAll) {
+    Scenario scenario;
+    const auto error = scenario.parse("target.all.type = ZEL816 A449\n"
+                                      "target.all.memory = random\n"
+                                      "target.3.present = no\n"
+                                      "target.5.fault.verify_at = 0x2345\n"
+                                      "target.6.fault.erase = yes\n"
+                                      "target.7.secured = yes\n"
+                                      "target.8.supply_min = 30\n"
+                                      "target.8.type = image\n"
+                                      "target.2.fault.marginal_at = 0xFC00\n"
+                                      "target.2.fault.marginal_at = none\n"
+                                      "external_supply = 33\n"
+                                      "selftest = 5\n"
+                                      "timing.program_ms_per_kib = 57.5\n"
+                                      "dump_targets = yes\n");
+    ASSERT_FALSE(error) << *error;
+    EXPECT_EQ(scenario.targets[0].type, "ZEL816 A449");
+    EXPECT_EQ(scenario.targets[7].type, "");
+    EXPECT_EQ(scenario.targets[3].memory, InitialMemory::Random);
+    EXPECT_FALSE(scenario.targets[2].present);
+    EXPECT_TRUE(scenario.targets[1].present);
+    EXPECT_EQ(scenario.targets[4].faults.verifyAt, 0x2345u);
+    EXPECT_FALSE(scenario.targets[3].faults.verifyAt.has_value());
+    EXPECT_TRUE(scenario.targets[5].faults.erase);
+    EXPECT_TRUE(scenario.targets[6].secured);
+    EXPECT_EQ(scenario.targets[7].supplyMin, 30u);
+    EXPECT_FALSE(scenario.targets[1].faults.marginalAt.has_value());
+    EXPECT_EQ(scenario.externalSupply, 33u);
+    EXPECT_EQ(scenario.selftest, 5);
+    EXPECT_DOUBLE_EQ(scenario.timing.programMsPerKib, 57.5);
+    EXPECT_TRUE(scenario.dumpTargets);
+    EXPECT_FALSE(scenario.loadFiles());
+}
+
+TEST(Scenario, TargetErrorsNameTheKey) {
+    const std::vector<BadLine> cases = {
+        {"target.9.present = no\n", "target.1 to target.8"},
+        {"target.0.present = no\n", "target.1 to target.8"},
+        {"target.1.colour = red\n", "unknown target key \"colour\""},
+        {"target.2.fault.verify_at = 0x100000\n", "target.2.fault.verify_at"},
+        {"selftest = 1\n", "2 to 8"},
+        {"selftest = 9\n", "2 to 8"},
+        {"external_supply = 17\n", "external_supply"},
+        {"timing.erase_ms = fast\n", "timing.erase_ms"},
+    };
+    for (const auto& c : cases) {
+        Scenario scenario;
+        const auto error = scenario.parse(c.text);
+        ASSERT_TRUE(error) << c.text;
+        EXPECT_NE(error->find(c.mention), std::string::npos) << *error;
+    }
+}
+
+TEST(Scenario, LoadingFilesChecksTypesAndReadsMemoryImages) {
+    Scenario unknownType;
+    ASSERT_FALSE(unknownType.set("target.4.type", "ZEL816 Z999"));
+    const auto typeError = unknownType.loadFiles();
+    ASSERT_TRUE(typeError);
+    EXPECT_NE(typeError->find("target.4.type"), std::string::npos) << *typeError;
+
+    Scenario missingFile;
+    ASSERT_FALSE(missingFile.set("target.2.memory", "/no/such/file.txt"));
+    const auto fileError = missingFile.loadFiles();
+    ASSERT_TRUE(fileError);
+    EXPECT_NE(fileError->find("target.2.memory"), std::string::npos) << *fileError;
+}
+
 } // namespace
 } // namespace octo::unitsim

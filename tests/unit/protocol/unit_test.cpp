@@ -2,6 +2,7 @@
 #include "Unit.h"
 
 #include <objfile/crc32.h>
+#include <objfile/firmware.h>
 #include <wire/checksums.h>
 
 #include <gtest/gtest.h>
@@ -152,6 +153,128 @@ TEST_F(UnitLogic, SupplyAnswersFollowTheCodeAndTheLimits) {
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(wire::Response::decode(events[0].frame.payload)->status, c.status) << int(c.code);
     }
+}
+
+TEST_F(UnitLogic, TargetCommandsWithAMalformedPayloadAreBadArguments) {
+    for (Command command :
+         {Command::LoadParameters, Command::MainProcess, Command::Selftest, Command::FirmwareErase,
+          Command::FirmwareBegin, Command::FirmwareEnd, Command::ReadTargetBegin,
+          Command::ReadTargetData, Command::AccessSfr}) {
+        EXPECT_EQ(ask(command, {}).status, Status::BadArgument)
+            << wire::commandName(static_cast<uint8_t>(command));
+    }
+    EXPECT_EQ(ask(Command::TempLoader, {1}).status, Status::BadArgument);
+    EXPECT_EQ(ask(static_cast<Command>(0x60), {}).status, Status::UnknownCommand);
+}
+
+TEST_F(UnitLogic, AnOldBootLoaderUpgradesOnlyThroughTheTemporaryLoader) {
+    scenario.thirdVersion = 0x0100;
+    Unit old(scenario);
+    auto askOld = [&](Command command, const std::vector<uint8_t>& payload) {
+        const Reply reply = old.handle(wire::Frame{seq++, static_cast<uint8_t>(command), payload});
+        wire::FrameDecoder decoder;
+        return *wire::Response::decode(decoder.feed(reply.frame).at(0).frame.payload);
+    };
+    auto stream = [&](wire::FirmwareKind kind, const objfile::Image& image) {
+        const auto runs = image.runs();
+        EXPECT_EQ(
+            askOld(
+                Command::FirmwareBegin,
+                wire::FirmwareBeginRequest{kind, static_cast<uint32_t>(image.byteCount())}.encode())
+                .status,
+            Status::Ok);
+        uint32_t offset = 0;
+        uint32_t crc = 0;
+        for (const auto& run : runs) {
+            const std::vector<uint8_t> bytes(run.bytes.begin(), run.bytes.end());
+            EXPECT_EQ(askOld(Command::FirmwareData,
+                             wire::ImageDataRequest{offset, run.start, bytes}.encode())
+                          .status,
+                      Status::Ok);
+            offset += static_cast<uint32_t>(bytes.size());
+            crc = wire::crc32(bytes, crc);
+        }
+        return askOld(Command::FirmwareEnd, wire::FirmwareEndRequest{offset, crc}.encode()).status;
+    };
+    const auto firmwareArea = wire::FirmwareEraseRequest{0x2400, 0xDA00}.encode();
+    const auto loaderArea = wire::FirmwareEraseRequest{0x8000, 0x6000}.encode();
+    EXPECT_EQ(askOld(Command::FirmwareErase, firmwareArea).status, Status::Failed);
+    EXPECT_TRUE(old.hasFirmware());
+    EXPECT_EQ(
+        askOld(Command::FirmwareErase, wire::FirmwareEraseRequest{0x2000, 0x800}.encode()).status,
+        Status::BadArgument); // the boot section
+    EXPECT_EQ(askOld(Command::TempLoader, {}).status, Status::BadState);
+    EXPECT_EQ(askOld(Command::FirmwareErase, loaderArea).status, Status::Ok);
+    EXPECT_FALSE(old.hasFirmware());
+    // Anything but the library's own loader is not started.
+    EXPECT_EQ(stream(wire::FirmwareKind::Loader,
+                     [] {
+                         objfile::Image other;
+                         other.insert(0x8000, std::vector<uint8_t>{1, 2, 3});
+                         return other;
+                     }()),
+              Status::ImageMismatch);
+    EXPECT_EQ(askOld(Command::FirmwareErase, loaderArea).status, Status::Ok);
+    EXPECT_EQ(stream(wire::FirmwareKind::Loader, objfile::temporaryLoaderImage()), Status::Ok);
+    EXPECT_EQ(askOld(Command::TempLoader, {}).status, Status::Ok);
+    EXPECT_EQ(askOld(Command::FirmwareErase, firmwareArea).status, Status::Ok);
+    const std::vector<uint8_t> code(300, 0x42);
+    EXPECT_EQ(
+        stream(wire::FirmwareKind::Firmware, objfile::buildFirmwareImage(0x0157, "NEW", code)),
+        Status::Ok);
+    ASSERT_TRUE(old.hasFirmware());
+    const auto result = wire::ResultReply::decode(askOld(Command::GetResult, {}).body);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->firmwareVersion, 0x0157);
+    EXPECT_EQ(result->firmwareName, "NEW");
+    EXPECT_EQ(result->thirdVersion, 0x0100);
+    // The new firmware runs: a further upgrade needs the loader again.
+    EXPECT_EQ(askOld(Command::FirmwareErase, firmwareArea).status, Status::Failed);
+}
+
+TEST_F(UnitLogic, APowerCycleForgetsParametersResultAndLoadsButKeepsTheFlash) {
+    ASSERT_EQ(
+        ask(Command::LoadParameters, wire::LoadParametersRequest{0x98, 30, 100}.encode()).status,
+        Status::Ok);
+    ASSERT_EQ(ask(Command::Selftest, wire::WorkRequest{10000}.encode()).status, Status::Ok);
+    ASSERT_EQ(ask(Command::SetSupply, wire::SetSupplyRequest{33}.encode()).status, Status::Ok);
+    ASSERT_EQ(
+        ask(Command::FirmwareErase, wire::FirmwareEraseRequest{0x2400, 0xDA00}.encode()).status,
+        Status::Ok);
+    unit.setBaud(9600);
+    unit.powerCycle();
+    EXPECT_EQ(unit.baud(), 115200u);
+    EXPECT_FALSE(unit.hasFirmware());
+    const std::string state = unit.stateText();
+    EXPECT_NE(state.find("params.options = none"), std::string::npos);
+    EXPECT_NE(state.find("supply.mode = external"), std::string::npos);
+    EXPECT_NE(state.find("firmware.state = erased"), std::string::npos);
+    EXPECT_NE(state.find("unit.power_cycles = 1"), std::string::npos);
+    // Without firmware, no target work.
+    const auto refused =
+        ask(Command::LoadParameters, wire::LoadParametersRequest{0x98, 30, 100}.encode());
+    EXPECT_EQ(refused.status, Status::BadState);
+    EXPECT_EQ(wire::TargetFaultReply::decode(refused.body)->fault, wire::TargetFault::NoFirmware);
+}
+
+TEST_F(UnitLogic, SelftestOutcomeGoesToTheResultBlockAndAMainProcessNeedsParameters) {
+    scenario.selftest = 6;
+    Unit failing(scenario);
+    const Reply reply = failing.handle(
+        wire::Frame{1, static_cast<uint8_t>(Command::Selftest), wire::WorkRequest{10000}.encode()});
+    wire::FrameDecoder decoder;
+    const auto response = wire::Response::decode(decoder.feed(reply.frame).at(0).frame.payload);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->status, Status::Failed);
+    const auto run = wire::RunReply::decode(response->body);
+    ASSERT_TRUE(run);
+    EXPECT_EQ(run->run[wire::kMiscErrorsByte], 6);
+    EXPECT_EQ(run->runFailed, 0);
+    EXPECT_EQ(reply.workMs, 2500u);
+
+    const auto main = ask(Command::MainProcess, wire::WorkRequest{1000}.encode());
+    EXPECT_EQ(main.status, Status::BadState);
+    EXPECT_EQ(wire::TargetFaultReply::decode(main.body)->fault, wire::TargetFault::NoParameters);
 }
 
 TEST_F(UnitLogic, BaudSwitchWaitsForTheAnswer) {
