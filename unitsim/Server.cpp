@@ -86,38 +86,11 @@ void Server::readLine(Time now) {
         return;
     }
     const bool rateOk = lineRateMatches();
-    Time last = rx_.empty() ? now : rx_.back().due;
     for (ssize_t i = 0; i < count; ++i) {
         ++rxBytes_;
-        uint8_t byte = buffer[i];
-        Time due = now;
-        if (scenario_.pace) {
-            rxFree_ = std::max(rxFree_, now) + byteTime();
-            due = rxFree_;
+        if (auto passed = overTheLine(buffer[i], now, rxFree_, rx_, true, rateOk)) {
+            rx_.push_back(*passed);
         }
-        switch (drawFault(true)) {
-        case Fault::Drop:
-            ++dropped_;
-            continue;
-        case Fault::Corrupt:
-            ++corrupted_;
-            byte ^= static_cast<uint8_t>(1 + random_() % 255);
-            break;
-        case Fault::Delay:
-            ++delayed_;
-            due += std::chrono::milliseconds(scenario_.faultDelayMs);
-            break;
-        case Fault::None:
-            break;
-        }
-        if (!rateOk) {
-            // Bytes sent at another rate arrive as framing garbage.
-            ++garbled_;
-            byte = static_cast<uint8_t>(random_());
-        }
-        due = std::max(due, last);
-        last = due;
-        rx_.push_back({due, byte});
         if (scenario_.unplugAfterBytes != 0 && !unpluggedOnce_ &&
             rxBytes_ >= scenario_.unplugAfterBytes) {
             unplug(now);
@@ -222,41 +195,51 @@ void Server::finishWork(Time now) {
     writeState();
 }
 
+std::optional<Server::TimedByte> Server::overTheLine(uint8_t byte, Time now, Time& lineFree,
+                                                    const std::deque<TimedByte>& queue,
+                                                    bool toUnit, bool rateOk) {
+    Time due = now;
+    if (scenario_.pace) {
+        lineFree = std::max(lineFree, now) + byteTime();
+        due = lineFree;
+    }
+    switch (drawFault(toUnit)) {
+    case Fault::Drop:
+        ++dropped_;
+        return std::nullopt;
+    case Fault::Corrupt:
+        ++corrupted_;
+        byte ^= static_cast<uint8_t>(1 + random_() % 255);
+        break;
+    case Fault::Delay:
+        ++delayed_;
+        due += std::chrono::milliseconds(scenario_.faultDelayMs);
+        break;
+    case Fault::None:
+        break;
+    }
+    if (!rateOk) {
+        // Bytes sent at another rate arrive as framing garbage.
+        ++garbled_;
+        byte = static_cast<uint8_t>(random_());
+    }
+    // A delayed byte holds up the ones behind it: the line keeps their order.
+    if (!queue.empty()) {
+        due = std::max(due, queue.back().due);
+    }
+    return TimedByte{due, byte};
+}
+
 void Server::send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter) {
     if (!plugged_) {
         return;
     }
     const bool rateOk = lineRateMatches();
-    Time last = tx_.empty() ? now : tx_.back().due;
     for (uint8_t byte : bytes) {
-        Time due = now;
-        if (scenario_.pace) {
-            txFree_ = std::max(txFree_, now) + byteTime();
-            due = txFree_;
+        if (auto passed = overTheLine(byte, now, txFree_, tx_, false, rateOk)) {
+            tx_.push_back(*passed);
+            ++txQueued_;
         }
-        switch (drawFault(false)) {
-        case Fault::Drop:
-            ++dropped_;
-            continue;
-        case Fault::Corrupt:
-            ++corrupted_;
-            byte ^= static_cast<uint8_t>(1 + random_() % 255);
-            break;
-        case Fault::Delay:
-            ++delayed_;
-            due += std::chrono::milliseconds(scenario_.faultDelayMs);
-            break;
-        case Fault::None:
-            break;
-        }
-        if (!rateOk) {
-            ++garbled_;
-            byte = static_cast<uint8_t>(random_());
-        }
-        due = std::max(due, last);
-        last = due;
-        tx_.push_back({due, byte});
-        ++txQueued_;
     }
     if (baudAfter) {
         baudSwitch_ = std::make_pair(txQueued_, *baudAfter);

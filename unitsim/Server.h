@@ -53,6 +53,11 @@ private:
 
     Clock::duration byteTime() const;
     Fault drawFault(bool toUnit);
+    // One byte through the line in either direction: paced, faulted as the scenario says
+    // and garbled at a wrong rate; nothing when the line drops it.
+    std::optional<TimedByte> overTheLine(uint8_t byte, Time now, Time& lineFree,
+                                         const std::deque<TimedByte>& queue, bool toUnit,
+                                         bool rateOk);
     bool lineRateMatches() const;
     void readLine(Time now);
     void deliver(Time now);
