@@ -2,6 +2,7 @@
 // texts, states, lists, progress, pixels, clicks, selections with their notification,
 // keys through the dialog manager, a message box, the common file dialog and closing.
 #include "E2eTest.h"
+#include "fixture/FixtureIds.h"
 
 #include <fstream>
 
@@ -9,26 +10,9 @@ namespace octo::e2e {
 namespace {
 
 constexpr char kFixtureExe[] = "octo_e2e_fixture.exe";
-constexpr char kFixtureTitle[] = "Octo E2E Fixture";
-constexpr int kFixtureExitCode = 7; // what the fixture's WM_CLOSE ends the dialog with
-
-// The fixture's controls (fixture/main.cpp).
-enum : int {
-    kLabel = 100,
-    kAsk = 101,
-    kAnswer = 102,
-    kCheck = 103,
-    kCombo = 104,
-    kComboEcho = 105,
-    kProgress = 106,
-    kRedBox = 107,
-    kOpen = 108,
-    kOpenResult = 109,
-    kDisabled = 110,
-    kHidden = 111,
-    kDialogKeys = 112,
-    kEdit = 113,
-};
+constexpr char kFixtureTitle[] = OCTO_FIXTURE_TITLE;
+constexpr int kFixtureExitCode = fixture::kExitCode;
+using namespace fixture;
 
 constexpr std::uint32_t kButtonTypeMask = 0x0F;
 constexpr std::uint32_t kAutoCheckBox = 0x03;
