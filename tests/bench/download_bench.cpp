@@ -3,7 +3,9 @@
 // the physical limit (image bytes x 10 bits / rate). Prints
 //   BENCH download_efficiency_<rate>_<size> <limit / measured>
 //   BENCH roundtrip_ms <ms> ms
-//   usage: octo_download_bench UNITSIM [--quick]
+//   usage: octo_download_bench [--quick]
+#include "SimulatedUnit.h"
+
 #include <octo816.h>
 
 #include <chrono>
@@ -13,11 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <signal.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -52,22 +50,6 @@ uint64_t writeImage(const fs::path& path, const std::vector<Piece>& pieces) {
     return total;
 }
 
-pid_t startUnit(const std::string& unitsim, const fs::path& folder) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        freopen("/dev/null", "w", stdout);
-        const std::string link = (folder / "com").string();
-        const std::string state = (folder / "state").string();
-        execl(unitsim.c_str(), unitsim.c_str(), "--link", link.c_str(), "--state", state.c_str(),
-              "--pace", "--time-scale", "0.01", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 200 && !fs::exists(folder / "com"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pid;
-}
-
 int32_t openAt(const std::string& link, uint32_t rate, uint32_t index) {
     if (InitCom(link.c_str(), 115200) != 0) {
         return -1;
@@ -85,15 +67,10 @@ int32_t openAt(const std::string& link, uint32_t rate, uint32_t index) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: octo_download_bench UNITSIM [--quick]\n");
-        return 2;
-    }
-    const bool quick = argc > 2 && std::string(argv[2]) == "--quick";
-    char pattern[] = "/tmp/octo-bench-XXXXXX";
-    const fs::path folder = mkdtemp(pattern);
-    const pid_t unit = startUnit(argv[1], folder);
-    const std::string link = (folder / "com").string();
+    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    octo::testing::SimulatedUnit unit({"pace=yes"});
+    const fs::path folder = unit.folder();
+    const std::string link = unit.link();
 
     const fs::path small = folder / "image60k.txt";
     const fs::path large = folder / "image992k.txt";
@@ -147,8 +124,5 @@ int main(int argc, char** argv) {
         std::printf("BENCH roundtrip_ms %.2f ms\n", ms);
     }
     ReleaseCom();
-    kill(unit, SIGTERM);
-    waitpid(unit, nullptr, 0);
-    fs::remove_all(folder);
     return status;
 }

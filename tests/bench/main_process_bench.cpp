@@ -5,7 +5,9 @@
 // Prints
 //   BENCH main_process_overhead_pct <(wall - busy) / busy x 100, mean of the runs> %
 //   BENCH main_process_s <wall time of one run> s
-//   usage: octo_main_process_bench UNITSIM [--quick]
+//   usage: octo_main_process_bench [--quick]
+#include "SimulatedUnit.h"
+
 #include <octo816.h>
 
 #include <chrono>
@@ -14,12 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <signal.h>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -50,47 +47,14 @@ void writeImage(const fs::path& path) {
     out << "q\n";
 }
 
-pid_t startUnit(const std::string& unitsim, const fs::path& folder) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        freopen("/dev/null", "w", stdout);
-        const std::string link = (folder / "com").string();
-        const std::string state = (folder / "state").string();
-        execl(unitsim.c_str(), unitsim.c_str(), "--link", link.c_str(), "--state", state.c_str(),
-              "--pace", "--time-scale", "1", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 200 && !fs::exists(folder / "com"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pid;
-}
-
-std::string stateValue(const fs::path& file, const std::string& key) {
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(key + " = ", 0) == 0) {
-            return line.substr(key.size() + 3);
-        }
-    }
-    return {};
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: octo_main_process_bench UNITSIM [--quick]\n");
-        return 2;
-    }
-    const int runs = argc > 2 && std::string(argv[2]) == "--quick" ? 1 : 3;
-    char pattern[] = "/tmp/octo-bench-XXXXXX";
-    const fs::path folder = mkdtemp(pattern);
-    const pid_t unit = startUnit(argv[1], folder);
-    const fs::path image = folder / "a449.txt";
+    const int runs = argc > 1 && std::string(argv[1]) == "--quick" ? 1 : 3;
+    octo::testing::SimulatedUnit unit({"pace=yes", "time_scale=1"});
+    const fs::path image = unit.folder() / "a449.txt";
     writeImage(image);
-    const std::string link = (folder / "com").string();
+    const std::string link = unit.link();
 
     int status = 0;
     double overheadSum = 0;
@@ -115,7 +79,7 @@ int main(int argc, char** argv) {
             break;
         }
         const double busyMs =
-            std::strtod(stateValue(folder / "state", "unit.last_work_ms").c_str(), nullptr);
+            std::strtod(unit.state("unit.last_work_ms").c_str(), nullptr);
         if (busyMs <= 0) {
             std::fprintf(stderr, "bench: the unit reported no busy time\n");
             status = 1;
@@ -129,8 +93,5 @@ int main(int argc, char** argv) {
         std::printf("BENCH main_process_s %.2f s\n", wallSum / runs / 1000.0);
     }
     ReleaseCom();
-    kill(unit, SIGTERM);
-    waitpid(unit, nullptr, 0);
-    fs::remove_all(folder);
     return status;
 }
