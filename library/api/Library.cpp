@@ -33,6 +33,10 @@ constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
 // A load may take this long beyond four times its bytes' time on the line.
 constexpr uint64_t kLoadSlackMs = 10000;
+// The closing exchange of a stream is asked again up to this often, within the transfer's
+// deadline: the unit answers a repeat from its cache, and on a noisy line five tries can
+// all be lost after every byte of the data has arrived.
+constexpr int kConfirmAttempts = 20;
 // Longest the unit may work on a firmware erase, and on reading a target into its buffer
 // (a whole 1 MiB target over DuoLink at the slowest interface speed).
 constexpr uint32_t kFirmwareEraseLimitMs = 120000;
@@ -515,7 +519,9 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     }
 
     const wire::ImageEndRequest end{static_cast<uint32_t>(total), streamCrc, imageBytes, imageCrc};
-    const auto ended = client_.transact(Command::ImageEnd, end.encode());
+    const auto ended = client_.transact(
+        Command::ImageEnd, end.encode(),
+        protocol::TransactOptions{.attempts = kConfirmAttempts, .deadlineMs = deadline});
     if (!ended.ok()) {
         return failedTransfer("Image end of " + fileName + " not confirmed.",
                               linkCode(ended.error));
@@ -818,7 +824,8 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
     }
     const auto ended = client_.transact(
         Command::FirmwareEnd,
-        wire::FirmwareEndRequest{static_cast<uint32_t>(total), streamCrc}.encode());
+        wire::FirmwareEndRequest{static_cast<uint32_t>(total), streamCrc}.encode(),
+        protocol::TransactOptions{.attempts = kConfirmAttempts, .deadlineMs = deadline});
     if (!ended.ok()) {
         return linkFailure(ended.error, "End of " + fileName + " not confirmed.");
     }
