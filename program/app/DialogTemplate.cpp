@@ -1,6 +1,8 @@
 #include "app/DialogTemplate.h"
 
+#include "link/Connection.h"
 #include "resources/resource.h"
+#include "settings/Settings.h"
 
 #include <array>
 #include <string>
@@ -69,16 +71,18 @@ std::span<const ControlTemplate> mainDialogControls() { return kControls; }
 
 const std::vector<InitialList>& mainDialogInitialLists() {
     static const std::vector<InitialList> lists = [] {
-        constexpr int kSupplyRows = 19; // 1.8 V to 3.6 V in steps of 0.1 V
-        constexpr int kComPorts = 50;
         InitialList supply{IDC_SUPPLY_VOLTAGE, {}};
-        for (int tenths = 18; tenths < 18 + kSupplyRows; ++tenths) {
+        for (int tenths = kLowestSupplyTenths; tenths <= kHighestSupplyTenths; ++tenths) {
             supply.rows.push_back(std::to_string(tenths / 10) + "." +
                                   std::to_string(tenths % 10) + " V ");
         }
         InitialList ports{IDC_COM_PORT, {}};
-        for (int port = 1; port <= kComPorts; ++port) {
+        for (int port = 1; port <= kComPortRows; ++port) {
             ports.rows.push_back("COM" + std::to_string(port));
+        }
+        InitialList rates{IDC_BAUD_RATE, {}};
+        for (uint32_t rate : kBaudRates) {
+            rates.rows.push_back(std::to_string(rate));
         }
         return std::vector<InitialList>{
             supply,
@@ -88,7 +92,7 @@ const std::vector<InitialList>& mainDialogInitialLists() {
              {"H/W Selftest", "Upgrade Firmware", "Read out Target", "Erase Image",
               "Target Connector"}},
             ports,
-            {IDC_BAUD_RATE, {"9600", "19200", "38400", "57600", "115200"}},
+            rates,
             {IDC_IMAGE_NUMBER, {"1", "2", "3", "4", "5", "6", "7", "8"}},
         };
     }();

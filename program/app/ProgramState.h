@@ -1,7 +1,6 @@
 // Values that live as long as the process, shared by the main window and its dialogs:
 // the result block, the last library result, the status lamp table the library keeps
-// using, the supply-voltage list position, the program's directory and message texts,
-// and the read-out values.
+// using, the program's directory, report path and message texts, and the read-out values.
 #pragma once
 
 #include "octo816.h"
@@ -12,14 +11,13 @@
 
 namespace octo {
 
-inline constexpr int kConstructionSupplyIndex = 12; // 3.0 V
-
 struct ProgramState {
     std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> runResult{};
     int32_t lastResult = 0;
     OctoStatusLampTable statusLampTable{};
-    int supplyVoltageIndex = kConstructionSupplyIndex;
     std::string programDirectory;
+    // The continual-run report, beside the program.
+    std::string logPath;
     std::string messageCaption;
     std::string helpWindowTitle;
     int readOutTarget = 1;

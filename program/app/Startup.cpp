@@ -4,6 +4,7 @@
 // the status windows to the library, connects to the unit and saves the settings back.
 #include "app/ProgrammerDialog.h"
 
+#include "resources/StringIds.h"
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
@@ -28,11 +29,6 @@ constexpr char kDevTypeNameDefault[] = "ZEL816 A110";
 constexpr std::size_t kModulePathChars = 260;
 // Texts read from files land in buffers of this size (49 characters and the zero).
 constexpr std::size_t kFileTextBuffer = 50;
-constexpr uint16_t kProgressPeriodMs = 100;
-constexpr int kHighestBaudIndex = 4;
-constexpr int32_t kShowString = 99;
-constexpr int kStatusLampGrey = 4;
-constexpr int kStatusLampGreen = 2;
 
 } // namespace
 
@@ -57,18 +53,19 @@ void ProgrammerDialog::onStartupCommand() {
     const std::size_t slash = exe.find_last_of('\\');
     exe.erase(slash == std::string::npos ? 0 : slash);
     state_.programDirectory = exe + "\\";
-    configPath_ = state_.programDirectory + kConfigName;
-    logPath_ = state_.programDirectory + kLogName;
-    libraryPath_ = state_.programDirectory + kLibraryName;
+    const std::string configPath = state_.programDirectory + kConfigName;
+    setConfigPath(configPath);
+    state_.logPath = state_.programDirectory + kLogName;
+    const std::string libraryPath = state_.programDirectory + kLibraryName;
 
-    estimateStale_ = 1;
-    continualMain_ = 0;
-    continualSelftest_ = 0;
-    createLogFile_ = 0;
+    flags_.estimateStale = 1;
+    flags_.continualMain = 0;
+    flags_.continualSelftest = 0;
+    settings_.createLogFile = 0;
 
     std::string problems;
-    if (platform_.fileExists(libraryPath_)) {
-        const std::string version = platform_.fileVersionString(libraryPath_, kFileVersion)
+    if (platform_.fileExists(libraryPath)) {
+        const std::string version = platform_.fileVersionString(libraryPath, kFileVersion)
                                         .substr(0, kFileTextBuffer - 1);
         if (leadingNumber(version) != kRequiredVersion) {
             problems += std::string("Dynamic link library ") + kLibraryName +
@@ -78,9 +75,9 @@ void ProgrammerDialog::onStartupCommand() {
         problems += std::string("Dynamic link library ") + kLibraryName +
                     " could not be found!\n\n";
     }
-    if (platform_.fileExists(configPath_)) {
+    if (platform_.fileExists(configPath)) {
         const std::string version =
-            profile().readString(ini::kVersion, ini::kVersion, kVersionDefault, kFileTextBuffer);
+            profile_.readString(ini::kVersion, ini::kVersion, kVersionDefault, kFileTextBuffer);
         if (leadingNumber(version) < kRequiredVersion) {
             problems += std::string("Configuration file ") + kConfigName +
                         " version must not be lower than " + kRequiredVersionText + ".\n\n";
@@ -91,7 +88,7 @@ void ProgrammerDialog::onStartupCommand() {
     if (problems.empty()) {
         // A library of the right version that cannot be loaded, or lacks a function, would
         // leave every call failing without a word: it ends the start-up the same way.
-        std::unique_ptr<ProgrammerLibrary> loaded = platform_.loadProgrammerLibrary(libraryPath_);
+        std::unique_ptr<ProgrammerLibrary> loaded = platform_.loadProgrammerLibrary(libraryPath);
         if (loaded) {
             useLibrary(std::move(loaded));
         } else {
@@ -109,50 +106,50 @@ void ProgrammerDialog::onStartupCommand() {
 
     loadSettings();
     settingsLoaded_ = true;
-    baudRate_ = kHighestBaudIndex;
-    switchVccOff_ = 1;
+    settings_.baudRate = kHighestBaudIndex;
+    settings_.switchVccOff = 1;
 
-    fillDeviceGroups();
-    fillDeviceGroupList();
-    fillTargetPowerLists();
+    catalogue_.fillDeviceGroups();
+    catalogue_.fillDeviceGroupList();
+    power_.fillTargetPowerLists();
     showMembers();
-    computeSettleTime();
-    applyDeviceType();
+    power_.computeSettleTime();
+    catalogue_.applyDeviceType();
 
     library().initProgress(view_.controlHandle(IDC_STATUS_LINE), view_.controlHandle(IDC_PROGRESS));
-    progressPeriodMs_ = kProgressPeriodMs;
-    initStatusLamp();
-    applySettingsLock(showSettings_);
-    showResult(false);
-    setStatusLamp(kStatusLampGrey);
+    progress_.setPeriod(kProgressPeriodMs);
+    results_.initStatusLamp();
+    lock_.applySettingsLock(settings_.showSettings);
+    results_.showResult(false);
+    results_.setStatusLamp(kStatusLampGrey);
 
-    const bool connected = openConnection() == 1;
-    applyTargetPower();
+    const bool connected = connection_.openConnection() == 1;
+    power_.applyTargetPower();
     if (connected) {
         checkFirmwareVersion();
     }
 
-    if (captionIndexed_ != 0) {
-        view_.setCaption(view_.caption() + " [" + std::to_string(comPort_ + 1) + "]");
+    if (settings_.captionIndexed != 0) {
+        view_.setCaption(view_.caption() + " [" + std::to_string(settings_.comPort + 1) + "]");
     }
 
     if (connected) {
-        useDlk_ = profile().readInt(ini::kSystem, ini::kUseDlk, 1) != 0 ? 1 : 0;
+        loadSetting(profile_, settings_, &Settings::useDlk);
         showMembers();
-        applyDeviceType();
-        showStatus(kShowString, IDS_CONNECTED);
+        catalogue_.applyDeviceType();
+        status_.showStatus(kShowString, IDS_CONNECTED);
     }
 
     saveSettings();
-    reloadRequired_ = 0;
+    flags_.reloadRequired = 0;
 }
 
 int ProgrammerDialog::checkFirmwareVersion() {
     if (!readUnitInfo()) {
         return 0;
     }
-    showStatus(kShowString, IDS_CONNECTED);
-    setStatusLamp(kStatusLampGreen);
+    status_.showStatus(kShowString, IDS_CONNECTED);
+    results_.setStatusLamp(kStatusLampGreen);
     const std::string version = formatFirmwareVersion(unitInfo_.firmwareVersion);
     if (leadingNumber(version) == kRequiredVersion) {
         return 1;
@@ -166,7 +163,6 @@ int ProgrammerDialog::checkFirmwareVersion() {
         mb::kIdYes) {
         return 1;
     }
-    onUpgradeFirmware();
     if (state_.lastResult != 0) {
         view_.setText(IDC_STATUS_LINE, library().getErrorString(state_.lastResult));
         return 0;

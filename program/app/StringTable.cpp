@@ -9,7 +9,7 @@ struct StringRow {
     std::string_view text;
 };
 
-#define OCTO_STRING(id, text) StringRow{id, text},
+#define OCTO_STRING(name, id, text) StringRow{id, text},
 constexpr StringRow kStrings[] = {
 #include "resources/strings.def"
 };

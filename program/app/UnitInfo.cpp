@@ -2,6 +2,8 @@
 
 #include "octo816.h"
 
+#include <array>
+
 namespace octo {
 
 namespace {
@@ -34,6 +36,15 @@ void decodeUnitInfo(const uint8_t* block, UnitInfo& info) {
         }
         info.description = std::move(text);
     }
+}
+
+bool readUnitInfo(ProgrammerLibrary& library, UnitInfo& info) {
+    std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> block{};
+    if (library.getResult(block.data()) != 0) {
+        return false;
+    }
+    decodeUnitInfo(block.data(), info);
+    return true;
 }
 
 } // namespace octo

@@ -1,6 +1,8 @@
 // The programmer unit's identification as last read from a result block.
 #pragma once
 
+#include "link/ProgrammerLibrary.h"
+
 #include <cstdint>
 #include <string>
 
@@ -25,5 +27,9 @@ inline constexpr int kThirdVersion = 30;
 // words high byte first, 0xFFFF meaning none (kept as 0); the third word only from firmware
 // newer than 0x145; the description only when byte 12 is not 0xFF, else left as it was.
 void decodeUnitInfo(const uint8_t* block, UnitInfo& info);
+
+// Reads the unit's identification through OctoGetResult; false (info unchanged) when the
+// library does not answer.
+bool readUnitInfo(ProgrammerLibrary& library, UnitInfo& info);
 
 } // namespace octo

@@ -1,6 +1,7 @@
 // The device catalogue of the main window: the offered groups, the type list, making a
 // type current with its memory layout from the library, and the interface choice.
-#include "app/ProgrammerDialog.h"
+#include "devices/DeviceCatalogue.h"
+
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
@@ -13,6 +14,17 @@ namespace {
 
 constexpr uint32_t kKindMask = 0xFFFF;
 constexpr uint32_t kJtag4DisableBit = 0x1;
+
+// Firmware and hardware up to these versions cannot program a DuoLink-capable device
+// over 4-wire JTAG.
+constexpr uint16_t kLastHardwareWithoutJtag4Dlk = 0x0120;
+constexpr uint16_t kLastFirmwareWithoutJtag4Dlk = 0x0129;
+
+constexpr char kTipDlkOldHardware[] = "To program DuoLink-capable device in 4Wire mode you have "
+                                      "to upgrade the OCTO816-Hardware to ver.1.30 or newer";
+constexpr char kTipDlkOldFirmware[] =
+    "To program DuoLink-capable device in 4Wire mode you have to update the OCTO816-Firmware";
+constexpr char kTipDlk[] = "Check this box in order to program DuoLink-capable device in 2Wire mode";
 
 // Every section name of the file (none cut off, however many there are), or the single
 // placeholder name when the file has none.
@@ -31,13 +43,13 @@ int32_t decimalValue(const std::string& text) {
 
 } // namespace
 
-void ProgrammerDialog::fillDeviceGroups() {
+void DeviceCatalogue::fillDeviceGroups() {
     for (DeviceGroup& group : deviceGroupTable_) {
         group.typeCount = 0;
     }
     offeredGroups_ = OfferedGroups{};
     // One version of the file for the names and every Group key of this count.
-    const ProfileSnapshot file = profile().snapshot();
+    const ProfileSnapshot file = profile_.snapshot();
     for (const std::string& name : catalogueSections(file)) {
         if (!isDeviceTypeSection(name)) {
             continue;
@@ -56,16 +68,15 @@ void ProgrammerDialog::fillDeviceGroups() {
     }
 }
 
-void ProgrammerDialog::fillDeviceGroupList() {
+void DeviceCatalogue::fillDeviceGroupList() {
     view_.clearList(IDC_DEVICE_GROUP);
     for (int i = 0; i < offeredGroups_.count; ++i) {
         view_.addListRow(IDC_DEVICE_GROUP, offeredGroups_.rows[i].groupName.data());
     }
-    ProfileStore& file = profile();
     const std::string typeName =
-        file.readString(ini::kSystem, ini::kDevTypeName, kDefaultDevTypeName, ini::kNameBuffer);
+        profile_.readString(ini::kSystem, ini::kDevTypeName, kDefaultDevTypeName, ini::kNameBuffer);
     const int32_t group =
-        decimalValue(file.readString(typeName, ini::kGroup, kDefaultGroupText, ini::kNameBuffer));
+        decimalValue(profile_.readString(typeName, ini::kGroup, kDefaultGroupText, ini::kNameBuffer));
     int selected = 0;
     for (int i = 0; i < offeredGroups_.count; ++i) {
         if (offeredGroups_.rows[i].groupNumber == group) {
@@ -81,13 +92,13 @@ void ProgrammerDialog::fillDeviceGroupList() {
     // The stored position is what the type list shows next; one that has no row (types
     // removed from the file since) becomes the first row, or none when the list is empty.
     const int types = view_.listCount(IDC_DEVICE_TYPE);
-    if (devType_ < 0 || devType_ >= types) {
-        devType_ = types > 0 ? 0 : -1;
+    if (settings_.devType < 0 || settings_.devType >= types) {
+        settings_.devType = types > 0 ? 0 : -1;
     }
 }
 
-void ProgrammerDialog::fillDeviceTypes(int32_t groupNumber, const std::string& selectName) {
-    const ProfileSnapshot file = profile().snapshot();
+void DeviceCatalogue::fillDeviceTypes(int32_t groupNumber, const std::string& selectName) {
+    const ProfileSnapshot file = profile_.snapshot();
     const std::vector<std::string> names = catalogueSections(file);
     view_.clearList(IDC_DEVICE_TYPE);
     for (const std::string& name : names) {
@@ -106,7 +117,7 @@ void ProgrammerDialog::fillDeviceTypes(int32_t groupNumber, const std::string& s
     view_.setListSelection(IDC_DEVICE_TYPE, selected);
 }
 
-void ProgrammerDialog::onDeviceGroupChanged() {
+void DeviceCatalogue::onDeviceGroupChanged() {
     const int position = view_.listSelection(IDC_DEVICE_GROUP);
     if (position < 0 || position >= offeredGroups_.count) {
         return;
@@ -114,48 +125,48 @@ void ProgrammerDialog::onDeviceGroupChanged() {
     fillDeviceTypes(offeredGroups_.rows[position].groupNumber, "");
     // While the settings are locked the new list stays on screen, but the main process
     // keeps the stored type until it re-selects it.
-    if (showSettings_ != 0) {
+    if (!settings_.locked()) {
         applyDeviceType();
     }
 }
 
-void ProgrammerDialog::onDeviceTypeChanged() {
-    if (showSettings_ != 0) {
+void DeviceCatalogue::onDeviceTypeChanged() {
+    if (!settings_.locked()) {
         applyDeviceType();
     }
 }
 
-void ProgrammerDialog::onUseDuoLink() {
-    estimateStale_ = 1;
-    if (showSettings_ == 0) {
-        view_.setChecked(IDC_USE_DUOLINK, useDlk_ != 0);
-        view_.setChecked(IDC_USE_JTAG4, useDlk_ == 0);
+void DeviceCatalogue::onUseDuoLink() {
+    flags_.estimateStale = 1;
+    if (settings_.locked()) {
+        view_.setChecked(IDC_USE_DUOLINK, settings_.useDlk != 0);
+        view_.setChecked(IDC_USE_JTAG4, settings_.useDlk == 0);
     }
 }
 
-void ProgrammerDialog::applyDeviceType() {
-    takeControls();
-    if (devType_ < 0 || devType_ >= view_.listCount(IDC_DEVICE_TYPE)) {
+void DeviceCatalogue::applyDeviceType() {
+    takeControls(view_, settings_);
+    if (settings_.devType < 0 || settings_.devType >= view_.listCount(IDC_DEVICE_TYPE)) {
         return; // no row, no type to apply
     }
-    const std::string typeName = view_.listRow(IDC_DEVICE_TYPE, devType_);
+    const std::string typeName = view_.listRow(IDC_DEVICE_TYPE, settings_.devType);
     deviceType_.typeName = typeName;
-    deviceType_.vpp = profile().readInt(typeName, ini::kVpp, kDefaultVpp);
+    deviceType_.vpp = profile_.readInt(typeName, ini::kVpp, kDefaultVpp);
     refreshDevice(typeName, true);
     state_.readOutStart = deviceType_.flashStart;
     state_.readOutLength = deviceType_.flashWords * 2;
-    reloadRequired_ = 1;
+    flags_.reloadRequired = 1;
     // New sizes make the last estimate of the run duration worthless.
-    estimateStale_ = 1;
+    flags_.estimateStale = 1;
 }
 
-void ProgrammerDialog::refreshDevice(const std::string& typeName, bool updateControls) {
+void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateControls) {
     DeviceType& d = deviceType_;
     d.dcoBytes = 0;
     d.protectedInfoBytes = 0;
     d.jtag4Allowed = 1;
     const OctoSegmentEntry* table = nullptr;
-    if (library().getDevice(typeName, &table) != 0 || table == nullptr) {
+    if (library_->getDevice(typeName, &table) != 0 || table == nullptr) {
         view_.setText(IDC_DEVICE_INFO, kDeviceEntryNotValid);
         return;
     }
@@ -206,10 +217,10 @@ void ProgrammerDialog::refreshDevice(const std::string& typeName, bool updateCon
             if (d.dcoBytes != 0 && d.dcoBytes != d.protectedInfoBytes) {
                 view_.setEnabled(IDC_RESTORE_DCO, true);
                 view_.setChecked(IDC_RESTORE_DCO, true);
-                restoreDco_ = 1;
+                settings_.restoreDco = 1;
             } else {
                 view_.setChecked(IDC_RESTORE_DCO, false);
-                restoreDco_ = 0;
+                settings_.restoreDco = 0;
             }
             break;
         case OCTO_SEGMENT_BSL:
@@ -231,13 +242,12 @@ void ProgrammerDialog::refreshDevice(const std::string& typeName, bool updateCon
     d.flashWords = flash >> 1;
     d.bslWords = bsl >> 1;
     if (d.hasBsl == 0) {
-        eraseBslSegm_ = 0;
-        showMembers();
+        settings_.eraseBslSegm = 0;
+        showSettings(view_, settings_);
     }
     view_.setText(IDC_DEVICE_INFO, formatDeviceInfo(d.ramBytes, d.flashBytes, d.infoBytes));
-    ProfileStore& file = profile();
-    d.dlkAble = file.readInt(typeName, ini::kDlkAble, 0);
-    const auto jtag4Disable = static_cast<uint32_t>(file.readInt(typeName, ini::kJtag4Disable, 0));
+    d.dlkAble = profile_.readInt(typeName, ini::kDlkAble, 0);
+    const auto jtag4Disable = static_cast<uint32_t>(profile_.readInt(typeName, ini::kJtag4Disable, 0));
     d.jtag4Allowed = (jtag4Disable & kJtag4DisableBit) == 0 ? 1 : 0;
     if (d.hasProtectedInfo == 0) {
         view_.setChecked(IDC_ERASE_PINFO, false);
@@ -245,7 +255,50 @@ void ProgrammerDialog::refreshDevice(const std::string& typeName, bool updateCon
     if (updateControls) {
         applyInterfaceRules();
     }
-    takeControls();
+    takeControls(view_, settings_);
+}
+
+void DeviceCatalogue::applyInterfaceRules() {
+    if (deviceType_.jtag4Allowed == 1) {
+        view_.setEnabled(IDC_USE_JTAG4, true);
+    } else {
+        view_.setEnabled(IDC_USE_JTAG4, false);
+        settings_.useDlk = 1;
+    }
+    if (!flags_.versionsKnown) {
+        if (!readUnitInfo(*library_, unitInfo_)) {
+            view_.setEnabled(IDC_USE_DUOLINK, false);
+            view_.setEnabled(IDC_USE_JTAG4, false);
+            view_.setChecked(IDC_USE_DUOLINK, deviceType_.dlkAble != 0);
+            view_.setChecked(IDC_USE_JTAG4, deviceType_.dlkAble == 0);
+            return;
+        }
+        flags_.versionsKnown = 1;
+    }
+    if (settings_.locked()) {
+        return;
+    }
+    if (deviceType_.dlkAble != 0) {
+        const bool oldHardware = unitInfo_.hardwareVersion <= kLastHardwareWithoutJtag4Dlk;
+        const bool oldFirmware = unitInfo_.firmwareVersion <= kLastFirmwareWithoutJtag4Dlk;
+        if (oldHardware || oldFirmware) {
+            view_.setChecked(IDC_USE_DUOLINK, true);
+            view_.setChecked(IDC_USE_JTAG4, false);
+            view_.setEnabled(IDC_USE_DUOLINK, false);
+            view_.setToolTipText(IDC_USE_DUOLINK,
+                                 oldHardware ? kTipDlkOldHardware : kTipDlkOldFirmware);
+        } else {
+            view_.setChecked(IDC_USE_DUOLINK, settings_.useDlk == 1);
+            view_.setChecked(IDC_USE_JTAG4, settings_.useDlk == 0);
+            view_.setEnabled(IDC_USE_DUOLINK, true);
+            view_.setToolTipText(IDC_USE_DUOLINK, kTipDlk);
+        }
+    } else {
+        view_.setChecked(IDC_USE_DUOLINK, false);
+        view_.setChecked(IDC_USE_JTAG4, true);
+        view_.setEnabled(IDC_USE_DUOLINK, false);
+        view_.setToolTipText(IDC_USE_DUOLINK, "");
+    }
 }
 
 } // namespace octo

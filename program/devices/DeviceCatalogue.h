@@ -1,6 +1,16 @@
-// The fixed device groups, which configuration sections are device types, and the device
-// information line.
+// The device catalogue of the main window: the fixed device groups, which configuration
+// sections are device types, the group and type lists, making a type current with its
+// memory layout from the library, the device information line and the interface rules.
 #pragma once
+
+#include "app/OperationFlags.h"
+#include "app/ProgramState.h"
+#include "app/UnitInfo.h"
+#include "app/View.h"
+#include "devices/DeviceType.h"
+#include "link/ProgrammerLibrary.h"
+#include "settings/ProfileStore.h"
+#include "settings/Settings.h"
 
 #include <array>
 #include <cstdint>
@@ -45,5 +55,49 @@ inline constexpr char kDefaultGroupText[] = "1";
 std::string formatDeviceInfo(uint16_t ramBytes, uint32_t flashBytes, uint16_t infoBytes);
 
 inline constexpr char kDeviceEntryNotValid[] = " Device type entry not valid !";
+
+class DeviceCatalogue {
+public:
+    DeviceCatalogue(View& view, LibrarySlot& library, ProfileStore& profile, Settings& settings,
+                    DeviceType& deviceType, UnitInfo& unitInfo, OperationFlags& flags,
+                    ProgramState& state)
+        : view_(view), library_(library), profile_(profile), settings_(settings),
+          deviceType_(deviceType), unitInfo_(unitInfo), flags_(flags), state_(state) {}
+
+    // Counts the types of each group from the file and keeps the groups that have some.
+    void fillDeviceGroups();
+    // Fills the group list with the offered groups, selects the group of the stored
+    // DevTypeName, fills the type list and makes the stored DevType a valid position
+    // (the first row when it is none; -1 when the list is empty).
+    void fillDeviceGroupList();
+    // Lists every device type of the group, sorted, and selects selectName (or the first).
+    void fillDeviceTypes(int32_t groupNumber, const std::string& selectName);
+    // Makes the type selected in the type list the current one; nothing when no row is
+    // selected.
+    void applyDeviceType();
+    // Reads the type's memory layout from the library into the current type and shows it.
+    void refreshDevice(const std::string& typeName, bool updateControls);
+    // Chooses the programming interface from the type and the unit's versions.
+    void applyInterfaceRules();
+
+    void onDeviceGroupChanged();
+    void onDeviceTypeChanged();
+    void onUseDuoLink();
+
+    const DeviceGroupTable& deviceGroupTable() const { return deviceGroupTable_; }
+    const OfferedGroups& offeredGroups() const { return offeredGroups_; }
+
+private:
+    View& view_;
+    LibrarySlot& library_;
+    ProfileStore& profile_;
+    Settings& settings_;
+    DeviceType& deviceType_;
+    UnitInfo& unitInfo_;
+    OperationFlags& flags_;
+    ProgramState& state_;
+    DeviceGroupTable deviceGroupTable_ = makeDeviceGroupTable();
+    OfferedGroups offeredGroups_;
+};
 
 } // namespace octo

@@ -74,4 +74,20 @@ public:
     }
 };
 
+// The library in use. The start-up command replaces the stand-in with the loaded library,
+// so the subsystems keep the slot, never the library itself.
+class LibrarySlot {
+public:
+    LibrarySlot() : library_(std::make_unique<NoLibrary>()) {}
+    // Takes the library; none puts the stand-in back.
+    void use(std::unique_ptr<ProgrammerLibrary> library) {
+        library_ = library ? std::move(library) : std::make_unique<NoLibrary>();
+    }
+    ProgrammerLibrary& operator*() const { return *library_; }
+    ProgrammerLibrary* operator->() const { return library_.get(); }
+
+private:
+    std::unique_ptr<ProgrammerLibrary> library_;
+};
+
 } // namespace octo

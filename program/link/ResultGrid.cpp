@@ -1,6 +1,5 @@
 #include "link/ResultGrid.h"
 
-#include "app/ProgrammerDialog.h"
 #include "settings/ConfigKeys.h"
 
 namespace octo {
@@ -8,8 +7,8 @@ namespace octo {
 namespace {
 
 constexpr int kStatusLampControl = 0;
-constexpr int kFirstStatusPicture = 1;
-constexpr int kLastStatusPicture = 4;
+constexpr int kFirstStatusPicture = kStatusLampRed;
+constexpr int kLastStatusPicture = kStatusLampGrey;
 
 // Bitmaps of the status lamp table, entries 1 to 4.
 constexpr std::array kStatusPictures = {IDB_LAMP_RED, IDB_LAMP_GREEN_TICK, IDB_LAMP_INFO,
@@ -51,14 +50,14 @@ int resultLampBitmap(int row, LampState state) {
     return IDB_LAMP_GREY;
 }
 
-int ProgrammerDialog::showResult(bool afterRun) {
+int ResultGrid::showResult(bool afterRun) {
     auto& block = state_.runResult;
     // Before an operation nothing is known: without the fuse byte no target counts as
     // locked, so every lamp turns grey.
     if (!afterRun) {
         block[kFuseBlownByte] = 0;
     }
-    const auto addressed = addressedRows(eraseCheck_ != 0, verify_ != 0, blowFuse_ != 0);
+    const auto addressed = addressedRows(settings_.eraseCheck != 0, settings_.verify != 0, settings_.blowFuse != 0);
     for (int row = 0; row < kResultRows; ++row) {
         for (int target = 0; target < kResultTargets; ++target) {
             const LampState lamp = resultLampState(block, addressed, afterRun, row, target);
@@ -69,7 +68,7 @@ int ProgrammerDialog::showResult(bool afterRun) {
     return block[kMiscErrorsByte];
 }
 
-void ProgrammerDialog::fillStatusLampTable() {
+void ResultGrid::fillStatusLampTable() {
     auto& table = state_.statusLampTable;
     table.entry[kStatusLampControl] = view_.controlHandle(IDC_STATUS_LAMP);
     for (int entry = kFirstStatusPicture; entry <= kLastStatusPicture; ++entry) {
@@ -77,12 +76,12 @@ void ProgrammerDialog::fillStatusLampTable() {
     }
 }
 
-void ProgrammerDialog::initStatusLamp() {
+void ResultGrid::initStatusLamp() {
     fillStatusLampTable();
     library_->initStatusLamp(&state_.statusLampTable);
 }
 
-void ProgrammerDialog::setStatusLamp(int entry) {
+void ResultGrid::setStatusLamp(int entry) {
     if (entry < kFirstStatusPicture || entry > kLastStatusPicture) {
         return;
     }
@@ -90,12 +89,11 @@ void ProgrammerDialog::setStatusLamp(int entry) {
     view_.setPicture(table.entry[kStatusLampControl], table.entry[entry]);
 }
 
-void ProgrammerDialog::writeDiagnostic() {
+void ResultGrid::writeDiagnostic() {
     // For observers outside the program; nothing reads the keys back, and a failed write
     // changes nothing on the screen.
-    ProfileStore& file = profile();
     for (std::size_t byte = 0; byte < kDiagnosticKeys.size(); ++byte) {
-        file.writeInt(ini::kDiagnostic, kDiagnosticKeys[byte], state_.runResult[byte]);
+        profile_.writeInt(ini::kDiagnostic, kDiagnosticKeys[byte], state_.runResult[byte]);
     }
 }
 

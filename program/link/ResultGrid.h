@@ -2,7 +2,12 @@
 // which targets are locked, and the picture of each lamp.
 #pragma once
 
+#include "app/ProgramState.h"
+#include "app/View.h"
+#include "link/ProgrammerLibrary.h"
 #include "resources/resource.h"
+#include "settings/ProfileStore.h"
+#include "settings/Settings.h"
 
 #include <array>
 #include <cstdint>
@@ -48,5 +53,40 @@ int resultLampBitmap(int row, LampState state);
 constexpr int resultLampId(int row, int target) {
     return IDC_RESULT_FIRST + kResultTargets * row + target;
 }
+
+// The status lamp's pictures, entries 1 to 4 of the table the library is given.
+enum StatusLampEntry : int {
+    kStatusLampRed = 1,
+    kStatusLampGreen = 2,
+    kStatusLampInfo = 3,
+    kStatusLampGrey = 4,
+};
+
+// The 40 lamps of the result grid and the status lamp.
+class ResultGrid {
+public:
+    ResultGrid(View& view, LibrarySlot& library, ProgramState& state, const Settings& settings,
+               ProfileStore& profile)
+        : view_(view), library_(library), state_(state), settings_(settings), profile_(profile) {}
+
+    // Sets the 40 lamps from the result block, mirrors bytes 0 to 5 into section Diagnostic
+    // and returns the MiscErrors byte. afterRun false greys the grid.
+    int showResult(bool afterRun);
+    // The status lamp control and its four pictures, for the library; filled once.
+    void fillStatusLampTable();
+    // Fills the table and hands it to the library; the library's answer is not used.
+    void initStatusLamp();
+    // Shows one of the four pictures in the status lamp; other entries change nothing.
+    void setStatusLamp(int entry);
+
+private:
+    void writeDiagnostic();
+
+    View& view_;
+    LibrarySlot& library_;
+    ProgramState& state_;
+    const Settings& settings_;
+    ProfileStore& profile_;
+};
 
 } // namespace octo

@@ -1,8 +1,6 @@
-// Target power and the erase options: the supply sent to the unit at once, the settling
-// time, and the dependencies and confirmations of the erase boxes.
 #include "ops/TargetPower.h"
 
-#include "app/ProgrammerDialog.h"
+#include "resources/StringIds.h"
 #include "resources/resource.h"
 
 #include <algorithm>
@@ -26,11 +24,6 @@ constexpr int32_t kSuppliedButOff = 1;
 constexpr int32_t kNoSupplyCode = -1;
 // OctoSetVccTarget: the unit does not supply the targets, so there is nothing to switch.
 constexpr int32_t kSupplyNotSwitched = 46;
-// The library's answer that a command failed; the caller names its own text.
-constexpr int32_t kFailedDetails = 8;
-constexpr int32_t kShowString = 99;
-constexpr int kTextSupplyFailed = 462;
-constexpr int kTextSupplyModified = 463;
 
 constexpr char kAttention[] = "Attention!";
 constexpr char kAskProtectedInfo[] = "This option will enable erasing of protected data.\n"
@@ -60,10 +53,6 @@ void confirmErase(View& view, int& flag, const char* question) {
 
 } // namespace
 
-int offeredSupplyIndex(int maxSupplyIndex) {
-    return std::clamp(maxSupplyIndex, 0, kHighestSupplyIndex);
-}
-
 std::vector<std::string> supplyVoltageRows(int maxSupplyIndex) {
     std::vector<std::string> rows;
     for (int i = 0; i <= offeredSupplyIndex(maxSupplyIndex); ++i) {
@@ -89,9 +78,9 @@ std::vector<SettleTimeRow> settleTimeRows() {
     return rows;
 }
 
-void ProgrammerDialog::fillTargetPowerLists() {
+void TargetPower::fillTargetPowerLists() {
     view_.clearList(IDC_SUPPLY_VOLTAGE);
-    for (const std::string& row : supplyVoltageRows(maxSupplyIndex_)) {
+    for (const std::string& row : supplyVoltageRows(settings_.maxSupplyIndex)) {
         view_.addListRow(IDC_SUPPLY_VOLTAGE, row);
     }
     view_.clearList(IDC_SETTLE_TIME);
@@ -99,28 +88,28 @@ void ProgrammerDialog::fillTargetPowerLists() {
         view_.addListRow(IDC_SETTLE_TIME, row.text);
     }
     // A stored voltage or settling time beyond the lists takes the nearest offered row.
-    state_.supplyVoltageIndex =
-        std::clamp(state_.supplyVoltageIndex, 0, offeredSupplyIndex(maxSupplyIndex_));
-    settleTime_ = std::clamp(settleTime_, 0, kSettleTimeRows - 1);
+    settings_.supplyVoltage =
+        std::clamp(settings_.supplyVoltage, 0, offeredSupplyIndex(settings_.maxSupplyIndex));
+    settings_.settleTime = std::clamp(settings_.settleTime, 0, kSettleTimeRows - 1);
 }
 
-int32_t ProgrammerDialog::targetSupplyCode() const {
-    if (supplyByProg_ == 0) {
+int32_t TargetPower::targetSupplyCode() const {
+    if (settings_.supplyByProg == 0) {
         return kNotSupplied;
     }
-    if (switchVccOff_ == 1) {
+    if (settings_.switchVccOff == 1) {
         return kSuppliedButOff;
     }
-    const int index = state_.supplyVoltageIndex;
-    if (index < 0 || index > offeredSupplyIndex(maxSupplyIndex_)) {
+    const int index = settings_.supplyVoltage;
+    if (index < 0 || index > offeredSupplyIndex(settings_.maxSupplyIndex)) {
         return kNoSupplyCode;
     }
     return kLowestSupplyTenths + index;
 }
 
-void ProgrammerDialog::applyTargetPower() {
-    takeControls();
-    const bool supplied = supplyByProg_ == 1;
+void TargetPower::applyTargetPower() {
+    takeControls(view_, settings_);
+    const bool supplied = settings_.supplyByProg == 1;
     if (supplied) {
         computeSettleTime();
     } else {
@@ -133,7 +122,7 @@ void ProgrammerDialog::applyTargetPower() {
     if (code == kNoSupplyCode) {
         // No voltage of the list is selected: send nothing rather than a guess.
         state_.lastResult = kFailedDetails;
-        showStatus(kFailedDetails, kTextSupplyFailed);
+        status_.showStatus(kFailedDetails, IDS_SUPPLY_FAILED);
         return;
     }
     int32_t result = library_->setVccTarget(static_cast<uint32_t>(code));
@@ -142,22 +131,31 @@ void ProgrammerDialog::applyTargetPower() {
     }
     state_.lastResult = result;
     if (result != 0) {
-        showStatus(result, kTextSupplyFailed);
+        status_.showStatus(result, IDS_SUPPLY_FAILED);
     } else {
-        showStatus(kShowString, kTextSupplyModified);
+        status_.showStatus(kShowString, IDS_SUPPLY_MODIFIED);
     }
 }
 
-void ProgrammerDialog::computeSettleTime() {
-    takeControls();
-    settleTimeMs_ = settleTimeMs(settleTime_);
-    estimateStale_ = 1;
+void TargetPower::computeSettleTime() {
+    takeControls(view_, settings_);
+    settleTimeMs_ = settleTimeMs(settings_.settleTime);
+    flags_.estimateStale = 1;
 }
 
-void ProgrammerDialog::eraseOptionsChanged() {
-    estimateStale_ = 1;
-    takeControls();
-    if (erase_ || eraseCheck_) {
+void TargetPower::enableEraseBoxes() {
+    const bool erasing = settings_.erase != 0 || settings_.eraseCheck != 0;
+    view_.setEnabled(IDC_ERASE_MAIN, erasing);
+    view_.setEnabled(IDC_ERASE_INFO, erasing);
+    view_.setEnabled(IDC_ERASE_PINFO,
+                     erasing && settings_.eraseInfo != 0 && deviceType_.hasProtectedInfo != 0);
+    view_.setEnabled(IDC_ERASE_BSL, erasing && deviceType_.hasBsl != 0);
+}
+
+void TargetPower::eraseOptionsChanged() {
+    flags_.estimateStale = 1;
+    takeControls(view_, settings_);
+    if (settings_.erase || settings_.eraseCheck) {
         view_.setEnabled(IDC_ERASE_MAIN, true);
         view_.setChecked(IDC_ERASE_MAIN, true);
         view_.setEnabled(IDC_ERASE_BSL, deviceType_.hasBsl != 0);
@@ -176,86 +174,86 @@ void ProgrammerDialog::eraseOptionsChanged() {
     }
 }
 
-void ProgrammerDialog::infoMemoryChanged() {
-    estimateStale_ = 1;
-    takeControls();
+void TargetPower::infoMemoryChanged() {
+    flags_.estimateStale = 1;
+    takeControls(view_, settings_);
     const bool info = view_.isChecked(IDC_ERASE_INFO);
     view_.setEnabled(IDC_ERASE_PINFO, info && deviceType_.hasProtectedInfo != 0);
     if (!info) {
         view_.setChecked(IDC_ERASE_PINFO, false);
     }
-    takeControls();
+    takeControls(view_, settings_);
     confirmProtectedInfo();
 }
 
-void ProgrammerDialog::confirmProtectedInfo() {
-    takeControls();
-    confirmErase(view_, erasePinfo_, kAskProtectedInfo);
-    showMembers();
+void TargetPower::confirmProtectedInfo() {
+    takeControls(view_, settings_);
+    confirmErase(view_, settings_.erasePinfo, kAskProtectedInfo);
+    showSettings(view_, settings_);
 }
 
-void ProgrammerDialog::confirmBslErase() {
-    takeControls();
-    confirmErase(view_, eraseBslSegm_, kAskBslErase);
-    showMembers();
+void TargetPower::confirmBslErase() {
+    takeControls(view_, settings_);
+    confirmErase(view_, settings_.eraseBslSegm, kAskBslErase);
+    showSettings(view_, settings_);
 }
 
-void ProgrammerDialog::onMainProcessOption(int id) {
+void TargetPower::onMainProcessOption(int id) {
     // The boxes are disabled while the settings are locked; a click that arrives anyway
     // changes nothing.
-    if (settingsLocked()) {
-        revertToSettings();
+    if (settings_.locked()) {
+        showSettings(view_, settings_);
         return;
     }
-    estimateStale_ = 1;
+    flags_.estimateStale = 1;
     if (id == IDC_ERASE || id == IDC_ERASE_CHECK) {
         eraseOptionsChanged();
     }
 }
 
-void ProgrammerDialog::onTargetPowerOption(int /*id*/) {
-    if (settingsLocked()) {
-        revertToSettings();
+void TargetPower::onTargetPowerOption(int /*id*/) {
+    if (settings_.locked()) {
+        showSettings(view_, settings_);
         return;
     }
     applyTargetPower();
 }
 
-void ProgrammerDialog::onSupplyVoltageChanged() {
-    if (settingsLocked()) {
-        revertToSettings();
+void TargetPower::onSupplyVoltageChanged() {
+    if (settings_.locked()) {
+        showSettings(view_, settings_);
         return;
     }
     applyTargetPower();
 }
 
-void ProgrammerDialog::onSettleTimeChanged() {
-    if (settingsLocked()) {
-        revertToSettings();
+void TargetPower::onSettleTimeChanged() {
+    if (settings_.locked()) {
+        showSettings(view_, settings_);
         return;
     }
     computeSettleTime();
 }
 
-void ProgrammerDialog::onEraseOption(int id) {
+void TargetPower::onEraseOption(int id) {
     switch (id) {
     case IDC_ERASE_MAIN:
-        estimateStale_ = 1;
-        if (settingsLocked()) {
-            revertToSettings();
+        flags_.estimateStale = 1;
+        if (settings_.locked()) {
+            showSettings(view_, settings_);
         }
         return;
     case IDC_ERASE_INFO:
-        estimateStale_ = 1;
-        if (settingsLocked()) {
-            revertToSettings();
+        flags_.estimateStale = 1;
+        if (settings_.locked()) {
+            showSettings(view_, settings_);
         } else {
             infoMemoryChanged();
         }
         return;
     case IDC_ERASE_PINFO:
-        if (settingsLocked()) {
-            revertToSettings();
+        if (settings_.locked()) {
+            showSettings(view_, settings_);
         } else {
             confirmProtectedInfo();
         }
@@ -265,10 +263,10 @@ void ProgrammerDialog::onEraseOption(int id) {
         confirmBslErase();
         return;
     case IDC_RESTORE_DCO:
-        if (settingsLocked()) {
-            revertToSettings();
+        if (settings_.locked()) {
+            showSettings(view_, settings_);
         } else {
-            takeControls();
+            takeControls(view_, settings_);
         }
         return;
     default:

@@ -1,24 +1,21 @@
-// The values behind the supply-voltage and settling-time lists.
+// Target power and the erase options: the supply sent to the unit at once, the settling
+// time, and the dependencies and confirmations of the erase boxes; and the values behind
+// the supply-voltage and settling-time lists.
 #pragma once
+
+#include "app/OperationFlags.h"
+#include "app/ProgramState.h"
+#include "app/View.h"
+#include "devices/DeviceType.h"
+#include "link/ProgrammerLibrary.h"
+#include "link/StatusLine.h"
+#include "settings/Settings.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace octo {
-
-// Supply voltages in tenths of a volt: the list starts at the lowest and never offers
-// more than the unit can generate.
-inline constexpr int kLowestSupplyTenths = 18;
-inline constexpr int kHighestSupplyTenths = 36;
-inline constexpr int kHighestSupplyIndex = kHighestSupplyTenths - kLowestSupplyTenths;
-
-// Settling times: 100 ms steps up to 1.5 s, then 500 ms steps up to 5 s.
-inline constexpr int kSettleTimeRows = 22;
-
-// The highest row of the voltage list for the configured highest index
-// (MaxSupplyVoltage - 18), kept within what the unit can generate.
-int offeredSupplyIndex(int maxSupplyIndex);
 
 // The rows " 1.8 V" ... of the voltage list, up to and including the highest offered one.
 std::vector<std::string> supplyVoltageRows(int maxSupplyIndex);
@@ -34,5 +31,47 @@ struct SettleTimeRow {
 
 // The 22 rows of the settling-time list with their times.
 std::vector<SettleTimeRow> settleTimeRows();
+
+class TargetPower {
+public:
+    TargetPower(View& view, LibrarySlot& library, Settings& settings, const DeviceType& deviceType,
+                OperationFlags& flags, ProgramState& state, StatusLine& status)
+        : view_(view), library_(library), settings_(settings), deviceType_(deviceType),
+          flags_(flags), state_(state), status_(status) {}
+
+    // Fills the supply-voltage and settling-time lists and fits the stored positions into
+    // them, so that no voltage outside the offered range can be selected.
+    void fillTargetPowerLists();
+    // The supply code for OctoSetVccTarget: 0 not supplied, 1 supplied but switched off,
+    // else the voltage in tenths; -1 when the list shows no offered voltage.
+    int32_t targetSupplyCode() const;
+    // Sends the supply chosen in the window to the unit at once.
+    void applyTargetPower();
+    void computeSettleTime();
+    // The settling time in ms the next run sends; 0 while the unit does not supply.
+    uint16_t settleMs() const { return settleTimeMs_; }
+    // Enables the erase boxes that depend on the loaded options and the current type.
+    void enableEraseBoxes();
+    void eraseOptionsChanged();
+    void infoMemoryChanged();
+    void confirmProtectedInfo();
+    void confirmBslErase();
+
+    void onMainProcessOption(int id);
+    void onTargetPowerOption(int id);
+    void onSupplyVoltageChanged();
+    void onSettleTimeChanged();
+    void onEraseOption(int id);
+
+private:
+    View& view_;
+    LibrarySlot& library_;
+    Settings& settings_;
+    const DeviceType& deviceType_;
+    OperationFlags& flags_;
+    ProgramState& state_;
+    StatusLine& status_;
+    uint16_t settleTimeMs_ = 0;
+};
 
 } // namespace octo

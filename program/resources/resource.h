@@ -75,10 +75,4 @@
 #define ID_TIMER_CONNECTION_POLL 1
 #define ID_TIMER_PROGRESS 1100
 
-// String table
-#define IDS_LOCK_SETTINGS 110
-#define IDS_UNLOCK_SETTINGS 111
-#define IDS_ABOUTBOX 113
-#define IDS_CONNECTED 170
-
 #endif

@@ -16,9 +16,6 @@ inline constexpr char kVersion[] = "Version";
 inline constexpr uint32_t kPathBuffer = 260;
 inline constexpr uint32_t kNameBuffer = 50;
 
-// Supply voltages are tenths of a volt; list position 0 is 1.8 V.
-inline constexpr int kSupplyListBaseTenths = 18;
-
 inline constexpr char kImageFile[] = "ImageFile";
 inline constexpr char kImage2File[] = "Image2File";
 inline constexpr char kComPort[] = "ComPort";

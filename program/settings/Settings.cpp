@@ -1,133 +1,230 @@
-// The bulk transfer of the settings between the configuration file and the main window.
-#include "app/ProgrammerDialog.h"
-#include "ops/TargetPower.h"
+#include "settings/Settings.h"
+
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
 #include <algorithm>
+#include <climits>
+#include <type_traits>
 
 namespace octo {
 
 namespace {
 
+using namespace ini;
+using E = Encoding;
+
 constexpr int32_t kJtagSpeedLimit = 3;
-constexpr int kComPortRows = 50; // "COM1" to "COM50"
+constexpr uint32_t kLowByte = 0xFF;
 constexpr int kBusyValue = 1;
 
 constexpr char kWriteErrorText[] = "Error writing to OCTO816.INI.\nNormal work is not possible.\n"
                                    "Please check if the file is not write protected";
 constexpr char kWriteErrorCaption[] = "Error";
 
-// Flags are 0 or 1; any nonzero value in the file counts as set.
-int readFlag(ProfileStore& ini, const char* section, const char* key, int defaultValue) {
-    return ini.readInt(section, key, defaultValue) != 0 ? 1 : 0;
+// The save order is the order of these rows; BaudRate is written but not read (the start-up
+// command sets the highest rate), DevType and the file names are read here and written by
+// image loading, and the category has no key at all.
+const SettingRow kRows[] = {
+    // clang-format off
+    {.section = kSystem, .key = kComPort, .fileDefault = 1, .encoding = E::PositionFrom1, .control = IDC_COM_PORT, .field = &Settings::comPort, .saved = true},
+    {.section = kSystem, .key = kBaudRate, .encoding = E::Position, .control = IDC_BAUD_RATE, .field = &Settings::baudRate, .loaded = false, .saved = true},
+    {.section = kSystem, .key = kSupplyByProg, .fileDefault = 1, .encoding = E::Flag, .control = IDC_SUPPLY_BY_PROG, .field = &Settings::supplyByProg, .saved = true},
+    {.section = kSystem, .key = kEraseMain, .fileDefault = 1, .encoding = E::Flag, .control = IDC_ERASE_MAIN, .field = &Settings::eraseMain, .saved = true},
+    {.section = kSystem, .key = kEraseInfo, .fileDefault = 1, .encoding = E::Flag, .control = IDC_ERASE_INFO, .field = &Settings::eraseInfo, .saved = true},
+    {.section = kSystem, .key = kErasePinfo, .fileDefault = 1, .encoding = E::Flag, .control = IDC_ERASE_PINFO, .field = &Settings::erasePinfo, .saved = true},
+    {.section = kSystem, .key = kEraseBslSegm, .fileDefault = 0, .encoding = E::Flag, .control = IDC_ERASE_BSL, .field = &Settings::eraseBslSegm, .saved = true},
+    {.section = kSystem, .key = kRestoreDco, .fileDefault = 1, .encoding = E::Flag, .control = IDC_RESTORE_DCO, .field = &Settings::restoreDco, .saved = true},
+    {.section = kSystem, .key = kUseDlk, .fileDefault = 1, .encoding = E::Flag, .control = IDC_USE_DUOLINK, .field = &Settings::useDlk, .saved = true},
+    {.section = kSystem, .key = kSupplyVoltage, .fileDefault = 30, .encoding = E::SupplyTenths, .control = IDC_SUPPLY_VOLTAGE, .field = &Settings::supplyVoltage, .saved = true},
+    {.section = kSystem, .key = kSwitchVccOff, .fileDefault = 1, .encoding = E::Flag, .control = IDC_SWITCH_VCC_OFF, .field = &Settings::switchVccOff, .saved = true},
+    {.section = kSystem, .key = kSettleTime, .fileDefault = 0, .encoding = E::Position, .control = IDC_SETTLE_TIME, .field = &Settings::settleTime, .saved = true},
+    {.section = kSystem, .key = kErase, .fileDefault = 1, .encoding = E::Flag, .control = IDC_ERASE, .field = &Settings::erase, .saved = true},
+    {.section = kSystem, .key = kEraseCheck, .fileDefault = 1, .encoding = E::Flag, .control = IDC_ERASE_CHECK, .field = &Settings::eraseCheck, .saved = true},
+    {.section = kSystem, .key = kProgram, .fileDefault = 1, .encoding = E::Flag, .control = IDC_PROGRAM, .field = &Settings::program, .saved = true},
+    {.section = kSystem, .key = kVerify, .fileDefault = 1, .encoding = E::Flag, .control = IDC_VERIFY, .field = &Settings::verify, .saved = true},
+    {.section = kSystem, .key = kBlowFuse, .fileDefault = 0, .encoding = E::Flag, .control = IDC_SECURE, .field = &Settings::blowFuse, .saved = true},
+    {.section = kSystem, .key = kShowSettings, .fileDefault = 1, .encoding = E::Flag, .field = &Settings::showSettings, .saved = true},
+    {.section = kUser, .key = kCaptionIndexed, .fileDefault = 0, .encoding = E::Flag, .field = &Settings::captionIndexed, .saved = true},
+
+    {.section = kSystem, .key = kImageFile, .encoding = E::Text, .textBuffer = kPathBuffer, .control = IDC_IMAGE_FILE, .field = &Settings::imageFile},
+    {.section = kSystem, .key = kImage2File, .encoding = E::Text, .textBuffer = kPathBuffer, .control = IDC_IMAGE2_FILE, .field = &Settings::image2File},
+    {.section = kSystem, .key = kDevType, .fileDefault = 1, .encoding = E::Position, .control = IDC_DEVICE_TYPE, .field = &Settings::devType},
+    {.section = kSystem, .key = kJtagSpeed, .fileDefault = 0, .encoding = E::LowByteUpTo3, .field = &Settings::jtagSpeed},
+    {.section = kSystem, .key = kVerifyMarginal, .fileDefault = 1, .encoding = E::Flag, .field = &Settings::verifyMarginal},
+    {.section = kUser, .key = kMaxSupplyVoltage, .fileDefault = kHighestSupplyTenths, .encoding = E::SupplyTenths, .field = &Settings::maxSupplyIndex},
+    {.section = kUser, .key = kRepeatSelftest, .fileDefault = 0, .field = &Settings::repeatSelftest},
+    {.section = kUser, .key = kRepeatOctoprog, .fileDefault = 0, .field = &Settings::repeatOctoprog},
+    {.section = kUser, .key = kCreateLogFile, .fileDefault = 0, .encoding = E::Flag, .field = &Settings::createLogFile},
+    {.section = kTiming, .key = kTimeSelfTest, .fileDefault = 5000, .field = &Settings::timeSelfTest},
+    {.section = kTiming, .key = kTimeOctoProg, .fileDefault = 60000, .field = &Settings::timeOctoProg},
+    {.section = kTiming, .key = kTimeEraseImage, .fileDefault = 1000, .field = &Settings::timeEraseImage},
+    {.section = kTiming, .key = kTimeLoadImage, .fileDefault = 4000, .field = &Settings::timeLoadImage},
+    {.section = kTiming, .key = kTimeLoadFirmware, .fileDefault = 2000, .field = &Settings::timeLoadFirmware},
+
+    {.control = IDC_CATEGORY, .field = &Settings::category, .loaded = false},
+    // clang-format on
+};
+
+// stored - offset, without overflow for the lowest numbers a file can hold.
+int32_t lessOffset(int32_t stored, int32_t offset) {
+    return static_cast<int32_t>(std::max<int64_t>(int64_t{stored} - offset, INT32_MIN));
 }
 
-uint32_t readDuration(ProfileStore& ini, const char* key, int32_t defaultValue) {
-    return static_cast<uint32_t>(ini.readInt(ini::kTiming, key, defaultValue));
+// The number a row keeps in memory for the number the file holds, and back.
+int32_t decode(Encoding encoding, int32_t stored) {
+    switch (encoding) {
+    case E::Flag:
+        return stored != 0 ? 1 : 0;
+    case E::PositionFrom1:
+        return lessOffset(stored, 1);
+    case E::SupplyTenths:
+        return lessOffset(stored, kLowestSupplyTenths);
+    case E::LowByteUpTo3:
+        return std::min<int32_t>(static_cast<int32_t>(static_cast<uint32_t>(stored) & kLowByte),
+                                 kJtagSpeedLimit);
+    default:
+        return stored;
+    }
+}
+
+int32_t encode(Encoding encoding, int32_t value) {
+    switch (encoding) {
+    case E::PositionFrom1:
+        return value + 1;
+    case E::SupplyTenths:
+        return value + kLowestSupplyTenths;
+    default:
+        return value;
+    }
+}
+
+// A list without a selection has no value to store: the file keeps the one it has.
+bool keepsFileValue(Encoding encoding, int32_t value) {
+    return value < 0 && (encoding == E::Position || encoding == E::SupplyTenths);
+}
+
+void readRow(ProfileStore& file, const SettingRow& row, Settings& settings) {
+    std::visit(
+        [&](auto member) {
+            auto& value = settings.*member;
+            using T = std::remove_reference_t<decltype(value)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                value = file.readString(row.section, row.key, "", row.textBuffer);
+            } else {
+                value = static_cast<T>(
+                    decode(row.encoding, file.readInt(row.section, row.key, row.fileDefault)));
+            }
+        },
+        row.field);
+}
+
+// Numbers and flags of a row as the file stores them; rows of texts are never saved.
+int32_t numberOf(const SettingRow& row, const Settings& settings) {
+    return std::visit(
+        [&](auto member) -> int32_t {
+            const auto& value = settings.*member;
+            if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, std::string>) {
+                return 0;
+            } else {
+                return static_cast<int32_t>(value);
+            }
+        },
+        row.field);
 }
 
 } // namespace
 
-ProfileStore& ProgrammerDialog::profile() {
-    profile_.setPath(configPath_);
-    return profile_;
+std::span<const SettingRow> settingRows() { return kRows; }
+
+int offeredSupplyIndex(int maxSupplyIndex) {
+    return std::clamp(maxSupplyIndex, 0, kHighestSupplyIndex);
 }
 
-void ProgrammerDialog::loadSettings() {
-    using namespace ini;
-    ProfileStore& file = profile();
-    imageFile_ = file.readString(kSystem, kImageFile, "", kPathBuffer);
-    image2File_ = file.readString(kSystem, kImage2File, "", kPathBuffer);
-    const int32_t comPort = file.readInt(kSystem, kComPort, 1);
-    // Only the low 8 bits of the value count; the limit applies to them.
-    jtagSpeed_ = static_cast<uint8_t>(file.readInt(kSystem, kJtagSpeed, 0));
-    verifyMarginal_ = readFlag(file, kSystem, kVerifyMarginal, 1);
-    devType_ = file.readInt(kSystem, kDevType, 1);
-    supplyByProg_ = readFlag(file, kSystem, kSupplyByProg, 1);
-    eraseMain_ = readFlag(file, kSystem, kEraseMain, 1);
-    eraseInfo_ = readFlag(file, kSystem, kEraseInfo, 1);
-    erasePinfo_ = readFlag(file, kSystem, kErasePinfo, 1);
-    eraseBslSegm_ = readFlag(file, kSystem, kEraseBslSegm, 0);
-    restoreDco_ = readFlag(file, kSystem, kRestoreDco, 1);
-    useDlk_ = readFlag(file, kSystem, kUseDlk, 1);
-    const int32_t supplyVoltage = file.readInt(kSystem, kSupplyVoltage, 30);
-    switchVccOff_ = readFlag(file, kSystem, kSwitchVccOff, 1);
-    settleTime_ = file.readInt(kSystem, kSettleTime, 0);
-    erase_ = readFlag(file, kSystem, kErase, 1);
-    eraseCheck_ = readFlag(file, kSystem, kEraseCheck, 1);
-    program_ = readFlag(file, kSystem, kProgram, 1);
-    verify_ = readFlag(file, kSystem, kVerify, 1);
-    blowFuse_ = readFlag(file, kSystem, kBlowFuse, 0);
-    showSettings_ = readFlag(file, kSystem, kShowSettings, 1);
-
-    captionIndexed_ = readFlag(file, kUser, kCaptionIndexed, 0);
-    const int32_t maxSupplyVoltage = file.readInt(kUser, kMaxSupplyVoltage, 36);
-    repeatSelftest_ = file.readInt(kUser, kRepeatSelftest, 0);
-    repeatOctoprog_ = file.readInt(kUser, kRepeatOctoprog, 0);
-    createLogFile_ = readFlag(file, kUser, kCreateLogFile, 0);
-
-    timeSelfTest_ = readDuration(file, kTimeSelfTest, 5000);
-    timeOctoProg_ = readDuration(file, kTimeOctoProg, 60000);
-    timeEraseImage_ = readDuration(file, kTimeEraseImage, 1000);
-    timeLoadImage_ = readDuration(file, kTimeLoadImage, 4000);
-    timeLoadFirmware_ = readDuration(file, kTimeLoadFirmware, 2000);
-
-    jtagSpeed_ = std::min<uint8_t>(jtagSpeed_, kJtagSpeedLimit);
-
-    // Values that have no row in their list take the nearest row, so that the lists always
-    // show what is in effect and no voltage outside the offered range is ever selected.
-    comPort_ = std::clamp(comPort, 1, kComPortRows) - 1;
-    maxSupplyIndex_ = offeredSupplyIndex(maxSupplyVoltage - kSupplyListBaseTenths);
-    state_.supplyVoltageIndex =
-        std::clamp(supplyVoltage - kSupplyListBaseTenths, 0, maxSupplyIndex_);
-    settleTime_ = std::clamp(settleTime_, 0, kSettleTimeRows - 1);
-
-    const bool erasing = erase_ != 0 || eraseCheck_ != 0;
-    view_.setEnabled(IDC_ERASE_MAIN, erasing);
-    view_.setEnabled(IDC_ERASE_INFO, erasing);
-    view_.setEnabled(IDC_ERASE_PINFO,
-                     erasing && eraseInfo_ != 0 && deviceType_.hasProtectedInfo != 0);
-    view_.setEnabled(IDC_ERASE_BSL, erasing && deviceType_.hasBsl != 0);
-
-    showMembers();
+void loadSettings(ProfileStore& file, Settings& settings) {
+    for (const SettingRow& row : kRows) {
+        if (row.section != nullptr && row.loaded) {
+            readRow(file, row, settings);
+        }
+    }
+    settings.comPort = std::clamp(settings.comPort, 0, kComPortRows - 1);
+    settings.maxSupplyIndex = offeredSupplyIndex(settings.maxSupplyIndex);
+    settings.supplyVoltage = std::clamp(settings.supplyVoltage, 0, settings.maxSupplyIndex);
+    settings.settleTime = std::clamp(settings.settleTime, 0, kSettleTimeRows - 1);
 }
 
-void ProgrammerDialog::saveSettings() {
-    using namespace ini;
-    takeControls();
-    ProfileStore& file = profile();
-    captionIndexed_ = readFlag(file, kUser, kCaptionIndexed, 0);
-    if (!file.writeInt(kSystem, kComPort, comPort_ + 1)) {
-        view_.messageBox(kWriteErrorText, kWriteErrorCaption, mb::kOk | mb::kIconStop);
-        return;
+void loadSetting(ProfileStore& file, Settings& settings, SettingField field) {
+    for (const SettingRow& row : kRows) {
+        if (row.field == field && row.section != nullptr) {
+            readRow(file, row, settings);
+        }
     }
-    // A list without a selection has no value to store: the file keeps the one it has.
-    if (baudRate_ >= 0) {
-        file.writeInt(kSystem, kBaudRate, baudRate_);
+}
+
+bool saveSettings(ProfileStore& file, Settings& settings, View& view) {
+    takeControls(view, settings);
+    // Edited in the file while the program runs, it wins over the value in memory.
+    loadSetting(file, settings, &Settings::captionIndexed);
+    bool first = true;
+    for (const SettingRow& row : kRows) {
+        if (!row.saved) {
+            continue;
+        }
+        const int32_t value = numberOf(row, settings);
+        if (keepsFileValue(row.encoding, value)) {
+            continue;
+        }
+        const bool written = file.writeInt(row.section, row.key, encode(row.encoding, value));
+        if (first && !written) {
+            view.messageBox(kWriteErrorText, kWriteErrorCaption, mb::kOk | mb::kIconStop);
+            return false;
+        }
+        first = false;
     }
-    file.writeInt(kSystem, kSupplyByProg, supplyByProg_);
-    file.writeInt(kSystem, kEraseMain, eraseMain_);
-    file.writeInt(kSystem, kEraseInfo, eraseInfo_);
-    file.writeInt(kSystem, kErasePinfo, erasePinfo_);
-    file.writeInt(kSystem, kEraseBslSegm, eraseBslSegm_);
-    file.writeInt(kSystem, kRestoreDco, restoreDco_);
-    file.writeInt(kSystem, kUseDlk, useDlk_);
-    if (state_.supplyVoltageIndex >= 0) {
-        file.writeInt(kSystem, kSupplyVoltage, state_.supplyVoltageIndex + kSupplyListBaseTenths);
-    }
-    file.writeInt(kSystem, kSwitchVccOff, switchVccOff_);
-    if (settleTime_ >= 0) {
-        file.writeInt(kSystem, kSettleTime, settleTime_);
-    }
-    file.writeInt(kSystem, kErase, erase_);
-    file.writeInt(kSystem, kEraseCheck, eraseCheck_);
-    file.writeInt(kSystem, kProgram, program_);
-    file.writeInt(kSystem, kVerify, verify_);
-    file.writeInt(kSystem, kBlowFuse, blowFuse_);
-    file.writeInt(kSystem, kShowSettings, showSettings_);
-    file.writeInt(kUser, kCaptionIndexed, captionIndexed_);
     file.writeInt(kDiagnostic, kBusy, kBusyValue);
+    return true;
+}
+
+void takeControls(const View& view, Settings& settings) {
+    for (const SettingRow& row : kRows) {
+        if (row.control == kNoControl) {
+            continue;
+        }
+        std::visit(
+            [&](auto member) {
+                auto& value = settings.*member;
+                using T = std::remove_reference_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, std::string>) {
+                    value = view.text(row.control);
+                } else if (row.encoding == E::Flag) {
+                    value = view.isChecked(row.control) ? 1 : 0;
+                } else {
+                    value = static_cast<T>(view.listSelection(row.control));
+                }
+            },
+            row.field);
+    }
+}
+
+void showSettings(View& view, const Settings& settings) {
+    for (const SettingRow& row : kRows) {
+        if (row.control == kNoControl) {
+            continue;
+        }
+        std::visit(
+            [&](auto member) {
+                const auto& value = settings.*member;
+                using T = std::remove_cvref_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, std::string>) {
+                    view.setText(row.control, value);
+                } else if (row.encoding == E::Flag) {
+                    view.setChecked(row.control, value != 0);
+                } else {
+                    view.setListSelection(row.control, static_cast<int>(value));
+                }
+            },
+            row.field);
+    }
 }
 
 } // namespace octo

@@ -26,10 +26,10 @@ protected:
                       [this](int timer) { dialog.onTimer(timer); }, [this] { dialog.onClose(); }});
         dialog.showMembers();
         dialog.onInitDialog();
-        dialog.fillTargetPowerLists();
+        dialog.targetPower().fillTargetPowerLists();
         dialog.showMembers();
-        dialog.progressPeriodMs_ = kProgressPeriodMs;
-        dialog.fillStatusLampTable();
+        dialog.progress().setPeriod(kProgressPeriodMs);
+        dialog.results().fillStatusLampTable();
         log.clear();
     }
 

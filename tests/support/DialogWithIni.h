@@ -33,7 +33,7 @@ protected:
         folder = std::filesystem::temp_directory_path() /
                  ("octo_dialog_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         std::filesystem::create_directories(folder);
-        dialog.configPath_ = (folder / "OCTO816.INI").string();
+        dialog.setConfigPath((folder / "OCTO816.INI").string());
         auto fake = std::make_unique<FakeLibrary>(&log);
         library = fake.get();
         dialog.useLibrary(std::move(fake));
@@ -43,16 +43,16 @@ protected:
     }
     ~DialogWithIni() override {
         std::error_code ec;
-        std::filesystem::permissions(dialog.configPath_, std::filesystem::perms::owner_all, ec);
+        std::filesystem::permissions(dialog.configPath(), std::filesystem::perms::owner_all, ec);
         std::filesystem::remove_all(folder, ec);
     }
 
     void ini(const std::string& text) {
-        std::ofstream out(dialog.configPath_, std::ios::binary | std::ios::trunc);
+        std::ofstream out(dialog.configPath(), std::ios::binary | std::ios::trunc);
         out << text;
     }
     std::string iniText() const {
-        std::ifstream in(dialog.configPath_, std::ios::binary);
+        std::ifstream in(dialog.configPath(), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     int32_t iniInt(const char* section, const char* key, int32_t def = -999) {

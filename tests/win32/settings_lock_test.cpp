@@ -133,20 +133,20 @@ TEST_F(SettingsLockWindowTest, AnOperationGreysCloseAndAboutButNotTheLock) {
 }
 
 TEST_F(SettingsLockWindowTest, StatusLampAndGridShowTheirBitmaps) {
-    dialog.fillStatusLampTable();
+    dialog.results().fillStatusLampTable();
     EXPECT_EQ(state.statusLampTable.entry[0], GetDlgItem(hwnd, IDC_STATUS_LAMP));
     const int pictures[] = {IDB_LAMP_RED, IDB_LAMP_GREEN_TICK, IDB_LAMP_INFO, IDB_LAMP_GREY};
     for (int entry = 1; entry <= 4; ++entry) {
-        dialog.setStatusLamp(entry);
+        dialog.results().setStatusLamp(entry);
         EXPECT_EQ(shownBitmap(IDC_STATUS_LAMP), view.bitmapHandle(pictures[entry - 1])) << entry;
     }
 
     state.runResult[kConnectedByte] = 0x01;
     state.runResult[kOverAllByte] = 0x01;
-    dialog.showResult(true);
+    dialog.results().showResult(true);
     EXPECT_EQ(shownBitmap(resultLampId(4, 0)), view.bitmapHandle(IDB_LAMP_GREEN_TICK));
     EXPECT_EQ(shownBitmap(resultLampId(0, 0)), view.bitmapHandle(IDB_LAMP_WHITE_TICK));
-    dialog.showResult(false);
+    dialog.results().showResult(false);
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id) {
         EXPECT_EQ(shownBitmap(id), view.bitmapHandle(IDB_LAMP_GREY)) << id;
     }

@@ -24,7 +24,7 @@ protected:
     }
     void lock() {
         ASSERT_TRUE(dialog.onSysCommand(kLockCommand));
-        ASSERT_EQ(dialog.showSettings_, 0);
+        ASSERT_EQ(dialog.settings().showSettings, 0);
     }
 };
 
@@ -37,7 +37,7 @@ TEST_F(SettingsLockTest, ApplyingTheStateSetsTheItemTextAndTheMainOptions) {
     for (const Case& c : {Case{0, "&Unlock Settings", false}, Case{1, "&Lock Settings", true},
                           Case{7, "&Lock Settings", true}}) {
         view.setEnabled(IDC_STATUS_LAMP, false);
-        dialog.applySettingsLock(c.unlocked);
+        dialog.settingsLock().applySettingsLock(c.unlocked);
         EXPECT_EQ(lockItemText(), c.itemText);
         for (int id : kMainOptions) {
             EXPECT_EQ(view.isEnabled(id), c.optionsEnabled) << id;
@@ -53,7 +53,7 @@ TEST_F(SettingsLockTest, TogglingTwiceRestoresTheUnlockedWindow) {
     for (unsigned command : commands) {
         EXPECT_TRUE(dialog.onSysCommand(command));
         expected = expected ? 0 : 1;
-        EXPECT_EQ(dialog.showSettings_, expected) << command;
+        EXPECT_EQ(dialog.settings().showSettings, expected) << command;
         EXPECT_EQ(view.isEnabled(IDC_ERASE), expected == 1);
         EXPECT_EQ(lockItemText(), expected ? "&Lock Settings" : "&Unlock Settings");
     }
@@ -100,14 +100,14 @@ TEST_F(SettingsLockTest, EveryLockedSettingRevertsToItsStoredValue) {
     lock();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        dialog.estimateStale_ = 0;
+        dialog.flags().estimateStale = 0;
         c.act();
         EXPECT_TRUE(c.showsStored());
-        EXPECT_EQ(dialog.estimateStale_, c.marksEstimate ? 1 : 0);
+        EXPECT_EQ(dialog.flags().estimateStale, c.marksEstimate ? 1 : 0);
         EXPECT_TRUE(view.messageBoxes().empty());
     }
     EXPECT_TRUE(libraryCalls().empty());
-    EXPECT_FALSE(dialog.operationActive());
+    EXPECT_FALSE(dialog.bracket().operationActive());
 }
 
 TEST_F(SettingsLockTest, BslMemoryAsksEvenWhileLocked) {
@@ -116,7 +116,7 @@ TEST_F(SettingsLockTest, BslMemoryAsksEvenWhileLocked) {
     view.click(IDC_ERASE_BSL);
     ASSERT_EQ(view.messageBoxes().size(), 1u);
     EXPECT_TRUE(view.isChecked(IDC_ERASE_BSL));
-    EXPECT_EQ(dialog.eraseBslSegm_, 1);
+    EXPECT_EQ(dialog.settings().eraseBslSegm, 1);
 }
 
 TEST_F(SettingsLockTest, LockingKeepsWhatTheWindowShowedThen) {
@@ -126,7 +126,7 @@ TEST_F(SettingsLockTest, LockingKeepsWhatTheWindowShowedThen) {
     lock();
     view.click(IDC_SUPPLY_BY_PROG); // reverted
     EXPECT_FALSE(view.isChecked(IDC_ERASE_MAIN));
-    EXPECT_EQ(dialog.eraseMain_, 0);
+    EXPECT_EQ(dialog.settings().eraseMain, 0);
 }
 
 TEST_F(SettingsLockTest, UnlockedSettingsActAgain) {
@@ -170,7 +170,7 @@ TEST_F(SettingsLockTest, HelpWindowCommandBringsAnOpenHelpWindowForward) {
 TEST_F(SettingsLockTest, AboutAndOtherCommandsLeaveTheLockAlone) {
     for (unsigned command : {0x10u, 0x30u, 0xF020u}) {
         dialog.onSysCommand(command);
-        EXPECT_EQ(dialog.showSettings_, 1) << command;
+        EXPECT_EQ(dialog.settings().showSettings, 1) << command;
         EXPECT_EQ(lockItemText(), "&Lock Settings");
     }
 }

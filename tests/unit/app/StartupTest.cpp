@@ -190,7 +190,7 @@ TEST_F(StartupTest, WithoutAUnitTheWindowIsReadyAndTheSettingsAreSavedBack) {
     EXPECT_EQ(view.listRow(IDC_SETTLE_TIME, 0), " 0.1 s");
     EXPECT_EQ(view.listRow(IDC_SETTLE_TIME, 21), " 5.0 s");
     EXPECT_EQ(view.text(IDC_SETTLE_TIME), " 1.5 s");
-    EXPECT_EQ(dialog.settleTimeMs_, 1500);
+    EXPECT_EQ(dialog.targetPower().settleMs(), 1500);
     ASSERT_EQ(view.listCount(IDC_SUPPLY_VOLTAGE), 19);
     EXPECT_EQ(view.listRow(IDC_SUPPLY_VOLTAGE, 18), " 3.6 V");
     EXPECT_EQ(view.text(IDC_BAUD_RATE), "115200");
@@ -208,9 +208,9 @@ TEST_F(StartupTest, WithoutAUnitTheWindowIsReadyAndTheSettingsAreSavedBack) {
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id) {
         EXPECT_EQ(view.lamp(id), IDB_LAMP_GREY) << id;
     }
-    EXPECT_EQ(dialog.versionsKnown_, 0);
-    EXPECT_EQ(dialog.reloadRequired_, 0);
-    EXPECT_EQ(dialog.progressPeriodMs_, 100);
+    EXPECT_EQ(dialog.flags().versionsKnown, 0);
+    EXPECT_EQ(dialog.flags().reloadRequired, 0);
+    EXPECT_EQ(dialog.progress().period(), 100);
 
     const std::string saved = configText();
     EXPECT_NE(saved.find("BaudRate=4"), std::string::npos) << saved;
@@ -237,12 +237,12 @@ TEST_F(StartupTest, AConnectedUnitIsAnnouncedAndItsInterfaceChoiceReadAgain) {
     EXPECT_TRUE(view.messageBoxes().empty());
     EXPECT_EQ(view.text(IDC_STATUS_LINE), "ZEL-OCTO816 Octo Programmer connected.");
     EXPECT_EQ(view.lamp(IDC_STATUS_LAMP), IDB_LAMP_GREEN_TICK);
-    EXPECT_EQ(dialog.versionsKnown_, 1);
+    EXPECT_EQ(dialog.flags().versionsKnown, 1);
     EXPECT_EQ(dialog.unitInfo().firmwareVersion, 0x0156);
     // Hardware 1.30 and firmware 1.56 can program a DuoLink type over four wires.
     EXPECT_TRUE(view.isEnabled(IDC_USE_DUOLINK));
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
-    EXPECT_EQ(dialog.useDlk_, 0);
+    EXPECT_EQ(dialog.settings().useDlk, 0);
 }
 
 TEST_F(StartupTest, OlderFirmwareGetsTheUpgradeOffer) {

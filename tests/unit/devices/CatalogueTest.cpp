@@ -37,15 +37,15 @@ protected:
     }
     void startUp() {
         dialog.loadSettings();
-        dialog.fillDeviceGroups();
-        dialog.fillDeviceGroupList();
+        dialog.catalogue().fillDeviceGroups();
+        dialog.catalogue().fillDeviceGroupList();
         dialog.showMembers();
-        dialog.applyDeviceType();
+        dialog.catalogue().applyDeviceType();
     }
     std::vector<std::string> offeredNames() {
         std::vector<std::string> names;
-        for (int i = 0; i < dialog.offeredGroups().count; ++i) {
-            names.emplace_back(dialog.offeredGroups().rows[i].groupName.data());
+        for (int i = 0; i < dialog.catalogue().offeredGroups().count; ++i) {
+            names.emplace_back(dialog.catalogue().offeredGroups().rows[i].groupName.data());
         }
         return names;
     }
@@ -72,7 +72,7 @@ TEST_F(CatalogueTest, OnlyGroupsWithTypesAreOfferedInTableOrder) {
     };
     for (const Case& c : cases) {
         ini(c.file);
-        dialog.fillDeviceGroups();
+        dialog.catalogue().fillDeviceGroups();
         EXPECT_EQ(offeredNames(), c.offered) << c.file;
     }
 }
@@ -80,8 +80,8 @@ TEST_F(CatalogueTest, OnlyGroupsWithTypesAreOfferedInTableOrder) {
 TEST_F(CatalogueTest, TypeCountsPerGroupAndEveryTableRow) {
     ini(typeSection("ZEL816 A110", 1) + typeSection("ZEL816 A112", 1) +
         typeSection("ZEL816 B21", 21));
-    dialog.fillDeviceGroups();
-    const DeviceGroupTable& table = dialog.deviceGroupTable();
+    dialog.catalogue().fillDeviceGroups();
+    const DeviceGroupTable& table = dialog.catalogue().deviceGroupTable();
     const std::vector<std::pair<int, std::string>> expected = {
         {1, "ZEL816A1xx"}, {2, "ZEL816A2xx"},  {22, "ZEL816N2xx"}, {21, "ZEL816B2xx"},
         {4, "ZEL816A4xx"}, {41, "ZEL816C4xx"}, {42, "ZEL816D4xx"}, {43, "ZEL816E4xx"},
@@ -94,13 +94,13 @@ TEST_F(CatalogueTest, TypeCountsPerGroupAndEveryTableRow) {
         const int count = expected[i].first == 1 ? 2 : expected[i].first == 21 ? 1 : 0;
         EXPECT_EQ(table[i].typeCount, count) << expected[i].second;
     }
-    ASSERT_EQ(dialog.offeredGroups().count, 2);
-    EXPECT_EQ(dialog.offeredGroups().rows[1].groupNumber, 21);
-    EXPECT_EQ(dialog.offeredGroups().rows[1].typeCount, 1);
+    ASSERT_EQ(dialog.catalogue().offeredGroups().count, 2);
+    EXPECT_EQ(dialog.catalogue().offeredGroups().rows[1].groupNumber, 21);
+    EXPECT_EQ(dialog.catalogue().offeredGroups().rows[1].typeCount, 1);
     // A second count starts from zero again.
     ini(typeSection("ZEL816 B21", 21));
-    dialog.fillDeviceGroups();
-    EXPECT_EQ(dialog.deviceGroupTable()[0].typeCount, 0);
+    dialog.catalogue().fillDeviceGroups();
+    EXPECT_EQ(dialog.catalogue().deviceGroupTable()[0].typeCount, 0);
     EXPECT_EQ(offeredNames(), std::vector<std::string>{"ZEL816B2xx"});
 }
 
@@ -113,10 +113,10 @@ TEST_F(CatalogueTest, ThousandTypesAreAllListed) {
         file += typeSection(name, i < 500 ? 1 : 6);
     }
     ini(file);
-    dialog.fillDeviceGroups();
+    dialog.catalogue().fillDeviceGroups();
     ASSERT_EQ(offeredNames(), (std::vector<std::string>{"ZEL816A1xx", "ZEL816A6xx"}));
-    EXPECT_EQ(dialog.offeredGroups().rows[1].typeCount, 500);
-    dialog.fillDeviceTypes(6, "ZEL816 Long Type Name 0999");
+    EXPECT_EQ(dialog.catalogue().offeredGroups().rows[1].typeCount, 500);
+    dialog.catalogue().fillDeviceTypes(6, "ZEL816 Long Type Name 0999");
     EXPECT_EQ(view.listCount(IDC_DEVICE_TYPE), 500);
     EXPECT_EQ(view.text(IDC_DEVICE_TYPE), "ZEL816 Long Type Name 0999");
 }
@@ -135,12 +135,12 @@ TEST_F(CatalogueTest, TypeListIsSortedAndSelectsByExactName) {
                                            {"zel816 beta", 0},
                                            {"", 0},
                                            {"ZEL816 Gamma", 0}}) {
-        dialog.fillDeviceTypes(1, c.select);
+        dialog.catalogue().fillDeviceTypes(1, c.select);
         EXPECT_EQ(rows(view, IDC_DEVICE_TYPE),
                   (std::vector<std::string>{"ZEL816 alpha", "ZEL816 Beta"}));
         EXPECT_EQ(view.listSelection(IDC_DEVICE_TYPE), c.selected) << c.select;
     }
-    dialog.fillDeviceTypes(7, "ZEL816 Beta");
+    dialog.catalogue().fillDeviceTypes(7, "ZEL816 Beta");
     EXPECT_EQ(view.listCount(IDC_DEVICE_TYPE), 0);
     EXPECT_EQ(view.listSelection(IDC_DEVICE_TYPE), -1);
 }
@@ -185,9 +185,9 @@ TEST_F(CatalogueTest, NoTypesLeaveBothListsEmptyAndApplyNothing) {
     startUp();
     EXPECT_EQ(view.listCount(IDC_DEVICE_GROUP), 0);
     EXPECT_EQ(view.listCount(IDC_DEVICE_TYPE), 0);
-    EXPECT_EQ(dialog.devType_, -1);
+    EXPECT_EQ(dialog.settings().devType, -1);
     EXPECT_EQ(library->calls("GetDevice"), 0);
-    EXPECT_EQ(dialog.reloadRequired_, 0);
+    EXPECT_EQ(dialog.flags().reloadRequired, 0);
 }
 
 // ---- change of group and type -------------------------------------------------------------------
@@ -203,7 +203,7 @@ protected:
         plainDevice("ZEL816 B4", 0x4000);
         plainDevice("ZEL816 D2", 0x8000);
         startUp();
-        dialog.reloadRequired_ = 0;
+        dialog.flags().reloadRequired = 0;
     }
 };
 
@@ -213,12 +213,12 @@ TEST_F(ChangeTest, ChangeOfGroupSelectsTheFirstTypeAndAppliesIt) {
     EXPECT_EQ(view.listSelection(IDC_DEVICE_TYPE), 0);
     EXPECT_EQ(dialog.deviceType().typeName, "ZEL816 B4");
     EXPECT_EQ(view.text(IDC_DEVICE_INFO), " RAM: 512 Byte   FLASH: 16 KByte (+0 Byte)");
-    EXPECT_EQ(dialog.reloadRequired_, 1);
-    EXPECT_EQ(dialog.devType_, 0);
+    EXPECT_EQ(dialog.flags().reloadRequired, 1);
+    EXPECT_EQ(dialog.settings().devType, 0);
 }
 
 TEST_F(ChangeTest, LockedChangeOfGroupRefillsButAppliesNothing) {
-    dialog.showSettings_ = 0;
+    dialog.settings().showSettings = 0;
     const std::string infoBefore = view.text(IDC_DEVICE_INFO);
     library->callLog();
     const int before = library->calls("GetDevice");
@@ -227,21 +227,21 @@ TEST_F(ChangeTest, LockedChangeOfGroupRefillsButAppliesNothing) {
     EXPECT_EQ(library->calls("GetDevice"), before);
     EXPECT_EQ(dialog.deviceType().typeName, "ZEL816 A112");
     EXPECT_EQ(view.text(IDC_DEVICE_INFO), infoBefore);
-    EXPECT_EQ(dialog.reloadRequired_, 0);
+    EXPECT_EQ(dialog.flags().reloadRequired, 0);
 }
 
 TEST_F(ChangeTest, ChangeOfTypeAppliesOnlyWhileUnlocked) {
     view.selectRow(IDC_DEVICE_TYPE, 0);
     EXPECT_EQ(dialog.deviceType().typeName, "ZEL816 A110");
     EXPECT_EQ(view.text(IDC_DEVICE_INFO), " RAM: 512 Byte   FLASH: 4096 Byte (+0 Byte)");
-    EXPECT_EQ(dialog.reloadRequired_, 1);
+    EXPECT_EQ(dialog.flags().reloadRequired, 1);
 
-    dialog.reloadRequired_ = 0;
-    dialog.showSettings_ = 0;
+    dialog.flags().reloadRequired = 0;
+    dialog.settings().showSettings = 0;
     view.selectRow(IDC_DEVICE_TYPE, 1);
     EXPECT_EQ(dialog.deviceType().typeName, "ZEL816 A110");
-    EXPECT_EQ(dialog.reloadRequired_, 0);
-    EXPECT_EQ(dialog.devType_, 0) << "the stored position stays";
+    EXPECT_EQ(dialog.flags().reloadRequired, 0);
+    EXPECT_EQ(dialog.settings().devType, 0) << "the stored position stays";
 }
 
 TEST_F(ChangeTest, ApplyingATypeSetsTheReadOutDefaultsAndVpp) {
@@ -261,7 +261,7 @@ TEST_F(ChangeTest, UnknownTypeKeepsTheFormerLayout) {
     EXPECT_EQ(view.text(IDC_DEVICE_INFO), " Device type entry not valid !");
     EXPECT_EQ(dialog.deviceType().flashBytes, 0x2000u) << "the former type's size";
     EXPECT_EQ(state.readOutLength, 0x2000u);
-    EXPECT_EQ(dialog.reloadRequired_, 1);
+    EXPECT_EQ(dialog.flags().reloadRequired, 1);
     EXPECT_EQ(dialog.deviceType().jtag4Allowed, 1);
 }
 
@@ -380,7 +380,7 @@ TEST_F(CatalogueTest, SegmentTableSumsAndTheInformationLine) {
     };
     for (const LayoutCase& c : cases) {
         library->devices["ZEL816 T"] = c.table;
-        dialog.refreshDevice("ZEL816 T", true);
+        dialog.catalogue().refreshDevice("ZEL816 T", true);
         const DeviceType& d = dialog.deviceType();
         EXPECT_EQ(view.text(IDC_DEVICE_INFO), c.info) << c.what;
         EXPECT_EQ(d.ramBytes, c.ram) << c.what;
@@ -401,7 +401,7 @@ TEST_F(CatalogueTest, SegmentTableSumsAndTheInformationLine) {
 TEST_F(CatalogueTest, AtMostEighteenEntriesAreRead) {
     std::vector<OctoSegmentEntry> table(20, OctoSegmentEntry{1, 0, 1});
     library->devices["ZEL816 T"] = table;
-    dialog.refreshDevice("ZEL816 T", true);
+    dialog.catalogue().refreshDevice("ZEL816 T", true);
     EXPECT_EQ(dialog.deviceType().ramBytes, 18);
 }
 
@@ -423,13 +423,13 @@ TEST_F(CatalogueTest, RestoreFollowsTheCalibrationSegment) {
     for (const Case& c : cases) {
         view.setChecked(IDC_RESTORE_DCO, true);
         view.setEnabled(IDC_RESTORE_DCO, true);
-        dialog.restoreDco_ = 1;
+        dialog.settings().restoreDco = 1;
         library->devices["ZEL816 T"] = c.table;
-        dialog.refreshDevice("ZEL816 T", true);
+        dialog.catalogue().refreshDevice("ZEL816 T", true);
         EXPECT_EQ(view.isEnabled(IDC_RESTORE_DCO), c.enabled) << c.what;
         if (c.table[0].kind == 6 || c.table[1].kind == 6) {
             EXPECT_EQ(view.isChecked(IDC_RESTORE_DCO), c.checked) << c.what;
-            EXPECT_EQ(dialog.restoreDco_, c.checked ? 1 : 0) << c.what;
+            EXPECT_EQ(dialog.settings().restoreDco, c.checked ? 1 : 0) << c.what;
         }
     }
 }
@@ -455,13 +455,13 @@ TEST_F(CatalogueTest, ProtectedInfoAndBslBoxesFollowTheTypeAndTheOptions) {
         view.setChecked(IDC_ERASE_BSL, true);
         dialog.takeControls();
         library->devices["ZEL816 T"] = c.table;
-        dialog.refreshDevice("ZEL816 T", true);
+        dialog.catalogue().refreshDevice("ZEL816 T", true);
         EXPECT_EQ(view.isEnabled(IDC_ERASE_PINFO), c.pinfoEnabled) << c.what;
         EXPECT_EQ(view.isEnabled(IDC_ERASE_BSL), c.bslEnabled) << c.what;
         const bool hasProtected = c.table[0].kind == 5;
         EXPECT_EQ(view.isChecked(IDC_ERASE_PINFO), hasProtected) << c.what;
-        EXPECT_EQ(dialog.erasePinfo_, hasProtected ? 1 : 0) << c.what;
-        EXPECT_EQ(dialog.eraseBslSegm_, c.bslEnabled ? 1 : 0) << c.what;
+        EXPECT_EQ(dialog.settings().erasePinfo, hasProtected ? 1 : 0) << c.what;
+        EXPECT_EQ(dialog.settings().eraseBslSegm, c.bslEnabled ? 1 : 0) << c.what;
     }
 }
 
@@ -469,7 +469,7 @@ TEST_F(CatalogueTest, WithoutUpdatingControlsTheBoxesStayDisabled) {
     view.setChecked(IDC_ERASE, true);
     view.setChecked(IDC_ERASE_INFO, true);
     library->devices["ZEL816 T"] = {{5, 0, 64}, {7, 0, 16}, kEnd};
-    dialog.refreshDevice("ZEL816 T", false);
+    dialog.catalogue().refreshDevice("ZEL816 T", false);
     EXPECT_FALSE(view.isEnabled(IDC_ERASE_PINFO));
     EXPECT_FALSE(view.isEnabled(IDC_ERASE_BSL));
     EXPECT_EQ(dialog.deviceType().hasBsl, 1);
@@ -499,7 +499,7 @@ TEST_F(InterfaceTest, Jtag4DisableBitZeroDecides) {
     for (int value : {0, 1, 2, 3}) {
         type(1, value);
         unit(0x0130, 0x0156);
-        dialog.refreshDevice("ZEL816 T", true);
+        dialog.catalogue().refreshDevice("ZEL816 T", true);
         EXPECT_EQ(dialog.deviceType().jtag4Allowed, (value & 1) ? 0 : 1) << value;
         EXPECT_EQ(view.isEnabled(IDC_USE_JTAG4), (value & 1) == 0) << value;
     }
@@ -509,13 +509,13 @@ TEST_F(InterfaceTest, WithoutAUnitBothButtonsPresetFromTheDevice) {
     for (int dlk : {0, 1}) {
         type(dlk, 0);
         library->setFallback("OctoGetResult", 5);
-        dialog.refreshDevice("ZEL816 T", true);
+        dialog.catalogue().refreshDevice("ZEL816 T", true);
         EXPECT_FALSE(view.isEnabled(IDC_USE_DUOLINK));
         EXPECT_FALSE(view.isEnabled(IDC_USE_JTAG4));
         EXPECT_EQ(view.isChecked(IDC_USE_DUOLINK), dlk == 1);
         EXPECT_EQ(view.isChecked(IDC_USE_JTAG4), dlk == 0);
-        EXPECT_EQ(dialog.useDlk_, dlk) << "UseDLK follows the buttons";
-        EXPECT_EQ(dialog.versionsKnown_, 0);
+        EXPECT_EQ(dialog.settings().useDlk, dlk) << "UseDLK follows the buttons";
+        EXPECT_EQ(dialog.flags().versionsKnown, 0);
     }
 }
 
@@ -538,18 +538,18 @@ TEST_F(InterfaceTest, OldHardwareOrFirmwareForcesDuoLink) {
     for (const Case& c : cases) {
         type(1, 0);
         unit(c.hardware, c.firmware);
-        dialog.versionsKnown_ = 0;
+        dialog.flags().versionsKnown = 0;
         view.setChecked(IDC_USE_DUOLINK, false);
         view.setChecked(IDC_USE_JTAG4, true);
         dialog.takeControls();
-        dialog.refreshDevice("ZEL816 T", true);
-        EXPECT_EQ(dialog.versionsKnown_, 1);
+        dialog.catalogue().refreshDevice("ZEL816 T", true);
+        EXPECT_EQ(dialog.flags().versionsKnown, 1);
         EXPECT_EQ(view.isEnabled(IDC_USE_DUOLINK), !c.forced) << c.tip;
         EXPECT_EQ(view.isChecked(IDC_USE_DUOLINK), c.forced) << c.tip;
         EXPECT_EQ(view.toolTip(IDC_USE_DUOLINK), c.tip);
     }
     type(0, 0);
-    dialog.refreshDevice("ZEL816 T", true);
+    dialog.catalogue().refreshDevice("ZEL816 T", true);
     EXPECT_FALSE(view.isEnabled(IDC_USE_DUOLINK));
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
     EXPECT_EQ(view.toolTip(IDC_USE_DUOLINK), "");
@@ -561,10 +561,10 @@ TEST_F(InterfaceTest, LockedStopsBeforeTheCheckMarks) {
     view.setChecked(IDC_USE_DUOLINK, true);
     view.setChecked(IDC_USE_JTAG4, false);
     dialog.takeControls();
-    dialog.showSettings_ = 0;
-    dialog.refreshDevice("ZEL816 T", true);
+    dialog.settings().showSettings = 0;
+    dialog.catalogue().refreshDevice("ZEL816 T", true);
     EXPECT_TRUE(view.isChecked(IDC_USE_DUOLINK)) << "left as it was";
-    EXPECT_EQ(dialog.versionsKnown_, 1);
+    EXPECT_EQ(dialog.flags().versionsKnown, 1);
 }
 
 TEST_F(InterfaceTest, ClickOnDuoLinkIsUndoneWhileLocked) {
@@ -572,24 +572,24 @@ TEST_F(InterfaceTest, ClickOnDuoLinkIsUndoneWhileLocked) {
     unit(0x0130, 0x0156);
     view.setChecked(IDC_USE_DUOLINK, true);
     view.setChecked(IDC_USE_JTAG4, false);
-    dialog.refreshDevice("ZEL816 T", true);
+    dialog.catalogue().refreshDevice("ZEL816 T", true);
     ASSERT_TRUE(view.isEnabled(IDC_USE_DUOLINK));
-    dialog.estimateStale_ = 0;
+    dialog.flags().estimateStale = 0;
     // Unlocked: the JTAG button takes the pair over and the estimate is stale.
     view.click(IDC_USE_JTAG4);
     view.click(IDC_USE_DUOLINK);
-    EXPECT_EQ(dialog.estimateStale_, 1);
+    EXPECT_EQ(dialog.flags().estimateStale, 1);
     EXPECT_TRUE(view.isChecked(IDC_USE_DUOLINK));
 
     // Locked with JTAG stored: a click on DuoLink flips the pair and is undone.
     view.click(IDC_USE_JTAG4); // no handler of its own: the pair simply switches
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
     dialog.takeControls();
-    ASSERT_EQ(dialog.useDlk_, 0);
-    dialog.showSettings_ = 0;
-    dialog.estimateStale_ = 0;
+    ASSERT_EQ(dialog.settings().useDlk, 0);
+    dialog.settings().showSettings = 0;
+    dialog.flags().estimateStale = 0;
     view.click(IDC_USE_DUOLINK);
-    EXPECT_EQ(dialog.estimateStale_, 1);
+    EXPECT_EQ(dialog.flags().estimateStale, 1);
     EXPECT_FALSE(view.isChecked(IDC_USE_DUOLINK)) << "set back to UseDLK = 0";
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
 }

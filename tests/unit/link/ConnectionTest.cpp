@@ -52,29 +52,29 @@ TEST_F(ConnectionTest, OpenConnectionHandsThePortPathAndRateOfTheLists) {
         view.setListSelection(IDC_COM_PORT, c.comIndex);
         view.setListSelection(IDC_BAUD_RATE, c.baudIndex);
         view.setText(IDC_STATUS_LINE, "old");
-        EXPECT_EQ(dialog.openConnection(), 1);
+        EXPECT_EQ(dialog.connection().openConnection(), 1);
         EXPECT_EQ(library->callLog().back(), c.expectedCall);
-        EXPECT_EQ(dialog.comPort_, c.comIndex);
+        EXPECT_EQ(dialog.settings().comPort, c.comIndex);
         EXPECT_EQ(status(), kPortOpened);
     }
-    EXPECT_EQ(dialog.comPortName_, "\\\\.\\COM7");
-    EXPECT_EQ(dialog.baudRateBps_, 57600u);
+    EXPECT_EQ(dialog.connection().portName(), "\\\\.\\COM7");
+    EXPECT_EQ(dialog.connection().baudRateBps(), 57600u);
 }
 
 TEST_F(ConnectionTest, AFailedOpenReturnsZeroAndLeavesTheStatusLine) {
     library->script("InitCom", {2});
     view.setText(IDC_STATUS_LINE, "before");
-    EXPECT_EQ(dialog.openConnection(), 0);
+    EXPECT_EQ(dialog.connection().openConnection(), 0);
     EXPECT_EQ(status(), "before");
     EXPECT_EQ(library->calls("GetErrorString"), 0);
 }
 
 TEST_F(ConnectionTest, WithoutSelectionsThePortIsNumberZeroAndTheRateStays) {
     view.setListSelection(IDC_BAUD_RATE, 1);
-    dialog.openConnection();
+    dialog.connection().openConnection();
     view.setListSelection(IDC_COM_PORT, -1);
     view.setListSelection(IDC_BAUD_RATE, -1);
-    dialog.openConnection();
+    dialog.connection().openConnection();
     EXPECT_EQ(library->callLog().back(), "InitCom \\\\.\\COM0 19200");
 }
 
@@ -88,7 +88,7 @@ TEST_F(ConnectionTest, ComPortChangeReconnectsInsideTheBracket) {
     EXPECT_TRUE(view.isEnabled(IDC_COM_PORT));
     EXPECT_FALSE(view.mouseCaptured());
     EXPECT_EQ(view.cursor(), Cursor::Arrow);
-    EXPECT_FALSE(dialog.operationActive());
+    EXPECT_FALSE(dialog.bracket().operationActive());
 }
 
 TEST_F(ConnectionTest, ComPortChangeThatFailsShowsNothing) {
@@ -96,18 +96,18 @@ TEST_F(ConnectionTest, ComPortChangeThatFailsShowsNothing) {
     view.setText(IDC_STATUS_LINE, "before");
     view.selectRow(IDC_COM_PORT, 1);
     EXPECT_EQ(status(), "before");
-    EXPECT_EQ(dialog.comPort_, 1);
+    EXPECT_EQ(dialog.settings().comPort, 1);
 }
 
 TEST_F(ConnectionTest, LockedPortAndRateListsSnapBackWithoutALibraryCall) {
-    dialog.showSettings_ = 0;
+    dialog.settings().showSettings = 0;
     view.selectRow(IDC_COM_PORT, 6);
     view.selectRow(IDC_BAUD_RATE, 0);
     EXPECT_EQ(view.text(IDC_COM_PORT), "COM1");
     EXPECT_EQ(view.text(IDC_BAUD_RATE), "115200");
     EXPECT_TRUE(libraryCalls().empty());
-    EXPECT_EQ(dialog.comPort_, 0);
-    EXPECT_EQ(dialog.baudRate_, 4);
+    EXPECT_EQ(dialog.settings().comPort, 0);
+    EXPECT_EQ(dialog.settings().baudRate, 4);
 }
 
 TEST_F(ConnectionTest, BaudRateChangeReopensOnlyWhenTheUnitSwitched) {
@@ -128,7 +128,7 @@ TEST_F(ConnectionTest, BaudRateChangeReopensOnlyWhenTheUnitSwitched) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.answer);
         view.setListSelection(IDC_BAUD_RATE, 4);
-        dialog.openConnection(); // back at 115200
+        dialog.connection().openConnection(); // back at 115200
         library->script("OctoSelectBaudrate", {c.answer});
         log.clear();
         view.selectRow(IDC_BAUD_RATE, 2);
@@ -141,15 +141,15 @@ TEST_F(ConnectionTest, BaudRateChangeReopensOnlyWhenTheUnitSwitched) {
         EXPECT_GT(select, changing);
         EXPECT_EQ(log.contains("InitCom \\\\.\\COM1 38400"), c.reopened);
         if (c.reopened) {
-            EXPECT_EQ(dialog.baudRateBps_, 38400u);
+            EXPECT_EQ(dialog.connection().baudRateBps(), 38400u);
             EXPECT_EQ(view.text(IDC_BAUD_RATE), "38400");
         } else {
             // The port stays at the rate in use, and the list says so.
-            EXPECT_EQ(dialog.baudRateBps_, 115200u);
+            EXPECT_EQ(dialog.connection().baudRateBps(), 115200u);
             EXPECT_EQ(view.text(IDC_BAUD_RATE), "115200");
-            EXPECT_EQ(dialog.baudRate_, 4);
+            EXPECT_EQ(dialog.settings().baudRate, 4);
         }
-        EXPECT_FALSE(dialog.operationActive());
+        EXPECT_FALSE(dialog.bracket().operationActive());
         EXPECT_TRUE(view.isEnabled(IDC_BAUD_RATE));
     }
 }
@@ -198,8 +198,8 @@ TEST_F(ConnectionTest, BracketGivesTheFocusBackUnlessASeriesIsConfigured) {
     };
     const Case cases[] = {{0, 0, IDC_SETTLE_TIME}, {3, 0, IDC_START}, {0, 2, IDC_START}};
     for (const Case& c : cases) {
-        dialog.repeatOctoprog_ = c.repeatOctoprog;
-        dialog.repeatSelftest_ = c.repeatSelftest;
+        dialog.settings().repeatOctoprog = c.repeatOctoprog;
+        dialog.settings().repeatSelftest = c.repeatSelftest;
         view.setFocus(IDC_SETTLE_TIME);
         dialog.beginOperation();
         view.setFocus(IDC_START);
@@ -220,8 +220,8 @@ TEST_F(ConnectionTest, BracketKeepsTheSeriesButtonUsableAndTheMouseFree) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.continualMain) + std::to_string(c.continualSelftest));
-        dialog.continualMain_ = c.continualMain;
-        dialog.continualSelftest_ = c.continualSelftest;
+        dialog.flags().continualMain = c.continualMain;
+        dialog.flags().continualSelftest = c.continualSelftest;
         dialog.beginOperation();
         EXPECT_EQ(view.isEnabled(IDC_START), c.startEnabled);
         EXPECT_EQ(view.isEnabled(IDC_EXECUTE), c.executeEnabled);
@@ -253,9 +253,9 @@ TEST_F(ConnectionTest, EraseAreaBoxesFollowTheOptionsAndTheDeviceAfterTheBracket
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        dialog.erase_ = c.erase;
-        dialog.eraseCheck_ = c.eraseCheck;
-        dialog.erasePinfo_ = c.erasePinfo;
+        dialog.settings().erase = c.erase;
+        dialog.settings().eraseCheck = c.eraseCheck;
+        dialog.settings().erasePinfo = c.erasePinfo;
         dialog.deviceType().hasBsl = c.hasBsl;
         dialog.deviceType().dcoBytes = c.dcoBytes;
         dialog.deviceType().protectedInfoBytes = c.protectedInfoBytes;
@@ -320,7 +320,7 @@ protected:
 };
 
 TEST_F(ProgressTest, StartSetsRangePositionStepAndTheTimer) {
-    dialog.startProgress(5000, kProgressPeriodMs, true);
+    dialog.progress().startProgress(5000, kProgressPeriodMs, true);
     EXPECT_EQ(range(), (ProgressRange{0, 5000}));
     EXPECT_EQ(position(), kProgressPeriodMs);
     EXPECT_TRUE(view.timerRunning(ID_TIMER_PROGRESS));
@@ -328,17 +328,16 @@ TEST_F(ProgressTest, StartSetsRangePositionStepAndTheTimer) {
     view.tick(ID_TIMER_PROGRESS);
     EXPECT_EQ(position(), 2 * kProgressPeriodMs);
 
-    dialog.stopProgress(true);
+    dialog.progress().stopProgress(true);
     EXPECT_EQ(position(), 0);
     EXPECT_FALSE(view.timerRunning(ID_TIMER_PROGRESS));
-    EXPECT_FALSE(dialog.progressTimerRunning_);
 }
 
 TEST_F(ProgressTest, WithoutTheTimerFlagNoTimerStartsOrStops) {
-    dialog.startProgress(1000, kProgressPeriodMs, false);
+    dialog.progress().startProgress(1000, kProgressPeriodMs, false);
     EXPECT_FALSE(view.timerRunning(ID_TIMER_PROGRESS));
-    dialog.startProgress(1000, kProgressPeriodMs, true);
-    dialog.stopProgress(false);
+    dialog.progress().startProgress(1000, kProgressPeriodMs, true);
+    dialog.progress().stopProgress(false);
     EXPECT_EQ(position(), 0);
     EXPECT_TRUE(view.timerRunning(ID_TIMER_PROGRESS));
 }
@@ -347,7 +346,7 @@ TEST_F(ProgressTest, AnOperationTwiceAsLongAsExpectedFillsTheBarAtHalfTimeAndKee
     // Ranges that the step divides and ranges where the last step would pass the end.
     for (const uint32_t expectedMs : {2000u, 2050u, 1234u, 150u}) {
         SCOPED_TRACE(expectedMs);
-        dialog.startProgress(expectedMs, kProgressPeriodMs, true);
+        dialog.progress().startProgress(expectedMs, kProgressPeriodMs, true);
         const int ticksToFull = static_cast<int>((expectedMs - 1) / kProgressPeriodMs);
         int32_t last = position();
         for (int tick = 1; tick <= 2 * ticksToFull + 2; ++tick) {
@@ -357,7 +356,7 @@ TEST_F(ProgressTest, AnOperationTwiceAsLongAsExpectedFillsTheBarAtHalfTimeAndKee
                 << "tick " << tick;
             last = position();
         }
-        dialog.stopProgress(true);
+        dialog.progress().stopProgress(true);
     }
 }
 

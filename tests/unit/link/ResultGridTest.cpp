@@ -163,7 +163,7 @@ TEST_F(ShowResultTest, BeforeAnOperationEveryLampTurnsGreyAndTheFuseByteIsCleare
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id) {
         view.setLamp(id, IDB_LAMP_GREEN_TICK);
     }
-    EXPECT_EQ(dialog.showResult(false), 7);
+    EXPECT_EQ(dialog.results().showResult(false), 7);
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id) {
         EXPECT_EQ(view.lamp(id), IDB_LAMP_GREY) << id;
     }
@@ -175,11 +175,11 @@ TEST_F(ShowResultTest, BeforeAnOperationEveryLampTurnsGreyAndTheFuseByteIsCleare
 TEST_F(ShowResultTest, AfterARunEachTargetShowsItsOwnColumn) {
     // Target 1 passed, 2 failed verify, 3 is locked and did not answer, 4 answered and
     // failed everything, 5 to 8 are absent.
-    dialog.eraseCheck_ = 1;
-    dialog.verify_ = 1;
-    dialog.blowFuse_ = 1;
+    dialog.settings().eraseCheck = 1;
+    dialog.settings().verify = 1;
+    dialog.settings().blowFuse = 1;
     setBlock(block(0x0B, 0x03, 0x01, 0x05, 0x01, 0));
-    EXPECT_EQ(dialog.showResult(true), 0);
+    EXPECT_EQ(dialog.results().showResult(true), 0);
     const int expected[4][kResultRows] = {
         {IDB_LAMP_WHITE_TICK, IDB_LAMP_WHITE_TICK, IDB_LAMP_WHITE_TICK, IDB_LAMP_WHITE_TICK,
          IDB_LAMP_GREEN_TICK},
@@ -201,11 +201,11 @@ TEST_F(ShowResultTest, AfterARunEachTargetShowsItsOwnColumn) {
 }
 
 TEST_F(ShowResultTest, WithOnlyTheOuterRowsAddressedTheMiddleRowsStayGrey) {
-    dialog.eraseCheck_ = 0;
-    dialog.verify_ = 0;
-    dialog.blowFuse_ = 0;
+    dialog.settings().eraseCheck = 0;
+    dialog.settings().verify = 0;
+    dialog.settings().blowFuse = 0;
     setBlock(block(kAll, kAll, kAll, 0, 0x0F));
-    dialog.showResult(true);
+    dialog.results().showResult(true);
     for (int target = 0; target < kResultTargets; ++target) {
         EXPECT_EQ(lampOf(0, target), IDB_LAMP_WHITE_TICK);
         for (int row = 1; row <= 3; ++row) {
@@ -229,18 +229,18 @@ protected:
 TEST_F(DiagnosticTest, EachShowMirrorsTheSixBytesIntoTheFile) {
     ini("[System]\r\nErase=1\r\n[Diagnostic]\r\nBusy=1\r\nConnected=9\r\n");
     state.runResult = block(0xFF, 0x0F, 0x03, 0x81, 0x7E, 4);
-    dialog.showResult(true);
+    dialog.results().showResult(true);
     EXPECT_EQ(diagnostic(), (std::array<int32_t, 6>{255, 15, 3, 129, 126, 4}));
     // Before an operation the fuse byte is cleared first; the others keep the block's.
-    dialog.showResult(false);
+    dialog.results().showResult(false);
     EXPECT_EQ(diagnostic(), (std::array<int32_t, 6>{255, 15, 3, 0, 126, 4}));
     EXPECT_EQ(iniInt(ini::kDiagnostic, ini::kBusy), 1);
     EXPECT_EQ(iniInt(ini::kSystem, ini::kErase), 1);
 }
 
 TEST_F(DiagnosticTest, WithoutAConfigurationFileNoneIsCreated) {
-    dialog.showResult(false);
-    EXPECT_FALSE(std::filesystem::exists(dialog.configPath_));
+    dialog.results().showResult(false);
+    EXPECT_FALSE(std::filesystem::exists(dialog.configPath()));
     EXPECT_EQ(view.lamp(IDC_RESULT_FIRST), IDB_LAMP_GREY);
 }
 
@@ -261,12 +261,12 @@ TEST_F(StatusLampTest, TableHoldsTheLampAndItsFourPictures) {
 TEST_F(StatusLampTest, EachEntryShowsItsPictureAndOthersChangeNothing) {
     const int pictures[] = {IDB_LAMP_RED, IDB_LAMP_GREEN_TICK, IDB_LAMP_INFO, IDB_LAMP_GREY};
     for (int entry = 1; entry <= 4; ++entry) {
-        dialog.setStatusLamp(entry);
+        dialog.results().setStatusLamp(entry);
         EXPECT_EQ(view.lamp(IDC_STATUS_LAMP), pictures[entry - 1]) << entry;
     }
-    dialog.setStatusLamp(2);
+    dialog.results().setStatusLamp(2);
     for (int outside : {0, 5, -1}) {
-        dialog.setStatusLamp(outside);
+        dialog.results().setStatusLamp(outside);
         EXPECT_EQ(view.lamp(IDC_STATUS_LAMP), IDB_LAMP_GREEN_TICK) << outside;
     }
     // The grid is not the status lamp.
@@ -275,7 +275,7 @@ TEST_F(StatusLampTest, EachEntryShowsItsPictureAndOthersChangeNothing) {
 
 TEST_F(StatusLampTest, InitHandsTheSameTableToTheLibraryOnce) {
     const OctoStatusLampTable before = state.statusLampTable;
-    dialog.initStatusLamp();
+    dialog.results().initStatusLamp();
     EXPECT_EQ(library->calls("InitStatusLamp"), 1);
     for (int entry = 0; entry < OCTO_STATUS_LAMP_ENTRIES; ++entry) {
         EXPECT_EQ(state.statusLampTable.entry[entry], before.entry[entry]) << entry;

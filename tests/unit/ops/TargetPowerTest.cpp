@@ -82,20 +82,20 @@ TEST_F(TargetPowerTest, ListsAreFilledAndStoredPositionsFitIntoThem) {
     EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), " 3.0 V");
     EXPECT_EQ(view.text(IDC_SETTLE_TIME), " 0.2 s");
 
-    dialog.maxSupplyIndex_ = 33 - 18;
-    state.supplyVoltageIndex = 36 - 18;
-    dialog.settleTime_ = 40;
-    dialog.fillTargetPowerLists();
+    dialog.settings().maxSupplyIndex = 33 - 18;
+    dialog.settings().supplyVoltage = 36 - 18;
+    dialog.settings().settleTime = 40;
+    dialog.targetPower().fillTargetPowerLists();
     dialog.showMembers();
     EXPECT_EQ(view.listCount(IDC_SUPPLY_VOLTAGE), 16);
     EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), " 3.3 V");
     EXPECT_EQ(view.text(IDC_SETTLE_TIME), " 5.0 s");
 
-    state.supplyVoltageIndex = -2;
-    dialog.settleTime_ = -1;
-    dialog.fillTargetPowerLists();
-    EXPECT_EQ(state.supplyVoltageIndex, 0);
-    EXPECT_EQ(dialog.settleTime_, 0);
+    dialog.settings().supplyVoltage = -2;
+    dialog.settings().settleTime = -1;
+    dialog.targetPower().fillTargetPowerLists();
+    EXPECT_EQ(dialog.settings().supplyVoltage, 0);
+    EXPECT_EQ(dialog.settings().settleTime, 0);
 }
 
 TEST_F(TargetPowerTest, TheSupplyCodeAndItsOutcomeReachTheStatusLine) {
@@ -127,7 +127,7 @@ TEST_F(TargetPowerTest, TheSupplyCodeAndItsOutcomeReachTheStatusLine) {
         setPower(c.supplied, c.switchOff, c.voltageIndex);
         const int sent = library->calls("OctoSetVccTarget");
         log.clear();
-        dialog.applyTargetPower();
+        dialog.targetPower().applyTargetPower();
         EXPECT_EQ(library->calls("OctoSetVccTarget"), sent + 1);
         EXPECT_TRUE(log.contains(c.expectedCall));
         EXPECT_EQ(status(), c.expectedStatus);
@@ -140,11 +140,11 @@ TEST_F(TargetPowerTest, TheSupplyCodeAndItsOutcomeReachTheStatusLine) {
 
 TEST_F(TargetPowerTest, ClearingSuppliedByProgrammerSendsZeroAndDisablesThePowerControls) {
     view.selectRow(IDC_SETTLE_TIME, 5);
-    EXPECT_EQ(dialog.settleTimeMs_, 600);
+    EXPECT_EQ(dialog.targetPower().settleMs(), 600);
     view.click(IDC_SUPPLY_BY_PROG);
     EXPECT_EQ(libraryCalls().back(), "OctoSetVccTarget 0");
-    EXPECT_EQ(dialog.supplyByProg_, 0);
-    EXPECT_EQ(dialog.settleTimeMs_, 0);
+    EXPECT_EQ(dialog.settings().supplyByProg, 0);
+    EXPECT_EQ(dialog.targetPower().settleMs(), 0);
     EXPECT_FALSE(view.isEnabled(IDC_SUPPLY_VOLTAGE));
     EXPECT_FALSE(view.isEnabled(IDC_SWITCH_VCC_OFF));
     EXPECT_FALSE(view.isEnabled(IDC_SETTLE_TIME));
@@ -152,7 +152,7 @@ TEST_F(TargetPowerTest, ClearingSuppliedByProgrammerSendsZeroAndDisablesThePower
 
     view.click(IDC_SUPPLY_BY_PROG);
     EXPECT_EQ(libraryCalls().back(), "OctoSetVccTarget 30");
-    EXPECT_EQ(dialog.settleTimeMs_, 600);
+    EXPECT_EQ(dialog.targetPower().settleMs(), 600);
     EXPECT_TRUE(view.isEnabled(IDC_SETTLE_TIME));
 }
 
@@ -161,18 +161,18 @@ TEST_F(TargetPowerTest, WithSwitchVccOffAVoltageChangeSendsOne) {
     EXPECT_EQ(libraryCalls().back(), "OctoSetVccTarget 1");
     view.selectRow(IDC_SUPPLY_VOLTAGE, 15);
     EXPECT_EQ(libraryCalls().back(), "OctoSetVccTarget 1");
-    EXPECT_EQ(state.supplyVoltageIndex, 15);
+    EXPECT_EQ(dialog.settings().supplyVoltage, 15);
     view.click(IDC_SWITCH_VCC_OFF);
     EXPECT_EQ(libraryCalls().back(), "OctoSetVccTarget 33");
 }
 
 TEST_F(TargetPowerTest, WithoutAnOfferedVoltageNothingIsSent) {
     view.setListSelection(IDC_SUPPLY_VOLTAGE, -1);
-    dialog.applyTargetPower();
+    dialog.targetPower().applyTargetPower();
     EXPECT_EQ(library->calls("OctoSetVccTarget"), 0);
     EXPECT_EQ(status(), kSupplyFailed);
     EXPECT_NE(state.lastResult, 0);
-    EXPECT_EQ(dialog.targetSupplyCode(), -1);
+    EXPECT_EQ(dialog.targetPower().targetSupplyCode(), -1);
 }
 
 TEST_F(TargetPowerTest, SettleTimeFollowsTheListAndIsNotSent) {
@@ -181,11 +181,11 @@ TEST_F(TargetPowerTest, SettleTimeFollowsTheListAndIsNotSent) {
         uint16_t ms;
     } cases[] = {{14, 1500}, {15, 2000}, {0, 100}, {21, 5000}};
     for (const auto& c : cases) {
-        dialog.estimateStale_ = 0;
+        dialog.flags().estimateStale = 0;
         view.selectRow(IDC_SETTLE_TIME, c.row);
-        EXPECT_EQ(dialog.settleTimeMs_, c.ms) << c.row;
-        EXPECT_EQ(dialog.settleTime_, c.row);
-        EXPECT_EQ(dialog.estimateStale_, 1);
+        EXPECT_EQ(dialog.targetPower().settleMs(), c.ms) << c.row;
+        EXPECT_EQ(dialog.settings().settleTime, c.row);
+        EXPECT_EQ(dialog.flags().estimateStale, 1);
     }
     EXPECT_TRUE(libraryCalls().empty());
 }
@@ -213,7 +213,7 @@ TEST_F(EraseOptionsTest, ClearingEraseAndEraseCheckClosesTheEraseArea) {
     EXPECT_FALSE(view.isEnabled(IDC_RESTORE_DCO));
     EXPECT_FALSE(view.isEnabled(IDC_ERASE_BSL));
     EXPECT_TRUE(view.isChecked(IDC_ERASE_BSL)); // its check mark stays
-    EXPECT_EQ(dialog.estimateStale_, 1);
+    EXPECT_EQ(dialog.flags().estimateStale, 1);
 }
 
 TEST_F(EraseOptionsTest, CheckingEraseAgainOpensTheAreaByTheDevice) {
@@ -233,7 +233,7 @@ TEST_F(EraseOptionsTest, CheckingEraseAgainOpensTheAreaByTheDevice) {
         deviceHas(c.bsl, c.protectedInfo);
         view.setChecked(IDC_ERASE, false);
         view.setChecked(IDC_ERASE_CHECK, false);
-        dialog.eraseOptionsChanged();
+        dialog.targetPower().eraseOptionsChanged();
         view.setChecked(IDC_ERASE_INFO, c.infoChecked);
         view.click(IDC_ERASE);
         EXPECT_TRUE(view.isChecked(IDC_ERASE_MAIN));
@@ -260,7 +260,7 @@ TEST_F(EraseOptionsTest, InfoMemoryRulesTheProtectedInfoBox) {
     EXPECT_TRUE(view.messageBoxes().empty()); // clearing asks nothing
     view.click(IDC_ERASE_INFO);               // checked again
     EXPECT_TRUE(view.isEnabled(IDC_ERASE_PINFO));
-    EXPECT_EQ(dialog.eraseInfo_, 1);
+    EXPECT_EQ(dialog.settings().eraseInfo, 1);
 
     deviceHas(false, false);
     view.click(IDC_ERASE_INFO);
@@ -276,7 +276,7 @@ TEST_F(EraseOptionsTest, RecheckingInfoMemoryWithProtectedInfoCheckedAsksAgain) 
     view.click(IDC_ERASE_INFO);
     ASSERT_EQ(view.messageBoxes().size(), 1u);
     EXPECT_FALSE(view.isChecked(IDC_ERASE_PINFO));
-    EXPECT_EQ(dialog.erasePinfo_, 0);
+    EXPECT_EQ(dialog.settings().erasePinfo, 0);
 }
 
 TEST_F(EraseOptionsTest, ProtectedDataQuestionsKeepTheBoxOnlyOnYes) {
@@ -306,7 +306,7 @@ TEST_F(EraseOptionsTest, ProtectedDataQuestionsKeepTheBoxOnlyOnYes) {
         EXPECT_EQ(box.text, c.question);
         EXPECT_EQ(box.style, mb::kYesNo | mb::kIconExclamation);
         EXPECT_EQ(view.isChecked(c.box), c.keptChecked);
-        const int flag = c.box == IDC_ERASE_PINFO ? dialog.erasePinfo_ : dialog.eraseBslSegm_;
+        const int flag = c.box == IDC_ERASE_PINFO ? dialog.settings().erasePinfo : dialog.settings().eraseBslSegm;
         EXPECT_EQ(flag, c.keptChecked ? 1 : 0);
 
         // Clearing the box asks nothing.
@@ -320,10 +320,10 @@ TEST_F(EraseOptionsTest, ProtectedDataQuestionsKeepTheBoxOnlyOnYes) {
 
 TEST_F(EraseOptionsTest, ActionBoxesOnlyMarkTheEstimateStale) {
     for (int id : {IDC_PROGRAM, IDC_VERIFY, IDC_SECURE}) {
-        dialog.estimateStale_ = 0;
+        dialog.flags().estimateStale = 0;
         view.setChecked(IDC_ERASE_MAIN, false);
         view.click(id);
-        EXPECT_EQ(dialog.estimateStale_, 1) << id;
+        EXPECT_EQ(dialog.flags().estimateStale, 1) << id;
         EXPECT_FALSE(view.isChecked(IDC_ERASE_MAIN)) << id; // no erase rule ran
     }
     EXPECT_TRUE(libraryCalls().empty());
@@ -331,14 +331,14 @@ TEST_F(EraseOptionsTest, ActionBoxesOnlyMarkTheEstimateStale) {
 
 TEST_F(EraseOptionsTest, RestoreIsTakenOverWithoutMarkingTheEstimate) {
     view.setVisible(IDC_RESTORE_DCO, true); // hidden in the window; a click still arrives
-    dialog.estimateStale_ = 0;
+    dialog.flags().estimateStale = 0;
     view.click(IDC_RESTORE_DCO);
-    EXPECT_EQ(dialog.restoreDco_, 1);
-    EXPECT_EQ(dialog.estimateStale_, 0);
-    dialog.estimateStale_ = 0;
+    EXPECT_EQ(dialog.settings().restoreDco, 1);
+    EXPECT_EQ(dialog.flags().estimateStale, 0);
+    dialog.flags().estimateStale = 0;
     view.click(IDC_ERASE_MAIN);
-    EXPECT_EQ(dialog.estimateStale_, 1);
-    EXPECT_EQ(dialog.eraseMain_, 1); // taken over at the next transfer
+    EXPECT_EQ(dialog.flags().estimateStale, 1);
+    EXPECT_EQ(dialog.settings().eraseMain, 1); // taken over at the next transfer
 }
 
 } // namespace

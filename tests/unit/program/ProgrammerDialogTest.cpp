@@ -17,49 +17,21 @@ using testing::FakeLibrary;
 using testing::FakePlatform;
 using testing::InMemoryView;
 
-// Records which handler each message reached.
+// Records the start-up command and the saves instead of running them.
 class RecordingDialog : public ProgrammerDialog {
 public:
     using ProgrammerDialog::ProgrammerDialog;
     std::vector<std::string> handled;
     int saves = 0;
 
-protected:
-    void onStartupCommand() override { handled.push_back("startup"); }
-    void onRunMainProcess() override { handled.push_back("runMainProcess"); }
-    void onStart() override { handled.push_back("start"); }
-    void onMainProcessOption(int id) override { record("mainProcessOption", id); }
-    void onTargetPowerOption(int id) override { record("targetPowerOption", id); }
-    void onSupplyVoltageChanged() override { handled.push_back("supplyVoltage"); }
-    void onSettleTimeChanged() override { handled.push_back("settleTime"); }
-    void onEraseOption(int id) override { record("eraseOption", id); }
-    void onDeviceGroupChanged() override { handled.push_back("deviceGroup"); }
-    void onDeviceTypeChanged() override { handled.push_back("deviceType"); }
-    void onUseDuoLink() override { handled.push_back("useDuoLink"); }
-    void onLoadImages() override { handled.push_back("loadImages"); }
-    void onImageFileChanged() override { handled.push_back("imageFileChanged"); }
-    void onBrowseObjectFile(int id) override { record("browse", id); }
-    void onImageNumberChanged() override { handled.push_back("imageNumber"); }
-    void onSelectImage(int image) override { record("selectImage", image); }
-    void onCategoryChanged() override { handled.push_back("category"); }
-    void onExecute() override { handled.push_back("execute"); }
-    void onSelftest() override { handled.push_back("selftest"); }
-    void onTest1() override { handled.push_back("test1"); }
-    void onComPortChanged() override { handled.push_back("comPort"); }
-    void onBaudRateChanged() override { handled.push_back("baudRate"); }
-    void onProgressTimer() override { handled.push_back("progressTimer"); }
-    void onAbout() override { handled.push_back("about"); }
-    void onToggleSettingsLock() override { handled.push_back("lock"); }
-    void onHelpWindow() override { handled.push_back("helpWindow"); }
+    void markSettingsLoaded() { settingsLoaded_ = true; }
     void saveSettings() override {
         ++saves;
         handled.push_back("saveSettings");
     }
 
-private:
-    void record(const std::string& name, int arg) {
-        handled.push_back(name + " " + std::to_string(arg));
-    }
+protected:
+    void onStartupCommand() override { handled.push_back("startup"); }
 };
 
 class ProgrammerDialogTest : public ::testing::Test {
@@ -118,15 +90,15 @@ TEST_F(ProgrammerDialogTest, ConstructionValuesShowInTheWindow) {
     EXPECT_EQ(view.listSelection(IDC_DEVICE_TYPE), 0);
     EXPECT_EQ(view.text(IDC_IMAGE_FILE), "");
 
-    EXPECT_EQ(dialog.verifyMarginal_, 1);
-    EXPECT_EQ(dialog.reloadRequired_, 0);
-    EXPECT_EQ(dialog.versionsKnown_, 0);
-    EXPECT_EQ(dialog.comPortName_, "COM1");
-    EXPECT_EQ(dialog.baudRateBps_, 115200u);
+    EXPECT_EQ(dialog.settings().verifyMarginal, 1);
+    EXPECT_EQ(dialog.flags().reloadRequired, 0);
+    EXPECT_EQ(dialog.flags().versionsKnown, 0);
+    EXPECT_EQ(dialog.connection().portName(), "COM1");
+    EXPECT_EQ(dialog.connection().baudRateBps(), 115200u);
     EXPECT_EQ(dialog.configPath(), "");
     EXPECT_EQ(dialog.deviceType().dcoBytes, 0);
     EXPECT_EQ(dialog.deviceType().protectedInfoBytes, 0);
-    EXPECT_EQ(state.supplyVoltageIndex, 12);
+    EXPECT_EQ(dialog.settings().supplyVoltage, 12);
     EXPECT_EQ(state.messageCaption, "ZEL816 FLASH Octo Programmer");
     EXPECT_EQ(state.helpWindowTitle, "Help for Octo Programmer");
     EXPECT_EQ(state.programDirectory, "");
@@ -195,55 +167,45 @@ TEST_F(ProgrammerDialogTest, WithoutToolTipsEverythingElseStillWorks) {
     EXPECT_TRUE(view.ended());
 }
 
-TEST_F(ProgrammerDialogTest, EveryNotificationReachesItsHandler) {
+// Each notification reaches the subsystem that handles it: seen in the library call it
+// makes, or else in the estimate it marks stale.
+TEST_F(ProgrammerDialogTest, EveryNotificationReachesItsSubsystem) {
     initialise();
     struct Route {
         int id;
         int code;
-        const char* handler;
+        const char* libraryCall; // nullptr: the handler marks the estimate stale
     };
     const Route routes[] = {
-        {103, 0, "startup"},
-        {1087, 0, "runMainProcess"},
-        {1003, notify::kClicked, "start"},
-        {1004, notify::kClicked, "mainProcessOption 1004"},
-        {1005, notify::kClicked, "mainProcessOption 1005"},
-        {1006, notify::kClicked, "mainProcessOption 1006"},
-        {1007, notify::kClicked, "mainProcessOption 1007"},
-        {1008, notify::kClicked, "mainProcessOption 1008"},
-        {1062, notify::kClicked, "targetPowerOption 1062"},
-        {1064, notify::kClicked, "targetPowerOption 1064"},
-        {1063, notify::kSelectionChange, "supplyVoltage"},
-        {1067, notify::kSelectionChange, "settleTime"},
-        {1115, notify::kClicked, "eraseOption 1115"},
-        {1116, notify::kClicked, "eraseOption 1116"},
-        {1066, notify::kClicked, "eraseOption 1066"},
-        {1069, notify::kClicked, "eraseOption 1069"},
-        {1070, notify::kClicked, "eraseOption 1070"},
-        {1017, notify::kSelectionChange, "deviceGroup"},
-        {1016, notify::kSelectionChange, "deviceType"},
-        {1117, notify::kClicked, "useDuoLink"},
-        {1010, notify::kClicked, "loadImages"},
-        {1012, notify::kTextChange, "imageFileChanged"},
-        {1013, notify::kClicked, "browse 1013"},
-        {1060, notify::kClicked, "browse 1060"},
-        {1071, notify::kSelectionChange, "imageNumber"},
-        {1082, notify::kClicked, "selectImage 0"},
-        {1084, notify::kClicked, "selectImage 1"},
-        {1065, notify::kSelectionChange, "category"},
-        {1019, notify::kClicked, "execute"},
-        {1011, notify::kClicked, "selftest"},
-        {1088, 0, "selftest"},
-        {1083, notify::kClicked, "test1"},
-        {1014, notify::kSelectionChange, "comPort"},
-        {1015, notify::kSelectionChange, "baudRate"},
-        {57670, 0, "about"},
+        {IDC_ERASE, notify::kClicked, nullptr},
+        {IDC_ERASE_CHECK, notify::kClicked, nullptr},
+        {IDC_PROGRAM, notify::kClicked, nullptr},
+        {IDC_VERIFY, notify::kClicked, nullptr},
+        {IDC_SECURE, notify::kClicked, nullptr},
+        {IDC_SUPPLY_BY_PROG, notify::kClicked, "OctoSetVccTarget"},
+        {IDC_SWITCH_VCC_OFF, notify::kClicked, "OctoSetVccTarget"},
+        {IDC_SUPPLY_VOLTAGE, notify::kSelectionChange, "OctoSetVccTarget"},
+        {IDC_SETTLE_TIME, notify::kSelectionChange, nullptr},
+        {IDC_ERASE_MAIN, notify::kClicked, nullptr},
+        {IDC_ERASE_INFO, notify::kClicked, nullptr},
+        {IDC_USE_DUOLINK, notify::kClicked, nullptr},
+        {IDC_DEVICE_TYPE, notify::kSelectionChange, "GetDevice"},
+        {IDC_COM_PORT, notify::kSelectionChange, "InitCom"},
+        {IDC_BAUD_RATE, notify::kSelectionChange, "OctoSelectBaudrate"},
     };
     for (const Route& r : routes) {
-        dialog.handled.clear();
+        dialog.flags().estimateStale = 0;
+        const int before = r.libraryCall ? library->calls(r.libraryCall) : 0;
         dialog.onCommand(r.id, r.code);
-        EXPECT_EQ(dialog.handled, std::vector<std::string>{r.handler}) << r.id;
+        if (r.libraryCall) {
+            EXPECT_EQ(library->calls(r.libraryCall), before + 1) << r.id;
+        } else {
+            EXPECT_EQ(dialog.flags().estimateStale, 1) << r.id;
+        }
     }
+    dialog.handled.clear();
+    dialog.onCommand(IDC_STARTUP_COMMAND, 0);
+    EXPECT_EQ(dialog.handled, std::vector<std::string>{"startup"});
 }
 
 TEST_F(ProgrammerDialogTest, OtherNotificationsAndEnterOrEscapeDoNothing) {
@@ -261,39 +223,41 @@ TEST_F(ProgrammerDialogTest, OtherNotificationsAndEnterOrEscapeDoNothing) {
 
 TEST_F(ProgrammerDialogTest, OperatorClicksReachHandlersOnlyOnEnabledControls) {
     initialise();
-    dialog.handled.clear();
+    dialog.flags().estimateStale = 0;
     view.click(IDC_ERASE);
     EXPECT_FALSE(view.isChecked(IDC_ERASE)); // the box flips before its handler runs
     view.setEnabled(IDC_START, false);
     view.click(IDC_START);
     view.click(IDC_IMAGE0); // hidden
     view.selectRowText(IDC_COM_PORT, "COM7");
-    EXPECT_EQ(dialog.handled, (std::vector<std::string>{"mainProcessOption 1004", "comPort"}));
+    EXPECT_EQ(library->calls("InitCom"), 1);
+    EXPECT_EQ(dialog.flags().estimateStale, 1) << "the Erase box reached its handler";
     dialog.takeControls();
-    EXPECT_EQ(dialog.erase_, 0);
-    EXPECT_EQ(dialog.comPort_, 6);
+    EXPECT_EQ(dialog.settings().erase, 0);
+    EXPECT_EQ(dialog.settings().comPort, 6);
 }
 
 TEST_F(ProgrammerDialogTest, SystemCommandsDispatchOnTheirUpperBits) {
     initialise();
+    view.topWindows().insert("Help for Octo Programmer");
     struct Case {
         unsigned command;
-        const char* handler; // nullptr: the default handling
+        bool handled;
+        bool togglesLock;
+        bool showsHelp;
     };
     const Case cases[] = {
-        {0x10, "about"}, {0x11, "about"},      {0x1F, "about"},      {0x20, "lock"},
-        {0x21, "lock"},  {0x2F, "lock"},       {0x40, "helpWindow"}, {0x4F, "helpWindow"},
-        {0x30, nullptr}, {0xF060, nullptr},    {0xF020, nullptr},    {0xF010, nullptr},
+        {0x10, true, false, false},  {0x1F, true, false, false},   {0x20, true, true, false},
+        {0x21, true, true, false},   {0x2F, true, true, false},    {0x40, true, false, true},
+        {0x4F, true, false, true},   {0x30, false, false, false},  {0xF060, false, false, false},
+        {0xF020, false, false, false}, {0xF010, false, false, false},
     };
     for (const Case& c : cases) {
-        dialog.handled.clear();
-        const bool handled = dialog.onSysCommand(c.command);
-        EXPECT_EQ(handled, c.handler != nullptr) << std::hex << c.command;
-        if (c.handler) {
-            EXPECT_EQ(dialog.handled, std::vector<std::string>{c.handler});
-        } else {
-            EXPECT_TRUE(dialog.handled.empty());
-        }
+        const int locked = dialog.settings().showSettings;
+        const std::size_t shown = view.activatedTopWindows().size();
+        EXPECT_EQ(dialog.onSysCommand(c.command), c.handled) << std::hex << c.command;
+        EXPECT_EQ(dialog.settings().showSettings != locked, c.togglesLock) << std::hex << c.command;
+        EXPECT_EQ(view.activatedTopWindows().size() != shown, c.showsHelp) << std::hex << c.command;
     }
 }
 
@@ -302,8 +266,9 @@ TEST_F(ProgrammerDialogTest, TimersReachThePollAndTheProgressBar) {
     library->setFallback("OctoGetResult", 5);
     view.tick(ID_TIMER_CONNECTION_POLL);
     EXPECT_EQ(library->calls("OctoGetResult"), 1);
+    dialog.progress().startProgress(1000, 100, false);
     dialog.onTimer(ID_TIMER_PROGRESS);
-    EXPECT_EQ(dialog.handled.back(), "progressTimer");
+    EXPECT_EQ(view.progressPosition(IDC_PROGRESS), 200);
 }
 
 TEST_F(ProgrammerDialogTest, PollIsSilentUntilTheUnitAnswersThenAnnouncesItOnce) {
@@ -313,12 +278,12 @@ TEST_F(ProgrammerDialogTest, PollIsSilentUntilTheUnitAnswersThenAnnouncesItOnce)
     view.tick(ID_TIMER_CONNECTION_POLL);
     view.tick(ID_TIMER_CONNECTION_POLL);
     EXPECT_EQ(view.text(IDC_STATUS_LINE), "something else");
-    EXPECT_EQ(dialog.versionsKnown_, 0);
+    EXPECT_EQ(dialog.flags().versionsKnown, 0);
 
     unitAnswers(0x0130, 0x0156);
     view.tick(ID_TIMER_CONNECTION_POLL);
     EXPECT_EQ(view.text(IDC_STATUS_LINE), "ZEL-OCTO816 Octo Programmer connected.");
-    EXPECT_EQ(dialog.versionsKnown_, 1);
+    EXPECT_EQ(dialog.flags().versionsKnown, 1);
     EXPECT_EQ(dialog.unitInfo().firmwareVersion, 0x0156);
 
     view.setText(IDC_STATUS_LINE, "later text");
@@ -362,15 +327,15 @@ TEST_F(ProgrammerDialogTest, InterfaceRulesWithoutAUnitPresetFromTheDeviceAlone)
     initialise();
     library->setFallback("OctoGetResult", 5);
     dialog.deviceType().dlkAble = 1;
-    dialog.applyInterfaceRules();
+    dialog.catalogue().applyInterfaceRules();
     EXPECT_FALSE(view.isEnabled(IDC_USE_DUOLINK));
     EXPECT_FALSE(view.isEnabled(IDC_USE_JTAG4));
     EXPECT_TRUE(view.isChecked(IDC_USE_DUOLINK));
     EXPECT_FALSE(view.isChecked(IDC_USE_JTAG4));
-    EXPECT_EQ(dialog.versionsKnown_, 0);
+    EXPECT_EQ(dialog.flags().versionsKnown, 0);
 
     dialog.deviceType().dlkAble = 0;
-    dialog.applyInterfaceRules();
+    dialog.catalogue().applyInterfaceRules();
     EXPECT_FALSE(view.isChecked(IDC_USE_DUOLINK));
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
 }
@@ -396,13 +361,13 @@ TEST_F(ProgrammerDialogTest, InterfaceRulesFollowTheUnitsVersions) {
         {0x0130, 0x0156, 0, 1, false, false, ""},
     };
     for (const Case& c : cases) {
-        dialog.versionsKnown_ = 0;
+        dialog.flags().versionsKnown = 0;
         unitAnswers(c.hardware, c.firmware);
         dialog.deviceType().dlkAble = c.dlkAble;
-        dialog.useDlk_ = c.useDlk;
-        dialog.applyInterfaceRules();
+        dialog.settings().useDlk = c.useDlk;
+        dialog.catalogue().applyInterfaceRules();
         SCOPED_TRACE(std::to_string(c.hardware) + "/" + std::to_string(c.firmware));
-        EXPECT_EQ(dialog.versionsKnown_, 1);
+        EXPECT_EQ(dialog.flags().versionsKnown, 1);
         EXPECT_EQ(view.isChecked(IDC_USE_DUOLINK), c.dlkChecked);
         EXPECT_EQ(view.isChecked(IDC_USE_JTAG4), !c.dlkChecked);
         EXPECT_EQ(view.isEnabled(IDC_USE_DUOLINK), c.dlkEnabled);
@@ -415,22 +380,22 @@ TEST_F(ProgrammerDialogTest, InterfaceRulesKeepJtagOffForTypesThatForbidIt) {
     unitAnswers(0x0130, 0x0156);
     dialog.deviceType().jtag4Allowed = 0;
     dialog.deviceType().dlkAble = 1;
-    dialog.useDlk_ = 0;
-    dialog.applyInterfaceRules();
+    dialog.settings().useDlk = 0;
+    dialog.catalogue().applyInterfaceRules();
     EXPECT_FALSE(view.isEnabled(IDC_USE_JTAG4));
-    EXPECT_EQ(dialog.useDlk_, 1);
+    EXPECT_EQ(dialog.settings().useDlk, 1);
     EXPECT_TRUE(view.isChecked(IDC_USE_DUOLINK));
 }
 
 TEST_F(ProgrammerDialogTest, InterfaceRulesLeaveTheButtonsAloneWhileLocked) {
     initialise();
     unitAnswers(0x0130, 0x0156);
-    dialog.showSettings_ = 0;
+    dialog.settings().showSettings = 0;
     dialog.deviceType().dlkAble = 1;
-    dialog.useDlk_ = 1;
+    dialog.settings().useDlk = 1;
     view.setChecked(IDC_USE_JTAG4, true);
-    dialog.applyInterfaceRules();
-    EXPECT_EQ(dialog.versionsKnown_, 1);
+    dialog.catalogue().applyInterfaceRules();
+    EXPECT_EQ(dialog.flags().versionsKnown, 1);
     EXPECT_FALSE(view.isChecked(IDC_USE_DUOLINK));
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
 }
@@ -449,9 +414,9 @@ TEST_F(ProgrammerDialogTest, MinimisedWindowPaintsTheIconCentred) {
 
 TEST_F(ProgrammerDialogTest, ShutdownRunsInItsOrderAndSavesWhenTheFileExists) {
     initialise();
-    dialog.configPath_ = "C:\\OCTO\\OCTO816.INI";
-    dialog.settingsLoaded_ = true;
-    platform.files.insert(dialog.configPath_);
+    dialog.setConfigPath("C:\\OCTO\\OCTO816.INI");
+    dialog.markSettingsLoaded();
+    platform.files.insert(dialog.configPath());
     view.topWindows().insert("Help for Octo Programmer");
     log.clear();
     view.postClose();
@@ -470,8 +435,8 @@ TEST_F(ProgrammerDialogTest, ShutdownRunsInItsOrderAndSavesWhenTheFileExists) {
 
 TEST_F(ProgrammerDialogTest, ShutdownAfterAFailedStartupWritesNothing) {
     initialise();
-    dialog.configPath_ = "C:\\OCTO\\OCTO816.INI";
-    platform.files.insert(dialog.configPath_); // the file is there, but was never loaded
+    dialog.setConfigPath("C:\\OCTO\\OCTO816.INI");
+    platform.files.insert(dialog.configPath()); // the file is there, but was never loaded
     view.postClose();
     view.runPosted();
     EXPECT_EQ(dialog.saves, 0);
@@ -480,8 +445,8 @@ TEST_F(ProgrammerDialogTest, ShutdownAfterAFailedStartupWritesNothing) {
 
 TEST_F(ProgrammerDialogTest, ShutdownWithoutConfigurationFileOrHelpWindowWritesNothing) {
     initialise();
-    dialog.configPath_ = "C:\\OCTO\\OCTO816.INI";
-    dialog.settingsLoaded_ = true;
+    dialog.setConfigPath("C:\\OCTO\\OCTO816.INI");
+    dialog.markSettingsLoaded();
     library->setFallback("ReleaseCom", 3); // a failing release is ignored
     view.postClose();
     view.runPosted();
@@ -492,17 +457,17 @@ TEST_F(ProgrammerDialogTest, ShutdownWithoutConfigurationFileOrHelpWindowWritesN
 
 TEST_F(ProgrammerDialogTest, DataExchangeRoundTripsEveryBoundSetting) {
     initialise();
-    dialog.comPort_ = 2;
-    dialog.baudRate_ = 1;
-    dialog.blowFuse_ = 1;
-    dialog.erase_ = 0;
-    dialog.useDlk_ = 1;
-    dialog.restoreDco_ = 1;
-    dialog.settleTime_ = 4;
-    dialog.category_ = 3;
-    dialog.imageFile_ = "C:\\a.hex";
-    dialog.image2File_ = "C:\\b.txt";
-    state.supplyVoltageIndex = 15;
+    dialog.settings().comPort = 2;
+    dialog.settings().baudRate = 1;
+    dialog.settings().blowFuse = 1;
+    dialog.settings().erase = 0;
+    dialog.settings().useDlk = 1;
+    dialog.settings().restoreDco = 1;
+    dialog.settings().settleTime = 4;
+    dialog.settings().category = 3;
+    dialog.settings().imageFile = "C:\\a.hex";
+    dialog.settings().image2File = "C:\\b.txt";
+    dialog.settings().supplyVoltage = 15;
     dialog.showMembers();
     EXPECT_EQ(view.text(IDC_COM_PORT), "COM3");
     EXPECT_EQ(view.text(IDC_BAUD_RATE), "19200");
@@ -514,16 +479,17 @@ TEST_F(ProgrammerDialogTest, DataExchangeRoundTripsEveryBoundSetting) {
 
     ProgrammerDialog other(view, platform, state);
     other.takeControls();
-    EXPECT_EQ(other.comPort_, 2);
-    EXPECT_EQ(other.baudRate_, 1);
-    EXPECT_EQ(other.blowFuse_, 1);
-    EXPECT_EQ(other.erase_, 0);
-    EXPECT_EQ(other.useDlk_, 1);
-    EXPECT_EQ(other.settleTime_, 4);
-    EXPECT_EQ(other.category_, 3);
-    EXPECT_EQ(other.imageFile_, "C:\\a.hex");
-    EXPECT_EQ(other.image2File_, "C:\\b.txt");
-    EXPECT_EQ(state.supplyVoltageIndex, 15);
+    const Settings& taken = other.settings();
+    EXPECT_EQ(taken.comPort, 2);
+    EXPECT_EQ(taken.baudRate, 1);
+    EXPECT_EQ(taken.blowFuse, 1);
+    EXPECT_EQ(taken.erase, 0);
+    EXPECT_EQ(taken.useDlk, 1);
+    EXPECT_EQ(taken.settleTime, 4);
+    EXPECT_EQ(taken.category, 3);
+    EXPECT_EQ(taken.imageFile, "C:\\a.hex");
+    EXPECT_EQ(taken.image2File, "C:\\b.txt");
+    EXPECT_EQ(taken.supplyVoltage, 15);
 }
 
 TEST_F(ProgrammerDialogTest, WithoutALibraryEveryCallFails) {

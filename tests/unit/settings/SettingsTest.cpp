@@ -19,65 +19,64 @@ class SettingsTest : public DialogWithIni {};
 
 struct Loaded {
     const char* what;
-    std::function<int(const ProgrammerDialog&, const ProgramState&)> value;
+    std::function<int(const Settings&)> value;
     int whenMissing; // the file default
 };
 
 // Every setting LoadSettings reads, as the dialog holds it.
 std::vector<Loaded> loadedSettings() {
-    using D = const ProgrammerDialog&;
-    using S = const ProgramState&;
+    using S = const Settings&;
     return {
-        {"ComPort (index)", [](D d, S) { return d.comPort_; }, 0},
-        {"JtagSpeed", [](D d, S) { return int{d.jtagSpeed_}; }, 0},
-        {"VerifyMarginal", [](D d, S) { return d.verifyMarginal_; }, 1},
-        {"DevType", [](D d, S) { return d.devType_; }, 1},
-        {"SupplyByProg", [](D d, S) { return d.supplyByProg_; }, 1},
-        {"EraseMain", [](D d, S) { return d.eraseMain_; }, 1},
-        {"EraseInfo", [](D d, S) { return d.eraseInfo_; }, 1},
-        {"ErasePINFO", [](D d, S) { return d.erasePinfo_; }, 1},
-        {"EraseBSLSegm", [](D d, S) { return d.eraseBslSegm_; }, 0},
-        {"RestoreDCO", [](D d, S) { return d.restoreDco_; }, 1},
-        {"UseDLK", [](D d, S) { return d.useDlk_; }, 1},
-        {"SupplyVoltage (index)", [](D, S s) { return s.supplyVoltageIndex; }, 12},
-        {"SwitchVccOff", [](D d, S) { return d.switchVccOff_; }, 1},
-        {"SettleTime", [](D d, S) { return d.settleTime_; }, 0},
-        {"Erase", [](D d, S) { return d.erase_; }, 1},
-        {"EraseCheck", [](D d, S) { return d.eraseCheck_; }, 1},
-        {"Program", [](D d, S) { return d.program_; }, 1},
-        {"Verify", [](D d, S) { return d.verify_; }, 1},
-        {"BlowFuse", [](D d, S) { return d.blowFuse_; }, 0},
-        {"ShowSettings", [](D d, S) { return d.showSettings_; }, 1},
-        {"CaptionIndexed", [](D d, S) { return d.captionIndexed_; }, 0},
-        {"MaxSupplyVoltage (index)", [](D d, S) { return d.maxSupplyIndex_; }, 18},
-        {"RepeatSelftest", [](D d, S) { return d.repeatSelftest_; }, 0},
-        {"RepeatOctoprog", [](D d, S) { return d.repeatOctoprog_; }, 0},
-        {"CreateLogFile", [](D d, S) { return d.createLogFile_; }, 0},
-        {"TimeSelfTest", [](D d, S) { return static_cast<int>(d.timeSelfTest_); }, 5000},
-        {"TimeOctoProg", [](D d, S) { return static_cast<int>(d.timeOctoProg_); }, 60000},
-        {"TimeEraseImage", [](D d, S) { return static_cast<int>(d.timeEraseImage_); }, 1000},
-        {"TimeLoadImage", [](D d, S) { return static_cast<int>(d.timeLoadImage_); }, 4000},
-        {"TimeLoadFirmware", [](D d, S) { return static_cast<int>(d.timeLoadFirmware_); }, 2000},
+        {"ComPort (index)", [](S s) { return s.comPort; }, 0},
+        {"JtagSpeed", [](S s) { return int{s.jtagSpeed}; }, 0},
+        {"VerifyMarginal", [](S s) { return s.verifyMarginal; }, 1},
+        {"DevType", [](S s) { return s.devType; }, 1},
+        {"SupplyByProg", [](S s) { return s.supplyByProg; }, 1},
+        {"EraseMain", [](S s) { return s.eraseMain; }, 1},
+        {"EraseInfo", [](S s) { return s.eraseInfo; }, 1},
+        {"ErasePINFO", [](S s) { return s.erasePinfo; }, 1},
+        {"EraseBSLSegm", [](S s) { return s.eraseBslSegm; }, 0},
+        {"RestoreDCO", [](S s) { return s.restoreDco; }, 1},
+        {"UseDLK", [](S s) { return s.useDlk; }, 1},
+        {"SupplyVoltage (index)", [](S s) { return s.supplyVoltage; }, 12},
+        {"SwitchVccOff", [](S s) { return s.switchVccOff; }, 1},
+        {"SettleTime", [](S s) { return s.settleTime; }, 0},
+        {"Erase", [](S s) { return s.erase; }, 1},
+        {"EraseCheck", [](S s) { return s.eraseCheck; }, 1},
+        {"Program", [](S s) { return s.program; }, 1},
+        {"Verify", [](S s) { return s.verify; }, 1},
+        {"BlowFuse", [](S s) { return s.blowFuse; }, 0},
+        {"ShowSettings", [](S s) { return s.showSettings; }, 1},
+        {"CaptionIndexed", [](S s) { return s.captionIndexed; }, 0},
+        {"MaxSupplyVoltage (index)", [](S s) { return s.maxSupplyIndex; }, 18},
+        {"RepeatSelftest", [](S s) { return s.repeatSelftest; }, 0},
+        {"RepeatOctoprog", [](S s) { return s.repeatOctoprog; }, 0},
+        {"CreateLogFile", [](S s) { return s.createLogFile; }, 0},
+        {"TimeSelfTest", [](S s) { return static_cast<int>(s.timeSelfTest); }, 5000},
+        {"TimeOctoProg", [](S s) { return static_cast<int>(s.timeOctoProg); }, 60000},
+        {"TimeEraseImage", [](S s) { return static_cast<int>(s.timeEraseImage); }, 1000},
+        {"TimeLoadImage", [](S s) { return static_cast<int>(s.timeLoadImage); }, 4000},
+        {"TimeLoadFirmware", [](S s) { return static_cast<int>(s.timeLoadFirmware); }, 2000},
     };
 }
 
 TEST_F(SettingsTest, MissingKeysTakeTheFileDefaults) {
     // The construction values differ from the file defaults in several places, so each
     // default below is one that loading had to set.
-    dialog.erasePinfo_ = 0;
-    dialog.restoreDco_ = 0;
-    dialog.useDlk_ = 0;
-    dialog.switchVccOff_ = 0;
-    dialog.settleTime_ = 1;
-    dialog.devType_ = 0;
-    dialog.timeOctoProg_ = 1;
+    dialog.settings().erasePinfo = 0;
+    dialog.settings().restoreDco = 0;
+    dialog.settings().useDlk = 0;
+    dialog.settings().switchVccOff = 0;
+    dialog.settings().settleTime = 1;
+    dialog.settings().devType = 0;
+    dialog.settings().timeOctoProg = 1;
     ini("[System]\r\n");
     dialog.loadSettings();
     for (const Loaded& l : loadedSettings()) {
-        EXPECT_EQ(l.value(dialog, state), l.whenMissing) << l.what;
+        EXPECT_EQ(l.value(dialog.settings()), l.whenMissing) << l.what;
     }
-    EXPECT_EQ(dialog.imageFile_, "");
-    EXPECT_EQ(dialog.image2File_, "");
+    EXPECT_EQ(dialog.settings().imageFile, "");
+    EXPECT_EQ(dialog.settings().image2File, "");
     // ...and the window shows them.
     EXPECT_EQ(view.text(IDC_COM_PORT), "COM1");
     EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), "3.0 V ");
@@ -106,9 +105,9 @@ TEST_F(SettingsTest, EveryKeyIsReadFromItsSection) {
     const auto settings = loadedSettings();
     ASSERT_EQ(settings.size(), expected.size());
     for (size_t i = 0; i < settings.size(); ++i) {
-        EXPECT_EQ(settings[i].value(dialog, state), expected[i]) << settings[i].what;
+        EXPECT_EQ(settings[i].value(dialog.settings()), expected[i]) << settings[i].what;
     }
-    EXPECT_EQ(dialog.imageFile_, "C:\\a.hex");
+    EXPECT_EQ(dialog.settings().imageFile, "C:\\a.hex");
     EXPECT_EQ(view.text(IDC_IMAGE2_FILE), "C:\\b.txt");
     EXPECT_EQ(view.text(IDC_COM_PORT), "COM7");
     EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), "2.5 V ");
@@ -117,9 +116,9 @@ TEST_F(SettingsTest, EveryKeyIsReadFromItsSection) {
 TEST_F(SettingsTest, KeysInTheWrongSectionAreNotTaken) {
     ini("[User]\r\nComPort=5\r\n[System]\r\nRepeatOctoprog=4\r\nTimeOctoProg=7\r\n");
     dialog.loadSettings();
-    EXPECT_EQ(dialog.comPort_, 0);
-    EXPECT_EQ(dialog.repeatOctoprog_, 0);
-    EXPECT_EQ(dialog.timeOctoProg_, 60000u);
+    EXPECT_EQ(dialog.settings().comPort, 0);
+    EXPECT_EQ(dialog.settings().repeatOctoprog, 0);
+    EXPECT_EQ(dialog.settings().timeOctoProg, 60000u);
 }
 
 TEST_F(SettingsTest, NumbersAndFlagsAsTheFileWritesThem) {
@@ -129,17 +128,17 @@ TEST_F(SettingsTest, NumbersAndFlagsAsTheFileWritesThem) {
         int expected;
     };
     const std::vector<Case> cases = {
-        {"JtagSpeed=7", [&] { return int{dialog.jtagSpeed_}; }, 3},
-        {"JtagSpeed=256", [&] { return int{dialog.jtagSpeed_}; }, 0},
-        {"JtagSpeed=259", [&] { return int{dialog.jtagSpeed_}; }, 3},
-        {"JtagSpeed=-1", [&] { return int{dialog.jtagSpeed_}; }, 3},
-        {"JtagSpeed=3", [&] { return int{dialog.jtagSpeed_}; }, 3},
-        {"Erase=5", [&] { return dialog.erase_; }, 1},
-        {"BlowFuse=-1", [&] { return dialog.blowFuse_; }, 1},
-        {"Verify=abc", [&] { return dialog.verify_; }, 0},
-        {"SupplyVoltage=33", [&] { return state.supplyVoltageIndex; }, 15},
-        {"ComPort=50", [&] { return dialog.comPort_; }, 49},
-        {"DevType=0x3", [&] { return dialog.devType_; }, 3},
+        {"JtagSpeed=7", [&] { return int{dialog.settings().jtagSpeed}; }, 3},
+        {"JtagSpeed=256", [&] { return int{dialog.settings().jtagSpeed}; }, 0},
+        {"JtagSpeed=259", [&] { return int{dialog.settings().jtagSpeed}; }, 3},
+        {"JtagSpeed=-1", [&] { return int{dialog.settings().jtagSpeed}; }, 3},
+        {"JtagSpeed=3", [&] { return int{dialog.settings().jtagSpeed}; }, 3},
+        {"Erase=5", [&] { return dialog.settings().erase; }, 1},
+        {"BlowFuse=-1", [&] { return dialog.settings().blowFuse; }, 1},
+        {"Verify=abc", [&] { return dialog.settings().verify; }, 0},
+        {"SupplyVoltage=33", [&] { return dialog.settings().supplyVoltage; }, 15},
+        {"ComPort=50", [&] { return dialog.settings().comPort; }, 49},
+        {"DevType=0x3", [&] { return dialog.settings().devType; }, 3},
     };
     for (const Case& c : cases) {
         ini(std::string("[System]\r\n") + c.line + "\r\n");
@@ -172,10 +171,10 @@ TEST_F(SettingsTest, ValuesWithoutAListRowTakeTheNearestRow) {
     for (const Case& c : cases) {
         ini(c.file);
         dialog.loadSettings();
-        EXPECT_EQ(state.supplyVoltageIndex, c.supplyIndex) << c.file;
-        EXPECT_EQ(dialog.maxSupplyIndex_, c.maxSupplyIndex) << c.file;
-        EXPECT_EQ(dialog.settleTime_, c.settleTime) << c.file;
-        EXPECT_EQ(dialog.comPort_, c.comPort) << c.file;
+        EXPECT_EQ(dialog.settings().supplyVoltage, c.supplyIndex) << c.file;
+        EXPECT_EQ(dialog.settings().maxSupplyIndex, c.maxSupplyIndex) << c.file;
+        EXPECT_EQ(dialog.settings().settleTime, c.settleTime) << c.file;
+        EXPECT_EQ(dialog.settings().comPort, c.comPort) << c.file;
         EXPECT_EQ(view.listSelection(IDC_SUPPLY_VOLTAGE), c.supplyIndex) << c.file;
     }
 }
@@ -210,7 +209,7 @@ TEST_F(SettingsTest, LongFileNamesAreCutToTheirBuffer) {
     const std::string longName(400, 'n');
     ini("[System]\r\nImageFile=" + longName + "\r\n");
     dialog.loadSettings();
-    EXPECT_EQ(dialog.imageFile_, std::string(259, 'n'));
+    EXPECT_EQ(dialog.settings().imageFile, std::string(259, 'n'));
 }
 
 // ---- saving -------------------------------------------------------------------------------
@@ -228,7 +227,7 @@ TEST_F(SettingsTest, SaveWritesTheControlsInTheirEncodings) {
     view.setChecked(IDC_VERIFY, false);
     view.setChecked(IDC_USE_DUOLINK, false);
     view.setText(IDC_IMAGE_FILE, "changed.hex");
-    dialog.showSettings_ = 0;
+    dialog.settings().showSettings = 0;
     dialog.saveSettings();
     struct Key {
         const char* section;
@@ -269,10 +268,10 @@ TEST_F(SettingsTest, SaveWritesItsKeysInOrderIntoAnEmptyFile) {
 TEST_F(SettingsTest, CaptionIndexedEditedWhileRunningWinsOverMemory) {
     ini("[User]\r\nCaptionIndexed=0\r\n");
     dialog.loadSettings();
-    EXPECT_EQ(dialog.captionIndexed_, 0);
+    EXPECT_EQ(dialog.settings().captionIndexed, 0);
     ini("[User]\r\nCaptionIndexed=1\r\n");
     dialog.saveSettings();
-    EXPECT_EQ(dialog.captionIndexed_, 1);
+    EXPECT_EQ(dialog.settings().captionIndexed, 1);
     EXPECT_EQ(iniInt("User", "CaptionIndexed"), 1);
 }
 
@@ -295,7 +294,7 @@ TEST_F(SettingsTest, ReadOnlyFileShowsTheMessageAndWritesNothing) {
     const std::string file = "[System]\r\nComPort=1\r\n";
     ini(file);
     dialog.loadSettings();
-    ::chmod(dialog.configPath_.c_str(), 0444);
+    ::chmod(dialog.configPath().c_str(), 0444);
     view.setListSelection(IDC_COM_PORT, 4);
     dialog.saveSettings();
     ASSERT_EQ(view.messageBoxes().size(), 1u);
@@ -305,7 +304,7 @@ TEST_F(SettingsTest, ReadOnlyFileShowsTheMessageAndWritesNothing) {
     EXPECT_EQ(view.messageBoxes()[0].caption, "Error");
     EXPECT_EQ(view.messageBoxes()[0].style, mb::kOk | mb::kIconStop);
     EXPECT_EQ(iniText(), file);
-    EXPECT_EQ(dialog.comPort_, 4) << "the members keep their values";
+    EXPECT_EQ(dialog.settings().comPort, 4) << "the members keep their values";
 }
 
 TEST_F(SettingsTest, BusyReadsOneAfterEverySave) {
