@@ -101,7 +101,7 @@ void ProgrammerDialog::routeButton(int id) {
         return;
     case IDC_SUPPLY_BY_PROG:
     case IDC_SWITCH_VCC_OFF:
-        power_.onTargetPowerOption(id);
+        power_.onSupplyChanged();
         return;
     case IDC_ERASE_MAIN:
     case IDC_ERASE_INFO:
@@ -121,7 +121,7 @@ void ProgrammerDialog::routeButton(int id) {
 void ProgrammerDialog::routeListChange(int id) {
     switch (id) {
     case IDC_SUPPLY_VOLTAGE:
-        power_.onSupplyVoltageChanged();
+        power_.onSupplyChanged();
         return;
     case IDC_SETTLE_TIME:
         power_.onSettleTimeChanged();

@@ -31,8 +31,7 @@ int Connection::openConnection() {
 }
 
 void Connection::onComPortChanged() {
-    if (settings_.locked()) {
-        showSettings(view_, settings_);
+    if (refuseWhileLocked(view_, settings_)) {
         return;
     }
     bracket_.beginOperation();
@@ -41,8 +40,7 @@ void Connection::onComPortChanged() {
 }
 
 void Connection::onBaudRateChanged() {
-    if (settings_.locked()) {
-        showSettings(view_, settings_);
+    if (refuseWhileLocked(view_, settings_)) {
         return;
     }
     bracket_.beginOperation();

@@ -201,8 +201,7 @@ void TargetPower::confirmBslErase() {
 void TargetPower::onMainProcessOption(int id) {
     // The boxes are disabled while the settings are locked; a click that arrives anyway
     // changes nothing.
-    if (settings_.locked()) {
-        showSettings(view_, settings_);
+    if (refuseWhileLocked(view_, settings_)) {
         return;
     }
     flags_.estimateStale = 1;
@@ -211,66 +210,36 @@ void TargetPower::onMainProcessOption(int id) {
     }
 }
 
-void TargetPower::onTargetPowerOption(int /*id*/) {
-    if (settings_.locked()) {
-        showSettings(view_, settings_);
-        return;
+void TargetPower::onSupplyChanged() {
+    if (!refuseWhileLocked(view_, settings_)) {
+        applyTargetPower();
     }
-    applyTargetPower();
-}
-
-void TargetPower::onSupplyVoltageChanged() {
-    if (settings_.locked()) {
-        showSettings(view_, settings_);
-        return;
-    }
-    applyTargetPower();
 }
 
 void TargetPower::onSettleTimeChanged() {
-    if (settings_.locked()) {
-        showSettings(view_, settings_);
-        return;
+    if (!refuseWhileLocked(view_, settings_)) {
+        computeSettleTime();
     }
-    computeSettleTime();
 }
 
 void TargetPower::onEraseOption(int id) {
-    switch (id) {
-    case IDC_ERASE_MAIN:
+    if (id == IDC_ERASE_MAIN || id == IDC_ERASE_INFO) {
         flags_.estimateStale = 1;
-        if (settings_.locked()) {
-            showSettings(view_, settings_);
-        }
-        return;
-    case IDC_ERASE_INFO:
-        flags_.estimateStale = 1;
-        if (settings_.locked()) {
-            showSettings(view_, settings_);
-        } else {
-            infoMemoryChanged();
-        }
-        return;
-    case IDC_ERASE_PINFO:
-        if (settings_.locked()) {
-            showSettings(view_, settings_);
-        } else {
-            confirmProtectedInfo();
-        }
-        return;
-    case IDC_ERASE_BSL:
+    }
+    if (id == IDC_ERASE_BSL) {
         // Asked for also while locked: the question itself guards this box.
         confirmBslErase();
         return;
-    case IDC_RESTORE_DCO:
-        if (settings_.locked()) {
-            showSettings(view_, settings_);
-        } else {
-            takeControls(view_, settings_);
-        }
+    }
+    if (refuseWhileLocked(view_, settings_)) {
         return;
-    default:
-        return;
+    }
+    if (id == IDC_ERASE_INFO) {
+        infoMemoryChanged();
+    } else if (id == IDC_ERASE_PINFO) {
+        confirmProtectedInfo();
+    } else if (id == IDC_RESTORE_DCO) {
+        takeControls(view_, settings_);
     }
 }
 

@@ -57,9 +57,11 @@ public:
     void confirmProtectedInfo();
     void confirmBslErase();
 
+    // The handlers of the option boxes and lists; each refuses its change while the
+    // settings are locked.
     void onMainProcessOption(int id);
-    void onTargetPowerOption(int id);
-    void onSupplyVoltageChanged();
+    // The supply box, the switch-off box and the voltage list.
+    void onSupplyChanged();
     void onSettleTimeChanged();
     void onEraseOption(int id);
 

@@ -227,4 +227,11 @@ void showSettings(View& view, const Settings& settings) {
     }
 }
 
+bool refuseWhileLocked(View& view, const Settings& settings) {
+    if (settings.locked()) {
+        showSettings(view, settings);
+    }
+    return settings.locked();
+}
+
 } // namespace octo

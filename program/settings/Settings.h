@@ -116,4 +116,8 @@ bool saveSettings(ProfileStore& file, Settings& settings, View& view);
 void takeControls(const View& view, Settings& settings);
 void showSettings(View& view, const Settings& settings);
 
+// While the settings are locked a handler refuses its change: the controls get the
+// settings back. True when it refused.
+bool refuseWhileLocked(View& view, const Settings& settings);
+
 } // namespace octo

@@ -22,8 +22,7 @@ protected:
         auto fake = std::make_unique<FakeLibrary>(&log);
         library = fake.get();
         dialog.useLibrary(std::move(fake));
-        view.connect({[this](int id, int code) { dialog.onCommand(id, code); },
-                      [this](int timer) { dialog.onTimer(timer); }, [this] { dialog.onClose(); }});
+        view.connectTo(dialog);
         dialog.showMembers();
         dialog.onInitDialog();
         dialog.targetPower().fillTargetPowerLists();

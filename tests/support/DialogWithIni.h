@@ -19,13 +19,6 @@
 
 namespace octo::testing {
 
-// Makes the handlers and the save reachable from a test.
-class OpenDialog : public ProgrammerDialog {
-public:
-    using ProgrammerDialog::ProgrammerDialog;
-    using ProgrammerDialog::saveSettings;
-};
-
 class DialogWithIni : public ::testing::Test {
 protected:
     DialogWithIni() : view(&log), platform(&log), dialog(view, platform, state) {
@@ -37,8 +30,7 @@ protected:
         auto fake = std::make_unique<FakeLibrary>(&log);
         library = fake.get();
         dialog.useLibrary(std::move(fake));
-        view.connect({[this](int id, int code) { dialog.onCommand(id, code); },
-                      [this](int timer) { dialog.onTimer(timer); }, [this] { dialog.onClose(); }});
+        view.connectTo(dialog);
         dialog.showMembers();
     }
     ~DialogWithIni() override {
@@ -63,7 +55,7 @@ protected:
     InMemoryView view;
     FakePlatform platform;
     ProgramState state;
-    OpenDialog dialog;
+    ProgrammerDialog dialog;
     FakeLibrary* library = nullptr;
     std::filesystem::path folder;
 };

@@ -42,6 +42,12 @@ public:
     explicit InMemoryView(EventLog* log = nullptr);
 
     void connect(Sink sink) { sink_ = std::move(sink); }
+    // Sends commands, timer ticks and the close to a dialog's handlers.
+    template <typename Dialog>
+    void connectTo(Dialog& dialog) {
+        connect({[&dialog](int id, int code) { dialog.onCommand(id, code); },
+                 [&dialog](int timer) { dialog.onTimer(timer); }, [&dialog] { dialog.onClose(); }});
+    }
 
     // The operator. Clicks and selections on a disabled or hidden control do nothing.
     void click(int id);

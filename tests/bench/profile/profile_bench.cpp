@@ -30,12 +30,6 @@ constexpr int32_t kListedGroup = 41;
 // Wine re-reads a file younger than about 2 s at every call; an older one it caches.
 constexpr LONGLONG kAnHourIn100ns = 36000000000LL;
 
-class BenchDialog : public octo::ProgrammerDialog {
-public:
-    using ProgrammerDialog::ProgrammerDialog;
-    using ProgrammerDialog::saveSettings;
-};
-
 std::string makeIni() {
     std::string ini = "[Version]\r\nVersion=1.56\r\n[System]\r\nComPort=1\r\nDevType=0\r\n"
                       "DevTypeName=ZEL816 T0000\r\nSupplyVoltage=30\r\n[User]\r\n"
@@ -123,23 +117,23 @@ int main() {
     octo::testing::InMemoryView view;
     octo::testing::FakePlatform platform;
     octo::ProgramState state;
-    BenchDialog dialog(view, platform, state);
+    octo::ProgrammerDialog dialog(view, platform, state);
     dialog.useLibrary(std::make_unique<octo::testing::FakeLibrary>());
     dialog.profile().useFileAccess(octo::makeWin32FileAccess());
-    dialog.configPath_ = path;
+    dialog.setConfigPath(path);
     dialog.showMembers();
 
     const double oursMs = bestMs([&] {
-        dialog.fillDeviceGroups();
-        dialog.fillDeviceTypes(kListedGroup, "ZEL816 T0005");
+        dialog.catalogue().fillDeviceGroups();
+        dialog.catalogue().fillDeviceTypes(kListedGroup, "ZEL816 T0005");
     });
     std::vector<char> names(kAllNamesBuffer);
     size_t wineListed = 0;
     const double wineMs = bestMs([&] { wineListed = wineCatalogue(path, names); });
     const auto oursListed = static_cast<size_t>(view.listCount(IDC_DEVICE_TYPE));
-    if (oursListed != wineListed || dialog.offeredGroups().count != std::ssize(kGroupNumbers)) {
+    if (oursListed != wineListed || dialog.catalogue().offeredGroups().count != std::ssize(kGroupNumbers)) {
         std::fprintf(stderr, "profile_bench: lists differ (ours %zu, Wine %zu, groups %d)\n",
-                     oursListed, wineListed, dialog.offeredGroups().count);
+                     oursListed, wineListed, dialog.catalogue().offeredGroups().count);
         return 1;
     }
 

@@ -47,8 +47,7 @@ protected:
             scriptLibrary(*fake);
             return fake;
         };
-        view.connect({[this](int id, int code) { dialog.onCommand(id, code); },
-                      [this](int timer) { dialog.onTimer(timer); }, [this] { dialog.onClose(); }});
+        view.connectTo(dialog);
         view.setText(IDC_STATUS_LINE, "Status Information");
     }
     ~StartupTest() override { fs::remove_all(dir); }

@@ -40,9 +40,7 @@ protected:
         auto fake = std::make_unique<FakeLibrary>(&log);
         library = fake.get();
         dialog.useLibrary(std::move(fake));
-        view.connect({[this](int id, int code) { dialog.onCommand(id, code); },
-                      [this](int timer) { dialog.onTimer(timer); },
-                      [this] { dialog.onClose(); }});
+        view.connectTo(dialog);
     }
 
     // What the window does when it is created: the template's lists, the members shown,
