@@ -1,6 +1,7 @@
 // LoadSettings and SaveSettings on a real configuration file: every key with its section,
 // default and encoding, the limits, values without a list row, the dependent enabling,
 // the write order with its failure message, and Busy after every save.
+#include "app/DialogTemplate.h"
 #include "resources/resource.h"
 #include "support/DialogWithIni.h"
 
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <set>
 
 namespace octo {
 namespace {
@@ -311,6 +313,48 @@ TEST_F(SettingsTest, BusyReadsOneAfterEverySave) {
     ini("[Diagnostic]\r\nBusy=0\r\n");
     dialog.saveSettings();
     EXPECT_EQ(iniInt("Diagnostic", "Busy"), 1);
+}
+
+// ---- the table of settings ----------------------------------------------------------------
+
+// The exchange reads a row's control by its encoding: a flag from a box, a text from an
+// edit field, anything else from a list. A row bound to the wrong kind of control would
+// exchange nothing the operator sees.
+TEST(SettingRows, EachControlIsOfTheKindItsEncodingExchanges) {
+    for (const SettingRow& row : settingRows()) {
+        if (row.control == kNoControl) {
+            continue;
+        }
+        const ControlTemplate* control = findControl(row.control);
+        ASSERT_NE(control, nullptr) << row.control;
+        switch (row.encoding) {
+        case Encoding::Flag:
+            EXPECT_TRUE(control->kind == ControlKind::CheckBox ||
+                        control->kind == ControlKind::RadioButton)
+                << row.control;
+            break;
+        case Encoding::Text:
+            EXPECT_EQ(control->kind, ControlKind::ReadOnlyEdit) << row.control;
+            break;
+        default:
+            EXPECT_TRUE(control->kind == ControlKind::DropDownList ||
+                        control->kind == ControlKind::SortedDropDownList)
+                << row.control;
+        }
+    }
+}
+
+TEST(SettingRows, NoKeyOrControlIsDescribedTwice) {
+    std::set<std::string> keys;
+    std::set<int> controls;
+    for (const SettingRow& row : settingRows()) {
+        if (row.section != nullptr) {
+            EXPECT_TRUE(keys.insert(std::string(row.section) + "/" + row.key).second) << row.key;
+        }
+        if (row.control != kNoControl) {
+            EXPECT_TRUE(controls.insert(row.control).second) << row.control;
+        }
+    }
 }
 
 } // namespace
