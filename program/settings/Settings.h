@@ -51,8 +51,8 @@ struct Settings {
     int useDlk = 0;
     int restoreDco = 0;
     int supplyVoltage = 12; // list position: 3.0 V
-    std::string imageFile;
-    std::string image2File;
+    std::string imageFile{};
+    std::string image2File{};
 
     // Without a control.
     int verifyMarginal = 1;

@@ -455,17 +455,17 @@ TEST_F(ProgrammerDialogTest, ShutdownWithoutConfigurationFileOrHelpWindowWritesN
 
 TEST_F(ProgrammerDialogTest, DataExchangeRoundTripsEveryBoundSetting) {
     initialise();
-    dialog.settings().comPort = 2;
-    dialog.settings().baudRate = 1;
-    dialog.settings().blowFuse = 1;
-    dialog.settings().erase = 0;
-    dialog.settings().useDlk = 1;
-    dialog.settings().restoreDco = 1;
-    dialog.settings().settleTime = 4;
-    dialog.settings().category = 3;
-    dialog.settings().imageFile = "C:\\a.hex";
-    dialog.settings().image2File = "C:\\b.txt";
-    dialog.settings().supplyVoltage = 15;
+    dialog.settings() = {.comPort = 2,
+                         .baudRate = 1,
+                         .blowFuse = 1,
+                         .erase = 0,
+                         .category = 3,
+                         .settleTime = 4,
+                         .useDlk = 1,
+                         .restoreDco = 1,
+                         .supplyVoltage = 15,
+                         .imageFile = "C:\\a.hex",
+                         .image2File = "C:\\b.txt"};
     dialog.showMembers();
     EXPECT_EQ(view.text(IDC_COM_PORT), "COM3");
     EXPECT_EQ(view.text(IDC_BAUD_RATE), "19200");

@@ -65,13 +65,13 @@ std::vector<Loaded> loadedSettings() {
 TEST_F(SettingsTest, MissingKeysTakeTheFileDefaults) {
     // The construction values differ from the file defaults in several places, so each
     // default below is one that loading had to set.
-    dialog.settings().erasePinfo = 0;
-    dialog.settings().restoreDco = 0;
-    dialog.settings().useDlk = 0;
-    dialog.settings().switchVccOff = 0;
-    dialog.settings().settleTime = 1;
-    dialog.settings().devType = 0;
-    dialog.settings().timeOctoProg = 1;
+    dialog.settings() = {.devType = 0,
+                         .erasePinfo = 0,
+                         .switchVccOff = 0,
+                         .settleTime = 1,
+                         .useDlk = 0,
+                         .restoreDco = 0,
+                         .timeOctoProg = 1};
     ini("[System]\r\n");
     dialog.loadSettings();
     for (const Loaded& l : loadedSettings()) {
