@@ -197,8 +197,8 @@ void Server::finishWork(Time now) {
 }
 
 std::optional<Server::TimedByte> Server::overTheLine(uint8_t byte, Time now, Time& lineFree,
-                                                    const std::deque<TimedByte>& queue,
-                                                    bool toUnit, bool rateOk) {
+                                                     const std::deque<TimedByte>& queue,
+                                                     bool toUnit, bool rateOk) {
     Time due = now;
     if (scenario_.pace) {
         lineFree = std::max(lineFree, now) + byteTime();

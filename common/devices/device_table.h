@@ -47,12 +47,12 @@ using SegmentTable = std::array<OctoSegmentEntry, OCTO_MAX_SEGMENTS>;
 
 // A row of the table names the keys where the type differs from the program's defaults.
 struct DeviceType {
-    std::string_view name;               // the section name in OCTO816.INI
-    int32_t group = 0;                   // key Group
-    int32_t vpp = kDefaultVpp;           // key Vpp: minimum supply for erase and program, 0.1 V
-    int32_t dlkAble = kDefaultDlkAble;   // key DlkAble: 1 = programmable over two-wire DuoLink
+    std::string_view name;             // the section name in OCTO816.INI
+    int32_t group = 0;                 // key Group
+    int32_t vpp = kDefaultVpp;         // key Vpp: minimum supply for erase and program, 0.1 V
+    int32_t dlkAble = kDefaultDlkAble; // key DlkAble: 1 = programmable over two-wire DuoLink
     int32_t jtag4Disable = kDefaultJtag4Disable; // key JTAG4disable: bit 0 set = no 4-wire JTAG
-    SegmentTable segments{};             // ends at the first kind 0 row
+    SegmentTable segments{};                     // ends at the first kind 0 row
 };
 
 std::span<const DeviceType> deviceTypes();

@@ -48,8 +48,7 @@ void syncFolderOf(const std::string& path) {
 
 } // namespace
 
-ReplaceResult replaceFile(const std::string& path, std::string_view bytes,
-                          Durability durability) {
+ReplaceResult replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
     const bool flush = durability == Durability::PowerLoss;
     struct stat original {};
     const bool existed = ::stat(path.c_str(), &original) == 0;

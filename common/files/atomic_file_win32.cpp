@@ -5,8 +5,7 @@
 
 namespace octo::files {
 
-ReplaceResult replaceFile(const std::string& path, std::string_view bytes,
-                          Durability durability) {
+ReplaceResult replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
     const bool flush = durability == Durability::PowerLoss;
     const std::string temp = temporaryPathFor(path);
     const HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
