@@ -31,7 +31,8 @@ constexpr std::streamoff kLargestObjectFile = 64 * 1024 * 1024;
 constexpr int kHelloAttempts = 2;
 constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
-// A load may take this long beyond four times its bytes' time on the line.
+// A stream may take kStreamLineTimes its bytes' time on the line, and kLoadSlackMs more.
+constexpr uint64_t kStreamLineTimes = 4;
 constexpr uint64_t kLoadSlackMs = 10000;
 // Line bytes around each smallest chunk of a stream (framing and headers of the request
 // and its answer, with room to spare), for the stream's deadline.
@@ -391,7 +392,8 @@ int32_t Library::failedTransfer(const std::string& what, int32_t code) {
 uint64_t Library::streamDeadline(uint64_t total, uint32_t lineBytesPerChunk) const {
     const uint64_t lineBytes =
         total + (total / protocol::Client::kSmallestChunk + 1) * lineBytesPerChunk;
-    return protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * 4 + kLoadSlackMs;
+    return protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * kStreamLineTimes +
+           kLoadSlackMs;
 }
 
 protocol::StreamOutcome Library::stream(protocol::StreamDirection& direction, Command command,

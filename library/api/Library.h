@@ -88,8 +88,8 @@ private:
     // follows every confirmed byte, the status line says "<what> ... 40 %" every 10 %.
     protocol::StreamOutcome stream(protocol::StreamDirection& direction, wire::Command command,
                                    uint64_t total, uint64_t deadline, const std::string& what);
-    // Four times the stream's time on the line, with lineBytesPerChunk around each of its
-    // smallest chunks, and kLoadSlackMs: the deadline of a stream and its closing exchange.
+    // The deadline of a stream and its closing exchange, from the stream's time on the line
+    // with lineBytesPerChunk around each of its smallest chunks.
     uint64_t streamDeadline(uint64_t total, uint32_t lineBytesPerChunk) const;
 
     void text(const std::string& message);
