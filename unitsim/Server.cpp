@@ -1,9 +1,10 @@
 #include "Server.h"
 
+#include <files/atomic_file.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -196,8 +197,8 @@ void Server::finishWork(Time now) {
 }
 
 std::optional<Server::TimedByte> Server::overTheLine(uint8_t byte, Time now, Time& lineFree,
-                                                    const std::deque<TimedByte>& queue,
-                                                    bool toUnit, bool rateOk) {
+                                                     const std::deque<TimedByte>& queue,
+                                                     bool toUnit, bool rateOk) {
     Time due = now;
     if (scenario_.pace) {
         lineFree = std::max(lineFree, now) + byteTime();
@@ -429,13 +430,7 @@ void Server::writeState() {
     for (uint8_t index : unit_.takeChangedTargets()) {
         writeTarget(index);
     }
-    const auto temporary = options_.stateFile.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, options_.stateFile, error);
+    files::replaceFile(options_.stateFile.string(), text, files::Durability::WriterCrash);
 }
 
 // Each slot's bytes as QX-Text beside the state file: "<state>.slot<N>.txt".
@@ -455,13 +450,7 @@ void Server::writeSlot(uint8_t index) {
     }
     text += "q\n";
     const auto path = options_.stateFile.string() + ".slot" + std::to_string(index) + ".txt";
-    const auto temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
+    files::replaceFile(path, text, files::Durability::WriterCrash);
 }
 
 // A target's whole memory as QX-Text beside the state file, "<state>.target<N>.txt" (N
@@ -483,13 +472,7 @@ void Server::writeTarget(uint8_t index) {
     }
     text += "q\n";
     const auto path = options_.stateFile.string() + ".target" + std::to_string(index + 1) + ".txt";
-    const auto temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
+    files::replaceFile(path, text, files::Durability::WriterCrash);
 }
 
 } // namespace octo::unitsim

@@ -31,8 +31,15 @@ constexpr std::streamoff kLargestObjectFile = 64 * 1024 * 1024;
 constexpr int kHelloAttempts = 2;
 constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
-// A load may take this long beyond four times its bytes' time on the line.
+// A stream may take kStreamLineTimes its bytes' time on the line, and kLoadSlackMs more.
+constexpr uint64_t kStreamLineTimes = 4;
 constexpr uint64_t kLoadSlackMs = 10000;
+// Line bytes around each smallest chunk of a stream (framing and headers of the request
+// and its answer, with room to spare), for the stream's deadline.
+constexpr uint32_t kSendLineBytesPerChunk = 24;
+constexpr uint32_t kFetchLineBytesPerChunk = 32;
+// The status line shows a stream's progress in steps of this many percent.
+constexpr uint64_t kProgressStepPercent = 10;
 // The closing exchange of a stream is asked again up to this often, within the transfer's
 // deadline: the unit answers a repeat from its cache, and on a noisy line five tries can
 // all be lost after every byte of the data has arrived.
@@ -54,6 +61,15 @@ std::string hex(uint32_t value, int digits) {
 std::string baseName(const std::string& path) {
     const auto slash = path.find_last_of("\\/");
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The image's runs as the pieces of a stream, in ascending address order.
+std::vector<protocol::Piece> piecesOf(const objfile::Image& image) {
+    std::vector<protocol::Piece> pieces;
+    for (const auto& run : image.runs()) {
+        pieces.push_back(protocol::Piece{run.start, run.bytes});
+    }
+    return pieces;
 }
 
 std::optional<uint8_t> baudIndex(uint32_t rate) {
@@ -86,6 +102,12 @@ void Library::lamp(Lamp picture) {
     if (lamps_) {
         host_.setPicture(lamps_->entry[0], lamps_->entry[picture]);
     }
+}
+
+int32_t Library::status(const std::string& message, Lamp picture, int32_t code) {
+    text(message);
+    lamp(picture);
+    return code;
 }
 
 void Library::progress(uint64_t position, uint64_t range) {
@@ -247,17 +269,13 @@ int32_t Library::getResult(uint8_t* block) {
 
 int32_t Library::selectBaudrate(uint32_t index) {
     if (const int32_t code = ensureLink()) {
-        text(errorText(code));
-        lamp(kLampError);
-        return code;
+        return status(errorText(code), kLampError, code);
     }
     const uint32_t newRate = wire::kBaudRates[index];
     const auto exchange = client_.transact(
         Command::SetBaud, wire::SetBaudRequest{static_cast<uint8_t>(index)}.encode());
     if (exchange.ok() && exchange.response.status != Status::Ok) {
-        text("ERROR: The programmer unit refused the baud rate !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: The programmer unit refused the baud rate !", kLampError, kFailed);
     }
     // Answered or not, the unit may have switched: follow it and look.
     const int32_t code = exchange.ok() ? kOk : linkCode(exchange.error);
@@ -279,17 +297,13 @@ int32_t Library::selectBaudrate(uint32_t index) {
 
 int32_t Library::setVccTarget(uint32_t code) {
     if (const int32_t linkError = ensureLink()) {
-        text(errorText(linkError));
-        lamp(kLampError);
-        return linkError;
+        return status(errorText(linkError), kLampError, linkError);
     }
     const auto exchange = client_.transact(
         Command::SetSupply, wire::SetSupplyRequest{static_cast<uint8_t>(code)}.encode());
     if (!exchange.ok()) {
         const int32_t result = linkCode(exchange.error);
-        text(errorText(result));
-        lamp(kLampError);
-        return result;
+        return status(errorText(result), kLampError, result);
     }
     switch (exchange.response.status) {
     case Status::Ok:
@@ -301,9 +315,7 @@ int32_t Library::setVccTarget(uint32_t code) {
         std::snprintf(message, sizeof message,
                       "ERROR: The programmer unit cannot supply the targets with %u.%u V !",
                       code / 10, code % 10);
-        text(message);
-        lamp(kLampError);
-        return kFailed;
+        return status(message, kLampError, kFailed);
     }
     }
 }
@@ -323,12 +335,9 @@ int32_t Library::setSignals(uint16_t word, uint8_t code) {
 int32_t Library::eraseImage() {
     append_ = false;
     if (const int32_t code = ensureLink()) {
-        text(errorText(code));
-        lamp(kLampError);
-        return code;
+        return status(errorText(code), kLampError, code);
     }
-    text("Erasing image memory...");
-    lamp(kLampBusy);
+    status("Erasing image memory...", kLampBusy);
     protocol::TransactOptions options;
     options.workLimitMs = kEraseLimitMs;
     const auto exchange = client_.transact(Command::ImageErase, {}, options);
@@ -336,14 +345,10 @@ int32_t Library::eraseImage() {
         const int32_t code = exchange.ok() ? kFailed : linkCode(exchange.error);
         // Whatever the unit holds now is not known any more.
         images_.fill(std::nullopt);
-        text(errorText(code));
-        lamp(kLampError);
-        return code;
+        return status(errorText(code), kLampError, code);
     }
     images_.fill(objfile::Image{});
-    text("Image memory erased.");
-    lamp(kLampSuccess);
-    return kOk;
+    return status("Image memory erased.", kLampSuccess);
 }
 
 int32_t Library::appendImage() {
@@ -381,9 +386,28 @@ void Library::abandonLoad() {
 }
 
 int32_t Library::failedTransfer(const std::string& what, int32_t code) {
-    text("ERROR: " + what + " " + errorText(code));
-    lamp(kLampError);
-    return code;
+    return status("ERROR: " + what + " " + errorText(code), kLampError, code);
+}
+
+uint64_t Library::streamDeadline(uint64_t total, uint32_t lineBytesPerChunk) const {
+    const uint64_t lineBytes =
+        total + (total / protocol::Client::kSmallestChunk + 1) * lineBytesPerChunk;
+    return protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * kStreamLineTimes +
+           kLoadSlackMs;
+}
+
+protocol::StreamOutcome Library::stream(protocol::StreamDirection& direction, Command command,
+                                        uint64_t total, uint64_t deadline,
+                                        const std::string& what) {
+    uint64_t shownPercent = 0;
+    return client_.stream(direction, command, total, deadline, [&](uint64_t done) {
+        progress(done, total);
+        const uint64_t percent = done * 100 / total;
+        if (percent >= shownPercent + kProgressStepPercent) {
+            shownPercent = percent - percent % kProgressStepPercent;
+            text(what + " ... " + std::to_string(shownPercent) + " %");
+        }
+    });
 }
 
 int32_t Library::loadImage(const std::string& path, const std::string& typeName) {
@@ -391,15 +415,13 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     const std::string fileName = baseName(path);
     const devices::DeviceType* device = devices::findDeviceType(typeName);
     if (!device) {
-        text("ERROR: Device type \"" + typeName + "\" is not known to the library !");
-        lamp(kLampError);
-        return kOutOfRange;
+        return status("ERROR: Device type \"" + typeName + "\" is not known to the library !",
+                      kLampError, kOutOfRange);
     }
 
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        text("ERROR: Unable to open file " + fileName + " !");
-        lamp(kLampError);
+        status("ERROR: Unable to open file " + fileName + " !", kLampError);
         abandonLoad();
         return kCannotOpenFile;
     }
@@ -407,21 +429,18 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
     if (size < 0 || size > kLargestObjectFile) {
-        text("ERROR: " + fileName + " is too large for an object file !");
-        lamp(kLampError);
+        status("ERROR: " + fileName + " is too large for an object file !", kLampError);
         abandonLoad();
         return kFileIo;
     }
     std::string content(static_cast<size_t>(size), '\0');
     if (!in.read(content.data(), size)) {
-        text("ERROR: Error during file I/O reading " + fileName + " !");
-        lamp(kLampError);
+        status("ERROR: Error during file I/O reading " + fileName + " !", kLampError);
         abandonLoad();
         return kFileIo;
     }
 
-    text("Loading " + fileName + " ...");
-    lamp(kLampBusy);
+    status("Loading " + fileName + " ...", kLampBusy);
     progress(0, 1);
 
     objfile::Image fresh;
@@ -429,8 +448,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     options.segments = devices::usedSegments(*device);
     const objfile::ReadResult read = objfile::loadObjectFile(fileName, content, fresh, options);
     if (!read.ok()) {
-        text("ERROR: " + fileName + ", " + read.error->describe());
-        lamp(kLampError);
+        status("ERROR: " + fileName + ", " + read.error->describe(), kLampError);
         abandonLoad();
         return static_cast<int32_t>(read.code());
     }
@@ -438,18 +456,19 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     objfile::Image merged;
     if (append) {
         if (!images_[slot_]) {
-            text("ERROR: The image memory holds no image this library loaded; load the first file "
-                 "again !");
-            lamp(kLampError);
+            status(
+                "ERROR: The image memory holds no image this library loaded; load the first file "
+                "again !",
+                kLampError);
             abandonLoad();
             return kFailed;
         }
         merged = *images_[slot_];
         for (const auto& run : fresh.runs()) {
             if (const auto address = merged.firstFilled(run.start, run.bytes.size())) {
-                text("ERROR: " + fileName + " holds data at 0x" + hex(*address, 4) +
-                     ", already specified by the file loaded before !");
-                lamp(kLampError);
+                status("ERROR: " + fileName + " holds data at 0x" + hex(*address, 4) +
+                           ", already specified by the file loaded before !",
+                       kLampError);
                 abandonLoad();
                 return kAlreadySpecified;
             }
@@ -479,46 +498,30 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
         return failedTransfer("Image not loaded:", linkCode(started.error));
     }
     if (started.response.status == Status::ImageMismatch) {
-        text("ERROR: The image memory no longer holds the file loaded before !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: The image memory no longer holds the file loaded before !",
+                      kLampError, kFailed);
     }
     if (started.response.status != Status::Ok) {
-        text("ERROR: The programmer unit refused the image !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: The programmer unit refused the image !", kLampError, kFailed);
     }
 
-    std::vector<protocol::Piece> pieces;
-    uint32_t streamCrc = 0;
-    for (const auto& run : fresh.runs()) {
-        pieces.push_back(protocol::Piece{run.start, run.bytes});
-        streamCrc = wire::crc32(run.bytes, streamCrc);
-    }
-    const uint64_t total = fresh.byteCount();
-    const uint64_t lineBytes = total + (total / protocol::Client::kSmallestChunk + 1) * 24;
-    const uint64_t deadline =
-        protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * 4 + kLoadSlackMs;
-    uint64_t shownPercent = 0;
-    const auto outcome = client_.sendImage(pieces, total, deadline, [&](uint64_t done) {
-        progress(done, total);
-        const uint64_t percent = done * 100 / total;
-        if (percent >= shownPercent + 10) {
-            shownPercent = percent - percent % 10;
-            text("Loading " + fileName + " ... " + std::to_string(shownPercent) + " %");
-        }
-    });
+    const auto pieces = piecesOf(fresh);
+    protocol::SendDirection direction(pieces);
+    const uint64_t total = direction.total();
+    const uint64_t deadline = streamDeadline(total, kSendLineBytesPerChunk);
+    const auto outcome =
+        stream(direction, Command::ImageData, total, deadline, "Loading " + fileName);
     if (outcome.error != LinkError::None) {
         return failedTransfer("Image transfer of " + fileName + " interrupted.",
                               linkCode(outcome.error));
     }
     if (outcome.refusal) {
-        text("ERROR: The programmer unit refused the image data of " + fileName + " !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: The programmer unit refused the image data of " + fileName + " !",
+                      kLampError, kFailed);
     }
 
-    const wire::ImageEndRequest end{static_cast<uint32_t>(total), streamCrc, imageBytes, imageCrc};
+    const wire::ImageEndRequest end{static_cast<uint32_t>(total), objfile::imageCrc32(fresh),
+                                    imageBytes, imageCrc};
     const auto ended = client_.transact(
         Command::ImageEnd, end.encode(),
         protocol::TransactOptions{.attempts = kConfirmAttempts, .deadlineMs = deadline});
@@ -526,14 +529,13 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
         return failedTransfer("Image end of " + fileName + " not confirmed.",
                               linkCode(ended.error));
     }
-    const auto status = ended.response.status == Status::Ok
-                            ? wire::ImageStatusReply::decode(ended.response.body)
-                            : std::nullopt;
-    if (!status || status->state != wire::SlotState::Complete || status->bytes != imageBytes ||
-        status->crc != imageCrc) {
-        text("ERROR: The image memory does not hold what was sent; image marked invalid !");
-        lamp(kLampError);
-        return kFailed;
+    const auto slot = ended.response.status == Status::Ok
+                          ? wire::ImageStatusReply::decode(ended.response.body)
+                          : std::nullopt;
+    if (!slot || slot->state != wire::SlotState::Complete || slot->bytes != imageBytes ||
+        slot->crc != imageCrc) {
+        return status("ERROR: The image memory does not hold what was sent; image marked invalid !",
+                      kLampError, kFailed);
     }
     images_[slot_] = std::move(merged);
     progress(total, total);
@@ -542,20 +544,13 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
         "Image loaded: " + std::to_string(imageBytes) + " bytes, CRC-32 " + hex(imageCrc, 8) + ".";
     if (!read.warnings.empty()) {
         message += " WARNING: " + fileName + ", " + read.warnings.front().describe();
-        text(message);
-        lamp(kLampSuccess);
-        return kLoadedWithWarning;
+        return status(message, kLampSuccess, kLoadedWithWarning);
     }
-    text(message);
-    lamp(kLampSuccess);
-    return kOk;
+    return status(message, kLampSuccess);
 }
 
 int32_t Library::linkFailure(LinkError error, const std::string& what) {
-    const int32_t code = linkCode(error);
-    text("ERROR: " + what + " " + errorText(code));
-    lamp(kLampError);
-    return code;
+    return failedTransfer(what, linkCode(error));
 }
 
 int32_t Library::refused(const wire::Response& response, const std::string& target) {
@@ -584,9 +579,7 @@ int32_t Library::refused(const wire::Response& response, const std::string& targ
             break;
         }
     }
-    text(message);
-    lamp(kLampError);
-    return code;
+    return status(message, kLampError, code);
 }
 
 int32_t Library::loadParameters(uint32_t options, uint8_t targetVcc, uint16_t settleMs) {
@@ -615,8 +608,7 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
     if (const int32_t code = ensureLink()) {
         return failedTransfer("Main Process not started:", code);
     }
-    text("Main Process running on the targets ...");
-    lamp(kLampBusy);
+    status("Main Process running on the targets ...", kLampBusy);
     protocol::TransactOptions options;
     options.deadlineMs = deadline;
     options.workLimitMs = static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX));
@@ -633,10 +625,9 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
     if (!exchange.ok() || (exchange.response.status == Status::Failed && result)) {
         // Not finished within the caller's time-out; the unit stops the run then too.
         stale_ = true;
-        text(std::string("ERROR: Main Process not finished within its time-out of ") + limitText +
-             " !");
-        lamp(kLampError);
-        return kTimeout;
+        return status(std::string("ERROR: Main Process not finished within its time-out of ") +
+                          limitText + " !",
+                      kLampError, kTimeout);
     }
     if (exchange.response.status != Status::Ok || !result) {
         return refused(exchange.response, "");
@@ -644,18 +635,16 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
     runPending_ = true;
     const auto& run = result->run;
     if (result->runFailed) {
-        text(run[wire::kMiscErrorsByte] == wire::kMiscImageCorrupted
-                 ? "FATAL ERROR: Image Memory corrupted or erased !"
-                 : "ERROR: Main Process failed at the programmer unit !");
-        lamp(kLampError);
-        return kOk;
+        return status(run[wire::kMiscErrorsByte] == wire::kMiscImageCorrupted
+                          ? "FATAL ERROR: Image Memory corrupted or erased !"
+                          : "ERROR: Main Process failed at the programmer unit !",
+                      kLampError, kOk);
     }
     const int connected = std::popcount(run[wire::kConnectedByte]);
     const int passed = std::popcount(run[wire::kOverAllByte]);
-    text("Main Process finished: " + std::to_string(passed) + " of " + std::to_string(connected) +
-         " connected targets passed.");
-    lamp(connected > 0 && passed == connected ? kLampSuccess : kLampError);
-    return kOk;
+    return status("Main Process finished: " + std::to_string(passed) + " of " +
+                      std::to_string(connected) + " connected targets passed.",
+                  connected > 0 && passed == connected ? kLampSuccess : kLampError);
 }
 
 int32_t Library::selftest(uint32_t timeoutTenths) {
@@ -683,20 +672,15 @@ int32_t Library::selftest(uint32_t timeoutTenths) {
     const uint8_t failure = result ? result->run[wire::kMiscErrorsByte] : 0;
     if (!exchange.ok() || (exchange.response.status == Status::Failed && result && failure == 0)) {
         stale_ = true;
-        text("ERROR: Selftest not finished within its time-out !");
-        lamp(kLampError);
-        return kTimeout;
+        return status("ERROR: Selftest not finished within its time-out !", kLampError, kTimeout);
     }
     if (exchange.response.status == Status::Ok && result) {
-        text("Selftest passed.");
-        lamp(kLampSuccess);
-        return kOk;
+        return status("Selftest passed.", kLampSuccess);
     }
     if (exchange.response.status == Status::Failed && result) {
-        text("ERROR: Selftest failed: unit error " + std::to_string(failure) +
-             " (see the result block) !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: Selftest failed: unit error " + std::to_string(failure) +
+                          " (see the result block) !",
+                      kLampError, kFailed);
     }
     return refused(exchange.response, "");
 }
@@ -705,9 +689,9 @@ int32_t Library::eraseFirmware(uint32_t start, uint32_t length) {
     if (const int32_t code = ensureLink()) {
         return failedTransfer("Firmware section not erased:", code);
     }
-    text("Erasing firmware section 0x" + hex(start, 4) + "-0x" + hex(start + length - 1, 4) +
-         " ...");
-    lamp(kLampBusy);
+    status("Erasing firmware section 0x" + hex(start, 4) + "-0x" + hex(start + length - 1, 4) +
+               " ...",
+           kLampBusy);
     protocol::TransactOptions options;
     options.workLimitMs = kFirmwareEraseLimitMs;
     const auto exchange = client_.transact(
@@ -717,19 +701,16 @@ int32_t Library::eraseFirmware(uint32_t start, uint32_t length) {
     }
     switch (exchange.response.status) {
     case Status::Ok:
-        text("Firmware section erased.");
-        lamp(kLampSuccess);
-        return kOk;
+        return status("Firmware section erased.", kLampSuccess);
     case Status::BadArgument:
-        text("ERROR: 0x" + hex(start, 4) + "-0x" + hex(start + length - 1, 4) +
-             " is not part of the firmware section !");
-        lamp(kLampError);
-        return kOutOfRange;
+        return status("ERROR: 0x" + hex(start, 4) + "-0x" + hex(start + length - 1, 4) +
+                          " is not part of the firmware section !",
+                      kLampError, kOutOfRange);
     default:
-        text("ERROR: Firmware section cannot be erased ! (The unit's boot loader needs the "
-             "temporary loader first.)");
-        lamp(kLampError);
-        return kFailed;
+        return status(
+            "ERROR: Firmware section cannot be erased ! (The unit's boot loader needs the "
+            "temporary loader first.)",
+            kLampError, kFailed);
     }
 }
 
@@ -743,9 +724,8 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
         // The whole file is read and identified before anything goes to the unit.
         std::ifstream in(pathOrLoader, std::ios::binary);
         if (!in) {
-            text("ERROR: Unable to open file " + fileName + " !");
-            lamp(kLampError);
-            return kCannotOpenFile;
+            return status("ERROR: Unable to open file " + fileName + " !", kLampError,
+                          kCannotOpenFile);
         }
         in.seekg(0, std::ios::end);
         const std::streamoff size = in.tellg();
@@ -753,22 +733,19 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
         std::string content(size > 0 && size <= kLargestObjectFile ? static_cast<size_t>(size) : 0,
                             '\0');
         if (size < 0 || size > kLargestObjectFile || !in.read(content.data(), size)) {
-            text("ERROR: Error during file I/O reading " + fileName + " !");
-            lamp(kLampError);
-            return kFileIo;
+            return status("ERROR: Error during file I/O reading " + fileName + " !", kLampError,
+                          kFileIo);
         }
         const objfile::ReadResult read = objfile::loadObjectFile(fileName, content, image);
         if (!read.ok()) {
-            text("ERROR: " + fileName + ", " + read.error->describe());
-            lamp(kLampError);
-            return static_cast<int32_t>(read.code());
+            return status("ERROR: " + fileName + ", " + read.error->describe(), kLampError,
+                          static_cast<int32_t>(read.code()));
         }
         const objfile::FirmwareCheck check = objfile::identifyFirmware(image);
         if (!check.isFirmware()) {
-            text("ERROR: Selected file is not a Firmware Update file ! " + fileName + ": " +
-                 check.problem + ".");
-            lamp(kLampError);
-            return kNotFirmware;
+            return status("ERROR: Selected file is not a Firmware Update file ! " + fileName +
+                              ": " + check.problem + ".",
+                          kLampError, kNotFirmware);
         }
     }
 
@@ -784,47 +761,30 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
         return linkFailure(started.error, "Firmware not loaded:");
     }
     if (started.response.status != Status::Ok) {
-        text(loader ? "ERROR: Unable to load the temporary loader: its area is not erased !"
-                    : "ERROR: Unable to load Firmware: the firmware section is not erased, or "
-                      "the unit needs the temporary loader first !");
-        lamp(kLampError);
-        return kFailed;
+        return status(
+            loader ? "ERROR: Unable to load the temporary loader: its area is not erased !"
+                   : "ERROR: Unable to load Firmware: the firmware section is not erased, or "
+                     "the unit needs the temporary loader first !",
+            kLampError, kFailed);
     }
-    text("Loading " + fileName + " ...");
-    lamp(kLampBusy);
+    status("Loading " + fileName + " ...", kLampBusy);
     progress(0, total);
-    std::vector<protocol::Piece> pieces;
-    uint32_t streamCrc = 0;
-    for (const auto& run : image.runs()) {
-        pieces.push_back(protocol::Piece{run.start, run.bytes});
-        streamCrc = wire::crc32(run.bytes, streamCrc);
-    }
-    const uint64_t lineBytes = total + (total / protocol::Client::kSmallestChunk + 1) * 24;
-    const uint64_t deadline =
-        protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * 4 + kLoadSlackMs;
-    uint64_t shownPercent = 0;
-    const auto outcome = client_.sendImage(
-        pieces, total, deadline,
-        [&](uint64_t done) {
-            progress(done, total);
-            const uint64_t percent = done * 100 / total;
-            if (percent >= shownPercent + 10) {
-                shownPercent = percent - percent % 10;
-                text("Loading " + fileName + " ... " + std::to_string(shownPercent) + " %");
-            }
-        },
-        Command::FirmwareData);
+    const auto pieces = piecesOf(image);
+    protocol::SendDirection direction(pieces);
+    const uint64_t deadline = streamDeadline(total, kSendLineBytesPerChunk);
+    const auto outcome =
+        stream(direction, Command::FirmwareData, total, deadline, "Loading " + fileName);
     if (outcome.error != LinkError::None) {
         return linkFailure(outcome.error, "Transfer of " + fileName + " interrupted.");
     }
     if (outcome.refusal) {
-        text("ERROR: The programmer unit refused the data of " + fileName + " (did it restart?) !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: The programmer unit refused the data of " + fileName +
+                          " (did it restart?) !",
+                      kLampError, kFailed);
     }
     const auto ended = client_.transact(
         Command::FirmwareEnd,
-        wire::FirmwareEndRequest{static_cast<uint32_t>(total), streamCrc}.encode(),
+        wire::FirmwareEndRequest{static_cast<uint32_t>(total), objfile::imageCrc32(image)}.encode(),
         protocol::TransactOptions{.attempts = kConfirmAttempts, .deadlineMs = deadline});
     if (!ended.ok()) {
         return linkFailure(ended.error, "End of " + fileName + " not confirmed.");
@@ -833,9 +793,8 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
                                ? wire::FirmwareEndReply::decode(ended.response.body)
                                : std::nullopt;
     if (!confirmed) {
-        text("ERROR: Unable to load Firmware: the unit did not accept " + fileName + " !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: Unable to load Firmware: the unit did not accept " + fileName + " !",
+                      kLampError, kFailed);
     }
     progress(total, total);
     if (loader) {
@@ -846,18 +805,13 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
             return linkFailure(start.error, "Temporary loader not started:");
         }
         if (start.response.status != Status::Ok) {
-            text("ERROR: The temporary loader did not start !");
-            lamp(kLampError);
-            return kFailed;
+            return status("ERROR: The temporary loader did not start !", kLampError, kFailed);
         }
-        text("Temporary loader started.");
-        lamp(kLampSuccess);
-        return kOk;
+        return status("Temporary loader started.", kLampSuccess);
     }
-    text("Firmware " + objfile::formatFirmwareVersion(confirmed->version) + " \"" +
-         confirmed->name + "\" loaded.");
-    lamp(kLampSuccess);
-    return kOk;
+    return status("Firmware " + objfile::formatFirmwareVersion(confirmed->version) + " \"" +
+                      confirmed->name + "\" loaded.",
+                  kLampSuccess);
 }
 
 int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
@@ -867,8 +821,7 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
     if (const int32_t code = ensureLink()) {
         return failedTransfer(targetName + " not read:", code);
     }
-    text("Reading target " + std::to_string(target + 1) + " ...");
-    lamp(kLampBusy);
+    status("Reading target " + std::to_string(target + 1) + " ...", kLampBusy);
     progress(0, length);
     protocol::TransactOptions options;
     options.workLimitMs = kReadLimitMs;
@@ -885,36 +838,24 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
         return refused(begun.response, targetName);
     }
     std::vector<uint8_t> data;
-    const uint64_t lineBytes = length + (length / protocol::Client::kSmallestChunk + 1) * 32;
-    const uint64_t deadline =
-        protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * 4 + kLoadSlackMs;
-    uint64_t shownPercent = 0;
-    const auto outcome = client_.readStream(
-        length, deadline,
-        [&](uint64_t done) {
-            progress(done, length);
-            const uint64_t percent = done * 100 / length;
-            if (percent >= shownPercent + 10) {
-                shownPercent = percent - percent % 10;
-                text("Reading target " + std::to_string(target + 1) + " ... " +
-                     std::to_string(shownPercent) + " %");
-            }
-        },
-        data);
+    data.reserve(length);
+    protocol::FetchDirection direction(data);
+    const auto outcome = stream(direction, Command::ReadTargetData, length,
+                                streamDeadline(length, kFetchLineBytesPerChunk),
+                                "Reading target " + std::to_string(target + 1));
     if (outcome.error != LinkError::None) {
         return linkFailure(outcome.error,
                            "Read-out of " + targetName + " interrupted; no file written.");
     }
     if (outcome.refusal || data.size() != length) {
-        text("ERROR: The programmer unit stopped the read-out of " + targetName +
-             "; no file written !");
-        lamp(kLampError);
-        return kFailed;
+        return status("ERROR: The programmer unit stopped the read-out of " + targetName +
+                          "; no file written !",
+                      kLampError, kFailed);
     }
     if (wire::crc32(data) != reply->crc) {
-        text("ERROR: The read-out of " + targetName + " arrived damaged; no file written !");
-        lamp(kLampError);
-        return kFrameErrors;
+        return status("ERROR: The read-out of " + targetName +
+                          " arrived damaged; no file written !",
+                      kLampError, kFrameErrors);
     }
     // The unit frees its buffer; the data are complete whatever it answers.
     client_.transact(Command::ReadTargetEnd, {});
@@ -925,16 +866,14 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
         image, format == OCTO_FORMAT_QX_TEXT ? objfile::Format::QxText : objfile::Format::IntelHex);
     const int32_t written = writeFileAtomically(path, content);
     if (written != kOk) {
-        text(written == kCannotOpenFile
-                 ? "ERROR: Unable to create file " + fileName + " !"
-                 : "ERROR: Error during file I/O writing " + fileName + " !");
-        lamp(kLampError);
-        return written;
+        return status(written == kCannotOpenFile
+                          ? "ERROR: Unable to create file " + fileName + " !"
+                          : "ERROR: Error during file I/O writing " + fileName + " !",
+                      kLampError, written);
     }
-    text(targetName + " read: " + std::to_string(length) + " bytes from 0x" + hex(start, 4) +
-         " written to " + fileName + ".");
-    lamp(kLampSuccess);
-    return kOk;
+    return status(targetName + " read: " + std::to_string(length) + " bytes from 0x" +
+                      hex(start, 4) + " written to " + fileName + ".",
+                  kLampSuccess);
 }
 
 int32_t Library::accessTargetSfr(uint8_t target, uint8_t operation, uint16_t address,

@@ -84,8 +84,19 @@ private:
     // A link failure or a time-out of a call bounded by deadline.
     int32_t linkFailure(protocol::LinkError error, const std::string& what);
 
+    // Streams total bytes in either direction by deadline, showing the progress: the bar
+    // follows every confirmed byte, the status line says "<what> ... 40 %" every 10 %.
+    protocol::StreamOutcome stream(protocol::StreamDirection& direction, wire::Command command,
+                                   uint64_t total, uint64_t deadline, const std::string& what);
+    // The deadline of a stream and its closing exchange, from the stream's time on the line
+    // with lineBytesPerChunk around each of its smallest chunks.
+    uint64_t streamDeadline(uint64_t total, uint32_t lineBytesPerChunk) const;
+
     void text(const std::string& message);
     void lamp(Lamp picture);
+    // The status line and the lamp that goes with it; returns code, so a call can end
+    // with what it shows.
+    int32_t status(const std::string& message, Lamp picture, int32_t code = kOk);
     void progress(uint64_t position, uint64_t range);
 
     Host& host_;

@@ -11,6 +11,9 @@
 
 #include <stdint.h>
 
+/* OctoSegmentEntry, the rows of GetDevice's table, shared with the unit simulator. */
+#include <devices/segments.h>
+
 #if defined(_WIN32)
 #define OCTO_API __stdcall
 #else
@@ -30,25 +33,6 @@ enum { OCTO_STATUS_LAMP_ENTRIES = 5 };
 typedef struct OctoStatusLampTable {
     OctoHandle entry[OCTO_STATUS_LAMP_ENTRIES];
 } OctoStatusLampTable;
-
-/* One row of a device type's segment table: kind (low 16 bits count), start, length in
-   bytes. A table holds at most OCTO_MAX_SEGMENTS rows and ends at the first kind 0. */
-enum { OCTO_MAX_SEGMENTS = 18 };
-typedef struct OctoSegmentEntry {
-    uint32_t kind;
-    uint32_t start;
-    uint32_t length;
-} OctoSegmentEntry;
-
-enum {
-    OCTO_SEGMENT_END = 0,
-    OCTO_SEGMENT_RAM = 1,
-    OCTO_SEGMENT_INFO = 2,
-    OCTO_SEGMENT_FLASH = 3,
-    OCTO_SEGMENT_PROTECTED_INFO = 5,
-    OCTO_SEGMENT_DCO = 6,
-    OCTO_SEGMENT_BSL = 7
-};
 
 /* Size of the block OctoGetResult fills. */
 enum { OCTO_RESULT_BLOCK_BYTES = 256 };

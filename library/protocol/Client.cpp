@@ -154,241 +154,165 @@ Exchange Client::transact(Command command, const std::vector<uint8_t>& payload,
     return result;
 }
 
-StreamOutcome Client::sendImage(std::span<const Piece> pieces, uint64_t total, uint64_t deadlineMs,
-                                const std::function<void(uint64_t)>& progress,
-                                Command dataCommand) {
+namespace {
+
+// Line bytes of an answer to a data frame, with room to spare.
+constexpr uint32_t kSendAnswerLineBytes = 32;
+// Request and answer framing around the data of one read-out chunk.
+constexpr uint32_t kFetchRequestLineBytes = wire::kFrameOverhead + 6;
+constexpr uint32_t kFetchAnswerOverhead = wire::kFrameOverhead + 5;
+
+} // namespace
+
+SendDirection::SendDirection(std::span<const Piece> pieces) : pieces_(pieces) {
+    starts_.reserve(pieces.size());
+    for (const auto& piece : pieces) {
+        starts_.push_back(total_);
+        total_ += piece.bytes.size();
+    }
+}
+
+StreamFrame SendDirection::frame(uint64_t offset, uint32_t chunk) {
+    // The piece that holds the stream offset, and where in it.
+    const auto index = static_cast<size_t>(
+        std::upper_bound(starts_.begin(), starts_.end(), offset) - starts_.begin() - 1);
+    const Piece& piece = pieces_[index];
+    const uint64_t within = offset - starts_[index];
+    const uint64_t length = std::min<uint64_t>(chunk, piece.bytes.size() - within);
+    wire::ImageDataRequest request;
+    request.offset = static_cast<uint32_t>(offset);
+    request.address = static_cast<uint32_t>(piece.address + within);
+    const auto data = piece.bytes.subspan(within, length);
+    request.data.assign(data.begin(), data.end());
+    StreamFrame frame;
+    frame.payload = request.encode();
+    frame.length = static_cast<uint32_t>(length);
+    frame.queuedLineBytes = static_cast<uint32_t>(frame.payload.size() + wire::kFrameOverhead);
+    frame.otherLineBytes = kSendAnswerLineBytes;
+    return frame;
+}
+
+StreamAnswer SendDirection::answer(std::span<const uint8_t> payload, const StreamRequest*,
+                                   uint64_t) {
+    StreamAnswer result;
+    const auto response = wire::Response::decode(payload);
+    const auto reply = response ? wire::ImageDataReply::decode(response->body) : std::nullopt;
+    if (!response || (!reply && response->status != Status::BadState)) {
+        result.damaged = true;
+        return result;
+    }
+    if (response->status != Status::Ok && response->status != Status::Gap) {
+        result.refusal = response->status;
+        return result;
+    }
+    if (reply->received > total_) {
+        result.refusal = Status::BadArgument;
+        return result;
+    }
+    result.confirmed = reply->received;
+    result.clean = response->status == Status::Ok;
+    result.gap = result.lost = response->status == Status::Gap;
+    return result;
+}
+
+StreamFrame FetchDirection::frame(uint64_t offset, uint32_t chunk) {
+    StreamFrame frame;
+    frame.payload =
+        wire::ReadTargetDataRequest{static_cast<uint32_t>(offset), static_cast<uint16_t>(chunk)}
+            .encode();
+    frame.length = chunk;
+    frame.queuedLineBytes = chunk + kFetchAnswerOverhead;
+    frame.otherLineBytes = kFetchRequestLineBytes;
+    return frame;
+}
+
+StreamAnswer FetchDirection::answer(std::span<const uint8_t> payload, const StreamRequest* request,
+                                    uint64_t confirmed) {
+    StreamAnswer result;
+    if (!request) {
+        return result; // an answer to a request given up on
+    }
+    const auto response = wire::Response::decode(payload);
+    if (response && response->status != Status::Ok) {
+        result.refusal = response->status;
+        return result;
+    }
+    const auto reply = response ? wire::ReadTargetDataReply::decode(response->body) : std::nullopt;
+    if (!reply || reply->offset != request->start ||
+        reply->data.size() != request->end - request->start) {
+        result.damaged = result.lost = true;
+        return result;
+    }
+    if (request->start != confirmed) {
+        // The answers come in order: one before it was lost.
+        result.lost = true;
+        return result;
+    }
+    out_.insert(out_.end(), reply->data.begin(), reply->data.end());
+    result.confirmed = out_.size();
+    result.clean = true;
+    return result;
+}
+
+StreamOutcome Client::stream(StreamDirection& direction, Command dataCommand, uint64_t total,
+                             uint64_t deadlineMs, const std::function<void(uint64_t)>& progress) {
     StreamOutcome outcome;
     if (!port_.isOpen()) {
         outcome.error = LinkError::NoPort;
         return outcome;
     }
-    struct InFlight {
-        uint8_t seq;
-        uint64_t end;       // stream offset after this frame
-        uint32_t lineBytes; // frame size on the line
-        uint64_t deadline;
-    };
     const uint8_t answerCode = wire::responseCode(dataCommand);
     const uint8_t nakCode = wire::responseCode(Command::Nak);
 
-    // Where stream offset o lies: piece index and offset within it.
-    std::vector<uint64_t> starts;
-    starts.reserve(pieces.size());
-    uint64_t sum = 0;
-    for (const auto& piece : pieces) {
-        starts.push_back(sum);
-        sum += piece.bytes.size();
-    }
-    auto locate = [&](uint64_t offset) {
-        const auto it = std::upper_bound(starts.begin(), starts.end(), offset);
-        return static_cast<size_t>(it - starts.begin()) - 1;
-    };
-
-    uint64_t acked = 0;
+    uint64_t confirmed = 0;
     uint64_t next = 0;
     uint32_t chunk = kLargestChunk;
     uint32_t clean = 0;
     int stalls = 0;
     bool sawDamage = false;
-    std::deque<InFlight> inFlight;
-    uint32_t bytesInFlight = 0;
+    std::deque<StreamRequest> window;
+    uint64_t queuedLineBytes = 0; // of the requests in the window
     stats_.smallestChunk =
         stats_.smallestChunk == 0 ? chunk : std::min(stats_.smallestChunk, chunk);
     events_.clear();
 
     auto rewind = [&]() {
         ++stats_.rewinds;
-        stats_.retransmissions += inFlight.size();
-        inFlight.clear();
-        bytesInFlight = 0;
-        next = acked;
+        stats_.retransmissions += window.size();
+        window.clear();
+        queuedLineBytes = 0;
+        next = confirmed;
         chunk = std::max(kSmallestChunk, chunk / 2);
         stats_.smallestChunk = std::min(stats_.smallestChunk, chunk);
         clean = 0;
         ++stalls;
     };
 
-    while (acked < total) {
-        const uint64_t now = nowMs();
-        if (now >= deadlineMs) {
-            outcome.error = sawDamage ? LinkError::FrameErrors : LinkError::Timeout;
-            return outcome;
-        }
-        if (stalls > kMaxStalls) {
-            outcome.error = sawDamage ? LinkError::FrameErrors : LinkError::Timeout;
-            return outcome;
-        }
-        // Keep the window full.
-        while (next < total && inFlight.size() < kWindowFrames) {
-            const size_t index = locate(next);
-            const Piece& piece = pieces[index];
-            const uint64_t within = next - starts[index];
-            const uint64_t length = std::min<uint64_t>(chunk, piece.bytes.size() - within);
-            wire::ImageDataRequest request;
-            request.offset = static_cast<uint32_t>(next);
-            request.address = static_cast<uint32_t>(piece.address + within);
-            const auto data = piece.bytes.subspan(within, length);
-            request.data.assign(data.begin(), data.end());
-            const uint8_t seq = nextSeq();
-            const auto payload = request.encode();
-            if (!sendFrame(seq, dataCommand, payload)) {
-                outcome.error = LinkError::PortFailed;
-                return outcome;
-            }
-            const uint32_t lineBytes = static_cast<uint32_t>(payload.size() + wire::kFrameOverhead);
-            bytesInFlight += lineBytes;
-            // The unit answers this frame after every frame queued before it has crossed.
-            const uint64_t deadline =
-                nowMs() + lineMs(bytesInFlight + 32, rate_) * 2 + kTurnaroundMs;
-            inFlight.push_back(InFlight{seq, next + length, lineBytes, deadline});
-            next += length;
-        }
-
-        const uint64_t waitUntil = inFlight.empty() ? now + kSliceMs : inFlight.front().deadline;
-        const uint64_t slice =
-            waitUntil > nowMs() ? std::min<uint64_t>(waitUntil - nowMs(), kSliceMs) : 0;
-        const uint64_t badBefore = stats_.badFrames;
-        if (!poll(static_cast<uint32_t>(slice))) {
-            outcome.error = LinkError::PortFailed;
-            return outcome;
-        }
-        if (stats_.badFrames != badBefore) {
-            sawDamage = true;
-        }
-        bool wentBack = false;
-        while (!events_.empty()) {
-            Event event = std::move(events_.front());
-            events_.pop_front();
-            const bool current =
-                std::any_of(inFlight.begin(), inFlight.end(),
-                            [&](const InFlight& f) { return f.seq == event.frame.seq; });
-            if (event.frame.command == nakCode) {
-                ++stats_.naks;
-                sawDamage = true;
-                if (current && !wentBack) {
-                    rewind();
-                    wentBack = true;
-                }
-                continue;
-            }
-            if (event.frame.command != answerCode) {
-                continue;
-            }
-            const auto response = wire::Response::decode(event.frame.payload);
-            const auto reply =
-                response ? wire::ImageDataReply::decode(response->body) : std::nullopt;
-            if (!response || (!reply && response->status != Status::BadState)) {
-                sawDamage = true;
-                continue;
-            }
-            if (response->status != Status::Ok && response->status != Status::Gap) {
-                outcome.refusal = response->status;
-                return outcome;
-            }
-            if (reply->received > total) {
-                outcome.refusal = Status::BadArgument;
-                return outcome;
-            }
-            if (reply->received > acked) {
-                acked = reply->received;
-                stalls = 0;
-                if (progress) {
-                    progress(acked);
-                }
-                while (!inFlight.empty() && inFlight.front().end <= acked) {
-                    bytesInFlight -= inFlight.front().lineBytes;
-                    inFlight.pop_front();
-                }
-                if (response->status == Status::Ok && ++clean >= kGrowAfter &&
-                    chunk < kLargestChunk) {
-                    chunk = std::min(kLargestChunk, chunk * 2);
-                    clean = 0;
-                }
-            }
-            if (response->status == Status::Gap) {
-                ++stats_.gaps;
-                // Only a frame sent since the last rewind may cause another one.
-                if (current && !wentBack) {
-                    rewind();
-                    wentBack = true;
-                }
-            }
-        }
-        if (!wentBack && !inFlight.empty() && nowMs() >= inFlight.front().deadline) {
-            ++stats_.timeouts;
-            rewind();
-        }
-    }
-    return outcome;
-}
-
-StreamOutcome Client::readStream(uint32_t total, uint64_t deadlineMs,
-                                 const std::function<void(uint64_t)>& progress,
-                                 std::vector<uint8_t>& out) {
-    StreamOutcome outcome;
-    out.clear();
-    if (!port_.isOpen()) {
-        outcome.error = LinkError::NoPort;
-        return outcome;
-    }
-    struct Asked {
-        uint8_t seq;
-        uint32_t offset;
-        uint32_t count;
-        uint64_t deadline;
-    };
-    // Request and answer framing around the data of one chunk.
-    constexpr uint32_t kRequestBytes = wire::kFrameOverhead + 6;
-    constexpr uint32_t kAnswerOverhead = wire::kFrameOverhead + 5;
-    const uint8_t answerCode = wire::responseCode(Command::ReadTargetData);
-    const uint8_t nakCode = wire::responseCode(Command::Nak);
-    out.reserve(total);
-
-    uint32_t next = 0;
-    uint32_t chunk = kLargestChunk;
-    uint32_t clean = 0;
-    int stalls = 0;
-    bool sawDamage = false;
-    std::deque<Asked> asked;
-    uint32_t bytesAhead = 0; // line bytes of the answers still to come
-    events_.clear();
-
-    auto rewind = [&]() {
-        ++stats_.rewinds;
-        stats_.retransmissions += asked.size();
-        asked.clear();
-        bytesAhead = 0;
-        next = static_cast<uint32_t>(out.size());
-        chunk = std::max(kSmallestChunk, chunk / 2);
-        stats_.smallestChunk =
-            stats_.smallestChunk == 0 ? chunk : std::min(stats_.smallestChunk, chunk);
-        clean = 0;
-        ++stalls;
-    };
-
-    while (out.size() < total) {
+    while (confirmed < total) {
         if (nowMs() >= deadlineMs || stalls > kMaxStalls) {
             outcome.error = sawDamage ? LinkError::FrameErrors : LinkError::Timeout;
             return outcome;
         }
-        while (next < total && asked.size() < kWindowFrames) {
-            const uint32_t count = std::min(chunk, total - next);
+        // Keep the window full.
+        while (next < total && window.size() < kWindowFrames) {
+            const StreamFrame frame = direction.frame(
+                next, static_cast<uint32_t>(std::min<uint64_t>(chunk, total - next)));
             const uint8_t seq = nextSeq();
-            if (!sendFrame(
-                    seq, Command::ReadTargetData,
-                    wire::ReadTargetDataRequest{next, static_cast<uint16_t>(count)}.encode())) {
+            if (!sendFrame(seq, dataCommand, frame.payload)) {
                 outcome.error = LinkError::PortFailed;
                 return outcome;
             }
-            bytesAhead += count + kAnswerOverhead;
+            queuedLineBytes += frame.queuedLineBytes;
+            // Its answer comes after everything queued before it has crossed the line.
             const uint64_t deadline =
-                nowMs() + lineMs(bytesAhead + kRequestBytes, rate_) * 2 + kTurnaroundMs;
-            asked.push_back(Asked{seq, next, count, deadline});
-            next += count;
+                nowMs() + lineMs(queuedLineBytes + frame.otherLineBytes, rate_) * 2 + kTurnaroundMs;
+            window.push_back(
+                StreamRequest{seq, next, next + frame.length, frame.queuedLineBytes, deadline});
+            next += frame.length;
         }
 
         const uint64_t now = nowMs();
-        const uint64_t waitUntil = asked.empty() ? now + kSliceMs : asked.front().deadline;
+        const uint64_t waitUntil = window.empty() ? now + kSliceMs : window.front().deadline;
         const uint64_t slice = waitUntil > now ? std::min<uint64_t>(waitUntil - now, kSliceMs) : 0;
         const uint64_t badBefore = stats_.badFrames;
         if (!poll(static_cast<uint32_t>(slice))) {
@@ -398,58 +322,60 @@ StreamOutcome Client::readStream(uint32_t total, uint64_t deadlineMs,
         if (stats_.badFrames != badBefore) {
             sawDamage = true;
         }
+        // Only a request sent since the last rewind may cause another one.
         bool wentBack = false;
-        while (!events_.empty() && !wentBack) {
+        while (!events_.empty()) {
             Event event = std::move(events_.front());
             events_.pop_front();
-            const auto found = std::find_if(asked.begin(), asked.end(), [&](const Asked& a) {
-                return a.seq == event.frame.seq;
-            });
-            if (found == asked.end()) {
-                continue; // an answer to a request given up on
-            }
+            const auto found =
+                std::find_if(window.begin(), window.end(),
+                             [&](const StreamRequest& r) { return r.seq == event.frame.seq; });
+            const bool current = found != window.end();
             if (event.frame.command == nakCode) {
                 ++stats_.naks;
                 sawDamage = true;
-                rewind();
-                wentBack = true;
+                if (current && !wentBack) {
+                    rewind();
+                    wentBack = true;
+                }
                 continue;
             }
             if (event.frame.command != answerCode) {
                 continue;
             }
-            const auto response = wire::Response::decode(event.frame.payload);
-            if (response && response->status != Status::Ok) {
-                outcome.refusal = response->status;
+            const StreamAnswer answer =
+                direction.answer(event.frame.payload, current ? &*found : nullptr, confirmed);
+            if (answer.refusal) {
+                outcome.refusal = answer.refusal;
                 return outcome;
             }
-            const auto reply =
-                response ? wire::ReadTargetDataReply::decode(response->body) : std::nullopt;
-            if (!reply || reply->offset != found->offset || reply->data.size() != found->count) {
+            if (answer.damaged) {
                 sawDamage = true;
+            }
+            if (answer.confirmed > confirmed) {
+                confirmed = answer.confirmed;
+                stalls = 0;
+                if (progress) {
+                    progress(confirmed);
+                }
+                while (!window.empty() && window.front().end <= confirmed) {
+                    queuedLineBytes -= window.front().queuedLineBytes;
+                    window.pop_front();
+                }
+                if (answer.clean && ++clean >= kGrowAfter && chunk < kLargestChunk) {
+                    chunk = std::min(kLargestChunk, chunk * 2);
+                    clean = 0;
+                }
+            }
+            if (answer.gap) {
+                ++stats_.gaps;
+            }
+            if (answer.lost && current && !wentBack) {
                 rewind();
                 wentBack = true;
-                continue;
-            }
-            if (found != asked.begin()) {
-                // The answers come in order: one before it was lost.
-                rewind();
-                wentBack = true;
-                continue;
-            }
-            out.insert(out.end(), reply->data.begin(), reply->data.end());
-            bytesAhead -= found->count + kAnswerOverhead;
-            asked.pop_front();
-            stalls = 0;
-            if (progress) {
-                progress(out.size());
-            }
-            if (++clean >= kGrowAfter && chunk < kLargestChunk) {
-                chunk = std::min(kLargestChunk, chunk * 2);
-                clean = 0;
             }
         }
-        if (!wentBack && !asked.empty() && nowMs() >= asked.front().deadline) {
+        if (!wentBack && !window.empty() && nowMs() >= window.front().deadline) {
             ++stats_.timeouts;
             rewind();
         }

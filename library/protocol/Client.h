@@ -1,6 +1,6 @@
 // The library's side of the serial protocol: requests with acknowledgement, bounded
 // retransmission, resynchronisation and a deadline on every wait, and the windowed
-// stream that moves image data.
+// stream that moves image and firmware data to the unit and read-outs from it.
 #pragma once
 
 #include "serial/SerialPort.h"
@@ -69,6 +69,77 @@ struct StreamOutcome {
     std::optional<wire::Status> refusal; // the unit refused the data
 };
 
+// A request of a windowed stream, as its direction builds it.
+struct StreamFrame {
+    std::vector<uint8_t> payload;
+    uint32_t length = 0; // stream bytes it moves
+    // Line bytes of the exchange that queue up behind the frames before it (the request
+    // when sending, the answer when fetching) and of its other half, which does not.
+    uint32_t queuedLineBytes = 0;
+    uint32_t otherLineBytes = 0;
+};
+
+// A request of the stream still waiting for its answer.
+struct StreamRequest {
+    uint8_t seq = 0;
+    uint64_t start = 0;           // stream offset of its first byte
+    uint64_t end = 0;             // stream offset after it
+    uint32_t queuedLineBytes = 0; // as in its StreamFrame
+    uint64_t deadline = 0;        // nowMs() by which its answer is overdue
+};
+
+// What one answer of the stream says.
+struct StreamAnswer {
+    std::optional<wire::Status> refusal; // the unit refused the stream: it ends here
+    bool damaged = false;                // not a sound answer
+    uint64_t confirmed = 0;              // stream bytes the unit has confirmed so far
+    bool clean = false;                  // counts towards growing the chunk again
+    bool gap = false;                    // the unit reported missing data
+    bool lost = false;                   // a request before it went missing: go back
+};
+
+// What differs between the two directions of a stream: the request that moves the stream's
+// bytes from an offset on, and what an answer to it says.
+class StreamDirection {
+public:
+    virtual ~StreamDirection() = default;
+    virtual StreamFrame frame(uint64_t offset, uint32_t chunk) = 0;
+    // request: the request the answer belongs to, null when the stream gave up on it;
+    // confirmed: the stream bytes confirmed before this answer.
+    virtual StreamAnswer answer(std::span<const uint8_t> payload, const StreamRequest* request,
+                                uint64_t confirmed) = 0;
+};
+
+// Image or firmware data to the unit (ImageData, FirmwareData): every answer confirms the
+// stream bytes the unit has stored so far, so it is news even for a frame sent before a
+// rewind. The stream is the pieces' bytes in order.
+class SendDirection final : public StreamDirection {
+public:
+    explicit SendDirection(std::span<const Piece> pieces);
+    uint64_t total() const { return total_; }
+    StreamFrame frame(uint64_t offset, uint32_t chunk) override;
+    StreamAnswer answer(std::span<const uint8_t> payload, const StreamRequest* request,
+                        uint64_t confirmed) override;
+
+private:
+    std::span<const Piece> pieces_;
+    std::vector<uint64_t> starts_; // stream offset of each piece
+    uint64_t total_ = 0;
+};
+
+// A read-out the unit holds in its buffer (ReadTargetData): each answer carries the bytes
+// of its request, taken only in order; out receives them.
+class FetchDirection final : public StreamDirection {
+public:
+    explicit FetchDirection(std::vector<uint8_t>& out) : out_(out) { out_.clear(); }
+    StreamFrame frame(uint64_t offset, uint32_t chunk) override;
+    StreamAnswer answer(std::span<const uint8_t> payload, const StreamRequest* request,
+                        uint64_t confirmed) override;
+
+private:
+    std::vector<uint8_t>& out_;
+};
+
 class Client {
 public:
     // Data bytes per frame: the stream starts at the largest and halves the size after
@@ -102,19 +173,12 @@ public:
     Exchange transact(wire::Command command, const std::vector<uint8_t>& payload,
                       const TransactOptions& options = {});
 
-    // Sends total bytes of image data, in order, as a stream of acknowledged frames.
-    // progress is told how many bytes have been acknowledged; the stream gives up at
-    // deadlineMs (a nowMs() value).
-    // dataCommand carries the stream: ImageData, or FirmwareData for firmware.
-    StreamOutcome sendImage(std::span<const Piece> pieces, uint64_t total, uint64_t deadlineMs,
-                            const std::function<void(uint64_t)>& progress,
-                            wire::Command dataCommand = wire::Command::ImageData);
-
-    // Fetches total bytes of a read-out the unit holds in its buffer (ReadTargetData),
-    // with up to kWindowFrames requests in flight; out receives them in order.
-    StreamOutcome readStream(uint32_t total, uint64_t deadlineMs,
-                             const std::function<void(uint64_t)>& progress,
-                             std::vector<uint8_t>& out);
+    // Moves total bytes of a stream in either direction with up to kWindowFrames requests
+    // of dataCommand in flight: go-back-N to the first byte not confirmed after a loss,
+    // the chunk halving at every rewind and growing after kGrowAfter clean answers. The
+    // stream gives up after kMaxStalls rewinds without progress or at deadlineMs.
+    StreamOutcome stream(StreamDirection& direction, wire::Command dataCommand, uint64_t total,
+                         uint64_t deadlineMs, const std::function<void(uint64_t)>& progress);
 
     const LinkStats& stats() const { return stats_; }
     // A new port or session: forget partial frames, answers not taken, the counters.

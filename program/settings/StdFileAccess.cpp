@@ -1,7 +1,9 @@
-// FileAccess on POSIX: stat for the nanosecond write time, mkstemp + fsync + rename for the
-// atomic replace. On Windows builds the Win32 implementation is used instead; this one then
-// falls back to the standard library so that the portable core still links.
+// FileAccess on POSIX: stat for the nanosecond write time; the atomic replace is common's.
+// On Windows builds the Win32 implementation is used instead; this one then falls back to
+// the standard library so that the portable core still links.
 #include "settings/FileAccess.h"
+
+#include <files/atomic_file.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -27,7 +29,6 @@ constexpr int kReadAttempts = 3;
 #ifndef _WIN32
 
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
-constexpr mode_t kPermissionBits = 07777;
 constexpr int64_t kNanosPerSecond = 1000000000;
 
 FileStatus statPath(const std::string& path, struct stat& st) {
@@ -63,28 +64,6 @@ bool readAll(const std::string& path, std::string& bytes) {
     }
     ::close(fd);
     return ok;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
-        if (put < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(put));
-    }
-    return true;
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 class StdFileAccess final : public FileAccess {
@@ -136,35 +115,7 @@ public:
     }
 
     bool replace(const std::string& path, std::string_view bytes) override {
-        struct stat original {};
-        const bool existed = statPath(path, original) == FileStatus::Ok;
-        std::string temp = path + ".XXXXXX";
-        const int fd = ::mkstemp(temp.data());
-        if (fd < 0) {
-            return false;
-        }
-        bool ok = writeAll(fd, bytes);
-        if (ok && existed) {
-            ok = ::fchmod(fd, original.st_mode & kPermissionBits) == 0;
-            // Keeps the owner when a privileged user saves someone else's file.
-            if (::fchown(fd, original.st_uid, original.st_gid) != 0) {
-                // Refused for an ordinary user: the file then belongs to whoever saved it.
-            }
-        }
-        ok = ok && ::fsync(fd) == 0;
-        ok = ::close(fd) == 0 && ok;
-        ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-        if (!ok) {
-            ::unlink(temp.c_str());
-            return false;
-        }
-        // The rename itself reaches the disk only with its folder.
-        const int dir = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-        return true;
+        return files::replaceFile(path, bytes) == files::ReplaceResult::Ok;
     }
 };
 
@@ -224,23 +175,7 @@ public:
     }
 
     bool replace(const std::string& path, std::string_view bytes) override {
-        const std::string temp = path + ".new";
-        std::FILE* out = std::fopen(temp.c_str(), "wb");
-        if (!out) {
-            return false;
-        }
-        bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-        ok = std::fflush(out) == 0 && ok;
-        ok = std::fclose(out) == 0 && ok;
-        std::error_code ec;
-        if (ok) {
-            std::filesystem::rename(temp, path, ec);
-        }
-        if (!ok || ec) {
-            std::filesystem::remove(temp, ec);
-            return false;
-        }
-        return true;
+        return files::replaceFile(path, bytes) == files::ReplaceResult::Ok;
     }
 };
 

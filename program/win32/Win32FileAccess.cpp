@@ -1,5 +1,7 @@
 #include "win32/Win32FileAccess.h"
 
+#include <files/atomic_file.h>
+
 #include <windows.h>
 
 namespace octo {
@@ -10,7 +12,6 @@ namespace {
 // taken before the last attempt then makes the next read try again.
 constexpr int kReadAttempts = 3;
 constexpr DWORD kReadChunk = 65536;
-constexpr char kTempPrefix[] = "oct";
 
 int64_t ticksOf(const FILETIME& time) {
     return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
@@ -72,11 +73,6 @@ bool readAll(const std::string& path, std::string& bytes) {
     }
 }
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
 class Win32FileAccess final : public FileAccess {
 public:
     FileStatus stamp(const std::string& path, FileStamp& out) override {
@@ -120,29 +116,7 @@ public:
     }
 
     bool replace(const std::string& path, std::string_view bytes) override {
-        char temp[MAX_PATH];
-        if (!GetTempFileNameA(folderOf(path).c_str(), kTempPrefix, 0, temp)) {
-            return false;
-        }
-        bool ok = false;
-        {
-            FileHandle file(CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (file.valid()) {
-                DWORD put = 0;
-                ok = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put,
-                               nullptr) &&
-                     put == bytes.size();
-                ok = ok && FlushFileBuffers(file.get());
-                ok = file.close() && ok;
-            }
-        }
-        ok = ok &&
-             MoveFileExA(temp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!ok) {
-            DeleteFileA(temp);
-        }
-        return ok;
+        return files::replaceFile(path, bytes) == files::ReplaceResult::Ok;
     }
 };
 

@@ -2,7 +2,7 @@
 // GetDevice hands out and the keys the type's section of OCTO816.INI carries.
 #pragma once
 
-#include <octo816.h>
+#include "devices/segments.h"
 
 #include <array>
 #include <cstdint>
@@ -45,13 +45,14 @@ inline constexpr int32_t kDefaultJtag4Disable = 0;
 
 using SegmentTable = std::array<OctoSegmentEntry, OCTO_MAX_SEGMENTS>;
 
+// A row of the table names the keys where the type differs from the program's defaults.
 struct DeviceType {
-    std::string_view name; // the section name in OCTO816.INI
-    int32_t group;         // key Group
-    int32_t vpp;           // key Vpp: minimum supply for erase and program, tenths of a volt
-    int32_t dlkAble;       // key DlkAble: 1 = programmable over two-wire DuoLink
-    int32_t jtag4Disable;  // key JTAG4disable: bit 0 set = no 4-wire JTAG
-    SegmentTable segments; // ends at the first kind 0 row
+    std::string_view name;             // the section name in OCTO816.INI
+    int32_t group = 0;                 // key Group
+    int32_t vpp = kDefaultVpp;         // key Vpp: minimum supply for erase and program, 0.1 V
+    int32_t dlkAble = kDefaultDlkAble; // key DlkAble: 1 = programmable over two-wire DuoLink
+    int32_t jtag4Disable = kDefaultJtag4Disable; // key JTAG4disable: bit 0 set = no 4-wire JTAG
+    SegmentTable segments{};                     // ends at the first kind 0 row
 };
 
 std::span<const DeviceType> deviceTypes();

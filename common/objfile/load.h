@@ -6,7 +6,7 @@
 #include "objfile/readers.h"
 #include "objfile/result.h"
 
-#include <octo816.h>
+#include "devices/segments.h"
 
 #include <optional>
 #include <span>

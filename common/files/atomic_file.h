@@ -1,0 +1,33 @@
+// Replacing a file so that it is always either the old one or the new one, never a mix:
+// the bytes go to a temporary file in the same folder (so the rename stays on one file
+// system), which is renamed over the file. Every writer of a file that an operator or
+// another process reads uses this; one implementation per platform.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace octo::files {
+
+enum class ReplaceResult {
+    Ok,
+    CannotCreate, // the temporary file cannot be created (no folder, no right to write there)
+    WriteFailed,  // writing, flushing or renaming failed: the temporary file is removed and
+                  // an older file of that name stays as it was
+};
+
+// What a replaced file survives. The operator's files survive a power loss: the bytes and
+// the rename are flushed to the disk. Files that only other processes read while the writer
+// runs (the simulator's state for the tests) survive a crash of the writer, and skip the
+// flush, which costs milliseconds a write.
+enum class Durability { PowerLoss, WriterCrash };
+
+// "<path>.octo-tmp": the temporary file replaceFile writes for path.
+std::string temporaryPathFor(const std::string& path);
+
+// Writes bytes to temporaryPathFor(path) and renames it over path. An existing file keeps
+// its permissions (and, where the writer may give it away, its owner).
+ReplaceResult replaceFile(const std::string& path, std::string_view bytes,
+                          Durability durability = Durability::PowerLoss);
+
+} // namespace octo::files
