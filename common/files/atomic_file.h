@@ -22,10 +22,12 @@ enum class ReplaceResult {
 // flush, which costs milliseconds a write.
 enum class Durability { PowerLoss, WriterCrash };
 
-// "<path>.octo-tmp": the temporary file replaceFile writes for path.
+// "<path>.<process>-<n>.octo-tmp": a temporary file for path that no other write uses, so
+// two writers of one file (two processes, or two calls) never write into the same one;
+// the last rename wins whole.
 std::string temporaryPathFor(const std::string& path);
 
-// Writes bytes to temporaryPathFor(path) and renames it over path. An existing file keeps
+// Writes bytes to a new temporaryPathFor(path) and renames it over path. An existing file keeps
 // its permissions (and, where the writer may give it away, its owner).
 ReplaceResult replaceFile(const std::string& path, std::string_view bytes,
                           Durability durability = Durability::PowerLoss);

@@ -48,12 +48,14 @@ void syncFolderOf(const std::string& path) {
 
 } // namespace
 
+unsigned long currentProcessId() { return static_cast<unsigned long>(::getpid()); }
+
 ReplaceResult replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
     const bool flush = durability == Durability::PowerLoss;
     struct stat original {};
     const bool existed = ::stat(path.c_str(), &original) == 0;
     const std::string temp = temporaryPathFor(path);
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {
         return ReplaceResult::CannotCreate;
     }

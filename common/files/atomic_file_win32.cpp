@@ -5,10 +5,12 @@
 
 namespace octo::files {
 
+unsigned long currentProcessId() { return GetCurrentProcessId(); }
+
 ReplaceResult replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
     const bool flush = durability == Durability::PowerLoss;
     const std::string temp = temporaryPathFor(path);
-    const HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return ReplaceResult::CannotCreate;

@@ -53,7 +53,12 @@ protected:
         return image;
     }
     bool leftovers(const std::filesystem::path& path) {
-        return std::filesystem::exists(path.string() + ".octo-tmp");
+        for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {
+            if (entry.path().string().ends_with(".octo-tmp")) {
+                return true;
+            }
+        }
+        return false;
     }
 
     std::unique_ptr<SimulatedUnit> unit;

@@ -1,5 +1,5 @@
 // The atomic replace on real files: the file is the old one or the new one, a failure
-// leaves the old one and no temporary file, and a temporary file left by a crash is no
+// leaves the old one and no temporary file, and another writer's temporary file is no
 // obstacle.
 #include "files/atomic_file.h"
 
@@ -88,12 +88,14 @@ TEST_F(AtomicFileTest, AFailedRenameLeavesWhatWasThereAndNoTemporaryFile) {
     EXPECT_EQ(entries(), std::vector<std::string>{"taken"});
 }
 
-TEST_F(AtomicFileTest, ATemporaryFileLeftByACrashIsWrittenOver) {
+TEST_F(AtomicFileTest, ATemporaryFileOfAnotherWriterIsNeitherUsedNorAnObstacle) {
     const std::string file = path("state.txt");
-    write(temporaryPathFor(file), "half of an older write that never got renamed");
+    const std::string other = temporaryPathFor(file);
+    write(other, "half of a write that another writer has not renamed yet");
     ASSERT_EQ(replaceFile(file, "whole", Durability::WriterCrash), ReplaceResult::Ok);
     EXPECT_EQ(read(file), "whole");
-    EXPECT_EQ(entries(), std::vector<std::string>{"state.txt"});
+    EXPECT_EQ(read(other), "half of a write that another writer has not renamed yet");
+    EXPECT_NE(temporaryPathFor(file), temporaryPathFor(file));
 }
 
 } // namespace
