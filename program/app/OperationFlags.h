@@ -5,14 +5,14 @@ namespace octo {
 
 struct OperationFlags {
     // Start refuses until Load Image(s) has run since the type or the file changed.
-    int reloadRequired = 0;
+    bool reloadRequired = false;
     // The expected run duration must be estimated anew.
-    int estimateStale = 1;
+    bool estimateStale = true;
     // The unit has answered once: its versions are known.
-    int versionsKnown = 0;
+    bool versionsKnown = false;
     // A continual series of main processes or self-tests is running.
-    int continualMain = 0;
-    int continualSelftest = 0;
+    bool continualMain = false;
+    bool continualSelftest = false;
     int runsLeft = 0;
 };
 

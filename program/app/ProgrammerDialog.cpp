@@ -41,7 +41,7 @@ bool ProgrammerDialog::onInitDialog() {
     view_.postCommand(IDC_STARTUP_COMMAND);
     createToolTips();
     view_.setTimer(ID_TIMER_CONNECTION_POLL, kConnectionPollMs);
-    deviceType_.hasBsl = 0;
+    deviceType_.hasBsl = false;
     return true;
 }
 

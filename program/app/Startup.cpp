@@ -58,9 +58,9 @@ void ProgrammerDialog::onStartupCommand() {
     state_.logPath = state_.programDirectory + kLogName;
     const std::string libraryPath = state_.programDirectory + kLibraryName;
 
-    flags_.estimateStale = 1;
-    flags_.continualMain = 0;
-    flags_.continualSelftest = 0;
+    flags_.estimateStale = true;
+    flags_.continualMain = false;
+    flags_.continualSelftest = false;
     settings_.createLogFile = 0;
 
     std::string problems;
@@ -141,7 +141,7 @@ void ProgrammerDialog::onStartupCommand() {
     }
 
     saveSettings();
-    flags_.reloadRequired = 0;
+    flags_.reloadRequired = false;
 }
 
 int ProgrammerDialog::checkFirmwareVersion() {

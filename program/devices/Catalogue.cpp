@@ -137,7 +137,7 @@ void DeviceCatalogue::onDeviceTypeChanged() {
 }
 
 void DeviceCatalogue::onUseDuoLink() {
-    flags_.estimateStale = 1;
+    flags_.estimateStale = true;
     if (settings_.locked()) {
         view_.setChecked(IDC_USE_DUOLINK, settings_.useDlk != 0);
         view_.setChecked(IDC_USE_JTAG4, settings_.useDlk == 0);
@@ -155,23 +155,23 @@ void DeviceCatalogue::applyDeviceType() {
     refreshDevice(typeName, true);
     state_.readOutStart = deviceType_.flashStart;
     state_.readOutLength = deviceType_.flashWords * 2;
-    flags_.reloadRequired = 1;
+    flags_.reloadRequired = true;
     // New sizes make the last estimate of the run duration worthless.
-    flags_.estimateStale = 1;
+    flags_.estimateStale = true;
 }
 
 void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateControls) {
     DeviceType& d = deviceType_;
     d.dcoBytes = 0;
     d.protectedInfoBytes = 0;
-    d.jtag4Allowed = 1;
+    d.jtag4Allowed = true;
     const OctoSegmentEntry* table = nullptr;
     if (library_->getDevice(typeName, &table) != 0 || table == nullptr) {
         view_.setText(IDC_DEVICE_INFO, kDeviceEntryNotValid);
         return;
     }
-    d.hasProtectedInfo = 0;
-    d.hasBsl = 0;
+    d.hasProtectedInfo = false;
+    d.hasBsl = false;
     view_.setEnabled(IDC_ERASE_PINFO, false);
     view_.setEnabled(IDC_ERASE_BSL, false);
     view_.setEnabled(IDC_RESTORE_DCO, false);
@@ -204,7 +204,7 @@ void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateCont
             info = static_cast<uint16_t>(info + length16);
             d.protectedInfoBytes = static_cast<uint16_t>(d.protectedInfoBytes + length16);
             if (d.protectedInfoBytes != 0) {
-                d.hasProtectedInfo = 1;
+                d.hasProtectedInfo = true;
                 if (updateControls &&
                     (view_.isChecked(IDC_ERASE) || view_.isChecked(IDC_ERASE_CHECK))) {
                     view_.setEnabled(IDC_ERASE_PINFO, view_.isChecked(IDC_ERASE_INFO));
@@ -224,7 +224,7 @@ void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateCont
             }
             break;
         case OCTO_SEGMENT_BSL:
-            d.hasBsl = 1;
+            d.hasBsl = true;
             if (updateControls) {
                 view_.setEnabled(IDC_ERASE_BSL, true);
             }
@@ -241,15 +241,15 @@ void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateCont
     d.infoWords = static_cast<uint16_t>(info >> 1);
     d.flashWords = flash >> 1;
     d.bslWords = bsl >> 1;
-    if (d.hasBsl == 0) {
+    if (!d.hasBsl) {
         settings_.eraseBslSegm = 0;
         showSettings(view_, settings_);
     }
     view_.setText(IDC_DEVICE_INFO, formatDeviceInfo(d.ramBytes, d.flashBytes, d.infoBytes));
     d.dlkAble = profile_.readInt(typeName, ini::kDlkAble, 0);
     const auto jtag4Disable = static_cast<uint32_t>(profile_.readInt(typeName, ini::kJtag4Disable, 0));
-    d.jtag4Allowed = (jtag4Disable & kJtag4DisableBit) == 0 ? 1 : 0;
-    if (d.hasProtectedInfo == 0) {
+    d.jtag4Allowed = (jtag4Disable & kJtag4DisableBit) == 0;
+    if (!d.hasProtectedInfo) {
         view_.setChecked(IDC_ERASE_PINFO, false);
     }
     if (updateControls) {
@@ -259,7 +259,7 @@ void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateCont
 }
 
 void DeviceCatalogue::applyInterfaceRules() {
-    if (deviceType_.jtag4Allowed == 1) {
+    if (deviceType_.jtag4Allowed) {
         view_.setEnabled(IDC_USE_JTAG4, true);
     } else {
         view_.setEnabled(IDC_USE_JTAG4, false);
@@ -273,7 +273,7 @@ void DeviceCatalogue::applyInterfaceRules() {
             view_.setChecked(IDC_USE_JTAG4, deviceType_.dlkAble == 0);
             return;
         }
-        flags_.versionsKnown = 1;
+        flags_.versionsKnown = true;
     }
     if (settings_.locked()) {
         return;

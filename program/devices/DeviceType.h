@@ -14,7 +14,7 @@ struct DeviceType {
     std::string typeName;
     int32_t vpp = 0;
     int32_t dlkAble = 0;
-    int jtag4Allowed = 1;
+    bool jtag4Allowed = true;
     uint16_t ramBytes = 0;
     uint16_t infoBytes = 0;
     uint32_t flashBytes = 0;
@@ -22,8 +22,8 @@ struct DeviceType {
     uint16_t protectedInfoBytes = 0;
     uint16_t dcoBytes = 0;
     uint32_t bslBytes = 0;
-    int hasProtectedInfo = 0;
-    int hasBsl = 0;
+    bool hasProtectedInfo = false;
+    bool hasBsl = false;
     uint32_t flashWords = 0;
     uint16_t infoWords = 0;
     uint32_t bslWords = 0;

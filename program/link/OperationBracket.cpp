@@ -68,7 +68,7 @@ void OperationBracket::endOperation() {
     if (settings_.erase || settings_.eraseCheck) {
         view_.setEnabled(IDC_ERASE_MAIN, true);
         view_.setEnabled(IDC_ERASE_INFO, true);
-        view_.setEnabled(IDC_ERASE_BSL, deviceType_.hasBsl != 0);
+        view_.setEnabled(IDC_ERASE_BSL, deviceType_.hasBsl);
         const bool restoreUsable = settings_.erasePinfo && deviceType_.dcoBytes != 0 &&
                                    deviceType_.dcoBytes != deviceType_.protectedInfoBytes;
         if (restoreUsable) {

@@ -140,7 +140,7 @@ void TargetPower::applyTargetPower() {
 void TargetPower::computeSettleTime() {
     takeControls(view_, settings_);
     settleTimeMs_ = settleTimeMs(settings_.settleTime);
-    flags_.estimateStale = 1;
+    flags_.estimateStale = true;
 }
 
 void TargetPower::enableEraseBoxes() {
@@ -148,20 +148,20 @@ void TargetPower::enableEraseBoxes() {
     view_.setEnabled(IDC_ERASE_MAIN, erasing);
     view_.setEnabled(IDC_ERASE_INFO, erasing);
     view_.setEnabled(IDC_ERASE_PINFO,
-                     erasing && settings_.eraseInfo != 0 && deviceType_.hasProtectedInfo != 0);
-    view_.setEnabled(IDC_ERASE_BSL, erasing && deviceType_.hasBsl != 0);
+                     erasing && settings_.eraseInfo != 0 && deviceType_.hasProtectedInfo);
+    view_.setEnabled(IDC_ERASE_BSL, erasing && deviceType_.hasBsl);
 }
 
 void TargetPower::eraseOptionsChanged() {
-    flags_.estimateStale = 1;
+    flags_.estimateStale = true;
     takeControls(view_, settings_);
     if (settings_.erase || settings_.eraseCheck) {
         view_.setEnabled(IDC_ERASE_MAIN, true);
         view_.setChecked(IDC_ERASE_MAIN, true);
-        view_.setEnabled(IDC_ERASE_BSL, deviceType_.hasBsl != 0);
+        view_.setEnabled(IDC_ERASE_BSL, deviceType_.hasBsl);
         view_.setEnabled(IDC_ERASE_INFO, true);
         view_.setEnabled(IDC_ERASE_PINFO,
-                         view_.isChecked(IDC_ERASE_INFO) && deviceType_.hasProtectedInfo != 0);
+                         view_.isChecked(IDC_ERASE_INFO) && deviceType_.hasProtectedInfo);
     } else {
         view_.setChecked(IDC_ERASE_MAIN, false);
         view_.setChecked(IDC_ERASE_INFO, false);
@@ -175,10 +175,10 @@ void TargetPower::eraseOptionsChanged() {
 }
 
 void TargetPower::infoMemoryChanged() {
-    flags_.estimateStale = 1;
+    flags_.estimateStale = true;
     takeControls(view_, settings_);
     const bool info = view_.isChecked(IDC_ERASE_INFO);
-    view_.setEnabled(IDC_ERASE_PINFO, info && deviceType_.hasProtectedInfo != 0);
+    view_.setEnabled(IDC_ERASE_PINFO, info && deviceType_.hasProtectedInfo);
     if (!info) {
         view_.setChecked(IDC_ERASE_PINFO, false);
     }
@@ -204,7 +204,7 @@ void TargetPower::onMainProcessOption(int id) {
     if (refuseWhileLocked(view_, settings_)) {
         return;
     }
-    flags_.estimateStale = 1;
+    flags_.estimateStale = true;
     if (id == IDC_ERASE || id == IDC_ERASE_CHECK) {
         eraseOptionsChanged();
     }
@@ -224,7 +224,7 @@ void TargetPower::onSettleTimeChanged() {
 
 void TargetPower::onEraseOption(int id) {
     if (id == IDC_ERASE_MAIN || id == IDC_ERASE_INFO) {
-        flags_.estimateStale = 1;
+        flags_.estimateStale = true;
     }
     if (id == IDC_ERASE_BSL) {
         // Asked for also while locked: the question itself guards this box.

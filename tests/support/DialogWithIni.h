@@ -3,10 +3,7 @@
 // device catalogue tests build on.
 #pragma once
 
-#include "app/ProgrammerDialog.h"
-#include "support/FakeLibrary.h"
-#include "support/FakePlatform.h"
-#include "support/InMemoryView.h"
+#include "support/DialogFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -19,18 +16,14 @@
 
 namespace octo::testing {
 
-class DialogWithIni : public ::testing::Test {
+class DialogWithIni : public DialogUnderTest<> {
 protected:
-    DialogWithIni() : view(&log), platform(&log), dialog(view, platform, state) {
+    DialogWithIni() {
         static int counter = 0;
         folder = std::filesystem::temp_directory_path() /
                  ("octo_dialog_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         std::filesystem::create_directories(folder);
         dialog.setConfigPath((folder / "OCTO816.INI").string());
-        auto fake = std::make_unique<FakeLibrary>(&log);
-        library = fake.get();
-        dialog.useLibrary(std::move(fake));
-        view.connectTo(dialog);
         dialog.showMembers();
     }
     ~DialogWithIni() override {
@@ -51,12 +44,6 @@ protected:
         return dialog.profile().readInt(section, key, def);
     }
 
-    EventLog log;
-    InMemoryView view;
-    FakePlatform platform;
-    ProgramState state;
-    ProgrammerDialog dialog;
-    FakeLibrary* library = nullptr;
     std::filesystem::path folder;
 };
 

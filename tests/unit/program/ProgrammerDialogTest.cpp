@@ -3,9 +3,7 @@
 // line rule, the interface rules and the shutdown.
 #include "app/ProgrammerDialog.h"
 #include "resources/resource.h"
-#include "support/FakeLibrary.h"
-#include "support/FakePlatform.h"
-#include "support/InMemoryView.h"
+#include "support/DialogFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -34,14 +32,8 @@ protected:
     void onStartupCommand() override { handled.push_back("startup"); }
 };
 
-class ProgrammerDialogTest : public ::testing::Test {
+class ProgrammerDialogTest : public testing::DialogUnderTest<RecordingDialog> {
 protected:
-    ProgrammerDialogTest() : view(&log), platform(&log), dialog(view, platform, state) {
-        auto fake = std::make_unique<FakeLibrary>(&log);
-        library = fake.get();
-        dialog.useLibrary(std::move(fake));
-        view.connectTo(dialog);
-    }
 
     // What the window does when it is created: the template's lists, the members shown,
     // then the dialog's own initialisation.
@@ -59,12 +51,6 @@ protected:
         library->setFallback("OctoGetResult", 0);
     }
 
-    EventLog log;
-    InMemoryView view;
-    FakePlatform platform;
-    ProgramState state;
-    RecordingDialog dialog;
-    FakeLibrary* library = nullptr;
 };
 
 TEST_F(ProgrammerDialogTest, ConstructionValuesShowInTheWindow) {
