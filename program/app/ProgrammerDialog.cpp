@@ -209,6 +209,8 @@ void ProgrammerDialog::loadSettings() {
     showMembers();
 }
 
-void ProgrammerDialog::saveSettings() { octo::saveSettings(profile_, settings_, view_); }
+void ProgrammerDialog::saveSettings() {
+    octo::saveSettings(profile_, settings_, view_);
+}
 
 } // namespace octo

@@ -57,7 +57,9 @@ public:
     ProgrammerDialog& operator=(const ProgrammerDialog&) = delete;
 
     // The library every operation calls; NoLibrary until one is loaded.
-    void useLibrary(std::unique_ptr<ProgrammerLibrary> library) { library_.use(std::move(library)); }
+    void useLibrary(std::unique_ptr<ProgrammerLibrary> library) {
+        library_.use(std::move(library));
+    }
     ProgrammerLibrary& library() { return *library_; }
 
     // Messages from the window. Each returns whether it handled the message where the
@@ -146,7 +148,7 @@ private:
     OperationBracket bracket_{view_, settings_, deviceType_, flags_, results_};
     ProgressBar progress_{view_};
     Connection connection_{view_, library_, settings_, state_, status_, bracket_};
-    DeviceCatalogue catalogue_{view_,      library_, profile_, settings_,
+    DeviceCatalogue catalogue_{view_,       library_,  profile_, settings_,
                                deviceType_, unitInfo_, flags_,   state_};
     TargetPower power_{view_, library_, settings_, deviceType_, flags_, state_, status_};
     SettingsLock lock_{view_, settings_, bracket_};

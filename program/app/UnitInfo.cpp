@@ -30,8 +30,8 @@ void decodeUnitInfo(const uint8_t* block, UnitInfo& info) {
     if (block[result_block::kDescription] != kNoDescription) {
         // The text ends at its zero byte, or at the end of the block when a unit sends none.
         std::string text;
-        for (int i = result_block::kDescription;
-             i < OCTO_RESULT_BLOCK_BYTES && block[i] != 0; ++i) {
+        for (int i = result_block::kDescription; i < OCTO_RESULT_BLOCK_BYTES && block[i] != 0;
+             ++i) {
             text.push_back(static_cast<char>(block[i]));
         }
         info.description = std::move(text);

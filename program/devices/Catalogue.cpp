@@ -24,7 +24,8 @@ constexpr char kTipDlkOldHardware[] = "To program DuoLink-capable device in 4Wir
                                       "to upgrade the OCTO816-Hardware to ver.1.30 or newer";
 constexpr char kTipDlkOldFirmware[] =
     "To program DuoLink-capable device in 4Wire mode you have to update the OCTO816-Firmware";
-constexpr char kTipDlk[] = "Check this box in order to program DuoLink-capable device in 2Wire mode";
+constexpr char kTipDlk[] =
+    "Check this box in order to program DuoLink-capable device in 2Wire mode";
 
 // Every section name of the file (none cut off, however many there are), or the single
 // placeholder name when the file has none.
@@ -75,8 +76,8 @@ void DeviceCatalogue::fillDeviceGroupList() {
     }
     const std::string typeName =
         profile_.readString(ini::kSystem, ini::kDevTypeName, kDefaultDevTypeName, ini::kNameBuffer);
-    const int32_t group =
-        decimalValue(profile_.readString(typeName, ini::kGroup, kDefaultGroupText, ini::kNameBuffer));
+    const int32_t group = decimalValue(
+        profile_.readString(typeName, ini::kGroup, kDefaultGroupText, ini::kNameBuffer));
     int selected = 0;
     for (int i = 0; i < offeredGroups_.count; ++i) {
         if (offeredGroups_.rows[i].groupNumber == group) {
@@ -247,7 +248,8 @@ void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateCont
     }
     view_.setText(IDC_DEVICE_INFO, formatDeviceInfo(d.ramBytes, d.flashBytes, d.infoBytes));
     d.dlkAble = profile_.readInt(typeName, ini::kDlkAble, 0);
-    const auto jtag4Disable = static_cast<uint32_t>(profile_.readInt(typeName, ini::kJtag4Disable, 0));
+    const auto jtag4Disable =
+        static_cast<uint32_t>(profile_.readInt(typeName, ini::kJtag4Disable, 0));
     d.jtag4Allowed = (jtag4Disable & kJtag4DisableBit) == 0;
     if (!d.hasProtectedInfo) {
         view_.setChecked(IDC_ERASE_PINFO, false);

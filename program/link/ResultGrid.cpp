@@ -57,7 +57,8 @@ int ResultGrid::showResult(bool afterRun) {
     if (!afterRun) {
         block[kFuseBlownByte] = 0;
     }
-    const auto addressed = addressedRows(settings_.eraseCheck != 0, settings_.verify != 0, settings_.blowFuse != 0);
+    const auto addressed =
+        addressedRows(settings_.eraseCheck != 0, settings_.verify != 0, settings_.blowFuse != 0);
     for (int row = 0; row < kResultRows; ++row) {
         for (int target = 0; target < kResultTargets; ++target) {
             const LampState lamp = resultLampState(block, addressed, afterRun, row, target);

@@ -135,7 +135,9 @@ int32_t numberOf(const SettingRow& row, const Settings& settings) {
 
 } // namespace
 
-std::span<const SettingRow> settingRows() { return kRows; }
+std::span<const SettingRow> settingRows() {
+    return kRows;
+}
 
 int offeredSupplyIndex(int maxSupplyIndex) {
     return std::clamp(maxSupplyIndex, 0, kHighestSupplyIndex);
