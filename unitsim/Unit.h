@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -81,22 +82,46 @@ public:
     uint64_t duplicates() const { return duplicates_; }
 
 private:
+    // Each command's handler gets its request decoded; a payload that does not decode is
+    // answered BadArgument before the handler is called.
+    template <typename Request>
+    using Handler = wire::Response (Unit::*)(const Request&, Reply&);
+    // A request that must come without payload.
+    struct NoPayload {
+        static std::optional<NoPayload> decode(std::span<const uint8_t> payload);
+    };
+
     wire::Response execute(uint8_t command, std::span<const uint8_t> payload, Reply& reply);
-    wire::Response imageBegin(std::span<const uint8_t> payload);
-    wire::Response imageData(std::span<const uint8_t> payload);
-    wire::Response imageEnd(std::span<const uint8_t> payload);
-    wire::Response setSupply(std::span<const uint8_t> payload);
-    wire::Response loadParameters(std::span<const uint8_t> payload);
-    wire::Response mainProcess(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response selftest(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response firmwareErase(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response firmwareBegin(std::span<const uint8_t> payload);
-    wire::Response firmwareData(std::span<const uint8_t> payload);
-    wire::Response firmwareEnd(std::span<const uint8_t> payload);
-    wire::Response tempLoader(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response readTargetBegin(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response readTargetData(std::span<const uint8_t> payload);
-    wire::Response accessSfr(std::span<const uint8_t> payload, Reply& reply);
+    template <typename Request>
+    wire::Response call(Handler<Request> handler, std::span<const uint8_t> payload, Reply& reply);
+    // Work on the targets also needs the unit's firmware.
+    template <typename Request>
+    wire::Response targetWork(Handler<Request> handler, std::span<const uint8_t> payload,
+                              Reply& reply);
+    wire::Response hello(const wire::HelloRequest& request, Reply& reply);
+    wire::Response getResult(const NoPayload& request, Reply& reply);
+    wire::Response setBaud(const wire::SetBaudRequest& request, Reply& reply);
+    wire::Response setSupply(const wire::SetSupplyRequest& request, Reply& reply);
+    wire::Response setSignals(const wire::SetSignalsRequest& request, Reply& reply);
+    wire::Response imageErase(const NoPayload& request, Reply& reply);
+    wire::Response imageSelect(const wire::ImageSelectRequest& request, Reply& reply);
+    wire::Response imageBegin(const wire::ImageBeginRequest& request, Reply& reply);
+    wire::Response imageData(const wire::ImageDataRequest& request, Reply& reply);
+    wire::Response imageEnd(const wire::ImageEndRequest& request, Reply& reply);
+    wire::Response imageAbort(const wire::ImageSlotRequest& request, Reply& reply);
+    wire::Response imageStatus(const wire::ImageSlotRequest& request, Reply& reply);
+    wire::Response loadParameters(const wire::LoadParametersRequest& request, Reply& reply);
+    wire::Response mainProcess(const wire::WorkRequest& request, Reply& reply);
+    wire::Response selftest(const wire::WorkRequest& request, Reply& reply);
+    wire::Response firmwareErase(const wire::FirmwareEraseRequest& request, Reply& reply);
+    wire::Response firmwareBegin(const wire::FirmwareBeginRequest& request, Reply& reply);
+    wire::Response firmwareData(const wire::ImageDataRequest& request, Reply& reply);
+    wire::Response firmwareEnd(const wire::FirmwareEndRequest& request, Reply& reply);
+    wire::Response tempLoader(const NoPayload& request, Reply& reply);
+    wire::Response readTargetBegin(const wire::ReadTargetBeginRequest& request, Reply& reply);
+    wire::Response readTargetData(const wire::ReadTargetDataRequest& request, Reply& reply);
+    wire::Response readTargetEnd(const NoPayload& request, Reply& reply);
+    wire::Response accessSfr(const wire::AccessSfrRequest& request, Reply& reply);
     // The supply at the sockets now and the interface of the last parameters.
     Reach currentReach() const;
     // The device type of the image in the selected slot, if the unit knows it.
