@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace octo {
@@ -97,28 +99,11 @@ void flushWine(const std::string& path) {
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
 }
 
-std::string show(const char* s) {
-    if (!s) {
-        return "NULL";
-    }
-    std::string out = "\"";
-    for (const char* p = s; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string showBytes(const std::vector<char>& b, size_t n) {
+// Bytes as text, each control or non-ASCII byte as \xNN.
+std::string printable(std::string_view bytes) {
     std::string out;
-    for (size_t i = 0; i < n && i < b.size(); ++i) {
-        const auto c = static_cast<unsigned char>(b[i]);
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c < 0x20 || c >= 0x7f) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
@@ -128,6 +113,14 @@ std::string showBytes(const std::vector<char>& b, size_t n) {
         }
     }
     return out;
+}
+
+std::string show(const char* s) {
+    return s ? "\"" + printable(s) + "\"" : std::string("NULL");
+}
+
+std::string showBytes(const std::vector<char>& b, size_t n) {
+    return printable(std::string_view(b.data(), std::min(n, b.size())));
 }
 
 // ---- one comparison ----------------------------------------------------------------------

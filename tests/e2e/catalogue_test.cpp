@@ -97,11 +97,10 @@ std::string infoLine(const std::string& typeName) {
     return formatDeviceInfo(ram, flash, info);
 }
 
-class Catalogue : public ::testing::Test {
+class Catalogue : public SessionTest {
 protected:
     void SetUp() override {
-        session_ = SharedSession::get();
-        ASSERT_NE(session_, nullptr) << SharedSession::reason();
+        ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
         session_->installProgram();
         window_ = std::make_unique<Window>(session_->launch());
         // The start-up command fills the lists once the window is shown.
@@ -114,7 +113,6 @@ protected:
         }
     }
 
-    Session* session_ = nullptr;
     std::unique_ptr<Window> window_;
     ShippedCatalogue shipped_;
 };
