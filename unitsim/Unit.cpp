@@ -200,26 +200,21 @@ std::optional<Unit::NoPayload> Unit::NoPayload::decode(std::span<const uint8_t> 
     return NoPayload{};
 }
 
-template <typename Request>
-Response Unit::call(Handler<Request> handler, std::span<const uint8_t> payload, Reply& reply) {
+template <typename Request, typename... Line>
+Response Unit::call(Handler<Request, Line...> handler, std::span<const uint8_t> payload,
+                    Reply& reply, Needs needs) {
     const auto request = Request::decode(payload);
     if (!request) {
         return answer(Status::BadArgument);
     }
-    return (this->*handler)(*request, reply);
-}
-
-template <typename Request>
-Response Unit::targetWork(Handler<Request> handler, std::span<const uint8_t> payload,
-                          Reply& reply) {
-    const auto request = Request::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (!firmware_) {
+    if (needs == Needs::Firmware && !firmware_) {
         return targetFault(Status::BadState, wire::TargetFault::NoFirmware);
     }
-    return (this->*handler)(*request, reply);
+    if constexpr (sizeof...(Line) == 0) {
+        return (this->*handler)(*request);
+    } else {
+        return (this->*handler)(*request, reply);
+    }
 }
 
 Response Unit::execute(uint8_t command, std::span<const uint8_t> payload, Reply& reply) {
@@ -249,11 +244,11 @@ Response Unit::execute(uint8_t command, std::span<const uint8_t> payload, Reply&
     case Command::ImageStatus:
         return call(&Unit::imageStatus, payload, reply);
     case Command::LoadParameters:
-        return targetWork(&Unit::loadParameters, payload, reply);
+        return call(&Unit::loadParameters, payload, reply, Needs::Firmware);
     case Command::MainProcess:
-        return targetWork(&Unit::mainProcess, payload, reply);
+        return call(&Unit::mainProcess, payload, reply, Needs::Firmware);
     case Command::Selftest:
-        return targetWork(&Unit::selftest, payload, reply);
+        return call(&Unit::selftest, payload, reply, Needs::Firmware);
     case Command::FirmwareErase:
         return call(&Unit::firmwareErase, payload, reply);
     case Command::FirmwareBegin:
@@ -265,19 +260,19 @@ Response Unit::execute(uint8_t command, std::span<const uint8_t> payload, Reply&
     case Command::TempLoader:
         return call(&Unit::tempLoader, payload, reply);
     case Command::ReadTargetBegin:
-        return targetWork(&Unit::readTargetBegin, payload, reply);
+        return call(&Unit::readTargetBegin, payload, reply, Needs::Firmware);
     case Command::ReadTargetData:
         return call(&Unit::readTargetData, payload, reply);
     case Command::ReadTargetEnd:
         return call(&Unit::readTargetEnd, payload, reply);
     case Command::AccessSfr:
-        return targetWork(&Unit::accessSfr, payload, reply);
+        return call(&Unit::accessSfr, payload, reply, Needs::Firmware);
     default:
         return answer(Status::UnknownCommand);
     }
 }
 
-Response Unit::hello(const wire::HelloRequest&, Reply&) {
+Response Unit::hello(const wire::HelloRequest&) {
     // A new session: forget the last answer, so a fresh sequence number never meets an
     // old one.
     cachedRequest_.reset();
@@ -287,7 +282,7 @@ Response Unit::hello(const wire::HelloRequest&, Reply&) {
     return answer(Status::Ok, helloReply.encode());
 }
 
-Response Unit::getResult(const NoPayload&, Reply&) {
+Response Unit::getResult(const NoPayload&) {
     wire::ResultReply result;
     result.run = run_;
     result.runFailed = runFailed_;
@@ -303,7 +298,7 @@ Response Unit::setBaud(const wire::SetBaudRequest& request, Reply& reply) {
     return answer(Status::Ok);
 }
 
-Response Unit::setSupply(const wire::SetSupplyRequest& request, Reply&) {
+Response Unit::setSupply(const wire::SetSupplyRequest& request) {
     if (request.code == 0) {
         supply_ = SupplyMode::External;
         supplyVoltage_ = 0;
@@ -325,7 +320,7 @@ Response Unit::setSupply(const wire::SetSupplyRequest& request, Reply&) {
     return answer(Status::Ok);
 }
 
-Response Unit::setSignals(const wire::SetSignalsRequest& request, Reply&) {
+Response Unit::setSignals(const wire::SetSignalsRequest& request) {
     signalWord_ = request.word;
     signalSupply_ = request.supplyCode;
     return answer(Status::Ok);
@@ -341,12 +336,12 @@ Response Unit::imageErase(const NoPayload&, Reply& reply) {
     return answer(Status::Ok);
 }
 
-Response Unit::imageSelect(const wire::ImageSelectRequest& request, Reply&) {
+Response Unit::imageSelect(const wire::ImageSelectRequest& request) {
     selected_ = request.slot;
     return answer(Status::Ok);
 }
 
-Response Unit::imageBegin(const wire::ImageBeginRequest& request, Reply&) {
+Response Unit::imageBegin(const wire::ImageBeginRequest& request) {
     ImageSlot& slot = slots_[request.slot];
     markChanged(request.slot);
     if (request.mode == wire::ImageMode::Append) {
@@ -371,14 +366,14 @@ Response Unit::imageBegin(const wire::ImageBeginRequest& request, Reply&) {
     return answer(Status::Ok);
 }
 
-Response Unit::imageData(const wire::ImageDataRequest& request, Reply&) {
+Response Unit::imageData(const wire::ImageDataRequest& request) {
     if (!loadingSlot_) {
         return answer(Status::BadState);
     }
     return takeChunk(slots_[*loadingSlot_], request, true);
 }
 
-Response Unit::imageEnd(const wire::ImageEndRequest& request, Reply&) {
+Response Unit::imageEnd(const wire::ImageEndRequest& request) {
     if (!loadingSlot_) {
         return answer(Status::BadState);
     }
@@ -400,7 +395,7 @@ Response Unit::imageEnd(const wire::ImageEndRequest& request, Reply&) {
     return slotStatus(slot);
 }
 
-Response Unit::imageAbort(const wire::ImageSlotRequest& request, Reply&) {
+Response Unit::imageAbort(const wire::ImageSlotRequest& request) {
     // An abandoned load leaves nothing that a run could take for a whole image.
     slots_[request.slot] = ImageSlot{};
     markChanged(request.slot);
@@ -410,11 +405,11 @@ Response Unit::imageAbort(const wire::ImageSlotRequest& request, Reply&) {
     return answer(Status::Ok);
 }
 
-Response Unit::imageStatus(const wire::ImageSlotRequest& request, Reply&) {
+Response Unit::imageStatus(const wire::ImageSlotRequest& request) {
     return slotStatus(slots_[request.slot]);
 }
 
-Response Unit::loadParameters(const wire::LoadParametersRequest& request, Reply&) {
+Response Unit::loadParameters(const wire::LoadParametersRequest& request) {
     parameters_ = request;
     return answer(Status::Ok);
 }
@@ -515,7 +510,7 @@ Response Unit::firmwareErase(const wire::FirmwareEraseRequest& request, Reply& r
     return answer(Status::Ok);
 }
 
-Response Unit::firmwareBegin(const wire::FirmwareBeginRequest& request, Reply&) {
+Response Unit::firmwareBegin(const wire::FirmwareBeginRequest& request) {
     if (request.kind == wire::FirmwareKind::Loader) {
         if (!loaderAreaErased_) {
             return answer(Status::BadState);
@@ -530,7 +525,7 @@ Response Unit::firmwareBegin(const wire::FirmwareBeginRequest& request, Reply&) 
     return answer(Status::Ok);
 }
 
-Response Unit::firmwareData(const wire::ImageDataRequest& request, Reply&) {
+Response Unit::firmwareData(const wire::ImageDataRequest& request) {
     if (!firmwareLoad_) {
         return answer(Status::BadState);
     }
@@ -553,7 +548,7 @@ Response Unit::firmwareData(const wire::ImageDataRequest& request, Reply&) {
     return response;
 }
 
-Response Unit::firmwareEnd(const wire::FirmwareEndRequest& request, Reply&) {
+Response Unit::firmwareEnd(const wire::FirmwareEndRequest& request) {
     if (!firmwareLoad_) {
         return answer(Status::BadState);
     }
@@ -605,7 +600,7 @@ Response Unit::readTargetBegin(const wire::ReadTargetBeginRequest& request, Repl
                   wire::ReadTargetBeginReply{request.length, wire::crc32(*readBuffer_)}.encode());
 }
 
-Response Unit::readTargetData(const wire::ReadTargetDataRequest& request, Reply&) {
+Response Unit::readTargetData(const wire::ReadTargetDataRequest& request) {
     if (!readBuffer_) {
         return answer(Status::BadState);
     }
@@ -619,7 +614,7 @@ Response Unit::readTargetData(const wire::ReadTargetDataRequest& request, Reply&
     return answer(Status::Ok, data.encode());
 }
 
-Response Unit::readTargetEnd(const NoPayload&, Reply&) {
+Response Unit::readTargetEnd(const NoPayload&) {
     readBuffer_.reset();
     return answer(Status::Ok);
 }
