@@ -59,6 +59,18 @@ protected:
     Session* session_ = nullptr;
 };
 
+// A test with the program installed afresh and started in its window.
+class ProgramWindowTest : public SessionTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
+        session_->installProgram();
+        window_ = std::make_unique<Window>(session_->launch());
+    }
+
+    std::unique_ptr<Window> window_;
+};
+
 // Tests that share one window, opened once for their suite (a suite per Suite, so each
 // has its own window); a window that did not open fails every test with the reason.
 template <typename Suite>

@@ -97,12 +97,10 @@ std::string infoLine(const std::string& typeName) {
     return formatDeviceInfo(ram, flash, info);
 }
 
-class Catalogue : public SessionTest {
+class Catalogue : public ProgramWindowTest {
 protected:
     void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
-        session_->installProgram();
-        window_ = std::make_unique<Window>(session_->launch());
+        ASSERT_NO_FATAL_FAILURE(ProgramWindowTest::SetUp());
         // The start-up command fills the lists once the window is shown.
         eventually([&] { return window_->comboCount(IDC_DEVICE_GROUP) > 0; }, true);
     }
@@ -113,7 +111,6 @@ protected:
         }
     }
 
-    std::unique_ptr<Window> window_;
     ShippedCatalogue shipped_;
 };
 

@@ -547,20 +547,14 @@ TEST_F(MainWindow, FailedStartupShowsOneMessageThenCloses) {
 
 // ---- closing: each test starts the program afresh -----------------------------------------
 
-class MainWindowClosing : public SessionTest {
+class MainWindowClosing : public ProgramWindowTest {
 protected:
-    void SetUp() override {
-        ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
-        session_->installProgram();
-        window_ = std::make_unique<Window>(session_->launch());
-    }
     void expectProgramEnds() {
         window_->waitGone(kExitTimeout);
         const auto status = session_->waitProgramExit(kExitTimeout);
         ASSERT_TRUE(status.has_value()) << "the window went but the process did not end";
         EXPECT_EQ(*status, 0) << session_->programLog();
     }
-    std::unique_ptr<Window> window_;
 };
 
 TEST_F(MainWindowClosing, EnterAndEscapeDoNotCloseTheWindow) {
