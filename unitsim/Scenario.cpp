@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace octo::unitsim {
@@ -117,6 +118,24 @@ std::optional<std::string> setAddress(std::optional<uint32_t>& field, std::strin
         "an address below 0x100000, or none");
 }
 
+// The timing keys: each a duration or a factor of 0 or more.
+constexpr std::pair<std::string_view, double Timing::*> kTimingKeys[] = {
+    {"timing.run_ms", &Timing::runMs},
+    {"timing.erase_ms", &Timing::eraseMs},
+    {"timing.check_ms_per_kib", &Timing::checkMsPerKib},
+    {"timing.program_ms_per_kib", &Timing::programMsPerKib},
+    {"timing.program_large_ms_per_kib", &Timing::programLargeMsPerKib},
+    {"timing.large_kib", &Timing::largeKib},
+    {"timing.verify_ms_per_kib", &Timing::verifyMsPerKib},
+    {"timing.secure_ms", &Timing::secureMs},
+    {"timing.duolink_factor", &Timing::duolinkFactor},
+    {"timing.connect_ms", &Timing::connectMs},
+    {"timing.read_ms_per_kib", &Timing::readMsPerKib},
+    {"timing.selftest_ms", &Timing::selftestMs},
+    {"timing.firmware_erase_ms_per_kib", &Timing::firmwareEraseMsPerKib},
+    {"timing.loader_start_ms", &Timing::loaderStartMs},
+};
+
 using Setter = std::function<std::optional<std::string>(std::string_view)>;
 
 std::optional<std::string> setTarget(TargetSetup& target, std::string_view key,
@@ -164,7 +183,7 @@ std::optional<std::string> setTarget(TargetSetup& target, std::string_view key,
 } // namespace
 
 std::optional<std::string> Scenario::set(std::string_view key, std::string_view value) {
-    const std::map<std::string_view, Setter> setters = {
+    std::map<std::string_view, Setter> setters = {
         {"hardware_version", [&](auto v) { return setUnsigned(hardwareVersion, v, 0xFFFF); }},
         {"firmware_version", [&](auto v) { return setUnsigned(firmwareVersion, v, 0xFFFF); }},
         {"third_version", [&](auto v) { return setUnsigned(thirdVersion, v, 0xFFFF); }},
@@ -192,22 +211,6 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
         {"supply_max", [&](auto v) { return setUnsigned(supplyMax, v, 255); }},
         {"supply_broken", [&](auto v) { return setBool(supplyBroken, v); }},
         {"timing.erase_image_ms", [&](auto v) { return setUnsigned(eraseImageMs, v, 600000); }},
-        {"timing.run_ms", [&](auto v) { return setDouble(timing.runMs, v); }},
-        {"timing.erase_ms", [&](auto v) { return setDouble(timing.eraseMs, v); }},
-        {"timing.check_ms_per_kib", [&](auto v) { return setDouble(timing.checkMsPerKib, v); }},
-        {"timing.program_ms_per_kib", [&](auto v) { return setDouble(timing.programMsPerKib, v); }},
-        {"timing.program_large_ms_per_kib",
-         [&](auto v) { return setDouble(timing.programLargeMsPerKib, v); }},
-        {"timing.large_kib", [&](auto v) { return setDouble(timing.largeKib, v); }},
-        {"timing.verify_ms_per_kib", [&](auto v) { return setDouble(timing.verifyMsPerKib, v); }},
-        {"timing.secure_ms", [&](auto v) { return setDouble(timing.secureMs, v); }},
-        {"timing.duolink_factor", [&](auto v) { return setDouble(timing.duolinkFactor, v); }},
-        {"timing.connect_ms", [&](auto v) { return setDouble(timing.connectMs, v); }},
-        {"timing.read_ms_per_kib", [&](auto v) { return setDouble(timing.readMsPerKib, v); }},
-        {"timing.selftest_ms", [&](auto v) { return setDouble(timing.selftestMs, v); }},
-        {"timing.firmware_erase_ms_per_kib",
-         [&](auto v) { return setDouble(timing.firmwareEraseMsPerKib, v); }},
-        {"timing.loader_start_ms", [&](auto v) { return setDouble(timing.loaderStartMs, v); }},
         {"external_supply",
          [&](auto v) {
              return store(
@@ -254,6 +257,9 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
         {"unplug.at_ms", [&](auto v) { return setUnsigned(unplugAtMs, v, UINT32_MAX); }},
         {"unplug.for_ms", [&](auto v) { return setUnsigned(unplugForMs, v, UINT32_MAX); }},
     };
+    for (const auto& [name, member] : kTimingKeys) {
+        setters.emplace(name, [this, member](auto v) { return setDouble(timing.*member, v); });
+    }
     if (key.starts_with("target.")) {
         // target.N.KEY for socket N (1..8), or target.all.KEY for every socket.
         const std::string_view rest = key.substr(7);
