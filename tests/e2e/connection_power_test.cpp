@@ -163,8 +163,9 @@ protected:
 TEST_F(ConnectionAndPower, GridLampsReadGreyAfterStartup) {
     start();
     const std::string grey = bitmapCentreColour("lamp_grey.bmp");
+    // The screen shows a lamp once the program has painted it.
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id)
-        EXPECT_EQ(w().pixel(id), grey) << "lamp " << id;
+        EXPECT_EQ(eventually([&] { return w().pixel(id); }, grey), grey) << "lamp " << id;
 }
 
 TEST_F(ConnectionAndPower, ComPortChangeReconnectsAndSaysSo) {

@@ -71,7 +71,10 @@ TEST_F(Fixture, ReadsEnabledVisibleProgressAndPixels) {
     EXPECT_EQ(p.position, 50);
     EXPECT_EQ(p.low, 0);
     EXPECT_EQ(p.high, 200);
-    EXPECT_EQ(w().pixel(kRedBox), "FF0000");
+    // The screen shows the box once the fixture has painted it, which may lag its window
+    // appearing.
+    const std::string red = "FF0000";
+    EXPECT_EQ(eventually([&] { return w().pixel(kRedBox); }, red), red);
 }
 
 TEST_F(Fixture, ReadsAndSelectsListRowsWithTheNotification) {
