@@ -2,18 +2,24 @@
 
 #include <devices/device_table.h>
 #include <objfile/load.h>
+#include <wire/messages.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace octo::unitsim {
 
 namespace {
+
+// Addresses in a target's memory, for the fault keys.
+constexpr uint64_t kLastAddress = wire::kTargetAddressSpace - 1;
 
 std::string_view trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -58,41 +64,48 @@ std::optional<bool> parseBool(std::string_view text) {
     return std::nullopt;
 }
 
-template <typename T>
-std::optional<std::string> setUnsigned(T& field, std::string_view value, uint64_t max) {
-    const auto parsed = parseUnsigned(value);
-    if (!parsed || *parsed > max) {
-        return "expected a number up to " + std::to_string(max);
+bool isBaudRate(uint64_t rate) {
+    return std::find(wire::kBaudRates.begin(), wire::kBaudRates.end(), rate) !=
+           wire::kBaudRates.end();
+}
+
+// Stores a parsed value that fits, or says what was expected.
+template <typename T, typename Parsed, typename Fits>
+std::optional<std::string> store(T& field, const std::optional<Parsed>& parsed, Fits fits,
+                                 std::string_view expected) {
+    if (!parsed || !fits(*parsed)) {
+        return "expected " + std::string(expected);
     }
     field = static_cast<T>(*parsed);
     return std::nullopt;
 }
 
+template <typename T, typename Parsed>
+std::optional<std::string> store(T& field, const std::optional<Parsed>& parsed,
+                                 std::string_view expected) {
+    return store(
+        field, parsed, [](const Parsed&) { return true; }, expected);
+}
+
+template <typename T>
+std::optional<std::string> setUnsigned(T& field, std::string_view value, uint64_t max) {
+    return store(
+        field, parseUnsigned(value), [&](uint64_t parsed) { return parsed <= max; },
+        "a number up to " + std::to_string(max));
+}
+
 std::optional<std::string> setProbability(double& field, std::string_view value) {
-    const auto parsed = parseDouble(value);
-    if (!parsed || *parsed > 1.0) {
-        return std::string("expected a probability from 0 to 1");
-    }
-    field = *parsed;
-    return std::nullopt;
+    return store(
+        field, parseDouble(value), [](double parsed) { return parsed <= 1.0; },
+        "a probability from 0 to 1");
 }
 
 std::optional<std::string> setBool(bool& field, std::string_view value) {
-    const auto parsed = parseBool(value);
-    if (!parsed) {
-        return std::string("expected yes or no");
-    }
-    field = *parsed;
-    return std::nullopt;
+    return store(field, parseBool(value), "yes or no");
 }
 
 std::optional<std::string> setDouble(double& field, std::string_view value) {
-    const auto parsed = parseDouble(value);
-    if (!parsed) {
-        return std::string("expected a number of 0 or more");
-    }
-    field = *parsed;
-    return std::nullopt;
+    return store(field, parseDouble(value), "a number of 0 or more");
 }
 
 std::optional<std::string> setAddress(std::optional<uint32_t>& field, std::string_view value) {
@@ -100,73 +113,77 @@ std::optional<std::string> setAddress(std::optional<uint32_t>& field, std::strin
         field.reset();
         return std::nullopt;
     }
-    const auto parsed = parseUnsigned(value);
-    if (!parsed || *parsed > 0xFFFFF) {
-        return std::string("expected an address below 0x100000, or none");
-    }
-    field = static_cast<uint32_t>(*parsed);
-    return std::nullopt;
+    return store(
+        field, parseUnsigned(value), [](uint64_t parsed) { return parsed <= kLastAddress; },
+        "an address below 0x100000, or none");
 }
+
+// The timing keys: each a duration or a factor of 0 or more.
+constexpr std::pair<std::string_view, double Timing::*> kTimingKeys[] = {
+    {"timing.run_ms", &Timing::runMs},
+    {"timing.erase_ms", &Timing::eraseMs},
+    {"timing.check_ms_per_kib", &Timing::checkMsPerKib},
+    {"timing.program_ms_per_kib", &Timing::programMsPerKib},
+    {"timing.program_large_ms_per_kib", &Timing::programLargeMsPerKib},
+    {"timing.large_kib", &Timing::largeKib},
+    {"timing.verify_ms_per_kib", &Timing::verifyMsPerKib},
+    {"timing.secure_ms", &Timing::secureMs},
+    {"timing.duolink_factor", &Timing::duolinkFactor},
+    {"timing.connect_ms", &Timing::connectMs},
+    {"timing.read_ms_per_kib", &Timing::readMsPerKib},
+    {"timing.selftest_ms", &Timing::selftestMs},
+    {"timing.firmware_erase_ms_per_kib", &Timing::firmwareEraseMsPerKib},
+    {"timing.loader_start_ms", &Timing::loaderStartMs},
+};
+
+using Setter = std::function<std::optional<std::string>(std::string_view)>;
 
 std::optional<std::string> setTarget(TargetSetup& target, std::string_view key,
                                      std::string_view value) {
-    if (key == "present") {
-        return setBool(target.present, value);
+    const std::map<std::string_view, Setter> setters = {
+        {"present", [&](auto v) { return setBool(target.present, v); }},
+        {"type",
+         [&](auto v) -> std::optional<std::string> {
+             target.type = v == "image" ? std::string() : std::string(v);
+             return std::nullopt;
+         }},
+        {"memory",
+         [&](auto v) -> std::optional<std::string> {
+             target.memoryImage.reset();
+             target.memoryFile.clear();
+             if (v == "blank") {
+                 target.memory = InitialMemory::Blank;
+             } else if (v == "random") {
+                 target.memory = InitialMemory::Random;
+             } else if (!v.empty()) {
+                 target.memory = InitialMemory::File;
+                 target.memoryFile = std::string(v);
+             } else {
+                 return std::string("expected blank, random or an object file");
+             }
+             return std::nullopt;
+         }},
+        {"secured", [&](auto v) { return setBool(target.secured, v); }},
+        {"supply_min", [&](auto v) { return setUnsigned(target.supplyMin, v, 255); }},
+        {"supply_max", [&](auto v) { return setUnsigned(target.supplyMax, v, 255); }},
+        {"fault.no_answer", [&](auto v) { return setBool(target.faults.noAnswer, v); }},
+        {"fault.erase", [&](auto v) { return setBool(target.faults.erase, v); }},
+        {"fault.erase_check_at", [&](auto v) { return setAddress(target.faults.eraseCheckAt, v); }},
+        {"fault.verify_at", [&](auto v) { return setAddress(target.faults.verifyAt, v); }},
+        {"fault.marginal_at", [&](auto v) { return setAddress(target.faults.marginalAt, v); }},
+        {"fault.secure", [&](auto v) { return setBool(target.faults.secure, v); }},
+    };
+    const auto found = setters.find(key);
+    if (found == setters.end()) {
+        return "unknown target key \"" + std::string(key) + "\"";
     }
-    if (key == "type") {
-        target.type = value == "image" ? std::string() : std::string(value);
-        return std::nullopt;
-    }
-    if (key == "memory") {
-        target.memoryImage.reset();
-        target.memoryFile.clear();
-        if (value == "blank") {
-            target.memory = InitialMemory::Blank;
-        } else if (value == "random") {
-            target.memory = InitialMemory::Random;
-        } else if (!value.empty()) {
-            target.memory = InitialMemory::File;
-            target.memoryFile = std::string(value);
-        } else {
-            return std::string("expected blank, random or an object file");
-        }
-        return std::nullopt;
-    }
-    if (key == "secured") {
-        return setBool(target.secured, value);
-    }
-    if (key == "supply_min") {
-        return setUnsigned(target.supplyMin, value, 255);
-    }
-    if (key == "supply_max") {
-        return setUnsigned(target.supplyMax, value, 255);
-    }
-    if (key == "fault.no_answer") {
-        return setBool(target.faults.noAnswer, value);
-    }
-    if (key == "fault.erase") {
-        return setBool(target.faults.erase, value);
-    }
-    if (key == "fault.erase_check_at") {
-        return setAddress(target.faults.eraseCheckAt, value);
-    }
-    if (key == "fault.verify_at") {
-        return setAddress(target.faults.verifyAt, value);
-    }
-    if (key == "fault.marginal_at") {
-        return setAddress(target.faults.marginalAt, value);
-    }
-    if (key == "fault.secure") {
-        return setBool(target.faults.secure, value);
-    }
-    return "unknown target key \"" + std::string(key) + "\"";
+    return found->second(value);
 }
 
 } // namespace
 
 std::optional<std::string> Scenario::set(std::string_view key, std::string_view value) {
-    using Setter = std::function<std::optional<std::string>(std::string_view)>;
-    const std::map<std::string_view, Setter> setters = {
+    std::map<std::string_view, Setter> setters = {
         {"hardware_version", [&](auto v) { return setUnsigned(hardwareVersion, v, 0xFFFF); }},
         {"firmware_version", [&](auto v) { return setUnsigned(firmwareVersion, v, 0xFFFF); }},
         {"third_version", [&](auto v) { return setUnsigned(thirdVersion, v, 0xFFFF); }},
@@ -182,54 +199,24 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
              return std::nullopt;
          }},
         {"baud",
-         [&](auto v) -> std::optional<std::string> {
-             const auto parsed = parseUnsigned(v);
-             if (!parsed || (*parsed != 9600 && *parsed != 19200 && *parsed != 38400 &&
-                             *parsed != 57600 && *parsed != 115200)) {
-                 return std::string("expected 9600, 19200, 38400, 57600 or 115200");
-             }
-             baud = static_cast<uint32_t>(*parsed);
-             return std::nullopt;
+         [&](auto v) {
+             return store(baud, parseUnsigned(v), isBaudRate,
+                          "9600, 19200, 38400, 57600 or 115200");
          }},
         {"pace", [&](auto v) { return setBool(pace, v); }},
         {"check_line_rate", [&](auto v) { return setBool(checkLineRate, v); }},
         {"time_scale",
-         [&](auto v) -> std::optional<std::string> {
-             const auto parsed = parseDouble(v);
-             if (!parsed) {
-                 return std::string("expected a factor of 0 or more");
-             }
-             timeScale = *parsed;
-             return std::nullopt;
-         }},
+         [&](auto v) { return store(timeScale, parseDouble(v), "a factor of 0 or more"); }},
         {"supply_min", [&](auto v) { return setUnsigned(supplyMin, v, 255); }},
         {"supply_max", [&](auto v) { return setUnsigned(supplyMax, v, 255); }},
         {"supply_broken", [&](auto v) { return setBool(supplyBroken, v); }},
         {"timing.erase_image_ms", [&](auto v) { return setUnsigned(eraseImageMs, v, 600000); }},
-        {"timing.run_ms", [&](auto v) { return setDouble(timing.runMs, v); }},
-        {"timing.erase_ms", [&](auto v) { return setDouble(timing.eraseMs, v); }},
-        {"timing.check_ms_per_kib", [&](auto v) { return setDouble(timing.checkMsPerKib, v); }},
-        {"timing.program_ms_per_kib", [&](auto v) { return setDouble(timing.programMsPerKib, v); }},
-        {"timing.program_large_ms_per_kib",
-         [&](auto v) { return setDouble(timing.programLargeMsPerKib, v); }},
-        {"timing.large_kib", [&](auto v) { return setDouble(timing.largeKib, v); }},
-        {"timing.verify_ms_per_kib", [&](auto v) { return setDouble(timing.verifyMsPerKib, v); }},
-        {"timing.secure_ms", [&](auto v) { return setDouble(timing.secureMs, v); }},
-        {"timing.duolink_factor", [&](auto v) { return setDouble(timing.duolinkFactor, v); }},
-        {"timing.connect_ms", [&](auto v) { return setDouble(timing.connectMs, v); }},
-        {"timing.read_ms_per_kib", [&](auto v) { return setDouble(timing.readMsPerKib, v); }},
-        {"timing.selftest_ms", [&](auto v) { return setDouble(timing.selftestMs, v); }},
-        {"timing.firmware_erase_ms_per_kib",
-         [&](auto v) { return setDouble(timing.firmwareEraseMsPerKib, v); }},
-        {"timing.loader_start_ms", [&](auto v) { return setDouble(timing.loaderStartMs, v); }},
         {"external_supply",
-         [&](auto v) -> std::optional<std::string> {
-             const auto parsed = parseUnsigned(v);
-             if (!parsed || (*parsed != 0 && (*parsed < 18 || *parsed > 36))) {
-                 return std::string("expected 0 (none) or 18 to 36 tenths of a volt");
-             }
-             externalSupply = static_cast<uint32_t>(*parsed);
-             return std::nullopt;
+         [&](auto v) {
+             return store(
+                 externalSupply, parseUnsigned(v),
+                 [](uint64_t parsed) { return parsed == 0 || (parsed >= 18 && parsed <= 36); },
+                 "0 (none) or 18 to 36 tenths of a volt");
          }},
         {"selftest",
          [&](auto v) -> std::optional<std::string> {
@@ -237,12 +224,12 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
                  selftest = 0;
                  return std::nullopt;
              }
-             const auto parsed = parseUnsigned(v);
-             if (!parsed || *parsed < 2 || *parsed > 8) {
-                 return std::string("expected pass or an error number from 2 to 8");
-             }
-             selftest = static_cast<uint8_t>(*parsed);
-             return std::nullopt;
+             return store(
+                 selftest, parseUnsigned(v),
+                 [](uint64_t parsed) {
+                     return parsed >= wire::kMiscSelftestFirst && parsed <= wire::kMiscSelftestLast;
+                 },
+                 "pass or an error number from 2 to 8");
          }},
         {"dump_targets", [&](auto v) { return setBool(dumpTargets, v); }},
         {"power_cycle.after_firmware_bytes",
@@ -270,6 +257,9 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
         {"unplug.at_ms", [&](auto v) { return setUnsigned(unplugAtMs, v, UINT32_MAX); }},
         {"unplug.for_ms", [&](auto v) { return setUnsigned(unplugForMs, v, UINT32_MAX); }},
     };
+    for (const auto& [name, member] : kTimingKeys) {
+        setters.emplace(name, [this, member](auto v) { return setDouble(timing.*member, v); });
+    }
     if (key.starts_with("target.")) {
         // target.N.KEY for socket N (1..8), or target.all.KEY for every socket.
         const std::string_view rest = key.substr(7);

@@ -20,9 +20,31 @@ constexpr auto kIdlePoll = 10ms;     // re-check of a line nobody has open
 constexpr auto kLongestWait = 100ms; // signal flags are looked at least this often
 constexpr size_t kReadBytes = 4096;
 
+constexpr size_t kDumpBytesPerLine = 16;
+
 std::string hexByte(uint8_t value) {
     char text[4];
     std::snprintf(text, sizeof text, "%02X", value);
+    return text;
+}
+
+// Runs of bytes (each with a start address) as QX-Text: an "@ADDR" line before each run,
+// 16 bytes a line, "q" at the end.
+template <typename Runs>
+std::string qxText(const Runs& runs) {
+    std::string text;
+    for (const auto& run : runs) {
+        char address[16];
+        std::snprintf(address, sizeof address, "@%X\n", run.start);
+        text += address;
+        for (size_t i = 0; i < run.bytes.size(); ++i) {
+            text += hexByte(run.bytes[i]);
+            text += (i % kDumpBytesPerLine == kDumpBytesPerLine - 1 || i + 1 == run.bytes.size())
+                        ? "\n"
+                        : " ";
+        }
+    }
+    text += "q\n";
     return text;
 }
 
@@ -276,17 +298,23 @@ void Server::flushTx(Time now) {
     }
 }
 
-void Server::unplug(Time now) {
-    unpluggedOnce_ = true;
-    ++unplugs_;
-    pty_.close();
-    plugged_ = false;
+// Bytes on their way in either direction, a partial frame, requests held for the unit and
+// a rate switch waiting for its answer to leave are all lost.
+void Server::dropTraffic() {
     rx_.clear();
     tx_.clear();
     txQueued_ = txWritten_;
     held_.clear();
     decoder_.reset();
     baudSwitch_.reset();
+}
+
+void Server::unplug(Time now) {
+    unpluggedOnce_ = true;
+    ++unplugs_;
+    pty_.close();
+    plugged_ = false;
+    dropTraffic();
     if (workUntil_) {
         // The work itself is done (its effects are in the unit); its answer has no line.
         workUntil_.reset();
@@ -301,12 +329,7 @@ void Server::unplug(Time now) {
 
 void Server::powerCycle() {
     unit_.powerCycle();
-    rx_.clear();
-    tx_.clear();
-    txQueued_ = txWritten_;
-    held_.clear();
-    decoder_.reset();
-    baudSwitch_.reset();
+    dropTraffic();
     workUntil_.reset();
     workAnswer_.clear();
     workBaud_.reset();
@@ -438,17 +461,7 @@ void Server::writeSlot(uint8_t index) {
     if (options_.stateFile.empty()) {
         return;
     }
-    std::string text;
-    for (const auto& run : unit_.slot(index).data.runs()) {
-        char address[16];
-        std::snprintf(address, sizeof address, "@%X\n", run.start);
-        text += address;
-        for (size_t i = 0; i < run.bytes.size(); ++i) {
-            text += hexByte(run.bytes[i]);
-            text += (i % 16 == 15 || i + 1 == run.bytes.size()) ? "\n" : " ";
-        }
-    }
-    text += "q\n";
+    const std::string text = qxText(unit_.slot(index).data.runs());
     const auto path = options_.stateFile.string() + ".slot" + std::to_string(index) + ".txt";
     files::replaceFile(path, text, files::Durability::WriterCrash);
 }
@@ -460,17 +473,7 @@ void Server::writeTarget(uint8_t index) {
     if (options_.stateFile.empty() || !scenario_.dumpTargets || !socket.memory) {
         return;
     }
-    std::string text;
-    for (const auto& segment : socket.memory->segments()) {
-        char address[16];
-        std::snprintf(address, sizeof address, "@%X\n", segment.start);
-        text += address;
-        for (size_t i = 0; i < segment.bytes.size(); ++i) {
-            text += hexByte(segment.bytes[i]);
-            text += (i % 16 == 15 || i + 1 == segment.bytes.size()) ? "\n" : " ";
-        }
-    }
-    text += "q\n";
+    const std::string text = qxText(socket.memory->segments());
     const auto path = options_.stateFile.string() + ".target" + std::to_string(index + 1) + ".txt";
     files::replaceFile(path, text, files::Durability::WriterCrash);
 }

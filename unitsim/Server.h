@@ -67,6 +67,7 @@ private:
     void send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter = {});
     void flushTx(Time now);
     void finishWork(Time now);
+    void dropTraffic();
     void unplug(Time now);
     void replug(Time now);
     void powerCycle();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <random>
 
 namespace octo::unitsim {
@@ -19,39 +20,38 @@ constexpr uint16_t kPortAIn = 0x20;
 constexpr uint16_t kPortAOut = 0x21;
 constexpr uint16_t kPortADir = 0x22;
 
+// The segments a chip's flash holds, with the option bits that erase and erase-check each.
+struct FlashSegment {
+    uint32_t kind;
+    uint32_t eraseBit;
+    uint32_t checkBit;
+};
+constexpr FlashSegment kFlashSegments[] = {
+    {OCTO_SEGMENT_INFO, opt::kEraseInfo, opt::kCheckInfo},
+    {OCTO_SEGMENT_FLASH, opt::kEraseMain, opt::kCheckMain},
+    {OCTO_SEGMENT_PROTECTED_INFO, opt::kErasePinfo, opt::kCheckPinfo},
+    {OCTO_SEGMENT_BSL, opt::kEraseBsl, opt::kCheckBsl},
+};
+
+const FlashSegment* flashSegment(uint32_t kind) {
+    const auto found =
+        std::find_if(std::begin(kFlashSegments), std::end(kFlashSegments),
+                     [&](const FlashSegment& segment) { return segment.kind == kind; });
+    return found == std::end(kFlashSegments) ? nullptr : found;
+}
+
 bool programmable(uint32_t kind) {
-    return kind == OCTO_SEGMENT_INFO || kind == OCTO_SEGMENT_FLASH ||
-           kind == OCTO_SEGMENT_PROTECTED_INFO || kind == OCTO_SEGMENT_BSL;
+    return flashSegment(kind) != nullptr;
 }
 
 bool erases(uint32_t kind, uint32_t options) {
-    switch (kind) {
-    case OCTO_SEGMENT_INFO:
-        return options & opt::kEraseInfo;
-    case OCTO_SEGMENT_FLASH:
-        return options & opt::kEraseMain;
-    case OCTO_SEGMENT_PROTECTED_INFO:
-        return options & opt::kErasePinfo;
-    case OCTO_SEGMENT_BSL:
-        return options & opt::kEraseBsl;
-    default:
-        return false;
-    }
+    const FlashSegment* segment = flashSegment(kind);
+    return segment && (options & segment->eraseBit);
 }
 
 bool checks(uint32_t kind, uint32_t options) {
-    switch (kind) {
-    case OCTO_SEGMENT_INFO:
-        return options & opt::kCheckInfo;
-    case OCTO_SEGMENT_FLASH:
-        return options & opt::kCheckMain;
-    case OCTO_SEGMENT_PROTECTED_INFO:
-        return options & opt::kCheckPinfo;
-    case OCTO_SEGMENT_BSL:
-        return options & opt::kCheckBsl;
-    default:
-        return false;
-    }
+    const FlashSegment* segment = flashSegment(kind);
+    return segment && (options & segment->checkBit);
 }
 
 // Programming and verifying cover the image's bytes in every segment, the BSL only

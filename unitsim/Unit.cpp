@@ -55,6 +55,36 @@ bool inside(uint32_t start, uint64_t length, uint32_t areaStart, uint32_t areaEn
     return start >= areaStart && start + length <= areaEnd;
 }
 
+Response slotStatus(const ImageSlot& slot) {
+    const wire::ImageStatusReply status{slot.state, static_cast<uint32_t>(slot.data.byteCount()),
+                                        slot.crc, slot.typeName};
+    return answer(Status::Ok, status.encode());
+}
+
+// Takes a chunk of an image or firmware load. It is stored only at exactly the bytes
+// received so far: a chunk beyond them is answered Gap, a repeat of stored data (the
+// sender missed our answer) Ok, and one that does not fit the load or lies outside where
+// it may go BadArgument. Every answer carries the count received.
+template <typename Load>
+Response takeChunk(Load& load, const wire::ImageDataRequest& request, bool allowedArea) {
+    const auto progress = [&](Status status) {
+        return answer(status, wire::ImageDataReply{load.received}.encode());
+    };
+    if (request.offset > load.received) {
+        return progress(Status::Gap);
+    }
+    if (request.offset < load.received) {
+        return progress(Status::Ok);
+    }
+    if (uint64_t{request.offset} + request.data.size() > load.streamBytes || !allowedArea ||
+        load.data.insert(request.address, request.data)) {
+        return progress(Status::BadArgument);
+    }
+    load.received += static_cast<uint32_t>(request.data.size());
+    load.streamCrc = wire::crc32(request.data, load.streamCrc);
+    return progress(Status::Ok);
+}
+
 std::string runBytes(const std::array<uint8_t, wire::ResultReply::kRunBytes>& run) {
     std::string text;
     for (uint8_t b : run) {
@@ -163,153 +193,228 @@ Reply Unit::handle(const wire::Frame& request) {
     return reply;
 }
 
+std::optional<Unit::NoPayload> Unit::NoPayload::decode(std::span<const uint8_t> payload) {
+    if (!payload.empty()) {
+        return std::nullopt;
+    }
+    return NoPayload{};
+}
+
+template <typename Request, typename... Line>
+Response Unit::call(Handler<Request, Line...> handler, std::span<const uint8_t> payload,
+                    Reply& reply, Needs needs) {
+    const auto request = Request::decode(payload);
+    if (!request) {
+        return answer(Status::BadArgument);
+    }
+    if (needs == Needs::Firmware && !firmware_) {
+        return targetFault(Status::BadState, wire::TargetFault::NoFirmware);
+    }
+    if constexpr (sizeof...(Line) == 0) {
+        return (this->*handler)(*request);
+    } else {
+        return (this->*handler)(*request, reply);
+    }
+}
+
 Response Unit::execute(uint8_t command, std::span<const uint8_t> payload, Reply& reply) {
     switch (static_cast<Command>(command)) {
-    case Command::Hello: {
-        if (!wire::HelloRequest::decode(payload)) {
-            return answer(Status::BadArgument);
-        }
-        // A new session: forget the last answer, so a fresh sequence number never
-        // meets an old one.
-        cachedRequest_.reset();
-        wire::HelloReply hello;
-        hello.maxPayload = static_cast<uint16_t>(wire::kMaxPayload);
-        hello.baudRate = baud_;
-        return answer(Status::Ok, hello.encode());
-    }
-    case Command::GetResult: {
-        if (!payload.empty()) {
-            return answer(Status::BadArgument);
-        }
-        wire::ResultReply result;
-        result.run = run_;
-        result.runFailed = runFailed_;
-        result.hardwareVersion = scenario_.hardwareVersion;
-        result.firmwareVersion = firmware_ ? firmware_->version : uint16_t{0xFFFF};
-        result.thirdVersion = scenario_.thirdVersion;
-        result.firmwareName = firmware_ ? firmware_->name : std::nullopt;
-        return answer(Status::Ok, result.encode());
-    }
-    case Command::SetBaud: {
-        const auto request = wire::SetBaudRequest::decode(payload);
-        if (!request) {
-            return answer(Status::BadArgument);
-        }
-        reply.baudAfter = wire::kBaudRates[request->index];
-        return answer(Status::Ok);
-    }
+    case Command::Hello:
+        return call(&Unit::hello, payload, reply);
+    case Command::GetResult:
+        return call(&Unit::getResult, payload, reply);
+    case Command::SetBaud:
+        return call(&Unit::setBaud, payload, reply);
     case Command::SetSupply:
-        return setSupply(payload);
-    case Command::SetSignals: {
-        const auto request = wire::SetSignalsRequest::decode(payload);
-        if (!request) {
-            return answer(Status::BadArgument);
-        }
-        signalWord_ = request->word;
-        signalSupply_ = request->supplyCode;
-        return answer(Status::Ok);
-    }
+        return call(&Unit::setSupply, payload, reply);
+    case Command::SetSignals:
+        return call(&Unit::setSignals, payload, reply);
     case Command::ImageErase:
-        if (!payload.empty()) {
-            return answer(Status::BadArgument);
-        }
-        for (uint8_t i = 0; i < wire::kImageSlots; ++i) {
-            slots_[i] = ImageSlot{};
-            markChanged(i);
-        }
-        loadingSlot_.reset();
-        reply.workMs = scaled(scenario_.eraseImageMs);
-        return answer(Status::Ok);
-    case Command::ImageSelect: {
-        const auto request = wire::ImageSelectRequest::decode(payload);
-        if (!request) {
-            return answer(Status::BadArgument);
-        }
-        selected_ = request->slot;
-        return answer(Status::Ok);
-    }
+        return call(&Unit::imageErase, payload, reply);
+    case Command::ImageSelect:
+        return call(&Unit::imageSelect, payload, reply);
     case Command::ImageBegin:
-        return imageBegin(payload);
+        return call(&Unit::imageBegin, payload, reply);
     case Command::ImageData:
-        return imageData(payload);
+        return call(&Unit::imageData, payload, reply);
     case Command::ImageEnd:
-        return imageEnd(payload);
-    case Command::ImageAbort: {
-        const auto request = wire::ImageSlotRequest::decode(payload);
-        if (!request) {
-            return answer(Status::BadArgument);
-        }
-        // An abandoned load leaves nothing that a run could take for a whole image.
-        slots_[request->slot] = ImageSlot{};
-        markChanged(request->slot);
-        if (loadingSlot_ == request->slot) {
-            loadingSlot_.reset();
-        }
-        return answer(Status::Ok);
-    }
-    case Command::ImageStatus: {
-        const auto request = wire::ImageSlotRequest::decode(payload);
-        if (!request) {
-            return answer(Status::BadArgument);
-        }
-        const ImageSlot& slot = slots_[request->slot];
-        wire::ImageStatusReply status{slot.state, static_cast<uint32_t>(slot.data.byteCount()),
-                                      slot.crc, slot.typeName};
-        return answer(Status::Ok, status.encode());
-    }
+        return call(&Unit::imageEnd, payload, reply);
+    case Command::ImageAbort:
+        return call(&Unit::imageAbort, payload, reply);
+    case Command::ImageStatus:
+        return call(&Unit::imageStatus, payload, reply);
     case Command::LoadParameters:
-        return loadParameters(payload);
+        return call(&Unit::loadParameters, payload, reply, Needs::Firmware);
     case Command::MainProcess:
-        return mainProcess(payload, reply);
+        return call(&Unit::mainProcess, payload, reply, Needs::Firmware);
     case Command::Selftest:
-        return selftest(payload, reply);
+        return call(&Unit::selftest, payload, reply, Needs::Firmware);
     case Command::FirmwareErase:
-        return firmwareErase(payload, reply);
+        return call(&Unit::firmwareErase, payload, reply);
     case Command::FirmwareBegin:
-        return firmwareBegin(payload);
+        return call(&Unit::firmwareBegin, payload, reply);
     case Command::FirmwareData:
-        return firmwareData(payload);
+        return call(&Unit::firmwareData, payload, reply);
     case Command::FirmwareEnd:
-        return firmwareEnd(payload);
+        return call(&Unit::firmwareEnd, payload, reply);
     case Command::TempLoader:
-        return tempLoader(payload, reply);
+        return call(&Unit::tempLoader, payload, reply);
     case Command::ReadTargetBegin:
-        return readTargetBegin(payload, reply);
+        return call(&Unit::readTargetBegin, payload, reply, Needs::Firmware);
     case Command::ReadTargetData:
-        return readTargetData(payload);
+        return call(&Unit::readTargetData, payload, reply);
     case Command::ReadTargetEnd:
-        if (!payload.empty()) {
-            return answer(Status::BadArgument);
-        }
-        readBuffer_.reset();
-        return answer(Status::Ok);
+        return call(&Unit::readTargetEnd, payload, reply);
     case Command::AccessSfr:
-        return accessSfr(payload, reply);
+        return call(&Unit::accessSfr, payload, reply, Needs::Firmware);
     default:
         return answer(Status::UnknownCommand);
     }
 }
 
-Response Unit::loadParameters(std::span<const uint8_t> payload) {
-    const auto request = wire::LoadParametersRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (!firmware_) {
-        return targetFault(Status::BadState, wire::TargetFault::NoFirmware);
-    }
-    parameters_ = *request;
+Response Unit::hello(const wire::HelloRequest&) {
+    // A new session: forget the last answer, so a fresh sequence number never meets an
+    // old one.
+    cachedRequest_.reset();
+    wire::HelloReply helloReply;
+    helloReply.maxPayload = static_cast<uint16_t>(wire::kMaxPayload);
+    helloReply.baudRate = baud_;
+    return answer(Status::Ok, helloReply.encode());
+}
+
+Response Unit::getResult(const NoPayload&) {
+    wire::ResultReply result;
+    result.run = run_;
+    result.runFailed = runFailed_;
+    result.hardwareVersion = scenario_.hardwareVersion;
+    result.firmwareVersion = firmware_ ? firmware_->version : uint16_t{0xFFFF};
+    result.thirdVersion = scenario_.thirdVersion;
+    result.firmwareName = firmware_ ? firmware_->name : std::nullopt;
+    return answer(Status::Ok, result.encode());
+}
+
+Response Unit::setBaud(const wire::SetBaudRequest& request, Reply& reply) {
+    reply.baudAfter = wire::kBaudRates[request.index];
     return answer(Status::Ok);
 }
 
-Response Unit::mainProcess(std::span<const uint8_t> payload, Reply& reply) {
-    const auto request = wire::WorkRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
+Response Unit::setSupply(const wire::SetSupplyRequest& request) {
+    if (request.code == 0) {
+        supply_ = SupplyMode::External;
+        supplyVoltage_ = 0;
+        return answer(Status::NotSupplied);
     }
-    if (!firmware_) {
-        return targetFault(Status::BadState, wire::TargetFault::NoFirmware);
+    if (request.code == 1) {
+        supply_ = SupplyMode::Off;
+        supplyVoltage_ = 0;
+        return answer(Status::Ok);
     }
+    if (scenario_.supplyBroken || request.code < scenario_.supplyMin ||
+        request.code > scenario_.supplyMax) {
+        supply_ = SupplyMode::Off;
+        supplyVoltage_ = 0;
+        return answer(Status::Failed);
+    }
+    supply_ = SupplyMode::On;
+    supplyVoltage_ = request.code;
+    return answer(Status::Ok);
+}
+
+Response Unit::setSignals(const wire::SetSignalsRequest& request) {
+    signalWord_ = request.word;
+    signalSupply_ = request.supplyCode;
+    return answer(Status::Ok);
+}
+
+Response Unit::imageErase(const NoPayload&, Reply& reply) {
+    for (uint8_t i = 0; i < wire::kImageSlots; ++i) {
+        slots_[i] = ImageSlot{};
+        markChanged(i);
+    }
+    loadingSlot_.reset();
+    reply.workMs = scaled(scenario_.eraseImageMs);
+    return answer(Status::Ok);
+}
+
+Response Unit::imageSelect(const wire::ImageSelectRequest& request) {
+    selected_ = request.slot;
+    return answer(Status::Ok);
+}
+
+Response Unit::imageBegin(const wire::ImageBeginRequest& request) {
+    ImageSlot& slot = slots_[request.slot];
+    markChanged(request.slot);
+    if (request.mode == wire::ImageMode::Append) {
+        // Appending onto nothing is a fresh load; onto something, it must be the image
+        // the sender means.
+        const bool empty = request.baseBytes == 0 && slot.data.empty();
+        if (!empty && (slot.state != wire::SlotState::Complete ||
+                       slot.data.byteCount() != request.baseBytes || slot.crc != request.baseCrc)) {
+            slot = ImageSlot{};
+            return answer(Status::ImageMismatch);
+        }
+    } else {
+        slot = ImageSlot{};
+    }
+    slot.state = wire::SlotState::Loading;
+    slot.typeName = request.typeName;
+    slot.streamBytes = request.streamBytes;
+    slot.received = 0;
+    slot.streamCrc = 0;
+    slot.crc = 0;
+    loadingSlot_ = request.slot;
+    return answer(Status::Ok);
+}
+
+Response Unit::imageData(const wire::ImageDataRequest& request) {
+    if (!loadingSlot_) {
+        return answer(Status::BadState);
+    }
+    return takeChunk(slots_[*loadingSlot_], request, true);
+}
+
+Response Unit::imageEnd(const wire::ImageEndRequest& request) {
+    if (!loadingSlot_) {
+        return answer(Status::BadState);
+    }
+    const uint8_t index = *loadingSlot_;
+    ImageSlot& slot = slots_[index];
+    markChanged(index);
+    loadingSlot_.reset();
+    const uint32_t imageCrc = objfile::imageCrc32(slot.data);
+    if (slot.received != slot.streamBytes || request.streamBytes != slot.streamBytes ||
+        request.streamCrc != slot.streamCrc || request.imageBytes != slot.data.byteCount() ||
+        request.imageCrc != imageCrc) {
+        // Whatever arrived is not what was meant: the slot stays unusable.
+        slot.state = wire::SlotState::Loading;
+        return answer(Status::ImageMismatch);
+    }
+    slot.state = wire::SlotState::Complete;
+    slot.crc = imageCrc;
+    ++slot.loads;
+    return slotStatus(slot);
+}
+
+Response Unit::imageAbort(const wire::ImageSlotRequest& request) {
+    // An abandoned load leaves nothing that a run could take for a whole image.
+    slots_[request.slot] = ImageSlot{};
+    markChanged(request.slot);
+    if (loadingSlot_ == request.slot) {
+        loadingSlot_.reset();
+    }
+    return answer(Status::Ok);
+}
+
+Response Unit::imageStatus(const wire::ImageSlotRequest& request) {
+    return slotStatus(slots_[request.slot]);
+}
+
+Response Unit::loadParameters(const wire::LoadParametersRequest& request) {
+    parameters_ = request;
+    return answer(Status::Ok);
+}
+
+Response Unit::mainProcess(const wire::WorkRequest& request, Reply& reply) {
     if (!parameters_) {
         return targetFault(Status::BadState, wire::TargetFault::NoParameters);
     }
@@ -348,7 +453,7 @@ Response Unit::mainProcess(std::span<const uint8_t> payload, Reply& reply) {
         supply_ = switchOffs ? SupplyMode::Off : SupplyMode::On;
         supplyVoltage_ = switchOffs ? 0 : volts;
     }
-    const double budget = scenario_.timeScale > 0 ? request->limitMs / scenario_.timeScale
+    const double budget = scenario_.timeScale > 0 ? request.limitMs / scenario_.timeScale
                                                   : std::numeric_limits<double>::infinity();
     const RunOutcome outcome = targets_.mainProcess(options, parameters_->settleMs, switchOffs,
                                                     reach, slot.data, *type, budget);
@@ -361,22 +466,15 @@ Response Unit::mainProcess(std::span<const uint8_t> payload, Reply& reply) {
     return answer(outcome.failed ? Status::Failed : Status::Ok, result.encode());
 }
 
-Response Unit::selftest(std::span<const uint8_t> payload, Reply& reply) {
-    const auto request = wire::WorkRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (!firmware_) {
-        return targetFault(Status::BadState, wire::TargetFault::NoFirmware);
-    }
+Response Unit::selftest(const wire::WorkRequest& request, Reply& reply) {
     ++selftests_;
     run_ = {};
     runFailed_ = 0;
     wire::RunReply result;
     const uint32_t needed = scaledMs(scenario_.timing.selftestMs);
-    if (needed > request->limitMs) {
+    if (needed > request.limitMs) {
         // Stopped at the caller's time-out: no outcome.
-        reply.workMs = request->limitMs;
+        reply.workMs = request.limitMs;
         return answer(Status::Failed, result.encode());
     }
     reply.workMs = needed;
@@ -385,17 +483,13 @@ Response Unit::selftest(std::span<const uint8_t> payload, Reply& reply) {
     return answer(scenario_.selftest == 0 ? Status::Ok : Status::Failed, result.encode());
 }
 
-Response Unit::firmwareErase(std::span<const uint8_t> payload, Reply& reply) {
-    const auto request = wire::FirmwareEraseRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
+Response Unit::firmwareErase(const wire::FirmwareEraseRequest& request, Reply& reply) {
     // The boot section below the firmware area is never erased.
-    if (!inside(request->start, request->length, objfile::kFirmwareAreaStart, kFirmwareAreaEnd)) {
+    if (!inside(request.start, request.length, objfile::kFirmwareAreaStart, kFirmwareAreaEnd)) {
         return answer(Status::BadArgument);
     }
     const bool loaderArea =
-        inside(request->start, request->length, objfile::kLoaderAreaStart, kLoaderAreaEnd);
+        inside(request.start, request.length, objfile::kLoaderAreaStart, kLoaderAreaEnd);
     const bool oldBootLoader = scenario_.thirdVersion < kCapableBootLoader;
     if (oldBootLoader && !loaderRunning_ && !loaderArea) {
         // The old boot loader can only clear the loader area.
@@ -403,25 +497,21 @@ Response Unit::firmwareErase(std::span<const uint8_t> payload, Reply& reply) {
     }
     firmware_.reset();
     firmwareLoad_.reset();
-    if (request->start == objfile::kFirmwareAreaStart &&
-        request->length == objfile::kFirmwareAreaLength) {
+    if (request.start == objfile::kFirmwareAreaStart &&
+        request.length == objfile::kFirmwareAreaLength) {
         firmwareAreaErased_ = true;
     }
-    if (request->start <= objfile::kLoaderAreaStart &&
-        uint64_t{request->start} + request->length >= kLoaderAreaEnd) {
+    if (request.start <= objfile::kLoaderAreaStart &&
+        uint64_t{request.start} + request.length >= kLoaderAreaEnd) {
         loaderAreaErased_ = true;
         loaderLoaded_ = false; // a started loader runs from RAM and goes on
     }
-    reply.workMs = scaledMs(scenario_.timing.firmwareEraseMsPerKib * (request->length / 1024.0));
+    reply.workMs = scaledMs(scenario_.timing.firmwareEraseMsPerKib * (request.length / 1024.0));
     return answer(Status::Ok);
 }
 
-Response Unit::firmwareBegin(std::span<const uint8_t> payload) {
-    const auto request = wire::FirmwareBeginRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (request->kind == wire::FirmwareKind::Loader) {
+Response Unit::firmwareBegin(const wire::FirmwareBeginRequest& request) {
+    if (request.kind == wire::FirmwareKind::Loader) {
         if (!loaderAreaErased_) {
             return answer(Status::BadState);
         }
@@ -431,58 +521,42 @@ Response Unit::firmwareBegin(std::span<const uint8_t> payload) {
             return answer(Status::BadState);
         }
     }
-    firmwareLoad_ = FirmwareLoad{request->kind, {}, request->streamBytes, 0, 0};
+    firmwareLoad_ = FirmwareLoad{request.kind, {}, request.streamBytes, 0, 0};
     return answer(Status::Ok);
 }
 
-Response Unit::firmwareData(std::span<const uint8_t> payload) {
-    const auto request = wire::ImageDataRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
+Response Unit::firmwareData(const wire::ImageDataRequest& request) {
     if (!firmwareLoad_) {
         return answer(Status::BadState);
     }
     FirmwareLoad& load = *firmwareLoad_;
-    const wire::ImageDataReply progress{load.received};
-    if (request->offset > load.received) {
-        return answer(Status::Gap, progress.encode());
-    }
-    if (request->offset < load.received) {
-        return answer(Status::Ok, progress.encode());
-    }
     const bool loader = load.kind == wire::FirmwareKind::Loader;
     const uint32_t areaStart = loader ? objfile::kLoaderAreaStart : objfile::kFirmwareAreaStart;
     const uint32_t areaEnd = loader ? kLoaderAreaEnd : kFirmwareAreaEnd;
-    if (uint64_t{request->offset} + request->data.size() > load.streamBytes ||
-        !inside(request->address, request->data.size(), areaStart, areaEnd) ||
-        load.data.insert(request->address, request->data)) {
-        return answer(Status::BadArgument, progress.encode());
+    const uint32_t before = load.received;
+    Response response =
+        takeChunk(load, request, inside(request.address, request.data.size(), areaStart, areaEnd));
+    if (load.received == before) {
+        return response;
     }
-    load.received += static_cast<uint32_t>(request->data.size());
-    load.streamCrc = wire::crc32(request->data, load.streamCrc);
-    firmwareBytes_ += request->data.size();
+    firmwareBytes_ += load.received - before;
     if (!loader && scenario_.powerCycleAfterFirmwareBytes != 0 && !powerCycled_ &&
         firmwareBytes_ >= scenario_.powerCycleAfterFirmwareBytes) {
         powerCycled_ = true;
         powerCycleDue_ = true;
     }
-    return answer(Status::Ok, wire::ImageDataReply{load.received}.encode());
+    return response;
 }
 
-Response Unit::firmwareEnd(std::span<const uint8_t> payload) {
-    const auto request = wire::FirmwareEndRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
+Response Unit::firmwareEnd(const wire::FirmwareEndRequest& request) {
     if (!firmwareLoad_) {
         return answer(Status::BadState);
     }
     const FirmwareLoad load = std::move(*firmwareLoad_);
     firmwareLoad_.reset();
     const bool complete = load.received == load.streamBytes &&
-                          request->streamBytes == load.streamBytes &&
-                          request->streamCrc == load.streamCrc;
+                          request.streamBytes == load.streamBytes &&
+                          request.streamCrc == load.streamCrc;
     if (load.kind == wire::FirmwareKind::Loader) {
         loaderAreaErased_ = false;
         if (!complete || !objfile::isTemporaryLoader(load.data)) {
@@ -504,10 +578,7 @@ Response Unit::firmwareEnd(std::span<const uint8_t> payload) {
                   wire::FirmwareEndReply{check.info->version, check.info->name}.encode());
 }
 
-Response Unit::tempLoader(std::span<const uint8_t> payload, Reply& reply) {
-    if (!payload.empty()) {
-        return answer(Status::BadArgument);
-    }
+Response Unit::tempLoader(const NoPayload&, Reply& reply) {
     if (!loaderLoaded_) {
         return answer(Status::BadState);
     }
@@ -516,170 +587,47 @@ Response Unit::tempLoader(std::span<const uint8_t> payload, Reply& reply) {
     return answer(Status::Ok);
 }
 
-Response Unit::readTargetBegin(std::span<const uint8_t> payload, Reply& reply) {
-    const auto request = wire::ReadTargetBeginRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (!firmware_) {
-        return targetFault(Status::BadState, wire::TargetFault::NoFirmware);
-    }
+Response Unit::readTargetBegin(const wire::ReadTargetBeginRequest& request, Reply& reply) {
     readBuffer_.reset();
     const Reach reach = currentReach();
-    if (const auto fault = targets_.reachable(request->target, reach, selectedType())) {
+    if (const auto fault = targets_.reachable(request.target, reach, selectedType())) {
         return targetFault(Status::Failed, *fault);
     }
     double workMs = 0;
-    readBuffer_ = targets_.read(request->target, request->start, request->length, reach, workMs);
+    readBuffer_ = targets_.read(request.target, request.start, request.length, reach, workMs);
     reply.workMs = scaledMs(workMs);
     return answer(Status::Ok,
-                  wire::ReadTargetBeginReply{request->length, wire::crc32(*readBuffer_)}.encode());
+                  wire::ReadTargetBeginReply{request.length, wire::crc32(*readBuffer_)}.encode());
 }
 
-Response Unit::readTargetData(std::span<const uint8_t> payload) {
-    const auto request = wire::ReadTargetDataRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
+Response Unit::readTargetData(const wire::ReadTargetDataRequest& request) {
     if (!readBuffer_) {
         return answer(Status::BadState);
     }
-    if (request->offset >= readBuffer_->size()) {
+    if (request.offset >= readBuffer_->size()) {
         return answer(Status::BadArgument);
     }
-    const size_t count = std::min<size_t>(request->count, readBuffer_->size() - request->offset);
-    const auto first = readBuffer_->begin() + request->offset;
+    const size_t count = std::min<size_t>(request.count, readBuffer_->size() - request.offset);
+    const auto first = readBuffer_->begin() + request.offset;
     wire::ReadTargetDataReply data{
-        request->offset, std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(count))};
+        request.offset, std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(count))};
     return answer(Status::Ok, data.encode());
 }
 
-Response Unit::accessSfr(std::span<const uint8_t> payload, Reply& reply) {
-    const auto request = wire::AccessSfrRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (!firmware_) {
-        return targetFault(Status::BadState, wire::TargetFault::NoFirmware);
-    }
+Response Unit::readTargetEnd(const NoPayload&) {
+    readBuffer_.reset();
+    return answer(Status::Ok);
+}
+
+Response Unit::accessSfr(const wire::AccessSfrRequest& request, Reply& reply) {
     const Reach reach = currentReach();
-    if (const auto fault = targets_.reachable(request->target, reach, selectedType())) {
+    if (const auto fault = targets_.reachable(request.target, reach, selectedType())) {
         return targetFault(Status::Failed, *fault);
     }
     reply.workMs = 0;
-    const uint16_t value = targets_.accessRegister(request->target, request->operation,
-                                                   request->address, request->value);
+    const uint16_t value =
+        targets_.accessRegister(request.target, request.operation, request.address, request.value);
     return answer(Status::Ok, wire::AccessSfrReply{value}.encode());
-}
-
-Response Unit::setSupply(std::span<const uint8_t> payload) {
-    const auto request = wire::SetSupplyRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (request->code == 0) {
-        supply_ = SupplyMode::External;
-        supplyVoltage_ = 0;
-        return answer(Status::NotSupplied);
-    }
-    if (request->code == 1) {
-        supply_ = SupplyMode::Off;
-        supplyVoltage_ = 0;
-        return answer(Status::Ok);
-    }
-    if (scenario_.supplyBroken || request->code < scenario_.supplyMin ||
-        request->code > scenario_.supplyMax) {
-        supply_ = SupplyMode::Off;
-        supplyVoltage_ = 0;
-        return answer(Status::Failed);
-    }
-    supply_ = SupplyMode::On;
-    supplyVoltage_ = request->code;
-    return answer(Status::Ok);
-}
-
-Response Unit::imageBegin(std::span<const uint8_t> payload) {
-    const auto request = wire::ImageBeginRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    ImageSlot& slot = slots_[request->slot];
-    markChanged(request->slot);
-    if (request->mode == wire::ImageMode::Append) {
-        // Appending onto nothing is a fresh load; onto something, it must be the image
-        // the sender means.
-        const bool empty = request->baseBytes == 0 && slot.data.empty();
-        if (!empty &&
-            (slot.state != wire::SlotState::Complete ||
-             slot.data.byteCount() != request->baseBytes || slot.crc != request->baseCrc)) {
-            slot = ImageSlot{};
-            return answer(Status::ImageMismatch);
-        }
-    } else {
-        slot = ImageSlot{};
-    }
-    slot.state = wire::SlotState::Loading;
-    slot.typeName = request->typeName;
-    slot.streamBytes = request->streamBytes;
-    slot.received = 0;
-    slot.streamCrc = 0;
-    slot.crc = 0;
-    loadingSlot_ = request->slot;
-    return answer(Status::Ok);
-}
-
-Response Unit::imageData(std::span<const uint8_t> payload) {
-    const auto request = wire::ImageDataRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (!loadingSlot_) {
-        return answer(Status::BadState);
-    }
-    ImageSlot& slot = slots_[*loadingSlot_];
-    const wire::ImageDataReply progress{slot.received};
-    if (request->offset > slot.received) {
-        return answer(Status::Gap, progress.encode());
-    }
-    if (request->offset < slot.received) {
-        // A repeat of data already stored: the sender missed our answer.
-        return answer(Status::Ok, progress.encode());
-    }
-    if (uint64_t{request->offset} + request->data.size() > slot.streamBytes ||
-        slot.data.insert(request->address, request->data)) {
-        return answer(Status::BadArgument, progress.encode());
-    }
-    slot.received += static_cast<uint32_t>(request->data.size());
-    slot.streamCrc = wire::crc32(request->data, slot.streamCrc);
-    return answer(Status::Ok, wire::ImageDataReply{slot.received}.encode());
-}
-
-Response Unit::imageEnd(std::span<const uint8_t> payload) {
-    const auto request = wire::ImageEndRequest::decode(payload);
-    if (!request) {
-        return answer(Status::BadArgument);
-    }
-    if (!loadingSlot_) {
-        return answer(Status::BadState);
-    }
-    const uint8_t index = *loadingSlot_;
-    ImageSlot& slot = slots_[index];
-    markChanged(index);
-    loadingSlot_.reset();
-    const uint32_t imageCrc = objfile::imageCrc32(slot.data);
-    if (slot.received != slot.streamBytes || request->streamBytes != slot.streamBytes ||
-        request->streamCrc != slot.streamCrc || request->imageBytes != slot.data.byteCount() ||
-        request->imageCrc != imageCrc) {
-        // Whatever arrived is not what was meant: the slot stays unusable.
-        slot.state = wire::SlotState::Loading;
-        return answer(Status::ImageMismatch);
-    }
-    slot.state = wire::SlotState::Complete;
-    slot.crc = imageCrc;
-    ++slot.loads;
-    wire::ImageStatusReply status{slot.state, static_cast<uint32_t>(slot.data.byteCount()),
-                                  slot.crc, slot.typeName};
-    return answer(Status::Ok, status.encode());
 }
 
 std::string Unit::stateText() const {

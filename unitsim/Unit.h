@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -81,22 +82,46 @@ public:
     uint64_t duplicates() const { return duplicates_; }
 
 private:
+    // Each command's handler gets its request decoded (a payload that does not decode is
+    // answered BadArgument before the handler is called), and the reply too when it has
+    // a say in what happens on the line.
+    template <typename Request, typename... Line>
+    using Handler = wire::Response (Unit::*)(const Request&, Line&...);
+    // A request that must come without payload.
+    struct NoPayload {
+        static std::optional<NoPayload> decode(std::span<const uint8_t> payload);
+    };
+    // Work on the targets needs the unit's firmware.
+    enum class Needs { Nothing, Firmware };
+
     wire::Response execute(uint8_t command, std::span<const uint8_t> payload, Reply& reply);
-    wire::Response imageBegin(std::span<const uint8_t> payload);
-    wire::Response imageData(std::span<const uint8_t> payload);
-    wire::Response imageEnd(std::span<const uint8_t> payload);
-    wire::Response setSupply(std::span<const uint8_t> payload);
-    wire::Response loadParameters(std::span<const uint8_t> payload);
-    wire::Response mainProcess(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response selftest(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response firmwareErase(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response firmwareBegin(std::span<const uint8_t> payload);
-    wire::Response firmwareData(std::span<const uint8_t> payload);
-    wire::Response firmwareEnd(std::span<const uint8_t> payload);
-    wire::Response tempLoader(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response readTargetBegin(std::span<const uint8_t> payload, Reply& reply);
-    wire::Response readTargetData(std::span<const uint8_t> payload);
-    wire::Response accessSfr(std::span<const uint8_t> payload, Reply& reply);
+    template <typename Request, typename... Line>
+    wire::Response call(Handler<Request, Line...> handler, std::span<const uint8_t> payload,
+                        Reply& reply, Needs needs = Needs::Nothing);
+    wire::Response hello(const wire::HelloRequest& request);
+    wire::Response getResult(const NoPayload& request);
+    wire::Response setBaud(const wire::SetBaudRequest& request, Reply& reply);
+    wire::Response setSupply(const wire::SetSupplyRequest& request);
+    wire::Response setSignals(const wire::SetSignalsRequest& request);
+    wire::Response imageErase(const NoPayload& request, Reply& reply);
+    wire::Response imageSelect(const wire::ImageSelectRequest& request);
+    wire::Response imageBegin(const wire::ImageBeginRequest& request);
+    wire::Response imageData(const wire::ImageDataRequest& request);
+    wire::Response imageEnd(const wire::ImageEndRequest& request);
+    wire::Response imageAbort(const wire::ImageSlotRequest& request);
+    wire::Response imageStatus(const wire::ImageSlotRequest& request);
+    wire::Response loadParameters(const wire::LoadParametersRequest& request);
+    wire::Response mainProcess(const wire::WorkRequest& request, Reply& reply);
+    wire::Response selftest(const wire::WorkRequest& request, Reply& reply);
+    wire::Response firmwareErase(const wire::FirmwareEraseRequest& request, Reply& reply);
+    wire::Response firmwareBegin(const wire::FirmwareBeginRequest& request);
+    wire::Response firmwareData(const wire::ImageDataRequest& request);
+    wire::Response firmwareEnd(const wire::FirmwareEndRequest& request);
+    wire::Response tempLoader(const NoPayload& request, Reply& reply);
+    wire::Response readTargetBegin(const wire::ReadTargetBeginRequest& request, Reply& reply);
+    wire::Response readTargetData(const wire::ReadTargetDataRequest& request);
+    wire::Response readTargetEnd(const NoPayload& request);
+    wire::Response accessSfr(const wire::AccessSfrRequest& request, Reply& reply);
     // The supply at the sockets now and the interface of the last parameters.
     Reach currentReach() const;
     // The device type of the image in the selected slot, if the unit knows it.

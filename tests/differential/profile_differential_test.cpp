@@ -10,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace octo {
@@ -97,28 +99,11 @@ void flushWine(const std::string& path) {
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, path.c_str());
 }
 
-std::string show(const char* s) {
-    if (!s) {
-        return "NULL";
-    }
-    std::string out = "\"";
-    for (const char* p = s; *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c >= 0x7f) {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string showBytes(const std::vector<char>& b, size_t n) {
+// Bytes as text, each control or non-ASCII byte as \xNN.
+std::string printable(std::string_view bytes) {
     std::string out;
-    for (size_t i = 0; i < n && i < b.size(); ++i) {
-        const auto c = static_cast<unsigned char>(b[i]);
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c < 0x20 || c >= 0x7f) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
@@ -128,6 +113,14 @@ std::string showBytes(const std::vector<char>& b, size_t n) {
         }
     }
     return out;
+}
+
+std::string show(const char* s) {
+    return s ? "\"" + printable(s) + "\"" : std::string("NULL");
+}
+
+std::string showBytes(const std::vector<char>& b, size_t n) {
+    return printable(std::string_view(b.data(), std::min(n, b.size())));
 }
 
 // ---- one comparison ----------------------------------------------------------------------
@@ -284,11 +277,44 @@ void compareReads(ProfileStore& ours, const std::string& wineFile, const Corpus&
     }
 }
 
+struct Write {
+    std::optional<std::string> section, key, value;
+};
+
+const char* ptr(const std::optional<std::string>& s) {
+    return s ? s->c_str() : nullptr;
+}
+
+// A file for Wine and one for our store.
+struct Twins {
+    std::string wine;
+    std::string ours;
+};
+
 class Differential : public ::testing::Test {
 protected:
     Differential() : ours(makeWin32FileAccess()) {}
 
     std::string file(const std::string& name) { return tempFolder() + name; }
+
+    // Both files hold bytes, Wine has let go of its own, and our store reads the other.
+    Twins twins(const std::string& wineName, const std::string& ourName, const std::string& bytes) {
+        Twins files{file(wineName), file(ourName)};
+        writeFile(files.wine, bytes);
+        writeFile(files.ours, bytes);
+        flushWine(files.wine);
+        ours.setPath(files.ours);
+        return files;
+    }
+
+    // The same write through Wine on its file and through our store: whether each did it.
+    std::pair<bool, bool> writeBoth(const Write& w, const Twins& files) {
+        const BOOL wine = WritePrivateProfileStringA(ptr(w.section), ptr(w.key), ptr(w.value),
+                                                     files.wine.c_str());
+        const bool our = ours.writeString(ptr(w.section), ptr(w.key), ptr(w.value));
+        ++tally().comparisons;
+        return {wine != FALSE, our};
+    }
 
     ProfileStore ours;
 };
@@ -498,14 +524,6 @@ TEST_F(Differential, RandomFilesReadTheSame) {
 
 // ---- writes ---------------------------------------------------------------------------------
 
-struct Write {
-    std::optional<std::string> section, key, value;
-};
-
-const char* ptr(const std::optional<std::string>& s) {
-    return s ? s->c_str() : nullptr;
-}
-
 Write randomWrite(Rng& rng) {
     Write w;
     w.section = rng.below(10) == 0 ? "New Section" : rng.pick(kSectionWords);
@@ -567,23 +585,15 @@ void compareAfterWrites(ProfileStore& ours, const std::string& wineFile, const s
 TEST_F(Differential, WritesLeaveFilesThatReadTheSame) {
     for (int seed = 1; seed <= kRandomWriteFiles; ++seed) {
         const Corpus c = randomFile(1000 + static_cast<uint64_t>(seed));
-        const std::string wineFile = file("wine-writes.ini");
-        const std::string ourFile = file("our-writes.ini");
-        writeFile(wineFile, c.bytes);
-        writeFile(ourFile, c.bytes);
-        flushWine(wineFile);
-        ours.setPath(ourFile);
+        const Twins files = twins("wine-writes.ini", "our-writes.ini", c.bytes);
         Rng rng(static_cast<uint64_t>(seed));
         for (int i = 0; i < kWritesPerFile; ++i) {
             const Write w = randomWrite(rng);
-            const BOOL ra = WritePrivateProfileStringA(ptr(w.section), ptr(w.key), ptr(w.value),
-                                                       wineFile.c_str());
-            const bool rb = ours.writeString(ptr(w.section), ptr(w.key), ptr(w.value));
-            ++tally().comparisons;
-            EXPECT_EQ(ra != FALSE, rb) << c.name << ": write " << show(ptr(w.section)) << ", "
-                                       << show(ptr(w.key)) << ", " << show(ptr(w.value));
+            const auto [wine, our] = writeBoth(w, files);
+            EXPECT_EQ(wine, our) << c.name << ": write " << show(ptr(w.section)) << ", "
+                                 << show(ptr(w.key)) << ", " << show(ptr(w.value));
         }
-        compareAfterWrites(ours, wineFile, ourFile, c);
+        compareAfterWrites(ours, files.wine, files.ours, c);
     }
 }
 
@@ -600,24 +610,16 @@ TEST_F(Differential, HandMadeWritesLeaveFilesThatReadTheSame) {
     };
     int index = 0;
     for (const auto& [bytes, writes] : cases) {
-        const std::string wineFile = file("wine-hand.ini");
-        const std::string ourFile = file("our-hand.ini");
-        writeFile(wineFile, bytes);
-        writeFile(ourFile, bytes);
-        flushWine(wineFile);
-        ours.setPath(ourFile);
+        const Twins files = twins("wine-hand.ini", "our-hand.ini", bytes);
         Corpus c{"hand-made write case " + std::to_string(index++),
                  bytes,
                  {"S", "T", "A", "B", "N", "Q"},
                  {"k", "j", "new", "a", "b", "c", "x", "y", "m", "n", "top", "zz"}};
         for (const Write& w : writes) {
-            const BOOL ra = WritePrivateProfileStringA(ptr(w.section), ptr(w.key), ptr(w.value),
-                                                       wineFile.c_str());
-            const bool rb = ours.writeString(ptr(w.section), ptr(w.key), ptr(w.value));
-            ++tally().comparisons;
-            EXPECT_EQ(ra != FALSE, rb) << c.name;
+            const auto [wine, our] = writeBoth(w, files);
+            EXPECT_EQ(wine, our) << c.name;
         }
-        compareAfterWrites(ours, wineFile, ourFile, c);
+        compareAfterWrites(ours, files.wine, files.ours, c);
     }
 }
 
@@ -652,68 +654,55 @@ TEST_F(Differential, MissingFileIsCreatedByWineButNeverByUs) {
     tally().comparisons += 2;
 }
 
+// Writes a file that cannot be written must refuse: a change, the same value, a new key,
+// deleting a key and deleting the section.
+const std::vector<Write> kRefusedWrites = {
+    {"S", "k", "2"}, {"S", "k", "1"}, {"S", "n", "v"}, {"S", "k", {}}, {"S", {}, {}}};
+
 TEST_F(Differential, LockedFileRefusesEveryWrite) {
-    const std::string wineFile = file("locked-wine.ini");
-    const std::string ourFile = file("locked-ours.ini");
     const std::string bytes = "[S]\r\nk=1\r\n";
-    writeFile(wineFile, bytes);
-    writeFile(ourFile, bytes);
-    flushWine(wineFile);
-    ours.setPath(ourFile);
+    const Twins files = twins("locked-wine.ini", "locked-ours.ini", bytes);
     // Another holder that shares the files for reading only.
-    HANDLE a = CreateFileA(wineFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0, nullptr);
-    HANDLE b = CreateFileA(ourFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+    HANDLE a = CreateFileA(files.wine.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    HANDLE b = CreateFileA(files.ours.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(a, INVALID_HANDLE_VALUE);
     ASSERT_NE(b, INVALID_HANDLE_VALUE);
-    for (const Write& w : std::vector<Write>{
-             {"S", "k", "2"}, {"S", "k", "1"}, {"S", "n", "v"}, {"S", "k", {}}, {"S", {}, {}}}) {
-        const BOOL ra =
-            WritePrivateProfileStringA(ptr(w.section), ptr(w.key), ptr(w.value), wineFile.c_str());
-        const bool rb = ours.writeString(ptr(w.section), ptr(w.key), ptr(w.value));
-        ++tally().comparisons;
-        EXPECT_FALSE(ra);
-        EXPECT_FALSE(rb);
+    for (const Write& w : kRefusedWrites) {
+        const auto [wine, our] = writeBoth(w, files);
+        EXPECT_FALSE(wine);
+        EXPECT_FALSE(our);
     }
     CloseHandle(a);
     CloseHandle(b);
-    EXPECT_EQ(readFile(wineFile), bytes);
-    EXPECT_EQ(readFile(ourFile), bytes);
+    EXPECT_EQ(readFile(files.wine), bytes);
+    EXPECT_EQ(readFile(files.ours), bytes);
 }
 
 // Only an unprivileged user sees Wine refuse a read-only file (a privileged one writes
 // through the flag); ctest runs this case once more as such a user.
 TEST_F(Differential, ReadOnlyFileRefusesEveryWrite) {
-    const std::string wineFile = file("readonly-wine.ini");
-    const std::string ourFile = file("readonly-ours.ini");
     const std::string bytes = "[S]\r\nk=1\r\n";
-    writeFile(wineFile, bytes);
-    writeFile(ourFile, bytes);
-    flushWine(wineFile);
-    ours.setPath(ourFile);
-    SetFileAttributesA(wineFile.c_str(), FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesA(ourFile.c_str(), FILE_ATTRIBUTE_READONLY);
+    const Twins files = twins("readonly-wine.ini", "readonly-ours.ini", bytes);
+    SetFileAttributesA(files.wine.c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesA(files.ours.c_str(), FILE_ATTRIBUTE_READONLY);
     bool wineWroteThrough = false;
-    for (const Write& w : std::vector<Write>{
-             {"S", "k", "2"}, {"S", "k", "1"}, {"S", "n", "v"}, {"S", "k", {}}, {"S", {}, {}}}) {
-        const BOOL ra =
-            WritePrivateProfileStringA(ptr(w.section), ptr(w.key), ptr(w.value), wineFile.c_str());
-        const bool rb = ours.writeString(ptr(w.section), ptr(w.key), ptr(w.value));
-        ++tally().comparisons;
-        wineWroteThrough = wineWroteThrough || ra;
+    for (const Write& w : kRefusedWrites) {
+        const auto [wine, our] = writeBoth(w, files);
+        wineWroteThrough = wineWroteThrough || wine;
         // Ours refuses whoever runs it: the read-only attribute is what Windows honours.
-        EXPECT_FALSE(rb);
+        EXPECT_FALSE(our);
     }
-    EXPECT_EQ(readFile(ourFile), bytes);
-    SetFileAttributesA(wineFile.c_str(), FILE_ATTRIBUTE_NORMAL);
-    SetFileAttributesA(ourFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(readFile(files.ours), bytes);
+    SetFileAttributesA(files.wine.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(files.ours.c_str(), FILE_ATTRIBUTE_NORMAL);
     // The unprivileged run sets OCTO_EXPECT_UNPRIVILEGED: there Wine must refuse too.
     if (wineWroteThrough && !std::getenv("OCTO_EXPECT_UNPRIVILEGED")) {
         GTEST_SKIP() << "Wine writes through the read-only flag for a privileged user; the "
                         "comparison runs as an unprivileged user in differential_profile_readonly";
     }
-    EXPECT_EQ(readFile(wineFile), bytes);
+    EXPECT_EQ(readFile(files.wine), bytes);
 }
 
 } // namespace

@@ -48,6 +48,60 @@ public:
 inline const bool kSharedSessionRegistered =
     (::testing::AddGlobalTestEnvironment(new SharedSessionEnvironment), true);
 
+// A test that needs the session; it fails with the reason when the session cannot start.
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        session_ = SharedSession::get();
+        ASSERT_NE(session_, nullptr) << SharedSession::reason();
+    }
+
+    Session* session_ = nullptr;
+};
+
+// A test with the program installed afresh and started in its window.
+class ProgramWindowTest : public SessionTest {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
+        session_->installProgram();
+        window_ = std::make_unique<Window>(session_->launch());
+    }
+
+    std::unique_ptr<Window> window_;
+};
+
+// Tests that share one window, opened once for their suite (a suite per Suite, so each
+// has its own window); a window that did not open fails every test with the reason.
+template <typename Suite>
+class SharedWindowTest : public ::testing::Test {
+protected:
+    // Runs open on the session, which sets window_; keeps what it throws as the reason.
+    template <typename Open>
+    static void openWindow(Open open) {
+        Session* s = SharedSession::get();
+        if (!s) {
+            return;
+        }
+        try {
+            open(*s);
+        } catch (const std::exception& e) {
+            launchError_ = e.what();
+        }
+    }
+
+    void SetUp() override {
+        ASSERT_NE(SharedSession::get(), nullptr) << SharedSession::reason();
+        ASSERT_TRUE(window_) << launchError_;
+    }
+
+    Window& w() { return *window_; }
+    Session& session() { return *SharedSession::get(); }
+
+    static inline std::unique_ptr<Window> window_;
+    static inline std::string launchError_;
+};
+
 // Polls a reading until it equals the expected value or the deadline passes; returns the
 // last reading, so a failed expectation shows what was there instead.
 template <typename Read, typename T>

@@ -97,13 +97,10 @@ std::string infoLine(const std::string& typeName) {
     return formatDeviceInfo(ram, flash, info);
 }
 
-class Catalogue : public ::testing::Test {
+class Catalogue : public ProgramWindowTest {
 protected:
     void SetUp() override {
-        session_ = SharedSession::get();
-        ASSERT_NE(session_, nullptr) << SharedSession::reason();
-        session_->installProgram();
-        window_ = std::make_unique<Window>(session_->launch());
+        ASSERT_NO_FATAL_FAILURE(ProgramWindowTest::SetUp());
         // The start-up command fills the lists once the window is shown.
         eventually([&] { return window_->comboCount(IDC_DEVICE_GROUP) > 0; }, true);
     }
@@ -114,8 +111,6 @@ protected:
         }
     }
 
-    Session* session_ = nullptr;
-    std::unique_ptr<Window> window_;
     ShippedCatalogue shipped_;
 };
 

@@ -130,11 +130,10 @@ std::string bitmapCentreColour(const std::string& fileName) {
 
 // ---- the fixture: a fresh unit and a fresh program for each test ---------------------------
 
-class ConnectionAndPower : public ::testing::Test {
+class ConnectionAndPower : public SessionTest {
 protected:
     void SetUp() override {
-        session_ = SharedSession::get();
-        ASSERT_NE(session_, nullptr) << SharedSession::reason();
+        ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
         session_->installProgram();
     }
     void TearDown() override {
@@ -157,7 +156,6 @@ protected:
     Window& w() { return *window_; }
     SimulatedUnit& unit() { return *unit_; }
 
-    Session* session_ = nullptr;
     std::unique_ptr<SimulatedUnit> unit_;
     std::unique_ptr<Window> window_;
 };
@@ -165,8 +163,9 @@ protected:
 TEST_F(ConnectionAndPower, GridLampsReadGreyAfterStartup) {
     start();
     const std::string grey = bitmapCentreColour("lamp_grey.bmp");
+    // The screen shows a lamp once the program has painted it.
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id)
-        EXPECT_EQ(w().pixel(id), grey) << "lamp " << id;
+        EXPECT_EQ(eventually([&] { return w().pixel(id); }, grey), grey) << "lamp " << id;
 }
 
 TEST_F(ConnectionAndPower, ComPortChangeReconnectsAndSaysSo) {

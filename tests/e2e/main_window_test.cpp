@@ -291,22 +291,17 @@ bool isList(Kind k) {
 // The window as the template makes it: the program alone, without its library and
 // configuration file, so the start-up checks fail and the window behind their message
 // keeps the construction values until the message is answered.
-class MainWindow : public ::testing::Test {
+class MainWindow : public SharedWindowTest<MainWindow> {
 protected:
     static void SetUpTestSuite() {
-        Session* s = SharedSession::get();
-        if (!s)
-            return;
-        try {
-            s->installProgram();
-            std::filesystem::remove(s->programFolder() / "OCTO816.DLL");
-            std::filesystem::remove(s->programFolder() / "OCTO816.INI");
-            window_ = std::make_unique<Window>(s->launch());
+        openWindow([](Session& s) {
+            s.installProgram();
+            std::filesystem::remove(s.programFolder() / "OCTO816.DLL");
+            std::filesystem::remove(s.programFolder() / "OCTO816.INI");
+            window_ = std::make_unique<Window>(s.launch());
             message_ = std::make_unique<Window>(window_->waitPopup(kStartTimeout));
             children_ = window_->children();
-        } catch (const std::exception& e) {
-            launchError_ = e.what();
-        }
+        });
     }
     static void TearDownTestSuite() {
         message_.reset();
@@ -315,13 +310,6 @@ protected:
             s->stopProgram();
     }
 
-    void SetUp() override {
-        ASSERT_NE(SharedSession::get(), nullptr) << SharedSession::reason();
-        ASSERT_TRUE(window_) << launchError_;
-    }
-
-    Window& w() { return *window_; }
-    Session& session() { return *SharedSession::get(); }
     const std::vector<Child>& children() { return children_; }
 
     const Child* childById(int id) {
@@ -337,10 +325,8 @@ protected:
         return nullptr;
     }
 
-    static inline std::unique_ptr<Window> window_;
     static inline std::unique_ptr<Window> message_;
     static inline std::vector<Child> children_;
-    static inline std::string launchError_;
 };
 
 std::string describe(const Child& c) {
@@ -561,22 +547,14 @@ TEST_F(MainWindow, FailedStartupShowsOneMessageThenCloses) {
 
 // ---- closing: each test starts the program afresh -----------------------------------------
 
-class MainWindowClosing : public ::testing::Test {
+class MainWindowClosing : public ProgramWindowTest {
 protected:
-    void SetUp() override {
-        s_ = SharedSession::get();
-        ASSERT_NE(s_, nullptr) << SharedSession::reason();
-        s_->installProgram();
-        window_ = std::make_unique<Window>(s_->launch());
-    }
     void expectProgramEnds() {
         window_->waitGone(kExitTimeout);
-        const auto status = s_->waitProgramExit(kExitTimeout);
+        const auto status = session_->waitProgramExit(kExitTimeout);
         ASSERT_TRUE(status.has_value()) << "the window went but the process did not end";
-        EXPECT_EQ(*status, 0) << s_->programLog();
+        EXPECT_EQ(*status, 0) << session_->programLog();
     }
-    Session* s_ = nullptr;
-    std::unique_ptr<Window> window_;
 };
 
 TEST_F(MainWindowClosing, EnterAndEscapeDoNotCloseTheWindow) {
@@ -588,7 +566,7 @@ TEST_F(MainWindowClosing, EnterAndEscapeDoNotCloseTheWindow) {
         EXPECT_EQ(window_->checkState(IDC_ERASE), before);
         EXPECT_EQ(window_->focusedId(), id);
     }
-    EXPECT_TRUE(s_->programRunning());
+    EXPECT_TRUE(session_->programRunning());
     EXPECT_EQ(window_->caption(), "ZEL816 FLASH Octo Programmer");
 }
 

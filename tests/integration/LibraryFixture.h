@@ -12,10 +12,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace octo::testing {
+
+// The unit's rate after power-on; the tests open the line at it.
+inline constexpr uint32_t kRate = 115200;
 
 // Stand-ins for the window handles the program hands over.
 inline OctoHandle fakeHandle(uintptr_t value) {
@@ -74,6 +79,27 @@ protected:
     std::vector<std::pair<uint32_t, uint32_t>> progress;
     int pumps = 0;
     std::function<void()> onPump;
+};
+
+// A big-endian word of the result block: the version words at 8, 10 and 30.
+inline uint16_t blockWord(std::span<const uint8_t> block, size_t offset) {
+    return static_cast<uint16_t>(block[offset] << 8 | block[offset + 1]);
+}
+
+// A library test with a simulated unit of its own, started by the test.
+class SimulatedUnitTest : public LibraryTest {
+protected:
+    // Starts the unit with these scenario settings and opens the line to it.
+    void start(const std::vector<std::string>& settings = {}) {
+        unit = std::make_unique<SimulatedUnit>(settings);
+        ASSERT_EQ(InitCom(unit->link().c_str(), kRate), 0);
+    }
+    void TearDown() override {
+        LibraryTest::TearDown();
+        unit.reset();
+    }
+
+    std::unique_ptr<SimulatedUnit> unit;
 };
 
 inline const OctoHandle kLampRed = kLampTable.entry[1];

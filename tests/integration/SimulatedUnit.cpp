@@ -108,12 +108,17 @@ void SimulatedUnit::signal(int number) const {
     }
 }
 
-objfile::Image SimulatedUnit::targetMemory(int socket) const {
+// A QX-Text dump beside the state file: "state.<what><N>.txt".
+objfile::Image SimulatedUnit::dump(const std::string& what, int number) const {
     objfile::Image image;
-    const auto text = readFile(folder_ / ("state.target" + std::to_string(socket) + ".txt"));
+    const auto text = readFile(folder_ / ("state." + what + std::to_string(number) + ".txt"));
     const auto result = objfile::readImage(text, objfile::Format::QxText, image);
-    EXPECT_TRUE(result.ok()) << "target dump " << socket << " unreadable";
+    EXPECT_TRUE(result.ok()) << what << " dump " << number << " unreadable";
     return image;
+}
+
+objfile::Image SimulatedUnit::targetMemory(int socket) const {
+    return dump("target", socket);
 }
 
 std::map<std::string, std::string> SimulatedUnit::state() const {
@@ -136,11 +141,7 @@ std::string SimulatedUnit::state(const std::string& key) const {
 }
 
 objfile::Image SimulatedUnit::slot(int index) const {
-    objfile::Image image;
-    const auto text = readFile(folder_ / ("state.slot" + std::to_string(index) + ".txt"));
-    const auto result = objfile::readImage(text, objfile::Format::QxText, image);
-    EXPECT_TRUE(result.ok()) << "slot dump " << index << " unreadable";
-    return image;
+    return dump("slot", index);
 }
 
 bool SimulatedUnit::waitFor(const std::string& key, const std::string& value,

@@ -44,6 +44,8 @@ public:
     objfile::Image targetMemory(int socket) const;
 
 private:
+    objfile::Image dump(const std::string& what, int number) const;
+
     std::filesystem::path folder_;
     std::filesystem::path link_;
     pid_t pid_ = -1;

@@ -9,8 +9,6 @@
 namespace octo::testing {
 namespace {
 
-constexpr uint32_t kRate = 115200;
-
 class FaultTest : public LibraryTest {
 protected:
     int32_t load(const std::string& sample, const std::string& type) {

@@ -9,7 +9,6 @@
 namespace octo::testing {
 namespace {
 
-constexpr uint32_t kRate = 115200;
 constexpr uint32_t kSelftestTenths = 100;
 constexpr const char* kLoader = "__TempLoader__";
 
@@ -21,24 +20,16 @@ struct Identity {
     uint16_t third;
 };
 
-class FirmwareTest : public LibraryTest {
+class FirmwareTest : public SimulatedUnitTest {
 protected:
-    void start(std::vector<std::string> settings) {
-        unit = std::make_unique<SimulatedUnit>(settings);
-        ASSERT_EQ(InitCom(unit->link().c_str(), kRate), 0);
-    }
-    void TearDown() override {
-        LibraryTest::TearDown();
-        unit.reset();
-    }
     Identity identity() {
         Block block;
         block.fill(0xAA);
         EXPECT_EQ(OctoGetResult(block.data()), 0);
         Identity id;
-        id.firmware = static_cast<uint16_t>(block[10] << 8 | block[11]);
+        id.firmware = blockWord(block, 10);
         id.name = block[12] == 0xFF ? "<none>" : std::string(reinterpret_cast<char*>(&block[12]));
-        id.third = static_cast<uint16_t>(block[30] << 8 | block[31]);
+        id.third = blockWord(block, 30);
         return id;
     }
     // The program's upgrade: the loader stage when asked, the firmware area, the file.
@@ -56,8 +47,6 @@ protected:
     static std::string firmwareFile(const char* name) {
         return (std::filesystem::path(OCTO_DIST_DIR) / name).string();
     }
-
-    std::unique_ptr<SimulatedUnit> unit;
 };
 
 TEST_F(FirmwareTest, SelftestPassesOrFailsWithTheUnitPartsNumber) {

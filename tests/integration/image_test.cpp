@@ -10,19 +10,12 @@
 namespace octo::testing {
 namespace {
 
-constexpr uint32_t kRate = 115200;
-
-class ImageTest : public LibraryTest {
+class ImageTest : public SimulatedUnitTest {
 protected:
     void SetUp() override {
-        LibraryTest::SetUp();
-        unit = std::make_unique<SimulatedUnit>();
-        ASSERT_EQ(InitCom(unit->link().c_str(), kRate), 0);
+        SimulatedUnitTest::SetUp();
+        start();
         ASSERT_EQ(OctoEraseImage(), 0);
-    }
-    void TearDown() override {
-        LibraryTest::TearDown();
-        unit.reset();
     }
     int32_t load(const std::string& sample, const std::string& type) {
         return OctoLoadImage(samplePath(sample).c_str(), type.c_str());
@@ -32,8 +25,6 @@ protected:
         std::snprintf(text, sizeof text, "%08X", objfile::imageCrc32(image));
         return text;
     }
-
-    std::unique_ptr<SimulatedUnit> unit;
 };
 
 struct SampleCase {

@@ -12,8 +12,6 @@
 namespace octo::testing {
 namespace {
 
-constexpr uint32_t kRate = 115200;
-
 class LinkTest : public LibraryTest {};
 
 // --- argument checks: code 16, never a crash, also with no port open -------------------
@@ -191,12 +189,10 @@ TEST_F(LinkTest, InitComSwitchesToAnotherPortWhileOneIsOpen) {
     std::array<uint8_t, 256> block{};
     ASSERT_EQ(InitCom(first.link().c_str(), kRate), 0);
     ASSERT_EQ(OctoGetResult(block.data()), 0);
-    EXPECT_EQ(block[8], 0x01);
-    EXPECT_EQ(block[9], 0x11);
+    EXPECT_EQ(blockWord(block, 8), 0x0111);
     ASSERT_EQ(InitCom(second.link().c_str(), kRate), 0);
     ASSERT_EQ(OctoGetResult(block.data()), 0);
-    EXPECT_EQ(block[8], 0x02);
-    EXPECT_EQ(block[9], 0x22);
+    EXPECT_EQ(blockWord(block, 8), 0x0222);
 }
 
 TEST_F(LinkTest, InitComFindsAUnitLeftAtAnotherRateAndBringsItToTheAskedRate) {
@@ -219,13 +215,10 @@ TEST_F(LinkTest, GetResultFillsTheIdentificationBytes) {
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(block[i], 0) << "run byte " << i;
     }
-    EXPECT_EQ(block[8], 0x01);
-    EXPECT_EQ(block[9], 0x30);
-    EXPECT_EQ(block[10], 0x01);
-    EXPECT_EQ(block[11], 0x56);
+    EXPECT_EQ(blockWord(block, 8), 0x0130);
+    EXPECT_EQ(blockWord(block, 10), 0x0156);
     EXPECT_STREQ(reinterpret_cast<const char*>(&block[12]), "OCTO816-156");
-    EXPECT_EQ(block[30], 0x02);
-    EXPECT_EQ(block[31], 0x01);
+    EXPECT_EQ(blockWord(block, 30), 0x0201);
     for (size_t i = 32; i < block.size(); ++i) {
         ASSERT_EQ(block[i], 0) << "byte " << i << " left unwritten";
     }
@@ -236,11 +229,9 @@ TEST_F(LinkTest, GetResultMarksAMissingFirmwareNameAndVersions) {
     ASSERT_EQ(InitCom(unit.link().c_str(), kRate), 0);
     std::array<uint8_t, 256> block{};
     ASSERT_EQ(OctoGetResult(block.data()), 0);
-    EXPECT_EQ(block[10], 0xFF);
-    EXPECT_EQ(block[11], 0xFF);
+    EXPECT_EQ(blockWord(block, 10), 0xFFFF);
     EXPECT_EQ(block[12], 0xFF);
-    EXPECT_EQ(block[30], 0xFF);
-    EXPECT_EQ(block[31], 0xFF);
+    EXPECT_EQ(blockWord(block, 30), 0xFFFF);
 }
 
 // --- baud rates ------------------------------------------------------------------------------

@@ -15,7 +15,6 @@ namespace {
 
 namespace opt = wire::option;
 
-constexpr uint32_t kRate = 115200;
 constexpr uint32_t kProgramAll = opt::kEraseInfo | opt::kEraseMain | opt::kProgram | opt::kVerify;
 
 std::string readText(const std::filesystem::path& path) {
@@ -25,16 +24,8 @@ std::string readText(const std::filesystem::path& path) {
     return text.str();
 }
 
-class ReadoutTest : public LibraryTest {
+class ReadoutTest : public SimulatedUnitTest {
 protected:
-    void start(std::vector<std::string> settings) {
-        unit = std::make_unique<SimulatedUnit>(settings);
-        ASSERT_EQ(InitCom(unit->link().c_str(), kRate), 0);
-    }
-    void TearDown() override {
-        LibraryTest::TearDown();
-        unit.reset();
-    }
     // Programs the sample into every socket; leaves the supply on at 3.0 V.
     void program(const char* sample, const char* type) {
         ASSERT_EQ(OctoEraseImage(), 0);
@@ -60,8 +51,6 @@ protected:
         }
         return false;
     }
-
-    std::unique_ptr<SimulatedUnit> unit;
 };
 
 struct FormatCase {

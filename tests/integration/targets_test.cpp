@@ -15,7 +15,6 @@ namespace {
 
 namespace opt = wire::option;
 
-constexpr uint32_t kRate = 115200;
 constexpr uint32_t kTimeoutTenths = 600;
 constexpr uint32_t kErase = opt::kEraseInfo | opt::kEraseMain;
 constexpr uint32_t kCheck = opt::kCheckInfo | opt::kCheckMain;
@@ -30,17 +29,13 @@ struct Bytes {
     uint8_t connected, eraseChecked, verified, fuseBlown, overAll, misc;
 };
 
-class TargetsTest : public LibraryTest {
+class TargetsTest : public SimulatedUnitTest {
 protected:
+    // Every test looks at the chips' memories, so the unit dumps them.
     void start(std::vector<std::string> settings) {
         settings.push_back("dump_targets=yes");
-        unit = std::make_unique<SimulatedUnit>(settings);
-        ASSERT_EQ(InitCom(unit->link().c_str(), kRate), 0);
+        SimulatedUnitTest::start(settings);
         ASSERT_EQ(OctoEraseImage(), 0);
-    }
-    void TearDown() override {
-        LibraryTest::TearDown();
-        unit.reset();
     }
     void load(const std::filesystem::path& file, const std::string& type) {
         ASSERT_EQ(OctoLoadImage(file.c_str(), type.c_str()), 0) << lastText();
@@ -88,7 +83,6 @@ protected:
         return true;
     }
 
-    std::unique_ptr<SimulatedUnit> unit;
     Block block{};
 };
 

@@ -1,13 +1,10 @@
 // The real dialog 102 in this process, with a scripted library: what only the process
 // itself can see (system menu items and their states, each control's class and style,
 // the resources), and the message routing of the Win32 binding.
+#include "DialogWindowTest.h"
 #include "app/DialogTemplate.h"
 #include "app/StringTable.h"
 #include "resources/resource.h"
-#include "support/FakeLibrary.h"
-#include "support/FakePlatform.h"
-#include "win32/MainWindow.h"
-#include "win32/Win32View.h"
 
 #include <gtest/gtest.h>
 
@@ -33,43 +30,12 @@ protected:
     }
 };
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public testing::DialogWindowTest<RecordingDialog> {
 protected:
-    MainWindowTest()
-        : view(GetModuleHandleA(nullptr)), dialog(view, platform, state),
-          window(GetModuleHandleA(nullptr), view, dialog) {
-        initCommonControls();
-        auto fake = std::make_unique<testing::FakeLibrary>();
-        library = fake.get();
-        library->setFallback("OctoGetResult", 5);
-        dialog.useLibrary(std::move(fake));
-        hwnd = window.create();
+    MainWindowTest() {
         dialog.window = hwnd;
         pump();
     }
-    ~MainWindowTest() override { window.destroy(); }
-
-    // Delivers what is queued, as the message loop would.
-    void pump() {
-        MSG message;
-        for (int round = 0; round < 3; ++round) {
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (!IsDialogMessageA(hwnd, &message)) {
-                    TranslateMessage(&message);
-                    DispatchMessageA(&message);
-                }
-            }
-            Sleep(10);
-        }
-    }
-
-    testing::FakePlatform platform;
-    ProgramState state;
-    Win32View view;
-    RecordingDialog dialog;
-    MainWindow window;
-    testing::FakeLibrary* library = nullptr;
-    HWND hwnd = nullptr;
 };
 
 std::string className(HWND window) {
@@ -84,23 +50,7 @@ std::string windowText(HWND window) {
     return text;
 }
 
-struct MenuEntry {
-    UINT command;
-    std::string text;
-    bool grey;
-};
-
-std::vector<MenuEntry> systemMenu(HWND window) {
-    HMENU menu = GetSystemMenu(window, FALSE);
-    std::vector<MenuEntry> entries;
-    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-        char text[128] = {};
-        GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
-        const UINT state = GetMenuState(menu, i, MF_BYPOSITION);
-        entries.push_back({GetMenuItemID(menu, i), text, (state & (MF_GRAYED | MF_DISABLED)) != 0});
-    }
-    return entries;
-}
+using testing::MenuEntry;
 
 TEST_F(MainWindowTest, WindowHasItsCaptionFrameAndSize) {
     ASSERT_NE(hwnd, nullptr);
@@ -120,12 +70,13 @@ TEST_F(MainWindowTest, WindowHasItsCaptionFrameAndSize) {
     GetClientRect(hwnd, &client);
     EXPECT_EQ(client.right, units.right);
     EXPECT_EQ(client.bottom, units.bottom);
-    EXPECT_EQ(SendMessageA(hwnd, WM_GETICON, ICON_BIG, 0), reinterpret_cast<LRESULT>(view.appIconHandle()));
+    EXPECT_EQ(SendMessageA(hwnd, WM_GETICON, ICON_BIG, 0),
+              reinterpret_cast<LRESULT>(view.appIconHandle()));
     EXPECT_NE(view.appIconHandle(), nullptr);
 }
 
 TEST_F(MainWindowTest, SystemMenuHasLockAndAboutButNoSizeOrMaximize) {
-    const auto menu = systemMenu(hwnd);
+    const auto menu = systemMenu();
     for (const MenuEntry& e : menu) {
         EXPECT_NE(e.command, static_cast<UINT>(SC_SIZE));
         EXPECT_NE(e.command, static_cast<UINT>(SC_MAXIMIZE));
@@ -145,14 +96,19 @@ TEST_F(MainWindowTest, SystemMenuHasLockAndAboutButNoSizeOrMaximize) {
     view.setMenuItemText(IDM_LOCK_SETTINGS, "&Unlock Settings");
     view.setMenuItemEnabled(IDM_ABOUTBOX, false);
     view.setMenuItemEnabled(SC_CLOSE, false);
-    std::map<UINT, MenuEntry> byCommand;
-    for (const MenuEntry& e : systemMenu(hwnd)) {
-        byCommand[e.command] = e;
-    }
+    auto byCommand = systemMenuByCommand();
     EXPECT_EQ(byCommand[IDM_LOCK_SETTINGS].text, "&Unlock Settings");
     EXPECT_TRUE(byCommand[IDM_ABOUTBOX].grey);
     EXPECT_TRUE(byCommand[SC_CLOSE].grey);
 }
+
+// The button type that makes each kind of button.
+const std::map<ControlKind, LONG> kButtonTypes = {
+    {ControlKind::GroupBox, BS_GROUPBOX},
+    {ControlKind::PushButton, BS_PUSHBUTTON},
+    {ControlKind::CheckBox, BS_AUTOCHECKBOX},
+    {ControlKind::RadioButton, BS_AUTORADIOBUTTON},
+};
 
 // Window class and the style bits that make each kind of control.
 void expectKind(HWND control, ControlKind kind, int id) {
@@ -160,20 +116,11 @@ void expectKind(HWND control, ControlKind kind, int id) {
     const std::string cls = className(control);
     switch (kind) {
     case ControlKind::GroupBox:
-        EXPECT_EQ(cls, "Button") << id;
-        EXPECT_EQ(style & BS_TYPEMASK, BS_GROUPBOX) << id;
-        break;
     case ControlKind::PushButton:
-        EXPECT_EQ(cls, "Button") << id;
-        EXPECT_EQ(style & BS_TYPEMASK, BS_PUSHBUTTON) << id;
-        break;
     case ControlKind::CheckBox:
-        EXPECT_EQ(cls, "Button") << id;
-        EXPECT_EQ(style & BS_TYPEMASK, BS_AUTOCHECKBOX) << id;
-        break;
     case ControlKind::RadioButton:
         EXPECT_EQ(cls, "Button") << id;
-        EXPECT_EQ(style & BS_TYPEMASK, BS_AUTORADIOBUTTON) << id;
+        EXPECT_EQ(style & BS_TYPEMASK, kButtonTypes.at(kind)) << id;
         break;
     case ControlKind::DropDownList:
     case ControlKind::SortedDropDownList:

@@ -1,12 +1,9 @@
 // The real dialog 102 in this process: the lock item's text and the grey states of the
 // system menu through the settings lock and the operation bracket, mouse capture, and the
 // lamps as the real bitmap buttons show them.
+#include "DialogWindowTest.h"
 #include "link/ResultGrid.h"
 #include "resources/resource.h"
-#include "support/FakeLibrary.h"
-#include "support/FakePlatform.h"
-#include "win32/MainWindow.h"
-#include "win32/Win32View.h"
 
 #include <gtest/gtest.h>
 
@@ -18,15 +15,6 @@
 namespace octo {
 namespace {
 
-constexpr int kMenuTextSize = 128;
-constexpr int kPumpRounds = 3;
-constexpr DWORD kPumpPauseMs = 10;
-
-struct MenuState {
-    std::string text;
-    bool grey = false;
-};
-
 // The start-up command needs the program's files beside it; these tests set the window up
 // themselves.
 class WindowOnlyDialog : public ProgrammerDialog {
@@ -37,45 +25,9 @@ protected:
     void onStartupCommand() override {}
 };
 
-class SettingsLockWindowTest : public ::testing::Test {
+class SettingsLockWindowTest : public testing::DialogWindowTest<WindowOnlyDialog> {
 protected:
-    SettingsLockWindowTest()
-        : view(GetModuleHandleA(nullptr)), dialog(view, platform, state),
-          window(GetModuleHandleA(nullptr), view, dialog) {
-        initCommonControls();
-        auto fake = std::make_unique<testing::FakeLibrary>();
-        fake->setFallback("OctoGetResult", 5);
-        dialog.useLibrary(std::move(fake));
-        hwnd = window.create();
-        pump();
-    }
-    ~SettingsLockWindowTest() override { window.destroy(); }
-
-    void pump() {
-        MSG message;
-        for (int round = 0; round < kPumpRounds; ++round) {
-            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (!IsDialogMessageA(hwnd, &message)) {
-                    TranslateMessage(&message);
-                    DispatchMessageA(&message);
-                }
-            }
-            Sleep(kPumpPauseMs);
-        }
-    }
-
-    // The system menu's entries by command, as the menu itself holds them.
-    std::map<UINT, MenuState> systemMenu() const {
-        HMENU menu = GetSystemMenu(hwnd, FALSE);
-        std::map<UINT, MenuState> entries;
-        for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-            char text[kMenuTextSize] = {};
-            GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
-            const UINT itemState = GetMenuState(menu, i, MF_BYPOSITION);
-            entries[GetMenuItemID(menu, i)] = {text, (itemState & (MF_GRAYED | MF_DISABLED)) != 0};
-        }
-        return entries;
-    }
+    SettingsLockWindowTest() { pump(); }
 
     bool controlEnabled(int id) const { return IsWindowEnabled(GetDlgItem(hwnd, id)) != FALSE; }
 
@@ -83,13 +35,6 @@ protected:
         return reinterpret_cast<HBITMAP>(
             SendMessageA(GetDlgItem(hwnd, id), BM_GETIMAGE, IMAGE_BITMAP, 0));
     }
-
-    testing::FakePlatform platform;
-    ProgramState state;
-    Win32View view;
-    WindowOnlyDialog dialog;
-    MainWindow window;
-    HWND hwnd = nullptr;
 };
 
 TEST_F(SettingsLockWindowTest, LockItemTextAndOptionBoxesFollowTheSystemCommand) {
@@ -101,7 +46,7 @@ TEST_F(SettingsLockWindowTest, LockItemTextAndOptionBoxesFollowTheSystemCommand)
     for (const Step& step : steps) {
         SendMessageA(hwnd, WM_SYSCOMMAND, IDM_LOCK_SETTINGS, 0);
         pump();
-        const auto menu = systemMenu();
+        const auto menu = systemMenuByCommand();
         ASSERT_TRUE(menu.contains(IDM_LOCK_SETTINGS));
         EXPECT_EQ(menu.at(IDM_LOCK_SETTINGS).text, step.itemText);
         EXPECT_FALSE(menu.at(IDM_LOCK_SETTINGS).grey);
@@ -115,7 +60,7 @@ TEST_F(SettingsLockWindowTest, LockItemTextAndOptionBoxesFollowTheSystemCommand)
 
 TEST_F(SettingsLockWindowTest, AnOperationGreysCloseAndAboutButNotTheLock) {
     dialog.beginOperation();
-    auto menu = systemMenu();
+    auto menu = systemMenuByCommand();
     EXPECT_TRUE(menu.at(SC_CLOSE).grey);
     EXPECT_TRUE(menu.at(IDM_ABOUTBOX).grey);
     EXPECT_FALSE(menu.at(IDM_LOCK_SETTINGS).grey);
@@ -124,7 +69,7 @@ TEST_F(SettingsLockWindowTest, AnOperationGreysCloseAndAboutButNotTheLock) {
     EXPECT_FALSE(controlEnabled(IDC_COM_PORT));
 
     dialog.endOperation();
-    menu = systemMenu();
+    menu = systemMenuByCommand();
     EXPECT_FALSE(menu.at(SC_CLOSE).grey);
     EXPECT_FALSE(menu.at(IDM_ABOUTBOX).grey);
     EXPECT_NE(GetCapture(), hwnd);

@@ -58,6 +58,13 @@ std::string readBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The file's inode and mode: a replaced file has a new inode.
+struct stat statOf(const std::string& path) {
+    struct stat info {};
+    ::stat(path.c_str(), &info);
+    return info;
+}
+
 class ProfileStoreTest : public ::testing::Test {
 protected:
     ProfileStoreTest() : path(folder.file("config.ini")) { store.setPath(path); }
@@ -383,11 +390,9 @@ TEST_F(ProfileStoreTest, TheStoreNeverCreatesTheFile) {
 TEST_F(ProfileStoreTest, ReplaceIsAtomicAndLeavesNoTemporaryFile) {
     file("[S]\r\nk=1\r\n");
     ::chmod(path.c_str(), 0640);
-    struct stat before {};
-    ::stat(path.c_str(), &before);
+    const struct stat before = statOf(path);
     EXPECT_TRUE(store.writeString("S", "k", "2"));
-    struct stat after {};
-    ::stat(path.c_str(), &after);
+    const struct stat after = statOf(path);
     EXPECT_NE(before.st_ino, after.st_ino) << "a new file renamed over the old one";
     EXPECT_EQ(after.st_mode & 07777, 0640u) << "the file keeps its permissions";
     EXPECT_EQ(folder.entries(), std::vector<std::string>{"config.ini"});
@@ -395,11 +400,9 @@ TEST_F(ProfileStoreTest, ReplaceIsAtomicAndLeavesNoTemporaryFile) {
 
 TEST_F(ProfileStoreTest, UnchangedValueRewritesNothing) {
     file("[S]\r\nk=1\r\n");
-    struct stat before {};
-    ::stat(path.c_str(), &before);
+    const struct stat before = statOf(path);
     EXPECT_TRUE(store.writeString("S", "k", "1"));
-    struct stat after {};
-    ::stat(path.c_str(), &after);
+    const struct stat after = statOf(path);
     EXPECT_EQ(before.st_ino, after.st_ino);
 }
 
