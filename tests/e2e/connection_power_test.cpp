@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -143,6 +144,10 @@ protected:
     }
 
     // Starts the unit and the program, and waits until the program has connected.
+    // Starts the program and waits for the end of its start-up command. The status line
+    // says "connected" before start-up is over (the firmware check says it first); only
+    // the save that ends start-up writes Busy=1. A click before that would be handled
+    // inside one of start-up's library calls, which pump the window's messages.
     void start() {
         unit_ = std::make_unique<SimulatedUnit>(session_->programFolder());
         window_ = std::make_unique<Window>(session_->launch());
@@ -150,6 +155,13 @@ protected:
         ASSERT_EQ(eventually([&] { return w().text(IDC_STATUS_LINE); }, connected, kAnswerTimeout),
                   connected)
             << session_->programLog();
+        ASSERT_TRUE(eventually([&] { return startupSaved(); }, true, kAnswerTimeout))
+            << session_->programLog();
+    }
+    bool startupSaved() const {
+        std::ifstream in(ini(), std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        return text.find("\nBusy=1\r\n") != std::string::npos;
     }
 
     fs::path ini() const { return session_->programFolder() / kConfigIni; }
