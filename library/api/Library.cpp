@@ -598,6 +598,15 @@ int32_t Library::loadParameters(uint32_t options, uint8_t targetVcc, uint16_t se
     return kOk;
 }
 
+Library::TimedWork Library::timedWork(Command command, uint64_t limitMs, uint64_t deadline) {
+    const auto limit = static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX));
+    protocol::TransactOptions options;
+    options.deadlineMs = deadline;
+    options.workLimitMs = limit;
+    auto exchange = client_.transact(command, wire::WorkRequest{limit}.encode(), options);
+    return {std::move(exchange), protocol::nowMs() >= deadline};
+}
+
 int32_t Library::mainProcess(uint32_t timeoutTenths) {
     runPending_ = false;
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
@@ -609,14 +618,7 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
         return failedTransfer("Main Process not started:", code);
     }
     status("Main Process running on the targets ...", kLampBusy);
-    protocol::TransactOptions options;
-    options.deadlineMs = deadline;
-    options.workLimitMs = static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX));
-    const auto exchange = client_.transact(
-        Command::MainProcess,
-        wire::WorkRequest{static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX))}.encode(),
-        options);
-    const bool late = protocol::nowMs() >= deadline;
+    const auto [exchange, late] = timedWork(Command::MainProcess, limitMs, deadline);
     if (!exchange.ok() && !(late && exchange.error == LinkError::Timeout)) {
         return linkFailure(exchange.error, "Main Process interrupted.");
     }
@@ -656,14 +658,7 @@ int32_t Library::selftest(uint32_t timeoutTenths) {
         return failedTransfer("Selftest not started:", code);
     }
     lamp(kLampBusy);
-    protocol::TransactOptions options;
-    options.deadlineMs = deadline;
-    options.workLimitMs = static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX));
-    const auto exchange = client_.transact(
-        Command::Selftest,
-        wire::WorkRequest{static_cast<uint32_t>(std::min<uint64_t>(limitMs, UINT32_MAX))}.encode(),
-        options);
-    const bool late = protocol::nowMs() >= deadline;
+    const auto [exchange, late] = timedWork(Command::Selftest, limitMs, deadline);
     if (!exchange.ok() && !(late && exchange.error == LinkError::Timeout)) {
         return linkFailure(exchange.error, "Selftest interrupted.");
     }

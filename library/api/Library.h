@@ -97,6 +97,13 @@ private:
     // The status line and the lamp that goes with it; returns code, so a call can end
     // with what it shows.
     int32_t status(const std::string& message, Lamp picture, int32_t code = kOk);
+    // Asks the unit for a run (main process, self-test) and waits for its answer until the
+    // caller's deadline; late tells that the wait reached it.
+    struct TimedWork {
+        protocol::Exchange exchange;
+        bool late;
+    };
+    TimedWork timedWork(wire::Command command, uint64_t limitMs, uint64_t deadline);
     void progress(uint64_t position, uint64_t range);
 
     Host& host_;

@@ -1,5 +1,6 @@
 // The device catalogue of the main window: the offered groups, the type list, making a
-// type current with its memory layout from the library, and the interface choice.
+// type current with its memory layout from the library (the interface choice is in
+// InterfaceRules.cpp).
 #include "devices/DeviceCatalogue.h"
 
 #include "resources/resource.h"
@@ -14,18 +15,6 @@ namespace {
 
 constexpr uint32_t kKindMask = 0xFFFF;
 constexpr uint32_t kJtag4DisableBit = 0x1;
-
-// Firmware and hardware up to these versions cannot program a DuoLink-capable device
-// over 4-wire JTAG.
-constexpr uint16_t kLastHardwareWithoutJtag4Dlk = 0x0120;
-constexpr uint16_t kLastFirmwareWithoutJtag4Dlk = 0x0129;
-
-constexpr char kTipDlkOldHardware[] = "To program DuoLink-capable device in 4Wire mode you have "
-                                      "to upgrade the OCTO816-Hardware to ver.1.30 or newer";
-constexpr char kTipDlkOldFirmware[] =
-    "To program DuoLink-capable device in 4Wire mode you have to update the OCTO816-Firmware";
-constexpr char kTipDlk[] =
-    "Check this box in order to program DuoLink-capable device in 2Wire mode";
 
 // Every section name of the file (none cut off, however many there are), or the single
 // placeholder name when the file has none.
@@ -258,49 +247,6 @@ void DeviceCatalogue::refreshDevice(const std::string& typeName, bool updateCont
         applyInterfaceRules();
     }
     takeControls(view_, settings_);
-}
-
-void DeviceCatalogue::applyInterfaceRules() {
-    if (deviceType_.jtag4Allowed) {
-        view_.setEnabled(IDC_USE_JTAG4, true);
-    } else {
-        view_.setEnabled(IDC_USE_JTAG4, false);
-        settings_.useDlk = 1;
-    }
-    if (!flags_.versionsKnown) {
-        if (!readUnitInfo(*library_, unitInfo_)) {
-            view_.setEnabled(IDC_USE_DUOLINK, false);
-            view_.setEnabled(IDC_USE_JTAG4, false);
-            view_.setChecked(IDC_USE_DUOLINK, deviceType_.dlkAble != 0);
-            view_.setChecked(IDC_USE_JTAG4, deviceType_.dlkAble == 0);
-            return;
-        }
-        flags_.versionsKnown = true;
-    }
-    if (settings_.locked()) {
-        return;
-    }
-    if (deviceType_.dlkAble != 0) {
-        const bool oldHardware = unitInfo_.hardwareVersion <= kLastHardwareWithoutJtag4Dlk;
-        const bool oldFirmware = unitInfo_.firmwareVersion <= kLastFirmwareWithoutJtag4Dlk;
-        if (oldHardware || oldFirmware) {
-            view_.setChecked(IDC_USE_DUOLINK, true);
-            view_.setChecked(IDC_USE_JTAG4, false);
-            view_.setEnabled(IDC_USE_DUOLINK, false);
-            view_.setToolTipText(IDC_USE_DUOLINK,
-                                 oldHardware ? kTipDlkOldHardware : kTipDlkOldFirmware);
-        } else {
-            view_.setChecked(IDC_USE_DUOLINK, settings_.useDlk == 1);
-            view_.setChecked(IDC_USE_JTAG4, settings_.useDlk == 0);
-            view_.setEnabled(IDC_USE_DUOLINK, true);
-            view_.setToolTipText(IDC_USE_DUOLINK, kTipDlk);
-        }
-    } else {
-        view_.setChecked(IDC_USE_DUOLINK, false);
-        view_.setChecked(IDC_USE_JTAG4, true);
-        view_.setEnabled(IDC_USE_DUOLINK, false);
-        view_.setToolTipText(IDC_USE_DUOLINK, "");
-    }
 }
 
 } // namespace octo

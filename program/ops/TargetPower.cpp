@@ -11,10 +11,10 @@ namespace octo {
 
 namespace {
 
-constexpr uint16_t kFirstSettleMs = 100;
-constexpr uint16_t kFineSettleStepMs = 100;
-constexpr uint16_t kCoarseSettleFromMs = 1500;
-constexpr uint16_t kCoarseSettleStepMs = 500;
+// The settling times of the list's rows: 100 ms steps up to 1.5 s, then 500 ms steps.
+constexpr std::array<uint16_t, kSettleTimeRows> kSettleTimesMs = {
+    100,  200,  300,  400,  500,  600,  700,  800,  900,  1000, 1100,
+    1200, 1300, 1400, 1500, 2000, 2500, 3000, 3500, 4000, 4500, 5000};
 constexpr double kTenthsPerVolt = 10.0;
 constexpr double kMsPerSecond = 1000.0;
 constexpr std::size_t kRowTextSize = 16;
@@ -61,13 +61,7 @@ std::vector<std::string> supplyVoltageRows(int maxSupplyIndex) {
     return rows;
 }
 
-uint16_t settleTimeMs(int row) {
-    uint16_t ms = kFirstSettleMs;
-    for (int i = 0; i < std::clamp(row, 0, kSettleTimeRows - 1); ++i) {
-        ms += ms >= kCoarseSettleFromMs ? kCoarseSettleStepMs : kFineSettleStepMs;
-    }
-    return ms;
-}
+uint16_t settleTimeMs(int row) { return kSettleTimesMs[std::clamp(row, 0, kSettleTimeRows - 1)]; }
 
 std::vector<SettleTimeRow> settleTimeRows() {
     std::vector<SettleTimeRow> rows;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/DialogFixture.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,8 @@ namespace octo::testing {
 class DialogWithIni : public DialogUnderTest<> {
 protected:
     DialogWithIni() {
-        static int counter = 0;
-        folder = std::filesystem::temp_directory_path() /
-                 ("octo_dialog_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        std::filesystem::create_directories(folder);
-        dialog.setConfigPath((folder / "OCTO816.INI").string());
+        dialog.setConfigPath(folder.file("OCTO816.INI"));
         dialog.showMembers();
-    }
-    ~DialogWithIni() override {
-        std::error_code ec;
-        std::filesystem::permissions(dialog.configPath(), std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(folder, ec);
     }
 
     void ini(const std::string& text) {
@@ -44,7 +36,7 @@ protected:
         return dialog.profile().readInt(section, key, def);
     }
 
-    std::filesystem::path folder;
+    TempFolder folder{"octo_dialog"};
 };
 
 } // namespace octo::testing

@@ -2,6 +2,7 @@
 // leaves the old one and no temporary file, and another writer's temporary file is no
 // obstacle.
 #include "files/atomic_file.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,24 +21,8 @@ namespace fs = std::filesystem;
 
 class AtomicFileTest : public ::testing::Test {
 protected:
-    AtomicFileTest() {
-        static int counter = 0;
-        folder_ = fs::temp_directory_path() /
-                  ("octo_atomic_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(folder_);
-    }
-    ~AtomicFileTest() override {
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
-    }
-    std::string path(const std::string& name) const { return (folder_ / name).string(); }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
-            names.push_back(entry.path().filename().string());
-        }
-        return names;
-    }
+    std::string path(const std::string& name) const { return folder_.file(name); }
+    std::vector<std::string> entries() const { return folder_.entries(); }
     static void write(const std::string& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     }
@@ -46,7 +31,7 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    fs::path folder_;
+    octo::testing::TempFolder folder_{"octo_atomic"};
 };
 
 TEST_F(AtomicFileTest, ANewFileTakesThePlaceOfTheOldOneWithItsPermissions) {

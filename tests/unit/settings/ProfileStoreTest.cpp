@@ -3,6 +3,7 @@
 // that keep every other byte, the atomic replace, the cache that must notice every change,
 // refused values, read-only files, and files full of garbage.
 #include "settings/ProfileStore.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,31 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-public:
-    TempFolder() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("octo_profile_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::permissions(path_ / "config.ini", fs::perms::owner_all, ec);
-        fs::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(path_)) {
-            names.push_back(e.path().filename().string());
-        }
-        return names;
-    }
-
-private:
-    fs::path path_;
-};
 
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -77,7 +53,7 @@ protected:
         return std::string(buffer.data(), length);
     }
 
-    TempFolder folder;
+    testing::TempFolder folder{"octo_profile"};
     std::string path;
     ProfileStore store;
 };
