@@ -38,20 +38,6 @@ class PosixSerialPort final : public SerialPort {
 public:
     ~PosixSerialPort() override { close(); }
 
-    bool open(const std::string& path, uint32_t rate) override {
-        close();
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd_ < 0) {
-            return false;
-        }
-        if (!setRate(rate)) {
-            close();
-            return false;
-        }
-        discardInput();
-        return true;
-    }
-
     void close() override {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -140,6 +126,11 @@ public:
     }
 
 private:
+    bool openDevice(const std::string& path) override {
+        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        return fd_ >= 0;
+    }
+
     int fd_ = -1;
 };
 

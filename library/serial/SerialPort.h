@@ -12,8 +12,20 @@ class SerialPort {
 public:
     virtual ~SerialPort() = default;
 
-    // Opens the device at the rate; false when it cannot be opened or set up.
-    virtual bool open(const std::string& path, uint32_t rate) = 0;
+    // Opens the device at the rate with nothing received yet; false (and closed) when it
+    // cannot be opened or set up.
+    bool open(const std::string& path, uint32_t rate) {
+        close();
+        if (!openDevice(path)) {
+            return false;
+        }
+        if (!setRate(rate)) {
+            close();
+            return false;
+        }
+        discardInput();
+        return true;
+    }
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual bool setRate(uint32_t rate) = 0;
@@ -24,6 +36,10 @@ public:
     virtual int read(std::span<uint8_t> buffer, uint32_t timeoutMs) = 0;
     // Drops bytes received but not read yet.
     virtual void discardInput() = 0;
+
+protected:
+    // Opens the device itself; the rate and the input are set up after.
+    virtual bool openDevice(const std::string& path) = 0;
 };
 
 // The platform's implementation.

@@ -13,24 +13,6 @@ class Win32SerialPort final : public SerialPort {
 public:
     ~Win32SerialPort() override { close(); }
 
-    bool open(const std::string& path, uint32_t rate) override {
-        close();
-        handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-        if (handle_ == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        // CreateFile succeeds under Wine even when nothing is behind the port;
-        // GetCommState (inside setRate) tells.
-        SetupComm(handle_, kQueueBytes, kQueueBytes);
-        if (!setRate(rate)) {
-            close();
-            return false;
-        }
-        discardInput();
-        return true;
-    }
-
     void close() override {
         if (handle_ != INVALID_HANDLE_VALUE) {
             CloseHandle(handle_);
@@ -124,6 +106,18 @@ public:
     }
 
 private:
+    bool openDevice(const std::string& path) override {
+        handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+        if (handle_ == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        // CreateFile succeeds under Wine even when nothing is behind the port;
+        // GetCommState (inside setRate) tells.
+        SetupComm(handle_, kQueueBytes, kQueueBytes);
+        return true;
+    }
+
     static constexpr DWORD kNoTimeout = 0xFFFFFFFF;
 
     DWORD queuedBytes() {

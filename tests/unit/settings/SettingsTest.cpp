@@ -65,13 +65,8 @@ std::vector<Loaded> loadedSettings() {
 TEST_F(SettingsTest, MissingKeysTakeTheFileDefaults) {
     // The construction values differ from the file defaults in several places, so each
     // default below is one that loading had to set.
-    dialog.settings() = {.devType = 0,
-                         .erasePinfo = 0,
-                         .switchVccOff = 0,
-                         .settleTime = 1,
-                         .useDlk = 0,
-                         .restoreDco = 0,
-                         .timeOctoProg = 1};
+    // (ErasePINFO, RestoreDCO, UseDLK, SwitchVccOff, SettleTime, DevType, and a duration.)
+    dialog.settings() = Settings{.timeOctoProg = 1};
     ini("[System]\r\n");
     dialog.loadSettings();
     for (const Loaded& l : loadedSettings()) {
