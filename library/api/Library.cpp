@@ -81,6 +81,13 @@ std::optional<uint8_t> baudIndex(uint32_t rate) {
     return std::nullopt;
 }
 
+// The reply an answer carries when the unit said Ok and the body decodes; none otherwise.
+template <typename Reply>
+std::optional<Reply> okReply(const protocol::Exchange& exchange) {
+    return exchange.response.status == Status::Ok ? Reply::decode(exchange.response.body)
+                                                  : std::nullopt;
+}
+
 } // namespace
 
 Library& Library::instance() {
@@ -241,9 +248,7 @@ int32_t Library::getResult(uint8_t* block) {
     if (!exchange.ok()) {
         return linkCode(exchange.error);
     }
-    const auto result = exchange.response.status == Status::Ok
-                            ? wire::ResultReply::decode(exchange.response.body)
-                            : std::nullopt;
+    const auto result = okReply<wire::ResultReply>(exchange);
     if (!result) {
         return kFailed;
     }
@@ -529,9 +534,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
         return failedTransfer("Image end of " + fileName + " not confirmed.",
                               linkCode(ended.error));
     }
-    const auto slot = ended.response.status == Status::Ok
-                          ? wire::ImageStatusReply::decode(ended.response.body)
-                          : std::nullopt;
+    const auto slot = okReply<wire::ImageStatusReply>(ended);
     if (!slot || slot->state != wire::SlotState::Complete || slot->bytes != imageBytes ||
         slot->crc != imageCrc) {
         return status("ERROR: The image memory does not hold what was sent; image marked invalid !",
@@ -784,9 +787,7 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
     if (!ended.ok()) {
         return linkFailure(ended.error, "End of " + fileName + " not confirmed.");
     }
-    const auto confirmed = ended.response.status == Status::Ok
-                               ? wire::FirmwareEndReply::decode(ended.response.body)
-                               : std::nullopt;
+    const auto confirmed = okReply<wire::FirmwareEndReply>(ended);
     if (!confirmed) {
         return status("ERROR: Unable to load Firmware: the unit did not accept " + fileName + " !",
                       kLampError, kFailed);
@@ -826,9 +827,7 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
     if (!begun.ok()) {
         return linkFailure(begun.error, targetName + " not read:");
     }
-    const auto reply = begun.response.status == Status::Ok
-                           ? wire::ReadTargetBeginReply::decode(begun.response.body)
-                           : std::nullopt;
+    const auto reply = okReply<wire::ReadTargetBeginReply>(begun);
     if (!reply || reply->length != length) {
         return refused(begun.response, targetName);
     }
@@ -885,9 +884,7 @@ int32_t Library::accessTargetSfr(uint8_t target, uint8_t operation, uint16_t add
     if (!exchange.ok()) {
         return linkCode(exchange.error);
     }
-    const auto reply = exchange.response.status == Status::Ok
-                           ? wire::AccessSfrReply::decode(exchange.response.body)
-                           : std::nullopt;
+    const auto reply = okReply<wire::AccessSfrReply>(exchange);
     if (!reply) {
         return exchange.response.status == Status::BadArgument ? kOutOfRange : kFailed;
     }

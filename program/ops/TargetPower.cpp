@@ -61,7 +61,9 @@ std::vector<std::string> supplyVoltageRows(int maxSupplyIndex) {
     return rows;
 }
 
-uint16_t settleTimeMs(int row) { return kSettleTimesMs[std::clamp(row, 0, kSettleTimeRows - 1)]; }
+uint16_t settleTimeMs(int row) {
+    return kSettleTimesMs[std::clamp(row, 0, kSettleTimeRows - 1)];
+}
 
 std::vector<SettleTimeRow> settleTimeRows() {
     std::vector<SettleTimeRow> rows;

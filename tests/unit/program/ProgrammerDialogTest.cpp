@@ -34,7 +34,6 @@ protected:
 
 class ProgrammerDialogTest : public testing::DialogUnderTest<RecordingDialog> {
 protected:
-
     // What the window does when it is created: the template's lists, the members shown,
     // then the dialog's own initialisation.
     void initialise() {
@@ -50,7 +49,6 @@ protected:
         library->resultBlock[12] = 0;
         library->setFallback("OctoGetResult", 0);
     }
-
 };
 
 TEST_F(ProgrammerDialogTest, ConstructionValuesShowInTheWindow) {
@@ -59,8 +57,8 @@ TEST_F(ProgrammerDialogTest, ConstructionValuesShowInTheWindow) {
                    IDC_ERASE_MAIN, IDC_ERASE_INFO}) {
         EXPECT_TRUE(view.isChecked(id)) << id;
     }
-    for (int id : {IDC_SECURE, IDC_SWITCH_VCC_OFF, IDC_ERASE_PINFO, IDC_ERASE_BSL,
-                   IDC_USE_DUOLINK, IDC_RESTORE_DCO}) {
+    for (int id : {IDC_SECURE, IDC_SWITCH_VCC_OFF, IDC_ERASE_PINFO, IDC_ERASE_BSL, IDC_USE_DUOLINK,
+                   IDC_RESTORE_DCO}) {
         EXPECT_FALSE(view.isChecked(id)) << id;
     }
     EXPECT_EQ(view.text(IDC_COM_PORT), "COM1");
@@ -101,11 +99,16 @@ TEST_F(ProgrammerDialogTest, InitialisationRunsInItsOrder) {
     log.clear();
     EXPECT_TRUE(dialog.onInitDialog());
     const std::vector<std::string> expected = {
-        "loadBitmap 139", "loadBitmap 138", "loadBitmap 140", "loadBitmap 143",
-        "loadBitmap 142", "loadBitmap 141", "menu separator", "menu item 32 &Lock Settings",
-        "menu separator", "menu item 16 &About Octo Programmer...", "menu remove 61440",
-        "menu remove 61488", "setAppIcon", "post 103", "toolTips create", "toolTip 1003",
-        "toolTip 1010", "toolTip 1019", "toolTips activate", "setTimer 1 2000"};
+        "loadBitmap 139",    "loadBitmap 138",
+        "loadBitmap 140",    "loadBitmap 143",
+        "loadBitmap 142",    "loadBitmap 141",
+        "menu separator",    "menu item 32 &Lock Settings",
+        "menu separator",    "menu item 16 &About Octo Programmer...",
+        "menu remove 61440", "menu remove 61488",
+        "setAppIcon",        "post 103",
+        "toolTips create",   "toolTip 1003",
+        "toolTip 1010",      "toolTip 1019",
+        "toolTips activate", "setTimer 1 2000"};
     EXPECT_EQ(log.events(), expected);
     EXPECT_EQ(dialog.deviceType().hasBsl, 0);
     // The start-up command waits in the queue until the window is shown.
@@ -155,8 +158,8 @@ TEST_F(ProgrammerDialogTest, WithoutToolTipsEverythingElseStillWorks) {
 // makes, or else in the estimate it marks stale.
 TEST_F(ProgrammerDialogTest, EveryNotificationReachesItsSubsystem) {
     initialise();
-    for (int box : {IDC_ERASE, IDC_ERASE_CHECK, IDC_PROGRAM, IDC_VERIFY, IDC_SECURE,
-                    IDC_ERASE_MAIN, IDC_ERASE_INFO, IDC_USE_DUOLINK}) {
+    for (int box : {IDC_ERASE, IDC_ERASE_CHECK, IDC_PROGRAM, IDC_VERIFY, IDC_SECURE, IDC_ERASE_MAIN,
+                    IDC_ERASE_INFO, IDC_USE_DUOLINK}) {
         dialog.flags().estimateStale = false;
         dialog.onCommand(box, notify::kClicked);
         EXPECT_TRUE(dialog.flags().estimateStale) << box;
@@ -193,8 +196,8 @@ TEST_F(ProgrammerDialogTest, OtherNotificationsAndEnterOrEscapeDoNothing) {
     dialog.handled.clear();
     dialog.onCommand(kIdOk, notify::kClicked);
     dialog.onCommand(kIdCancel, notify::kClicked);
-    dialog.onCommand(IDC_COM_PORT, 3);              // drop-down opened
-    dialog.onCommand(IDC_START, 5);                 // a button's double click
+    dialog.onCommand(IDC_COM_PORT, 3);                      // drop-down opened
+    dialog.onCommand(IDC_START, 5);                         // a button's double click
     dialog.onCommand(IDC_IMAGE2_FILE, notify::kTextChange); // only the first name is watched
     dialog.onCommand(IDC_RESULT_FIRST, notify::kClicked);   // lamps are not buttons to press
     EXPECT_TRUE(dialog.handled.empty());
@@ -227,9 +230,9 @@ TEST_F(ProgrammerDialogTest, SystemCommandsDispatchOnTheirUpperBits) {
         bool showsHelp;
     };
     const Case cases[] = {
-        {0x10, true, false, false},  {0x1F, true, false, false},   {0x20, true, true, false},
-        {0x21, true, true, false},   {0x2F, true, true, false},    {0x40, true, false, true},
-        {0x4F, true, false, true},   {0x30, false, false, false},  {0xF060, false, false, false},
+        {0x10, true, false, false},    {0x1F, true, false, false},    {0x20, true, true, false},
+        {0x21, true, true, false},     {0x2F, true, true, false},     {0x40, true, false, true},
+        {0x4F, true, false, true},     {0x30, false, false, false},   {0xF060, false, false, false},
         {0xF020, false, false, false}, {0xF010, false, false, false},
     };
     for (const Case& c : cases) {
@@ -401,9 +404,12 @@ TEST_F(ProgrammerDialogTest, ShutdownRunsInItsOrderAndSavesWhenTheFileExists) {
     log.clear();
     view.postClose();
     view.runPosted();
-    const std::vector<std::string> expected = {
-        "ReleaseCom", "fileExists C:\\OCTO\\OCTO816.INI", "findTopWindow Help for Octo Programmer",
-        "closeTopWindow Help for Octo Programmer", "toolTips destroy", "endDialog 1"};
+    const std::vector<std::string> expected = {"ReleaseCom",
+                                               "fileExists C:\\OCTO\\OCTO816.INI",
+                                               "findTopWindow Help for Octo Programmer",
+                                               "closeTopWindow Help for Octo Programmer",
+                                               "toolTips destroy",
+                                               "endDialog 1"};
     auto events = log.events();
     std::erase(events, "post close");
     EXPECT_EQ(events, expected);
