@@ -23,7 +23,6 @@
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>

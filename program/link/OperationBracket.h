@@ -6,6 +6,7 @@
 #include "app/View.h"
 #include "devices/DeviceType.h"
 #include "link/ResultGrid.h"
+#include "resources/resource.h"
 #include "settings/Settings.h"
 
 #include <array>
@@ -30,8 +31,9 @@ public:
     void setEnabledNowOrAtEnd(int id, bool enabled);
 
 private:
-    static constexpr int kFirstBracketedId = 1003;
-    static constexpr int kBracketedCount = 66; // 1003 to 1068
+    // The controls from Start to the status lamp are recorded and disabled.
+    static constexpr int kFirstBracketedId = IDC_START;
+    static constexpr int kBracketedCount = IDC_STATUS_LAMP - IDC_START + 1;
 
     void keepSeriesButtonsUsable();
 

@@ -6,6 +6,7 @@
 #include "support/FakeLibrary.h"
 #include "support/FakePlatform.h"
 #include "support/InMemoryView.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -26,14 +27,9 @@ constexpr char kMinimalIni[] = "[Version]\r\nVersion=1.56\r\n[System]\r\n[ZEL816
 class StartupTest : public ::testing::Test {
 protected:
     StartupTest() : dialog(view, platform, state) {
-        dir = fs::temp_directory_path() /
-              ("octo-startup-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
         // The program composes its paths with backslashes; on this side of the test the
         // folder and its name simply become one file name.
-        const std::string folder = (dir / "prog").string();
+        const std::string folder = (dir.path() / "prog").string();
         platform.exePath = folder + "\\OCTO816.EXE";
         configPath = folder + "\\OCTO816.INI";
         libraryPath = folder + "\\OCTO816.DLL";
@@ -50,7 +46,6 @@ protected:
         view.connectTo(dialog);
         view.setText(IDC_STATUS_LINE, "Status Information");
     }
-    ~StartupTest() override { fs::remove_all(dir); }
 
     void installLibrary(const std::string& version = "1.56") {
         platform.files.insert(libraryPath);
@@ -89,7 +84,7 @@ protected:
         view.runPosted(1); // the start-up command only
     }
 
-    fs::path dir;
+    testing::TempFolder dir{"octo-startup"};
     std::string configPath;
     std::string libraryPath;
     std::string loadedFrom;
@@ -182,7 +177,7 @@ TEST_F(StartupTest, WithoutAUnitTheWindowIsReadyAndTheSettingsAreSavedBack) {
     start();
     EXPECT_TRUE(view.messageBoxes().empty());
     EXPECT_FALSE(view.isVisible(IDC_IMAGE_NUMBER));
-    EXPECT_EQ(state.programDirectory, (dir / "prog").string() + "\\");
+    EXPECT_EQ(state.programDirectory, (dir.path() / "prog").string() + "\\");
     EXPECT_EQ(dialog.configPath(), configPath);
 
     ASSERT_EQ(view.listCount(IDC_SETTLE_TIME), 22);

@@ -1,5 +1,6 @@
 // The octoimg tool as engineers run it: output, conversions, exit codes and messages.
 #include "objfile/crc32.h"
+#include "support/TempFolder.h"
 #include "objfile/load.h"
 
 #include <gtest/gtest.h>
@@ -50,17 +51,8 @@ void writeFile(const fs::path& path, const std::string& text) {
 
 class OctoImg : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ =
-            fs::temp_directory_path() /
-            ("octoimg_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-    fs::path dir_;
+    std::string path(const std::string& name) const { return dir_.file(name); }
+    octo::testing::TempFolder dir_{"octoimg_test"};
 };
 
 TEST_F(OctoImg, InfoPrintsRangesByteCountAndCrc) {
