@@ -19,6 +19,7 @@
 #include "link/ProgressBar.h"
 #include "link/ResultGrid.h"
 #include "link/StatusLine.h"
+#include "ops/MainProcess.h"
 #include "ops/TargetPower.h"
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
@@ -114,6 +115,7 @@ public:
     ResultGrid& results() { return results_; }
     TargetPower& targetPower() { return power_; }
     SettingsLock& settingsLock() { return lock_; }
+    MainProcess& mainProcess() { return main_; }
 
 protected:
     // The start-up command: finds the program's files, checks versions, loads the library
@@ -151,6 +153,8 @@ private:
                                deviceType_, unitInfo_, flags_,   state_};
     TargetPower power_{view_, library_, settings_, deviceType_, flags_, state_, status_};
     SettingsLock lock_{view_, settings_, bracket_};
+    MainProcess main_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_, state_,
+                       status_, bracket_, progress_, results_, catalogue_, power_}};
 };
 
 } // namespace octo
