@@ -76,6 +76,9 @@ void ProgrammerDialog::onCommand(int id, int notifyCode) {
     case IDC_STARTUP_COMMAND:
         onStartupCommand();
         return;
+    case IDC_RUN_MAIN_PROCESS:
+        main_.runMainProcess();
+        return;
     case kIdOk:
     case kIdCancel:
         // Enter and Escape never end the dialog.
@@ -95,6 +98,9 @@ void ProgrammerDialog::onCommand(int id, int notifyCode) {
 
 void ProgrammerDialog::routeButton(int id) {
     switch (id) {
+    case IDC_START:
+        main_.onStart();
+        return;
     case IDC_ERASE:
     case IDC_ERASE_CHECK:
     case IDC_PROGRAM:

@@ -20,6 +20,7 @@
 #include "link/ResultGrid.h"
 #include "link/StatusLine.h"
 #include "ops/ImageLoader.h"
+#include "ops/MainProcess.h"
 #include "ops/TargetPower.h"
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
@@ -116,6 +117,7 @@ public:
     TargetPower& targetPower() { return power_; }
     SettingsLock& settingsLock() { return lock_; }
     ImageLoader& imageLoader() { return loader_; }
+    MainProcess& mainProcess() { return main_; }
 
 protected:
     // The start-up command: finds the program's files, checks versions, loads the library
@@ -155,6 +157,8 @@ private:
     SettingsLock lock_{view_, settings_, bracket_};
     ImageLoader loader_{view_,  platform_, library_, profile_,  settings_,
                         flags_, state_,    bracket_, catalogue_};
+    MainProcess main_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_, state_,
+                       status_, bracket_, progress_, results_, catalogue_, power_}};
 };
 
 } // namespace octo

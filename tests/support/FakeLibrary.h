@@ -7,6 +7,7 @@
 
 #include <array>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ public:
     std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> resultBlock{};
     // The segment table GetDevice hands out, by type name.
     std::map<std::string, std::vector<OctoSegmentEntry>> devices;
+    // Runs inside each call, as window messages do while the real library waits for the
+    // unit: given the function's name.
+    std::function<void(const std::string& function)> whileWaiting;
     int calls(const std::string& function) const;
     const std::vector<std::string>& callLog() const { return calls_; }
 

@@ -18,10 +18,7 @@ public:
     std::string exePath = "C:\\OCTO\\OCTO816.EXE";
     std::set<std::string> files;
     std::map<std::string, std::string> versions; // "path|name" -> value
-    // The clock; each reading moves it on by tickStep, the time that passes between two
-    // readings of an operation.
-    mutable uint32_t now = 0;
-    uint32_t tickStep = 0;
+    uint32_t now = 0;
     std::function<std::unique_ptr<ProgrammerLibrary>(const std::string&)> libraryLoader;
 
     std::string modulePath() const override { return exePath; }
@@ -35,11 +32,7 @@ public:
         const auto found = versions.find(path + "|" + name);
         return found == versions.end() ? "???" : found->second;
     }
-    uint32_t tickCount() const override {
-        const uint32_t reading = now;
-        now += tickStep;
-        return reading;
-    }
+    uint32_t tickCount() const override { return now; }
     void sleep(unsigned ms) override { now += ms; }
     std::unique_ptr<ProgrammerLibrary> loadProgrammerLibrary(const std::string& path) override {
         return libraryLoader ? libraryLoader(path) : nullptr;

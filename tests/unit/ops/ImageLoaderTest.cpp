@@ -113,7 +113,11 @@ INSTANTIATE_TEST_SUITE_P(FileNames, ImageLoadCases, ::testing::ValuesIn(kLoadCas
 TEST_F(ImageLoaderTest, SuccessWritesItsKeysInOrderWithTheMeasuredDuration) {
     fileNames("a.txt", "b.hex");
     platform.now = 70000;
-    platform.tickStep = 250;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoLoadImage") {
+            platform.now += 125;
+        }
+    };
     view.click(IDC_LOAD_IMAGES);
     // Both sections are new, so the file shows the order of the writes.
     EXPECT_TRUE(iniText().ends_with("[Timing]\r\nTimeLoadImage=250\r\n[System]\r\nDevType=1\r\n"

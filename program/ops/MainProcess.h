@@ -1,0 +1,149 @@
+// The main process: the Start button, one run of the unit over all targets (window command
+// 1087), the continual series chained through the window's own message queue, the
+// parameter block sent before each run and the expected duration of a run.
+#pragma once
+
+#include "app/OperationFlags.h"
+#include "app/Platform.h"
+#include "app/ProgramState.h"
+#include "app/View.h"
+#include "devices/DeviceCatalogue.h"
+#include "devices/DeviceType.h"
+#include "link/OperationBracket.h"
+#include "link/ProgrammerLibrary.h"
+#include "link/ProgressBar.h"
+#include "link/ResultGrid.h"
+#include "link/StatusLine.h"
+#include "ops/RunReport.h"
+#include "ops/TargetPower.h"
+#include "settings/ProfileStore.h"
+#include "settings/Settings.h"
+
+#include <cstdint>
+
+namespace octo {
+
+// Bits of the option word the unit receives before a run.
+namespace option {
+inline constexpr uint32_t kEraseInfo = 0x1;
+inline constexpr uint32_t kEraseMain = 0x2;
+inline constexpr uint32_t kErasePinfo = 0x4;
+inline constexpr uint32_t kProgram = 0x98; // three bits, always together
+inline constexpr uint32_t kVerify = 0x20;
+inline constexpr uint32_t kSecure = 0x40;
+inline constexpr uint32_t kCheckInfo = 0x100;
+inline constexpr uint32_t kCheckMain = 0x200;
+inline constexpr uint32_t kCheckPinfo = 0x400;
+inline constexpr uint32_t kDuoLink = 0x800;
+inline constexpr uint32_t kSpeedUnit = 0x1000; // times JtagSpeed (0 to 3)
+inline constexpr uint32_t kVerifyMarginal = 0x4000;
+inline constexpr uint32_t kEraseBsl = 0x10000;
+inline constexpr uint32_t kCheckBsl = 0x20000;
+inline constexpr uint32_t kProgramBsl = 0x40000;
+} // namespace option
+
+// Target supply byte: the voltage in tenths, plus this flag to switch it off after the run.
+inline constexpr uint32_t kSwitchVccOffFlag = 0x80;
+// Settling time sent while the targets supply themselves.
+inline constexpr uint32_t kExternalSupplySettleMs = 200;
+
+struct ProgrammingParameters {
+    uint32_t options = 0;
+    uint32_t targetVcc = 0;
+    uint32_t settleMs = 0;
+    friend bool operator==(const ProgrammingParameters&, const ProgrammingParameters&) = default;
+};
+
+// The parameter block from the settings, the current type and the settling time chosen in
+// the window (used only while the unit supplies the targets).
+ProgrammingParameters programmingParameters(const Settings& settings, const DeviceType& type,
+                                            uint16_t settleMs);
+
+// The expected duration of a run in ms from the options, the type's memory sizes and the
+// settling time (0 while the unit does not supply the targets), with the interface's
+// slowdown.
+uint32_t estimatedRunMs(const Settings& settings, const DeviceType& type, uint16_t settleMs);
+
+// Extra time the unit is given beyond the expected duration before a run counts as hung.
+inline constexpr uint32_t kRunTimeoutMarginMs = 5000;
+// Pause between the successful runs of a series.
+inline constexpr unsigned kSeriesPauseMs = 750;
+// The beep that goes with the supply raised to the type's minimum.
+inline constexpr unsigned kGuardBeepHz = 1000;
+inline constexpr unsigned kGuardBeepMs = 50;
+
+inline constexpr char kReloadWarningCaption[] = "Warning";
+inline constexpr char kReloadWarning[] =
+    "Programming parameters were changed.\nPlease download them into OCTO816 before "
+    "continue\nby pressing <Load Image>";
+inline constexpr char kSeriesFailedCaption[] = "CE-Test Error";
+inline constexpr char kSeriesFailed[] = "For details see Status Information";
+inline constexpr char kSeriesTerminated[] = "Continual Main Process terminated.";
+inline constexpr char kStartCaption[] = "&Start";
+inline constexpr char kStopCaption[] = "&Stop";
+
+// What the main process works with, owned by the window.
+struct MainProcessParts {
+    View& view;
+    Platform& platform;
+    LibrarySlot& library;
+    ProfileStore& profile;
+    Settings& settings;
+    const DeviceType& deviceType;
+    OperationFlags& flags;
+    ProgramState& state;
+    StatusLine& status;
+    OperationBracket& bracket;
+    ProgressBar& progress;
+    ResultGrid& results;
+    DeviceCatalogue& catalogue;
+    const TargetPower& power;
+};
+
+class MainProcess {
+public:
+    explicit MainProcess(const MainProcessParts& parts);
+
+    // The Start button: one run, or the start or the end of a series. During a series it
+    // is also reached from inside a run, while the library waits for the unit.
+    void onStart();
+    // One run; in a series it posts the next one to the window.
+    void runMainProcess();
+    // Sends the parameter block; the library's result, also kept as the last result.
+    int32_t sendParameters();
+    // Makes the expected duration current: estimated anew when something it depends on
+    // changed, else the configured one.
+    void estimateProgTime();
+
+private:
+    // Raises a supply below the type's minimum for erase or program; true when it did
+    // (no run then).
+    bool supplyBelowMinimum();
+    // Takes over the device type of the image in the unit when the window shows another.
+    void resyncDeviceType();
+    // One pass of the unit: parameters, the run and its result; true when a result was
+    // delivered.
+    bool runUnit();
+    void showRunOutcome(uint32_t startMs);
+    void continueSeries(bool succeeded);
+    void writeBusy(bool busy);
+    void writeTimeOctoProg();
+
+    View& view_;
+    Platform& platform_;
+    LibrarySlot& library_;
+    ProfileStore& profile_;
+    Settings& settings_;
+    const DeviceType& deviceType_;
+    OperationFlags& flags_;
+    ProgramState& state_;
+    StatusLine& status_;
+    OperationBracket& bracket_;
+    ProgressBar& progress_;
+    ResultGrid& results_;
+    DeviceCatalogue& catalogue_;
+    const TargetPower& power_;
+    RunReport report_;
+};
+
+} // namespace octo

@@ -1,0 +1,410 @@
+// The main process: the parameter block and the expected duration from the settings, the
+// supply guard, one run and its outcome, a continual series with its failed runs and the
+// operator's Stop, and the report of a series.
+#include "ops/MainProcess.h"
+#include "resources/StringIds.h"
+#include "support/DialogWithIni.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace octo {
+namespace {
+
+using testing::DialogWithIni;
+
+constexpr char kSeeResults[] = "Result of the Operation: See Result Section.";
+constexpr char kVoltageTooLow[] =
+    "WARNING: Target voltage too low for Erase / Program operation ! Set to Vpp_min.";
+
+// Everything off, so each case names only what it sets.
+Settings noOptions() {
+    Settings s;
+    s.erase = s.eraseCheck = s.program = s.verify = s.blowFuse = 0;
+    s.eraseMain = s.eraseInfo = s.erasePinfo = s.eraseBslSegm = 0;
+    s.useDlk = s.verifyMarginal = s.jtagSpeed = s.switchVccOff = 0;
+    return s;
+}
+
+TEST(ProgrammingParameters, EachOptionSetsItsBitsOnlyWithWhatItDependsOn) {
+    DeviceType duoLinkType;
+    duoLinkType.dlkAble = 1;
+    const struct {
+        const char* name;
+        void (*set)(Settings&);
+        uint32_t options;
+    } cases[] = {
+        {"nothing", [](Settings&) {}, 0},
+        {"erase without an area", [](Settings& s) { s.erase = 1; }, 0},
+        {"erase info", [](Settings& s) { s.erase = s.eraseInfo = 1; }, 0x1},
+        {"erase main", [](Settings& s) { s.erase = s.eraseMain = 1; }, 0x2},
+        {"erase protected info", [](Settings& s) { s.erase = s.eraseInfo = s.erasePinfo = 1; },
+         0x5},
+        {"protected info without info", [](Settings& s) { s.erase = s.erasePinfo = 1; }, 0},
+        {"program", [](Settings& s) { s.program = 1; }, 0x98},
+        {"verify", [](Settings& s) { s.verify = 1; }, 0x20},
+        {"secure", [](Settings& s) { s.blowFuse = 1; }, 0x40},
+        {"check info and main", [](Settings& s) { s.eraseCheck = s.eraseInfo = s.eraseMain = 1; },
+         0x300},
+        {"check protected info", [](Settings& s) { s.eraseCheck = s.eraseInfo = s.erasePinfo = 1; },
+         0x500},
+        {"areas without erase or check", [](Settings& s) { s.eraseMain = s.eraseInfo = 1; }, 0},
+        {"DuoLink on a capable type", [](Settings& s) { s.useDlk = 1; }, 0x800},
+        {"speed 3", [](Settings& s) { s.jtagSpeed = 3; }, 0x3000},
+        {"marginal verify", [](Settings& s) { s.verifyMarginal = 1; }, 0x4000},
+        {"boot loader: erase, check, program",
+         [](Settings& s) { s.eraseBslSegm = s.erase = s.eraseCheck = s.program = 1; },
+         0x10000 | 0x20000 | 0x40000 | 0x98},
+        {"boot loader alone", [](Settings& s) { s.eraseBslSegm = 1; }, 0},
+        {"restore DCO is not a parameter", [](Settings& s) { s.restoreDco = 1; }, 0},
+    };
+    for (const auto& c : cases) {
+        Settings s = noOptions();
+        c.set(s);
+        EXPECT_EQ(programmingParameters(s, duoLinkType, 0).options, c.options) << c.name;
+    }
+    Settings duoLink = noOptions();
+    duoLink.useDlk = 1;
+    EXPECT_EQ(programmingParameters(duoLink, DeviceType{}, 0).options, 0u)
+        << "DuoLink on a type without it";
+}
+
+TEST(ProgrammingParameters, SupplyAndSettlingFollowWhoSuppliesTheTargets) {
+    const struct {
+        int supplyByProg;
+        int switchVccOff;
+        uint32_t targetVcc;
+        uint32_t settleMs;
+    } cases[] = {
+        {1, 0, 30, 400},
+        {1, 1, 30 | 0x80, 400},
+        {0, 0, 0, 200},
+        {0, 1, 0x80, 200},
+    };
+    for (const auto& c : cases) {
+        Settings s = noOptions();
+        s.supplyByProg = c.supplyByProg;
+        s.switchVccOff = c.switchVccOff;
+        s.supplyVoltage = 30 - kLowestSupplyTenths;
+        const auto p = programmingParameters(s, DeviceType{}, 400);
+        EXPECT_EQ(p.targetVcc, c.targetVcc) << c.supplyByProg << c.switchVccOff;
+        EXPECT_EQ(p.settleMs, c.settleMs) << c.supplyByProg << c.switchVccOff;
+    }
+}
+
+TEST(EstimatedRunMs, ProgrammingPastSixtyKibCostsExtraAndSlowInterfacesMultiply) {
+    constexpr uint32_t kWordsPerKib = 512;
+    const struct {
+        const char* name;
+        uint32_t flashWords;
+        uint32_t bslWords;
+        void (*set)(Settings&);
+        uint16_t settleMs;
+        uint32_t ms;
+    } cases[] = {
+        {"60 KiB programmed", 60 * kWordsPerKib, 0, [](Settings& s) { s.program = 1; }, 0,
+         1210 + 115 * 60},
+        {"61 KiB programmed", 61 * kWordsPerKib, 0, [](Settings& s) { s.program = 1; }, 0,
+         1210 + 115 * 61 + 60 * 61},
+        {"61 KiB not programmed", 61 * kWordsPerKib, 0, [](Settings&) {}, 0, 1210},
+        // 1 KiB of boot loader counts five times: 5 KiB, and 2.5 KiB of words is cut to 2.
+        {"boot loader weighs five", 0, kWordsPerKib / 2, [](Settings& s) { s.program = 1; }, 0,
+         1210 + 115 * 2},
+        {"every step", 2 * kWordsPerKib, 0,
+         [](Settings& s) { s.erase = s.eraseCheck = s.program = s.verify = s.blowFuse = 1; }, 200,
+         2711}, // 800 + 1210 + 220 + 7.6 * 2 * 6 + 230 + 160, truncated
+        {"DuoLink", 60 * kWordsPerKib, 0, [](Settings& s) { s.program = s.useDlk = 1; }, 0,
+         (1210 + 115 * 60) * 64},
+        {"DuoLink before speed", 0, 0, [](Settings& s) { s.useDlk = 1, s.jtagSpeed = 3; }, 0,
+         1210 * 64},
+        {"speed 1", 0, 0, [](Settings& s) { s.jtagSpeed = 1; }, 0, 1210 * 4},
+        {"speed 2", 0, 0, [](Settings& s) { s.jtagSpeed = 2; }, 0, 1210 * 9},
+        {"speed 3", 0, 0, [](Settings& s) { s.jtagSpeed = 3; }, 0, 1210 * 13},
+    };
+    for (const auto& c : cases) {
+        Settings s = noOptions();
+        c.set(s);
+        DeviceType type;
+        type.flashWords = c.flashWords;
+        type.bslWords = c.bslWords;
+        EXPECT_EQ(estimatedRunMs(s, type, c.settleMs), c.ms) << c.name;
+    }
+}
+
+// ---- runs in the window ----------------------------------------------------------------
+
+class MainProcessTest : public DialogWithIni {
+protected:
+    MainProcessTest() {
+        state.logPath = folder.file("OCTO816.LOG");
+        // What initialisation loads, without its posted start-up command.
+        for (int bitmap : {IDB_LAMP_RED, IDB_LAMP_GREEN_TICK, IDB_LAMP_INFO, IDB_LAMP_GREY}) {
+            view.loadBitmap(bitmap);
+        }
+        dialog.targetPower().fillTargetPowerLists();
+        dialog.progress().setPeriod(100);
+        dialog.results().fillStatusLampTable();
+        dialog.showMembers();
+        library->resultBlock[kConnectedByte] = 0x07;
+        library->resultBlock[kOverAllByte] = 0x03;
+        log.clear();
+    }
+
+    // The file as a run finds it: the image in the unit is of the type the window shows.
+    void repeat(int runs, int createLogFile = 1) {
+        ini("[System]\r\nDevType=0\r\n[User]\r\nRepeatOctoprog=" + std::to_string(runs) + "\r\n");
+        dialog.settings().createLogFile = createLogFile;
+    }
+    std::string status() const { return view.text(IDC_STATUS_LINE); }
+    std::string report() const {
+        std::ifstream in(state.logPath);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    static int count(const std::string& text, const std::string& part) {
+        int n = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    }
+};
+
+TEST_F(MainProcessTest, SupplyBelowTheTypesMinimumIsRaisedAndNothingRuns) {
+    dialog.deviceType().vpp = 27;
+    const struct {
+        const char* name;
+        int supplyTenths;
+        int erase;
+        int program;
+        int supplyByProg;
+        bool guarded;
+    } cases[] = {
+        {"equal passes", 27, 1, 1, 1, false},
+        {"a tenth below", 26, 1, 1, 1, true},
+        {"below, program only", 26, 0, 1, 1, true},
+        {"below, neither erase nor program", 26, 0, 0, 1, false},
+        {"below, targets supply themselves", 26, 1, 1, 0, false},
+    };
+    for (const auto& c : cases) {
+        repeat(0);
+        Settings& s = dialog.settings();
+        s.supplyVoltage = c.supplyTenths - kLowestSupplyTenths;
+        s.erase = c.erase;
+        s.program = c.program;
+        s.supplyByProg = c.supplyByProg;
+        dialog.showMembers();
+        view.setText(IDC_STATUS_LINE, "");
+        view.setLamp(IDC_STATUS_LAMP, 0);
+        const int runsBefore = library->calls("OctoMainProcess");
+        const auto beepsBefore = view.beeps().size();
+
+        view.click(IDC_START);
+
+        EXPECT_EQ(library->calls("OctoMainProcess") - runsBefore, c.guarded ? 0 : 1) << c.name;
+        if (c.guarded) {
+            EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), " 2.7 V") << c.name;
+            EXPECT_EQ(status(), kVoltageTooLow) << c.name;
+            EXPECT_EQ(view.lamp(IDC_STATUS_LAMP), IDB_LAMP_INFO) << c.name;
+            ASSERT_EQ(view.beeps().size(), beepsBefore + 1) << c.name;
+            EXPECT_EQ(view.beeps().back(), std::make_pair(1000u, 50u)) << c.name;
+            EXPECT_EQ(iniText().find("Busy"), std::string::npos) << c.name;
+        }
+    }
+}
+
+TEST_F(MainProcessTest, MeasuredDurationIsKeptOnlyWhenATargetPassedAndStoredOnlyWithoutDuoLink) {
+    const struct {
+        const char* name;
+        uint8_t overAll;
+        int useDlk;
+        bool measured;
+        bool stored;
+    } cases[] = {
+        {"passed", 0x01, 0, true, true},
+        {"passed over DuoLink", 0x01, 1, true, false},
+        {"nobody passed", 0x00, 0, false, false},
+    };
+    constexpr uint32_t kRunMs = 4321;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoMainProcess") {
+            platform.now += kRunMs;
+        }
+    };
+    for (const auto& c : cases) {
+        repeat(0);
+        dialog.settings().useDlk = c.useDlk;
+        dialog.showMembers();
+        dialog.flags().estimateStale = true;
+        library->resultBlock[kOverAllByte] = c.overAll;
+
+        view.click(IDC_START);
+
+        const uint32_t estimate = dialog.settings().timeOctoProg;
+        EXPECT_EQ(status(), kSeeResults) << c.name;
+        EXPECT_EQ(estimate == kRunMs, c.measured) << c.name;
+        EXPECT_EQ(iniInt("Timing", "TimeOctoProg") == static_cast<int32_t>(kRunMs), c.stored)
+            << c.name;
+        EXPECT_EQ(iniInt("Diagnostic", "Busy"), 0) << c.name;
+    }
+}
+
+TEST_F(MainProcessTest, FailedRunsCountInASeriesAndTheSeriesEndsByItself) {
+    repeat(4);
+    // The second run's unit fails, the third delivers a result that counts as failed.
+    library->script("OctoMainProcess", {0, 5, 0, 0});
+    library->script("OctoGetResult", {0, 50, 0});
+    std::vector<std::string> captions;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoMainProcess") {
+            captions.push_back(view.text(IDC_START));
+        }
+    };
+    view.click(IDC_START);
+    view.runPosted();
+
+    EXPECT_EQ(library->calls("OctoMainProcess"), 4);
+    EXPECT_EQ(captions, std::vector<std::string>(4, "&Stop"));
+    ASSERT_EQ(view.messageBoxes().size(), 2u);
+    for (const auto& box : view.messageBoxes()) {
+        EXPECT_EQ(box.caption, "CE-Test Error");
+        EXPECT_EQ(box.text, "For details see Status Information");
+        EXPECT_EQ(box.style, mb::kOk);
+    }
+    EXPECT_EQ(view.text(IDC_START), "&Start");
+    EXPECT_TRUE(view.isEnabled(IDC_START));
+    EXPECT_EQ(status(), "Continual Main Process terminated.");
+    EXPECT_FALSE(dialog.flags().continualMain);
+    // Rows only for the two runs that delivered a result.
+    EXPECT_EQ(count(report(), "   1 1 0 0 0 0 0 0 "), 2);
+    EXPECT_NE(report().find("Time for one successful session:"), std::string::npos);
+}
+
+TEST_F(MainProcessTest, StopDuringARunLetsItCompleteAndStartsNoOther) {
+    repeat(5);
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoMainProcess" && library->calls("OctoMainProcess") == 1) {
+            view.click(IDC_START); // the operator's Stop, taken while the library waits
+            EXPECT_FALSE(view.isEnabled(IDC_START));
+            EXPECT_EQ(status(), "Continual Main Process terminated.");
+        }
+    };
+    view.click(IDC_START);
+    view.runPosted();
+
+    EXPECT_EQ(library->calls("OctoMainProcess"), 1);
+    EXPECT_EQ(view.text(IDC_START), "&Start");
+    EXPECT_TRUE(view.isEnabled(IDC_START));
+    EXPECT_TRUE(view.messageBoxes().empty());
+    const std::string text = report();
+    EXPECT_NE(text.find("Blow Fuse:"), std::string::npos);
+    EXPECT_EQ(text.find("Session"), std::string::npos) << "the stopped run adds no row";
+    EXPECT_NE(text.find("Time for one successful session:"), std::string::npos);
+}
+
+TEST_F(MainProcessTest, ReloadWarningRefusesStartAndStop) {
+    repeat(3);
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoMainProcess" && library->calls("OctoMainProcess") == 1) {
+            dialog.flags().reloadRequired = true;
+            view.click(IDC_START);
+        }
+    };
+    view.click(IDC_START);
+    ASSERT_EQ(view.messageBoxes().size(), 1u);
+    EXPECT_EQ(view.messageBoxes()[0].caption, "Warning");
+    EXPECT_EQ(view.messageBoxes()[0].text,
+              "Programming parameters were changed.\nPlease download them into OCTO816 "
+              "before continue\nby pressing <Load Image>");
+    EXPECT_EQ(view.messageBoxes()[0].style, mb::kOk | mb::kIconExclamation);
+    EXPECT_TRUE(dialog.flags().continualMain) << "the warning does not stop the series";
+}
+
+TEST_F(MainProcessTest, ATypeChangedInTheFileIsTakenOverAndAsksForAReload) {
+    repeat(0);
+    ini("[System]\r\nDevType=1\r\n[ZEL816 A110]\r\nGroup=1\r\n[ZEL816 A449]\r\nGroup=1\r\n");
+    dialog.catalogue().fillDeviceGroups();
+    dialog.catalogue().fillDeviceGroupList();
+    dialog.settings().devType = 0;
+    dialog.showMembers();
+    dialog.flags().reloadRequired = false;
+
+    view.click(IDC_START);
+
+    EXPECT_EQ(view.listSelection(IDC_DEVICE_TYPE), 1);
+    EXPECT_TRUE(dialog.flags().reloadRequired);
+    EXPECT_EQ(library->calls("OctoMainProcess"), 1) << "the run itself goes on";
+}
+
+// ---- the report --------------------------------------------------------------------------
+
+TEST_F(MainProcessTest, ReportRowsCarryRunningTotals) {
+    dialog.settings().imageFile = "C:\\IMG\\A449.TXT";
+    dialog.settings().repeatOctoprog = 2;
+    dialog.settings().createLogFile = 1;
+    dialog.showMembers();
+    RunReport runReport(view, dialog.settings(), state.logPath);
+    std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> block{};
+    runReport.open(200);
+    block[kConnectedByte] = 0x07;
+    block[kOverAllByte] = 0x03;
+    runReport.row(block);
+    block[kOverAllByte] = 0x07;
+    runReport.row(block);
+    runReport.close(2540);
+
+    EXPECT_EQ(report(), "Continual Main Process Test on Octo Programmer for ZEL816 FLASH devices\n"
+                        "\n"
+                        "Conditions:\n"
+                        "   File:           C:\\IMG\\A449.TXT\n"
+                        "   File2:          \n"
+                        "   Supply Voltage: 3.0 V\n"
+                        "   Settle Time:    0.2 s\n"
+                        "   Mass Erase:     1\n"
+                        "   Erase Check:    1\n"
+                        "   Program:        1\n"
+                        "   Verify:         1\n"
+                        "   Blow Fuse:      0\n"
+                        "\n"
+                        "Session   Overall         Connected Errors    Percentage\n"
+                        "      1   1 1 0 0 0 0 0 0         3      1     33.33 %\n"
+                        "      2   1 1 1 0 0 0 0 0         6      1     16.67 %\n"
+                        "\n"
+                        "Time for one successful session:  2.5 s\n");
+}
+
+TEST_F(MainProcessTest, ReportHeadEveryFiftyRowsAndNoPercentageBeforeAConnectedTarget) {
+    dialog.settings().repeatOctoprog = 1;
+    dialog.settings().createLogFile = 1;
+    RunReport runReport(view, dialog.settings(), state.logPath);
+    std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> block{};
+    runReport.open(0);
+    for (int i = 0; i < 101; ++i) {
+        runReport.row(block);
+        // Rows reach the file as they are written: a series cut short keeps them.
+        EXPECT_EQ(count(report(), " %\n"), i + 1);
+    }
+    runReport.close(0);
+    const std::string text = report();
+    EXPECT_EQ(count(text, "Session   Overall"), 3);
+    EXPECT_NE(text.find("Percentage\n    101   0 0 0 0 0 0 0 0         0      0      ---- %\n"),
+              std::string::npos);
+    EXPECT_NE(
+        text.find("---- %\nSession   Overall         Connected Errors    Percentage\n     51   "),
+        std::string::npos);
+}
+
+TEST_F(MainProcessTest, NoReportWithoutBothSwitches) {
+    for (auto [repeatRuns, createLogFile] : {std::pair{0, 1}, std::pair{2, 0}}) {
+        repeat(repeatRuns, createLogFile);
+        view.click(IDC_START);
+        view.runPosted();
+        EXPECT_FALSE(std::filesystem::exists(state.logPath)) << repeatRuns << createLogFile;
+    }
+}
+
+} // namespace
+} // namespace octo
