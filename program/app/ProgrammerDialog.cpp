@@ -120,6 +120,7 @@ void ProgrammerDialog::routeButton(int id) {
         power_.onEraseOption(id);
         return;
     case IDC_USE_DUOLINK:
+    case IDC_USE_JTAG4:
         catalogue_.onUseDuoLink();
         return;
     case IDC_LOAD_IMAGES:

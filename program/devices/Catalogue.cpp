@@ -126,14 +126,6 @@ void DeviceCatalogue::onDeviceTypeChanged() {
     }
 }
 
-void DeviceCatalogue::onUseDuoLink() {
-    flags_.estimateStale = true;
-    if (settings_.locked()) {
-        view_.setChecked(IDC_USE_DUOLINK, settings_.useDlk != 0);
-        view_.setChecked(IDC_USE_JTAG4, settings_.useDlk == 0);
-    }
-}
-
 void DeviceCatalogue::applyDeviceType() {
     takeControls(view_, settings_);
     if (settings_.devType < 0 || settings_.devType >= view_.listCount(IDC_DEVICE_TYPE)) {

@@ -82,12 +82,16 @@ public:
 
     void onDeviceGroupChanged();
     void onDeviceTypeChanged();
+    // A click on either interface button: the estimate is stale; undone while locked.
     void onUseDuoLink();
 
     const DeviceGroupTable& deviceGroupTable() const { return deviceGroupTable_; }
     const OfferedGroups& offeredGroups() const { return offeredGroups_; }
 
 private:
+    // Checks one button of the interface pair and clears the other.
+    void showInterfaceChoice(bool duoLink);
+
     View& view_;
     LibrarySlot& library_;
     ProfileStore& profile_;

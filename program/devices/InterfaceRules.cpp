@@ -33,35 +33,48 @@ void DeviceCatalogue::applyInterfaceRules() {
         if (!readUnitInfo(*library_, unitInfo_)) {
             view_.setEnabled(IDC_USE_DUOLINK, false);
             view_.setEnabled(IDC_USE_JTAG4, false);
-            view_.setChecked(IDC_USE_DUOLINK, deviceType_.dlkAble != 0);
-            view_.setChecked(IDC_USE_JTAG4, deviceType_.dlkAble == 0);
+            showInterfaceChoice(deviceType_.dlkAble != 0);
             return;
         }
         flags_.versionsKnown = true;
     }
     if (settings_.locked()) {
+        // The lock keeps the choice the window shows, which the data exchange keeps in
+        // 1117; its partner may still show the former type's choice (both or neither
+        // checked), so it is made to show the other one.
+        showInterfaceChoice(view_.isChecked(IDC_USE_DUOLINK));
         return;
     }
     if (deviceType_.dlkAble != 0) {
         const bool oldHardware = unitInfo_.hardwareVersion <= kLastHardwareWithoutJtag4Dlk;
         const bool oldFirmware = unitInfo_.firmwareVersion <= kLastFirmwareWithoutJtag4Dlk;
         if (oldHardware || oldFirmware) {
-            view_.setChecked(IDC_USE_DUOLINK, true);
-            view_.setChecked(IDC_USE_JTAG4, false);
+            showInterfaceChoice(true);
             view_.setEnabled(IDC_USE_DUOLINK, false);
             view_.setToolTipText(IDC_USE_DUOLINK,
                                  oldHardware ? kTipDlkOldHardware : kTipDlkOldFirmware);
         } else {
-            view_.setChecked(IDC_USE_DUOLINK, settings_.useDlk == 1);
-            view_.setChecked(IDC_USE_JTAG4, settings_.useDlk == 0);
+            showInterfaceChoice(settings_.useDlk == 1);
             view_.setEnabled(IDC_USE_DUOLINK, true);
             view_.setToolTipText(IDC_USE_DUOLINK, kTipDlk);
         }
     } else {
-        view_.setChecked(IDC_USE_DUOLINK, false);
-        view_.setChecked(IDC_USE_JTAG4, true);
+        showInterfaceChoice(false);
         view_.setEnabled(IDC_USE_DUOLINK, false);
         view_.setToolTipText(IDC_USE_DUOLINK, "");
+    }
+}
+
+void DeviceCatalogue::showInterfaceChoice(bool duoLink) {
+    view_.setChecked(IDC_USE_DUOLINK, duoLink);
+    view_.setChecked(IDC_USE_JTAG4, !duoLink);
+}
+
+void DeviceCatalogue::onUseDuoLink() {
+    flags_.estimateStale = true;
+    // Either button of the pair switches the choice; while locked the click is undone.
+    if (settings_.locked()) {
+        showInterfaceChoice(settings_.useDlk != 0);
     }
 }
 

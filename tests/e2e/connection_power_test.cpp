@@ -2,6 +2,7 @@
 // grid after start-up, a COM port change, target power reaching the unit, the settings
 // lock from the system menu, and the protected-data question.
 #include "E2eTest.h"
+#include "harness/SimulatedUnit.h"
 
 #include "resource.h"
 
@@ -18,8 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::uint32_t kLockSettingsCommand = 0x20;
-constexpr Millis kUnitStartTimeout{10000};
-constexpr Millis kUnitStopGrace{2000};
 constexpr Millis kAnswerTimeout{10000};
 
 constexpr char kConnectedAfterPortChange[] =
@@ -27,51 +26,6 @@ constexpr char kConnectedAfterPortChange[] =
 constexpr char kPowerModified[] = "Target power settings modified.  ";
 constexpr char kProtectedDataQuestion[] =
     "This option will enable erasing of protected data.\nAre you sure?";
-
-// ---- the simulated unit -------------------------------------------------------------------
-// Started on the link the prefix maps COM1 to, before the program; ended by PID after it.
-// OCTO_UNITSIM names another build of the simulator than this build's.
-
-fs::path simulatorExecutable() {
-    if (const char* path = std::getenv("OCTO_UNITSIM"))
-        return path;
-    return OCTO_UNITSIM_PATH;
-}
-
-class SimulatedUnit {
-public:
-    explicit SimulatedUnit(const fs::path& folder)
-        : link_(Paths::winePrefix() / "com1"), state_(folder / "unit.state") {
-        fs::remove(state_);
-        process_ = ChildProcess(ProcessOptions{
-            {simulatorExecutable().string(), "--link", link_.string(), "--state", state_.string()},
-            folder,
-            currentEnvironment(),
-            folder / "unit.log"});
-        if (!waitUntil(kUnitStartTimeout, [&] { return state("link.state") == "plugged"; }))
-            throw E2eError("the simulated unit did not open its line; see " +
-                           (folder / "unit.log").string());
-    }
-    ~SimulatedUnit() { process_.stop(kUnitStopGrace); }
-    SimulatedUnit(const SimulatedUnit&) = delete;
-    SimulatedUnit& operator=(const SimulatedUnit&) = delete;
-
-    // One value of the state file ("key = value" lines); empty when the key is missing.
-    std::string state(const std::string& key) const {
-        std::ifstream file(state_);
-        std::string line;
-        const std::string prefix = key + " = ";
-        while (std::getline(file, line))
-            if (line.rfind(prefix, 0) == 0)
-                return line.substr(prefix.size());
-        return {};
-    }
-
-private:
-    fs::path link_;
-    fs::path state_;
-    ChildProcess process_;
-};
 
 // ---- the configuration file of the program folder ------------------------------------------
 

@@ -12,6 +12,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace octo {
@@ -22,7 +23,8 @@ using testing::FakePlatform;
 using testing::InMemoryView;
 namespace fs = std::filesystem;
 
-constexpr char kMinimalIni[] = "[Version]\r\nVersion=1.56\r\n[System]\r\n[ZEL816 A110]\r\nGroup=1\r\n";
+constexpr char kMinimalIni[] =
+    "[Version]\r\nVersion=1.56\r\n[System]\r\n[ZEL816 A110]\r\nGroup=1\r\n";
 
 class StartupTest : public ::testing::Test {
 protected:
@@ -33,7 +35,8 @@ protected:
         platform.exePath = folder + "\\OCTO816.EXE";
         configPath = folder + "\\OCTO816.INI";
         libraryPath = folder + "\\OCTO816.DLL";
-        platform.libraryLoader = [this](const std::string& path) -> std::unique_ptr<ProgrammerLibrary> {
+        platform.libraryLoader =
+            [this](const std::string& path) -> std::unique_ptr<ProgrammerLibrary> {
             loadedFrom = path;
             if (!libraryLoads) {
                 return nullptr;
@@ -66,9 +69,8 @@ protected:
 
     // The unit: it answers with these versions, or not at all when port is not opened.
     void scriptLibrary(FakeLibrary& fake) {
-        fake.devices["ZEL816 A110"] = {{OCTO_SEGMENT_RAM, 0x200, 512},
-                                        {OCTO_SEGMENT_FLASH, 0xF000, 0x1000},
-                                        {0, 0, 0}};
+        fake.devices["ZEL816 A110"] = {
+            {OCTO_SEGMENT_RAM, 0x200, 512}, {OCTO_SEGMENT_FLASH, 0xF000, 0x1000}, {0, 0, 0}};
         fake.setFallback("InitCom", unitPresent ? 0 : 2);
         fake.setFallback("OctoGetResult", unitPresent ? 0 : 5);
         fake.resultBlock[8] = 0x01;
@@ -82,6 +84,23 @@ protected:
         dialog.showMembers();
         dialog.onInitDialog();
         view.runPosted(1); // the start-up command only
+    }
+
+    // A window of its own, for one row of a table of start-ups.
+    struct Window {
+        explicit Window(Platform& platform) : dialog(view, platform, state) {
+            view.connectTo(dialog);
+        }
+        InMemoryView view;
+        ProgramState state;
+        ProgrammerDialog dialog;
+    };
+    std::unique_ptr<Window> startFresh() {
+        auto window = std::make_unique<Window>(platform);
+        window->dialog.showMembers();
+        window->dialog.onInitDialog();
+        window->view.runPosted(1);
+        return window;
     }
 
     testing::TempFolder dir{"octo-startup"};
@@ -116,40 +135,61 @@ TEST_F(StartupTest, MissingLibraryAndConfigurationGiveOneMessageAndClose) {
 }
 
 TEST_F(StartupTest, LibraryVersionMustBeExactly156) {
+    // No version: the library has no version resource, which reads as "???".
     const std::pair<const char*, bool> cases[] = {
-        {"1.56", true},      {"1.56.0.0", true}, {"  1.56", true},  {"1.5", false},
-        {"1.560001", false}, {"1, 5, 6, 0", false}, {"???", false}, {"", false},
+        {"1.56", true},  {"1.56.0.0", true},    {"1.5", false},   {"1.560001", false},
+        {"2.00", false}, {"1, 5, 6, 0", false}, {nullptr, false},
     };
     for (const auto& [version, passes] : cases) {
-        EXPECT_EQ(leadingNumber(version) == 1.56, passes) << '"' << version << '"';
+        SCOPED_TRACE(version ? version : "no version resource");
+        installLibrary();
+        if (version) {
+            platform.versions[libraryPath + "|FileVersion"] = version;
+        } else {
+            platform.versions.erase(libraryPath + "|FileVersion");
+        }
+        installConfig(kMinimalIni);
+        loadedFrom.clear();
+        const auto window = startFresh();
+        if (passes) {
+            EXPECT_TRUE(window->view.messageBoxes().empty());
+            EXPECT_EQ(loadedFrom, libraryPath);
+            continue;
+        }
+        EXPECT_EQ(window->view.messageBoxes().size(), 1u);
+        if (window->view.messageBoxes().empty()) {
+            continue;
+        }
+        EXPECT_EQ(window->view.messageBoxes()[0].text,
+                  "Error:\n\nDynamic link library OCTO816.DLL version must be 1.56.\n\n"
+                  "Please update your OCTO816 system.\nThis application will close.\n");
+        EXPECT_EQ(window->view.messageBoxes()[0].caption, "ZEL816 FLASH Octo Programmer");
+        EXPECT_TRUE(loadedFrom.empty());
+        window->view.runPosted();
+        EXPECT_TRUE(window->view.ended());
     }
-    installLibrary("1.5");
-    installConfig(kMinimalIni);
-    start();
-    ASSERT_EQ(view.messageBoxes().size(), 1u);
-    EXPECT_EQ(view.messageBoxes()[0].text,
-              "Error:\n\nDynamic link library OCTO816.DLL version must be 1.56.\n\n"
-              "Please update your OCTO816 system.\nThis application will close.\n");
 }
 
 TEST_F(StartupTest, ConfigurationVersionMustBeAtLeast156) {
     const std::pair<const char*, bool> cases[] = {
-        {"Version=1.56", true}, {"Version=2.00", true}, {"Version=2", true},
-        {"Version=1.55", false}, {"", false}, {"Version=1.5", false},
+        {"Version=1.56", true},
+        {"Version=2.00", true},
+        {"Version=2", true},
+        {"Version=1.55", false},
+        {"", false},
+        {"Version=1.5", false},
     };
     for (const auto& [line, passes] : cases) {
         SCOPED_TRACE(line);
-        InMemoryView freshView;
-        ProgramState freshState;
-        ProgrammerDialog fresh(freshView, platform, freshState);
         installLibrary();
         installConfig(std::string("[Version]\r\n") + line + "\r\n[ZEL816 A110]\r\nGroup=1\r\n");
-        fresh.onCommand(IDC_STARTUP_COMMAND, 0);
-        ASSERT_EQ(freshView.messageBoxes().empty(), passes);
+        const auto window = startFresh();
+        ASSERT_EQ(window->view.messageBoxes().empty(), passes);
         if (!passes) {
-            EXPECT_EQ(freshView.messageBoxes()[0].text,
-                      "Error:\n\nConfiguration file OCTO816.INI version must not be lower than "
-                      "1.56.\n\nPlease update your OCTO816 system.\nThis application will close.\n");
+            EXPECT_EQ(
+                window->view.messageBoxes()[0].text,
+                "Error:\n\nConfiguration file OCTO816.INI version must not be lower than "
+                "1.56.\n\nPlease update your OCTO816 system.\nThis application will close.\n");
         }
     }
 }
@@ -258,6 +298,48 @@ TEST_F(StartupTest, OlderFirmwareGetsTheUpgradeOffer) {
     // Declined: the status line and the lamp say connected.
     EXPECT_EQ(view.text(IDC_STATUS_LINE), "ZEL-OCTO816 Octo Programmer connected.");
     EXPECT_EQ(view.lamp(IDC_STATUS_LAMP), IDB_LAMP_GREEN_TICK);
+}
+
+TEST_F(StartupTest, StartingLockedKeepsTheLockWithOrWithoutAUnit) {
+    for (const bool present : {false, true}) {
+        SCOPED_TRACE(present ? "connected" : "no unit");
+        unitPresent = present;
+        installLibrary();
+        installConfig("[Version]\r\nVersion=1.56\r\n[System]\r\nShowSettings=0\r\n"
+                      "[ZEL816 A110]\r\nGroup=1\r\n");
+        const auto window = startFresh();
+        EXPECT_EQ(window->dialog.flags().versionsKnown, present ? 1 : 0);
+        ASSERT_NE(window->view.menuItem(IDM_LOCK_SETTINGS), nullptr);
+        EXPECT_EQ(window->view.menuItem(IDM_LOCK_SETTINGS)->text, "&Unlock Settings");
+        for (int id = IDC_ERASE; id <= IDC_SECURE; ++id) {
+            EXPECT_FALSE(window->view.isEnabled(id)) << id;
+        }
+        EXPECT_NE(configText().find("ShowSettings=0"), std::string::npos) << configText();
+    }
+}
+
+TEST_F(StartupTest, LockedInterfaceShowsTheStoredChoiceAndKeepsIt) {
+    unitPresent = true;
+    for (const int useDlk : {0, 1}) {
+        SCOPED_TRACE("UseDLK=" + std::to_string(useDlk));
+        installLibrary();
+        installConfig("[Version]\r\nVersion=1.56\r\n[System]\r\nShowSettings=0\r\nUseDLK=" +
+                      std::to_string(useDlk) + "\r\n[ZEL816 A110]\r\nGroup=1\r\nDlkAble=1\r\n");
+        const auto window = startFresh();
+        InMemoryView& v = window->view;
+        ASSERT_EQ(window->dialog.flags().versionsKnown, 1);
+        EXPECT_EQ(v.isChecked(IDC_USE_DUOLINK), useDlk == 1);
+        EXPECT_EQ(v.isChecked(IDC_USE_JTAG4), useDlk == 0);
+
+        // The JTAG button stays usable while locked: its click is undone, so the next data
+        // exchange keeps the stored choice.
+        ASSERT_TRUE(v.isEnabled(IDC_USE_JTAG4));
+        v.click(IDC_USE_JTAG4);
+        EXPECT_EQ(v.isChecked(IDC_USE_DUOLINK), useDlk == 1);
+        EXPECT_EQ(v.isChecked(IDC_USE_JTAG4), useDlk == 0);
+        window->dialog.takeControls();
+        EXPECT_EQ(window->dialog.settings().useDlk, useDlk);
+    }
 }
 
 } // namespace

@@ -582,7 +582,7 @@ TEST_F(InterfaceTest, ClickOnDuoLinkIsUndoneWhileLocked) {
     EXPECT_TRUE(view.isChecked(IDC_USE_DUOLINK));
 
     // Locked with JTAG stored: a click on DuoLink flips the pair and is undone.
-    view.click(IDC_USE_JTAG4); // no handler of its own: the pair simply switches
+    view.click(IDC_USE_JTAG4); // unlocked: the pair simply switches
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
     dialog.takeControls();
     ASSERT_EQ(dialog.settings().useDlk, 0);
