@@ -25,6 +25,7 @@ constexpr Millis kSeriesTimeout{180000};
 // How long a run that must not come is given to show up: longer than the pause between
 // the runs of a series.
 constexpr Millis kNoFurtherRun{4000};
+constexpr Millis kStrayBoxWait{2000};
 
 constexpr char kType[] = "ZEL816 A110";
 constexpr char kOtherTypeOfGroup[] = "ZEL816 A112";
@@ -139,6 +140,17 @@ protected:
             unit_ = std::make_unique<SimulatedUnit>(s.programFolder(), unitSettings, scenario);
             Base::window_ = std::make_unique<Window>(launchAndWaitForStartup(s, kAnswerTimeout));
         });
+    }
+    // A failed test may leave a message box open, which would disable the window for the
+    // tests after it.
+    void TearDown() override {
+        if (!this->HasFailure() || !Base::window_)
+            return;
+        try {
+            this->w().waitPopup(kStrayBoxWait).close();
+        } catch (const E2eError&) {
+            // none was open
+        }
     }
     static void TearDownTestSuite() {
         Base::window_.reset();
@@ -377,32 +389,29 @@ protected:
         return text;
     }
 
-    // The report's lines without their carriage returns; the last one (the measured time)
-    // is checked for its form and left off.
-    std::vector<std::string> reportLines() {
-        std::istringstream in(readWholeFile(folder() / kReport));
+    // Lines of a text, without their carriage returns.
+    static std::vector<std::string> splitLines(const std::string& text) {
         std::vector<std::string> lines;
+        std::istringstream in(text);
         std::string line;
         while (std::getline(in, line)) {
             if (!line.empty() && line.back() == '\r')
                 line.pop_back();
             lines.push_back(line);
         }
+        return lines;
+    }
+
+    // The report's lines; the last one (the measured time) is checked for its form and
+    // left off.
+    std::vector<std::string> reportLines() {
+        std::vector<std::string> lines = splitLines(readWholeFile(folder() / kReport));
         static const std::regex kTiming(R"(Time for one successful session: ( \d|\d{2,})\.\d s)");
         EXPECT_FALSE(lines.empty());
         if (!lines.empty()) {
             EXPECT_TRUE(std::regex_match(lines.back(), kTiming)) << lines.back();
             lines.pop_back();
         }
-        return lines;
-    }
-
-    static std::vector<std::string> splitLines(const std::string& text) {
-        std::vector<std::string> lines;
-        std::istringstream in(text);
-        std::string line;
-        while (std::getline(in, line))
-            lines.push_back(line);
         return lines;
     }
 
