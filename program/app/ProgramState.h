@@ -1,6 +1,7 @@
 // Values that live as long as the process, shared by the main window and its dialogs:
 // the result block, the last library result, the status lamp table the library keeps
-// using, the program's directory, report path and message texts, and the read-out values.
+// using, the program's directory, report path and message texts, the chosen firmware file
+// and the read-out values.
 #pragma once
 
 #include "octo816.h"
@@ -20,6 +21,8 @@ struct ProgramState {
     std::string logPath;
     std::string messageCaption;
     std::string helpWindowTitle;
+    // The firmware file chosen for the next upgrade; never stored in the configuration file.
+    std::string firmwareFile;
     int readOutTarget = 1;
     uint32_t readOutStart = 0xF000;
     uint32_t readOutLength = 0x1000;

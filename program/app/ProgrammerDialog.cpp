@@ -90,6 +90,9 @@ void ProgrammerDialog::onCommand(int id, int notifyCode) {
         routeButton(id);
     } else if (notifyCode == notify::kSelectionChange) {
         routeListChange(id);
+    } else if (notifyCode == notify::kTextChange && id == IDC_IMAGE_FILE) {
+        // Only the first file name: typing the second one does not ask for a reload.
+        loader_.onImageFileChanged();
     }
 }
 
@@ -119,6 +122,19 @@ void ProgrammerDialog::routeButton(int id) {
     case IDC_USE_DUOLINK:
         catalogue_.onUseDuoLink();
         return;
+    case IDC_LOAD_IMAGES:
+        loader_.onLoadImages();
+        return;
+    case IDC_BROWSE_IMAGE:
+        loader_.onBrowse(ObjectFileKind::Load);
+        return;
+    case IDC_BROWSE_IMAGE2:
+        loader_.onBrowse(ObjectFileKind::Append);
+        return;
+    case IDC_IMAGE0:
+    case IDC_IMAGE1:
+        loader_.onImageButton(id);
+        return;
     default:
         return;
     }
@@ -143,6 +159,9 @@ void ProgrammerDialog::routeListChange(int id) {
         return;
     case IDC_BAUD_RATE:
         connection_.onBaudRateChanged();
+        return;
+    case IDC_IMAGE_NUMBER:
+        loader_.onImageNumberChanged();
         return;
     default:
         return;

@@ -19,6 +19,7 @@
 #include "link/ProgressBar.h"
 #include "link/ResultGrid.h"
 #include "link/StatusLine.h"
+#include "ops/ImageLoader.h"
 #include "ops/MainProcess.h"
 #include "ops/TargetPower.h"
 #include "settings/ProfileStore.h"
@@ -115,6 +116,7 @@ public:
     ResultGrid& results() { return results_; }
     TargetPower& targetPower() { return power_; }
     SettingsLock& settingsLock() { return lock_; }
+    ImageLoader& imageLoader() { return loader_; }
     MainProcess& mainProcess() { return main_; }
 
 protected:
@@ -153,6 +155,8 @@ private:
                                deviceType_, unitInfo_, flags_,   state_};
     TargetPower power_{view_, library_, settings_, deviceType_, flags_, state_, status_};
     SettingsLock lock_{view_, settings_, bracket_};
+    ImageLoader loader_{view_,  platform_, library_, profile_,  settings_,
+                        flags_, state_,    bracket_, catalogue_};
     MainProcess main_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_, state_,
                        status_, bracket_, progress_, results_, catalogue_, power_}};
 };

@@ -44,6 +44,13 @@ struct Size {
     int height = 0;
 };
 
+// The operator's answer to an open-file dialog: the 1-based index of the filter in use and
+// the chosen file's full path; filterIndex 0 when the dialog was cancelled.
+struct FileChoice {
+    int filterIndex = 0;
+    std::string path;
+};
+
 class View {
 public:
     virtual ~View() = default;
@@ -133,6 +140,10 @@ public:
 
     // Modal message box; returns the button pressed (mb::kIdOk, ...).
     virtual int messageBox(std::string_view text, std::string_view caption, unsigned style) = 0;
+    // Modal open-file dialog that accepts only existing files, with no initial name and no
+    // default extension. The filter is pairs of description and pattern, each ended by
+    // '|', the list ended by one more '|'.
+    virtual FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) = 0;
     virtual void beep(unsigned frequency, unsigned durationMs) = 0;
 
     // Texts of the string table; empty when the id has none.

@@ -3,7 +3,10 @@
 #include "resources/resource.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 
+#include <algorithm>
+#include <array>
 #include <vector>
 
 namespace octo {
@@ -12,8 +15,12 @@ namespace {
 
 constexpr int kStringBufferSize = 1024;
 constexpr int kTextBufferGrowth = 256;
+// Filter indexes of the file dialogs count from 1.
+constexpr DWORD kFirstFilter = 1;
 
-std::string toString(std::string_view text) { return std::string(text); }
+std::string toString(std::string_view text) {
+    return std::string(text);
+}
 
 } // namespace
 
@@ -27,7 +34,9 @@ Win32View::~Win32View() {
     }
 }
 
-bool Win32View::hasControl(int id) const { return item(id) != nullptr; }
+bool Win32View::hasControl(int id) const {
+    return item(id) != nullptr;
+}
 
 bool Win32View::isChecked(int id) const {
     return dialog_ && IsDlgButtonChecked(dialog_, id) == BST_CHECKED;
@@ -176,7 +185,9 @@ bool Win32View::loadBitmap(int bitmapId) {
     return true;
 }
 
-void Win32View::setLamp(int id, int bitmapId) { setPicture(item(id), bitmapHandle(bitmapId)); }
+void Win32View::setLamp(int id, int bitmapId) {
+    setPicture(item(id), bitmapHandle(bitmapId));
+}
 
 int Win32View::lamp(int id) const {
     HWND c = item(id);
@@ -192,7 +203,9 @@ int Win32View::lamp(int id) const {
     return 0;
 }
 
-void* Win32View::controlHandle(int id) const { return item(id); }
+void* Win32View::controlHandle(int id) const {
+    return item(id);
+}
 
 void* Win32View::bitmapHandle(int bitmapId) const {
     const auto found = bitmaps_.find(bitmapId);
@@ -221,7 +234,9 @@ void Win32View::setAppIcon() {
     SendMessageA(dialog_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 }
 
-bool Win32View::isMinimised() const { return IsIconic(dialog_); }
+bool Win32View::isMinimised() const {
+    return IsIconic(dialog_);
+}
 
 Size Win32View::clientSize() const {
     RECT rect{};
@@ -241,7 +256,9 @@ void Win32View::paintIcon(int x, int y) {
     EndPaint(dialog_, &paint);
 }
 
-void Win32View::appendMenuSeparator() { AppendMenuA(GetSystemMenu(dialog_, FALSE), MF_SEPARATOR, 0, nullptr); }
+void Win32View::appendMenuSeparator() {
+    AppendMenuA(GetSystemMenu(dialog_, FALSE), MF_SEPARATOR, 0, nullptr);
+}
 
 void Win32View::appendMenuItem(int command, std::string_view text) {
     AppendMenuA(GetSystemMenu(dialog_, FALSE), MF_STRING, command, toString(text).c_str());
@@ -265,9 +282,13 @@ void Win32View::setCursor(Cursor cursor) {
     SetCursor(LoadCursorA(nullptr, cursor == Cursor::AppStarting ? IDC_APPSTARTING : IDC_ARROW));
 }
 
-void Win32View::captureMouse() { SetCapture(dialog_); }
+void Win32View::captureMouse() {
+    SetCapture(dialog_);
+}
 
-void Win32View::releaseMouse() { ReleaseCapture(); }
+void Win32View::releaseMouse() {
+    ReleaseCapture();
+}
 
 int Win32View::focusedControl() const {
     HWND focus = GetFocus();
@@ -282,8 +303,8 @@ void Win32View::setFocus(int id) {
 
 bool Win32View::createToolTips() {
     toolTips_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                                dialog_, nullptr, instance_, nullptr);
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog_,
+                                nullptr, instance_, nullptr);
     return toolTips_ != nullptr;
 }
 
@@ -355,13 +376,17 @@ bool Win32View::setTimer(int timerId, unsigned periodMs) {
     return SetTimer(dialog_, timerId, periodMs, nullptr) != 0;
 }
 
-void Win32View::killTimer(int timerId) { KillTimer(dialog_, timerId); }
+void Win32View::killTimer(int timerId) {
+    KillTimer(dialog_, timerId);
+}
 
 void Win32View::postCommand(int command) {
     PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
 
-void Win32View::postClose() { PostMessageA(dialog_, WM_CLOSE, 0, 0); }
+void Win32View::postClose() {
+    PostMessageA(dialog_, WM_CLOSE, 0, 0);
+}
 
 void Win32View::endDialog(int result) {
     if (end_) {
@@ -390,7 +415,32 @@ int Win32View::messageBox(std::string_view text, std::string_view caption, unsig
     return MessageBoxA(dialog_, toString(text).c_str(), toString(caption).c_str(), style);
 }
 
-void Win32View::beep(unsigned frequency, unsigned durationMs) { Beep(frequency, durationMs); }
+FileChoice Win32View::chooseFileToOpen(std::string_view title, std::string_view filter) {
+    // The dialog wants each description and pattern ended by a NUL and the list by one
+    // more; the two added NULs end a filter that lacks its closing bars.
+    std::string filters(filter);
+    std::replace(filters.begin(), filters.end(), '|', '\0');
+    filters.append(2, '\0');
+    const std::string titleText(title);
+    std::array<char, MAX_PATH> path{};
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = dialog_;
+    dialog.lpstrFilter = filters.c_str();
+    dialog.nFilterIndex = kFirstFilter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = static_cast<DWORD>(path.size());
+    dialog.lpstrTitle = titleText.c_str();
+    dialog.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
+    if (!GetOpenFileNameA(&dialog)) {
+        return {};
+    }
+    return {static_cast<int>(dialog.nFilterIndex), path.data()};
+}
+
+void Win32View::beep(unsigned frequency, unsigned durationMs) {
+    Beep(frequency, durationMs);
+}
 
 std::string Win32View::loadString(int id) const {
     char buffer[kStringBufferSize];

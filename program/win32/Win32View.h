@@ -94,6 +94,7 @@ public:
     void showAndActivateTopWindow(std::string_view title) override;
 
     int messageBox(std::string_view text, std::string_view caption, unsigned style) override;
+    FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) override;
     void beep(unsigned frequency, unsigned durationMs) override;
     std::string loadString(int id) const override;
 

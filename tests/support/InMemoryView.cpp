@@ -16,16 +16,16 @@ constexpr uintptr_t kIconHandle = 0x30000;
 
 // The standard system menu of a window with a minimise box.
 const std::vector<MenuItem> kStandardMenu = {
-    {0xF120, "&Restore", true}, {0xF010, "&Move", true},    {sc::kSize, "&Size", true},
-    {0xF020, "Mi&nimize", true}, {sc::kMaximize, "Ma&ximize", true}, {0, "", true},
+    {0xF120, "&Restore", true},           {0xF010, "&Move", true},
+    {sc::kSize, "&Size", true},           {0xF020, "Mi&nimize", true},
+    {sc::kMaximize, "Ma&ximize", true},   {0, "", true},
     {sc::kClose, "&Close\tAlt+F4", true},
 };
 
 bool lessCaseInsensitive(const std::string& a, const std::string& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](unsigned char x, unsigned char y) {
-                                            return std::tolower(x) < std::tolower(y);
-                                        });
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
 }
 
 bool isList(ControlKind kind) {
@@ -179,7 +179,9 @@ std::string InMemoryView::toolTip(int id) const {
     return found == toolTips_.end() ? std::string() : found->second;
 }
 
-bool InMemoryView::hasControl(int id) const { return find(id) != nullptr; }
+bool InMemoryView::hasControl(int id) const {
+    return find(id) != nullptr;
+}
 
 bool InMemoryView::isChecked(int id) const {
     const Control* c = find(id);
@@ -351,7 +353,8 @@ void* InMemoryView::bitmapHandle(int bitmapId) const {
 }
 
 void InMemoryView::setPicture(void* control, void* bitmap) {
-    const auto controlId = static_cast<int>(reinterpret_cast<uintptr_t>(control)) - kControlHandleBase;
+    const auto controlId =
+        static_cast<int>(reinterpret_cast<uintptr_t>(control)) - kControlHandleBase;
     const auto bitmapId =
         bitmap ? static_cast<int>(reinterpret_cast<uintptr_t>(bitmap)) - kBitmapHandleBase : 0;
     setLamp(controlId, bitmapId);
@@ -362,9 +365,13 @@ void InMemoryView::setAppIcon() {
     note("setAppIcon");
 }
 
-void InMemoryView::paintIcon(int x, int y) { paintedIcons_.emplace_back(x, y); }
+void InMemoryView::paintIcon(int x, int y) {
+    paintedIcons_.emplace_back(x, y);
+}
 
-void* InMemoryView::appIconHandle() const { return reinterpret_cast<void*>(kIconHandle); }
+void* InMemoryView::appIconHandle() const {
+    return reinterpret_cast<void*>(kIconHandle);
+}
 
 void InMemoryView::appendMenuSeparator() {
     menu_.push_back({0, "", true});
@@ -484,10 +491,18 @@ int InMemoryView::messageBox(std::string_view text, std::string_view caption, un
     return answer;
 }
 
+FileChoice InMemoryView::chooseFileToOpen(std::string_view title, std::string_view filter) {
+    fileDialogs_.push_back({std::string(title), std::string(filter)});
+    note("chooseFileToOpen " + std::string(title));
+    return fileChoice;
+}
+
 void InMemoryView::beep(unsigned frequency, unsigned durationMs) {
     beeps_.emplace_back(frequency, durationMs);
 }
 
-std::string InMemoryView::loadString(int id) const { return std::string(stringTableText(id)); }
+std::string InMemoryView::loadString(int id) const {
+    return std::string(stringTableText(id));
+}
 
 } // namespace octo::testing

@@ -24,6 +24,12 @@ struct ShownMessageBox {
     unsigned style = 0;
 };
 
+// What the program asked an open-file dialog for.
+struct FileDialogRequest {
+    std::string title;
+    std::string filter;
+};
+
 struct MenuItem {
     int command = 0; // 0 for a separator
     std::string text;
@@ -57,6 +63,9 @@ public:
     // Answers for the coming message boxes, in order; unanswered boxes get OK.
     void answerMessageBoxes(std::initializer_list<int> answers);
     const std::vector<ShownMessageBox>& messageBoxes() const { return messageBoxes_; }
+    // The answer of every coming open-file dialog (cancelled unless a test sets one).
+    FileChoice fileChoice;
+    const std::vector<FileDialogRequest>& fileDialogs() const { return fileDialogs_; }
 
     // The message loop.
     // Delivers posted commands and close messages until none is left (at most limit).
@@ -151,6 +160,7 @@ public:
     void postCloseToTopWindow(std::string_view title) override;
     void showAndActivateTopWindow(std::string_view title) override;
     int messageBox(std::string_view text, std::string_view caption, unsigned style) override;
+    FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) override;
     void beep(unsigned frequency, unsigned durationMs) override;
     std::string loadString(int id) const override;
 
@@ -191,6 +201,7 @@ private:
     bool toolTipsActive_ = false;
     std::deque<int> answers_;
     std::vector<ShownMessageBox> messageBoxes_;
+    std::vector<FileDialogRequest> fileDialogs_;
     bool ended_ = false;
     int endResult_ = 0;
     Cursor cursor_ = Cursor::Arrow;
