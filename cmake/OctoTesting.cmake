@@ -27,3 +27,16 @@ function(octo_add_gtest target)
         set_tests_properties(${target} PROPERTIES RESOURCE_LOCK wineprefix)
     endif()
 endfunction()
+
+# octo_uses_simulated_unit(<target>): programs that run the window against the simulated
+# unit (tests/e2e/SimulatedUnit.h) get the simulator's path and the program's control ids,
+# and build the simulator first.
+function(octo_uses_simulated_unit target)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/program/resources)
+    if(TARGET unitsim)
+        target_compile_definitions(${target} PRIVATE OCTO_UNITSIM_PATH="$<TARGET_FILE:unitsim>")
+        add_dependencies(${target} unitsim)
+    else()
+        target_compile_definitions(${target} PRIVATE OCTO_UNITSIM_PATH="unitsim")
+    endif()
+endfunction()

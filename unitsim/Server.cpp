@@ -56,6 +56,12 @@ Server::Server(const Scenario& scenario, ServerOptions options)
       lastDelivered_(started_) {}
 
 std::optional<std::string> Server::start() {
+    if (!options_.eventLog.empty()) {
+        events_.reset(std::fopen(options_.eventLog.c_str(), "w"));
+        if (!events_) {
+            return "cannot create the event log " + options_.eventLog.string();
+        }
+    }
     if (auto error = pty_.open()) {
         return error;
     }
@@ -183,14 +189,25 @@ void Server::handleFrame(const wire::Frame& frame, Time now) {
     if (frame.command & wire::kResponseFlag) {
         return;
     }
+    const uint64_t carriedOut = unit_.commands();
     Reply reply = unit_.handle(frame);
+    if (unit_.commands() != carriedOut) {
+        logEvent(now, "request", frame.command);
+    }
     if (unit_.powerCycleDue()) {
         // The power goes before the answer does.
         powerCycle();
         return;
     }
-    // The state file tells what the unit holds before its answer is on the line, so a
-    // reader that has the answer sees the state that goes with it.
+    if (reply.workMs > 0) {
+        workUntil_ = now + std::chrono::milliseconds(reply.workMs);
+        workAnswer_ = std::move(reply.frame);
+        workBaud_ = reply.baudAfter;
+        workRequest_ = {frame.seq, frame.command};
+        workStarted_ = now;
+    }
+    // The state file tells what the unit holds (and that it is working) before its answer
+    // is on the line, so a reader that has the answer sees the state that goes with it.
     writeState();
     if (reply.workMs > 0) {
         const wire::Response busy{wire::Status::Busy, wire::BusyReply{reply.workMs}.encode()};
@@ -198,13 +215,9 @@ void Server::handleFrame(const wire::Frame& frame, Time now) {
                  wire::Frame{frame.seq, static_cast<uint8_t>(frame.command | wire::kResponseFlag),
                              busy.encode()}),
              now);
-        workUntil_ = now + std::chrono::milliseconds(reply.workMs);
-        workAnswer_ = std::move(reply.frame);
-        workBaud_ = reply.baudAfter;
-        workRequest_ = {frame.seq, frame.command};
-        workStarted_ = now;
     } else {
         send(reply.frame, now, reply.baudAfter);
+        logEvent(now, "answer", frame.command);
     }
 }
 
@@ -213,9 +226,26 @@ void Server::finishWork(Time now) {
     lastWorkMs_ = std::chrono::duration<double, std::milli>(now - workStarted_).count();
     totalWorkMs_ += lastWorkMs_;
     send(workAnswer_, now, workBaud_);
+    logEvent(now, "answer", workRequest_.second);
     workAnswer_.clear();
     workBaud_.reset();
     writeState();
+}
+
+void Server::logEvent(Time now, const char* what, uint8_t command) {
+    if (!events_) {
+        return;
+    }
+    const double ms = std::chrono::duration<double, std::milli>(now - started_).count();
+    std::string line = std::string(what) + " " + std::string(wire::commandName(command));
+    // A main process's answer carries what the run did, so each run of a series can be
+    // told apart after the fact.
+    if (std::string_view(what) == "answer" &&
+        command == static_cast<uint8_t>(wire::Command::MainProcess)) {
+        line += " run " + unit_.runText();
+    }
+    std::fprintf(events_.get(), "%.3f %s\n", ms, line.c_str());
+    std::fflush(events_.get());
 }
 
 std::optional<Server::TimedByte> Server::overTheLine(uint8_t byte, Time now, Time& lineFree,

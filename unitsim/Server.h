@@ -12,8 +12,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <random>
 #include <vector>
@@ -23,6 +25,7 @@ namespace octo::unitsim {
 struct ServerOptions {
     std::filesystem::path link;
     std::filesystem::path stateFile; // empty: none
+    std::filesystem::path eventLog;  // empty: none
 };
 
 // Flags the signal handlers set and the loop reads.
@@ -74,6 +77,8 @@ private:
     void writeState();
     void writeSlot(uint8_t index);
     void writeTarget(uint8_t index);
+    // One line of the event log: the time since the start and what happened.
+    void logEvent(Time now, const char* what, uint8_t command);
 
     Scenario scenario_;
     ServerOptions options_;
@@ -114,6 +119,11 @@ private:
     uint64_t delayed_ = 0;
     uint64_t garbled_ = 0;
     uint64_t naks_ = 0;
+
+    struct FileCloser {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> events_;
 };
 
 } // namespace octo::unitsim

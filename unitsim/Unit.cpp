@@ -630,6 +630,10 @@ Response Unit::accessSfr(const wire::AccessSfrRequest& request, Reply& reply) {
     return answer(Status::Ok, wire::AccessSfrReply{value}.encode());
 }
 
+std::string Unit::runText() const {
+    return runBytes(run_);
+}
+
 std::string Unit::stateText() const {
     std::string text;
     auto line = [&](const std::string& key, const std::string& value) {
@@ -657,7 +661,7 @@ std::string Unit::stateText() const {
          parameters_ ? std::to_string(parameters_->settleMs) : std::string("none"));
     line("run.main_processes", std::to_string(mainProcesses_));
     line("run.selftests", std::to_string(selftests_));
-    line("run.result", runBytes(run_));
+    line("run.result", runText());
     line("run.failed", runFailed_ ? "yes" : "no");
     char modelled[32];
     std::snprintf(modelled, sizeof modelled, "%.1f", modelledMs_);

@@ -63,6 +63,8 @@ public:
 
     // The state file's unit lines ("key = value").
     std::string stateText() const;
+    // Bytes 0..7 of the last run's result in hex, as the state file's run.result.
+    std::string runText() const;
     // Sockets whose memory changed since the last call.
     std::vector<uint8_t> takeChangedTargets() { return targets_.takeChanged(); }
     const TargetBank& targets() const { return targets_; }

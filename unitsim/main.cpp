@@ -1,7 +1,7 @@
 // unitsim: the ZEL-OCTO816 unit on a pseudo-terminal.
 //
-//   unitsim --link PATH [--scenario FILE] [--state FILE] [--set KEY=VALUE]...
-//           [--pace] [--time-scale FACTOR]
+//   unitsim --link PATH [--scenario FILE] [--state FILE] [--events FILE]
+//           [--set KEY=VALUE]... [--pace] [--time-scale FACTOR]
 //
 // Prints "unitsim ready <link> <pty>" once the line is open. SIGTERM or SIGINT end it;
 // SIGUSR1 unplugs the line (for unplug.for_ms) or, while unplugged, plugs it back;
@@ -32,7 +32,7 @@ void onPowerCycle(int) {
 int usage(const char* message) {
     std::fprintf(stderr,
                  "unitsim: %s\nusage: unitsim --link PATH [--scenario FILE] [--state FILE] "
-                 "[--set KEY=VALUE]... [--pace] [--time-scale FACTOR]\n",
+                 "[--events FILE] [--set KEY=VALUE]... [--pace] [--time-scale FACTOR]\n",
                  message);
     return 2;
 }
@@ -48,8 +48,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "--link" || arg == "--scenario" || arg == "--state" || arg == "--set" ||
-            arg == "--time-scale") {
+        if (arg == "--link" || arg == "--scenario" || arg == "--state" || arg == "--events" ||
+            arg == "--set" || arg == "--time-scale") {
             const char* v = value();
             if (!v) {
                 return usage(("missing value after " + arg).c_str());
@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
                 scenarioFile = v;
             } else if (arg == "--state") {
                 options.stateFile = v;
+            } else if (arg == "--events") {
+                options.eventLog = v;
             } else if (arg == "--time-scale") {
                 overrides.emplace_back("time_scale", v);
             } else {

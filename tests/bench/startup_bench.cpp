@@ -6,9 +6,7 @@
 //   BENCH startup_to_connected_ms <best> ms (median too)
 //   BENCH minimal_dialog_visible_ms <best> ms (median too)
 // Goal: the ratio at most 1.3. BENCH_RUNS sets the runs of each (default 7).
-#include "harness/Session.h"
-#include "harness/SimulatedUnit.h"
-#include "resource.h"
+#include "SimulatedUnit.h"
 
 #include <algorithm>
 #include <chrono>

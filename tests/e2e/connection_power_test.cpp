@@ -1,22 +1,10 @@
 // The real OCTO816.EXE and OCTO816.DLL against the simulated unit on COM1: the result
 // grid after start-up, a COM port change, target power reaching the unit, the settings
 // lock from the system menu, and the protected-data question.
-#include "E2eTest.h"
-#include "harness/SimulatedUnit.h"
-
-#include "resource.h"
-
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <map>
-#include <sstream>
+#include "SimulatedUnit.h"
 
 namespace octo::e2e {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::uint32_t kLockSettingsCommand = 0x20;
 constexpr Millis kAnswerTimeout{10000};
@@ -26,62 +14,6 @@ constexpr char kConnectedAfterPortChange[] =
 constexpr char kPowerModified[] = "Target power settings modified.  ";
 constexpr char kProtectedDataQuestion[] =
     "This option will enable erasing of protected data.\nAre you sure?";
-
-// ---- the configuration file of the program folder ------------------------------------------
-
-// Replaces the value of a key of section [System] in the shipped configuration file.
-void setSystemKey(const fs::path& ini, const std::string& key, const std::string& value) {
-    std::ifstream in(ini);
-    std::stringstream out;
-    std::string line;
-    bool inSystem = false;
-    bool replaced = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!line.empty() && line.front() == '[')
-            inSystem = line == "[System]";
-        if (inSystem && line.rfind(key + "=", 0) == 0) {
-            line = key + "=" + value;
-            replaced = true;
-        }
-        out << line << "\r\n";
-    }
-    in.close();
-    if (!replaced)
-        throw E2eError("no key " + key + " in [System] of " + ini.string());
-    std::ofstream(ini, std::ios::binary | std::ios::trunc) << out.str();
-}
-
-// ---- the lamp colours ---------------------------------------------------------------------
-
-// "RRGGBB" of the centre pixel of one of the program's 24-bit lamp bitmaps.
-std::string bitmapCentreColour(const std::string& fileName) {
-    constexpr std::size_t kPixelOffsetField = 10;
-    constexpr std::size_t kWidthField = 18;
-    constexpr int kBytesPerPixel = 3;
-    constexpr int kRowAlignment = 4;
-    std::ifstream file(Paths::repository() / "program" / "resources" / fileName, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
-    auto u32 = [&](std::size_t at) {
-        std::uint32_t v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = (v << 8) | static_cast<unsigned char>(bytes.at(at + i));
-        return v;
-    };
-    const std::uint32_t offset = u32(kPixelOffsetField);
-    const int width = static_cast<int>(u32(kWidthField));
-    const int height = static_cast<int>(u32(kWidthField + 4));
-    const int stride = (width * kBytesPerPixel + kRowAlignment - 1) / kRowAlignment * kRowAlignment;
-    const std::size_t at = offset + static_cast<std::size_t>(height / 2) * stride +
-                           static_cast<std::size_t>(width / 2) * kBytesPerPixel;
-    char text[7];
-    std::snprintf(text, sizeof(text), "%02X%02X%02X", static_cast<unsigned char>(bytes.at(at + 2)),
-                  static_cast<unsigned char>(bytes.at(at + 1)),
-                  static_cast<unsigned char>(bytes.at(at)));
-    return text;
-}
 
 // ---- the fixture: a fresh unit and a fresh program for each test ---------------------------
 
@@ -97,28 +29,13 @@ protected:
         unit_.reset();
     }
 
-    // Starts the unit and the program, and waits until the program has connected.
-    // Starts the program and waits for the end of its start-up command. The status line
-    // says "connected" before start-up is over (the firmware check says it first); only
-    // the save that ends start-up writes Busy=1. A click before that would be handled
-    // inside one of start-up's library calls, which pump the window's messages.
+    // Starts the unit, then the program, and waits for the end of its start-up.
     void start() {
         unit_ = std::make_unique<SimulatedUnit>(session_->programFolder());
-        window_ = std::make_unique<Window>(session_->launch());
-        const std::string connected = "ZEL-OCTO816 Octo Programmer connected.";
-        ASSERT_EQ(eventually([&] { return w().text(IDC_STATUS_LINE); }, connected, kAnswerTimeout),
-                  connected)
-            << session_->programLog();
-        ASSERT_TRUE(eventually([&] { return startupSaved(); }, true, kAnswerTimeout))
-            << session_->programLog();
-    }
-    bool startupSaved() const {
-        std::ifstream in(ini(), std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
-        return text.find("\nBusy=1\r\n") != std::string::npos;
+        window_ = std::make_unique<Window>(launchAndWaitForStartup(*session_, kAnswerTimeout));
     }
 
-    fs::path ini() const { return session_->programFolder() / kConfigIni; }
+    std::filesystem::path ini() const { return session_->programFolder() / kConfigIni; }
     Window& w() { return *window_; }
     SimulatedUnit& unit() { return *unit_; }
 
@@ -128,10 +45,10 @@ protected:
 
 TEST_F(ConnectionAndPower, GridLampsReadGreyAfterStartup) {
     start();
-    const std::string grey = bitmapCentreColour("lamp_grey.bmp");
     // The screen shows a lamp once the program has painted it.
     for (int id = IDC_RESULT_FIRST; id <= IDC_RESULT_LAST; ++id)
-        EXPECT_EQ(eventually([&] { return w().pixel(id); }, grey), grey) << "lamp " << id;
+        EXPECT_EQ(eventually([&] { return readLamp(w(), id); }, Lamp::Grey), Lamp::Grey)
+            << "lamp " << id;
 }
 
 TEST_F(ConnectionAndPower, ComPortChangeReconnectsAndSaysSo) {

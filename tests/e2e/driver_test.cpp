@@ -4,6 +4,7 @@
 #include "E2eTest.h"
 #include "fixture/FixtureIds.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace octo::e2e {
@@ -75,6 +76,16 @@ TEST_F(Fixture, ReadsEnabledVisibleProgressAndPixels) {
     // appearing.
     const std::string red = "FF0000";
     EXPECT_EQ(eventually([&] { return w().pixel(kRedBox); }, red), red);
+    // The whole box, pixel for pixel, and no more.
+    const Picture box = w().grab(kRedBox);
+    const Rect r = w().rect(kRedBox);
+    EXPECT_EQ(box.width, r.width());
+    EXPECT_EQ(box.height, r.height());
+    constexpr std::uint32_t kRed = 0xFF0000;
+    EXPECT_EQ(std::count(box.pixels.begin(), box.pixels.end(), kRed),
+              static_cast<std::ptrdiff_t>(box.pixels.size()));
+    EXPECT_TRUE(box.contains(Picture{2, 2, {kRed, kRed, kRed, kRed}}));
+    EXPECT_FALSE(box.contains(Picture{1, 1, {0x00FF00}}));
 }
 
 TEST_F(Fixture, ReadsAndSelectsListRowsWithTheNotification) {

@@ -485,6 +485,49 @@ std::string cmdPixel(const Args& a) {
     return buf;
 }
 
+// Every pixel on the screen under the control, row by row from the top: "<width> <height>"
+// and one token of RRGGBB groups. Tells pictures apart whose centres look alike (a lamp
+// with a tick and one without).
+std::string cmdGrab(const Args& a) {
+    HWND control = controlArg(a, 0);
+    RECT r{};
+    GetWindowRect(control, &r);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    if (width <= 0 || height <= 0)
+        fail("the control has no area");
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    const BOOL copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width) * height);
+    const int rows = copied ? GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+                                        &info, DIB_RGB_COLORS)
+                            : 0;
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (rows != height)
+        fail("cannot copy the screen under the control");
+    std::string out = std::to_string(width) + " " + std::to_string(height) + " ";
+    char buf[8];
+    for (std::uint32_t p : pixels) {
+        // A 32-bit DIB holds blue, green, red, unused from the lowest byte up.
+        std::snprintf(buf, sizeof buf, "%06X", static_cast<unsigned>(p & 0xFFFFFFu));
+        out += buf;
+    }
+    return out;
+}
+
 // Moves the mouse pointer, e.g. into a corner so that no tool tip covers the window;
 // answers where it is now.
 std::string cmdCursor(const Args& a) {
@@ -681,6 +724,7 @@ const std::map<std::string, Handler>& commands() {
         {"combo_sel", cmdComboSel},
         {"progress", cmdProgress},
         {"pixel", cmdPixel},
+        {"grab", cmdGrab},
         {"cursor", cmdCursor},
         {"click", cmdClick},
         {"select", cmdSelect},

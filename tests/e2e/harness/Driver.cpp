@@ -242,6 +242,38 @@ std::string Window::pixel(int id) const {
     return one(call("pixel", ref(id)), "pixel");
 }
 
+Picture Window::grab(int id) const {
+    const auto v = call("grab", ref(id));
+    if (v.size() != 3)
+        throw E2eError("malformed answer to 'grab'");
+    Picture p;
+    p.width = static_cast<int>(toNumber(v[0], "grab"));
+    p.height = static_cast<int>(toNumber(v[1], "grab"));
+    constexpr std::size_t kDigitsPerPixel = 6;
+    const std::string& hex = v[2];
+    if (p.width <= 0 || p.height <= 0 ||
+        hex.size() != static_cast<std::size_t>(p.width) * p.height * kDigitsPerPixel)
+        throw E2eError("malformed answer to 'grab'");
+    constexpr int kHexBase = 16;
+    for (std::size_t at = 0; at < hex.size(); at += kDigitsPerPixel)
+        p.pixels.push_back(static_cast<std::uint32_t>(
+            std::stoul(hex.substr(at, kDigitsPerPixel), nullptr, kHexBase)));
+    return p;
+}
+
+bool Picture::contains(const Picture& part) const {
+    for (int top = 0; top + part.height <= height; ++top)
+        for (int left = 0; left + part.width <= width; ++left) {
+            bool same = true;
+            for (int y = 0; y < part.height && same; ++y)
+                for (int x = 0; x < part.width && same; ++x)
+                    same = at(left + x, top + y) == part.at(x, y);
+            if (same)
+                return true;
+        }
+    return false;
+}
+
 int Window::focusedId() const {
     return static_cast<int>(toNumber(one(call("focused", ""), "focused"), "focused"));
 }

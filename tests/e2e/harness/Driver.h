@@ -77,6 +77,16 @@ struct ComboSelection {
     std::string text;
 };
 
+// The screen under a control: RRGGBB per pixel, rows from the top.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+    std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    // Whether `part` appears somewhere in this picture, pixel for pixel.
+    bool contains(const Picture& part) const;
+};
+
 struct Progress {
     int position = 0, low = 0, high = 0;
 };
@@ -120,6 +130,7 @@ public:
     ComboSelection comboSelection(int id) const;
     Progress progress(int id) const;
     std::string pixel(int id) const; // "RRGGBB" on the screen at the control's centre
+    Picture grab(int id) const;      // every pixel on the screen under the control
     int focusedId() const;           // 0 when the focus is outside this window
     bool exists() const;
 
