@@ -93,6 +93,10 @@ public:
     // Sets the picture of a control given by native handle to a bitmap given by handle.
     virtual void setPicture(void* control, void* bitmap) = 0;
 
+    // Holds back the painting of the window during a burst of control changes (each change
+    // of a control would otherwise repaint it at once); resuming repaints what changed.
+    virtual void setRedraw(bool on) = 0;
+
     // The window.
     virtual std::string caption() const = 0;
     virtual void setCaption(std::string_view caption) = 0;

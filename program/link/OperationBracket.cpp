@@ -19,6 +19,7 @@ void OperationBracket::beginOperation() {
     if (depth_++ > 0) {
         return;
     }
+    view_.setRedraw(false);
     results_.showResult(false);
     savedFocus_ = view_.focusedControl();
     for (int i = 0; i < kBracketedCount; ++i) {
@@ -37,6 +38,7 @@ void OperationBracket::beginOperation() {
     view_.setEnabled(IDC_USE_DUOLINK, false);
     view_.setEnabled(IDC_USE_JTAG4, false);
     keepSeriesButtonsUsable();
+    view_.setRedraw(true);
     view_.setMenuItemEnabled(sc::kClose, false);
     view_.setMenuItemEnabled(IDM_ABOUTBOX, false);
     view_.setCursor(Cursor::AppStarting);
@@ -59,6 +61,7 @@ void OperationBracket::endOperation() {
     if (depth_ == 0 || --depth_ > 0) {
         return;
     }
+    view_.setRedraw(false);
     for (int i = 0; i < kBracketedCount; ++i) {
         const int id = kFirstBracketedId + i;
         if (view_.hasControl(id)) {
@@ -87,6 +90,7 @@ void OperationBracket::endOperation() {
         savedJtag4Enabled_ = view_.isEnabled(IDC_USE_JTAG4);
     }
     keepSeriesButtonsUsable();
+    view_.setRedraw(true);
     if (settings_.repeatOctoprog == 0 && settings_.repeatSelftest == 0 && savedFocus_ != 0) {
         view_.setFocus(savedFocus_);
     }

@@ -2,6 +2,8 @@
 
 #include "settings/ConfigKeys.h"
 
+#include <string>
+
 namespace octo {
 
 namespace {
@@ -93,9 +95,11 @@ void ResultGrid::setStatusLamp(int entry) {
 void ResultGrid::writeDiagnostic() {
     // For observers outside the program; nothing reads the keys back, and a failed write
     // changes nothing on the screen.
+    std::array<ProfileValue, kDiagnosticKeys.size()> values;
     for (std::size_t byte = 0; byte < kDiagnosticKeys.size(); ++byte) {
-        profile_.writeInt(ini::kDiagnostic, kDiagnosticKeys[byte], state_.runResult[byte]);
+        values[byte] = {kDiagnosticKeys[byte], std::to_string(state_.runResult[byte])};
     }
+    profile_.writeValues(ini::kDiagnostic, values);
 }
 
 } // namespace octo

@@ -278,35 +278,53 @@ bool ProfileStore::writeString(const char* section, const char* key, const char*
     return writeImpl(text(section), text(key), text(value));
 }
 
-bool ProfileStore::writeImpl(Text section, Text key, Text value) {
+std::optional<ProfileStore::Edit> ProfileStore::checkedEdit(Text section, Text key, Text value) {
     if (!section) {
-        return false;
+        return std::nullopt;
     }
-    const std::string_view sectionName = trimProfileBlanks(cutAtNul(*section));
-    if (sectionName.empty() || hasLineBreak(sectionName)) {
-        return false;
+    Edit edit;
+    edit.section = trimProfileBlanks(cutAtNul(*section));
+    if (edit.section.empty() || hasLineBreak(edit.section)) {
+        return std::nullopt;
     }
-    std::string_view keyName;
     if (key) {
-        keyName = trimProfileBlanks(cutAtNul(*key));
+        edit.key = trimProfileBlanks(cutAtNul(*key));
         // A key that would read back as something else is refused: empty, holding the
         // separator or a line break, or starting like a section header.
-        if (keyName.empty() || keyName.find('=') != std::string_view::npos ||
-            hasLineBreak(keyName) || keyName.front() == '[') {
-            return false;
+        if (edit.key->empty() || edit.key->find('=') != std::string_view::npos ||
+            hasLineBreak(*edit.key) || edit.key->front() == '[') {
+            return std::nullopt;
         }
     }
-    std::string_view newValue;
     if (key && value) {
-        newValue = cutAtNul(*value);
+        std::string_view newValue = cutAtNul(*value);
         if (hasLineBreak(newValue)) {
-            return false;
+            return std::nullopt;
         }
         while (!newValue.empty() && isProfileBlank(newValue.front())) {
             newValue.remove_prefix(1);
         }
+        edit.value = newValue;
     }
-    const bool deleting = !key || !value;
+    return edit;
+}
+
+std::optional<std::string> ProfileStore::applyEdit(const ProfileDocument& doc, const Edit& edit) {
+    if (!edit.key) {
+        return doc.withoutSection(edit.section);
+    }
+    if (!edit.value) {
+        return doc.withoutKey(edit.section, *edit.key);
+    }
+    return doc.withValue(edit.section, *edit.key, *edit.value);
+}
+
+bool ProfileStore::writeImpl(Text section, Text key, Text value) {
+    const std::optional<Edit> edit = checkedEdit(section, key, value);
+    if (!edit) {
+        return false;
+    }
+    const bool deleting = !edit->key || !edit->value;
     const ProfileDocument* doc = current();
     if (!doc) {
         // Nothing to delete is no failure; the store never creates the file.
@@ -315,19 +333,40 @@ bool ProfileStore::writeImpl(Text section, Text key, Text value) {
     if (!files_->canReplace(path_)) {
         return false;
     }
-    std::optional<std::string> edited;
-    if (!key) {
-        edited = doc->withoutSection(sectionName);
-    } else if (!value) {
-        edited = doc->withoutKey(sectionName, keyName);
-    } else {
-        edited = doc->withValue(sectionName, keyName, newValue);
-    }
+    std::optional<std::string> edited = applyEdit(*doc, *edit);
     if (!edited) {
         return true;
     }
     cache_.reset();
     return files_->replace(path_, *edited);
+}
+
+bool ProfileStore::writeValues(std::string_view section, std::span<const ProfileValue> values) {
+    std::vector<Edit> edits;
+    for (const ProfileValue& v : values) {
+        std::optional<Edit> edit = checkedEdit(section, v.key, v.value);
+        if (!edit) {
+            return false;
+        }
+        edits.push_back(*edit);
+    }
+    const ProfileDocument* doc = current();
+    if (!doc || !files_->canReplace(path_)) {
+        return false;
+    }
+    // Each edit applies to what the one before left, as separate writes would.
+    std::optional<ProfileDocument> working;
+    for (const Edit& edit : edits) {
+        std::optional<std::string> edited = applyEdit(working ? *working : *doc, edit);
+        if (edited) {
+            working.emplace(std::move(*edited));
+        }
+    }
+    if (!working) {
+        return true;
+    }
+    cache_.reset();
+    return files_->replace(path_, working->bytes());
 }
 
 std::string ProfileStore::readString(std::string_view section, std::string_view key,

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,11 @@ private:
     friend class ProfileStore;
     explicit ProfileSnapshot(std::shared_ptr<const ProfileDocument> doc) : doc_(std::move(doc)) {}
     std::shared_ptr<const ProfileDocument> doc_; // null when the file is missing
+};
+
+struct ProfileValue {
+    std::string_view key;
+    std::string value;
 };
 
 class ProfileStore {
@@ -64,6 +70,10 @@ public:
     std::vector<std::string> sectionNames();
     bool write(std::string_view section, std::string_view key, std::string_view value);
     bool writeInt(std::string_view section, std::string_view key, int32_t value);
+    // Several keys of one section in one replace of the file: the file ends as the writes
+    // one by one would leave it, but is replaced once, so an observer never sees half of
+    // them and a slow disk is paid once. Nothing is written when one of them is refused.
+    bool writeValues(std::string_view section, std::span<const ProfileValue> values);
     bool deleteKey(std::string_view section, std::string_view key);
     bool deleteSection(std::string_view section);
 
@@ -74,6 +84,15 @@ public:
 
 private:
     using Text = std::optional<std::string_view>;
+    // A write whose names and value have been checked and trimmed.
+    struct Edit {
+        std::string_view section;
+        std::optional<std::string_view> key;   // none: the whole section
+        std::optional<std::string_view> value; // none: delete
+    };
+
+    static std::optional<Edit> checkedEdit(Text section, Text key, Text value);
+    static std::optional<std::string> applyEdit(const ProfileDocument& doc, const Edit& edit);
 
     uint32_t getStringImpl(Text section, Text key, Text defaultValue, char* buffer, uint32_t size);
     bool writeImpl(Text section, Text key, Text value);

@@ -219,6 +219,15 @@ void Win32View::setPicture(void* control, void* bitmap) {
     }
 }
 
+void Win32View::setRedraw(bool on) {
+    SendMessageA(dialog_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
+    if (on) {
+        // The controls changed while the window did not paint: each paints itself anew
+        // when the message loop next runs.
+        RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+    }
+}
+
 std::string Win32View::caption() const {
     std::vector<char> buffer(GetWindowTextLengthA(dialog_) + kTextBufferGrowth);
     const int length = GetWindowTextA(dialog_, buffer.data(), static_cast<int>(buffer.size()));

@@ -56,6 +56,7 @@ public:
     void* bitmapHandle(int bitmapId) const override;
     void setPicture(void* control, void* bitmap) override;
 
+    void setRedraw(bool on) override;
     std::string caption() const override;
     void setCaption(std::string_view caption) override;
     void setAppIcon() override;

@@ -127,6 +127,7 @@ public:
     void* controlHandle(int id) const override;
     void* bitmapHandle(int bitmapId) const override;
     void setPicture(void* control, void* bitmap) override;
+    void setRedraw(bool) override {}
     std::string caption() const override { return caption_; }
     void setCaption(std::string_view caption) override { caption_ = caption; }
     void setAppIcon() override;

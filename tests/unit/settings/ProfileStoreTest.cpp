@@ -23,7 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
@@ -352,6 +351,32 @@ TEST_F(ProfileStoreTest, RefusedWritesLeaveTheFileAlone) {
         EXPECT_FALSE(store.writeString(r.section, r.key, r.value)) << r.what;
         EXPECT_EQ(readBytes(path), bytes) << r.what;
     }
+}
+
+TEST_F(ProfileStoreTest, SeveralValuesInOneReplaceLeaveWhatWritesOneByOneLeave) {
+    const std::string start =
+        "; head\r\n[Diagnostic]\r\nBusy=1\r\nConnected = 3\r\n[Other]\r\nx=1\r\n";
+    const std::vector<ProfileValue> values = {
+        {"Connected", "7"}, {"OverAll", "5"}, {"Connected", " 9"}, {"Busy", "1"}};
+    file(start);
+    for (const ProfileValue& v : values) {
+        ASSERT_TRUE(store.write("Diagnostic", v.key, v.value));
+    }
+    const std::string oneByOne = readBytes(path);
+    file(start);
+    ASSERT_TRUE(store.writeValues("Diagnostic", values));
+    EXPECT_EQ(readBytes(path), oneByOne);
+    // A new section, as the first write would add it.
+    file(start);
+    ASSERT_TRUE(store.writeValues("New", values));
+    EXPECT_EQ(store.readInt("New", "Connected", 0), 9);
+    EXPECT_EQ(store.readInt("New", "OverAll", 0), 5);
+
+    // One refused value: nothing at all is written.
+    file(start);
+    const std::vector<ProfileValue> refused = {{"Connected", "7"}, {"OverAll", "5\r\n[X]"}};
+    EXPECT_FALSE(store.writeValues("Diagnostic", refused));
+    EXPECT_EQ(readBytes(path), start);
 }
 
 TEST_F(ProfileStoreTest, TheStoreNeverCreatesTheFile) {
