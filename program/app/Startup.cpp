@@ -65,15 +65,15 @@ void ProgrammerDialog::onStartupCommand() {
 
     std::string problems;
     if (platform_.fileExists(libraryPath)) {
-        const std::string version =
-            platform_.fileVersionString(libraryPath, kFileVersion).substr(0, kFileTextBuffer - 1);
+        const std::string version = platform_.fileVersionString(libraryPath, kFileVersion)
+                                        .substr(0, kFileTextBuffer - 1);
         if (leadingNumber(version) != kRequiredVersion) {
-            problems += std::string("Dynamic link library ") + kLibraryName + " version must be " +
-                        kRequiredVersionText + ".\n\n";
+            problems += std::string("Dynamic link library ") + kLibraryName +
+                        " version must be " + kRequiredVersionText + ".\n\n";
         }
     } else {
-        problems +=
-            std::string("Dynamic link library ") + kLibraryName + " could not be found!\n\n";
+        problems += std::string("Dynamic link library ") + kLibraryName +
+                    " could not be found!\n\n";
     }
     if (platform_.fileExists(configPath)) {
         const std::string version =
@@ -92,8 +92,8 @@ void ProgrammerDialog::onStartupCommand() {
         if (loaded) {
             useLibrary(std::move(loaded));
         } else {
-            problems +=
-                std::string("Dynamic link library ") + kLibraryName + " could not be loaded!\n\n";
+            problems += std::string("Dynamic link library ") + kLibraryName +
+                        " could not be loaded!\n\n";
         }
     }
     if (!problems.empty()) {

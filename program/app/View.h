@@ -44,8 +44,9 @@ struct Size {
     int height = 0;
 };
 
-// The operator's answer to an open-file or save-file dialog: the 1-based index of the filter in use
-// and the chosen file's full path; filterIndex 0 when the dialog was cancelled.
+// The operator's answer to an open-file or save-file dialog: the 1-based index of the
+// filter in use and the chosen file's full path; filterIndex 0 when the dialog was
+// cancelled.
 struct FileChoice {
     int filterIndex = 0;
     std::string path;
