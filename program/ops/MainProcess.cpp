@@ -10,6 +10,8 @@ namespace octo {
 
 namespace {
 
+namespace option = wire::option;
+
 constexpr int32_t kResultFailedRun = 50; // block filled, but the run counts as failed
 
 // The estimate's terms, in ms: reaching the targets, per ms of settling time, the erase,
@@ -59,9 +61,9 @@ ProgrammingParameters programmingParameters(const Settings& s, const DeviceType&
                 bit(check && info, option::kCheckInfo) | bit(check && main, option::kCheckMain) |
                 bit(check && pinfo, option::kCheckPinfo) |
                 bit(s.useDlk != 0 && type.dlkAble != 0, option::kDuoLink) |
-                option::kSpeedUnit * static_cast<uint32_t>(s.jtagSpeed) |
-                bit(s.verifyMarginal, option::kVerifyMarginal) |
-                bit(erase && bsl, option::kEraseBsl) | bit(check && bsl, option::kCheckBsl) |
+                (static_cast<uint32_t>(s.jtagSpeed) << option::kSpeedShift) |
+                bit(s.verifyMarginal, option::kMarginal) | bit(erase && bsl, option::kEraseBsl) |
+                bit(check && bsl, option::kCheckBsl) |
                 bit(s.program != 0 && bsl, option::kProgramBsl);
     const bool supplied = s.supplyByProg != 0;
     p.targetVcc = (supplied ? static_cast<uint32_t>(s.supplyVoltage + kLowestSupplyTenths) : 0) |

@@ -18,29 +18,11 @@
 #include "ops/TargetPower.h"
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
+#include "wire/messages.h"
 
 #include <cstdint>
 
 namespace octo {
-
-// Bits of the option word the unit receives before a run.
-namespace option {
-inline constexpr uint32_t kEraseInfo = 0x1;
-inline constexpr uint32_t kEraseMain = 0x2;
-inline constexpr uint32_t kErasePinfo = 0x4;
-inline constexpr uint32_t kProgram = 0x98; // three bits, always together
-inline constexpr uint32_t kVerify = 0x20;
-inline constexpr uint32_t kSecure = 0x40;
-inline constexpr uint32_t kCheckInfo = 0x100;
-inline constexpr uint32_t kCheckMain = 0x200;
-inline constexpr uint32_t kCheckPinfo = 0x400;
-inline constexpr uint32_t kDuoLink = 0x800;
-inline constexpr uint32_t kSpeedUnit = 0x1000; // times JtagSpeed (0 to 3)
-inline constexpr uint32_t kVerifyMarginal = 0x4000;
-inline constexpr uint32_t kEraseBsl = 0x10000;
-inline constexpr uint32_t kCheckBsl = 0x20000;
-inline constexpr uint32_t kProgramBsl = 0x40000;
-} // namespace option
 
 // Target supply byte: the voltage in tenths, plus this flag to switch it off after the run.
 inline constexpr uint32_t kSwitchVccOffFlag = 0x80;
