@@ -6,8 +6,9 @@
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
-#include <objfile/firmware.h>
-#include <objfile/firmware_file.h>
+#include "objfile/firmware.h"
+#include "objfile/firmware_file.h"
+#include "wire/messages.h"
 
 #include <sys/stat.h>
 
@@ -17,6 +18,8 @@
 namespace octo {
 
 namespace {
+
+namespace option = wire::option;
 
 // The read-out runs at the fixed interface supply of 3.0 V in its parameter block.
 constexpr uint32_t kReadOutTargetVcc = 30;
@@ -283,7 +286,7 @@ void Maintenance::readOutTarget() {
 }
 
 void Maintenance::readTarget(uint32_t format) {
-    const uint32_t options = option::kSpeedUnit * static_cast<uint32_t>(settings_.jtagSpeed) |
+    const uint32_t options = (static_cast<uint32_t>(settings_.jtagSpeed) << option::kSpeedShift) |
                              (settings_.useDlk != 0 && deviceType_.dlkAble ? option::kDuoLink : 0) |
                              (settings_.eraseBslSegm != 0 ? option::kEraseBsl : 0);
     if (library_->loadParameters(options, kReadOutTargetVcc, kExternalSupplySettleMs) != 0) {

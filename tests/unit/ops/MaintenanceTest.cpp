@@ -11,15 +11,14 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 
 namespace octo {
 namespace {
 
-using testing::DialogWithIni;
 using testing::FakeLibrary;
 
-constexpr char kConnected[] = "ZEL-OCTO816 Octo Programmer connected.";
 constexpr char kCompleted[] = "Firmware update completed.";
 constexpr int kNotWritten = -999;
 
@@ -30,53 +29,49 @@ public:
     void runSignalsDialog() override {}
 };
 
-class MaintenanceTest : public DialogWithIni {
+class MaintenanceTest : public testing::DialogWithIni {
 protected:
     MaintenanceTest() {
         for (int bitmap : {IDB_LAMP_RED, IDB_LAMP_GREEN_TICK, IDB_LAMP_INFO, IDB_LAMP_GREY}) {
             view.loadBitmap(bitmap);
         }
         dialog.results().fillStatusLampTable();
-        dialog.targetPower().fillTargetPowerLists();
         dialog.progress().setPeriod(100);
-        dialog.showMembers();
         unitVersions(0x0156, 0x0200);
     }
     std::string status() const { return view.text(IDC_STATUS_LINE); }
     // The identification OctoGetResult hands out: version words high byte first.
     void unitVersions(uint16_t firmware, uint16_t third) {
-        library->resultBlock[10] = static_cast<uint8_t>(firmware >> 8);
-        library->resultBlock[11] = static_cast<uint8_t>(firmware);
-        library->resultBlock[30] = static_cast<uint8_t>(third >> 8);
-        library->resultBlock[31] = static_cast<uint8_t>(third);
+        auto& block = library->resultBlock;
+        block[10] = firmware >> 8, block[11] = firmware & 0xFF;
+        block[30] = third >> 8, block[31] = third & 0xFF;
     }
-    std::string file(const std::string& name, const std::string& content) {
-        std::ofstream(folder.file(name), std::ios::binary) << content;
+    std::string file(const std::string& name, const objfile::Image& image) {
+        std::ofstream(folder.file(name)) << objfile::writeObject(image, objfile::Format::QxText);
         return folder.file(name);
     }
-    static std::string objectText(const objfile::Image& image) {
-        return objfile::writeObject(image, objfile::Format::QxText);
-    }
     std::string firmwareFile() {
-        const std::vector<uint8_t> code(64, 0x5A);
-        return file("OCTO816-156.TXT", objectText(objfile::buildFirmwareImage(0x0156, "FW", code)));
+        return file("OCTO816-156.TXT",
+                    objfile::buildFirmwareImage(0x0156, "FW", std::vector<uint8_t>(64, 0x5A)));
     }
-    // The library calls from index `from` on as letters.
+    // The library calls from index `from` on, as letters.
     std::string letters(std::size_t from) const {
+        static const std::map<std::string, char> kLetters = {
+            {"OctoGetResult", 'i'},
+            {"OctoEraseFirmware 32768 24576", 'l'},
+            {"OctoLoadFirmware __TempLoader__", 'T'},
+            {"OctoEraseFirmware 9216 55808", 'f'},
+            {"OctoSetVccTarget 30", 'v'},
+            {"OctoSetVccTarget 1", 'o'}};
         std::string text;
-        const auto& calls = library->callLog();
-        for (std::size_t i = from; i < calls.size(); ++i) {
-            const std::string& c = calls[i];
-            text += c == "OctoGetResult"                     ? 'i'
-                    : c == "OctoEraseFirmware 32768 24576"   ? 'l'
-                    : c == "OctoLoadFirmware __TempLoader__" ? 'T'
-                    : c == "OctoEraseFirmware 9216 55808"    ? 'f'
-                    : c.starts_with("OctoLoadFirmware ")     ? 'F'
-                    : c.starts_with("OctoLoadParameters ")   ? 'P'
-                    : c == "OctoSetVccTarget 30"             ? 'v'
-                    : c == "OctoSetVccTarget 1"              ? 'o'
-                    : c.starts_with("OctoReadTargetFile ")   ? 'R'
-                                                             : '?';
+        for (std::size_t i = from; i < library->callLog().size(); ++i) {
+            const std::string call = library->callLog()[i];
+            const std::string name = call.substr(0, call.find(' '));
+            text += kLetters.contains(call)        ? kLetters.at(call)
+                    : name == "OctoLoadFirmware"   ? 'F'
+                    : name == "OctoLoadParameters" ? 'P'
+                    : name == "OctoReadTargetFile" ? 'R'
+                                                   : '?';
         }
         return text;
     }
@@ -89,67 +84,52 @@ protected:
                              subDialogs}};
 };
 
-TEST_F(MaintenanceTest, ASelftestSeriesCountsFailedRunsAndKeepsExitUsable) {
-    ini("[User]\r\nRepeatSelftest=4\r\n");
-    library->script("OctoSelftest", {0, 8, 5, 0});
-    library->resultBlock[kMiscErrorsByte] = 6;
-    std::vector<std::string> during;
-    library->whileWaiting = [&](const std::string& function) {
-        if (function == "OctoSelftest") {
+TEST_F(MaintenanceTest, ASeriesCountsFailedRunsAndEndsOnExitButNotWhileLocked) {
+    enum { kNoExit, kExit, kExitLocked };
+    for (const int exit : {kNoExit, kExit, kExitLocked}) {
+        ini("[User]\r\nRepeatSelftest=4\r\n");
+        library->script("OctoSelftest", {0, 8, 5, 0});
+        library->resultBlock[kMiscErrorsByte] = 6;
+        const int before = library->calls("OctoSelftest");
+        const std::size_t boxes = view.messageBoxes().size();
+        std::vector<std::string> during;
+        library->whileWaiting = [&](const std::string& function) {
+            if (function != "OctoSelftest") {
+                return;
+            }
             during.push_back(view.text(IDC_EXECUTE) + (view.isEnabled(IDC_EXECUTE) ? "" : " off") +
                              (view.mouseCaptured() ? " captured" : ""));
-        }
-    };
-    view.click(IDC_EXECUTE);
-    view.runPosted();
-
-    EXPECT_EQ(during, std::vector<std::string>(4, "E&xit"));
-    ASSERT_EQ(view.messageBoxes().size(), 2u);
-    EXPECT_EQ(view.messageBoxes()[0].text, "Error at ZEL-OCTO816 hardware!");
-    EXPECT_EQ(view.messageBoxes()[1].text, "Communication Error!");
-    for (const auto& box : view.messageBoxes()) {
-        EXPECT_EQ(box.caption, "CE-Test Error");
-        EXPECT_EQ(box.style, mb::kOk);
-    }
-    EXPECT_EQ(view.text(IDC_EXECUTE), "E&xecute");
-    EXPECT_TRUE(view.isEnabled(IDC_EXECUTE));
-    EXPECT_EQ(status(), "Continual Selftest terminated.");
-    EXPECT_FALSE(dialog.flags().continualSelftest);
-}
-
-TEST_F(MaintenanceTest, ExitDuringARunEndsTheSeriesButNotWhileLocked) {
-    for (const bool locked : {false, true}) {
-        ini("[User]\r\nRepeatSelftest=3\r\n");
-        const int before = library->calls("OctoSelftest");
-        library->whileWaiting = [&](const std::string& function) {
-            if (function == "OctoSelftest" && library->calls("OctoSelftest") == before + 1) {
-                dialog.settings().showSettings = locked ? 0 : 1;
+            if (exit != kNoExit && during.size() == 1) {
+                dialog.settings().showSettings = exit == kExitLocked ? 0 : 1;
                 view.click(IDC_EXECUTE);
-                EXPECT_EQ(status() == "Continual Selftest terminated.", !locked) << locked;
+                EXPECT_EQ(status() == "Continual Selftest terminated.", exit == kExit);
             }
         };
         view.click(IDC_EXECUTE);
         view.runPosted();
-        EXPECT_EQ(library->calls("OctoSelftest") - before, locked ? 3 : 1) << locked;
-        EXPECT_EQ(view.text(IDC_EXECUTE), "E&xecute") << locked;
-        EXPECT_TRUE(view.isEnabled(IDC_EXECUTE)) << locked;
+
+        const int runs = exit == kExit ? 1 : 4;
+        EXPECT_EQ(library->calls("OctoSelftest") - before, runs) << exit;
+        EXPECT_EQ(during, std::vector<std::string>(runs, "E&xit")) << exit;
+        EXPECT_EQ(view.text(IDC_EXECUTE), "E&xecute") << exit;
+        EXPECT_TRUE(view.isEnabled(IDC_EXECUTE)) << exit;
+        if (exit != kExit) {
+            EXPECT_EQ(status(), "Continual Selftest terminated.") << exit;
+            ASSERT_EQ(view.messageBoxes().size(), boxes + 2) << exit;
+            EXPECT_EQ(view.messageBoxes()[boxes].text, "Error at ZEL-OCTO816 hardware!");
+            EXPECT_EQ(view.messageBoxes()[boxes + 1].text, "Communication Error!");
+            EXPECT_EQ(view.messageBoxes()[boxes + 1].caption, "CE-Test Error");
+        }
+        dialog.settings().showSettings = exit == kExitLocked ? 0 : 1;
     }
-    library->whileWaiting = nullptr;
     const std::size_t calls = library->callLog().size();
-    view.fileChoice = {1, firmwareFile()};
-    view.saveChoice = {1, folder.file("out.txt")};
-    for (int row = kCategorySelftest; row <= kCategoryTargetConnector; ++row) {
-        view.selectRow(IDC_CATEGORY, row);
-        view.click(IDC_EXECUTE);
-    }
-    EXPECT_EQ(library->callLog().size(), calls) << "locked: Execute does nothing";
-    EXPECT_TRUE(view.fileDialogs().empty());
+    view.click(IDC_EXECUTE);
+    EXPECT_EQ(library->callLog().size(), calls) << "locked, Execute does nothing";
 }
 
 TEST_F(MaintenanceTest, SelftestOutcomeNamesTheFailedPartOrTheMissingAnswer) {
     const struct {
-        int32_t selftest;
-        int32_t getResult;
+        int32_t selftest, getResult;
         std::string status;
     } cases[] = {
         {0, 0, "Selftest passed."},
@@ -164,9 +144,7 @@ TEST_F(MaintenanceTest, SelftestOutcomeNamesTheFailedPartOrTheMissingAnswer) {
     for (const auto& c : cases) {
         ini("");
         library->script("OctoSelftest", {c.selftest});
-        if (c.selftest == 8) {
-            library->script("OctoGetResult", {c.getResult});
-        }
+        library->setFallback("OctoGetResult", c.getResult);
         view.click(IDC_EXECUTE);
         EXPECT_EQ(status(), c.status) << c.selftest << " " << c.getResult;
         EXPECT_EQ(iniInt("Timing", "TimeSelfTest"), c.selftest == 0 ? 1234 : kNotWritten);
@@ -177,22 +155,22 @@ TEST_F(MaintenanceTest, UpgradeTakesTheTemporaryLoaderByTheUnitsVersionsAndStops
     const struct {
         const char* name;
         int32_t unitAnswer;
-        uint16_t firmware;
-        uint16_t third;
-        std::initializer_list<int32_t> erases;
-        std::initializer_list<int32_t> loads;
+        uint16_t firmware, third;
+        std::initializer_list<int32_t> erases, loads;
         const char* calls;
         bool completed;
     } cases[] = {
-        {"third word 0x200 loads directly", 0, 0x0156, 0x0200, {}, {}, "ifF", true},
-        {"third word 0x1FF takes the loader", 0, 0x0156, 0x01FF, {}, {}, "illTfF", true},
-        {"up to 1.45 no third word counts", 0, 0x0145, 0x0300, {}, {}, "illTfF", true},
-        {"a unit that does not answer", 5, 0x0156, 0x0200, {}, {}, "illTfF", true},
-        {"the first loader erase does not count", 0, 0x0156, 0, {8, 0}, {}, "illTfF", true},
-        {"the second loader erase fails", 0, 0x0156, 0, {0, 8}, {}, "ill", false},
-        {"the temporary loader fails", 0, 0x0156, 0, {}, {8}, "illT", false},
-        {"the firmware area is not erased", 0, 0x0156, 0x0200, {8}, {}, "if", false},
-        {"the firmware is not loaded", 0, 0x0156, 0x0200, {}, {18}, "ifF", false},
+        // clang-format off
+        {"third word 0x200 loads directly",       0, 0x0156, 0x0200, {},     {},   "ifF",    true},
+        {"third word 0x1FF takes the loader",     0, 0x0156, 0x01FF, {},     {},   "illTfF", true},
+        {"up to 1.45 no third word counts",       0, 0x0145, 0x0300, {},     {},   "illTfF", true},
+        {"a unit that does not answer",           5, 0x0156, 0x0200, {},     {},   "illTfF", true},
+        {"the first loader erase does not count", 0, 0x0156, 0,      {8, 0}, {},   "illTfF", true},
+        {"the second loader erase fails",         0, 0x0156, 0,      {0, 8}, {},   "ill",    false},
+        {"the temporary loader fails",            0, 0x0156, 0,      {},     {8},  "illT",   false},
+        {"the firmware area is not erased",       0, 0x0156, 0x0200, {8},    {},   "if",     false},
+        {"the firmware is not loaded",            0, 0x0156, 0x0200, {},     {18}, "ifF",    false},
+        // clang-format on
     };
     view.fileChoice = {1, firmwareFile()};
     view.selectRow(IDC_CATEGORY, kCategoryUpgradeFirmware);
@@ -206,56 +184,44 @@ TEST_F(MaintenanceTest, UpgradeTakesTheTemporaryLoaderByTheUnitsVersionsAndStops
         view.setText(IDC_STATUS_LINE, "");
         const std::size_t from = library->callLog().size();
         view.click(IDC_EXECUTE);
-
-        const bool completed = c.completed;
         EXPECT_EQ(letters(from), c.calls) << c.name;
-        EXPECT_EQ(state.lastResult, completed ? 0 : 1) << c.name;
-        EXPECT_EQ(status() == kCompleted, completed) << c.name;
-        EXPECT_EQ(iniInt("Timing", "TimeLoadFirmware") != kNotWritten, completed) << c.name;
+        EXPECT_EQ(state.lastResult, c.completed ? 0 : 1) << c.name;
+        EXPECT_EQ(status() == kCompleted, c.completed) << c.name;
+        EXPECT_EQ(iniInt("Timing", "TimeLoadFirmware") != kNotWritten, c.completed) << c.name;
     }
 }
 
-objfile::Image dataAtF000() {
-    objfile::Image image;
-    const std::vector<uint8_t> bytes{1, 2, 3};
-    image.insert(0xF000, bytes);
-    return image;
-}
-
 TEST_F(MaintenanceTest, AFileTheLibraryWouldRefuseLeavesTheUnitUntouched) {
-    const struct {
-        const char* name;
-        std::optional<std::string> content;
-        const char* status;
-    } cases[] = {
-        {"missing", std::nullopt, "ERROR: Unable to load Firmware. Correct file format?"},
-        {"no object file", "hello\n", "ERROR: Unable to load Firmware. Correct file format?"},
-        {"no firmware header", objectText(dataAtF000()),
-         "ERROR: Selected file is not a Firmware Update file !"},
+    objfile::Image noHeader;
+    noHeader.insert(0xF000, std::vector<uint8_t>{1, 2, 3});
+    std::ofstream(folder.file("TEXT.TXT")) << "hello\n";
+    const std::pair<std::string, const char*> cases[] = {
+        {folder.file("none.TXT"), "ERROR: Unable to load Firmware. Correct file format?"},
+        {folder.file("TEXT.TXT"), "ERROR: Unable to load Firmware. Correct file format?"},
+        {file("DATA.TXT", noHeader), "ERROR: Selected file is not a Firmware Update file !"},
     };
     view.selectRow(IDC_CATEGORY, kCategoryUpgradeFirmware);
-    for (const auto& c : cases) {
-        view.fileChoice = {1, c.content ? file("OCTO.TXT", *c.content) : folder.file("none.TXT")};
+    for (const auto& [path, text] : cases) {
+        view.fileChoice = {1, path};
         state.lastResult = 0;
         const std::size_t from = library->callLog().size();
         view.click(IDC_EXECUTE);
-        EXPECT_EQ(library->callLog().size(), from) << c.name;
-        EXPECT_EQ(status(), c.status) << c.name;
-        EXPECT_EQ(state.lastResult, 1) << c.name;
+        EXPECT_EQ(library->callLog().size(), from) << path;
+        EXPECT_EQ(status(), text) << path;
+        EXPECT_EQ(state.lastResult, 1) << path;
     }
 }
 
 TEST_F(MaintenanceTest, TheStartupOfferRunsTheUpgradeAndJudgesOnlyItsResult) {
     const struct {
-        const char* name;
         int chosenFilter;
         int32_t load;
         int checked;
         std::string status;
     } cases[] = {
-        {"upgraded", 1, 0, 1, kCompleted},
-        {"not loaded", 1, 8, 0, FakeLibrary::errorText(1)},
-        {"no file chosen", 0, 0, 1, kConnected},
+        {1, 0, 1, kCompleted},
+        {1, 8, 0, FakeLibrary::errorText(1)},
+        {0, 0, 1, "ZEL-OCTO816 Octo Programmer connected."},
     };
     const std::string path = firmwareFile();
     unitVersions(0x0155, 0x0200);
@@ -263,44 +229,27 @@ TEST_F(MaintenanceTest, TheStartupOfferRunsTheUpgradeAndJudgesOnlyItsResult) {
         state.lastResult = 462; // what a failed target power left behind
         view.answerMessageBoxes({mb::kIdYes});
         view.fileChoice = {c.chosenFilter, path};
-        library->script("OctoLoadFirmware", {c.load});
-        EXPECT_EQ(dialog.checkFirmwareVersion(), c.checked) << c.name;
-        EXPECT_EQ(status(), c.status) << c.name;
+        library->setFallback("OctoLoadFirmware", c.load);
+        EXPECT_EQ(dialog.checkFirmwareVersion(), c.checked) << c.status;
+        EXPECT_EQ(status(), c.status);
     }
 }
 
-TEST_F(MaintenanceTest, ReadOutFileTakesItsFormatsExtensionCaseSensitively) {
-    const struct {
-        int format;
-        const char* chosen;
-        const char* written;
-    } cases[] = {
+TEST(ReadOutPath, TheFormatsExtensionIsAppendedUnlessThePathEndsInItCaseSensitively) {
+    const std::tuple<int, const char*, const char*> cases[] = {
         {1, "a", "a.txt"},     {1, "a.txt", "a.txt"}, {1, "a.TXT", "a.TXT.txt"},
         {2, "a", "a.hex"},     {2, "a.hex", "a.hex"}, {2, "a.txt", "a.txt.hex"},
-        {3, "a.bin", "a.bin"},
-    };
-    state.readOutTarget = 8;
-    for (const auto& c : cases) {
-        view.saveChoice = {c.format, folder.file(c.chosen)};
-        maintenance.readOutTarget();
-        EXPECT_EQ(library->callLog().back(), "OctoReadTargetFile 7 61440 4096 " +
-                                                 folder.file(c.written) + " " +
-                                                 std::to_string(c.format));
+        {3, "a.bin", "a.bin"}, {0, "a", "a"}};
+    for (const auto& [format, chosen, written] : cases) {
+        EXPECT_EQ(readOutPath(chosen, format), written) << format << chosen;
     }
-    EXPECT_EQ(view.fileDialogs().back().title, "Read out target 8");
-    EXPECT_EQ(view.fileDialogs().back().filter,
-              "QX-Text file (*.txt)|*.txt|Intel-Hex file (*.int;  *.hex;  *.zhx)|*.int;*.hex;"
-              "*.zhx||");
-    EXPECT_TRUE(view.fileDialogs().back().save);
 }
 
 TEST_F(MaintenanceTest, ASupplySwitchedOnForAReadOutIsSwitchedOffEvenWhenTheReadFails) {
+    // Supplied, switched, and the results of the parameters, the supply and the read.
     const struct {
-        int supplyByProg;
-        int switchVccOff;
-        int32_t parameters;
-        int32_t supply;
-        int32_t read;
+        int supplyByProg, switchVccOff;
+        int32_t parameters, supply, read;
         const char* calls;
     } cases[] = {
         {1, 1, 0, 0, 0, "PvRvo"}, {1, 1, 0, 0, 8, "PvRvo"}, {1, 0, 0, 0, 8, "PR"},
@@ -308,9 +257,7 @@ TEST_F(MaintenanceTest, ASupplySwitchedOnForAReadOutIsSwitchedOffEvenWhenTheRead
     };
     view.saveChoice = {1, folder.file("out.txt")};
     library->whileWaiting = [&](const std::string& function) {
-        if (function == "OctoReadTargetFile") {
-            platform.now += 2000;
-        }
+        platform.now += function == "OctoReadTargetFile" ? 2000 : 0;
     };
     for (const auto& c : cases) {
         ini("");
@@ -329,32 +276,26 @@ TEST_F(MaintenanceTest, ASupplySwitchedOnForAReadOutIsSwitchedOffEvenWhenTheRead
 }
 
 TEST_F(MaintenanceTest, TheReadOutPathIsTriedFirstAndAnExistingFileKeepsItsContent) {
-    const struct {
-        const char* name;
-        const char* chosen;
-        std::optional<std::string> before;
-        bool read;
-        std::optional<std::string> after;
-    } cases[] = {
-        {"a folder that does not exist", "none/a.txt", std::nullopt, false, std::nullopt},
-        {"an existing file", "old.txt", "old content", true, "old content"},
-        {"a new file", "new.txt", std::nullopt, true, std::nullopt},
+    std::ofstream(folder.file("old.txt")) << "old content";
+    // The chosen file, whether the read starts, and the file after a failed read.
+    const std::tuple<const char*, bool, std::optional<std::string>> cases[] = {
+        {"none/a.txt", false, std::nullopt},
+        {"old.txt", true, "old content"},
+        {"new.txt", true, std::nullopt},
     };
-    library->setFallback("OctoReadTargetFile", 13); // every read fails
-    for (const auto& c : cases) {
-        if (c.before) {
-            file(c.chosen, *c.before);
-        }
-        view.saveChoice = {1, folder.file(c.chosen)};
+    library->setFallback("OctoReadTargetFile", 13);
+    for (const auto& [chosen, read, after] : cases) {
+        view.saveChoice = {1, folder.file(chosen)};
         view.setText(IDC_STATUS_LINE, "");
         const int reads = library->calls("OctoReadTargetFile");
         maintenance.readOutTarget();
-        EXPECT_EQ(library->calls("OctoReadTargetFile") - reads, c.read ? 1 : 0) << c.name;
-        EXPECT_EQ(status() == "ERROR: Unable to open file !", !c.read) << c.name;
-        std::ifstream in(folder.file(c.chosen), std::ios::binary);
-        const std::optional<std::string> after =
-            in ? std::optional(std::string(std::istreambuf_iterator<char>(in), {})) : std::nullopt;
-        EXPECT_EQ(after, c.after) << c.name;
+        EXPECT_EQ(library->calls("OctoReadTargetFile") - reads, read ? 1 : 0) << chosen;
+        EXPECT_EQ(status() == "ERROR: Unable to open file !", !read) << chosen;
+        std::ifstream in(folder.file(chosen));
+        EXPECT_EQ(in ? std::optional(std::string(std::istreambuf_iterator<char>(in), {}))
+                     : std::nullopt,
+                  after)
+            << chosen;
     }
 }
 
