@@ -8,11 +8,15 @@
 
 #include "devices/segments.h"
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
 
 namespace octo::objfile {
+
+// Object files beyond this size are not object files for a ZEL816.
+inline constexpr uint64_t kLargestObjectFileBytes = 64 * 1024 * 1024;
 
 struct LoadOptions {
     // The device type's segment table (up to its kind 0 entry, at most OCTO_MAX_SEGMENTS

@@ -6,6 +6,7 @@
 #include <devices/device_table.h>
 #include <objfile/crc32.h>
 #include <objfile/firmware.h>
+#include <objfile/firmware_file.h>
 #include <objfile/load.h>
 #include <objfile/writers.h>
 #include <wire/checksums.h>
@@ -26,8 +27,6 @@ using wire::Status;
 
 namespace {
 
-// Object files beyond this size are not object files for a ZEL816.
-constexpr std::streamoff kLargestObjectFile = 64 * 1024 * 1024;
 constexpr int kHelloAttempts = 2;
 constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
@@ -433,7 +432,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
-    if (size < 0 || size > kLargestObjectFile) {
+    if (size < 0 || static_cast<uint64_t>(size) > objfile::kLargestObjectFileBytes) {
         status("ERROR: " + fileName + " is too large for an object file !", kLampError);
         abandonLoad();
         return kFileIo;
@@ -720,31 +719,26 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
         image = objfile::temporaryLoaderImage();
     } else {
         // The whole file is read and identified before anything goes to the unit.
-        std::ifstream in(pathOrLoader, std::ios::binary);
-        if (!in) {
+        objfile::FirmwareFile file = objfile::readFirmwareFile(pathOrLoader, fileName);
+        using Problem = objfile::FirmwareFile::Problem;
+        switch (file.problem) {
+        case Problem::CannotOpen:
             return status("ERROR: Unable to open file " + fileName + " !", kLampError,
                           kCannotOpenFile);
-        }
-        in.seekg(0, std::ios::end);
-        const std::streamoff size = in.tellg();
-        in.seekg(0, std::ios::beg);
-        std::string content(size > 0 && size <= kLargestObjectFile ? static_cast<size_t>(size) : 0,
-                            '\0');
-        if (size < 0 || size > kLargestObjectFile || !in.read(content.data(), size)) {
+        case Problem::FileIo:
             return status("ERROR: Error during file I/O reading " + fileName + " !", kLampError,
                           kFileIo);
-        }
-        const objfile::ReadResult read = objfile::loadObjectFile(fileName, content, image);
-        if (!read.ok()) {
-            return status("ERROR: " + fileName + ", " + read.error->describe(), kLampError,
-                          static_cast<int32_t>(read.code()));
-        }
-        const objfile::FirmwareCheck check = objfile::identifyFirmware(image);
-        if (!check.isFirmware()) {
+        case Problem::NotObjectFile:
+            return status("ERROR: " + fileName + ", " + file.read.error->describe(), kLampError,
+                          static_cast<int32_t>(file.read.code()));
+        case Problem::NotFirmware:
             return status("ERROR: Selected file is not a Firmware Update file ! " + fileName +
-                              ": " + check.problem + ".",
+                              ": " + file.check.problem + ".",
                           kLampError, kNotFirmware);
+        case Problem::None:
+            break;
         }
+        image = std::move(file.image);
     }
 
     if (const int32_t code = ensureLink()) {

@@ -79,6 +79,10 @@ void ProgrammerDialog::onCommand(int id, int notifyCode) {
     case IDC_RUN_MAIN_PROCESS:
         main_.runMainProcess();
         return;
+    case IDC_RUN_SELFTEST:
+    case IDC_SELFTEST:
+        maintenance_.runSelftest();
+        return;
     case kIdOk:
     case kIdCancel:
         // Enter and Escape never end the dialog.
@@ -136,6 +140,12 @@ void ProgrammerDialog::routeButton(int id) {
     case IDC_IMAGE1:
         loader_.onImageButton(id);
         return;
+    case IDC_EXECUTE:
+        maintenance_.onExecute();
+        return;
+    case IDC_TEST1:
+        maintenance_.onTest1();
+        return;
     default:
         return;
     }
@@ -163,6 +173,9 @@ void ProgrammerDialog::routeListChange(int id) {
         return;
     case IDC_IMAGE_NUMBER:
         loader_.onImageNumberChanged();
+        return;
+    case IDC_CATEGORY:
+        maintenance_.onCategoryChanged();
         return;
     default:
         return;

@@ -13,6 +13,7 @@
 #include "app/View.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/DeviceType.h"
+#include "dialogs/NoSubDialogs.h"
 #include "link/Connection.h"
 #include "link/OperationBracket.h"
 #include "link/ProgrammerLibrary.h"
@@ -21,6 +22,7 @@
 #include "link/StatusLine.h"
 #include "ops/ImageLoader.h"
 #include "ops/MainProcess.h"
+#include "ops/Maintenance.h"
 #include "ops/TargetPower.h"
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
@@ -118,6 +120,10 @@ public:
     SettingsLock& settingsLock() { return lock_; }
     ImageLoader& imageLoader() { return loader_; }
     MainProcess& mainProcess() { return main_; }
+    Maintenance& maintenance() { return maintenance_; }
+    UnitInfo& unitInfo() { return unitInfo_; }
+    StatusLine& statusLine() { return status_; }
+    LibrarySlot& librarySlot() { return library_; }
 
 protected:
     // The start-up command: finds the program's files, checks versions, loads the library
@@ -159,6 +165,11 @@ private:
                         flags_, state_,    bracket_, catalogue_};
     MainProcess main_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_, state_,
                        status_, bracket_, progress_, results_, catalogue_, power_}};
+    // Stands in for the sub-dialogs until the window owns them.
+    NoSubDialogs subDialogs_;
+    Maintenance maintenance_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_,
+                              state_, unitInfo_, status_, bracket_, progress_, power_, loader_,
+                              subDialogs_}};
 };
 
 } // namespace octo

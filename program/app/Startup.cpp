@@ -163,6 +163,9 @@ int ProgrammerDialog::checkFirmwareVersion() {
         mb::kIdYes) {
         return 1;
     }
+    // Still the result of the target power applied before: only the upgrade's may count.
+    state_.lastResult = 0;
+    maintenance_.upgradeFirmware();
     if (state_.lastResult != 0) {
         view_.setText(IDC_STATUS_LINE, library().getErrorString(state_.lastResult));
         return 0;

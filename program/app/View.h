@@ -44,8 +44,9 @@ struct Size {
     int height = 0;
 };
 
-// The operator's answer to an open-file dialog: the 1-based index of the filter in use and
-// the chosen file's full path; filterIndex 0 when the dialog was cancelled.
+// The operator's answer to an open-file or save-file dialog: the 1-based index of the
+// filter in use and the chosen file's full path; filterIndex 0 when the dialog was
+// cancelled.
 struct FileChoice {
     int filterIndex = 0;
     std::string path;
@@ -148,6 +149,9 @@ public:
     // default extension. The filter is pairs of description and pattern, each ended by
     // '|', the list ended by one more '|'.
     virtual FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) = 0;
+    // Modal save-file dialog with no initial name, no default extension and the read-only
+    // box hidden; the filter as for chooseFileToOpen.
+    virtual FileChoice chooseFileToSave(std::string_view title, std::string_view filter) = 0;
     virtual void beep(unsigned frequency, unsigned durationMs) = 0;
 
     // Texts of the string table; empty when the id has none.

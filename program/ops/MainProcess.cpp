@@ -13,7 +13,6 @@ namespace {
 namespace option = wire::option;
 
 constexpr int32_t kResultFailedRun = 50; // block filled, but the run counts as failed
-constexpr uint32_t kTenthsOfSecond = 100;
 
 // The estimate's terms, in ms: reaching the targets, per ms of settling time, the erase,
 // per KiB for erase check and verify (each counted three times), per KiB programmed, the
@@ -185,8 +184,7 @@ bool MainProcess::runUnit() {
     if (sendParameters() != 0) {
         return false;
     }
-    const uint32_t timeout = (settings_.timeOctoProg + kRunTimeoutMarginMs) / kTenthsOfSecond;
-    if (library_->mainProcess(timeout) != 0) {
+    if (library_->mainProcess(libraryTimeout(settings_.timeOctoProg)) != 0) {
         return false;
     }
     const int32_t result = library_->getResult(state_.runResult.data());

@@ -48,6 +48,12 @@ uint32_t estimatedRunMs(const Settings& settings, const DeviceType& type, uint16
 
 // Extra time the unit is given beyond the expected duration before a run counts as hung.
 inline constexpr uint32_t kRunTimeoutMarginMs = 5000;
+inline constexpr uint32_t kMsPerTimeoutUnit = 100;
+// The time-out the library takes for an operation expected to last expectedMs: that and
+// the margin, in units of 100 ms.
+constexpr uint32_t libraryTimeout(uint32_t expectedMs) {
+    return (expectedMs + kRunTimeoutMarginMs) / kMsPerTimeoutUnit;
+}
 // Pause between the successful runs of a series.
 inline constexpr unsigned kSeriesPauseMs = 750;
 // The beep that goes with the supply raised to the type's minimum.

@@ -22,6 +22,39 @@ std::string toString(std::string_view text) {
     return std::string(text);
 }
 
+enum class FileDialog { Open, Save };
+
+// The common file dialog with no initial name, no default extension and the read-only box
+// hidden; an open dialog accepts only existing files.
+FileChoice chooseFile(HWND owner, std::string_view title, std::string_view filter,
+                      FileDialog kind) {
+    // The dialog wants each description and pattern ended by a NUL and the list by one
+    // more; the two added NULs end a filter that lacks its closing bars.
+    std::string filters(filter);
+    std::replace(filters.begin(), filters.end(), '|', '\0');
+    filters.append(2, '\0');
+    const std::string titleText(title);
+    std::array<char, MAX_PATH> path{};
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filters.c_str();
+    dialog.nFilterIndex = kFirstFilter;
+    dialog.lpstrFile = path.data();
+    dialog.nMaxFile = static_cast<DWORD>(path.size());
+    dialog.lpstrTitle = titleText.c_str();
+    dialog.Flags = OFN_HIDEREADONLY;
+    if (kind == FileDialog::Open) {
+        dialog.Flags |= OFN_FILEMUSTEXIST;
+    }
+    const BOOL chosen =
+        kind == FileDialog::Open ? GetOpenFileNameA(&dialog) : GetSaveFileNameA(&dialog);
+    if (!chosen) {
+        return {};
+    }
+    return {static_cast<int>(dialog.nFilterIndex), path.data()};
+}
+
 } // namespace
 
 Win32View::Win32View(HINSTANCE instance)
@@ -425,26 +458,11 @@ int Win32View::messageBox(std::string_view text, std::string_view caption, unsig
 }
 
 FileChoice Win32View::chooseFileToOpen(std::string_view title, std::string_view filter) {
-    // The dialog wants each description and pattern ended by a NUL and the list by one
-    // more; the two added NULs end a filter that lacks its closing bars.
-    std::string filters(filter);
-    std::replace(filters.begin(), filters.end(), '|', '\0');
-    filters.append(2, '\0');
-    const std::string titleText(title);
-    std::array<char, MAX_PATH> path{};
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = dialog_;
-    dialog.lpstrFilter = filters.c_str();
-    dialog.nFilterIndex = kFirstFilter;
-    dialog.lpstrFile = path.data();
-    dialog.nMaxFile = static_cast<DWORD>(path.size());
-    dialog.lpstrTitle = titleText.c_str();
-    dialog.Flags = OFN_HIDEREADONLY | OFN_FILEMUSTEXIST;
-    if (!GetOpenFileNameA(&dialog)) {
-        return {};
-    }
-    return {static_cast<int>(dialog.nFilterIndex), path.data()};
+    return chooseFile(dialog_, title, filter, FileDialog::Open);
+}
+
+FileChoice Win32View::chooseFileToSave(std::string_view title, std::string_view filter) {
+    return chooseFile(dialog_, title, filter, FileDialog::Save);
 }
 
 void Win32View::beep(unsigned frequency, unsigned durationMs) {

@@ -96,6 +96,7 @@ public:
 
     int messageBox(std::string_view text, std::string_view caption, unsigned style) override;
     FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) override;
+    FileChoice chooseFileToSave(std::string_view title, std::string_view filter) override;
     void beep(unsigned frequency, unsigned durationMs) override;
     std::string loadString(int id) const override;
 

@@ -497,6 +497,12 @@ FileChoice InMemoryView::chooseFileToOpen(std::string_view title, std::string_vi
     return fileChoice;
 }
 
+FileChoice InMemoryView::chooseFileToSave(std::string_view title, std::string_view filter) {
+    fileDialogs_.push_back({std::string(title), std::string(filter), true});
+    note("chooseFileToSave " + std::string(title));
+    return saveChoice;
+}
+
 void InMemoryView::beep(unsigned frequency, unsigned durationMs) {
     beeps_.emplace_back(frequency, durationMs);
 }

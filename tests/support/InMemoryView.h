@@ -24,10 +24,11 @@ struct ShownMessageBox {
     unsigned style = 0;
 };
 
-// What the program asked an open-file dialog for.
+// What the program asked an open-file or save-file dialog for.
 struct FileDialogRequest {
     std::string title;
     std::string filter;
+    bool save = false;
 };
 
 struct MenuItem {
@@ -65,6 +66,8 @@ public:
     const std::vector<ShownMessageBox>& messageBoxes() const { return messageBoxes_; }
     // The answer of every coming open-file dialog (cancelled unless a test sets one).
     FileChoice fileChoice;
+    // The answer of every coming save-file dialog (cancelled unless a test sets one).
+    FileChoice saveChoice;
     const std::vector<FileDialogRequest>& fileDialogs() const { return fileDialogs_; }
 
     // The message loop.
@@ -162,6 +165,7 @@ public:
     void showAndActivateTopWindow(std::string_view title) override;
     int messageBox(std::string_view text, std::string_view caption, unsigned style) override;
     FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) override;
+    FileChoice chooseFileToSave(std::string_view title, std::string_view filter) override;
     void beep(unsigned frequency, unsigned durationMs) override;
     std::string loadString(int id) const override;
 
