@@ -79,6 +79,10 @@ void ProgrammerDialog::onCommand(int id, int notifyCode) {
     case IDC_RUN_MAIN_PROCESS:
         main_.runMainProcess();
         return;
+    case ID_HELP_COMMAND:
+        // F1 asks for help, which is the About box.
+        subDialogs_.runAboutBox();
+        return;
     case kIdOk:
     case kIdCancel:
         // Enter and Escape never end the dialog.
@@ -187,6 +191,7 @@ void ProgrammerDialog::pollConnection() {
 bool ProgrammerDialog::onSysCommand(unsigned command) {
     switch (command & kSysCommandMask) {
     case IDM_ABOUTBOX:
+        subDialogs_.runAboutBox();
         return true;
     case IDM_LOCK_SETTINGS:
         lock_.onToggleSettingsLock();

@@ -13,6 +13,7 @@
 #include "app/View.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/DeviceType.h"
+#include "dialogs/ModalDialogs.h"
 #include "link/Connection.h"
 #include "link/OperationBracket.h"
 #include "link/ProgrammerLibrary.h"
@@ -118,6 +119,7 @@ public:
     SettingsLock& settingsLock() { return lock_; }
     ImageLoader& imageLoader() { return loader_; }
     MainProcess& mainProcess() { return main_; }
+    SubDialogs& subDialogs() { return subDialogs_; }
 
 protected:
     // The start-up command: finds the program's files, checks versions, loads the library
@@ -155,6 +157,7 @@ private:
                                deviceType_, unitInfo_, flags_,   state_};
     TargetPower power_{view_, library_, settings_, deviceType_, flags_, state_, status_};
     SettingsLock lock_{view_, settings_, bracket_};
+    ModalDialogs subDialogs_{view_, platform_, library_, profile_, settings_, state_};
     ImageLoader loader_{view_,  platform_, library_, profile_,  settings_,
                         flags_, state_,    bracket_, catalogue_};
     MainProcess main_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_, state_,
