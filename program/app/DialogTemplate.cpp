@@ -26,7 +26,7 @@ constexpr ControlTemplate row(ControlKind kind, bool firstOfGroup, int id, std::
 
 #define OCTO_KIND_GROUP ControlKind::GroupBox, false
 #define OCTO_KIND_PUSH ControlKind::PushButton, false
-#define OCTO_KIND_DEFPUSH ControlKind::PushButton, false
+#define OCTO_KIND_DEFPUSH ControlKind::DefaultPushButton, false
 #define OCTO_KIND_CHECK ControlKind::CheckBox, false
 #define OCTO_KIND_CHECK_FIRST ControlKind::CheckBox, false
 #define OCTO_KIND_RADIO_FIRST ControlKind::RadioButton, true
@@ -155,6 +155,7 @@ const ControlTemplate* findControl(int id) {
 bool hasTabStop(ControlKind kind) {
     switch (kind) {
     case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
     case ControlKind::CheckBox:
     case ControlKind::DropDownList:
     case ControlKind::SortedDropDownList:

@@ -15,6 +15,7 @@ namespace octo {
 enum class ControlKind {
     GroupBox,
     PushButton,
+    DefaultPushButton,
     CheckBox,
     RadioButton,
     DropDownList,
