@@ -138,6 +138,7 @@ private:
     void createToolTips();
     void pollConnection();
     void onHelpWindow();
+    void openAboutBox();
     void routeButton(int id);
     void routeListChange(int id);
 

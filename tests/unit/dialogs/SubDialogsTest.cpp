@@ -127,6 +127,16 @@ TEST_F(SubDialogsTest, AboutBoxReadsTheUnitAnewAtEveryOpeningFromMenuAndHelp) {
     EXPECT_EQ(firmware, (std::vector<std::string>{"n. c.", "1.55", "n. c."}));
 }
 
+TEST_F(SubDialogsTest, AboutBoxStaysClosedWhileALibraryCallIsInProgress) {
+    dialog.beginOperation();
+    dialog.onCommand(ID_HELP_COMMAND, 0);
+    dialog.onSysCommand(IDM_ABOUTBOX);
+    EXPECT_TRUE(view.openedDialogs().empty());
+    dialog.endOperation();
+    dialog.onCommand(ID_HELP_COMMAND, 0);
+    EXPECT_EQ(view.openedDialogs(), std::vector<int>{IDD_ABOUTBOX});
+}
+
 TEST_F(SubDialogsTest, ReadOutFieldsAreCheckedInOrderAndStoredBeforeTheCheck) {
     struct Case {
         int field;
