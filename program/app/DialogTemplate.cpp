@@ -11,18 +11,30 @@ namespace octo {
 
 namespace {
 
-// The logo row names its bitmap instead of a text.
-constexpr std::string_view controlText(std::string_view text) { return text; }
-constexpr std::string_view controlText(int) { return {}; }
+// The logo and icon rows name their picture instead of a text.
+constexpr std::string_view controlText(std::string_view text) {
+    return text;
+}
+constexpr std::string_view controlText(int) {
+    return {};
+}
+
+constexpr ControlTemplate row(ControlKind kind, bool firstOfGroup, int id, std::string_view text,
+                              int x, int y, int width, int height, bool visible) {
+    return ControlTemplate{kind, id, text, x, y, width, height, visible, firstOfGroup};
+}
 
 #define OCTO_KIND_GROUP ControlKind::GroupBox, false
 #define OCTO_KIND_PUSH ControlKind::PushButton, false
+#define OCTO_KIND_DEFPUSH ControlKind::DefaultPushButton, false
 #define OCTO_KIND_CHECK ControlKind::CheckBox, false
+#define OCTO_KIND_CHECK_FIRST ControlKind::CheckBox, false
 #define OCTO_KIND_RADIO_FIRST ControlKind::RadioButton, true
 #define OCTO_KIND_RADIO ControlKind::RadioButton, false
 #define OCTO_KIND_COMBO ControlKind::DropDownList, false
 #define OCTO_KIND_COMBO_SORTED ControlKind::SortedDropDownList, false
 #define OCTO_KIND_EDIT_RO ControlKind::ReadOnlyEdit, false
+#define OCTO_KIND_EDIT ControlKind::Edit, false
 #define OCTO_KIND_LABEL ControlKind::Label, false
 #define OCTO_KIND_LABEL_CENTER ControlKind::Label, false
 #define OCTO_KIND_SUNKEN ControlKind::SunkenLabel, false
@@ -30,51 +42,74 @@ constexpr std::string_view controlText(int) { return {}; }
 #define OCTO_KIND_PROGRESS ControlKind::ProgressBar, false
 #define OCTO_KIND_LAMP ControlKind::Lamp, false
 #define OCTO_KIND_LOGO ControlKind::Picture, false
+#define OCTO_KIND_ICON ControlKind::Icon, false
 #define OCTO_VISIBILITY_VISIBLE true
 #define OCTO_VISIBILITY_HIDDEN false
 
-struct Row {
-    ControlKind kind;
-    bool firstOfGroup;
-    int id;
-    std::string_view text;
-    int x, y, width, height;
-    bool visible;
-};
+// The rows of a .def file as controls; its dialog header line expands to nothing.
+#define OCTO_DIALOG(id, caption, width, height, points, font)
+#define OCTO_CONTROL(kind, id, text, x, y, w, h, vis)                                              \
+    row(OCTO_KIND_##kind, id, controlText(text), x, y, w, h, OCTO_VISIBILITY_##vis),
 
-#define OCTO_KIND_AND_GROUP(kind) OCTO_KIND_##kind
-#define OCTO_CONTROL(kind, id, text, x, y, w, h, vis)                                       \
-    Row{OCTO_KIND_AND_GROUP(kind), id, controlText(text), x, y, w, h, OCTO_VISIBILITY_##vis},
-
-constexpr Row kRows[] = {
+constexpr ControlTemplate kControls[] = {
 #include "resources/dialog102.def"
 };
+constexpr ControlTemplate kAboutControls[] = {
+#include "resources/dialog100.def"
+};
+constexpr ControlTemplate kReadOutControls[] = {
+#include "resources/dialog133.def"
+};
+constexpr ControlTemplate kSignalsControls[] = {
+#include "resources/dialog134.def"
+};
 
+#undef OCTO_DIALOG
 #undef OCTO_CONTROL
 
-constexpr auto makeControls() {
-    std::array<ControlTemplate, std::size(kRows)> controls{};
-    for (std::size_t i = 0; i < std::size(kRows); ++i) {
-        const Row& r = kRows[i];
-        controls[i] = ControlTemplate{r.kind,  r.id,     r.text,    r.x,
-                                      r.y,     r.width,  r.height,  r.visible,
-                                      r.firstOfGroup};
-    }
-    return controls;
+// Now the header line alone: the dialog's caption, size and font, then its controls.
+constexpr DialogTemplate subDialog(int id, std::string_view caption, int width, int height,
+                                   int points, std::string_view font) {
+    return DialogTemplate{id, caption, width, height, points, font, {}};
 }
 
-constexpr auto kControls = makeControls();
+constexpr DialogTemplate withControls(DialogTemplate dialog,
+                                      std::span<const ControlTemplate> controls) {
+    dialog.controls = controls;
+    return dialog;
+}
+
+#define OCTO_DIALOG(id, caption, width, height, points, font)                                      \
+    subDialog(id, caption, width, height, points, font)
+#define OCTO_CONTROL(kind, id, text, x, y, w, h, vis)
+
+const DialogTemplate kSubDialogs[] = {
+    withControls(
+#include "resources/dialog100.def"
+        , kAboutControls),
+    withControls(
+#include "resources/dialog133.def"
+        , kReadOutControls),
+    withControls(
+#include "resources/dialog134.def"
+        , kSignalsControls),
+};
+
+#undef OCTO_DIALOG
+#undef OCTO_CONTROL
 
 } // namespace
 
-std::span<const ControlTemplate> mainDialogControls() { return kControls; }
+std::span<const ControlTemplate> mainDialogControls() {
+    return kControls;
+}
 
 const std::vector<InitialList>& mainDialogInitialLists() {
     static const std::vector<InitialList> lists = [] {
         InitialList supply{IDC_SUPPLY_VOLTAGE, {}};
         for (int tenths = kLowestSupplyTenths; tenths <= kHighestSupplyTenths; ++tenths) {
-            supply.rows.push_back(std::to_string(tenths / 10) + "." +
-                                  std::to_string(tenths % 10) + " V ");
+            supply.rows.push_back(std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) +
+                                  " V ");
         }
         InitialList ports{IDC_COM_PORT, {}};
         for (int port = 1; port <= kComPortRows; ++port) {
@@ -99,6 +134,15 @@ const std::vector<InitialList>& mainDialogInitialLists() {
     return lists;
 }
 
+const DialogTemplate* subDialogTemplate(int id) {
+    for (const DialogTemplate& dialog : kSubDialogs) {
+        if (dialog.id == id) {
+            return &dialog;
+        }
+    }
+    return nullptr;
+}
+
 const ControlTemplate* findControl(int id) {
     for (const ControlTemplate& c : kControls) {
         if (c.id == id && id != kNoControlId) {
@@ -111,10 +155,12 @@ const ControlTemplate* findControl(int id) {
 bool hasTabStop(ControlKind kind) {
     switch (kind) {
     case ControlKind::PushButton:
+    case ControlKind::DefaultPushButton:
     case ControlKind::CheckBox:
     case ControlKind::DropDownList:
     case ControlKind::SortedDropDownList:
     case ControlKind::ReadOnlyEdit:
+    case ControlKind::Edit:
         return true;
     default:
         return false;

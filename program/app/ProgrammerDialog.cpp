@@ -83,6 +83,10 @@ void ProgrammerDialog::onCommand(int id, int notifyCode) {
     case IDC_SELFTEST:
         maintenance_.runSelftest();
         return;
+    case ID_HELP_COMMAND:
+        // F1 asks for help, which is the About box.
+        openAboutBox();
+        return;
     case kIdOk:
     case kIdCancel:
         // Enter and Escape never end the dialog.
@@ -200,6 +204,7 @@ void ProgrammerDialog::pollConnection() {
 bool ProgrammerDialog::onSysCommand(unsigned command) {
     switch (command & kSysCommandMask) {
     case IDM_ABOUTBOX:
+        openAboutBox();
         return true;
     case IDM_LOCK_SETTINGS:
         lock_.onToggleSettingsLock();
@@ -234,6 +239,15 @@ void ProgrammerDialog::onClose() {
         view_.destroyToolTips();
     }
     view_.endDialog(kIdOk);
+}
+
+void ProgrammerDialog::openAboutBox() {
+    // The box asks the unit for its versions: never in the middle of another library call,
+    // which dispatches the window's messages (F1 too) while it waits. The menu item is
+    // greyed then for the same reason.
+    if (!bracket_.operationActive()) {
+        subDialogs_.runAboutBox();
+    }
 }
 
 void ProgrammerDialog::onHelpWindow() {

@@ -13,7 +13,7 @@
 #include "app/View.h"
 #include "devices/DeviceCatalogue.h"
 #include "devices/DeviceType.h"
-#include "dialogs/NoSubDialogs.h"
+#include "dialogs/ModalDialogs.h"
 #include "link/Connection.h"
 #include "link/OperationBracket.h"
 #include "link/ProgrammerLibrary.h"
@@ -124,6 +124,7 @@ public:
     UnitInfo& unitInfo() { return unitInfo_; }
     StatusLine& statusLine() { return status_; }
     LibrarySlot& librarySlot() { return library_; }
+    SubDialogs& subDialogs() { return subDialogs_; }
 
 protected:
     // The start-up command: finds the program's files, checks versions, loads the library
@@ -142,6 +143,7 @@ private:
     void createToolTips();
     void pollConnection();
     void onHelpWindow();
+    void openAboutBox();
     void routeButton(int id);
     void routeListChange(int id);
 
@@ -161,12 +163,12 @@ private:
                                deviceType_, unitInfo_, flags_,   state_};
     TargetPower power_{view_, library_, settings_, deviceType_, flags_, state_, status_};
     SettingsLock lock_{view_, settings_, bracket_};
+    ModalDialogs subDialogs_{view_, platform_, library_, profile_, settings_, state_};
     ImageLoader loader_{view_,  platform_, library_, profile_,  settings_,
                         flags_, state_,    bracket_, catalogue_};
     MainProcess main_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_, state_,
                        status_, bracket_, progress_, results_, catalogue_, power_}};
     // Stands in for the sub-dialogs until the window owns them.
-    NoSubDialogs subDialogs_;
     Maintenance maintenance_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_,
                               state_, unitInfo_, status_, bracket_, progress_, power_, loader_,
                               subDialogs_}};

@@ -1,10 +1,11 @@
 // The window as the program's logic sees it: the main dialog's controls by id, its system
-// menu, caption, cursor, timers, message boxes and tool tips. One Win32 implementation
-// (program/win32) and one in-memory implementation for tests, which behaves like the real
-// controls where behaviour matters.
+// menu, caption, cursor, timers, message boxes, tool tips and the modal dialogs it opens
+// over itself. One Win32 implementation (program/win32) and one in-memory implementation
+// for tests, which behaves like the real controls where behaviour matters.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -52,20 +53,59 @@ struct FileChoice {
     std::string path;
 };
 
-class View {
+// What every dialog of the program reaches of its window: texts and check marks of its
+// controls, the focus, message boxes, the end of its modal run and the string table. The
+// main window's View is one; each modal sub-dialog's window has its own.
+class DialogView {
 public:
-    virtual ~View() = default;
+    virtual ~DialogView() = default;
 
-    // Controls by id. A control that does not exist reads as empty, unchecked, disabled.
-    virtual bool hasControl(int id) const = 0;
+    // Controls by id. A control that does not exist reads as empty and unchecked.
     virtual bool isChecked(int id) const = 0;
     virtual void setChecked(int id, bool checked) = 0;
+    virtual std::string text(int id) const = 0;
+    virtual void setText(int id, std::string_view text) = 0;
+    virtual void setFocus(int id) = 0;
+    // Selects the whole text of an edit field and scrolls its caret into view.
+    virtual void selectAll(int id) = 0;
+
+    // Modal message box; returns the button pressed (mb::kIdOk, ...).
+    virtual int messageBox(std::string_view text, std::string_view caption, unsigned style) = 0;
+    // Ends the modal run with the given result.
+    virtual void endDialog(int result) = 0;
+
+    // Texts of the string table; empty when the id has none.
+    virtual std::string loadString(int id) const = 0;
+};
+
+// A modal sub-dialog's behaviour, called by the window that runs it.
+class DialogHandler {
+public:
+    virtual ~DialogHandler() = default;
+    // Fills the controls; true lets the window give the focus to the first control.
+    virtual bool onInitDialog() = 0;
+    // A button or the keyboard: OK for Enter, Cancel for Escape and the close box.
+    virtual void onCommand(int id) = 0;
+};
+
+// A sub-dialog made from its template, owned by the window that opened it. Its view works
+// once runModal has created the window, until runModal returns.
+class DialogWindow {
+public:
+    virtual ~DialogWindow() = default;
+    virtual DialogView& view() = 0;
+    // Shows the dialog and runs it until the handler ends it; returns the end result.
+    virtual int runModal(DialogHandler& handler) = 0;
+};
+
+class View : public DialogView {
+public:
+    // Controls by id. A control that does not exist reads as disabled and hidden.
+    virtual bool hasControl(int id) const = 0;
     virtual bool isEnabled(int id) const = 0;
     virtual void setEnabled(int id, bool enabled) = 0;
     virtual bool isVisible(int id) const = 0;
     virtual void setVisible(int id, bool visible) = 0;
-    virtual std::string text(int id) const = 0;
-    virtual void setText(int id, std::string_view text) = 0;
 
     // Drop-down lists. A sorted list places a new row by case-insensitive order and
     // returns where it went. Selection -1 means none.
@@ -122,7 +162,6 @@ public:
     virtual void releaseMouse() = 0;
     // The control with the keyboard focus (0 when none of the dialog's has it).
     virtual int focusedControl() const = 0;
-    virtual void setFocus(int id) = 0;
 
     // Tool tips: one control for the dialog, one tool per control id.
     virtual bool createToolTips() = 0;
@@ -137,14 +176,12 @@ public:
     virtual void killTimer(int timerId) = 0;
     virtual void postCommand(int command) = 0;
     virtual void postClose() = 0;
-    // Ends the modal run with the given result.
-    virtual void endDialog(int result) = 0;
     virtual bool findTopWindow(std::string_view title) const = 0;
     virtual void postCloseToTopWindow(std::string_view title) = 0;
     virtual void showAndActivateTopWindow(std::string_view title) = 0;
+    // A modal sub-dialog over this window, made from the template with that id.
+    virtual std::unique_ptr<DialogWindow> createDialog(int templateId) = 0;
 
-    // Modal message box; returns the button pressed (mb::kIdOk, ...).
-    virtual int messageBox(std::string_view text, std::string_view caption, unsigned style) = 0;
     // Modal open-file dialog that accepts only existing files, with no initial name and no
     // default extension. The filter is pairs of description and pattern, each ended by
     // '|', the list ended by one more '|'.
@@ -153,9 +190,6 @@ public:
     // box hidden; the filter as for chooseFileToOpen.
     virtual FileChoice chooseFileToSave(std::string_view title, std::string_view filter) = 0;
     virtual void beep(unsigned frequency, unsigned durationMs) = 0;
-
-    // Texts of the string table; empty when the id has none.
-    virtual std::string loadString(int id) const = 0;
 };
 
 } // namespace octo

@@ -4,7 +4,10 @@
 #define OCTO816_RESOURCE_H
 
 // Dialog templates
+#define IDD_ABOUTBOX 100
 #define IDD_OCTO816_DIALOG 102
+#define IDD_READOUT 133
+#define IDD_SIGNALS 134
 
 // Icon and bitmaps
 #define IDR_MAINFRAME 128
@@ -65,6 +68,44 @@
 #define IDC_USE_DUOLINK 1117
 #define IDC_INTERFACE_GROUP 1118
 #define IDC_USE_JTAG4 1120
+
+// The OK and Cancel buttons of the sub-dialogs (the platform's IDOK and IDCANCEL)
+#define IDC_DIALOG_OK 1
+#define IDC_DIALOG_CANCEL 2
+
+// Controls of dialog 100, the About box
+#define IDC_ABOUT_FIRMWARE_VERSION 1076
+#define IDC_ABOUT_EXE_VERSION 1077
+#define IDC_ABOUT_HARDWARE_VERSION 1078
+#define IDC_ABOUT_FIRMWARE_NAME 1079
+#define IDC_ABOUT_EXE_NAME 1080
+#define IDC_ABOUT_DLL_NAME 1081
+#define IDC_ABOUT_INI_NAME 1082
+#define IDC_ABOUT_DLL_VERSION 1083
+#define IDC_ABOUT_INI_VERSION 1084
+#define IDC_ABOUT_COPYRIGHT 1100
+
+// Controls of dialog 133, the read-out target
+#define IDC_READOUT_TARGET 1084
+#define IDC_READOUT_START 1085
+#define IDC_READOUT_LENGTH 1086
+
+// Controls of dialog 134, the target connector signals; the line radio buttons are
+// 1090 to 1097 in line order
+#define IDC_SIGNAL_SET 1089
+#define IDC_SIGNAL_LINE_FIRST 1090
+#define IDC_SIGNAL_LINE_LAST 1097
+#define IDC_SIGNAL_TDO_TDI_X 1098
+#define IDC_SIGNAL_TMS 1099
+#define IDC_SIGNAL_TCK 1100
+#define IDC_SIGNAL_TEST_VPP 1101
+#define IDC_SIGNAL_VCC_ON 1102
+#define IDC_SIGNAL_VPP_AT_TDI 1103
+#define IDC_SIGNAL_VPP_AT_TEST 1104
+#define IDC_SIGNAL_TDI_VPP 1105
+#define IDC_SIGNAL_EXIT 1106
+#define IDC_SIGNAL_DEFAULT 1107
+#define IDC_SIGNAL_RESET 1108
 
 // System menu commands (low four bits clear, below 0xF000)
 #define IDM_ABOUTBOX 0x0010

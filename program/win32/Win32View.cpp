@@ -1,6 +1,7 @@
 #include "win32/Win32View.h"
 
 #include "resources/resource.h"
+#include "win32/Win32DialogWindow.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -343,6 +344,13 @@ void Win32View::setFocus(int id) {
     }
 }
 
+void Win32View::selectAll(int id) {
+    if (HWND c = item(id)) {
+        SendMessageA(c, EM_SETSEL, 0, -1);
+        SendMessageA(c, EM_SCROLLCARET, 0, 0);
+    }
+}
+
 bool Win32View::createToolTips() {
     toolTips_ = CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog_,
@@ -451,6 +459,10 @@ void Win32View::showAndActivateTopWindow(std::string_view title) {
         ShowWindow(window, SW_SHOWNORMAL);
         SetForegroundWindow(window);
     }
+}
+
+std::unique_ptr<DialogWindow> Win32View::createDialog(int templateId) {
+    return std::make_unique<Win32DialogWindow>(instance_, dialog_, templateId);
 }
 
 int Win32View::messageBox(std::string_view text, std::string_view caption, unsigned style) {

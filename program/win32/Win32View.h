@@ -1,4 +1,5 @@
-// The View of the main dialog on Win32: one-line calls through to the controls' messages.
+// The View of a dialog on Win32, the main one or a sub-dialog: one-line calls through to
+// the controls' messages.
 #pragma once
 
 #include "app/View.h"
@@ -77,6 +78,7 @@ public:
     void releaseMouse() override;
     int focusedControl() const override;
     void setFocus(int id) override;
+    void selectAll(int id) override;
 
     bool createToolTips() override;
     bool hasToolTips() const override { return toolTips_ != nullptr; }
@@ -93,6 +95,7 @@ public:
     bool findTopWindow(std::string_view title) const override;
     void postCloseToTopWindow(std::string_view title) override;
     void showAndActivateTopWindow(std::string_view title) override;
+    std::unique_ptr<DialogWindow> createDialog(int templateId) override;
 
     int messageBox(std::string_view text, std::string_view caption, unsigned style) override;
     FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) override;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <stdexcept>
 
 namespace octo::testing {
 
@@ -32,12 +33,72 @@ bool isList(ControlKind kind) {
     return kind == ControlKind::DropDownList || kind == ControlKind::SortedDropDownList;
 }
 
+// Runs a sub-dialog on its own in-memory view: the dialog fills it, the test's operator
+// acts on it, and Escape closes what the operator left open.
+class InMemoryDialogWindow final : public DialogWindow {
+public:
+    InMemoryDialogWindow(const DialogTemplate& dialog, EventLog* log,
+                         InMemoryView::DialogOperator op)
+        : template_(dialog), view_(dialog, log), operator_(std::move(op)) {}
+
+    DialogView& view() override { return view_; }
+
+    int runModal(DialogHandler& handler) override {
+        // Only button clicks are commands, as on Win32.
+        view_.connect({[&handler](int id, int code) {
+                           if (code == 0) {
+                               handler.onCommand(id);
+                           }
+                       },
+                       {},
+                       [&handler] { handler.onCommand(mb::kIdCancel); }});
+        if (handler.onInitDialog()) {
+            giveFocusToFirstControl();
+        }
+        if (operator_) {
+            operator_(view_);
+        }
+        if (!view_.ended()) {
+            handler.onCommand(mb::kIdCancel);
+        }
+        return view_.ended() ? view_.endResult() : mb::kIdCancel;
+    }
+
+private:
+    void giveFocusToFirstControl() {
+        for (const ControlTemplate& c : template_.controls) {
+            if (c.id != kNoControlId && hasTabStop(c.kind)) {
+                view_.setFocus(c.id);
+                return;
+            }
+        }
+    }
+
+    const DialogTemplate& template_;
+    InMemoryView view_;
+    InMemoryView::DialogOperator operator_;
+};
+
 } // namespace
 
 InMemoryView::InMemoryView(EventLog* log) : log_(log), menu_(kStandardMenu) {
     caption_ = "ZEL816 FLASH Octo Programmer";
+    addControls(mainDialogControls());
+    for (const InitialList& list : mainDialogInitialLists()) {
+        for (const std::string& row : list.rows) {
+            addListRow(list.id, row);
+        }
+    }
+}
+
+InMemoryView::InMemoryView(const DialogTemplate& dialog, EventLog* log)
+    : log_(log), caption_(dialog.caption), menu_(kStandardMenu) {
+    addControls(dialog.controls);
+}
+
+void InMemoryView::addControls(std::span<const ControlTemplate> controls) {
     int group = 0;
-    for (const ControlTemplate& t : mainDialogControls()) {
+    for (const ControlTemplate& t : controls) {
         if (t.kind == ControlKind::RadioButton && t.firstOfGroup) {
             ++group;
         }
@@ -51,11 +112,21 @@ InMemoryView::InMemoryView(EventLog* log) : log_(log), menu_(kStandardMenu) {
         c.group = t.kind == ControlKind::RadioButton ? group : 0;
         controls_[t.id] = c;
     }
-    for (const InitialList& list : mainDialogInitialLists()) {
-        for (const std::string& row : list.rows) {
-            addListRow(list.id, row);
-        }
+}
+
+std::unique_ptr<DialogWindow> InMemoryView::createDialog(int templateId) {
+    const DialogTemplate* dialog = subDialogTemplate(templateId);
+    if (!dialog) {
+        throw std::invalid_argument("no sub-dialog template " + std::to_string(templateId));
     }
+    openedDialogs_.push_back(templateId);
+    note("createDialog " + std::to_string(templateId));
+    DialogOperator op;
+    if (!operators_.empty()) {
+        op = std::move(operators_.front());
+        operators_.pop_front();
+    }
+    return std::make_unique<InMemoryDialogWindow>(*dialog, log_, std::move(op));
 }
 
 void InMemoryView::note(const std::string& event) const {

@@ -2,7 +2,7 @@
 // real ones where the program relies on it (sorted lists, auto check boxes and radio
 // groups, disabled controls ignoring clicks), plus the means for a test to act as the
 // operator and the message loop: click, select, answer message boxes, run posted
-// commands, tick timers.
+// commands, tick timers, operate the modal sub-dialogs the program opens.
 #pragma once
 
 #include "app/DialogTemplate.h"
@@ -12,7 +12,9 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,7 +48,10 @@ public:
         std::function<void()> close;
     };
 
+    // The main dialog.
     explicit InMemoryView(EventLog* log = nullptr);
+    // A sub-dialog, from its template.
+    explicit InMemoryView(const DialogTemplate& dialog, EventLog* log = nullptr);
 
     void connect(Sink sink) { sink_ = std::move(sink); }
     // Sends commands, timer ticks and the close to a dialog's handlers.
@@ -69,6 +74,13 @@ public:
     // The answer of every coming save-file dialog (cancelled unless a test sets one).
     FileChoice saveChoice;
     const std::vector<FileDialogRequest>& fileDialogs() const { return fileDialogs_; }
+    // The operator of the next modal sub-dialog, in order: acts on the dialog's own view
+    // once the dialog has filled it. A dialog still open afterwards is closed with Escape,
+    // as is one that has no operator.
+    using DialogOperator = std::function<void(InMemoryView& dialog)>;
+    void operateNextDialog(DialogOperator op) { operators_.push_back(std::move(op)); }
+    // The template ids of the sub-dialogs opened so far.
+    const std::vector<int>& openedDialogs() const { return openedDialogs_; }
 
     // The message loop.
     // Delivers posted commands and close messages until none is left (at most limit).
@@ -94,6 +106,8 @@ public:
     std::set<std::string>& topWindows() { return topWindows_; }
     bool bitmapLoaded(int bitmapId) const { return loadedBitmaps_.contains(bitmapId); }
     ControlKind kind(int id) const;
+    // The field whose whole text was selected last (0 when none).
+    int selectedField() const { return selectedField_; }
     std::vector<std::pair<unsigned, unsigned>> beeps() const { return beeps_; }
 
     // Window state a test sets up.
@@ -149,6 +163,7 @@ public:
     void releaseMouse() override { captured_ = false; }
     int focusedControl() const override { return focus_; }
     void setFocus(int id) override { focus_ = id; }
+    void selectAll(int id) override { selectedField_ = id; }
     bool createToolTips() override;
     bool hasToolTips() const override { return toolTipsCreated_; }
     void addToolTip(int id, std::string_view text) override;
@@ -163,6 +178,7 @@ public:
     bool findTopWindow(std::string_view title) const override;
     void postCloseToTopWindow(std::string_view title) override;
     void showAndActivateTopWindow(std::string_view title) override;
+    std::unique_ptr<DialogWindow> createDialog(int templateId) override;
     int messageBox(std::string_view text, std::string_view caption, unsigned style) override;
     FileChoice chooseFileToOpen(std::string_view title, std::string_view filter) override;
     FileChoice chooseFileToSave(std::string_view title, std::string_view filter) override;
@@ -189,6 +205,7 @@ private:
         int command = 0;
     };
 
+    void addControls(std::span<const ControlTemplate> controls);
     Control* find(int id);
     const Control* find(int id) const;
     void note(const std::string& event) const;
@@ -212,6 +229,9 @@ private:
     Cursor cursor_ = Cursor::Arrow;
     bool captured_ = false;
     int focus_ = 0;
+    int selectedField_ = 0;
+    std::deque<DialogOperator> operators_;
+    std::vector<int> openedDialogs_;
     bool appIconSet_ = false;
     std::vector<std::pair<int, int>> paintedIcons_;
     std::set<std::string> topWindows_;

@@ -2,6 +2,7 @@
 // itself can see (system menu items and their states, each control's class and style,
 // the resources), and the message routing of the Win32 binding.
 #include "DialogWindowTest.h"
+#include "TemplateChecks.h"
 #include "app/DialogTemplate.h"
 #include "app/StringTable.h"
 #include "resources/resource.h"
@@ -38,19 +39,9 @@ protected:
     }
 };
 
-std::string className(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof(name));
-    return name;
-}
-
-std::string windowText(HWND window) {
-    char text[256] = {};
-    GetWindowTextA(window, text, sizeof(text));
-    return text;
-}
-
+using testing::className;
 using testing::MenuEntry;
+using testing::windowText;
 
 TEST_F(MainWindowTest, WindowHasItsCaptionFrameAndSize) {
     ASSERT_NE(hwnd, nullptr);
@@ -102,83 +93,8 @@ TEST_F(MainWindowTest, SystemMenuHasLockAndAboutButNoSizeOrMaximize) {
     EXPECT_TRUE(byCommand[SC_CLOSE].grey);
 }
 
-// The button type that makes each kind of button.
-const std::map<ControlKind, LONG> kButtonTypes = {
-    {ControlKind::GroupBox, BS_GROUPBOX},
-    {ControlKind::PushButton, BS_PUSHBUTTON},
-    {ControlKind::CheckBox, BS_AUTOCHECKBOX},
-    {ControlKind::RadioButton, BS_AUTORADIOBUTTON},
-};
-
-// Window class and the style bits that make each kind of control.
-void expectKind(HWND control, ControlKind kind, int id) {
-    const LONG style = GetWindowLongA(control, GWL_STYLE);
-    const std::string cls = className(control);
-    switch (kind) {
-    case ControlKind::GroupBox:
-    case ControlKind::PushButton:
-    case ControlKind::CheckBox:
-    case ControlKind::RadioButton:
-        EXPECT_EQ(cls, "Button") << id;
-        EXPECT_EQ(style & BS_TYPEMASK, kButtonTypes.at(kind)) << id;
-        break;
-    case ControlKind::DropDownList:
-    case ControlKind::SortedDropDownList:
-        EXPECT_EQ(cls, "ComboBox") << id;
-        EXPECT_EQ(style & 3, CBS_DROPDOWNLIST) << id;
-        EXPECT_EQ((style & CBS_SORT) != 0, kind == ControlKind::SortedDropDownList) << id;
-        break;
-    case ControlKind::ReadOnlyEdit:
-        EXPECT_EQ(cls, "Edit") << id;
-        EXPECT_TRUE(style & ES_READONLY) << id;
-        break;
-    case ControlKind::Label:
-    case ControlKind::SunkenLabel:
-    case ControlKind::Frame:
-        EXPECT_EQ(cls, "Static") << id;
-        EXPECT_EQ((style & SS_SUNKEN) != 0, kind != ControlKind::Label) << id;
-        break;
-    case ControlKind::ProgressBar:
-        EXPECT_EQ(cls, PROGRESS_CLASSA) << id;
-        break;
-    case ControlKind::Lamp:
-        EXPECT_EQ(cls, "Button") << id;
-        EXPECT_TRUE(style & BS_BITMAP) << id;
-        EXPECT_TRUE(style & BS_FLAT) << id;
-        break;
-    case ControlKind::Picture:
-        EXPECT_EQ(cls, "Static") << id;
-        EXPECT_EQ(style & SS_TYPEMASK, SS_BITMAP) << id;
-        EXPECT_NE(SendMessageA(control, STM_GETIMAGE, IMAGE_BITMAP, 0), 0) << "logo";
-        break;
-    }
-}
-
 TEST_F(MainWindowTest, EveryControlHasItsIdClassStyleAndCaption) {
-    std::vector<HWND> children;
-    for (HWND c = GetWindow(hwnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        children.push_back(c);
-    }
-    const auto controls = mainDialogControls();
-    ASSERT_EQ(children.size(), controls.size());
-    // Children come in creation order, which is the template's.
-    for (std::size_t i = 0; i < controls.size(); ++i) {
-        const ControlTemplate& t = controls[i];
-        HWND c = children[i];
-        SCOPED_TRACE(std::to_string(t.id) + " '" + std::string(t.text) + "'");
-        EXPECT_EQ(GetDlgCtrlID(c), t.id);
-        expectKind(c, t.kind, t.id);
-        const LONG style = GetWindowLongA(c, GWL_STYLE);
-        EXPECT_EQ((style & WS_VISIBLE) != 0, t.visible);
-        EXPECT_EQ((style & WS_TABSTOP) != 0, hasTabStop(t.kind));
-        EXPECT_TRUE(IsWindowEnabled(c));
-        const bool hasText = t.kind != ControlKind::Picture &&
-                             t.kind != ControlKind::DropDownList &&
-                             t.kind != ControlKind::SortedDropDownList;
-        if (hasText) {
-            EXPECT_EQ(windowText(c), t.text);
-        }
-    }
+    testing::expectControlsOfTemplate(hwnd, mainDialogControls());
 }
 
 TEST_F(MainWindowTest, TemplateListsAreFilledWithConstructionSelections) {
