@@ -5,6 +5,7 @@
 // read-only attribute and other processes' locks.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,11 +22,20 @@ struct FileStamp {
 
 enum class FileStatus { Ok, Missing, Failed };
 
+// Write times are coarse: a jiffy on Linux, a timer tick on NTFS, two seconds on FAT. A
+// write within that span after a read can leave size and time as they were, so a stamp
+// identifies one version of the file only once it is at least this old.
+inline constexpr std::chrono::seconds kStampSettleTime{3};
+
 class FileAccess {
 public:
     virtual ~FileAccess() = default;
 
     virtual FileStatus stamp(const std::string& path, FileStamp& out) = 0;
+    // True when the stamp's write time lies at least kStampSettleTime in the past by the
+    // clock the file system stamps with: a later write then gets another stamp. A time in
+    // the future (another machine's clock) is never settled.
+    virtual bool settled(const FileStamp& stamp) = 0;
     // The whole file and the stamp it had while it was read (read again when the file
     // changed during the read, a bounded number of times).
     virtual FileStatus read(const std::string& path, std::string& bytes, FileStamp& stamp) = 0;

@@ -195,18 +195,23 @@ const ProfileDocument* ProfileStore::current() {
         cache_.reset();
         return nullptr;
     }
-    if (cache_ && now == stamp_) {
+    if (cache_ && now == stamp_ && stampSettled_) {
         return cache_.get();
     }
+    // Settled before the read starts: a write after it cannot then share the stamp.
+    const bool settled = files_->settled(now);
     std::string bytes;
     FileStamp read;
     if (files_->read(path_, bytes, read) != FileStatus::Ok) {
         cache_.reset();
         return nullptr;
     }
-    cache_ = std::make_shared<const ProfileDocument>(std::move(bytes));
+    stampSettled_ = settled && read == now;
     stamp_ = read;
-    ++parses_;
+    if (!cache_ || cache_->bytes() != bytes) {
+        cache_ = std::make_shared<const ProfileDocument>(std::move(bytes));
+        ++parses_;
+    }
     return cache_.get();
 }
 

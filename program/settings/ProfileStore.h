@@ -1,6 +1,8 @@
 // The configuration file, read and written key by key with the results of the Windows
 // private-profile functions for the same file. Every read looks at the file as it is now:
-// a parsed copy is reused only while the file's size and write time are unchanged. Every
+// a parsed copy is reused while the file's size and write time are unchanged and that
+// write time was already settled when the copy was read; a recent one is no proof, as time
+// stamps are coarse, so the file is then read again and its bytes decide. Every
 // write edits the file in place (all other bytes stay as they were) and replaces it
 // atomically; a value with a line break is refused, and a read-only or locked file makes
 // the write fail.
@@ -103,6 +105,8 @@ private:
     std::string path_;
     std::shared_ptr<const ProfileDocument> cache_;
     FileStamp stamp_;
+    // The stamp was settled when cache_ was read: no later write can have kept it.
+    bool stampSettled_ = false;
     uint64_t parses_ = 0;
 };
 

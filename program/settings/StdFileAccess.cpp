@@ -5,7 +5,9 @@
 
 #include <files/atomic_file.h>
 
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -77,6 +79,14 @@ public:
         return status;
     }
 
+    bool settled(const FileStamp& stamp) override {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        const int64_t nowNanos = static_cast<int64_t>(now.tv_sec) * kNanosPerSecond + now.tv_nsec;
+        return nowNanos - stamp.writeTime >=
+               std::chrono::duration_cast<std::chrono::nanoseconds>(kStampSettleTime).count();
+    }
+
     FileStatus read(const std::string& path, std::string& bytes, FileStamp& out) override {
         for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
             struct stat before {};
@@ -139,6 +149,12 @@ public:
         }
         out = {size, static_cast<int64_t>(time.time_since_epoch().count())};
         return FileStatus::Ok;
+    }
+
+    bool settled(const FileStamp& stamp) override {
+        using Clock = std::filesystem::file_time_type::clock;
+        const auto settle = std::chrono::duration_cast<Clock::duration>(kStampSettleTime);
+        return Clock::now().time_since_epoch().count() - stamp.writeTime >= settle.count();
     }
 
     FileStatus read(const std::string& path, std::string& bytes, FileStamp& out) override {

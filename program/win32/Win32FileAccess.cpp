@@ -12,6 +12,7 @@ namespace {
 // taken before the last attempt then makes the next read try again.
 constexpr int kReadAttempts = 3;
 constexpr DWORD kReadChunk = 65536;
+constexpr int64_t kTicksPerSecond = 10000000; // FILETIME counts 100 ns
 
 int64_t ticksOf(const FILETIME& time) {
     return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) |
@@ -82,6 +83,12 @@ public:
             out = stampOf(data);
         }
         return status;
+    }
+
+    bool settled(const FileStamp& stamp) override {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        return ticksOf(now) - stamp.writeTime >= kStampSettleTime.count() * kTicksPerSecond;
     }
 
     FileStatus read(const std::string& path, std::string& bytes, FileStamp& out) override {

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -254,6 +255,54 @@ TEST_F(ProfileStoreTest, SameSizeChangeWithAnOldTimeIsStillSeen) {
     file("[S]\r\nk=3\r\n");
     fs::last_write_time(path, before + std::chrono::nanoseconds(1));
     EXPECT_EQ(store.readInt("S", "k", 0), 3) << "a nanosecond apart is a different file";
+}
+
+// Another program's edit within the file system's time-stamp granularity: same size, same
+// write time as the version the store read.
+TEST_F(ProfileStoreTest, SameSizeEditUnderAnUnchangedRecentStampIsSeenAndKept) {
+    file("[S]\r\nk=1\r\nj=1\r\n");
+    const auto stamp = fs::last_write_time(path);
+    EXPECT_EQ(store.readInt("S", "k", 0), 1);
+    file("[S]\r\nk=2\r\nj=1\r\n");
+    fs::last_write_time(path, stamp);
+    EXPECT_EQ(store.readInt("S", "k", 0), 2) << "the next read sees the edit";
+    file("[S]\r\nk=3\r\nj=1\r\n");
+    fs::last_write_time(path, stamp);
+    EXPECT_TRUE(store.writeString("S", "j", "5"));
+    EXPECT_EQ(readBytes(path), "[S]\r\nk=3\r\nj=5\r\n") << "the next write keeps the edit";
+}
+
+// Counts whole-file reads, to show that an old file is not read again at every key.
+class CountingFileAccess final : public FileAccess {
+public:
+    explicit CountingFileAccess(int& reads) : reads_(reads) {}
+    FileStatus stamp(const std::string& path, FileStamp& out) override {
+        return real_->stamp(path, out);
+    }
+    bool settled(const FileStamp& stamp) override { return real_->settled(stamp); }
+    FileStatus read(const std::string& path, std::string& bytes, FileStamp& stamp) override {
+        ++reads_;
+        return real_->read(path, bytes, stamp);
+    }
+    bool canReplace(const std::string& path) override { return real_->canReplace(path); }
+    bool replace(const std::string& path, std::string_view bytes) override {
+        return real_->replace(path, bytes);
+    }
+
+private:
+    int& reads_;
+    std::unique_ptr<FileAccess> real_ = makeStdFileAccess();
+};
+
+TEST_F(ProfileStoreTest, AFileWithASettledStampIsReadOnceForManyKeys) {
+    int reads = 0;
+    store.useFileAccess(std::make_unique<CountingFileAccess>(reads));
+    file("[S]\r\nk=1\r\n");
+    fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(store.readInt("S", "k", 0), 1);
+    }
+    EXPECT_EQ(reads, 1);
 }
 
 // ---- writing ----------------------------------------------------------------------------
