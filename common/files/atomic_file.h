@@ -1,6 +1,6 @@
 // Replacing a file so that it is always either the old one or the new one, never a mix:
 // the bytes go to a temporary file in the same folder (so the rename stays on one file
-// system), which is renamed over the file. Every writer of a file that an operator or
+// system), which is put in the file's place. Every writer of a file that an operator or
 // another process reads uses this; one implementation per platform.
 #pragma once
 
@@ -28,8 +28,21 @@ enum class Durability { PowerLoss, WriterCrash };
 std::string temporaryPathFor(const std::string& path);
 
 // Writes bytes to a new temporaryPathFor(path) and renames it over path. An existing file keeps
-// its permissions (and, where the writer may give it away, its owner).
+// its permissions (and, where the writer may give it away, its owner). On Windows the file
+// is replaced with ReplaceFile (attributes, ACL and creation time stay) and, while another
+// process holds it open without delete sharing (an editor, a virus scanner), tried again
+// for a moment; when it stays held, its bytes are rewritten in place instead, which such a
+// holder allows as long as it shares the file for writing.
 ReplaceResult replaceFile(const std::string& path, std::string_view bytes,
                           Durability durability = Durability::PowerLoss);
+
+// A temporary file this old is left over even when its process id has been reused: a write
+// holds its temporary file for seconds at most.
+inline constexpr long long kLeftoverAgeSeconds = 3600;
+
+// Removes what crashed writers left in the folder holding path: files named like
+// temporaryPathFor's whose process is gone or that are kLeftoverAgeSeconds old. Returns how
+// many were removed.
+int removeLeftoverTemporaries(const std::string& path);
 
 } // namespace octo::files

@@ -1,9 +1,13 @@
 // The atomic replace on POSIX: open + write + fsync + rename, then fsync of the folder,
 // because the rename itself reaches the disk only with its folder.
 #include "files/atomic_file.h"
+#include "files/atomic_file_platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,7 +52,38 @@ void syncFolderOf(const std::string& path) {
 
 } // namespace
 
-unsigned long currentProcessId() { return static_cast<unsigned long>(::getpid()); }
+unsigned long currentProcessId() {
+    return static_cast<unsigned long>(::getpid());
+}
+
+bool processRunning(unsigned long process) {
+    // A process of another user exists as well, though it may not be signalled.
+    return ::kill(static_cast<pid_t>(process), 0) == 0 || errno == EPERM;
+}
+
+std::vector<FolderEntry> filesBeside(const std::string& path) {
+    std::vector<FolderEntry> entries;
+    const std::string folder = folderOf(path);
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        return entries;
+    }
+    const std::time_t now = std::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        FolderEntry file{folder + "/" + entry->d_name, entry->d_name};
+        struct stat st {};
+        if (::lstat(file.path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            file.ageSeconds = static_cast<long long>(now - st.st_mtime);
+            entries.push_back(std::move(file));
+        }
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+bool removeFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 ReplaceResult replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
     const bool flush = durability == Durability::PowerLoss;

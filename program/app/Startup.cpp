@@ -8,6 +8,8 @@
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
+#include <files/atomic_file.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -55,6 +57,8 @@ void ProgrammerDialog::onStartupCommand() {
     state_.programDirectory = exe + "\\";
     const std::string configPath = state_.programDirectory + kConfigName;
     setConfigPath(configPath);
+    // A save cut short by a crash leaves its temporary file beside the configuration file.
+    files::removeLeftoverTemporaries(configPath);
     state_.logPath = state_.programDirectory + kLogName;
     const std::string libraryPath = state_.programDirectory + kLibraryName;
 
@@ -65,15 +69,15 @@ void ProgrammerDialog::onStartupCommand() {
 
     std::string problems;
     if (platform_.fileExists(libraryPath)) {
-        const std::string version = platform_.fileVersionString(libraryPath, kFileVersion)
-                                        .substr(0, kFileTextBuffer - 1);
+        const std::string version =
+            platform_.fileVersionString(libraryPath, kFileVersion).substr(0, kFileTextBuffer - 1);
         if (leadingNumber(version) != kRequiredVersion) {
-            problems += std::string("Dynamic link library ") + kLibraryName +
-                        " version must be " + kRequiredVersionText + ".\n\n";
+            problems += std::string("Dynamic link library ") + kLibraryName + " version must be " +
+                        kRequiredVersionText + ".\n\n";
         }
     } else {
-        problems += std::string("Dynamic link library ") + kLibraryName +
-                    " could not be found!\n\n";
+        problems +=
+            std::string("Dynamic link library ") + kLibraryName + " could not be found!\n\n";
     }
     if (platform_.fileExists(configPath)) {
         const std::string version =
@@ -92,8 +96,8 @@ void ProgrammerDialog::onStartupCommand() {
         if (loaded) {
             useLibrary(std::move(loaded));
         } else {
-            problems += std::string("Dynamic link library ") + kLibraryName +
-                        " could not be loaded!\n\n";
+            problems +=
+                std::string("Dynamic link library ") + kLibraryName + " could not be loaded!\n\n";
         }
     }
     if (!problems.empty()) {

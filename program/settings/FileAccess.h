@@ -42,8 +42,10 @@ public:
     // True when the existing file may be replaced now: it is not read-only and no other
     // process holds it locked.
     virtual bool canReplace(const std::string& path) = 0;
-    // Writes bytes to a temporary file in the same folder, flushes it to the disk and
-    // renames it over path, so the file is either the old one or the new one.
+    // Writes bytes to a temporary file in the same folder, flushes it to the disk and puts
+    // it in the place of path, so the file is either the old one or the new one (on
+    // Windows, while another process holds the file without delete sharing, its bytes are
+    // rewritten in place instead: see files::replaceFile).
     virtual bool replace(const std::string& path, std::string_view bytes) = 0;
 };
 

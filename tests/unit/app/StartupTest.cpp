@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -250,6 +253,24 @@ TEST_F(StartupTest, WithoutAUnitTheWindowIsReadyAndTheSettingsAreSavedBack) {
     EXPECT_NE(saved.find("BaudRate=4"), std::string::npos) << saved;
     EXPECT_NE(saved.find("SwitchVccOff=1"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Busy=1"), std::string::npos) << saved;
+}
+
+TEST_F(StartupTest, TemporaryFilesLeftByACrashedSaveAreRemoved) {
+    installLibrary();
+    installConfig(kMinimalIni);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    const std::string crashed = configPath + "." + std::to_string(child) + "-0.octo-tmp";
+    const std::string running = configPath + "." + std::to_string(::getpid()) + "-0.octo-tmp";
+    for (const std::string& leftover : {crashed, running}) {
+        std::ofstream(leftover, std::ios::binary) << "[Version]\r\nVer";
+    }
+    start();
+    EXPECT_FALSE(fs::exists(crashed)) << "its writer is gone";
+    EXPECT_TRUE(fs::exists(running)) << "its writer may still be writing";
 }
 
 TEST_F(StartupTest, MaxSupplyVoltage18OffersOneVoltage) {

@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 
 #include <filesystem>
 #include <fstream>
@@ -81,6 +85,50 @@ TEST_F(AtomicFileTest, ATemporaryFileOfAnotherWriterIsNeitherUsedNorAnObstacle) 
     EXPECT_EQ(read(file), "whole");
     EXPECT_EQ(read(other), "half of a write that another writer has not renamed yet");
     EXPECT_NE(temporaryPathFor(file), temporaryPathFor(file));
+}
+
+// A process id that no process has any more: a child that has ended and been waited for.
+unsigned long goneProcess() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    return static_cast<unsigned long>(child);
+}
+
+TEST_F(AtomicFileTest, LeftoversOfGoneOrOldWritersAreRemovedAndNothingElse) {
+    const std::string gone = std::to_string(goneProcess());
+    const std::string alive = std::to_string(::getpid());
+    struct Entry {
+        std::string name;
+        bool old;
+        bool kept;
+    };
+    const std::vector<Entry> table = {
+        {"OCTO816.INI", false, true},
+        {"OCTO816.INI." + gone + "-0.octo-tmp", false, false},
+        {"read.hex." + gone + "-12.octo-tmp", false, false},
+        {"OCTO816.INI." + alive + "-3.octo-tmp", false, true}, // a write in progress
+        {"OCTO816.INI." + alive + "-4.octo-tmp", true, false}, // its id reused since
+        {"notes.octo-tmp", true, true},
+        {"OCTO816.INI." + gone + ".octo-tmp", true, true},
+        {"OCTO816.INI.x-1.octo-tmp", true, true},
+        {"OCTO816.INI." + gone + "-1.octo-tmp.bak", true, true},
+    };
+    for (const Entry& entry : table) {
+        write(path(entry.name), "x");
+        if (entry.old) {
+            fs::last_write_time(path(entry.name),
+                                fs::file_time_type::clock::now() - std::chrono::hours(2));
+        }
+    }
+    const auto removed =
+        std::count_if(table.begin(), table.end(), [](const Entry& e) { return !e.kept; });
+    EXPECT_EQ(removeLeftoverTemporaries(path("OCTO816.INI")), removed);
+    for (const Entry& entry : table) {
+        EXPECT_EQ(fs::exists(path(entry.name)), entry.kept) << entry.name;
+    }
 }
 
 } // namespace
