@@ -25,6 +25,7 @@ constexpr Millis kStrayBoxWait{2000};
 
 // Rows of the category list.
 constexpr int kSelftestRow = 0;
+constexpr int kUpgradeRow = 1;
 constexpr int kReadOutRow = 2;
 constexpr int kEraseImageRow = 3;
 constexpr int kSignalsRow = 4;
@@ -33,6 +34,8 @@ constexpr int kQxTextRow = 0;
 constexpr int kIntelHexRow = 1;
 
 constexpr char kShippedFirmware[] = "OCTO816-156.TXT";
+constexpr char kNotFirmware[] = "OCTO816-NOFW.TXT"; // a program named like firmware
+constexpr char kUpgradeCompleted[] = "Firmware update completed.";
 constexpr char kNewFirmwareVersion[] = "0x0156";
 constexpr char kSample[] = "A110_blink.txt";
 constexpr char kExecuteCaption[] = "E&xecute";
@@ -381,6 +384,42 @@ TEST_F(Maintenance, SignalsDialogSetReachesTheUnitAndLeavingSendsTheExitWord) {
     EXPECT_EQ(eventually([&] { return unit().state("supply.mode"); }, std::string(kSupplyOn)),
               kSupplyOn);
     EXPECT_EQ(unit().number("supply.voltage"), kSupplyTenths);
+}
+
+TEST_F(Maintenance, UpgradeRefusesAFileThatIsNoFirmwareThenLoadsTheShippedOneWithoutLoader) {
+    const long long loads = unit().number("firmware.loads");
+    auto upgradeWith = [&](const std::string& name) {
+        ASSERT_NO_FATAL_FAILURE(execute(kUpgradeRow));
+        Window chooser = w().waitPopup(kAnswerTimeout);
+        chooser.fileName(windowsPath(Paths::repository() / "dist" / name));
+        chooser.press(kIdOk);
+        chooser.waitGone(kAnswerTimeout);
+    };
+
+    // Refused before anything is erased: the unit keeps its firmware.
+    std::size_t before = unit().events().size();
+    w().setText(IDC_STATUS_LINE, "-");
+    ASSERT_NO_FATAL_FAILURE(upgradeWith(kNotFirmware));
+    const std::string refused = programString(IDS_NOT_FIRMWARE_FILE);
+    EXPECT_EQ(eventually([&] { return w().text(IDC_STATUS_LINE); }, refused, kOperationTimeout),
+              refused);
+    // The text comes inside the command: the list is enabled again at its end.
+    ASSERT_TRUE(eventually([&] { return w().enabled(IDC_CATEGORY); }, true, kOperationTimeout));
+    EXPECT_EQ(requestsSince(unit(), before, "FirmwareErase"), 0u);
+    EXPECT_EQ(unit().state("firmware.state"), "installed");
+    EXPECT_EQ(unit().number("firmware.loads"), loads);
+
+    // A unit with a boot section of 0x200 or later takes the file without the loader.
+    before = unit().events().size();
+    ASSERT_NO_FATAL_FAILURE(upgradeWith(kShippedFirmware));
+    EXPECT_EQ(eventually([&] { return w().text(IDC_STATUS_LINE); }, std::string(kUpgradeCompleted),
+                         kOperationTimeout),
+              kUpgradeCompleted);
+    EXPECT_EQ(unit().number("firmware.loads"), loads + 1);
+    EXPECT_EQ(unit().state("identity.firmware_version"), kNewFirmwareVersion);
+    EXPECT_EQ(requestsSince(unit(), before, "TempLoader"), 0u);
+    EXPECT_EQ(requestsSince(unit(), before, "FirmwareErase"), 1u);
+    EXPECT_TRUE(eventually([&] { return w().enabled(IDC_CATEGORY); }, true, kOperationTimeout));
 }
 
 TEST_F(Maintenance, EraseImageThenStartTouchesNoTarget) {
