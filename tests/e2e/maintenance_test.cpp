@@ -4,9 +4,8 @@
 // target in both file formats and a failed one, the signals dialog, and Erase Image before
 // a run. Expectations come from what the unit really holds and did (its state file, event
 // log and dumps), never from what the window believes.
-#include "SimulatedUnit.h"
+#include "UnitWindowTest.h"
 
-#include "objfile/load.h"
 #include "resources/StringIds.h"
 
 #include <array>
@@ -21,7 +20,6 @@ namespace fs = std::filesystem;
 constexpr Millis kAnswerTimeout{30000};
 constexpr Millis kOperationTimeout{90000};
 constexpr Millis kSeriesTimeout{180000};
-constexpr Millis kStrayBoxWait{2000};
 
 // Rows of the category list.
 constexpr int kSelftestRow = 0;
@@ -85,15 +83,6 @@ std::string programString(int id) {
     default:
         throw E2eError("no string " + std::to_string(id));
     }
-}
-
-objfile::Image readObject(const fs::path& file) {
-    objfile::Image image;
-    const auto result =
-        objfile::loadObjectFile(file.filename().string(), readWholeFile(file), image);
-    if (!result.ok())
-        throw E2eError("cannot read " + file.string() + ": " + result.error->describe());
-    return image;
 }
 
 std::string hexNumber(uint32_t value) {
@@ -195,38 +184,12 @@ target.2.fault.no_answer = yes
 dump_targets = yes
 )";
 
-class Maintenance : public SharedWindowTest<Maintenance> {
+class Maintenance : public UnitWindowTest<Maintenance> {
 protected:
     static void SetUpTestSuite() {
-        openWindow([](Session& s) {
-            s.installProgram();
-            setIniKey(configFile(s), "User", "RepeatSelftest", std::to_string(kSeriesRuns));
-            const fs::path scenario = s.programFolder() / "maintenance_unit.txt";
-            std::ofstream(scenario) << kMaintenanceUnit;
-            unit_ = std::make_unique<SimulatedUnit>(s.programFolder(), std::vector<std::string>{},
-                                                    scenario);
-            window_ = std::make_unique<Window>(launchAndWaitForStartup(s, kAnswerTimeout));
-        });
+        openWithUnit("maintenance_unit.txt", kMaintenanceUnit, {},
+                     {{"RepeatSelftest", std::to_string(kSeriesRuns)}});
     }
-    static void TearDownTestSuite() {
-        window_.reset();
-        if (Session* s = SharedSession::get())
-            s->stopProgram();
-        unit_.reset();
-    }
-    // A failed test may leave a box open, which would disable the window for the next.
-    void TearDown() override {
-        if (!HasFailure() || !window_)
-            return;
-        try {
-            w().waitPopup(kStrayBoxWait).close();
-        } catch (const E2eError&) {
-            // none was open
-        }
-    }
-
-    SimulatedUnit& unit() { return *unit_; }
-    fs::path folder() { return session().programFolder(); }
 
     // Chooses a category and presses Execute; the command's boxes come after.
     void execute(int row) {
@@ -280,8 +243,6 @@ protected:
         ASSERT_TRUE(eventually([&] { return w().enabled(IDC_CATEGORY); }, true, kOperationTimeout))
             << "the read-out did not end";
     }
-
-    static inline std::unique_ptr<SimulatedUnit> unit_;
 };
 
 TEST_F(Maintenance, SelftestSeriesOfThreeAsksAboutTheFailingRunAndCountsEveryRun) {
