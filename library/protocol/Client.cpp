@@ -26,6 +26,14 @@ Client::Client(serial::SerialPort& port, std::function<void()> pump,
     : port_(port), pump_(std::move(pump)), clock_(std::move(clock)),
       seq_(static_cast<uint8_t>(clock_())) {}
 
+uint8_t Client::nextSeq() {
+    uint8_t seq = seq_++;
+    if (keptSeq_ && seq == *keptSeq_) {
+        seq = seq_++;
+    }
+    return seq;
+}
+
 uint32_t Client::attemptMs(size_t payloadBytes, const TransactOptions& options) const {
     return lineMs(payloadBytes + wire::kFrameOverhead + options.replyBytes, rate_) * 2 +
            kTurnaroundMs;
@@ -89,6 +97,7 @@ Exchange Client::transact(Command command, const std::vector<uint8_t>& payload,
         return result;
     }
     const uint8_t seq = nextSeq();
+    keptSeq_ = seq;
     const uint8_t answerCode = wire::responseCode(command);
     const uint8_t nakCode = wire::responseCode(Command::Nak);
     const uint32_t attemptMs = this->attemptMs(payload.size(), options);

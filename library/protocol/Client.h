@@ -201,7 +201,10 @@ private:
         wire::Frame frame;
     };
 
-    uint8_t nextSeq() { return seq_++; }
+    // The next sequence number, never the one of the last request the unit keeps an
+    // answer for: a stream whose numbers wrapped would otherwise hand it to the next
+    // request, and the unit would take that for a repeat.
+    uint8_t nextSeq();
     uint32_t attemptMs(size_t payloadBytes, const TransactOptions& options) const;
     bool sendFrame(uint8_t seq, wire::Command command, const std::vector<uint8_t>& payload);
     // Reads for at most sliceMs into the event queue; false when the port failed.
@@ -213,6 +216,7 @@ private:
     std::function<uint64_t()> clock_;
     uint32_t rate_ = 115200;
     uint8_t seq_;
+    std::optional<uint8_t> keptSeq_; // of the last request answered from the unit's cache
     wire::FrameDecoder decoder_;
     std::deque<Event> events_;
     uint64_t lastByteMs_ = 0;

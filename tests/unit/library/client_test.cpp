@@ -1,5 +1,5 @@
 // The protocol client against a scripted unit on a fake port and a fake clock: the bound
-// of every exchange.
+// of every exchange, and the sequence numbers a wrapped stream leaves behind.
 #include "protocol/Client.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +116,35 @@ TEST_F(ClientTest, AUnitThatKeepsSayingBusyEndsTheExchangeByItsBound) {
         const Exchange exchange = client.transact(Command::ImageErase, {}, c.options);
         EXPECT_EQ(exchange.error, LinkError::Timeout) << c.name;
         EXPECT_LE(port.now - started, bound + Client::kSliceMs) << c.name;
+    }
+}
+
+TEST_F(ClientTest, AStreamThatWrapsTheNumbersNeverHandsTheKeptOneToTheNextRequest) {
+    // The unit keeps the answer of the last request; 255 or 511 stream frames later the
+    // numbers have come round to it.
+    port.onRequest = [](const wire::Frame& request) {
+        if (request.command == static_cast<uint8_t>(Command::ImageData)) {
+            const auto data = wire::ImageDataRequest::decode(request.payload);
+            const auto received = static_cast<uint32_t>(data->offset + data->data.size());
+            return std::vector{
+                answer(request, Status::Ok, wire::ImageDataReply{received}.encode())};
+        }
+        return std::vector{answer(request, Status::Ok)};
+    };
+    for (const uint32_t frames : {255u, 511u}) {
+        port.requests.clear();
+        ASSERT_TRUE(client.transact(Command::ImageSelect, {0}).ok());
+        const uint8_t kept = port.requests.back().seq;
+
+        std::vector<uint8_t> bytes(size_t{frames} * Client::kLargestChunk);
+        const Piece piece{0, bytes};
+        SendDirection direction(std::span(&piece, 1));
+        const auto outcome =
+            client.stream(direction, Command::ImageData, direction.total(), port.now + 600000, {});
+        ASSERT_EQ(outcome.error, LinkError::None);
+
+        ASSERT_TRUE(client.transact(Command::ImageSelect, {1}).ok());
+        EXPECT_NE(port.requests.back().seq, kept) << frames;
     }
 }
 
