@@ -65,13 +65,8 @@ bool Client::poll(uint32_t sliceMs) {
     if (count < 0) {
         return false;
     }
-    const uint64_t now = clock_();
     if (count > 0) {
-        lastByteMs_ = now;
         absorb(decoder_.feed(std::span<const uint8_t>(buffer, static_cast<size_t>(count))));
-    } else if (decoder_.pending() > 0 &&
-               now - lastByteMs_ >= std::max(kIdleMs, lineMs(32, rate_))) {
-        absorb(decoder_.resync());
     }
     return true;
 }
@@ -180,9 +175,9 @@ namespace {
 
 // Line bytes of an answer to a data frame, with room to spare.
 constexpr uint32_t kSendAnswerLineBytes = 32;
-// Request and answer framing around the data of one read-out chunk.
+// A read-out request's line bytes, and the header of its answer before the data.
 constexpr uint32_t kFetchRequestLineBytes = wire::kFrameOverhead + 6;
-constexpr uint32_t kFetchAnswerOverhead = wire::kFrameOverhead + 5;
+constexpr uint32_t kFetchAnswerHeader = 5;
 
 } // namespace
 
@@ -209,7 +204,8 @@ StreamFrame SendDirection::frame(uint64_t offset, uint32_t chunk) {
     StreamFrame frame;
     frame.payload = request.encode();
     frame.length = static_cast<uint32_t>(length);
-    frame.queuedLineBytes = static_cast<uint32_t>(frame.payload.size() + wire::kFrameOverhead);
+    frame.queuedLineBytes =
+        static_cast<uint32_t>(frame.payload.size() + wire::lineOverhead(frame.payload.size()));
     frame.otherLineBytes = kSendAnswerLineBytes;
     return frame;
 }
@@ -243,7 +239,8 @@ StreamFrame FetchDirection::frame(uint64_t offset, uint32_t chunk) {
         wire::ReadTargetDataRequest{static_cast<uint32_t>(offset), static_cast<uint16_t>(chunk)}
             .encode();
     frame.length = chunk;
-    frame.queuedLineBytes = chunk + kFetchAnswerOverhead;
+    frame.queuedLineBytes = static_cast<uint32_t>(chunk + kFetchAnswerHeader +
+                                                  wire::lineOverhead(chunk + kFetchAnswerHeader));
     frame.otherLineBytes = kFetchRequestLineBytes;
     return frame;
 }

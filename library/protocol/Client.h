@@ -146,7 +146,7 @@ class Client {
 public:
     // Data bytes per frame: the stream starts at the largest and halves the size after
     // each loss down to the smallest, growing again after kGrowAfter clean answers.
-    // 1024 keeps the framing cost below 2 % of the line (see scripts/bench); the small
+    // 1024 keeps the framing cost near 2 % of the line (see scripts/bench); the small
     // end keeps frames passing on a line that damages one byte in a hundred.
     static constexpr uint32_t kLargestChunk = 1024;
     static constexpr uint32_t kSmallestChunk = 16;
@@ -160,9 +160,6 @@ public:
     static constexpr uint32_t kTurnaroundMs = 60;
     // The longest a wait goes without running the caller's message pump.
     static constexpr uint32_t kSliceMs = 10;
-    // A frame's bytes come back to back: after this long without a byte (or 32 byte
-    // times at slow rates) a started frame is taken for noise and the search resumes.
-    static constexpr uint32_t kIdleMs = 50;
     // A Busy answer lets the wait run to twice the unit's estimate and this much more.
     static constexpr uint32_t kBusySlackMs = 1000;
 
@@ -219,7 +216,6 @@ private:
     std::optional<uint8_t> keptSeq_; // of the last request answered from the unit's cache
     wire::FrameDecoder decoder_;
     std::deque<Event> events_;
-    uint64_t lastByteMs_ = 0;
     LinkStats stats_;
 };
 
