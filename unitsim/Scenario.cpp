@@ -231,6 +231,7 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
                  },
                  "pass or an error number from 2 to 8");
          }},
+        {"selftest.only_run", [&](auto v) { return setUnsigned(selftestOnlyRun, v, UINT64_MAX); }},
         {"dump_targets", [&](auto v) { return setBool(dumpTargets, v); }},
         {"power_cycle.after_firmware_bytes",
          [&](auto v) { return setUnsigned(powerCycleAfterFirmwareBytes, v, UINT64_MAX); }},

@@ -89,6 +89,9 @@ struct Scenario {
     uint32_t externalSupply = 0;
     // Self-test outcome: 0 passes, 2..8 fails with that result-block error number.
     uint8_t selftest = 0;
+    // The self-test (counted from 1) that the outcome above is for, the others passing;
+    // 0: every self-test. So a series can meet one failing run among good ones.
+    uint64_t selftestOnlyRun = 0;
     // Write each target's memory as QX-Text beside the state file whenever it changes.
     bool dumpTargets = false;
     // The unit loses power once when a firmware load has received this many bytes (0 =

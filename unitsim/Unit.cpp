@@ -483,9 +483,12 @@ Response Unit::selftest(const wire::WorkRequest& request, Reply& reply) {
         return answer(Status::Failed, result.encode());
     }
     reply.workMs = needed;
-    run_[wire::kMiscErrorsByte] = scenario_.selftest;
+    const bool outcomeApplies =
+        scenario_.selftestOnlyRun == 0 || scenario_.selftestOnlyRun == selftests_;
+    const uint8_t error = outcomeApplies ? scenario_.selftest : 0;
+    run_[wire::kMiscErrorsByte] = error;
     result.run = run_;
-    return answer(scenario_.selftest == 0 ? Status::Ok : Status::Failed, result.encode());
+    return answer(error == 0 ? Status::Ok : Status::Failed, result.encode());
 }
 
 Response Unit::firmwareErase(const wire::FirmwareEraseRequest& request, Reply& reply) {

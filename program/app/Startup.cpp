@@ -4,6 +4,7 @@
 // the status windows to the library, connects to the unit and saves the settings back.
 #include "app/ProgrammerDialog.h"
 
+#include "app/ProgramFiles.h"
 #include "resources/StringIds.h"
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
@@ -19,10 +20,6 @@ namespace {
 constexpr double kRequiredVersion = 1.56;
 constexpr char kRequiredVersionText[] = "1.56";
 constexpr int kRequiredVersionNumber = 156;
-constexpr char kLibraryName[] = "OCTO816.DLL";
-constexpr char kConfigName[] = "OCTO816.INI";
-constexpr char kLogName[] = "OCTO816.LOG";
-constexpr char kFileVersion[] = "FileVersion";
 constexpr char kVersionDefault[] = "1.00";
 constexpr char kDevTypeNameDefault[] = "ZEL816 A110";
 // The executable's path is taken with room for this many characters.
@@ -53,10 +50,10 @@ void ProgrammerDialog::onStartupCommand() {
     const std::size_t slash = exe.find_last_of('\\');
     exe.erase(slash == std::string::npos ? 0 : slash);
     state_.programDirectory = exe + "\\";
-    const std::string configPath = state_.programDirectory + kConfigName;
+    const std::string configPath = state_.programDirectory + program_folder::kConfigName;
     setConfigPath(configPath);
-    state_.logPath = state_.programDirectory + kLogName;
-    const std::string libraryPath = state_.programDirectory + kLibraryName;
+    state_.logPath = state_.programDirectory + program_folder::kLogName;
+    const std::string libraryPath = state_.programDirectory + program_folder::kLibraryName;
 
     flags_.estimateStale = true;
     flags_.continualMain = false;
@@ -65,25 +62,27 @@ void ProgrammerDialog::onStartupCommand() {
 
     std::string problems;
     if (platform_.fileExists(libraryPath)) {
-        const std::string version = platform_.fileVersionString(libraryPath, kFileVersion)
-                                        .substr(0, kFileTextBuffer - 1);
+        const std::string version =
+            platform_.fileVersionString(libraryPath, program_folder::kFileVersion)
+                .substr(0, kFileTextBuffer - 1);
         if (leadingNumber(version) != kRequiredVersion) {
-            problems += std::string("Dynamic link library ") + kLibraryName +
+            problems += std::string("Dynamic link library ") + program_folder::kLibraryName +
                         " version must be " + kRequiredVersionText + ".\n\n";
         }
     } else {
-        problems += std::string("Dynamic link library ") + kLibraryName +
+        problems += std::string("Dynamic link library ") + program_folder::kLibraryName +
                     " could not be found!\n\n";
     }
     if (platform_.fileExists(configPath)) {
         const std::string version =
             profile_.readString(ini::kVersion, ini::kVersion, kVersionDefault, kFileTextBuffer);
         if (leadingNumber(version) < kRequiredVersion) {
-            problems += std::string("Configuration file ") + kConfigName +
+            problems += std::string("Configuration file ") + program_folder::kConfigName +
                         " version must not be lower than " + kRequiredVersionText + ".\n\n";
         }
     } else {
-        problems += std::string("Configuration file ") + kConfigName + " could not be found!\n\n";
+        problems += std::string("Configuration file ") + program_folder::kConfigName +
+                    " could not be found!\n\n";
     }
     if (problems.empty()) {
         // A library of the right version that cannot be loaded, or lacks a function, would
@@ -92,7 +91,7 @@ void ProgrammerDialog::onStartupCommand() {
         if (loaded) {
             useLibrary(std::move(loaded));
         } else {
-            problems += std::string("Dynamic link library ") + kLibraryName +
+            problems += std::string("Dynamic link library ") + program_folder::kLibraryName +
                         " could not be loaded!\n\n";
         }
     }

@@ -1,5 +1,6 @@
 #include "dialogs/AboutBox.h"
 
+#include "app/ProgramFiles.h"
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
@@ -9,11 +10,6 @@ namespace octo {
 
 namespace {
 
-constexpr char kProgramName[] = "OCTO816.EXE";
-constexpr char kLibraryName[] = "OCTO816.DLL";
-constexpr char kConfigName[] = "OCTO816.INI";
-constexpr char kCopyright[] = "LegalCopyright";
-constexpr char kFileVersion[] = "FileVersion";
 // A configuration file older than the Version key.
 constexpr char kVersionBefore121[] = "<1.21";
 constexpr uint32_t kVersionBuffer = 256;
@@ -31,16 +27,19 @@ std::string formatVersionWord(uint16_t word) {
 
 bool AboutBox::onInitDialog() {
     // The names are fixed: the name the program was started under does not matter.
-    const std::string programPath = state_.programDirectory + kProgramName;
-    const std::string libraryPath = state_.programDirectory + kLibraryName;
+    const std::string programPath = state_.programDirectory + program_folder::kProgramName;
+    const std::string libraryPath = state_.programDirectory + program_folder::kLibraryName;
 
-    view_.setText(IDC_ABOUT_COPYRIGHT, platform_.fileVersionString(programPath, kCopyright));
-    view_.setText(IDC_ABOUT_EXE_NAME, kProgramName);
-    view_.setText(IDC_ABOUT_EXE_VERSION, platform_.fileVersionString(programPath, kFileVersion));
-    view_.setText(IDC_ABOUT_DLL_NAME, kLibraryName);
-    view_.setText(IDC_ABOUT_DLL_VERSION, platform_.fileVersionString(libraryPath, kFileVersion));
+    view_.setText(IDC_ABOUT_COPYRIGHT,
+                  platform_.fileVersionString(programPath, program_folder::kCopyright));
+    view_.setText(IDC_ABOUT_EXE_NAME, program_folder::kProgramName);
+    view_.setText(IDC_ABOUT_EXE_VERSION,
+                  platform_.fileVersionString(programPath, program_folder::kFileVersion));
+    view_.setText(IDC_ABOUT_DLL_NAME, program_folder::kLibraryName);
+    view_.setText(IDC_ABOUT_DLL_VERSION,
+                  platform_.fileVersionString(libraryPath, program_folder::kFileVersion));
     // The store's file is the configuration file beside the program.
-    view_.setText(IDC_ABOUT_INI_NAME, kConfigName);
+    view_.setText(IDC_ABOUT_INI_NAME, program_folder::kConfigName);
     view_.setText(IDC_ABOUT_INI_VERSION, profile_.readString(ini::kVersion, ini::kVersion,
                                                              kVersionBefore121, kVersionBuffer));
 

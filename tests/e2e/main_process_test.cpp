@@ -3,11 +3,10 @@
 // its report, stopped during a run, refused after a type change and run after a broken
 // load. Expectations come from what the unit really did and holds: its state file, its
 // event log and the dumps of its sockets and slots, never from what the window believes.
-#include "SimulatedUnit.h"
+#include "UnitWindowTest.h"
 
 #include "devices/device_table.h"
 #include "objfile/crc32.h"
-#include "objfile/load.h"
 
 #include <array>
 #include <cstdio>
@@ -25,7 +24,6 @@ constexpr Millis kSeriesTimeout{180000};
 // How long a run that must not come is given to show up: longer than the pause between
 // the runs of a series.
 constexpr Millis kNoFurtherRun{4000};
-constexpr Millis kStrayBoxWait{2000};
 
 constexpr char kType[] = "ZEL816 A110";
 constexpr char kOtherTypeOfGroup[] = "ZEL816 A112";
@@ -88,15 +86,6 @@ fs::path sample(const std::string& name) {
     return Paths::repository() / "dist" / "samples" / name;
 }
 
-objfile::Image readObject(const fs::path& file) {
-    objfile::Image image;
-    const auto result =
-        objfile::loadObjectFile(file.filename().string(), readWholeFile(file), image);
-    if (!result.ok())
-        throw E2eError("cannot read " + file.string() + ": " + result.error->describe());
-    return image;
-}
-
 // The bytes of a "run.result" value ("03 00 ...").
 std::vector<uint8_t> runBytes(const std::string& text) {
     std::istringstream in(text);
@@ -125,44 +114,19 @@ Lamp lampAfterRun(const std::vector<uint8_t>& run, const std::array<bool, kGridR
 // ---- the window against one unit ----------------------------------------------------------
 
 template <typename Suite>
-class UnitWindowTest : public SharedWindowTest<Suite> {
+class SocketsWindowTest : public UnitWindowTest<Suite> {
 protected:
-    using Base = SharedWindowTest<Suite>;
+    using Base = UnitWindowTest<Suite>;
+    using Base::folder;
+    using Base::unit;
 
     // Starts a unit with the eight sockets and the program with `userKeys` set in
     // section User of its configuration file.
     static void openWith(const std::vector<std::string>& unitSettings,
-                         const std::vector<std::pair<std::string, std::string>>& userKeys) {
-        Base::openWindow([&](Session& s) {
-            s.installProgram();
-            const fs::path scenario = s.programFolder() / "eight_sockets.txt";
-            std::ofstream(scenario) << kEightSockets;
-            for (const auto& [key, value] : userKeys)
-                setIniKey(s.programFolder() / kConfigIni, "User", key, value);
-            unit_ = std::make_unique<SimulatedUnit>(s.programFolder(), unitSettings, scenario);
-            Base::window_ = std::make_unique<Window>(launchAndWaitForStartup(s, kAnswerTimeout));
-        });
-    }
-    // A failed test may leave a message box open, which would disable the window for the
-    // tests after it.
-    void TearDown() override {
-        if (!this->HasFailure() || !Base::window_)
-            return;
-        try {
-            this->w().waitPopup(kStrayBoxWait).close();
-        } catch (const E2eError&) {
-            // none was open
-        }
-    }
-    static void TearDownTestSuite() {
-        Base::window_.reset();
-        if (Session* s = SharedSession::get())
-            s->stopProgram();
-        unit_.reset();
+                         const typename Base::Keys& userKeys) {
+        Base::openWithUnit("eight_sockets.txt", kEightSockets, unitSettings, userKeys);
     }
 
-    SimulatedUnit& unit() { return *unit_; }
-    fs::path folder() { return this->session().programFolder(); }
     std::string iniText() { return readWholeFile(folder() / kConfigIni); }
 
     // Selects the type's group, then the type, as an operator does.
@@ -218,13 +182,11 @@ protected:
                 found.push_back(all[i]);
         return found;
     }
-
-    static inline std::unique_ptr<SimulatedUnit> unit_;
 };
 
 // ---- single runs: eight sockets, the reload warning, a broken file -------------------------
 
-class EightSockets : public UnitWindowTest<EightSockets> {
+class EightSockets : public SocketsWindowTest<EightSockets> {
 protected:
     static void SetUpTestSuite() { openWith({kQuickRuns}, {}); }
 };
@@ -337,7 +299,7 @@ TEST_F(EightSockets, BrokenFileFailsTheLoadAndTheNextRunProgramsNothing) {
 
 // ---- continual series with a report --------------------------------------------------------
 
-class ContinualSeries : public UnitWindowTest<ContinualSeries> {
+class ContinualSeries : public SocketsWindowTest<ContinualSeries> {
 protected:
     static void SetUpTestSuite() {
         openWith({kStoppableRuns},

@@ -77,6 +77,7 @@ TEST(Scenario, TargetKeysSetOneSocketOrAll) {
                                       "target.2.fault.marginal_at = none\n"
                                       "external_supply = 33\n"
                                       "selftest = 5\n"
+                                      "selftest.only_run = 2\n"
                                       "timing.program_ms_per_kib = 57.5\n"
                                       "dump_targets = yes\n");
     ASSERT_FALSE(error) << *error;
@@ -93,6 +94,7 @@ TEST(Scenario, TargetKeysSetOneSocketOrAll) {
     EXPECT_FALSE(scenario.targets[1].faults.marginalAt.has_value());
     EXPECT_EQ(scenario.externalSupply, 33u);
     EXPECT_EQ(scenario.selftest, 5);
+    EXPECT_EQ(scenario.selftestOnlyRun, 2u);
     EXPECT_DOUBLE_EQ(scenario.timing.programMsPerKib, 57.5);
     EXPECT_TRUE(scenario.dumpTargets);
     EXPECT_FALSE(scenario.loadFiles());

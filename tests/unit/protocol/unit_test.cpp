@@ -292,6 +292,25 @@ TEST_F(UnitLogic, SelftestOutcomeGoesToTheResultBlockAndAMainProcessNeedsParamet
     EXPECT_EQ(wire::TargetFaultReply::decode(main.body)->fault, wire::TargetFault::NoParameters);
 }
 
+TEST_F(UnitLogic, SelftestOutcomeCanHitOneRunOfASeries) {
+    scenario.selftest = 4;
+    scenario.selftestOnlyRun = 2;
+    Unit unitWithOneBadRun(scenario);
+    const std::vector<Status> expected = {Status::Ok, Status::Failed, Status::Ok};
+    for (std::size_t run = 0; run < expected.size(); ++run) {
+        const Reply reply = unitWithOneBadRun.handle(
+            wire::Frame{static_cast<uint8_t>(run + 1), static_cast<uint8_t>(Command::Selftest),
+                        wire::WorkRequest{10000}.encode()});
+        wire::FrameDecoder decoder;
+        const auto response = wire::Response::decode(decoder.feed(reply.frame).at(0).frame.payload);
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->status, expected[run]) << "self-test " << run + 1;
+        EXPECT_EQ(wire::RunReply::decode(response->body)->run[wire::kMiscErrorsByte],
+                  expected[run] == Status::Ok ? 0 : 4)
+            << "self-test " << run + 1;
+    }
+}
+
 TEST_F(UnitLogic, BaudSwitchWaitsForTheAnswer) {
     const Reply reply = unit.handle(
         wire::Frame{1, static_cast<uint8_t>(Command::SetBaud), wire::SetBaudRequest{0}.encode()});
