@@ -52,8 +52,7 @@ std::string qxText(const Runs& runs) {
 
 Server::Server(const Scenario& scenario, ServerOptions options)
     : scenario_(scenario), options_(std::move(options)), unit_(scenario), pty_(options_.link),
-      random_(scenario.faultSeed), started_(Clock::now()), rxFree_(started_), txFree_(started_),
-      lastDelivered_(started_) {}
+      random_(scenario.faultSeed), started_(Clock::now()), rxFree_(started_), txFree_(started_) {}
 
 std::optional<std::string> Server::start() {
     if (!options_.eventLog.empty()) {
@@ -128,12 +127,6 @@ void Server::readLine(Time now) {
     }
 }
 
-Server::Clock::duration Server::idleTime() const {
-    // A frame's bytes come back to back; a long pause inside one means it lost bytes or
-    // its start byte was noise.
-    return std::max<Clock::duration>(50ms, byteTime() * 32);
-}
-
 void Server::deliver(Time now) {
     while (!workUntil_ && !held_.empty()) {
         wire::Frame frame = std::move(held_.front());
@@ -148,11 +141,7 @@ void Server::deliver(Time now) {
             batch.push_back(rx_.front().byte);
             rx_.pop_front();
         }
-        lastDelivered_ = now;
         absorb(decoder_.feed(batch), now);
-    }
-    if (rx_.empty() && decoder_.pending() > 0 && now - lastDelivered_ >= idleTime()) {
-        absorb(decoder_.resync(), now);
     }
 }
 
@@ -421,9 +410,6 @@ int Server::run(ServerSignals& signals) {
         }
         if (workUntil_) {
             wake = std::min(wake, *workUntil_);
-        }
-        if (decoder_.pending() > 0) {
-            wake = std::min(wake, std::max(lastDelivered_ + idleTime(), now + 1ms));
         }
         if (!tx_.empty()) {
             wake = std::min(wake, std::max(tx_.front().due, now + 1ms));

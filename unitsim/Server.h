@@ -66,7 +66,6 @@ private:
     void deliver(Time now);
     void handleFrame(const wire::Frame& frame, Time now);
     void absorb(std::vector<wire::FrameDecoder::Event> events, Time now);
-    Clock::duration idleTime() const;
     void send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter = {});
     void flushTx(Time now);
     void finishWork(Time now);
@@ -93,7 +92,6 @@ private:
     Time rxFree_;
     Time txFree_;
     std::deque<wire::Frame> held_; // frames that arrived while the unit was working
-    Time lastDelivered_;           // when the decoder last got a byte
 
     // Work in progress: the answer goes out at workUntil_.
     std::optional<Time> workUntil_;

@@ -174,8 +174,12 @@ Reply Unit::handle(const wire::Frame& request) {
     const bool repeatable = request.command != static_cast<uint8_t>(Command::ImageData) &&
                             request.command != static_cast<uint8_t>(Command::FirmwareData) &&
                             request.command != static_cast<uint8_t>(Command::ReadTargetData);
+    // A repeat carries the same payload too: a new request that happens to get the kept
+    // number (a sender whose numbers wrapped) must be carried out, not answered from the
+    // kept answer of another one.
     if (repeatable && cachedRequest_ &&
-        *cachedRequest_ == std::make_pair(request.seq, request.command)) {
+        *cachedRequest_ == std::make_pair(request.seq, request.command) &&
+        cachedPayload_ == request.payload) {
         ++duplicates_;
         reply.frame = cachedFrame_;
         return reply;
@@ -188,6 +192,7 @@ Reply Unit::handle(const wire::Frame& request) {
                     response.encode()});
     if (repeatable) {
         cachedRequest_ = std::make_pair(request.seq, request.command);
+        cachedPayload_ = request.payload;
         cachedFrame_ = reply.frame;
     }
     return reply;

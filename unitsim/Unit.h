@@ -52,8 +52,8 @@ class Unit {
 public:
     explicit Unit(const Scenario& scenario);
 
-    // Answers one request frame. Repeats of the last request (same sequence number and
-    // command) get the same answer again without being carried out twice.
+    // Answers one request frame. Repeats of the last request (same sequence number,
+    // command and payload) get the same answer again without being carried out twice.
     Reply handle(const wire::Frame& request);
     // The answer to a frame whose header checked and whose payload did not.
     std::vector<uint8_t> nak(uint8_t seq) const;
@@ -171,6 +171,7 @@ private:
     uint64_t commands_ = 0;
     uint64_t duplicates_ = 0;
     std::optional<std::pair<uint8_t, uint8_t>> cachedRequest_; // seq, command
+    std::vector<uint8_t> cachedPayload_;
     std::vector<uint8_t> cachedFrame_;
     std::vector<uint8_t> changedSlots_;
 };

@@ -6,8 +6,8 @@
 
 namespace octo::wire {
 
-// CRC-8 with polynomial 0x07, initial value 0: guards the frame header, so that a
-// corrupted length is rejected before the decoder waits for bytes that never come.
+// CRC-8 with polynomial 0x07, initial value 0: guards the frame header, so that a frame
+// whose payload was damaged still names the request it belonged to.
 uint8_t crc8(std::span<const uint8_t> bytes);
 
 // CRC-16/CCITT-FALSE: polynomial 0x1021, initial value 0xFFFF, no reflection, no final

@@ -3,24 +3,75 @@
 #include "wire/checksums.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace octo::wire {
 
+namespace {
+
+// COBS: each code byte c says that c - 1 bytes other than zero follow, then a zero byte
+// of the body (none after a code of 255, or at the end).
+void stuff(std::span<const uint8_t> body, std::vector<uint8_t>& out) {
+    size_t codeAt = out.size();
+    out.push_back(1);
+    for (const uint8_t byte : body) {
+        if (byte != kDelimiter) {
+            out.push_back(byte);
+            ++out[codeAt];
+        }
+        if (byte == kDelimiter || out[codeAt] == kStuffRun + 1) {
+            codeAt = out.size();
+            out.push_back(1);
+        }
+    }
+}
+
+// The body as far as it can be unstuffed; whole is false when a code byte points past
+// the end (the frame lost bytes or a code was hit), and the body then ends there.
+struct Unstuffed {
+    std::vector<uint8_t> body;
+    bool whole = true;
+};
+
+Unstuffed unstuff(std::span<const uint8_t> stuffed) {
+    Unstuffed out;
+    out.body.reserve(stuffed.size());
+    size_t pos = 0;
+    while (pos < stuffed.size()) {
+        const size_t code = stuffed[pos++];
+        const size_t run = std::min(code - 1, stuffed.size() - pos);
+        out.body.insert(out.body.end(), stuffed.begin() + static_cast<std::ptrdiff_t>(pos),
+                        stuffed.begin() + static_cast<std::ptrdiff_t>(pos + run));
+        pos += run;
+        if (run != code - 1) {
+            out.whole = false;
+        } else if (code != kStuffRun + 1 && pos < stuffed.size()) {
+            out.body.push_back(kDelimiter);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 void encodeFrame(const Frame& frame, std::vector<uint8_t>& out) {
     const size_t length = std::min(frame.payload.size(), kMaxPayload);
-    const size_t base = out.size();
-    out.reserve(base + length + kFrameOverhead);
-    out.push_back(kStartByte);
-    out.push_back(static_cast<uint8_t>(length >> 8));
-    out.push_back(static_cast<uint8_t>(length));
-    out.push_back(frame.seq);
-    out.push_back(frame.command);
-    out.push_back(crc8(std::span(out).subspan(base + 1, 4)));
-    out.insert(out.end(), frame.payload.begin(),
-               frame.payload.begin() + static_cast<std::ptrdiff_t>(length));
-    const uint16_t crc = crc16(std::span(out).subspan(base + 1, kHeaderBytes - 1 + length));
-    out.push_back(static_cast<uint8_t>(crc >> 8));
-    out.push_back(static_cast<uint8_t>(crc));
+    std::vector<uint8_t> body;
+    body.reserve(kHeaderBytes + length + kTrailerBytes);
+    body.push_back(static_cast<uint8_t>(length >> 8));
+    body.push_back(static_cast<uint8_t>(length));
+    body.push_back(frame.seq);
+    body.push_back(frame.command);
+    body.push_back(crc8(std::span(body).first(4)));
+    body.insert(body.end(), frame.payload.begin(),
+                frame.payload.begin() + static_cast<std::ptrdiff_t>(length));
+    const uint16_t crc = crc16(body);
+    body.push_back(static_cast<uint8_t>(crc >> 8));
+    body.push_back(static_cast<uint8_t>(crc));
+    out.reserve(out.size() + lineOverhead(length) + length);
+    out.push_back(kDelimiter);
+    stuff(body, out);
+    out.push_back(kDelimiter);
 }
 
 std::vector<uint8_t> encodeFrame(const Frame& frame) {
@@ -30,59 +81,49 @@ std::vector<uint8_t> encodeFrame(const Frame& frame) {
 }
 
 std::vector<FrameDecoder::Event> FrameDecoder::feed(std::span<const uint8_t> bytes) {
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
     std::vector<Event> events;
-    size_t pos = 0;
-    const auto data = std::span<const uint8_t>(buffer_);
-    while (pos < data.size()) {
-        if (data[pos] != kStartByte) {
-            ++pos;
+    for (const uint8_t byte : bytes) {
+        if (byte == kDelimiter) {
+            take(events);
+        } else if (overlong_ || buffer_.size() >= kMaxStuffedBytes) {
+            overlong_ = true;
+            buffer_.clear();
             ++skipped_;
-            continue;
-        }
-        if (data.size() - pos < kHeaderBytes) {
-            break;
-        }
-        const size_t length = (size_t{data[pos + 1]} << 8) | data[pos + 2];
-        if (length > kMaxPayload || crc8(data.subspan(pos + 1, 4)) != data[pos + 5]) {
-            ++pos;
-            ++skipped_;
-            continue;
-        }
-        const size_t total = kHeaderBytes + length + kTrailerBytes;
-        if (data.size() - pos < total) {
-            break;
-        }
-        const uint16_t expected = crc16(data.subspan(pos + 1, kHeaderBytes - 1 + length));
-        const uint16_t actual =
-            static_cast<uint16_t>((data[pos + total - 2] << 8) | data[pos + total - 1]);
-        Event event{Event::Kind::Frame, Frame{data[pos + 3], data[pos + 4], {}}};
-        if (expected != actual) {
-            event.kind = Event::Kind::BadFrame;
-            ++badFrames_;
-            ++skipped_;
-            ++pos;
         } else {
-            const auto payload = data.subspan(pos + kHeaderBytes, length);
-            event.frame.payload.assign(payload.begin(), payload.end());
-            pos += total;
+            buffer_.push_back(byte);
         }
-        events.push_back(std::move(event));
     }
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos));
     return events;
 }
 
-std::vector<FrameDecoder::Event> FrameDecoder::resync() {
-    std::vector<Event> events;
-    while (!buffer_.empty()) {
-        buffer_.erase(buffer_.begin());
-        ++skipped_;
-        for (auto& event : feed({})) {
-            events.push_back(std::move(event));
-        }
+void FrameDecoder::take(std::vector<Event>& events) {
+    const bool overlong = std::exchange(overlong_, false);
+    if (buffer_.empty() || overlong) {
+        skipped_ += buffer_.size();
+        buffer_.clear();
+        return;
     }
-    return events;
+    const Unstuffed unstuffed = unstuff(buffer_);
+    const std::vector<uint8_t>& body = unstuffed.body;
+    const size_t stuffedBytes = buffer_.size();
+    buffer_.clear();
+    if (body.size() < kHeaderBytes || crc8(std::span(body).first(4)) != body[4]) {
+        skipped_ += stuffedBytes;
+        return;
+    }
+    const size_t length = (size_t{body[0]} << 8) | body[1];
+    Event event{Event::Kind::Frame, Frame{body[2], body[3], {}}};
+    const size_t crcAt = kHeaderBytes + length;
+    if (!unstuffed.whole || length > kMaxPayload || body.size() != crcAt + kTrailerBytes ||
+        crc16(std::span(body).first(crcAt)) !=
+            static_cast<uint16_t>((body[crcAt] << 8) | body[crcAt + 1])) {
+        event.kind = Event::Kind::BadFrame;
+        ++badFrames_;
+        skipped_ += stuffedBytes;
+    } else {
+        event.frame.payload.assign(body.begin() + kHeaderBytes, body.begin() + crcAt);
+    }
+    events.push_back(std::move(event));
 }
 
 } // namespace octo::wire

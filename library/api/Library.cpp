@@ -404,7 +404,7 @@ protocol::StreamOutcome Library::stream(protocol::StreamDirection& direction, Co
                                         uint64_t total, uint64_t deadline,
                                         const std::string& what) {
     uint64_t shownPercent = 0;
-    return client_.stream(direction, command, total, deadline, [&](uint64_t done) {
+    auto outcome = client_.stream(direction, command, total, deadline, [&](uint64_t done) {
         progress(done, total);
         const uint64_t percent = done * 100 / total;
         if (percent >= shownPercent + kProgressStepPercent) {
@@ -412,6 +412,12 @@ protocol::StreamOutcome Library::stream(protocol::StreamDirection& direction, Co
             text(what + " ... " + std::to_string(shownPercent) + " %");
         }
     });
+    if (outcome.error != LinkError::None || outcome.refusal) {
+        // Answers of the broken stream may still be on their way: a new session (Hello)
+        // before the next request leaves none of them to be taken for its answer.
+        stale_ = true;
+    }
+    return outcome;
 }
 
 int32_t Library::loadImage(const std::string& path, const std::string& typeName) {
@@ -832,9 +838,13 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
                                 streamDeadline(length, kFetchLineBytesPerChunk),
                                 "Reading target " + std::to_string(target + 1));
     if (outcome.error != LinkError::None) {
+        // The link failed: the next call opens the line anew and starts with a Hello.
         return linkFailure(outcome.error,
                            "Read-out of " + targetName + " interrupted; no file written.");
     }
+    // The read-out ends here, whole or not: the unit frees its buffer, and the next
+    // read-out never meets this one's answers.
+    endReadOut();
     if (outcome.refusal || data.size() != length) {
         return status("ERROR: The programmer unit stopped the read-out of " + targetName +
                           "; no file written !",
@@ -845,8 +855,6 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
                           " arrived damaged; no file written !",
                       kLampError, kFrameErrors);
     }
-    // The unit frees its buffer; the data are complete whatever it answers.
-    client_.transact(Command::ReadTargetEnd, {});
 
     objfile::Image image;
     image.insert(start, data);
@@ -862,6 +870,14 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
     return status(targetName + " read: " + std::to_string(length) + " bytes from 0x" +
                       hex(start, 4) + " written to " + fileName + ".",
                   kLampSuccess);
+}
+
+void Library::endReadOut() {
+    const auto ended = client_.transact(Command::ReadTargetEnd, {});
+    if (!ended.ok()) {
+        // Not ended: a new session (Hello) before the next request ends it instead.
+        stale_ = true;
+    }
 }
 
 int32_t Library::accessTargetSfr(uint8_t target, uint8_t operation, uint16_t address,

@@ -78,6 +78,9 @@ private:
     int32_t linkCode(protocol::LinkError error);
     int32_t failedTransfer(const std::string& what, int32_t code);
     void abandonLoad();
+    // Ends a read-out the unit holds (ReadTargetEnd), or when that is not answered makes
+    // the next call start a new session.
+    void endReadOut();
     // Shows why the unit refused a target operation (Failed or BadState with a fault
     // body) and gives the code for it.
     int32_t refused(const wire::Response& response, const std::string& target);
@@ -86,6 +89,7 @@ private:
 
     // Streams total bytes in either direction by deadline, showing the progress: the bar
     // follows every confirmed byte, the status line says "<what> ... 40 %" every 10 %.
+    // A stream that fails leaves the link stale, so the next call starts a new session.
     protocol::StreamOutcome stream(protocol::StreamDirection& direction, wire::Command command,
                                    uint64_t total, uint64_t deadline, const std::string& what);
     // The deadline of a stream and its closing exchange, from the stream's time on the line

@@ -21,8 +21,28 @@ uint32_t lineMs(uint64_t bytes, uint32_t rate) {
     return static_cast<uint32_t>((bytes * 10 * 1000 + rate - 1) / rate);
 }
 
-Client::Client(serial::SerialPort& port, std::function<void()> pump)
-    : port_(port), pump_(std::move(pump)), seq_(static_cast<uint8_t>(nowMs())) {}
+Client::Client(serial::SerialPort& port, std::function<void()> pump,
+               std::function<uint64_t()> clock)
+    : port_(port), pump_(std::move(pump)), clock_(std::move(clock)),
+      seq_(static_cast<uint8_t>(clock_())) {}
+
+uint8_t Client::nextSeq() {
+    uint8_t seq = seq_++;
+    if (keptSeq_ && seq == *keptSeq_) {
+        seq = seq_++;
+    }
+    return seq;
+}
+
+uint32_t Client::attemptMs(size_t payloadBytes, const TransactOptions& options) const {
+    return lineMs(payloadBytes + wire::kFrameOverhead + options.replyBytes, rate_) * 2 +
+           kTurnaroundMs;
+}
+
+uint64_t Client::exchangeBoundMs(size_t payloadBytes, const TransactOptions& options) const {
+    return uint64_t{attemptMs(payloadBytes, options)} * static_cast<uint64_t>(options.attempts) +
+           uint64_t{options.workLimitMs} * 2 + kBusySlackMs;
+}
 
 void Client::reset() {
     decoder_.reset();
@@ -45,13 +65,8 @@ bool Client::poll(uint32_t sliceMs) {
     if (count < 0) {
         return false;
     }
-    const uint64_t now = nowMs();
     if (count > 0) {
-        lastByteMs_ = now;
         absorb(decoder_.feed(std::span<const uint8_t>(buffer, static_cast<size_t>(count))));
-    } else if (decoder_.pending() > 0 &&
-               now - lastByteMs_ >= std::max(kIdleMs, lineMs(32, rate_))) {
-        absorb(decoder_.resync());
     }
     return true;
 }
@@ -77,18 +92,20 @@ Exchange Client::transact(Command command, const std::vector<uint8_t>& payload,
         return result;
     }
     const uint8_t seq = nextSeq();
+    keptSeq_ = seq;
     const uint8_t answerCode = wire::responseCode(command);
     const uint8_t nakCode = wire::responseCode(Command::Nak);
-    const uint32_t attemptMs =
-        lineMs(payload.size() + wire::kFrameOverhead + options.replyBytes, rate_) * 2 +
-        kTurnaroundMs;
+    const uint32_t attemptMs = this->attemptMs(payload.size(), options);
+    // The exchange ends by its bound whatever the unit answers: a unit that keeps saying
+    // Busy must not hold the call forever.
+    const uint64_t bound = options.deadlineMs != 0
+                               ? options.deadlineMs
+                               : clock_() + exchangeBoundMs(payload.size(), options);
     events_.clear();
     bool sawDamage = false;
-    auto capped = [&](uint64_t deadline) {
-        return options.deadlineMs != 0 ? std::min(deadline, options.deadlineMs) : deadline;
-    };
+    auto capped = [&](uint64_t deadline) { return std::min(deadline, bound); };
     for (int attempt = 0; attempt < options.attempts; ++attempt) {
-        if (options.deadlineMs != 0 && nowMs() >= options.deadlineMs) {
+        if (clock_() >= bound) {
             break;
         }
         if (attempt > 0) {
@@ -99,10 +116,10 @@ Exchange Client::transact(Command command, const std::vector<uint8_t>& payload,
             return result;
         }
         const uint64_t badBefore = stats_.badFrames;
-        uint64_t deadline = capped(nowMs() + attemptMs);
+        uint64_t deadline = capped(clock_() + attemptMs);
         bool resend = false;
         while (!resend) {
-            const uint64_t now = nowMs();
+            const uint64_t now = clock_();
             if (now >= deadline) {
                 ++stats_.timeouts;
                 break;
@@ -136,7 +153,7 @@ Exchange Client::transact(Command command, const std::vector<uint8_t>& payload,
                     const auto busy = wire::BusyReply::decode(response->body);
                     const uint32_t expected = busy ? std::min(busy->expectedMs, options.workLimitMs)
                                                    : options.workLimitMs;
-                    deadline = capped(nowMs() + uint64_t{expected} * 2 + attemptMs + 1000);
+                    deadline = capped(clock_() + uint64_t{expected} * 2 + attemptMs + kBusySlackMs);
                     if (options.deadlineMs != 0) {
                         attempt = 0; // alive and working: its later answers get new tries
                     }
@@ -158,9 +175,9 @@ namespace {
 
 // Line bytes of an answer to a data frame, with room to spare.
 constexpr uint32_t kSendAnswerLineBytes = 32;
-// Request and answer framing around the data of one read-out chunk.
+// A read-out request's line bytes, and the header of its answer before the data.
 constexpr uint32_t kFetchRequestLineBytes = wire::kFrameOverhead + 6;
-constexpr uint32_t kFetchAnswerOverhead = wire::kFrameOverhead + 5;
+constexpr uint32_t kFetchAnswerHeader = 5;
 
 } // namespace
 
@@ -187,7 +204,8 @@ StreamFrame SendDirection::frame(uint64_t offset, uint32_t chunk) {
     StreamFrame frame;
     frame.payload = request.encode();
     frame.length = static_cast<uint32_t>(length);
-    frame.queuedLineBytes = static_cast<uint32_t>(frame.payload.size() + wire::kFrameOverhead);
+    frame.queuedLineBytes =
+        static_cast<uint32_t>(frame.payload.size() + wire::lineOverhead(frame.payload.size()));
     frame.otherLineBytes = kSendAnswerLineBytes;
     return frame;
 }
@@ -221,7 +239,8 @@ StreamFrame FetchDirection::frame(uint64_t offset, uint32_t chunk) {
         wire::ReadTargetDataRequest{static_cast<uint32_t>(offset), static_cast<uint16_t>(chunk)}
             .encode();
     frame.length = chunk;
-    frame.queuedLineBytes = chunk + kFetchAnswerOverhead;
+    frame.queuedLineBytes = static_cast<uint32_t>(chunk + kFetchAnswerHeader +
+                                                  wire::lineOverhead(chunk + kFetchAnswerHeader));
     frame.otherLineBytes = kFetchRequestLineBytes;
     return frame;
 }
@@ -289,7 +308,7 @@ StreamOutcome Client::stream(StreamDirection& direction, Command dataCommand, ui
     };
 
     while (confirmed < total) {
-        if (nowMs() >= deadlineMs || stalls > kMaxStalls) {
+        if (clock_() >= deadlineMs || stalls > kMaxStalls) {
             outcome.error = sawDamage ? LinkError::FrameErrors : LinkError::Timeout;
             return outcome;
         }
@@ -304,14 +323,15 @@ StreamOutcome Client::stream(StreamDirection& direction, Command dataCommand, ui
             }
             queuedLineBytes += frame.queuedLineBytes;
             // Its answer comes after everything queued before it has crossed the line.
-            const uint64_t deadline =
-                nowMs() + lineMs(queuedLineBytes + frame.otherLineBytes, rate_) * 2 + kTurnaroundMs;
+            const uint64_t deadline = clock_() +
+                                      lineMs(queuedLineBytes + frame.otherLineBytes, rate_) * 2 +
+                                      kTurnaroundMs;
             window.push_back(
                 StreamRequest{seq, next, next + frame.length, frame.queuedLineBytes, deadline});
             next += frame.length;
         }
 
-        const uint64_t now = nowMs();
+        const uint64_t now = clock_();
         const uint64_t waitUntil = window.empty() ? now + kSliceMs : window.front().deadline;
         const uint64_t slice = waitUntil > now ? std::min<uint64_t>(waitUntil - now, kSliceMs) : 0;
         const uint64_t badBefore = stats_.badFrames;
@@ -375,7 +395,7 @@ StreamOutcome Client::stream(StreamDirection& direction, Command dataCommand, ui
                 wentBack = true;
             }
         }
-        if (!wentBack && !window.empty() && nowMs() >= window.front().deadline) {
+        if (!wentBack && !window.empty() && clock_() >= window.front().deadline) {
             ++stats_.timeouts;
             rewind();
         }

@@ -49,10 +49,12 @@ struct Exchange {
 };
 
 struct TransactOptions {
-    int attempts = 5;             // sends of the request before giving up
-    uint32_t replyBytes = 64;     // expected answer size, for the per-attempt time-out
-    uint32_t workLimitMs = 60000; // longest the unit may report itself busy
-    // When not 0, a nowMs() value the whole exchange ends by, answered or not. A Busy
+    int attempts = 5;         // sends of the request before giving up
+    uint32_t replyBytes = 64; // expected answer size, for the per-attempt time-out
+    // Longest the unit may report itself busy. Requests that start no long work are
+    // never answered Busy by a sound unit; their bound stays short.
+    uint32_t workLimitMs = 1000;
+    // When not 0, a clock value the whole exchange ends by, answered or not. A Busy
     // answer then renews the attempts, so a unit that works long and loses an answer is
     // asked again until the deadline.
     uint64_t deadlineMs = 0;
@@ -144,7 +146,7 @@ class Client {
 public:
     // Data bytes per frame: the stream starts at the largest and halves the size after
     // each loss down to the smallest, growing again after kGrowAfter clean answers.
-    // 1024 keeps the framing cost below 2 % of the line (see scripts/bench); the small
+    // 1024 keeps the framing cost near 2 % of the line (see scripts/bench); the small
     // end keeps frames passing on a line that damages one byte in a hundred.
     static constexpr uint32_t kLargestChunk = 1024;
     static constexpr uint32_t kSmallestChunk = 16;
@@ -158,18 +160,20 @@ public:
     static constexpr uint32_t kTurnaroundMs = 60;
     // The longest a wait goes without running the caller's message pump.
     static constexpr uint32_t kSliceMs = 10;
-    // A frame's bytes come back to back: after this long without a byte (or 32 byte
-    // times at slow rates) a started frame is taken for noise and the search resumes.
-    static constexpr uint32_t kIdleMs = 50;
+    // A Busy answer lets the wait run to twice the unit's estimate and this much more.
+    static constexpr uint32_t kBusySlackMs = 1000;
 
-    Client(serial::SerialPort& port, std::function<void()> pump);
+    // clock: monotonic milliseconds (tests give a clock of their own).
+    Client(serial::SerialPort& port, std::function<void()> pump,
+           std::function<uint64_t()> clock = nowMs);
 
     void setRate(uint32_t rate) { rate_ = rate; }
     uint32_t rate() const { return rate_; }
 
     // Sends a request and waits for its answer. A missing or damaged answer sends the
     // request again with the same sequence number (the unit answers repeats without
-    // doing the work twice); a Busy answer extends the wait by the unit's estimate.
+    // doing the work twice); a Busy answer extends the wait by the unit's estimate, but
+    // never past the exchange's bound (exchangeBoundMs), however often the unit says it.
     Exchange transact(wire::Command command, const std::vector<uint8_t>& payload,
                       const TransactOptions& options = {});
 
@@ -179,6 +183,10 @@ public:
     // stream gives up after kMaxStalls rewinds without progress or at deadlineMs.
     StreamOutcome stream(StreamDirection& direction, wire::Command dataCommand, uint64_t total,
                          uint64_t deadlineMs, const std::function<void(uint64_t)>& progress);
+
+    // How long transact may take at most: options.deadlineMs when given, else every
+    // attempt's time plus twice the work limit and kBusySlackMs.
+    uint64_t exchangeBoundMs(size_t payloadBytes, const TransactOptions& options) const;
 
     const LinkStats& stats() const { return stats_; }
     // A new port or session: forget partial frames, answers not taken, the counters.
@@ -190,7 +198,11 @@ private:
         wire::Frame frame;
     };
 
-    uint8_t nextSeq() { return seq_++; }
+    // The next sequence number, never the one of the last request the unit keeps an
+    // answer for: a stream whose numbers wrapped would otherwise hand it to the next
+    // request, and the unit would take that for a repeat.
+    uint8_t nextSeq();
+    uint32_t attemptMs(size_t payloadBytes, const TransactOptions& options) const;
     bool sendFrame(uint8_t seq, wire::Command command, const std::vector<uint8_t>& payload);
     // Reads for at most sliceMs into the event queue; false when the port failed.
     bool poll(uint32_t sliceMs);
@@ -198,11 +210,12 @@ private:
 
     serial::SerialPort& port_;
     std::function<void()> pump_;
+    std::function<uint64_t()> clock_;
     uint32_t rate_ = 115200;
     uint8_t seq_;
+    std::optional<uint8_t> keptSeq_; // of the last request answered from the unit's cache
     wire::FrameDecoder decoder_;
     std::deque<Event> events_;
-    uint64_t lastByteMs_ = 0;
     LinkStats stats_;
 };
 

@@ -28,9 +28,26 @@ std::string readFile(const std::filesystem::path& path) {
 
 } // namespace
 
+namespace {
+
+// The simulator rewrites its state file, and the dump of every slot that changed, before
+// each answer leaves it: the first erase replaces nine files by rename, the first renames
+// over existing files of the run, which the file system makes wait for their data to be
+// written. On a disk still busy with a build's output that took longer than the library
+// waits for a silent unit (five tries, under half a second at 115200), and the test's first
+// erase timed out. A folder in memory keeps these writes off the disk; /tmp is the fallback
+// where there is none.
+std::string folderPattern() {
+    std::error_code error;
+    const bool inMemory = std::filesystem::is_directory("/dev/shm", error);
+    return std::string(inMemory ? "/dev/shm" : "/tmp") + "/octo-unit-XXXXXX";
+}
+
+} // namespace
+
 SimulatedUnit::SimulatedUnit(std::vector<std::string> settings, std::filesystem::path link) {
-    char pattern[] = "/tmp/octo-unit-XXXXXX";
-    const char* made = mkdtemp(pattern);
+    std::string pattern = folderPattern();
+    const char* made = mkdtemp(pattern.data());
     if (!made) {
         throw std::runtime_error("mkdtemp failed");
     }

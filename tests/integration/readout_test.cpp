@@ -169,6 +169,30 @@ TEST_F(ReadoutTest, AnUnplugDuringTheReadOutLeavesNoFileAndKeepsAnOlderOne) {
     EXPECT_FALSE(leftovers(path));
 }
 
+TEST_F(ReadoutTest, AReadOutTheUnitStopsIsEndedAndTheNextCallStartsANewSession) {
+    // The unit loses its power (and its buffer) while the data come: it refuses the rest.
+    start({"pace=yes", "target.1.type=ZEL816 A449"});
+    ASSERT_EQ(OctoSetVccTarget(30), 0);
+    const auto path = unit->folder() / "cut.hex";
+    bool cycled = false;
+    onPump = [&] {
+        if (!cycled && !progress.empty() && progress.back().first >= 2000) {
+            cycled = true;
+            unit->signal(SIGUSR2);
+        }
+    };
+    const int32_t code = OctoReadTargetFile(0, 0, 0x4000, path.c_str(), OCTO_FORMAT_INTEL_HEX);
+    onPump = nullptr;
+    ASSERT_TRUE(cycled);
+    EXPECT_EQ(code, 8) << lastText();
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(unit->state("unit.last_command"), "ReadTargetEnd");
+
+    const uint64_t before = std::stoull(unit->state("unit.commands"));
+    ASSERT_EQ(OctoSelectImage(0), 0);
+    EXPECT_EQ(std::stoull(unit->state("unit.commands")), before + 2); // Hello, then the call
+}
+
 TEST_F(ReadoutTest, ArgumentsBeyondTheTargetsAddressSpaceAreOutOfRange) {
     start({});
     const auto path = unit->folder() / "x.txt";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 namespace octo::wire {
@@ -27,14 +28,29 @@ std::vector<Frame> framesOf(const std::vector<FrameDecoder::Event>& events) {
     return frames;
 }
 
-TEST(FrameCodec, LayoutIsStartLengthSeqCommandHeaderCrcPayloadCrc) {
-    const auto bytes = encodeFrame(Frame{0x42, 0x01, {0x00, 0x01}});
-    ASSERT_EQ(bytes.size(), 2 + kFrameOverhead);
-    // Byte 5 is the header's CRC-8, the last two the CRC-16.
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 5),
-              (std::vector<uint8_t>{0xA5, 0x00, 0x02, 0x42, 0x01}));
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 6, bytes.begin() + 8),
-              (std::vector<uint8_t>{0x00, 0x01}));
+TEST(FrameCodec, ZeroBytesOnlyEncloseTheFrameWhateverItCarries) {
+    // Runs of zeros and of other bytes around the stuffing's 254-byte blocks.
+    const std::vector<std::vector<uint8_t>> payloads = {
+        {},
+        std::vector<uint8_t>(300, 0x00),
+        std::vector<uint8_t>(253, 0xFF),
+        std::vector<uint8_t>(254, 0xFF),
+        std::vector<uint8_t>(600, 0x55),
+        {0x00, 0x01, 0x00, 0x00, 0xFF},
+    };
+    for (const auto& payload : payloads) {
+        const Frame frame{0x00, 0x13, payload};
+        const auto bytes = encodeFrame(frame);
+        ASSERT_GE(bytes.size(), 2u);
+        EXPECT_EQ(bytes.front(), kDelimiter);
+        EXPECT_EQ(bytes.back(), kDelimiter);
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), kDelimiter), 2) << payload.size();
+        EXPECT_LE(bytes.size(), payload.size() + lineOverhead(payload.size()));
+        FrameDecoder decoder;
+        const auto frames = framesOf(decoder.feed(bytes));
+        ASSERT_EQ(frames.size(), 1u) << payload.size();
+        EXPECT_EQ(frames[0], frame);
+    }
 }
 
 TEST(FrameCodec, RoundTripsEveryLengthClass) {
@@ -67,17 +83,14 @@ TEST(FrameDecoder, FramesSplitAtEveryByteBoundaryAreReassembled) {
 }
 
 TEST(FrameDecoder, GarbageBeforeAndBetweenFramesIsSkipped) {
-    std::vector<uint8_t> line = {0x00, 0xA5, 0xA5, 0x13, 0xFF, 0xA5};
+    std::vector<uint8_t> line = {0x13, 0xFF, 0x00, 0xA5, 0x01};
     const auto first = encodeFrame(sampleFrame(1, 10));
     const auto second = encodeFrame(sampleFrame(2, 0));
     line.insert(line.end(), first.begin(), first.end());
-    line.insert(line.end(), {0xA5, 0x00, 0x10});
+    line.insert(line.end(), {0x05, 0x00, 0x10});
     line.insert(line.end(), second.begin(), second.end());
     FrameDecoder decoder;
-    auto events = decoder.feed(line);
-    auto more = decoder.resync();
-    events.insert(events.end(), more.begin(), more.end());
-    const auto frames = framesOf(events);
+    const auto frames = framesOf(decoder.feed(line));
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0].seq, 1);
     EXPECT_EQ(frames[1].seq, 2);
@@ -100,47 +113,73 @@ TEST(FrameDecoder, ADamagedPayloadIsReportedWithItsSeqAndTheNextFrameStillFound)
     EXPECT_EQ(decoder.badFrames(), 1u);
 }
 
-TEST(FrameDecoder, AFrameThatLostBytesDoesNotSwallowTheOneBehindItAfterResync) {
+TEST(FrameDecoder, AFrameThatLostBytesIsReportedAndDoesNotSwallowTheOneBehindIt) {
     auto lossy = encodeFrame(sampleFrame(4, 200));
     lossy.erase(lossy.begin() + 50, lossy.begin() + 60);
     const auto good = encodeFrame(sampleFrame(5, 3));
     FrameDecoder decoder;
     auto events = decoder.feed(lossy);
-    auto next = decoder.feed(good);
+    const auto next = decoder.feed(good);
     events.insert(events.end(), next.begin(), next.end());
-    // The short frame's claimed length reaches past the good frame: only the quiet line
-    // (resync) gives the good frame back.
-    auto more = decoder.resync();
-    events.insert(events.end(), more.begin(), more.end());
-    const auto frames = framesOf(events);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].seq, 5);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, Kind::BadFrame);
+    EXPECT_EQ(events[0].frame.seq, 4);
+    EXPECT_EQ(events[1].kind, Kind::Frame);
+    EXPECT_EQ(events[1].frame.seq, 5);
+}
+
+TEST(FrameDecoder, AFrameCarriedInADamagedFramesPayloadIsNeverTakenForOne) {
+    // An erase hidden in image data: whatever single byte of the carrier is hit, lost or
+    // turned into a frame end, the hidden frame must not come out.
+    const Frame hidden{0x21, 0x10, {}};
+    const auto hiddenBytes = encodeFrame(hidden);
+    Frame carrier{0x20, 0x13, {0, 0, 0, 0, 0, 0, 0x10, 0x00}};
+    for (int copy = 0; copy < 3; ++copy) {
+        carrier.payload.insert(carrier.payload.end(), hiddenBytes.begin(), hiddenBytes.end());
+        carrier.payload.push_back(0xA5);
+    }
+    const auto line = encodeFrame(carrier);
+    for (size_t at = 0; at < line.size(); ++at) {
+        for (const int damage : {-1, 0x00, 0x01, 0x80, 0xFF}) {
+            auto damaged = line;
+            if (damage < 0) {
+                damaged.erase(damaged.begin() + static_cast<std::ptrdiff_t>(at));
+            } else {
+                damaged[at] = static_cast<uint8_t>(damage);
+            }
+            FrameDecoder decoder;
+            for (const auto& frame : framesOf(decoder.feed(damaged))) {
+                EXPECT_NE(frame, hidden) << "byte " << at << " damage " << damage;
+            }
+        }
+    }
 }
 
 TEST(FrameDecoder, ACorruptedLengthIsCaughtByTheHeaderCrc) {
     auto bytes = encodeFrame(sampleFrame(6, 8));
-    bytes[1] = 0x0F; // claims 3848 more bytes
+    bytes[2] ^= 0x0F; // the length's low byte
     const auto good = encodeFrame(sampleFrame(7, 2));
     bytes.insert(bytes.end(), good.begin(), good.end());
     FrameDecoder decoder;
-    const auto frames = framesOf(decoder.feed(bytes));
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].seq, 7);
+    const auto events = decoder.feed(bytes);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, Kind::Frame);
+    EXPECT_EQ(events[0].frame.seq, 7);
 }
 
-TEST(FrameDecoder, RandomNoiseNeverYieldsAFrameAndNeverCrashes) {
+TEST(FrameDecoder, RandomNoiseNeverYieldsAFrameAndKeepsMemoryBounded) {
     std::mt19937 random(1234);
     FrameDecoder decoder;
     size_t frames = 0;
     for (int round = 0; round < 200; ++round) {
+        // Few frame ends in the first rounds, so long runs of noise build up.
         std::vector<uint8_t> noise(512);
         for (auto& byte : noise) {
-            byte = static_cast<uint8_t>(random() % 3 == 0 ? 0xA5 : random());
+            byte = static_cast<uint8_t>(round < 100 ? 1 + random() % 255 : random());
         }
         frames += framesOf(decoder.feed(noise)).size();
-        EXPECT_LE(decoder.pending(), kMaxPayload + kFrameOverhead);
+        EXPECT_LE(decoder.pending(), kMaxStuffedBytes);
     }
-    frames += framesOf(decoder.resync()).size();
     // 100 KiB of noise: a false frame would need a header CRC-8 and a CRC-16 to match.
     EXPECT_EQ(frames, 0u);
 }

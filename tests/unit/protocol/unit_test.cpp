@@ -60,6 +60,21 @@ TEST_F(UnitLogic, ARepeatedRequestIsAnsweredAgainWithoutBeingDoneTwice) {
     EXPECT_EQ(unit.duplicates(), 1u);
 }
 
+TEST_F(UnitLogic, TheKeptNumberWithAnotherPayloadIsANewRequest) {
+    // A sender whose numbers wrapped reuses the kept number for a request of its own.
+    const Reply first =
+        unit.handle(wire::Frame{9, static_cast<uint8_t>(Command::ImageSelect), {3}});
+    const Reply other =
+        unit.handle(wire::Frame{9, static_cast<uint8_t>(Command::ImageSelect), {9}});
+    EXPECT_EQ(unit.commands(), 2u);
+    EXPECT_EQ(unit.duplicates(), 0u);
+    wire::FrameDecoder decoder;
+    const auto events = decoder.feed(other.frame);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(wire::Response::decode(events[0].frame.payload)->status, Status::BadArgument);
+    EXPECT_NE(first.frame, other.frame);
+}
+
 TEST_F(UnitLogic, ImageDataAcceptsInOrderRepeatsOldAndReportsGaps) {
     wire::ImageBeginRequest begin{0, wire::ImageMode::Fresh, 0, 0, 8, "ZEL816 A110"};
     ASSERT_EQ(ask(Command::ImageBegin, begin.encode()).status, Status::Ok);

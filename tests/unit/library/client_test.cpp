@@ -1,0 +1,152 @@
+// The protocol client against a scripted unit on a fake port and a fake clock: the bound
+// of every exchange, and the sequence numbers a wrapped stream leaves behind.
+#include "protocol/Client.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+namespace octo::protocol {
+namespace {
+
+using wire::Command;
+using wire::Status;
+
+// A port whose far end is a script. Every request the client writes goes to onRequest,
+// whose answers come back on the next reads; a read that finds nothing lets the clock run
+// for its whole time-out and asks onIdle what the unit sends by itself meanwhile.
+class ScriptedPort final : public serial::SerialPort {
+public:
+    uint64_t now = 1000;
+    std::function<std::vector<wire::Frame>(const wire::Frame&)> onRequest;
+    std::function<std::vector<wire::Frame>()> onIdle;
+    std::vector<wire::Frame> requests;
+
+    void close() override { open_ = false; }
+    bool isOpen() const override { return open_; }
+    bool setRate(uint32_t) override { return true; }
+    bool write(std::span<const uint8_t> bytes, uint32_t) override {
+        for (const auto& event : decoder_.feed(bytes)) {
+            requests.push_back(event.frame);
+            if (onRequest) {
+                queue(onRequest(event.frame));
+            }
+        }
+        return true;
+    }
+    int read(std::span<uint8_t> buffer, uint32_t timeoutMs) override {
+        if (pending_.empty()) {
+            now += std::max<uint32_t>(timeoutMs, 1);
+            if (onIdle) {
+                queue(onIdle());
+            }
+        }
+        const size_t count = std::min(buffer.size(), pending_.size());
+        std::copy_n(pending_.begin(), count, buffer.begin());
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+        return static_cast<int>(count);
+    }
+    void discardInput() override { pending_.clear(); }
+
+protected:
+    bool openDevice(const std::string&) override { return open_ = true; }
+
+private:
+    void queue(const std::vector<wire::Frame>& frames) {
+        for (const auto& frame : frames) {
+            wire::encodeFrame(frame, pending_);
+        }
+    }
+
+    bool open_ = false;
+    wire::FrameDecoder decoder_;
+    std::vector<uint8_t> pending_;
+};
+
+wire::Frame answer(const wire::Frame& request, Status status, std::vector<uint8_t> body = {}) {
+    return wire::Frame{request.seq, static_cast<uint8_t>(request.command | wire::kResponseFlag),
+                       wire::Response{status, std::move(body)}.encode()};
+}
+
+class ClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(port.open("fake", 115200)); }
+
+    ScriptedPort port;
+    Client client{port, nullptr, [this] { return port.now; }};
+};
+
+TEST_F(ClientTest, AUnitThatKeepsSayingBusyEndsTheExchangeByItsBound) {
+    // Busy at every request and again every 400 ms, for ten minutes of the clock: the wait
+    // must end by its bound, not follow the unit.
+    constexpr uint32_t kEstimateMs = 500;
+    constexpr uint64_t kBusyForMs = 600000;
+    constexpr uint64_t kRepeatMs = 400;
+    struct Case {
+        const char* name;
+        TransactOptions options;
+    };
+    const Case cases[] = {
+        {"short request", TransactOptions{}},
+        {"long work", TransactOptions{.workLimitMs = 120000}},
+        {"caller's deadline", TransactOptions{.deadlineMs = 1000 + 30000}},
+    };
+    for (const Case& c : cases) {
+        port.now = 1000;
+        const uint64_t started = port.now;
+        uint64_t lastBusy = started;
+        std::optional<wire::Frame> asked;
+        port.onRequest = [&](const wire::Frame& request) {
+            asked = request;
+            lastBusy = port.now;
+            return std::vector{
+                answer(request, Status::Busy, wire::BusyReply{kEstimateMs}.encode())};
+        };
+        port.onIdle = [&]() -> std::vector<wire::Frame> {
+            if (!asked || port.now - started > kBusyForMs || port.now - lastBusy < kRepeatMs) {
+                return {};
+            }
+            lastBusy = port.now;
+            return {answer(*asked, Status::Busy, wire::BusyReply{kEstimateMs}.encode())};
+        };
+        const uint64_t bound = c.options.deadlineMs != 0 ? c.options.deadlineMs - started
+                                                         : client.exchangeBoundMs(0, c.options);
+        const Exchange exchange = client.transact(Command::ImageErase, {}, c.options);
+        EXPECT_EQ(exchange.error, LinkError::Timeout) << c.name;
+        EXPECT_LE(port.now - started, bound + Client::kSliceMs) << c.name;
+    }
+}
+
+TEST_F(ClientTest, AStreamThatWrapsTheNumbersNeverHandsTheKeptOneToTheNextRequest) {
+    // The unit keeps the answer of the last request; 255 or 511 stream frames later the
+    // numbers have come round to it.
+    port.onRequest = [](const wire::Frame& request) {
+        if (request.command == static_cast<uint8_t>(Command::ImageData)) {
+            const auto data = wire::ImageDataRequest::decode(request.payload);
+            const auto received = static_cast<uint32_t>(data->offset + data->data.size());
+            return std::vector{
+                answer(request, Status::Ok, wire::ImageDataReply{received}.encode())};
+        }
+        return std::vector{answer(request, Status::Ok)};
+    };
+    for (const uint32_t frames : {255u, 511u}) {
+        port.requests.clear();
+        ASSERT_TRUE(client.transact(Command::ImageSelect, {0}).ok());
+        const uint8_t kept = port.requests.back().seq;
+
+        std::vector<uint8_t> bytes(size_t{frames} * Client::kLargestChunk);
+        const Piece piece{0, bytes};
+        SendDirection direction(std::span(&piece, 1));
+        const auto outcome =
+            client.stream(direction, Command::ImageData, direction.total(), port.now + 600000, {});
+        ASSERT_EQ(outcome.error, LinkError::None);
+
+        ASSERT_TRUE(client.transact(Command::ImageSelect, {1}).ok());
+        EXPECT_NE(port.requests.back().seq, kept) << frames;
+    }
+}
+
+} // namespace
+} // namespace octo::protocol
