@@ -192,6 +192,8 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
         return kOutOfRange;
     }
     port_->close();
+    // Another port may have another unit behind it, with results of its own.
+    lastRun_.reset();
     path_ = path;
     rate_ = rate;
     stale_ = true;
@@ -232,6 +234,7 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
 
 int32_t Library::releaseCom() {
     port_->close();
+    lastRun_.reset();
     path_.clear();
     stale_ = false;
     return kOk;
@@ -247,9 +250,13 @@ int32_t Library::getResult(uint8_t* block) {
     if (!exchange.ok()) {
         return linkCode(exchange.error);
     }
-    const auto result = okReply<wire::ResultReply>(exchange);
+    auto result = okReply<wire::ResultReply>(exchange);
     if (!result) {
         return kFailed;
+    }
+    if (lastRun_) {
+        result->run = lastRun_->run;
+        result->runFailed = lastRun_->runFailed;
     }
     std::fill(block, block + OCTO_RESULT_BLOCK_BYTES, uint8_t{0});
     std::copy(result->run.begin(), result->run.end(), block);
@@ -611,6 +618,7 @@ Library::TimedWork Library::timedWork(Command command, uint64_t limitMs, uint64_
 
 int32_t Library::mainProcess(uint32_t timeoutTenths) {
     runPending_ = false;
+    lastRun_.reset();
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
     // nowMs() counts whole milliseconds: one more never ends the call early.
     const uint64_t deadline = protocol::nowMs() + limitMs + 1;
@@ -637,6 +645,7 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
         return refused(exchange.response, "");
     }
     runPending_ = true;
+    lastRun_ = result;
     const auto& run = result->run;
     if (result->runFailed) {
         return status(run[wire::kMiscErrorsByte] == wire::kMiscImageCorrupted
@@ -653,6 +662,7 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
 
 int32_t Library::selftest(uint32_t timeoutTenths) {
     runPending_ = false;
+    lastRun_.reset();
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
     // nowMs() counts whole milliseconds: one more never ends the call early.
     const uint64_t deadline = protocol::nowMs() + limitMs + 1;
@@ -670,6 +680,10 @@ int32_t Library::selftest(uint32_t timeoutTenths) {
     if (!exchange.ok() || (exchange.response.status == Status::Failed && result && failure == 0)) {
         stale_ = true;
         return status("ERROR: Selftest not finished within its time-out !", kLampError, kTimeout);
+    }
+    if ((exchange.response.status == Status::Ok || exchange.response.status == Status::Failed) &&
+        result) {
+        lastRun_ = result;
     }
     if (exchange.response.status == Status::Ok && result) {
         return status("Selftest passed.", kLampSuccess);

@@ -128,6 +128,9 @@ private:
     // A main process ended with the unit's result since the last OctoGetResult: the next
     // one answers kRunFailed when the unit counts that run as failed.
     bool runPending_ = false;
+    // The result the last main process or self-test answered with. OctoGetResult reports
+    // it rather than what the unit says now: a unit that reset since has forgotten it.
+    std::optional<wire::RunReply> lastRun_;
 };
 
 } // namespace octo::library
