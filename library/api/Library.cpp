@@ -28,6 +28,9 @@ using wire::Status;
 namespace {
 
 constexpr int kHelloAttempts = 2;
+// The largest payload the library sends: a data frame of the largest chunk.
+constexpr uint16_t kLargestPayloadSent =
+    protocol::Client::kLargestChunk + wire::ImageDataRequest::kHeaderBytes;
 constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
 // A stream may take kStreamLineTimes its bytes' time on the line, and kLoadSlackMs more.
@@ -135,13 +138,22 @@ int32_t Library::initStatusLamp(const OctoStatusLampTable& table) {
     return kOk;
 }
 
-bool Library::hello(int attempts) {
+int32_t Library::hello(int attempts) {
     client_.setRate(rate_);
     protocol::TransactOptions options;
     options.attempts = attempts;
     const auto exchange = client_.transact(Command::Hello, wire::HelloRequest{}.encode(), options);
-    return exchange.ok() && exchange.response.status == Status::Ok &&
-           wire::HelloReply::decode(exchange.response.body).has_value();
+    const auto reply = okReply<wire::HelloReply>(exchange);
+    if (!exchange.ok() || !reply) {
+        return kNoUnit;
+    }
+    // A unit of another protocol version, or one that cannot take our largest data frame,
+    // would misread what we send: talk to it no further.
+    if (reply->protocolVersion != wire::kProtocolVersion ||
+        reply->maxPayload < kLargestPayloadSent) {
+        return kFailed;
+    }
+    return kOk;
 }
 
 int32_t Library::linkCode(LinkError error) {
@@ -178,9 +190,9 @@ int32_t Library::ensureLink() {
     }
     client_.reset();
     client_.setRate(rate_);
-    if (!hello(kHelloAttempts)) {
+    if (const int32_t code = hello(kHelloAttempts)) {
         stale_ = true;
-        return kNoUnit;
+        return code;
     }
     stale_ = false;
     return kOk;
@@ -201,9 +213,10 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
         return kCannotOpenPort;
     }
     client_.reset();
-    if (hello(kHelloAttempts)) {
-        stale_ = false;
-        return kOk;
+    const int32_t greeted = hello(kHelloAttempts);
+    if (greeted != kNoUnit) {
+        stale_ = greeted != kOk;
+        return greeted;
     }
     // The unit may still run at another rate (left there by an earlier session): find
     // it and tell it to come to ours.
@@ -212,14 +225,15 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
             continue;
         }
         rate_ = *it;
-        if (!port_->setRate(rate_) || !hello(1)) {
+        if (!port_->setRate(rate_) || hello(1) != kOk) {
             continue;
         }
         const auto exchange =
             client_.transact(Command::SetBaud, wire::SetBaudRequest{*wanted}.encode());
         rate_ = rate;
         port_->setRate(rate_);
-        if (exchange.ok() && exchange.response.status == Status::Ok && hello(kHelloAttempts)) {
+        if (exchange.ok() && exchange.response.status == Status::Ok &&
+            hello(kHelloAttempts) == kOk) {
             stale_ = false;
             return kOk;
         }
@@ -298,7 +312,7 @@ int32_t Library::selectBaudrate(uint32_t index) {
         stale_ = true;
         return kTimeout;
     }
-    if (hello(kHelloAttempts)) {
+    if (hello(kHelloAttempts) == kOk) {
         stale_ = false;
         return kOk;
     }
