@@ -190,7 +190,12 @@ int32_t Library::ensureLink() {
     }
     client_.reset();
     client_.setRate(rate_);
-    if (const int32_t code = hello(kHelloAttempts)) {
+    int32_t code = hello(kHelloAttempts);
+    if (code == kNoUnit) {
+        // A unit that was reset (power cycle, replug) runs at its power-on rate again.
+        code = fetchUnit();
+    }
+    if (code != kOk) {
         stale_ = true;
         return code;
     }
@@ -219,9 +224,19 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
         return greeted;
     }
     // The unit may still run at another rate (left there by an earlier session): find
-    // it and tell it to come to ours.
-    for (auto it = wire::kBaudRates.rbegin(); it != wire::kBaudRates.rend(); ++it) {
-        if (*it == rate) {
+    // it and tell it to come to ours. The port stays open either way: a unit that turns
+    // up later answers the next call.
+    const int32_t found = fetchUnit();
+    stale_ = found != kOk;
+    return found;
+}
+
+int32_t Library::fetchUnit() {
+    const uint32_t wanted = rate_;
+    const auto index = baudIndex(wanted);
+    int32_t code = kNoUnit;
+    for (auto it = wire::kBaudRates.rbegin(); index && it != wire::kBaudRates.rend(); ++it) {
+        if (*it == wanted) {
             continue;
         }
         rate_ = *it;
@@ -229,21 +244,18 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
             continue;
         }
         const auto exchange =
-            client_.transact(Command::SetBaud, wire::SetBaudRequest{*wanted}.encode());
-        rate_ = rate;
+            client_.transact(Command::SetBaud, wire::SetBaudRequest{*index}.encode());
+        rate_ = wanted;
         port_->setRate(rate_);
-        if (exchange.ok() && exchange.response.status == Status::Ok &&
-            hello(kHelloAttempts) == kOk) {
-            stale_ = false;
-            return kOk;
+        if (exchange.ok() && exchange.response.status == Status::Ok) {
+            code = hello(kHelloAttempts);
         }
         break;
     }
-    rate_ = rate;
+    rate_ = wanted;
     port_->setRate(rate_);
     client_.setRate(rate_);
-    // The port stays open: a unit that turns up later answers the next call.
-    return kNoUnit;
+    return code;
 }
 
 int32_t Library::releaseCom() {

@@ -80,6 +80,10 @@ private:
     // Says Hello: kOk, kNoUnit when nothing answers, kFailed for a unit this library
     // cannot talk to (another protocol version, smaller frames).
     int32_t hello(int attempts);
+    // Looks for the unit at the other rates, fastest first, and brings it to ours (rate_),
+    // as after a reset it runs at its power-on rate; the port is at rate_ afterwards. kOk,
+    // kNoUnit or what hello() says at our rate after the switch.
+    int32_t fetchUnit();
     int32_t linkCode(protocol::LinkError error);
     int32_t failedTransfer(const std::string& what, int32_t code);
     void abandonLoad();
