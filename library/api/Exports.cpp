@@ -6,7 +6,6 @@
 #include <wire/messages.h>
 
 #include <cstring>
-#include <new>
 
 namespace {
 
@@ -26,15 +25,14 @@ bool validText(const char* text, size_t longest) {
 
 template <typename Body>
 int32_t guarded(Body&& body) {
-    Library& library = Library::instance();
-    Library::CallGuard guard(library);
-    if (!guard.entered()) {
-        return codes::kBusy;
-    }
+    // The first call builds the instance; that can throw as well.
     try {
+        Library& library = Library::instance();
+        Library::CallGuard guard(library);
+        if (!guard.entered()) {
+            return codes::kBusy;
+        }
         return body(library);
-    } catch (const std::bad_alloc&) {
-        return codes::kInternal;
     } catch (...) {
         return codes::kInternal;
     }
@@ -118,7 +116,10 @@ int32_t OCTO_API OctoEraseImage(void) {
 
 int32_t OCTO_API OctoLoadImage(const char* path, const char* typeName) {
     if (!validText(path, kLongestFilePath) || !validText(typeName, kLongestTypeName)) {
-        return codes::kOutOfRange;
+        return guarded([](Library& l) {
+            l.dropAppend();
+            return codes::kOutOfRange;
+        });
     }
     return guarded([&](Library& l) { return l.loadImage(path, typeName); });
 }
@@ -192,7 +193,9 @@ int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32
         return codes::kOutOfRange;
     }
     return guarded([&](Library& l) {
-        uint16_t inOut = *value;
+        // A read sends 0, never whatever the caller's variable happened to hold.
+        uint16_t inOut =
+            operation == static_cast<uint32_t>(octo::wire::SfrOperation::Read) ? 0 : *value;
         const int32_t code =
             l.accessTargetSfr(static_cast<uint8_t>(target - 1), static_cast<uint8_t>(operation),
                               static_cast<uint16_t>(address), inOut);

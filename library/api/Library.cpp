@@ -28,6 +28,9 @@ using wire::Status;
 namespace {
 
 constexpr int kHelloAttempts = 2;
+// The largest payload the library sends: a data frame of the largest chunk.
+constexpr uint16_t kLargestPayloadSent =
+    protocol::Client::kLargestChunk + wire::ImageDataRequest::kHeaderBytes;
 constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
 // A stream may take kStreamLineTimes its bytes' time on the line, and kLoadSlackMs more.
@@ -135,13 +138,22 @@ int32_t Library::initStatusLamp(const OctoStatusLampTable& table) {
     return kOk;
 }
 
-bool Library::hello(int attempts) {
+int32_t Library::hello(int attempts) {
     client_.setRate(rate_);
     protocol::TransactOptions options;
     options.attempts = attempts;
     const auto exchange = client_.transact(Command::Hello, wire::HelloRequest{}.encode(), options);
-    return exchange.ok() && exchange.response.status == Status::Ok &&
-           wire::HelloReply::decode(exchange.response.body).has_value();
+    const auto reply = okReply<wire::HelloReply>(exchange);
+    if (!exchange.ok() || !reply) {
+        return kNoUnit;
+    }
+    // A unit of another protocol version, or one that cannot take our largest data frame,
+    // would misread what we send: talk to it no further.
+    if (reply->protocolVersion != wire::kProtocolVersion ||
+        reply->maxPayload < kLargestPayloadSent) {
+        return kFailed;
+    }
+    return kOk;
 }
 
 int32_t Library::linkCode(LinkError error) {
@@ -178,9 +190,14 @@ int32_t Library::ensureLink() {
     }
     client_.reset();
     client_.setRate(rate_);
-    if (!hello(kHelloAttempts)) {
+    int32_t code = hello(kHelloAttempts);
+    if (code == kNoUnit) {
+        // A unit that was reset (power cycle, replug) runs at its power-on rate again.
+        code = fetchUnit();
+    }
+    if (code != kOk) {
         stale_ = true;
-        return kNoUnit;
+        return code;
     }
     stale_ = false;
     return kOk;
@@ -192,6 +209,8 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
         return kOutOfRange;
     }
     port_->close();
+    // Another port may have another unit behind it, with results of its own.
+    lastRun_.reset();
     path_ = path;
     rate_ = rate;
     stale_ = true;
@@ -199,39 +218,49 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
         return kCannotOpenPort;
     }
     client_.reset();
-    if (hello(kHelloAttempts)) {
-        stale_ = false;
-        return kOk;
+    const int32_t greeted = hello(kHelloAttempts);
+    if (greeted != kNoUnit) {
+        stale_ = greeted != kOk;
+        return greeted;
     }
     // The unit may still run at another rate (left there by an earlier session): find
-    // it and tell it to come to ours.
-    for (auto it = wire::kBaudRates.rbegin(); it != wire::kBaudRates.rend(); ++it) {
-        if (*it == rate) {
+    // it and tell it to come to ours. The port stays open either way: a unit that turns
+    // up later answers the next call.
+    const int32_t found = fetchUnit();
+    stale_ = found != kOk;
+    return found;
+}
+
+int32_t Library::fetchUnit() {
+    const uint32_t wanted = rate_;
+    const auto index = baudIndex(wanted);
+    int32_t code = kNoUnit;
+    for (auto it = wire::kBaudRates.rbegin(); index && it != wire::kBaudRates.rend(); ++it) {
+        if (*it == wanted) {
             continue;
         }
         rate_ = *it;
-        if (!port_->setRate(rate_) || !hello(1)) {
+        if (!port_->setRate(rate_) || hello(1) != kOk) {
             continue;
         }
         const auto exchange =
-            client_.transact(Command::SetBaud, wire::SetBaudRequest{*wanted}.encode());
-        rate_ = rate;
+            client_.transact(Command::SetBaud, wire::SetBaudRequest{*index}.encode());
+        rate_ = wanted;
         port_->setRate(rate_);
-        if (exchange.ok() && exchange.response.status == Status::Ok && hello(kHelloAttempts)) {
-            stale_ = false;
-            return kOk;
+        if (exchange.ok() && exchange.response.status == Status::Ok) {
+            code = hello(kHelloAttempts);
         }
         break;
     }
-    rate_ = rate;
+    rate_ = wanted;
     port_->setRate(rate_);
     client_.setRate(rate_);
-    // The port stays open: a unit that turns up later answers the next call.
-    return kNoUnit;
+    return code;
 }
 
 int32_t Library::releaseCom() {
     port_->close();
+    lastRun_.reset();
     path_.clear();
     stale_ = false;
     return kOk;
@@ -247,9 +276,13 @@ int32_t Library::getResult(uint8_t* block) {
     if (!exchange.ok()) {
         return linkCode(exchange.error);
     }
-    const auto result = okReply<wire::ResultReply>(exchange);
+    auto result = okReply<wire::ResultReply>(exchange);
     if (!result) {
         return kFailed;
+    }
+    if (lastRun_) {
+        result->run = lastRun_->run;
+        result->runFailed = lastRun_->runFailed;
     }
     std::fill(block, block + OCTO_RESULT_BLOCK_BYTES, uint8_t{0});
     std::copy(result->run.begin(), result->run.end(), block);
@@ -291,7 +324,7 @@ int32_t Library::selectBaudrate(uint32_t index) {
         stale_ = true;
         return kTimeout;
     }
-    if (hello(kHelloAttempts)) {
+    if (hello(kHelloAttempts) == kOk) {
         stale_ = false;
         return kOk;
     }
@@ -617,6 +650,7 @@ Library::TimedWork Library::timedWork(Command command, uint64_t limitMs, uint64_
 
 int32_t Library::mainProcess(uint32_t timeoutTenths) {
     runPending_ = false;
+    lastRun_.reset();
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
     // nowMs() counts whole milliseconds: one more never ends the call early.
     const uint64_t deadline = protocol::nowMs() + limitMs + 1;
@@ -643,6 +677,7 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
         return refused(exchange.response, "");
     }
     runPending_ = true;
+    lastRun_ = result;
     const auto& run = result->run;
     if (result->runFailed) {
         return status(run[wire::kMiscErrorsByte] == wire::kMiscImageCorrupted
@@ -659,6 +694,7 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
 
 int32_t Library::selftest(uint32_t timeoutTenths) {
     runPending_ = false;
+    lastRun_.reset();
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
     // nowMs() counts whole milliseconds: one more never ends the call early.
     const uint64_t deadline = protocol::nowMs() + limitMs + 1;
@@ -676,6 +712,10 @@ int32_t Library::selftest(uint32_t timeoutTenths) {
     if (!exchange.ok() || (exchange.response.status == Status::Failed && result && failure == 0)) {
         stale_ = true;
         return status("ERROR: Selftest not finished within its time-out !", kLampError, kTimeout);
+    }
+    if ((exchange.response.status == Status::Ok || exchange.response.status == Status::Failed) &&
+        result) {
+        lastRun_ = result;
     }
     if (exchange.response.status == Status::Ok && result) {
         return status("Selftest passed.", kLampSuccess);

@@ -12,6 +12,7 @@
 #include <wire/messages.h>
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,12 +27,12 @@ public:
     // pump of the first (code kBusy).
     class CallGuard {
     public:
-        explicit CallGuard(Library& library) : library_(library), entered_(!library.inCall_) {
-            library_.inCall_ = true;
-        }
+        // Atomic, so a call from a second thread is refused as well instead of racing.
+        explicit CallGuard(Library& library)
+            : library_(library), entered_(!library.inCall_.exchange(true)) {}
         ~CallGuard() {
             if (entered_) {
-                library_.inCall_ = false;
+                library_.inCall_.store(false);
             }
         }
         CallGuard(const CallGuard&) = delete;
@@ -54,6 +55,8 @@ public:
     int32_t eraseImage();
     int32_t loadImage(const std::string& path, const std::string& typeName);
     int32_t appendImage();
+    // An OctoLoadImage refused before it reached the library still uses up the append.
+    void dropAppend() { append_ = false; }
     int32_t selectImage(uint8_t slot);
     int32_t loadParameters(uint32_t options, uint8_t targetVcc, uint16_t settleMs);
     int32_t mainProcess(uint32_t timeoutTenths);
@@ -74,7 +77,13 @@ private:
     // Makes sure a port is open on the last path and the unit answered on it; reopens
     // after the port failed or a call timed out (a replugged unit needs a new handle).
     int32_t ensureLink();
-    bool hello(int attempts);
+    // Says Hello: kOk, kNoUnit when nothing answers, kFailed for a unit this library
+    // cannot talk to (another protocol version, smaller frames).
+    int32_t hello(int attempts);
+    // Looks for the unit at the other rates, fastest first, and brings it to ours (rate_),
+    // as after a reset it runs at its power-on rate; the port is at rate_ afterwards. kOk,
+    // kNoUnit or what hello() says at our rate after the switch.
+    int32_t fetchUnit();
     int32_t linkCode(protocol::LinkError error);
     int32_t failedTransfer(const std::string& what, int32_t code);
     void abandonLoad();
@@ -113,7 +122,7 @@ private:
     Host& host_;
     std::unique_ptr<serial::SerialPort> port_;
     protocol::Client client_;
-    bool inCall_ = false;
+    std::atomic<bool> inCall_{false};
 
     std::string path_;
     uint32_t rate_ = 115200;
@@ -132,6 +141,9 @@ private:
     // A main process ended with the unit's result since the last OctoGetResult: the next
     // one answers kRunFailed when the unit counts that run as failed.
     bool runPending_ = false;
+    // The result the last main process or self-test answered with. OctoGetResult reports
+    // it rather than what the unit says now: a unit that reset since has forgotten it.
+    std::optional<wire::RunReply> lastRun_;
 };
 
 } // namespace octo::library

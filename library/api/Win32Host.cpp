@@ -5,15 +5,24 @@
 
 #include <commctrl.h>
 
+#include <chrono>
+
 namespace octo::library {
 
 namespace {
 
+// Longest one pump serves messages before the waiting call looks at its deadline again.
+constexpr std::chrono::milliseconds kPumpBudget{5};
+
 class Win32Host final : public Host {
 public:
     void pumpMessages() override {
+        // Bounded in time: a handler that posts a message each time it runs would
+        // otherwise keep the queue from ever emptying, and the call from its deadline.
+        const auto end = std::chrono::steady_clock::now() + kPumpBudget;
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (std::chrono::steady_clock::now() < end &&
+               PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 // Not ours to take: put it back for the caller's own loop.
                 PostQuitMessage(static_cast<int>(msg.wParam));

@@ -8,6 +8,16 @@ namespace octo::protocol {
 using wire::Command;
 using wire::Status;
 
+namespace {
+
+// A byte on the line: start bit, eight data bits, stop bit.
+constexpr uint64_t kBitsPerByte = 10;
+constexpr uint64_t kMsPerSecond = 1000;
+// A frame's write may take this much longer than twice its line time.
+constexpr uint64_t kWriteSlackMs = 1000;
+
+} // namespace
+
 uint64_t nowMs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
@@ -18,7 +28,7 @@ uint32_t lineMs(uint64_t bytes, uint32_t rate) {
     if (rate == 0) {
         return 0;
     }
-    return static_cast<uint32_t>((bytes * 10 * 1000 + rate - 1) / rate);
+    return static_cast<uint32_t>((bytes * kBitsPerByte * kMsPerSecond + rate - 1) / rate);
 }
 
 Client::Client(serial::SerialPort& port, std::function<void()> pump,
@@ -50,10 +60,31 @@ void Client::reset() {
     stats_ = {};
 }
 
+size_t writePieceBytes(uint32_t rate) {
+    return std::max<size_t>(1, uint64_t{rate} * Client::kSliceMs / kBitsPerByte / kMsPerSecond);
+}
+
 bool Client::sendFrame(uint8_t seq, Command command, const std::vector<uint8_t>& payload) {
     const auto bytes = wire::encodeFrame(wire::Frame{seq, static_cast<uint8_t>(command), payload});
     ++stats_.framesSent;
-    return port_.write(bytes, lineMs(bytes.size(), rate_) * 2 + 1000);
+    // A write may return only once the line has taken its bytes (Windows serial writes
+    // are synchronous): pieces of one pump period of line time keep the pump's period,
+    // where a whole 1 KiB frame would hold it up for a second at 9600 baud.
+    const size_t piece = writePieceBytes(rate_);
+    const uint64_t deadline = nowMs() + lineMs(bytes.size(), rate_) * 2 + kWriteSlackMs;
+    std::span<const uint8_t> rest(bytes);
+    while (!rest.empty()) {
+        const auto part = rest.first(std::min(piece, rest.size()));
+        const uint64_t now = nowMs();
+        if (now >= deadline || !port_.write(part, static_cast<uint32_t>(deadline - now))) {
+            return false;
+        }
+        rest = rest.subspan(part.size());
+        if (!rest.empty() && pump_) {
+            pump_();
+        }
+    }
+    return true;
 }
 
 bool Client::poll(uint32_t sliceMs) {

@@ -42,6 +42,10 @@ uint64_t nowMs();
 // The time ten bits take per byte on the line, for so many bytes, in ms (rounded up).
 uint32_t lineMs(uint64_t bytes, uint32_t rate);
 
+// Bytes the line carries in one pump period (Client::kSliceMs) at rate, at least 1: the
+// largest piece of a frame handed to the port in one write.
+size_t writePieceBytes(uint32_t rate);
+
 struct Exchange {
     LinkError error = LinkError::None;
     wire::Response response;

@@ -79,6 +79,15 @@ TEST_F(ImageTest, ALoadWithoutAppendReplacesTheImage) {
     EXPECT_TRUE(unit->slot(0) == imageOfFile(samplePath("B231_info.txt")));
 }
 
+TEST_F(ImageTest, AnAppendUsedUpByARefusedLoadDoesNotCarryOverToTheNext) {
+    ASSERT_EQ(load("B231_main.txt", "ZEL816 B231"), 0);
+    ASSERT_EQ(OctoAppendImage(), 0);
+    ASSERT_EQ(OctoLoadImage("", "ZEL816 B231"), 16);
+    // A fresh load: the same file again replaces the image instead of overlapping it.
+    ASSERT_EQ(load("B231_main.txt", "ZEL816 B231"), 0) << lastText();
+    EXPECT_TRUE(unit->slot(0) == imageOfFile(samplePath("B231_main.txt")));
+}
+
 TEST_F(ImageTest, OverlappingSecondFileGives53AndLeavesNothingComplete) {
     ASSERT_EQ(load("A413_overlap_1.hex", "ZEL816 A413"), 0);
     ASSERT_EQ(OctoAppendImage(), 0);

@@ -2,6 +2,7 @@
 // identification, baud rates, target supply, signals, argument checks and texts.
 #include "LibraryFixture.h"
 
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -266,6 +267,22 @@ TEST_F(LinkTest, AUnitAtAnotherRateThanThePortDoesNotAnswer) {
     EXPECT_EQ(unit.state("unit.baud"), "9600");
     std::array<uint8_t, 256> block{};
     EXPECT_EQ(OctoGetResult(block.data()), 0); // the library followed the unit
+}
+
+TEST_F(LinkTest, AUnitResetToItsPowerOnRateIsFoundAgainWithoutInitCom) {
+    SimulatedUnit unit({"check_line_rate=yes"});
+    ASSERT_EQ(InitCom(unit.link().c_str(), kRate), 0);
+    ASSERT_EQ(OctoSelectBaudrate(2), 0);
+    ASSERT_EQ(unit.state("unit.baud"), "38400");
+    unit.signal(SIGUSR2);
+    ASSERT_TRUE(unit.waitFor("unit.power_cycles", "1"));
+    ASSERT_EQ(unit.state("unit.baud"), "115200");
+    std::array<uint8_t, 256> block{};
+    // The call that finds the link lost fails; the next one brings the unit back to the
+    // rate the program chose.
+    EXPECT_EQ(OctoGetResult(block.data()), 6);
+    EXPECT_EQ(OctoGetResult(block.data()), 0);
+    EXPECT_EQ(unit.state("unit.baud"), "38400");
 }
 
 // --- target supply and signals -------------------------------------------------------------

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 
@@ -341,6 +342,23 @@ TEST_F(TargetsTest, AnErasedImageMemoryFailsWithError1AndTouchesNoTarget) {
     EXPECT_EQ(block[5], 1);
     EXPECT_EQ(unit->state("target.1.crc32"), before);
     EXPECT_EQ(unit->state("target.1.runs"), "0");
+}
+
+TEST_F(TargetsTest, TheResultOfARunSurvivesAPowerCycleOfTheUnitBeforeItIsRead) {
+    start({"target.all.type=ZEL816 A110"});
+    load(samplePath("A110_blink.txt"), "ZEL816 A110");
+    ASSERT_EQ(OctoLoadParameters(kFullRun, kVcc, kSettleMs), 0);
+    ASSERT_EQ(OctoMainProcess(kTimeoutTenths), 0) << lastText();
+    // The unit restarts and forgets its run before the program reads the result.
+    unit->signal(SIGUSR2);
+    ASSERT_TRUE(unit->waitFor("unit.power_cycles", "1"));
+    block.fill(0xAA);
+    ASSERT_EQ(OctoGetResult(block.data()), 0);
+    EXPECT_EQ(bytes().connected, 0xFF);
+    EXPECT_EQ(bytes().overAll, 0xFF);
+    EXPECT_EQ(bytes().misc, 0);
+    // The identification still comes from the unit.
+    EXPECT_EQ(blockWord(block, 8), 0x0130);
 }
 
 TEST_F(TargetsTest, APartlyLoadedImageFailsLikeAnErasedOne) {

@@ -3,13 +3,17 @@
 #include "objfile/binary.h"
 #include "objfile/crc32.h"
 #include "objfile/firmware.h"
+#include "objfile/firmware_file.h"
 #include "objfile/image.h"
 #include "objfile/load.h"
 #include "objfile/writers.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -345,6 +349,31 @@ TEST(Firmware, RefusesImagesThatAreNotFirmware) {
         EXPECT_NE(check.problem.find(c.problemPart), std::string::npos)
             << c.name << ": " << check.problem;
     }
+}
+
+TEST(Firmware, AFileIsReadOnlyInsideTheFirmwareArea) {
+    // A firmware image followed by scattered one-byte records far beyond the area: the
+    // reader stops at the first of them instead of collecting them all.
+    Image image = buildFirmwareImage(0x0156, "FW", std::vector<uint8_t>(100, 0x42));
+    constexpr uint32_t kFirstStray = 0x10000;
+    constexpr uint32_t kStrays = 2000;
+    constexpr uint32_t kStrayStep = 7;
+    for (uint32_t i = 0; i < kStrays; ++i) {
+        image.insert(kFirstStray + i * kStrayStep, bytesOf({1}));
+    }
+    const octo::testing::TempFolder folder("firmware_bound");
+    const std::string path = folder.file("SCATTER.TXT");
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << writeQxText(image);
+    }
+    const FirmwareFile file = readFirmwareFile(path, "SCATTER.TXT");
+    ASSERT_EQ(file.problem, FirmwareFile::Problem::NotFirmware);
+    ASSERT_TRUE(file.read.error);
+    EXPECT_EQ(file.read.error->address, kFirstStray);
+    EXPECT_NE(file.check.problem.find("0x10000 lies outside the firmware area"), std::string::npos)
+        << file.check.problem;
+    EXPECT_TRUE(file.image.empty());
 }
 
 } // namespace
