@@ -98,8 +98,7 @@ void ImageLoader::recordLoad(uint32_t startMs, const std::string& typeName) {
     flags_.estimateStale = true;
     settings_.timeLoadImage = platform_.tickCount() - startMs;
     // Failed writes are ignored: the load itself has succeeded.
-    profile_.writeInt(ini::kTiming, ini::kTimeLoadImage,
-                      static_cast<int32_t>(settings_.timeLoadImage));
+    writeTiming(profile_, ini::kTimeLoadImage, settings_.timeLoadImage);
     profile_.writeInt(ini::kSystem, ini::kDevType, settings_.devType);
     profile_.write(ini::kSystem, ini::kDevTypeName, typeName);
     profile_.write(ini::kSystem, ini::kImageFile, settings_.imageFile);

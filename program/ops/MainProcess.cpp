@@ -4,8 +4,6 @@
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
-#include <string>
-
 namespace octo {
 
 namespace {
@@ -209,7 +207,7 @@ void MainProcess::showRunOutcome(uint32_t startMs) {
     settings_.timeOctoProg = platform_.tickCount() - startMs;
     // DuoLink runs take far longer; the stored duration is the one of the usual interface.
     if (settings_.useDlk == 0) {
-        writeTimeOctoProg();
+        writeTiming(profile_, ini::kTimeOctoProg, settings_.timeOctoProg);
     }
 }
 
@@ -244,12 +242,8 @@ void MainProcess::estimateProgTime() {
     }
     takeControls(view_, settings_);
     settings_.timeOctoProg = estimatedRunMs(settings_, deviceType_, power_.settleMs());
-    writeTimeOctoProg();
+    writeTiming(profile_, ini::kTimeOctoProg, settings_.timeOctoProg);
     flags_.estimateStale = false;
-}
-
-void MainProcess::writeTimeOctoProg() {
-    profile_.write(ini::kTiming, ini::kTimeOctoProg, std::to_string(settings_.timeOctoProg));
 }
 
 void MainProcess::writeBusy(bool busy) {

@@ -115,7 +115,6 @@ private:
     void showRunOutcome(uint32_t startMs);
     void continueSeries(bool succeeded);
     void writeBusy(bool busy);
-    void writeTimeOctoProg();
 
     View& view_;
     Platform& platform_;

@@ -168,7 +168,7 @@ void Maintenance::runSelftest() {
 Maintenance::SelftestOutcome Maintenance::showSelftestOutcome(uint32_t startMs) {
     if (state_.lastResult == 0) {
         settings_.timeSelfTest = platform_.tickCount() - startMs;
-        writeTiming(ini::kTimeSelfTest, settings_.timeSelfTest);
+        writeTiming(profile_, ini::kTimeSelfTest, settings_.timeSelfTest);
         status_.showStatus(kShowString, IDS_SELFTEST_PASSED);
         return SelftestOutcome::Passed;
     }
@@ -253,7 +253,7 @@ bool Maintenance::installFirmware(uint32_t startMs) {
     view_.setText(IDC_STATUS_LINE, kInitializingFirmware);
     platform_.sleep(kFirmwareStartMs);
     settings_.timeLoadFirmware = platform_.tickCount() - startMs;
-    writeTiming(ini::kTimeLoadFirmware, settings_.timeLoadFirmware);
+    writeTiming(profile_, ini::kTimeLoadFirmware, settings_.timeLoadFirmware);
     view_.setText(IDC_STATUS_LINE, kFirmwareCompleted);
     return true;
 }
@@ -306,7 +306,7 @@ void Maintenance::readTarget(uint32_t format) {
         library_->readTargetFile(static_cast<uint32_t>(state_.readOutTarget - 1),
                                  state_.readOutStart, state_.readOutLength, readOutFile_, format);
     if (read == 0) {
-        writeTiming(ini::kTimeReadoutTarget, platform_.tickCount() - startMs);
+        writeTiming(profile_, ini::kTimeReadoutTarget, platform_.tickCount() - startMs);
     }
     // Also after a failed read: a target left powered by a failed command is unsafe for
     // the operator who takes it out.
@@ -325,7 +325,7 @@ void Maintenance::eraseImage() {
     progress_.stopProgress(true);
     if (state_.lastResult == 0) {
         settings_.timeEraseImage = platform_.tickCount() - startMs;
-        writeTiming(ini::kTimeEraseImage, settings_.timeEraseImage);
+        writeTiming(profile_, ini::kTimeEraseImage, settings_.timeEraseImage);
     }
     bracket_.endOperation();
 }
@@ -341,11 +341,6 @@ void Maintenance::onTest1() {
         state_.lastResult =
             library_->accessTargetSfr(kTest1Target, access.operation, access.address, &value);
     }
-}
-
-void Maintenance::writeTiming(const char* key, uint32_t ms) {
-    // A failed write is ignored: the command itself has succeeded.
-    profile_.writeInt(ini::kTiming, key, static_cast<int32_t>(ms));
 }
 
 } // namespace octo

@@ -118,7 +118,6 @@ private:
     bool counted(int32_t result);
     // The parameters, the supply and the read itself.
     void readTarget(uint32_t format);
-    void writeTiming(const char* key, uint32_t ms);
 
     View& view_;
     Platform& platform_;

@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include <string>
+
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
@@ -234,6 +236,10 @@ bool refuseWhileLocked(View& view, const Settings& settings) {
         showSettings(view, settings);
     }
     return settings.locked();
+}
+
+void writeTiming(ProfileStore& file, const char* key, uint32_t ms) {
+    file.write(kTiming, key, std::to_string(ms));
 }
 
 } // namespace octo

@@ -112,6 +112,10 @@ void loadSetting(ProfileStore& file, Settings& settings, SettingField field);
 // write-protection message and writes nothing else; false then.
 bool saveSettings(ProfileStore& file, Settings& settings, View& view);
 
+// Writes a duration in ms to section Timing, as the unsigned number it is. A failed write
+// is ignored by every caller: the operation it measured has succeeded.
+void writeTiming(ProfileStore& file, const char* key, uint32_t ms);
+
 // The data exchange: the controls into the settings, and the settings into the controls.
 void takeControls(const View& view, Settings& settings);
 void showSettings(View& view, const Settings& settings);
