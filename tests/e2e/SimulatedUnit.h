@@ -4,7 +4,7 @@
 #ifndef OCTO_E2E_SIMULATED_UNIT_H
 #define OCTO_E2E_SIMULATED_UNIT_H
 
-#include "E2eTest.h"
+#include "harness/Session.h"
 
 #include "resource.h"
 
