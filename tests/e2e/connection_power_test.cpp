@@ -8,7 +8,6 @@ namespace octo::e2e {
 namespace {
 
 constexpr std::uint32_t kLockSettingsCommand = 0x20;
-constexpr Millis kAnswerTimeout{10000};
 
 constexpr char kConnectedAfterPortChange[] =
     "COM port settings modified. ZEL-OCTO816 Octo Programmer connected.";

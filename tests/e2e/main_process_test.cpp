@@ -18,10 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Deadlines for a loaded 2-core machine: start-up, a load or one run, a whole series.
-constexpr Millis kAnswerTimeout{30000};
-constexpr Millis kOperationTimeout{90000};
-constexpr Millis kSeriesTimeout{180000};
 // How long a run that must not come is given to show up: longer than the pause between
 // the runs of a series.
 constexpr Millis kNoFurtherRun{4000};

@@ -21,10 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Deadlines for a loaded 2-core machine: a box or answer, a load or run, a whole series.
-constexpr Millis kAnswerTimeout{30000};
-constexpr Millis kOperationTimeout{90000};
-constexpr Millis kSeriesTimeout{180000};
 constexpr Millis kConvertTimeout{30000};
 constexpr Millis kActionWait{1000};
 // A picture counts once two screens in a row agree; a box still painting differs.
@@ -103,18 +99,6 @@ void waitStatus(const Window& w, const std::string& text, Millis timeout) {
     const std::string shown = eventually([&] { return w.text(IDC_STATUS_LINE); }, text, timeout);
     if (shown != text)
         throw E2eError("the status line shows '" + shown + "', not '" + text + "'");
-}
-
-std::string programString(int id) {
-    switch (id) {
-#define OCTO_STRING(name, number, text)                                                            \
-    case number:                                                                                   \
-        return text;
-#include "resources/strings.def"
-#undef OCTO_STRING
-    default:
-        throw E2eError("no string " + std::to_string(id));
-    }
 }
 
 class Camera {
