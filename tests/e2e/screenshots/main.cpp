@@ -27,8 +27,8 @@ constexpr Millis kActionWait{1000};
 constexpr int kSettleAttempts = 20;
 constexpr Millis kSettlePause{300};
 
-// Runs slow enough (about 3 s each) to be photographed while the unit works.
-constexpr char kVisibleRuns[] = "time_scale=1.5";
+// Runs slow enough (about 4 s each) to be photographed while the unit works.
+constexpr char kVisibleRuns[] = "time_scale=2";
 constexpr int kSeriesRuns = 2;
 // A unit with the firmware before the required one.
 constexpr char kOldFirmware[] = "firmware_version=0x0155";
@@ -44,8 +44,12 @@ constexpr int kLowVoltageRow = 7; // " 2.5 V", below the A110's Vpp of 2.7 V
 
 constexpr int kReadOutRow = 2;
 constexpr int kSignalsRow = 4;
-constexpr int kSignalExit = 1106;
+// The frame around the column a lamp picture is about, and the pictures' palette.
 constexpr int kMarkPadding = 3;
+constexpr char kMarkColour[] = "#0050FF";
+constexpr char kMarkWidth[] = "2";
+constexpr char kPaletteColours[] = "256";
+constexpr int kOverAllRow = 4;
 constexpr int kLookInList = 0x471; // of the common file dialog
 constexpr char kSamplesFolder[] = "samples";
 
@@ -59,10 +63,16 @@ constexpr std::array<const char*, 7> kSocketPictures = {
     "lamps-passed",  "lamps-verify-failed", "lamps-erase-failed",      "lamps-no-answer",
     "lamps-secured", "lamps-empty-socket",  "lamps-erase-check-failed"};
 
-// What a picture shows: the part of the screen, and a part of it to frame.
+// What a picture shows: the part of the screen, and a part of it to frame. A scene that
+// moves (a run at work) never shows two equal screens: it is taken once, and `still` must
+// hold afterwards, so the picture shows what it is named for.
 struct Shot {
+    explicit Shot(Rect a) : area(a) {}
+    Shot(Rect a, Rect m) : area(a), mark(m) {}
+    Shot(Rect a, std::function<bool()> s) : area(a), still(std::move(s)) {}
     Rect area;
     std::optional<Rect> mark;
+    std::function<bool()> still;
 };
 
 Rect padded(Rect r, int by) {
@@ -133,6 +143,13 @@ private:
         const fs::path out = folder_ / (name + ".png");
         const fs::path previous = folder_ / (name + ".previous.png");
         fs::remove(out);
+        if (shot.still) {
+            lastScreen_ = session_.screenshot("guide-" + name);
+            if (!shot.still())
+                throw E2eError("the scene ended before the screen was taken");
+            cropScreen(lastScreen_, shot, out);
+            return;
+        }
         for (int attempt = 0; attempt < kSettleAttempts; ++attempt) {
             if (attempt > 0) {
                 fs::rename(out, previous);
@@ -159,15 +176,16 @@ private:
                                       "+repage"};
         if (shot.mark) {
             const Rect m = *shot.mark;
-            argv.insert(argv.end(),
-                        {"-fill", "none", "-stroke", "#0050FF", "-strokewidth", "2", "-draw",
-                         "rectangle " + std::to_string(m.left - a.left) + "," +
-                             std::to_string(m.top - a.top) + " " +
-                             std::to_string(m.right - a.left) + "," +
-                             std::to_string(m.bottom - a.top)});
+            argv.insert(
+                argv.end(),
+                {"-fill", "none", "-stroke", kMarkColour, "-strokewidth", kMarkWidth, "-draw",
+                 "rectangle " + std::to_string(m.left - a.left) + "," +
+                     std::to_string(m.top - a.top) + " " + std::to_string(m.right - a.left) + "," +
+                     std::to_string(m.bottom - a.top)});
         }
         // No dither and no time stamps: the same screen gives the same file.
-        argv.insert(argv.end(), {"+dither", "-colors", "256", "-strip", "PNG8:" + out.string()});
+        argv.insert(argv.end(),
+                    {"+dither", "-colors", kPaletteColours, "-strip", "PNG8:" + out.string()});
         const fs::path log = folder_ / "convert.log";
         const int status = runToEnd({argv, {}, currentEnvironment(), log}, kConvertTimeout);
         if (status != 0 || !fs::exists(out))
@@ -187,7 +205,7 @@ void withoutUnit(Session& s, Camera& camera) {
     camera.take("main-not-connected", [&] {
         Window w = s.launch();
         waitFor("the end of start-up", kOperationTimeout, [&] { return startupEnded(s); });
-        return Shot{w.rect(), {}};
+        return Shot{w.rect()};
     });
     s.stopProgram();
 }
@@ -198,7 +216,7 @@ void oldFirmware(Session& s, Camera& camera) {
     std::optional<Window> box;
     camera.take("firmware-offer", [&] {
         box = s.launch().waitPopup(kAnswerTimeout);
-        return Shot{box->rect(), {}};
+        return Shot{box->rect()};
     });
     box->press(kIdNo);
     box->waitGone(kAnswerTimeout);
@@ -221,9 +239,9 @@ public:
         unit_ = &unit;
         camera_.take("main-connected", [&] {
             w_ = launchAndWaitForStartup(s_, kOperationTimeout);
-            return Shot{w().rect(), {}};
+            return Shot{w().rect()};
         });
-        camera_.take("status-connected", [&] { return Shot{group(w(), "Status"), {}}; });
+        camera_.take("status-connected", [&] { return Shot{group(w(), "Status")}; });
         loadAndRun();
         dialogs();
         series();
@@ -258,7 +276,7 @@ private:
             waitFor("the samples folder", kAnswerTimeout,
                     [&] { return dialog->comboSelection(kLookInList).text == kSamplesFolder; });
             dialog->fileName(kSample);
-            return Shot{dialog->rect(), {}};
+            return Shot{dialog->rect()};
         });
         camera_.take("status-loaded", [&] {
             dialog->press(kIdOk);
@@ -267,7 +285,7 @@ private:
                 throw E2eError("Load Image(s) did not end");
             if (w().text(IDC_STATUS_LINE).rfind("Image loaded:", 0) != 0)
                 throw E2eError("the load failed: " + w().text(IDC_STATUS_LINE));
-            return Shot{group(w(), "Status"), {}};
+            return Shot{group(w(), "Status")};
         });
         camera_.take("run-in-progress", [&] {
             w().click(IDC_START, kActionWait);
@@ -275,12 +293,12 @@ private:
                 return unit_->state("unit.working") == "yes" &&
                        w().progress(IDC_PROGRESS).position > 0;
             });
-            return Shot{w().rect(), {}};
+            return Shot{w().rect(), [&] { return unit_->state("unit.working") == "yes"; }};
         });
         camera_.take("results", [&] {
             waitStatus(w(), kSeeResults, kOperationTimeout);
             waitFor("Start enabled", kOperationTimeout, [&] { return w().enabled(IDC_START); });
-            return Shot{group(w(), "Result"), {}};
+            return Shot{group(w(), "Result")};
         });
         for (int t = 0; t < static_cast<int>(kSocketPictures.size()); ++t)
             camera_.takeAgain(kSocketPictures[t], [&] {
@@ -289,7 +307,7 @@ private:
                 if (last.find(kOutcomes[t]) == std::string::npos)
                     throw E2eError("socket " + std::to_string(t + 1) + " reports '" + last + "'");
                 const Rect head = childRect(w(), "Static", std::to_string(t + 1));
-                const Rect column = joined(head, w().rect(lampId(4, t)));
+                const Rect column = joined(head, w().rect(lampId(kOverAllRow, t)));
                 return Shot{group(w(), "Result"), padded(column, kMarkPadding)};
             });
     }
@@ -301,23 +319,23 @@ private:
             box = w().waitPopup(kAnswerTimeout);
             waitFor("the unit's versions", kAnswerTimeout,
                     [&] { return box->text(IDC_ABOUT_FIRMWARE_VERSION) != kNotConnected; });
-            return Shot{box->rect(), {}};
+            return Shot{box->rect()};
         });
         box->click(IDC_DIALOG_OK);
         box->waitGone(kAnswerTimeout);
 
         camera_.take("read-out", [&] {
             box = execute(kReadOutRow);
-            return Shot{box->rect(), {}};
+            return Shot{box->rect()};
         });
         box->click(IDC_DIALOG_CANCEL);
         box->waitGone(kAnswerTimeout);
 
         camera_.take("signals", [&] {
             box = execute(kSignalsRow);
-            return Shot{box->rect(), {}};
+            return Shot{box->rect()};
         });
-        box->click(kSignalExit);
+        box->click(IDC_SIGNAL_EXIT);
         box->waitGone(kAnswerTimeout);
     }
 
@@ -334,13 +352,13 @@ private:
             waitFor("a series at work", kOperationTimeout, [&] {
                 return w().text(IDC_START) == kStopCaption && unit_->state("unit.working") == "yes";
             });
-            return Shot{w().rect(), {}};
+            return Shot{w().rect(), [&] { return unit_->state("unit.working") == "yes"; }};
         });
         camera_.take("status-series-ended", [&] {
             waitStatus(w(), kSeriesEnded, kSeriesTimeout);
             waitFor("Start enabled", kOperationTimeout, [&] { return w().enabled(IDC_START); });
             setIniKey(ini(), "User", "RepeatOctoprog", "0");
-            return Shot{group(w(), "Status"), {}};
+            return Shot{group(w(), "Status")};
         });
     }
 
@@ -349,14 +367,14 @@ private:
             w().select(IDC_SUPPLY_VOLTAGE, kLowVoltageRow);
             w().click(IDC_START);
             waitStatus(w(), programString(IDS_VOLTAGE_TOO_LOW), kAnswerTimeout);
-            return Shot{group(w(), "Status"), {}};
+            return Shot{group(w(), "Status")};
         });
         std::optional<Window> box;
         camera_.take("reload-warning", [&] {
             w().select(IDC_DEVICE_TYPE, std::string(kOtherType));
             w().click(IDC_START);
             box = w().waitPopup(kAnswerTimeout);
-            return Shot{box->rect(), {}};
+            return Shot{box->rect()};
         });
         box->press(kIdOk);
         box->waitGone(kAnswerTimeout);
@@ -367,7 +385,7 @@ private:
                 throw E2eError("Load Image(s) did not end");
             if (w().text(IDC_STATUS_LINE).rfind("ERROR:", 0) != 0)
                 throw E2eError("the broken file loaded: " + w().text(IDC_STATUS_LINE));
-            return Shot{group(w(), "Status"), {}};
+            return Shot{group(w(), "Status")};
         });
     }
 
