@@ -45,7 +45,8 @@ MainProcess::MainProcess(const MainProcessParts& parts)
       profile_(parts.profile), settings_(parts.settings), deviceType_(parts.deviceType),
       flags_(parts.flags), state_(parts.state), status_(parts.status), bracket_(parts.bracket),
       progress_(parts.progress), results_(parts.results), catalogue_(parts.catalogue),
-      power_(parts.power), report_(parts.view, parts.settings, parts.state.logPath) {}
+      power_(parts.power), report_(parts.view, parts.settings, parts.state.logPath),
+      trace_(parts.view, parts.library, parts.settings, parts.deviceType) {}
 
 void MainProcess::onStart() {
     if (flags_.reloadRequired) {
@@ -136,6 +137,9 @@ bool MainProcess::runUnit() {
         return false;
     }
     const int32_t result = library_->getResult(state_.runResult.data());
+    if (result == 0 || result == kResultFailedRun) {
+        trace_.record(state_.runResult, result);
+    }
     if (result == kResultFailedRun) {
         // The unit's own verdict is shown at once, though the run counts as failed.
         results_.showResult(true);

@@ -16,6 +16,7 @@
 #include "link/StatusLine.h"
 #include "ops/RunReport.h"
 #include "ops/TargetPower.h"
+#include "ops/TraceLog.h"
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
 #include "run/programming.h"
@@ -120,6 +121,7 @@ private:
     DeviceCatalogue& catalogue_;
     const TargetPower& power_;
     RunReport report_;
+    TraceLog trace_;
 };
 
 } // namespace octo
