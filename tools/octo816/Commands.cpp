@@ -104,11 +104,23 @@ double msSince(Clock::time_point started) {
     return std::chrono::duration<double, std::milli>(Clock::now() - started).count();
 }
 
+// The path the library opens for a port: on Windows "COM12" only opens as "\\.\COM12".
+std::string portPath(const std::string& port) {
+#ifdef _WIN32
+    const bool comPort = port.size() > 3 && (port[0] == 'C' || port[0] == 'c') &&
+                         (port[1] == 'O' || port[1] == 'o') && (port[2] == 'M' || port[2] == 'm');
+    if (comPort && port.find_first_not_of("0123456789", 3) == std::string::npos) {
+        return "\\\\.\\" + port;
+    }
+#endif
+    return port;
+}
+
 // The line to the unit, open for the life of the command.
 class UnitLink {
 public:
     explicit UnitLink(const Invocation& in) {
-        const int32_t result = InitCom(in.port.c_str(), in.baud);
+        const int32_t result = InitCom(portPath(in.port).c_str(), in.baud);
         if (result != kOk) {
             ReleaseCom();
             fail(result, "no unit on " + in.port);

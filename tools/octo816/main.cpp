@@ -2,6 +2,7 @@
 // on standard error and its exit status; the report goes to standard output.
 #include "Commands.h"
 #include "Invocation.h"
+#include "LibraryLoader.h"
 
 #include <cstdio>
 #include <exception>
@@ -12,7 +13,12 @@ int main(int argc, char** argv) {
     using namespace octo::cli;
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
-        return runCommand(parseArguments(args), stdout);
+        const Invocation invocation = parseArguments(args);
+        if (invocation.command != Command::Help && !loadLibrary()) {
+            std::fprintf(stderr, "octo816: OCTO816.DLL cannot be loaded\n");
+            return kExitUnitError;
+        }
+        return runCommand(invocation, stdout);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "octo816: %s\n", e.what());
         return kExitBadInput;
