@@ -35,7 +35,8 @@ ImageFiles readImageFiles(std::span<const std::string> paths,
             out.read = failure(objfile::ResultCode::CannotOpen, "cannot be opened");
             return out;
         }
-        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string text{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
         if (in.bad() || text.size() > objfile::kLargestObjectFileBytes) {
             out.failedPath = path;
             out.read = failure(objfile::ResultCode::FileIo, "cannot be read whole");

@@ -87,8 +87,8 @@ MemoryWords memoryWords(std::span<const OctoSegmentEntry> table) {
 }
 
 uint32_t estimatedRunMs(const ProgrammingChoice& c, const MemoryWords& words, uint16_t settleMs) {
-    const uint32_t sizeK = ((words.flash + words.info + kBslWeight * words.bsl) * kBytesPerWord) >>
-                           kKibShift;
+    const uint32_t sizeK =
+        ((words.flash + words.info + kBslWeight * words.bsl) * kBytesPerWord) >> kKibShift;
     const double kib = sizeK;
     double ms =
         (kSettleFactor * settleMs + kRunBaseMs) + kEraseMs * one(c.erase) +

@@ -106,8 +106,8 @@ std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t>
         crc = digits;
     }
     const std::string common = field(run.time) + "," + field(run.station) + "," +
-                               field(run.firmwareVersion) + "," + field(run.hardwareVersion) +
-                               "," + field(run.deviceType) + "," + crc + ",";
+                               field(run.firmwareVersion) + "," + field(run.hardwareVersion) + "," +
+                               field(run.deviceType) + "," + crc + ",";
     std::vector<std::string> lines;
     for (const TargetOutcome& t : targetOutcomes(block)) {
         if (!t.present()) {

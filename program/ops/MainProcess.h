@@ -17,9 +17,9 @@
 #include "ops/RunReport.h"
 #include "ops/TargetPower.h"
 #include "ops/TraceLog.h"
+#include "run/programming.h"
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
-#include "run/programming.h"
 #include "wire/messages.h"
 
 #include <cstdint>

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "app/OperationFlags.h"
-#include "objfile/firmware.h"
 #include "app/Platform.h"
 #include "app/ProgramState.h"
 #include "app/UnitInfo.h"
@@ -16,6 +15,7 @@
 #include "link/ProgrammerLibrary.h"
 #include "link/ProgressBar.h"
 #include "link/StatusLine.h"
+#include "objfile/firmware.h"
 #include "ops/ImageLoader.h"
 #include "ops/TargetPower.h"
 #include "settings/ProfileStore.h"

@@ -61,9 +61,9 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
         octo::testing::SimulatedUnit unit({"pace=yes", "time_scale=1"});
         const auto started = Clock::now();
-        const int status = runQuiet({OCTO816_PATH, "program", "--port", unit.link(), "--type",
-                                     "ZEL816 A449", "--vcc", "3.0", "--settle", "0.1",
-                                     image.string()});
+        const int status =
+            runQuiet({OCTO816_PATH, "program", "--port", unit.link(), "--type", "ZEL816 A449",
+                      "--vcc", "3.0", "--settle", "0.1", image.string()});
         const double wallMs =
             std::chrono::duration<double, std::milli>(Clock::now() - started).count();
         const double busyMs = stateMs(unit, "unit.work_ms");

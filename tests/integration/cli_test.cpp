@@ -1,6 +1,7 @@
 // octo816, the command-line programmer, as a line runs it: the real program against the
 // simulated unit, its exit status, its standard error, its JSON and its traceability log.
 #include "SimulatedUnit.h"
+#include "ops/MainProcess.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -103,8 +104,8 @@ TEST_F(CliTest, EachCommandsHappyPathEndsWithStatusZeroAndDoesItsWork) {
     EXPECT_EQ(unit->state("run.main_processes"), "2");
     EXPECT_EQ(fileLines(log).size(), 1u + 2 * 8) << "the header and 8 targets of 2 runs";
 
-    run = tool({"readout", "--target", "1", "--start", "0xFC00", "--length", "1024",
-                readout.string()});
+    run = tool(
+        {"readout", "--target", "1", "--start", "0xFC00", "--length", "1024", readout.string()});
     EXPECT_EQ(run.status, kPassed) << run.err;
     const objfile::Image sample = imageOfFile(samplePath("A110_blink.txt"));
     const objfile::Image read = imageOfFile(readout);
@@ -168,11 +169,11 @@ TEST_F(CliTest, FaultyTargetsGetExactlyTheSimulatorsFlagsInTheJsonAndTheLog) {
         if (*t.last != '\0') {
             EXPECT_EQ(unit->state("target." + n + ".last"), t.last) << n;
         }
-        const std::string json = std::string("{\"target\":") + n + ",\"present\":" +
-                                 flag(t.present) + ",\"connected\":" + flag(t.connected) +
-                                 ",\"erase_checked\":" + flag(t.eraseChecked) + ",\"verified\":" +
-                                 flag(t.verified) + ",\"secured\":" + flag(t.secured) +
-                                 ",\"passed\":" + flag(t.passed) + "}";
+        const std::string json =
+            std::string("{\"target\":") + n + ",\"present\":" + flag(t.present) +
+            ",\"connected\":" + flag(t.connected) + ",\"erase_checked\":" + flag(t.eraseChecked) +
+            ",\"verified\":" + flag(t.verified) + ",\"secured\":" + flag(t.secured) +
+            ",\"passed\":" + flag(t.passed) + "}";
         EXPECT_NE(run.out.find(json), std::string::npos) << json << "\n" << run.out;
         if (!t.present) {
             continue;
@@ -188,6 +189,72 @@ TEST_F(CliTest, FaultyTargetsGetExactlyTheSimulatorsFlagsInTheJsonAndTheLog) {
     EXPECT_EQ(line, lines.size()) << "one line per target found, no more";
 }
 
+std::string hexText(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+// The unit receives the parameter block the window's main process sends for the same
+// choices.
+TEST_F(CliTest, TheParameterBlockIsTheWindowsForTheSameChoices) {
+    start({"target.all.type=ZEL816 A201", "external_supply=30"});
+    const fs::path image = unit->folder() / "a201.txt";
+    std::ofstream(image) << "@F800\n01 02 03 04\nq\n";
+    DeviceType a201;
+    a201.dlkAble = 1;
+    const struct {
+        std::vector<std::string> options;
+        Settings window;   // the window's settings that make the same choices
+        uint16_t settleMs; // the settling time the window's list gives
+    } cases[] = {
+        // Securing comes last: a secured chip is never reached again.
+        {{"--duolink", "--vcc", "3.0"},
+         [] {
+             Settings s;
+             s.useDlk = 1;
+             s.supplyVoltage = 30 - kLowestSupplyTenths;
+             s.settleTime = 1;
+             return s;
+         }(),
+         200},
+        {{"--erase", "none", "--duolink"},
+         [] {
+             Settings s;
+             s.erase = s.eraseCheck = 0;
+             s.useDlk = 1;
+             s.supplyByProg = 0;
+             return s;
+         }(),
+         0},
+        {{"--erase", "pinfo,bsl", "--no-verify", "--secure", "--duolink", "--vcc", "2.5",
+          "--settle", "1.5"},
+         [] {
+             Settings s;
+             s.eraseMain = 0;
+             s.erasePinfo = s.eraseBslSegm = 1;
+             s.verify = 0;
+             s.blowFuse = 1;
+             s.useDlk = 1;
+             s.supplyVoltage = 25 - kLowestSupplyTenths;
+             return s;
+         }(),
+         1500},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::vector<std::string> args = {"program", "--type", "ZEL816 A201"};
+        args.insert(args.end(), cases[i].options.begin(), cases[i].options.end());
+        args.push_back(image.string());
+        const ToolRun run = tool(args);
+        EXPECT_EQ(run.status, kPassed) << i << run.err;
+        const ProgrammingParameters window =
+            programmingParameters(cases[i].window, a201, cases[i].settleMs);
+        EXPECT_EQ(unit->state("params.options"), hexText(window.options, 5)) << i;
+        EXPECT_EQ(unit->state("params.target_vcc"), hexText(window.targetVcc, 2)) << i;
+        EXPECT_EQ(unit->state("params.settle_ms"), std::to_string(window.settleMs)) << i;
+    }
+}
+
 TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     const TempFolder folder("octo_cli");
     const std::string blink = samplePath("A110_blink.txt").string();
@@ -200,33 +267,46 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         {{"burn"}, kBadInput, "unknown command \"burn\""},
         {{"program", "--type", kA110, blink}, kBadInput, "--port is required"},
         {{"program", "--port", "/dev/null", blink}, kBadInput, "--type is required"},
-        {{"program", "--port", "/dev/null", "--type", "ZEL816 X999", blink}, kBadInput,
+        {{"program", "--port", "/dev/null", "--type", "ZEL816 X999", blink},
+         kBadInput,
          "unknown device type \"ZEL816 X999\""},
-        {{"program", "--port", "/dev/null", "--type", kA110, "--vcc", "5", blink}, kBadInput,
+        {{"program", "--port", "/dev/null", "--type", kA110, "--vcc", "5", blink},
+         kBadInput,
          "--vcc takes a supply from 1.8 to 3.6 V"},
-        {{"program", "--port", "/dev/null", "--type", kA110, "--vcc", "2.0", blink}, kBadInput,
+        {{"program", "--port", "/dev/null", "--type", kA110, "--vcc", "2.0", blink},
+         kBadInput,
          "--vcc 2.0 V is below the 2.7 V that ZEL816 A110 needs"},
         {{"program", "--port", "/dev/null", "--type", kA110, "--erase", "bsl,boot", blink},
-         kBadInput, "--erase takes main, info, pinfo, bsl or none, not \"boot\""},
-        {{"program", "--port", "/dev/null", "--type", kA110, "--duolink", blink}, kBadInput,
+         kBadInput,
+         "--erase takes main, info, pinfo, bsl or none, not \"boot\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--duolink", blink},
+         kBadInput,
          "ZEL816 A110 cannot be programmed over DuoLink"},
-        {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", "0", blink}, kBadInput,
+        {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", "0", blink},
+         kBadInput,
          "--repeat takes a number of runs"},
-        {{"program", "--port", "/dev/null", "--type", kA110, "missing.txt"}, kBadInput,
+        {{"program", "--port", "/dev/null", "--type", kA110, "missing.txt"},
+         kBadInput,
          "missing.txt: cannot be opened"},
         {{"program", "--port", "/dev/null", "--type", kA110,
           samplePath("broken_checksum.hex").string()},
-         kBadInput, "(invalid record)"},
-        {{"program", "--port", "/dev/null", "--type", kA110, samplePath("A110_outside.txt").string()},
-         kBadInput, "(invalid record)"},
+         kBadInput,
+         "(invalid record)"},
+        {{"program", "--port", "/dev/null", "--type", kA110,
+          samplePath("A110_outside.txt").string()},
+         kBadInput,
+         "(invalid record)"},
         {{"info", "--port", "/dev/null", "--baud", "1234"}, kBadInput, "--baud takes 9600"},
-        {{"readout", "--port", "/dev/null", "--target", "9", "out.txt"}, kBadInput,
+        {{"readout", "--port", "/dev/null", "--target", "9", "out.txt"},
+         kBadInput,
          "--target takes a target from 1 to 8"},
-        {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0", "out.txt"}, kBadInput,
+        {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0", "out.txt"},
+         kBadInput,
          "readout needs --target, --start and --length"},
         {{"firmware", "--port", "/dev/null", blink}, kBadInput, "not a firmware file of the unit"},
         {{"program", "--port", (folder.path() / "no-port").string(), "--type", kA110, blink},
-         kUnitError, "no unit on "},
+         kUnitError,
+         "no unit on "},
     };
     for (const auto& c : cases) {
         const ToolRun run = runTool(c.args, folder.path());

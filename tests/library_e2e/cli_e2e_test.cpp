@@ -47,9 +47,17 @@ TEST(CliUnderWine, ProgramsEightTargetsOnCom1WithJsonAndTraceLog) {
                        fs::path(prefix ? prefix : OCTO_WINEPREFIX_DIR) / "com1");
     const fs::path log = unit.folder() / "trace.csv";
     const fs::path out = unit.folder() / "octo816.out";
-    const std::vector<std::string> args = {
-        "program", "--port", "COM1", "--type", "ZEL816 A110", "--vcc", "3.0", "--json",
-        "--log", windowsPath(log), windowsPath(samplePath("A110_blink.txt"))};
+    const std::vector<std::string> args = {"program",
+                                           "--port",
+                                           "COM1",
+                                           "--type",
+                                           "ZEL816 A110",
+                                           "--vcc",
+                                           "3.0",
+                                           "--json",
+                                           "--log",
+                                           windowsPath(log),
+                                           windowsPath(samplePath("A110_blink.txt"))};
     std::string command =
         quoted(std::string(OCTO_REPOSITORY_DIR) + "/scripts/wine-run") + " " + quoted(exe.string());
     for (const std::string& arg : args) {
@@ -61,7 +69,8 @@ TEST(CliUnderWine, ProgramsEightTargetsOnCom1WithJsonAndTraceLog) {
 
     const std::string json = fileText(out);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << status << "\n" << json << fileText(unit.folder() / "wine.err");
+        << status << "\n"
+        << json << fileText(unit.folder() / "wine.err");
     EXPECT_NE(json.find("\"device_type\":\"ZEL816 A110\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"image_crc32\":\"037874A1\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"passed\":true}\r\n"), std::string::npos) << json;

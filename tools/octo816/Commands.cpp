@@ -151,8 +151,8 @@ std::string unitJson(const std::string& port, const trace::UnitIdentity& unit) {
 }
 
 std::string unitLine(const std::string& port, const trace::UnitIdentity& unit) {
-    std::string line = "Unit on " + port + ": hardware " +
-                       trace::versionText(unit.hardwareVersion) + ", ";
+    std::string line =
+        "Unit on " + port + ": hardware " + trace::versionText(unit.hardwareVersion) + ", ";
     if (!unit.firmwareVersion) {
         return line + "no firmware";
     }
@@ -180,11 +180,10 @@ TypeFacts typeFacts(const devices::DeviceType& row) {
     TypeFacts facts{&row, std::string(row.name), {}};
     const OctoSegmentEntry* table = nullptr;
     if (GetDevice(facts.name.c_str(), &table) != kOk || table == nullptr) {
-        throw Failure(kExitBadInput, "the library does not know the device type \"" + facts.name +
-                                         "\"");
+        throw Failure(kExitBadInput,
+                      "the library does not know the device type \"" + facts.name + "\"");
     }
-    for (int i = 0; i < OCTO_MAX_SEGMENTS && (table[i].kind & kKindMask) != OCTO_SEGMENT_END;
-         ++i) {
+    for (int i = 0; i < OCTO_MAX_SEGMENTS && (table[i].kind & kKindMask) != OCTO_SEGMENT_END; ++i) {
         facts.segments.push_back(table[i]);
     }
     return facts;
@@ -304,8 +303,8 @@ struct RunOutcome {
                                               [](const auto& t) { return t.present(); }));
     }
     int passed() const {
-        return static_cast<int>(std::count_if(targets.begin(), targets.end(),
-                                              [](const auto& t) { return t.present() && t.passed; }));
+        return static_cast<int>(std::count_if(
+            targets.begin(), targets.end(), [](const auto& t) { return t.present() && t.passed; }));
     }
     int exitCode() const {
         if (code != kOk) {
@@ -342,8 +341,11 @@ RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number) {
 std::string runJson(const Invocation& in, const ProgramPlan& plan, const RunOutcome& run) {
     std::vector<std::string> files;
     for (const run::ImageFileFacts& f : plan.images.files) {
-        files.push_back(
-            JsonObject().add("file", f.path).add("bytes", f.bytes).add("crc32", hex8(f.crc32)).text());
+        files.push_back(JsonObject()
+                            .add("file", f.path)
+                            .add("bytes", f.bytes)
+                            .add("crc32", hex8(f.crc32))
+                            .text());
     }
     std::vector<std::string> targets;
     for (const trace::TargetOutcome& t : run.targets) {
@@ -385,11 +387,10 @@ void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
             empty += " " + std::to_string(t.target);
             continue;
         }
-        std::fprintf(out,
-                     "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s\n",
-                     t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
-                     yesNo(t.verified).c_str(), yesNo(t.secured).c_str(),
-                     t.passed ? "passed" : "FAILED");
+        std::fprintf(
+            out, "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s\n",
+            t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
+            yesNo(t.verified).c_str(), yesNo(t.secured).c_str(), t.passed ? "passed" : "FAILED");
     }
     if (!empty.empty()) {
         std::fprintf(out, "  empty sockets:%s\n", empty.c_str());
@@ -423,7 +424,8 @@ int programCommand(const Invocation& in, std::FILE* out) {
     Progress progress;
     UnitLink link(in);
     if (!in.json) {
-        std::fprintf(out, "%s\n", unitLine(in.port, trace::unitIdentity(readBlock("reading the unit"))).c_str());
+        std::fprintf(out, "%s\n",
+                     unitLine(in.port, trace::unitIdentity(readBlock("reading the unit"))).c_str());
     }
     loadImages(in, plan, progress);
     if (!in.json) {
@@ -513,8 +515,8 @@ int selftestCommand(const Invocation& in, std::FILE* out) {
     const ResultBlock block = readBlock("reading the selftest's result");
     const std::string failed =
         "selftest failed: unit error " + std::to_string(block[wire::kMiscErrorsByte]);
-    printOutcome(in, out, "selftest", result, ms, "Selftest FAILED: unit error " +
-                                                      std::to_string(block[wire::kMiscErrorsByte]));
+    printOutcome(in, out, "selftest", result, ms,
+                 "Selftest FAILED: unit error " + std::to_string(block[wire::kMiscErrorsByte]));
     throw Failure(kExitUnitError, failed);
 }
 
@@ -727,8 +729,9 @@ int typesCommand(const Invocation& in, std::FILE* out) {
         }
     }
     if (in.json) {
-        std::fprintf(out, "%s\n",
-                     JsonObject().add("command", "types").addJson("types", jsonArray(types)).text().c_str());
+        std::fprintf(
+            out, "%s\n",
+            JsonObject().add("command", "types").addJson("types", jsonArray(types)).text().c_str());
     }
     return kExitPassed;
 }

@@ -38,8 +38,8 @@ constexpr std::array<CommandName, 7> kCommands = {{
 
 // Options that take a value; every other option is a switch.
 constexpr std::array<std::string_view, 10> kValueOptions = {
-    "--port", "--baud", "--type", "--erase", "--vcc", "--settle", "--repeat", "--log",
-    "--target", "--start"};
+    "--port",   "--baud",   "--type", "--erase",  "--vcc",
+    "--settle", "--repeat", "--log",  "--target", "--start"};
 constexpr std::string_view kLengthOption = "--length";
 
 bool takesValue(std::string_view option) {
@@ -220,7 +220,7 @@ Invocation parseArguments(std::span<const std::string> args) {
         return in;
     }
     const auto known = std::find_if(kCommands.begin(), kCommands.end(),
-                                     [&](const CommandName& c) { return c.name == name; });
+                                    [&](const CommandName& c) { return c.name == name; });
     if (known == kCommands.end()) {
         throw UsageError("unknown command \"" + name + "\" (octo816 --help lists them)");
     }

@@ -20,7 +20,9 @@ public:
     JsonObject& add(const char* key, int64_t value);
     JsonObject& add(const char* key, int32_t value) { return add(key, int64_t{value}); }
     JsonObject& add(const char* key, uint32_t value) { return add(key, int64_t{value}); }
-    JsonObject& add(const char* key, uint64_t value) { return add(key, static_cast<int64_t>(value)); }
+    JsonObject& add(const char* key, uint64_t value) {
+        return add(key, static_cast<int64_t>(value));
+    }
     // A value that is a JSON text already (an object, an array, null).
     JsonObject& addJson(const char* key, const std::string& json);
     std::string text() const { return "{" + fields_ + "}"; }

@@ -24,7 +24,8 @@ Exports& exports() {
     return table;
 }
 
-template <typename Function> bool resolve(HMODULE module, const char* name, Function& function) {
+template <typename Function>
+bool resolve(HMODULE module, const char* name, Function& function) {
     // GetProcAddress returns a generic pointer; the export's type is the header's.
     function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
     return function != nullptr;

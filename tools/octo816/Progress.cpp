@@ -53,20 +53,19 @@ void Progress::finish() {
         return;
     }
     ticker_.reset();
-    std::fprintf(stderr, "\r%*s\r", static_cast<int>(label_.size()) + kBarCells + kFigureChars,
-                 "");
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(label_.size()) + kBarCells + kFigureChars, "");
     std::fflush(stderr);
 }
 
 void Progress::draw() const {
-    const double elapsedMs = std::chrono::duration<double, std::milli>(
-                                 std::chrono::steady_clock::now() - started_)
-                                 .count();
+    const double elapsedMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started_)
+            .count();
     const double done = std::min(elapsedMs / expectedMs_, kMostBeforeEnd);
     std::string bar(static_cast<size_t>(done * kBarCells), '#');
     bar.resize(kBarCells, '.');
-    std::fprintf(stderr, "\r%s [%s] %3.0f %% %6.1f s", label_.c_str(), bar.c_str(),
-                 done * kPercent, elapsedMs / kMsPerSecond);
+    std::fprintf(stderr, "\r%s [%s] %3.0f %% %6.1f s", label_.c_str(), bar.c_str(), done * kPercent,
+                 elapsedMs / kMsPerSecond);
     std::fflush(stderr);
 }
 
