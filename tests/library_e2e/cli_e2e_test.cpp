@@ -1,6 +1,7 @@
 // octo816.exe under Wine against the simulated unit on COM1: a line's program run with its
 // JSON and its traceability log, through the real OCTO816.DLL.
 #include "SimulatedUnit.h"
+#include "WinePaths.h"
 
 #include <gtest/gtest.h>
 
@@ -17,20 +18,6 @@ namespace octo::testing {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string windowsPath(const fs::path& path) {
-    std::string text = "Z:" + fs::absolute(path).string();
-    for (char& c : text) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return text;
-}
-
-std::string quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 std::string fileText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
