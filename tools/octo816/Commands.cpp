@@ -34,9 +34,9 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kUnitRefused = 8;
 constexpr int32_t kLoadedWithWarning = 17;
 constexpr int32_t kFailedRun = 50;
-// The library's codes for a file it cannot take.
+// The library's codes for a file it cannot take or an argument it refuses.
 constexpr int32_t kFirstFileCode = 11;
-constexpr int32_t kLastFileCode = 15;
+constexpr int32_t kArgumentRefused = 16;
 constexpr int32_t kNotFirmwareCode = 18;
 constexpr int32_t kAlreadySpecifiedCode = 53;
 
@@ -55,9 +55,10 @@ constexpr double kStreamOverhead = 1.1;
 constexpr double kMsPerSecond = 1000;
 constexpr uint32_t kKindMask = 0xFFFF;
 constexpr double kTenthsPerVolt = 10;
+constexpr size_t kShortTextChars = 32;
 
-bool isFileCode(int32_t code) {
-    return (code >= kFirstFileCode && code <= kLastFileCode) || code == kNotFirmwareCode ||
+bool isBadInputCode(int32_t code) {
+    return (code >= kFirstFileCode && code <= kArgumentRefused) || code == kNotFirmwareCode ||
            code == kAlreadySpecifiedCode;
 }
 
@@ -67,12 +68,12 @@ std::string libraryText(int32_t code) {
 }
 
 [[noreturn]] void fail(int32_t code, const std::string& what) {
-    throw Failure(isFileCode(code) ? kExitBadInput : kExitUnitError,
+    throw Failure(isBadInputCode(code) ? kExitBadInput : kExitUnitError,
                   what + ": " + libraryText(code) + " (code " + std::to_string(code) + ")");
 }
 
 std::string formatted(const char* format, uint32_t value) {
-    std::array<char, 32> text{};
+    std::array<char, kShortTextChars> text{};
     std::snprintf(text.data(), text.size(), format, static_cast<unsigned>(value));
     return text.data();
 }
@@ -86,7 +87,7 @@ std::string hexAddress(uint32_t value) {
 }
 
 std::string seconds(double ms) {
-    std::array<char, 32> text{};
+    std::array<char, kShortTextChars> text{};
     std::snprintf(text.data(), text.size(), "%.2f s", ms / kMsPerSecond);
     return text.data();
 }
@@ -209,7 +210,7 @@ struct ProgramPlan {
 };
 
 std::string voltsText(int tenths) {
-    std::array<char, 16> text{};
+    std::array<char, kShortTextChars> text{};
     std::snprintf(text.data(), text.size(), "%.1f V", tenths / kTenthsPerVolt);
     return text.data();
 }
@@ -393,7 +394,7 @@ void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
             yesNo(t.verified).c_str(), yesNo(t.secured).c_str(), t.passed ? "passed" : "FAILED");
     }
     if (!empty.empty()) {
-        std::fprintf(out, "  empty sockets:%s\n", empty.c_str());
+        std::fprintf(out, "  no target found:%s\n", empty.c_str());
     }
     std::fprintf(out, "%d of %d targets passed.\n", run.passed(), run.present());
 }
@@ -448,6 +449,12 @@ int programCommand(const Invocation& in, std::FILE* out) {
         std::fflush(out);
         logRun(in, plan, run);
         status = std::max(status, run.exitCode());
+        if (run.code != kOk) {
+            // The unit's image memory no longer holds a whole image: no run can follow.
+            std::fprintf(stderr, "octo816: run %d: the unit could not carry it out: %s (code %d)\n",
+                         number, libraryText(run.code).c_str(), run.code);
+            break;
+        }
     }
     return status;
 }
