@@ -194,7 +194,8 @@ TEST_F(InstallPackage, InstallsUpgradesKeepingTheSettingsAndUninstalls) {
     const fs::path folder = onDriveC(prefix_, link.workingDirectory);
     const std::set<std::string> installed = filesUnder(folder);
     for (const char* name : {"OCTO816.EXE", "OCTO816.DLL", "OCTO816.INI", "OCTO816-156.TXT",
-                             "OCTO816-Guide.html", "samples/A110_blink.txt"})
+                             "OCTO816-Guide.html", "samples/A110_blink.txt", "cli/octo816.exe",
+                             "cli/OCTO816.DLL"})
         EXPECT_TRUE(installed.count(name)) << name << " is not installed";
 
     // The installed program, started from the shortcut's target, finds the unit on COM1.

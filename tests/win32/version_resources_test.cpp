@@ -46,6 +46,7 @@ TEST(VersionResources, EveryShippedBinaryIsCompleteAndAt156) {
         {"OCTO816.EXE", "ZEL816 FLASH Octo Programmer"},
         {"OCTO816.DLL", "ZEL-OCTO816 Programmer library"},
         {"octoimg.exe", "ZEL-OCTO816 object-file information and conversion"},
+        {"cli\\octo816.exe", "ZEL-OCTO816 command-line programmer"},
     };
     for (const Binary& b : binaries) {
         const std::string path = besideThisTest(b.file);
@@ -53,7 +54,8 @@ TEST(VersionResources, EveryShippedBinaryIsCompleteAndAt156) {
         EXPECT_EQ(versionString(path, "FileVersion"), "1.56");
         EXPECT_EQ(versionString(path, "ProductVersion"), "1.56");
         EXPECT_EQ(versionString(path, "FileDescription"), b.description);
-        EXPECT_EQ(versionString(path, "OriginalFilename"), b.file);
+        const std::string file = b.file;
+        EXPECT_EQ(versionString(path, "OriginalFilename"), file.substr(file.find_last_of('\\') + 1));
         EXPECT_EQ(versionString(path, "CompanyName"), "ZEL Programming Systems");
         EXPECT_EQ(versionString(path, "ProductName"), "ZEL-OCTO816 control software");
         EXPECT_NE(versionString(path, "LegalCopyright").find("Copyright"), std::string::npos);

@@ -28,8 +28,10 @@ using octo::e2e::parseNumber;
 using octo::e2e::quote;
 using Args = std::vector<std::string>;
 
-// How long a read-only query may wait for the program to answer a message.
-constexpr UINT kQueryTimeoutMs = 5000;
+// How long a read-only query may wait for the program to answer a message. Generous: on a
+// loaded machine a dialog that is still filling itself (a file dialog listing a folder) can
+// take seconds, and a hung program only makes a failing test slower.
+constexpr UINT kQueryTimeoutMs = 20000;
 // How long an action waits for the program's handler before answering "pending".
 constexpr UINT kDefaultActionTimeoutMs = 1000;
 // How long the key command waits for the focus probe and for the foreground.
@@ -117,8 +119,9 @@ int controlId(HWND hwnd) {
 
 LRESULT query(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_NORMAL | SMTO_ABORTIFHUNG, kQueryTimeoutMs,
-                             &result))
+    // Not SMTO_ABORTIFHUNG: Wine calls a thread hung after 5 s without reading its queue, which
+    // a starved thread on a loaded machine can reach while it is working normally.
+    if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_NORMAL, kQueryTimeoutMs, &result))
         fail("window " + hex32(handleValue(hwnd)) + " did not answer message " +
              std::to_string(msg));
     return static_cast<LRESULT>(result);
