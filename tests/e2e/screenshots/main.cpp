@@ -11,6 +11,7 @@
 
 #include "resources/StringIds.h"
 
+#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -138,10 +139,11 @@ private:
     }
 
     // A window or box that has just opened may still be painting: the picture is taken
-    // again until two in a row are the same.
+    // again until one comes out the same as an earlier one. Not only the one before: a
+    // blinking caret makes the screen alternate, and on a loaded machine two pictures in a
+    // row can fall into different phases of the blink every time.
     void crop(const std::string& name, const Shot& shot) {
         const fs::path out = folder_ / (name + ".png");
-        const fs::path previous = folder_ / (name + ".previous.png");
         fs::remove(out);
         if (shot.still) {
             lastScreen_ = session_.screenshot("guide-" + name);
@@ -150,19 +152,17 @@ private:
             cropScreen(lastScreen_, shot, out);
             return;
         }
+        std::vector<std::string> earlier;
         for (int attempt = 0; attempt < kSettleAttempts; ++attempt) {
-            if (attempt > 0) {
-                fs::rename(out, previous);
+            if (attempt > 0)
                 std::this_thread::sleep_for(kSettlePause);
-            }
             lastScreen_ = session_.screenshot("guide-" + name);
             cropScreen(lastScreen_, shot, out);
-            if (attempt > 0 && readWholeFile(out) == readWholeFile(previous)) {
-                fs::remove(previous);
+            std::string picture = readWholeFile(out);
+            if (std::find(earlier.begin(), earlier.end(), picture) != earlier.end())
                 return;
-            }
+            earlier.push_back(std::move(picture));
         }
-        fs::remove(previous);
         fs::remove(out);
         throw E2eError("the screen did not settle");
     }
