@@ -234,6 +234,8 @@ TEST_F(FaultTest, AnUnplugThatResetsTheUnitsRateFailsTheLoadAndTheNextLoadFindsT
     EXPECT_EQ(cut.code, 6) << lastText();
     EXPECT_EQ(cut.overrunMs(), 0);
     EXPECT_TRUE(cut.truthful) << cut.detail;
+    // The library may notice the hang-up before the unit has written its state.
+    ASSERT_TRUE(unit.waitFor("link.unplugs", "1"));
     ASSERT_TRUE(unit.waitFor("link.state", "plugged"));
     EXPECT_EQ(unit.state("unit.baud"), "115200");
 

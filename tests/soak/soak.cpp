@@ -21,6 +21,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -47,11 +48,16 @@ constexpr uint32_t kSupply = 30;
 constexpr uint32_t kReadBytesPerSecondOfLine = 960;
 constexpr uint32_t kSlowReadSeconds = 4;
 constexpr uint32_t kFastReadSeconds = 1;
-// An unplug every 20 to 40 s, back after the scenario's unplug.for_ms.
+// An unplug every 20 to 40 s (at 9600 baud every 60 to 120 s: a firmware load alone takes
+// over a minute there), back after the scenario's unplug.for_ms.
 constexpr int kUnplugEveryMinS = 20;
 constexpr int kUnplugEveryMaxS = 40;
+constexpr int kSlowLineUnplugFactor = 3;
 constexpr int kInitComTries = 5;
+constexpr auto kPauseAfterFailure = std::chrono::milliseconds(500);
 const char* const kFirmwareFile = "OCTO816-156.TXT";
+// A stand-in for the status line's window handle: the library's texts go to the hook.
+const OctoHandle kStatusLine = reinterpret_cast<OctoHandle>(uintptr_t{1});
 
 struct Figures {
     uint64_t attempted = 0;
@@ -77,6 +83,7 @@ public:
         hooks.pump = [this] { maybeUnplug(); };
         hooks.text = [this](OctoHandle, const std::string& text) { lastText_ = text; };
         octo::library::setNativeHooks(hooks);
+        InitProgress(kStatusLine, nullptr);
         scheduleUnplug();
     }
     ~Soak() { octo::library::setNativeHooks({}); }
@@ -92,8 +99,8 @@ public:
 
     void run(std::chrono::seconds budget) {
         const auto end = Clock::now() + budget;
-        // Firmware first and whenever the last firmware load failed (the unit then has
-        // none and refuses target work); otherwise load, run, read out in turn.
+        // Firmware now and then, and again whenever the last firmware load failed (the unit
+        // then has none and refuses target work); otherwise load, run, read out in turn.
         for (uint64_t turn = 0; Clock::now() < end; ++turn) {
             if (!firmwareOk_ || turn % 7 == 6) {
                 operation("firmware", [this](Outcome& o) { return firmware(o); });
@@ -149,6 +156,9 @@ private:
             ++figures_.codes[last.code];
             std::fprintf(stderr, "soak %u: %s failed with %d: %s\n", rate_, name, last.code,
                          lastText_.c_str());
+            // As the program would: the operator (or its poll) tries again a little later,
+            // not in a tight loop while the cable is out.
+            std::this_thread::sleep_for(kPauseAfterFailure);
         }
     }
 
@@ -206,8 +216,10 @@ private:
     }
 
     void scheduleUnplug() {
-        nextUnplug_ = Clock::now() + std::chrono::seconds(std::uniform_int_distribution<int>(
-                                         kUnplugEveryMinS, kUnplugEveryMaxS)(random_));
+        const int factor = rate_ == kFastRate ? 1 : kSlowLineUnplugFactor;
+        nextUnplug_ =
+            Clock::now() + std::chrono::seconds(std::uniform_int_distribution<int>(
+                               kUnplugEveryMinS * factor, kUnplugEveryMaxS * factor)(random_));
     }
     // Called from the library's message pump: the cable goes in the middle of a call.
     void maybeUnplug() {
@@ -223,7 +235,7 @@ private:
     Operations operations_;
     Figures figures_;
     std::optional<Sample> image_; // what slot 0 holds, when the last load succeeded
-    bool firmwareOk_ = false;
+    bool firmwareOk_ = true;      // the unit starts with its firmware
     Clock::time_point nextUnplug_;
     std::string lastText_;
 };
