@@ -10,8 +10,6 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace octo::testing {
 
@@ -26,13 +24,6 @@ constexpr uint8_t kErased = 0xFF;
 constexpr uint8_t kEveryTarget = 0xFF;
 constexpr uint32_t kFirmwareAreaStart = 0x2400;
 constexpr uint32_t kFirmwareAreaLength = 0xDA00;
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 uint64_t stateNumber(const SimulatedUnit& unit, const std::string& key) {
     const std::string value = unit.state(key);
@@ -214,7 +205,7 @@ Outcome Operations::setSignals(uint16_t word) {
 bool readOutMatches(const std::filesystem::path& file, const objfile::Image& target, uint32_t start,
                     uint32_t length, std::string& detail) {
     objfile::Image back;
-    if (!objfile::loadObjectFile(file.filename().string(), readText(file), back).ok()) {
+    if (!objfile::loadObjectFile(file.filename().string(), readFile(file), back).ok()) {
         detail = file.string() + " is not a readable object file";
         return false;
     }
