@@ -1,6 +1,7 @@
 // The real OCTO816.DLL under Wine: it loads, resolves its 21 names, carries FileVersion
 // 1.56, and talks to the simulated unit through Wine's COM1.
 #include "SimulatedUnit.h"
+#include "WinePaths.h"
 
 #include <octo816.h>
 
@@ -15,20 +16,6 @@
 
 namespace octo::testing {
 namespace {
-
-std::string windowsPath(const std::filesystem::path& path) {
-    std::string text = "Z:" + std::filesystem::absolute(path).string();
-    for (char& c : text) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return text;
-}
-
-std::string quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 // Runs the check program under Wine and returns its output lines as "key" -> "rest".
 std::multimap<std::string, std::string> runCheck(const std::vector<std::string>& args) {
