@@ -118,6 +118,18 @@ std::optional<std::string> setAddress(std::optional<uint32_t>& field, std::strin
         "an address below 0x100000, or none");
 }
 
+// The longest burst of lost bytes a scenario may ask for.
+constexpr uint64_t kLongestBurst = 4096;
+
+std::optional<uint8_t> commandOfName(std::string_view name) {
+    for (unsigned code = 0; code < wire::kResponseFlag; ++code) {
+        if (name != "Unknown" && wire::commandName(static_cast<uint8_t>(code)) == name) {
+            return static_cast<uint8_t>(code);
+        }
+    }
+    return std::nullopt;
+}
+
 // The timing keys: each a duration or a factor of 0 or more.
 constexpr std::pair<std::string_view, double Timing::*> kTimingKeys[] = {
     {"timing.run_ms", &Timing::runMs},
@@ -253,6 +265,49 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
              }
              return std::nullopt;
          }},
+        {"fault.noise", [&](auto v) { return setDouble(faultNoise, v); }},
+        {"fault.burst", [&](auto v) { return setProbability(faultBurst, v); }},
+        {"fault.burst_min",
+         [&](auto v) {
+             return store(
+                 faultBurstMin, parseUnsigned(v),
+                 [](uint64_t n) { return n >= 1 && n <= kLongestBurst; }, "1 to 4096 bytes");
+         }},
+        {"fault.burst_max",
+         [&](auto v) {
+             return store(
+                 faultBurstMax, parseUnsigned(v),
+                 [](uint64_t n) { return n >= 1 && n <= kLongestBurst; }, "1 to 4096 bytes");
+         }},
+        {"fault.stall", [&](auto v) { return setProbability(faultStall, v); }},
+        {"fault.stall_ms", [&](auto v) { return setUnsigned(faultStallMs, v, 60000); }},
+        {"fault.unplug_resets", [&](auto v) { return setBool(faultUnplugResets, v); }},
+        {"misbehave.command",
+         [&](auto v) -> std::optional<std::string> {
+             if (v == "all") {
+                 misbehave.command.reset();
+                 return std::nullopt;
+             }
+             if (const auto code = commandOfName(v)) {
+                 misbehave.command = *code;
+                 return std::nullopt;
+             }
+             return std::string("expected all or a command name (ImageErase, GetResult, ...)");
+         }},
+        {"misbehave.busy", [&](auto v) { return setBool(misbehave.endlessBusy, v); }},
+        {"misbehave.wrong_seq", [&](auto v) { return setProbability(misbehave.wrongSeq, v); }},
+        {"misbehave.stale_seq", [&](auto v) { return setProbability(misbehave.staleSeq, v); }},
+        {"misbehave.frame_crc", [&](auto v) { return setProbability(misbehave.frameCrc, v); }},
+        {"misbehave.readout_crc", [&](auto v) { return setProbability(misbehave.readoutCrc, v); }},
+        {"misbehave.short_readout",
+         [&](auto v) { return setProbability(misbehave.shortReadout, v); }},
+        {"misbehave.late_readout",
+         [&](auto v) { return setProbability(misbehave.lateReadout, v); }},
+        {"misbehave.late_ms", [&](auto v) { return setUnsigned(misbehave.lateMs, v, 60000); }},
+        {"misbehave.silent_after",
+         [&](auto v) { return setUnsigned(misbehave.silentAfter, v, UINT64_MAX); }},
+        {"misbehave.silent_for_ms",
+         [&](auto v) { return setUnsigned(misbehave.silentForMs, v, UINT32_MAX); }},
         {"unplug.after_bytes",
          [&](auto v) { return setUnsigned(unplugAfterBytes, v, UINT64_MAX); }},
         {"unplug.at_ms", [&](auto v) { return setUnsigned(unplugAtMs, v, UINT32_MAX); }},

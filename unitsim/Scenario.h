@@ -60,6 +60,31 @@ struct Timing {
     double loaderStartMs = 100;
 };
 
+// A unit whose firmware misbehaves (the misbehave.* keys), until its power is cycled.
+struct MisbehaveSetup {
+    // The command whose answers the sequence, stale, CRC and Busy modes hit; none: every
+    // command's.
+    std::optional<uint8_t> command;
+    bool endlessBusy = false; // Busy to the request, again and again, and no final answer
+    double wrongSeq = 0.0;    // probability that an answer carries the next sequence number
+    double staleSeq = 0.0;    // ... is the answer before it again, with its sequence number
+    double frameCrc = 0.0;    // ... carries a wrong frame CRC-16
+    // Read-out: the range's CRC-32 named wrong, data answers cut short or held back.
+    double readoutCrc = 0.0;
+    double shortReadout = 0.0;
+    double lateReadout = 0.0;
+    uint32_t lateMs = 1000;
+    // The unit stops listening and answering (the line stays up) once it has carried out
+    // this many commands (0 = never), for silentForMs (0 = until its power is cycled).
+    uint64_t silentAfter = 0;
+    uint32_t silentForMs = 0;
+
+    bool any() const {
+        return endlessBusy || wrongSeq > 0 || staleSeq > 0 || frameCrc > 0 || readoutCrc > 0 ||
+               shortReadout > 0 || lateReadout > 0 || silentAfter > 0;
+    }
+};
+
 struct Scenario {
     // Identification, as the result block reports it.
     uint16_t hardwareVersion = 0x0130;
@@ -105,12 +130,27 @@ struct Scenario {
     double faultDelay = 0.0;
     uint32_t faultDelayMs = 20;
     FaultDirection faultDirection = FaultDirection::Both;
+    // Noise the unit's line sends while idle: bursts per second, stray zero bytes and
+    // false frame starts among them.
+    double faultNoise = 0.0;
+    // Burst loss: the probability that a byte starts a run of burstMin..burstMax lost bytes.
+    double faultBurst = 0.0;
+    uint32_t faultBurstMin = 16;
+    uint32_t faultBurstMax = 64;
+    // Stalls: the probability that the line stops at a frame boundary (a zero byte) for
+    // stallMs, then delivers what it held.
+    double faultStall = 0.0;
+    uint32_t faultStallMs = 1000;
+    // Unplugging also cuts the unit's power: it comes back at its power-on rate.
+    bool faultUnplugResets = false;
 
     // Unplugging: once after so many bytes received, or once at a time after the start;
     // the unit comes back after unplugForMs (0 = stays away until the simulator ends).
     uint64_t unplugAfterBytes = 0;
     uint32_t unplugAtMs = 0;
     uint32_t unplugForMs = 1000;
+
+    MisbehaveSetup misbehave;
 
     // Sets one key from its text; an error text for an unknown key or a bad value.
     std::optional<std::string> set(std::string_view key, std::string_view value);

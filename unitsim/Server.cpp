@@ -22,6 +22,19 @@ constexpr size_t kReadBytes = 4096;
 
 constexpr size_t kDumpBytesPerLine = 16;
 
+// Endless Busy: how long the stuck unit claims it needs, how often it says so again, and
+// how long the stuck work lasts (for ever, in a test's terms).
+constexpr uint32_t kStuckEstimateMs = 3600 * 1000;
+constexpr auto kStuckBusyEvery = 500ms;
+constexpr auto kStuckFor = std::chrono::hours(24);
+// Idle-line noise: at most this many bytes a burst, one in kNoiseZeroOneIn of them a zero
+// byte (a false frame delimiter), one burst in kFalseStartOneIn the cut-off start of an
+// answer whose header checks.
+constexpr uint64_t kNoiseBytes = 8;
+constexpr uint64_t kNoiseZeroOneIn = 4;
+constexpr uint64_t kFalseStartOneIn = 4;
+constexpr size_t kFalseStartPayload = 8;
+
 std::string hexByte(uint8_t value) {
     char text[4];
     std::snprintf(text, sizeof text, "%02X", value);
@@ -51,7 +64,8 @@ std::string qxText(const Runs& runs) {
 } // namespace
 
 Server::Server(const Scenario& scenario, ServerOptions options)
-    : scenario_(scenario), options_(std::move(options)), unit_(scenario), pty_(options_.link),
+    : scenario_(scenario), options_(std::move(options)), unit_(scenario),
+      misbehaviour_(scenario.misbehave, scenario.faultSeed + 1), pty_(options_.link),
       random_(scenario.faultSeed), started_(Clock::now()), rxFree_(started_), txFree_(started_) {}
 
 std::optional<std::string> Server::start() {
@@ -65,6 +79,7 @@ std::optional<std::string> Server::start() {
         return error;
     }
     plugged_ = true;
+    scheduleNoise(Clock::now());
     writeState();
     for (uint8_t i = 0; i < wire::kImageSlots; ++i) {
         writeSlot(i);
@@ -146,6 +161,9 @@ void Server::deliver(Time now) {
 }
 
 void Server::absorb(std::vector<wire::FrameDecoder::Event> events, Time now) {
+    if (silent_) {
+        return; // a hung unit hears nothing
+    }
     for (auto& event : events) {
         if (event.kind == wire::FrameDecoder::Event::Kind::BadFrame) {
             // Frames the unit itself would send are echoes, not requests.
@@ -157,15 +175,8 @@ void Server::absorb(std::vector<wire::FrameDecoder::Event> events, Time now) {
                    event.frame.command == workRequest_.second) {
             // The sender missed the Busy answer: tell it again how long the work has left.
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(*workUntil_ - now);
-            const wire::Response busy{
-                wire::Status::Busy,
-                wire::BusyReply{static_cast<uint32_t>(std::max<int64_t>(left.count(), 0))}
-                    .encode()};
-            send(wire::encodeFrame(
-                     wire::Frame{event.frame.seq,
-                                 static_cast<uint8_t>(event.frame.command | wire::kResponseFlag),
-                                 busy.encode()}),
-                 now);
+            sendBusy(event.frame.seq, event.frame.command,
+                     static_cast<uint32_t>(std::clamp<int64_t>(left.count(), 0, UINT32_MAX)), now);
         } else if (workUntil_) {
             held_.push_back(std::move(event.frame));
         } else {
@@ -175,13 +186,37 @@ void Server::absorb(std::vector<wire::FrameDecoder::Event> events, Time now) {
 }
 
 void Server::handleFrame(const wire::Frame& frame, Time now) {
-    if (frame.command & wire::kResponseFlag) {
+    if (silent_ || (frame.command & wire::kResponseFlag)) {
+        return;
+    }
+    if (misbehaviour_.stuckOn(frame.command)) {
+        // Stuck before doing anything: Busy now and again, and never a final answer.
+        misbehaviour_.countHit();
+        stuck_ = true;
+        workUntil_ = now + kStuckFor;
+        workAnswer_.clear();
+        workBaud_.reset();
+        workRequest_ = {frame.seq, frame.command};
+        workStarted_ = now;
+        nextBusy_ = now + kStuckBusyEvery;
+        writeState();
+        sendBusy(frame.seq, frame.command, kStuckEstimateMs, now);
         return;
     }
     const uint64_t carriedOut = unit_.commands();
     Reply reply = unit_.handle(frame);
     if (unit_.commands() != carriedOut) {
         logEvent(now, "request", frame.command);
+    }
+    if (!silencedOnce_ && misbehaviour_.silentAfter(unit_.commands())) {
+        // Hung after this command: its answer never leaves.
+        silencedOnce_ = silent_ = true;
+        misbehaviour_.countHit();
+        if (misbehaviour_.silentForMs() != 0) {
+            silentUntil_ = now + std::chrono::milliseconds(misbehaviour_.silentForMs());
+        }
+        writeState();
+        return;
     }
     if (unit_.powerCycleDue()) {
         // The power goes before the answer does.
@@ -199,22 +234,75 @@ void Server::handleFrame(const wire::Frame& frame, Time now) {
     // is on the line, so a reader that has the answer sees the state that goes with it.
     writeState();
     if (reply.workMs > 0) {
-        const wire::Response busy{wire::Status::Busy, wire::BusyReply{reply.workMs}.encode()};
-        send(wire::encodeFrame(
-                 wire::Frame{frame.seq, static_cast<uint8_t>(frame.command | wire::kResponseFlag),
-                             busy.encode()}),
-             now);
+        sendBusy(frame.seq, frame.command, reply.workMs, now);
     } else {
-        send(reply.frame, now, reply.baudAfter);
+        sendAnswer(std::move(reply.frame), now, reply.baudAfter);
         logEvent(now, "answer", frame.command);
     }
+}
+
+void Server::sendBusy(uint8_t seq, uint8_t command, uint32_t expectedMs, Time now) {
+    const wire::Response busy{wire::Status::Busy, wire::BusyReply{expectedMs}.encode()};
+    sendAnswer(wire::encodeFrame(wire::Frame{
+                   seq, static_cast<uint8_t>(command | wire::kResponseFlag), busy.encode()}),
+               now);
+}
+
+void Server::sendAnswer(std::vector<uint8_t> bytes, Time now, std::optional<uint32_t> baudAfter) {
+    if (silent_) {
+        return;
+    }
+    const Misbehaviour::Outgoing out = misbehaviour_.answer(std::move(bytes));
+    send(out.bytes, now, baudAfter, out.delayMs);
+}
+
+void Server::scheduleNoise(Time now) {
+    if (scenario_.faultNoise <= 0) {
+        return;
+    }
+    const double waitMs =
+        std::exponential_distribution<double>(scenario_.faultNoise / 1000.0)(random_);
+    nextNoise_ = now + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double, std::milli>(waitMs));
+}
+
+void Server::sendNoise(Time now) {
+    if (!nextNoise_ || now < *nextNoise_ || !tx_.empty()) {
+        return;
+    }
+    std::vector<uint8_t> noise;
+    if (random_() % kFalseStartOneIn == 0) {
+        const wire::Frame ghost{static_cast<uint8_t>(random_()),
+                                static_cast<uint8_t>(random_() | wire::kResponseFlag),
+                                std::vector<uint8_t>(kFalseStartPayload, 0x55)};
+        noise = wire::encodeFrame(ghost);
+        noise.resize(noise.size() / 2);
+    } else {
+        const uint64_t count = 1 + random_() % kNoiseBytes;
+        for (uint64_t i = 0; i < count; ++i) {
+            noise.push_back(random_() % kNoiseZeroOneIn == 0 ? wire::kDelimiter
+                                                             : static_cast<uint8_t>(random_()));
+        }
+    }
+    for (uint8_t byte : noise) {
+        Time due = now;
+        if (scenario_.pace) {
+            txFree_ = std::max(txFree_, now) + byteTime();
+            due = txFree_;
+        }
+        tx_.push_back(TimedByte{due, byte});
+        ++txQueued_;
+        ++noiseBytes_;
+    }
+    scheduleNoise(now);
+    flushTx(now);
 }
 
 void Server::finishWork(Time now) {
     workUntil_.reset();
     lastWorkMs_ = std::chrono::duration<double, std::milli>(now - workStarted_).count();
     totalWorkMs_ += lastWorkMs_;
-    send(workAnswer_, now, workBaud_);
+    sendAnswer(std::move(workAnswer_), now, workBaud_);
     logEvent(now, "answer", workRequest_.second);
     workAnswer_.clear();
     workBaud_.reset();
@@ -245,6 +333,32 @@ std::optional<Server::TimedByte> Server::overTheLine(uint8_t byte, Time now, Tim
         lineFree = std::max(lineFree, now) + byteTime();
         due = lineFree;
     }
+    const bool applies =
+        scenario_.faultDirection == FaultDirection::Both ||
+        scenario_.faultDirection == (toUnit ? FaultDirection::ToUnit : FaultDirection::FromUnit);
+    uint32_t& burstLeft = burstLeft_[toUnit ? 1 : 0];
+    if (burstLeft > 0) {
+        --burstLeft;
+        ++dropped_;
+        return std::nullopt;
+    }
+    auto chance = [&](double probability) {
+        return applies && probability > 0 &&
+               std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
+    };
+    if (chance(scenario_.faultBurst)) {
+        const uint32_t shortest = std::min(scenario_.faultBurstMin, scenario_.faultBurstMax);
+        const uint32_t longest = std::max(scenario_.faultBurstMin, scenario_.faultBurstMax);
+        burstLeft = std::uniform_int_distribution<uint32_t>(shortest, longest)(random_) - 1;
+        ++bursts_;
+        ++dropped_;
+        return std::nullopt;
+    }
+    if (byte == wire::kDelimiter && chance(scenario_.faultStall)) {
+        // The line stops at a frame boundary; what follows waits behind it.
+        ++stalls_;
+        due += std::chrono::milliseconds(scenario_.faultStallMs);
+    }
     switch (drawFault(toUnit)) {
     case Fault::Drop:
         ++dropped_;
@@ -272,13 +386,15 @@ std::optional<Server::TimedByte> Server::overTheLine(uint8_t byte, Time now, Tim
     return TimedByte{due, byte};
 }
 
-void Server::send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter) {
+void Server::send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter,
+                  uint32_t holdMs) {
     if (!plugged_) {
         return;
     }
     const bool rateOk = lineRateMatches();
+    const Time from = now + std::chrono::milliseconds(holdMs);
     for (uint8_t byte : bytes) {
-        if (auto passed = overTheLine(byte, now, txFree_, tx_, false, rateOk)) {
+        if (auto passed = overTheLine(byte, from, txFree_, tx_, false, rateOk)) {
             tx_.push_back(*passed);
             ++txQueued_;
         }
@@ -339,6 +455,11 @@ void Server::unplug(Time now) {
         workUntil_.reset();
         workAnswer_.clear();
     }
+    stuck_ = false;
+    if (scenario_.faultUnplugResets) {
+        // The unit takes its power from the cable.
+        restartUnit();
+    }
     replugAt_.reset();
     if (scenario_.unplugForMs != 0) {
         replugAt_ = now + std::chrono::milliseconds(scenario_.unplugForMs);
@@ -346,9 +467,17 @@ void Server::unplug(Time now) {
     writeState();
 }
 
-void Server::powerCycle() {
+void Server::restartUnit() {
     unit_.powerCycle();
+    misbehaviour_.powerCycle();
+    silent_ = false;
+    silentUntil_.reset();
+}
+
+void Server::powerCycle() {
+    restartUnit();
     dropTraffic();
+    stuck_ = false;
     workUntil_.reset();
     workAnswer_.clear();
     workBaud_.reset();
@@ -397,10 +526,20 @@ int Server::run(ServerSignals& signals) {
             }
             continue;
         }
+        if (silentUntil_ && now >= *silentUntil_) {
+            silent_ = false;
+            silentUntil_.reset();
+            writeState();
+        }
+        if (stuck_ && now >= nextBusy_) {
+            sendBusy(workRequest_.first, workRequest_.second, kStuckEstimateMs, now);
+            nextBusy_ = now + kStuckBusyEvery;
+        }
         if (workUntil_ && now >= *workUntil_) {
             finishWork(now);
         }
         deliver(now);
+        sendNoise(now);
         flushTx(now);
 
         Time wake = now + kLongestWait;
@@ -410,6 +549,15 @@ int Server::run(ServerSignals& signals) {
         }
         if (workUntil_) {
             wake = std::min(wake, *workUntil_);
+        }
+        if (stuck_) {
+            wake = std::min(wake, nextBusy_);
+        }
+        if (nextNoise_) {
+            wake = std::min(wake, std::max(*nextNoise_, now + 1ms));
+        }
+        if (silentUntil_) {
+            wake = std::min(wake, *silentUntil_);
         }
         if (!tx_.empty()) {
             wake = std::min(wake, std::max(tx_.front().due, now + 1ms));
@@ -456,6 +604,12 @@ void Server::writeState() {
     line("link.garbled", std::to_string(garbled_));
     line("link.bad_frames", std::to_string(decoder_.badFrames()));
     line("link.naks", std::to_string(naks_));
+    line("link.bursts", std::to_string(bursts_));
+    line("link.stalls", std::to_string(stalls_));
+    line("link.noise_bytes", std::to_string(noiseBytes_));
+    line("misbehave.active", misbehaviour_.active() ? "yes" : "no");
+    line("misbehave.hits", std::to_string(misbehaviour_.hits()));
+    line("unit.silent", silent_ ? "yes" : "no");
     char work[32];
     std::snprintf(work, sizeof work, "%.3f", lastWorkMs_);
     line("unit.last_work_ms", work);

@@ -3,12 +3,14 @@
 // coming back, and rewriting the state file after every command.
 #pragma once
 
+#include "Misbehaviour.h"
 #include "Pty.h"
 #include "Scenario.h"
 #include "Unit.h"
 
 #include <wire/frame.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -66,7 +68,17 @@ private:
     void deliver(Time now);
     void handleFrame(const wire::Frame& frame, Time now);
     void absorb(std::vector<wire::FrameDecoder::Event> events, Time now);
-    void send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter = {});
+    // Bytes to the line; holdMs keeps them (and all behind them) back that long.
+    void send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter = {},
+              uint32_t holdMs = 0);
+    // An answer to a request, as the unit (misbehaving or not) sends it.
+    void sendAnswer(std::vector<uint8_t> bytes, Time now, std::optional<uint32_t> baudAfter = {});
+    void sendBusy(uint8_t seq, uint8_t command, uint32_t expectedMs, Time now);
+    // Idle-line noise from the unit when a burst is due and nothing else is on the line.
+    void sendNoise(Time now);
+    void scheduleNoise(Time now);
+    // The unit's power goes and comes back: its line rate, its misbehaviour gone.
+    void restartUnit();
     void flushTx(Time now);
     void finishWork(Time now);
     void dropTraffic();
@@ -82,6 +94,7 @@ private:
     Scenario scenario_;
     ServerOptions options_;
     Unit unit_;
+    Misbehaviour misbehaviour_;
     Pty pty_;
     wire::FrameDecoder decoder_;
     std::mt19937_64 random_;
@@ -101,6 +114,17 @@ private:
     Time workStarted_;
     double lastWorkMs_ = 0; // measured: from the request to its final answer
     double totalWorkMs_ = 0;
+    // Endless Busy: the request the unit is stuck on gets a fresh Busy at nextBusy_.
+    bool stuck_ = false;
+    Time nextBusy_;
+    // Silence with the line up: nothing is taken or answered until silentUntil_ (none: until
+    // the power is cycled).
+    bool silent_ = false;
+    bool silencedOnce_ = false;
+    std::optional<Time> silentUntil_;
+    std::optional<Time> nextNoise_;
+    // Bytes still to lose of a burst, towards the unit [1] and from it [0].
+    std::array<uint32_t, 2> burstLeft_{};
     // A rate switch that waits for the answer's last byte to leave.
     std::optional<std::pair<uint64_t, uint32_t>> baudSwitch_;
 
@@ -116,6 +140,9 @@ private:
     uint64_t corrupted_ = 0;
     uint64_t delayed_ = 0;
     uint64_t garbled_ = 0;
+    uint64_t bursts_ = 0;
+    uint64_t stalls_ = 0;
+    uint64_t noiseBytes_ = 0;
     uint64_t naks_ = 0;
 
     struct FileCloser {

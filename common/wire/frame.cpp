@@ -54,7 +54,7 @@ Unstuffed unstuff(std::span<const uint8_t> stuffed) {
 
 } // namespace
 
-void encodeFrame(const Frame& frame, std::vector<uint8_t>& out) {
+std::vector<uint8_t> frameBody(const Frame& frame) {
     const size_t length = std::min(frame.payload.size(), kMaxPayload);
     std::vector<uint8_t> body;
     body.reserve(kHeaderBytes + length + kTrailerBytes);
@@ -68,10 +68,28 @@ void encodeFrame(const Frame& frame, std::vector<uint8_t>& out) {
     const uint16_t crc = crc16(body);
     body.push_back(static_cast<uint8_t>(crc >> 8));
     body.push_back(static_cast<uint8_t>(crc));
-    out.reserve(out.size() + lineOverhead(length) + length);
+    return body;
+}
+
+namespace {
+
+void appendBody(std::span<const uint8_t> body, std::vector<uint8_t>& out) {
+    out.reserve(out.size() + body.size() + 2 + 1 + body.size() / kStuffRun);
     out.push_back(kDelimiter);
     stuff(body, out);
     out.push_back(kDelimiter);
+}
+
+} // namespace
+
+std::vector<uint8_t> encodeBody(std::span<const uint8_t> body) {
+    std::vector<uint8_t> out;
+    appendBody(body, out);
+    return out;
+}
+
+void encodeFrame(const Frame& frame, std::vector<uint8_t>& out) {
+    appendBody(frameBody(frame), out);
 }
 
 std::vector<uint8_t> encodeFrame(const Frame& frame) {

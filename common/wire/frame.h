@@ -54,6 +54,10 @@ struct Frame {
 // error of the caller and are cut to that size.
 std::vector<uint8_t> encodeFrame(const Frame& frame);
 void encodeFrame(const Frame& frame, std::vector<uint8_t>& out);
+// The two halves of encodeFrame: the frame's body with its checks, and a body as it goes
+// on the line (stuffed, between zero bytes), so a test peer can send a body it damaged.
+std::vector<uint8_t> frameBody(const Frame& frame);
+std::vector<uint8_t> encodeBody(std::span<const uint8_t> body);
 
 // Cuts frames out of a byte stream at the zero bytes. What lies between two zero bytes is
 // one frame or nothing: a body whose header checks but whose length or CRC-16 does not is

@@ -17,16 +17,12 @@
 
 namespace octo::testing {
 
-namespace {
-
 std::string readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
-
-} // namespace
 
 namespace {
 

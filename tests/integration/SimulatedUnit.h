@@ -51,6 +51,9 @@ private:
     pid_t pid_ = -1;
 };
 
+// A file's whole content; empty when it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
 // The image an object file holds (read without device checks).
 objfile::Image imageOfFile(const std::filesystem::path& path);
 

@@ -2,6 +2,7 @@
 // load either completes with exactly the file's bytes in the unit, or fails and leaves
 // nothing marked complete.
 #include "LibraryFixture.h"
+#include "Operations.h"
 
 #include <chrono>
 #include <cstdio>
@@ -164,6 +165,86 @@ TEST_F(FaultTest, AfterReplugTheNextCallReopensThePortByItself) {
     EXPECT_NE(OctoGetResult(block.data()), 0);
     ASSERT_TRUE(unit.waitFor("link.state", "plugged"));
     EXPECT_EQ(OctoGetResult(block.data()), 0);
+}
+
+struct LineFaultCase {
+    const char* name;
+    std::vector<std::string> settings;
+    const char* counter; // the state key that shows the fault happened
+    bool mustSucceed;    // the fault never breaks a frame: every operation succeeds
+};
+
+TEST_F(FaultTest, NoiseBurstsAndStallsNeverYieldAFalseSuccessAndNoCallOverrunsItsBound) {
+    const std::vector<LineFaultCase> cases = {
+        {"idle-line noise with false frame starts", {"fault.noise=200"}, "link.noise_bytes", true},
+        {"bursts of 16 to 64 lost bytes", {"fault.burst=0.0005"}, "link.bursts", false},
+        {"stalls longer than an answer's wait",
+         {"fault.stall=0.01", "fault.stall_ms=300"},
+         "link.stalls",
+         false},
+    };
+    constexpr uint32_t kSockets = 8;
+    constexpr uint32_t kRunTenths = 50;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> settings = {"dump_targets=yes", "target.all.type=ZEL816 A449",
+                                             "target.all.memory=random", "fault.seed=21"};
+        settings.insert(settings.end(), c.settings.begin(), c.settings.end());
+        SimulatedUnit unit(settings);
+        int32_t opened = 1;
+        for (int attempt = 0; attempt < 3 && opened != 0; ++attempt) {
+            opened = InitCom(unit.link().c_str(), kRate);
+        }
+        ASSERT_EQ(opened, 0);
+        Operations operations(unit, kRate);
+        const auto path = unit.folder() / "readout.txt";
+        const std::vector<std::pair<const char*, std::function<Outcome()>>> steps = {
+            {"erase", [&] { return operations.eraseImage(); }},
+            {"load",
+             [&] { return operations.loadImage(samplePath("A449_full.hex"), "ZEL816 A449"); }},
+            {"run", [&] { return operations.mainProcess(kRunTenths, kSockets); }},
+            {"supply", [&] { return operations.setSupply(30); }},
+            {"read-out", [&] { return operations.readOut(3, 0x1000, 0xF000, path); }},
+            {"result", [&] { return operations.getResult(); }},
+        };
+        for (const auto& [what, step] : steps) {
+            const Outcome outcome = step();
+            EXPECT_TRUE(outcome.truthful) << what << ": " << outcome.detail;
+            EXPECT_EQ(outcome.overrunMs(), 0) << what;
+            if (c.mustSucceed) {
+                EXPECT_EQ(outcome.code, 0) << what << ": " << lastText();
+            }
+        }
+        EXPECT_NE(unit.state(c.counter), "0");
+        report(c.name);
+    }
+}
+
+TEST_F(FaultTest, AnUnplugThatResetsTheUnitsRateFailsTheLoadAndTheNextLoadFindsTheUnit) {
+    // At 9600 the unit comes back at its power-on rate, 115200: the library must find it
+    // there and bring it back, without InitCom.
+    constexpr uint32_t kSlowRate = 9600;
+    SimulatedUnit unit(
+        {"fault.unplug_resets=yes", "unplug.after_bytes=30000", "unplug.for_ms=300"});
+    ASSERT_EQ(InitCom(unit.link().c_str(), kSlowRate), 0);
+    ASSERT_EQ(unit.state("unit.baud"), "9600");
+    Operations operations(unit, kSlowRate);
+    ASSERT_EQ(operations.eraseImage().code, 0);
+    const Outcome cut = operations.loadImage(samplePath("A449_full.hex"), "ZEL816 A449");
+    EXPECT_EQ(cut.code, 6) << lastText();
+    EXPECT_EQ(cut.overrunMs(), 0);
+    EXPECT_TRUE(cut.truthful) << cut.detail;
+    // The library may notice the hang-up before the unit has written its state.
+    ASSERT_TRUE(unit.waitFor("link.unplugs", "1"));
+    ASSERT_TRUE(unit.waitFor("link.state", "plugged"));
+    EXPECT_EQ(unit.state("unit.baud"), "115200");
+
+    EXPECT_EQ(operations.eraseImage().code, 0) << lastText();
+    const Outcome loaded = operations.loadImage(samplePath("A449_full.hex"), "ZEL816 A449");
+    EXPECT_EQ(loaded.code, 0) << lastText();
+    EXPECT_TRUE(loaded.truthful) << loaded.detail;
+    EXPECT_EQ(unit.state("unit.baud"), "9600");
+    EXPECT_EQ(unit.state("unit.power_cycles"), "1");
 }
 
 } // namespace

@@ -2,13 +2,13 @@
 // formats, targets that cannot be read, and a read-out cut short, which must leave no
 // file under the operator's name.
 #include "LibraryFixture.h"
+#include "Operations.h"
 
 #include <objfile/load.h>
 #include <wire/messages.h>
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 
 namespace octo::testing {
 namespace {
@@ -16,13 +16,6 @@ namespace {
 namespace opt = wire::option;
 
 constexpr uint32_t kProgramAll = opt::kEraseInfo | opt::kEraseMain | opt::kProgram | opt::kVerify;
-
-std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class ReadoutTest : public SimulatedUnitTest {
 protected:
@@ -39,17 +32,12 @@ protected:
     objfile::Image readBack(const std::filesystem::path& path) {
         objfile::Image image;
         const auto result =
-            objfile::loadObjectFile(path.filename().string(), readText(path), image);
+            objfile::loadObjectFile(path.filename().string(), readFile(path), image);
         EXPECT_TRUE(result.ok()) << path;
         return image;
     }
     bool leftovers(const std::filesystem::path& path) {
-        for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) {
-            if (entry.path().string().ends_with(".octo-tmp")) {
-                return true;
-            }
-        }
-        return false;
+        return temporaryLeftovers(path.parent_path());
     }
 };
 
@@ -73,7 +61,7 @@ TEST_F(ReadoutTest, ReadingBackAProgrammedTargetGivesTheImageInBothFormats) {
         const auto path = unit->folder() / c.file;
         // Target 3 (index 2), information memory and all of main memory.
         ASSERT_EQ(OctoReadTargetFile(2, 0x1000, 0xF000, path.c_str(), c.format), 0) << lastText();
-        EXPECT_EQ(readText(path).rfind(c.firstLine, 0), 0u) << readText(path).substr(0, 20);
+        EXPECT_EQ(readFile(path).rfind(c.firstLine, 0), 0u) << readFile(path).substr(0, 20);
         const objfile::Image back = readBack(path);
         EXPECT_EQ(back.byteCount(), 0xF000u);
         for (const auto& piece : image.runs()) {
@@ -165,7 +153,7 @@ TEST_F(ReadoutTest, AnUnplugDuringTheReadOutLeavesNoFileAndKeepsAnOlderOne) {
     EXPECT_TRUE(unplugged);
     EXPECT_EQ(code, 6) << lastText();
     EXPECT_NE(lastText().find("no file written"), std::string::npos) << lastText();
-    EXPECT_EQ(readText(path), "an older read-out\n");
+    EXPECT_EQ(readFile(path), "an older read-out\n");
     EXPECT_FALSE(leftovers(path));
 }
 

@@ -1,5 +1,7 @@
 #include "Scenario.h"
 
+#include <wire/messages.h>
+
 #include <gtest/gtest.h>
 
 namespace octo::unitsim {
@@ -61,6 +63,26 @@ TEST(Scenario, ErrorsNameTheLineAndTheProblem) {
         {"time_scale = -1\n", "time_scale"},
     };
     expectEachRefused(cases);
+}
+
+TEST(Scenario, MisbehaviourNamesItsCommandAsTheEventLogDoes) {
+    Scenario scenario;
+    ASSERT_FALSE(scenario.parse("misbehave.command = ReadTargetData\n"
+                                "misbehave.wrong_seq = 0.5\n"
+                                "misbehave.silent_after = 3\n"));
+    EXPECT_EQ(scenario.misbehave.command, static_cast<uint8_t>(wire::Command::ReadTargetData));
+    EXPECT_TRUE(scenario.misbehave.any());
+    ASSERT_FALSE(scenario.set("misbehave.command", "all"));
+    EXPECT_FALSE(scenario.misbehave.command.has_value());
+    EXPECT_FALSE(Scenario().misbehave.any());
+    expectEachRefused({
+        {"misbehave.command = Unknown\n", "expected all or a command name"},
+        {"misbehave.command = Erase\n", "expected all or a command name"},
+        {"fault.burst_min = 0\n", "fault.burst_min: expected 1 to 4096 bytes"},
+        {"fault.burst_max = 5000\n", "fault.burst_max: expected 1 to 4096 bytes"},
+        {"misbehave.stale_seq = 2\n", "expected a probability"},
+        {"fault.noise = loud\n", "fault.noise: expected a number of 0 or more"},
+    });
 }
 
 TEST(Scenario, TargetKeysSetOneSocketOrAll) {
