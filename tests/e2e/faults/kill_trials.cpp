@@ -38,15 +38,23 @@ constexpr int kStartupKillEvery = 4;
 // Random kill moments reach this far past the measured length of the phase, so that the
 // last writes of a phase are hit as often as the first.
 constexpr double kPhaseReach = 1.2;
+constexpr double kLonger = 1.05;
+constexpr double kShorter = 0.9;
+constexpr double kShortestPhaseMs = 5;
 // The read-out trials: target 1's first 16 KiB, about 50 KB of QX-Text.
 constexpr uint32_t kReadLength = 0x4000;
 constexpr char kReadFile[] = "READ.TXT";
 constexpr char kTortureClient[] = "octo_dll_torture.exe";
 constexpr char kTemporarySuffix[] = ".octo-tmp";
 constexpr int kUntilKilled = 0; // read-outs the client makes: no end
-// The options the trials toggle; the file holds each as 0 or 1.
+// A read-out trial's kill falls within this many read-outs of the client's start.
+constexpr double kReadoutsPerTrial = 3;
+// The options the trials toggle, and the keys of the flags they and start-up change (the
+// erase options follow Erase and EraseCheck, DuoLink the type); the file holds each as 0 or 1.
 constexpr int kToggled[] = {IDC_ERASE, IDC_ERASE_CHECK, IDC_PROGRAM, IDC_VERIFY};
-const std::set<std::string> kToggledKeys = {"Erase", "EraseCheck", "Program", "Verify"};
+const std::set<std::string> kToggledKeys = {
+    "Erase",     "EraseCheck", "Program",      "Verify",     "EraseMain",
+    "EraseInfo", "ErasePINFO", "EraseBSLSegm", "RestoreDCO", "UseDLK"};
 // Written 1 by every save and reset to 0 by the trials before a start, to see its end.
 constexpr char kBusyKey[] = "Busy";
 constexpr char kUnitSettings[] = R"(time_scale = 0.01
@@ -147,9 +155,16 @@ public:
             w.close();
             sleepRandom(closeMs_);
         }
-        if (session_.killProgram())
-            ++figures_.killedWhileSaving;
-        const std::string why = damage(readWholeFile(ini()), reference_);
+        const bool running = session_.killProgram();
+        figures_.killedWhileSaving += running ? 1 : 0;
+        if (!duringStartup) {
+            // Keeps the kill moments on the save: shorter after a kill that came too late,
+            // longer after one that found the program still at work.
+            closeMs_ =
+                std::max<double>(kShortestPhaseMs, closeMs_ * (running ? kLonger : kShorter));
+        }
+        const std::string why =
+            fs::exists(ini()) ? damage(readWholeFile(ini()), reference_) : "no file at all";
         if (!why.empty()) {
             ++figures_.corruptConfigFiles;
             keepDamaged(why);
@@ -157,26 +172,35 @@ public:
         }
     }
 
+    // The file of the read-outs before stays in place: a kill during the next one's
+    // replace must leave it whole, never remove it or leave a part of the new one.
     void readoutTrial() {
         ++figures_.readoutTrials;
+        const bool existed = fs::exists(readFile());
         ChildProcess client = startClient(kUntilKilled);
         expectClientReady(client);
-        sleepRandom(readoutMs_);
+        sleepRandom(readoutMs_ * kReadoutsPerTrial);
         kill(client.pid(), SIGKILL);
         if (!client.waitExit(kExitTimeout))
             throw E2eError("the read-out client did not end after SIGKILL");
-        if (!fs::exists(readFile()))
+        if (!fs::exists(readFile())) {
+            if (existed) {
+                ++figures_.partialReadoutFiles;
+                std::cerr << "the read-out file was lost in trial " << figures_.readoutTrials
+                          << "\n";
+            }
             return;
+        }
         if (readWholeFile(readFile()) == readout_) {
             ++figures_.readoutFilesWhole;
-        } else {
-            ++figures_.partialReadoutFiles;
-            const fs::path kept =
-                Paths::artifacts() / ("partial_readout_" + std::to_string(figures_.readoutTrials));
-            fs::create_directories(Paths::artifacts());
-            fs::copy_file(readFile(), kept, fs::copy_options::overwrite_existing);
-            std::cerr << "partial read-out file kept as " << kept << "\n";
+            return;
         }
+        ++figures_.partialReadoutFiles;
+        const fs::path kept =
+            Paths::artifacts() / ("partial_readout_" + std::to_string(figures_.readoutTrials));
+        fs::create_directories(Paths::artifacts());
+        fs::copy_file(readFile(), kept, fs::copy_options::overwrite_existing);
+        std::cerr << "partial read-out file kept as " << kept << "\n";
         fs::remove(readFile());
     }
 
@@ -327,7 +351,7 @@ private:
         const auto second = Clock::now();
         if (!readLine(client, line, kClientTimeout) || line != "readout 0")
             throw E2eError("the second read-out failed: " + line);
-        readoutMs_ = std::max<long long>(msSince(second), 1);
+        readoutMs_ = static_cast<double>(std::max<long long>(msSince(second), 1));
         kill(client.pid(), SIGKILL);
         client.waitExit(kExitTimeout);
         readout_ = readWholeFile(readFile());
@@ -335,18 +359,24 @@ private:
         if (!objfile::loadObjectFile(kReadFile, readout_, image).ok() ||
             image.byteCount() != kReadLength)
             throw E2eError("the read-out file does not hold the range read");
-        fs::remove(readFile());
         for (const fs::path& left : temporaries(folder()))
             fs::remove(left);
         std::cerr << "read-out " << readoutMs_ << " ms\n";
     }
 
     void keepDamaged(const std::string& why) {
-        fs::create_directories(Paths::artifacts());
-        const fs::path kept =
-            Paths::artifacts() / ("damaged_" + std::to_string(figures_.settingsTrials) + ".ini");
-        fs::copy_file(ini(), kept, fs::copy_options::overwrite_existing);
-        std::cerr << "damaged configuration file (" << why << ") kept as " << kept << "\n";
+        std::cerr << "damaged configuration file after trial " << figures_.settingsTrials << ": "
+                  << why << "; the folder holds:";
+        for (const auto& entry : fs::directory_iterator(folder()))
+            std::cerr << " " << entry.path().filename().string();
+        std::cerr << "\n";
+        if (fs::exists(ini())) {
+            fs::create_directories(Paths::artifacts());
+            const fs::path kept = Paths::artifacts() /
+                                  ("damaged_" + std::to_string(figures_.settingsTrials) + ".ini");
+            fs::copy_file(ini(), kept, fs::copy_options::overwrite_existing);
+            std::cerr << "kept as " << kept << "\n";
+        }
     }
 
     Session& session_;
@@ -357,8 +387,8 @@ private:
     std::string readout_;
     std::string clientOutput_;
     long long startupMs_ = 0;
-    long long closeMs_ = 0;
-    long long readoutMs_ = 0;
+    double closeMs_ = 0;
+    double readoutMs_ = 0;
     Figures figures_;
 };
 
