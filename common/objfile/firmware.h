@@ -60,6 +60,11 @@ inline constexpr uint32_t kLoaderAreaStart = 0x8000;
 inline constexpr uint32_t kLoaderAreaLength = 0x6000;
 inline constexpr std::string_view kLoaderMagic = "OCTO816L";
 const Image& temporaryLoaderImage();
+// The name OctoLoadFirmware takes for the library's own temporary loader.
+inline constexpr char kTempLoaderName[] = "__TempLoader__";
+// Units whose third version word is below this need the temporary loader to take new
+// firmware.
+inline constexpr uint16_t kLoaderlessThirdVersion = 0x200;
 // True when image is exactly the temporary loader (header, length, code and CRC).
 bool isTemporaryLoader(const Image& image);
 

@@ -15,14 +15,6 @@ struct UnitInfo {
     std::string description;
 };
 
-// Byte positions of the identification inside the 256-byte result block.
-namespace result_block {
-inline constexpr int kHardwareVersion = 8;
-inline constexpr int kFirmwareVersion = 10;
-inline constexpr int kDescription = 12;
-inline constexpr int kThirdVersion = 30;
-} // namespace result_block
-
 // Takes the identification out of a result block of OCTO_RESULT_BLOCK_BYTES bytes: version
 // words high byte first, 0xFFFF meaning none (kept as 0); the third word only from firmware
 // newer than 0x145; the description only when byte 12 is not 0xFF, else left as it was.

@@ -8,86 +8,36 @@ namespace octo {
 
 namespace {
 
-namespace option = wire::option;
-
 constexpr int32_t kResultFailedRun = 50; // block filled, but the run counts as failed
-
-// The estimate's terms, in ms: reaching the targets, per ms of settling time, the erase,
-// per KiB for erase check and verify (each counted three times), per KiB programmed, the
-// extra per KiB of a large image and the fuse.
-constexpr double kRunBaseMs = 1210;
-constexpr double kSettleFactor = 4;
-constexpr double kEraseMs = 220;
-constexpr double kCheckMsPerKib = 7.6;
-constexpr double kCheckPasses = 3;
-constexpr double kProgramMsPerKib = 115;
-constexpr uint32_t kLargeImageKib = 60;
-constexpr double kLargeProgramMsPerKib = 60;
-constexpr double kSecureMs = 160;
-// The boot-loader memory takes five times as long per word as the rest.
-constexpr uint32_t kBslWeight = 5;
-constexpr uint32_t kBytesPerWord = 2;
-constexpr int kKibShift = 10;
-// DuoLink is this much slower; the lower JTAG speeds by JtagSpeed times this.
-constexpr uint32_t kDuoLinkSlowdown = 64;
-constexpr double kSpeedSlowdown = 4.5;
-
-uint32_t bit(int flag, uint32_t value) {
-    return flag != 0 ? value : 0;
-}
-uint32_t bit(bool flag, uint32_t value) {
-    return flag ? value : 0;
-}
-double one(int flag) {
-    return flag != 0 ? 1.0 : 0.0;
-}
 
 } // namespace
 
+run::ProgrammingChoice programmingChoice(const Settings& s) {
+    return {.erase = s.erase,
+            .eraseCheck = s.eraseCheck,
+            .eraseInfo = s.eraseInfo,
+            .eraseMain = s.eraseMain,
+            .erasePinfo = s.erasePinfo,
+            .eraseBsl = s.eraseBslSegm,
+            .program = s.program,
+            .verify = s.verify,
+            .secure = s.blowFuse,
+            .verifyMarginal = s.verifyMarginal,
+            .useDuoLink = s.useDlk,
+            .jtagSpeed = s.jtagSpeed,
+            .supplyByProgrammer = s.supplyByProg,
+            .supplyTenths = s.supplyVoltage + kLowestSupplyTenths,
+            .switchVccOff = s.switchVccOff};
+}
+
 ProgrammingParameters programmingParameters(const Settings& s, const DeviceType& type,
                                             uint16_t settleMs) {
-    const bool erase = s.erase != 0;
-    const bool check = s.eraseCheck != 0;
-    const bool info = s.eraseInfo != 0;
-    const bool main = s.eraseMain != 0;
-    const bool pinfo = info && s.erasePinfo != 0;
-    const bool bsl = s.eraseBslSegm != 0;
-    ProgrammingParameters p;
-    p.options = bit(erase && info, option::kEraseInfo) | bit(erase && main, option::kEraseMain) |
-                bit(erase && pinfo, option::kErasePinfo) | bit(s.program, option::kProgram) |
-                bit(s.verify, option::kVerify) | bit(s.blowFuse, option::kSecure) |
-                bit(check && info, option::kCheckInfo) | bit(check && main, option::kCheckMain) |
-                bit(check && pinfo, option::kCheckPinfo) |
-                bit(s.useDlk != 0 && type.dlkAble != 0, option::kDuoLink) |
-                (static_cast<uint32_t>(s.jtagSpeed) << option::kSpeedShift) |
-                bit(s.verifyMarginal, option::kMarginal) | bit(erase && bsl, option::kEraseBsl) |
-                bit(check && bsl, option::kCheckBsl) |
-                bit(s.program != 0 && bsl, option::kProgramBsl);
-    const bool supplied = s.supplyByProg != 0;
-    p.targetVcc = (supplied ? static_cast<uint32_t>(s.supplyVoltage + kLowestSupplyTenths) : 0) |
-                  bit(s.switchVccOff, kSwitchVccOffFlag);
-    p.settleMs = supplied ? settleMs : kExternalSupplySettleMs;
-    return p;
+    return run::programmingParameters(programmingChoice(s), type.dlkAble != 0, settleMs);
 }
 
 uint32_t estimatedRunMs(const Settings& s, const DeviceType& type, uint16_t settleMs) {
-    const uint32_t sizeK =
-        ((type.flashWords + type.infoWords + kBslWeight * type.bslWords) * kBytesPerWord) >>
-        kKibShift;
-    const double kib = sizeK;
-    double ms =
-        (kSettleFactor * settleMs + kRunBaseMs) + kEraseMs * one(s.erase) +
-        kCheckMsPerKib * kib * (kCheckPasses * one(s.eraseCheck) + kCheckPasses * one(s.verify)) +
-        kProgramMsPerKib * kib * one(s.program) +
-        (sizeK > kLargeImageKib ? kLargeProgramMsPerKib * kib * one(s.program) : 0.0) +
-        kSecureMs * one(s.blowFuse);
-    auto estimate = static_cast<uint32_t>(ms);
-    if (s.useDlk != 0) {
-        estimate *= kDuoLinkSlowdown;
-    } else if (s.jtagSpeed != 0) {
-        estimate *= static_cast<uint32_t>(s.jtagSpeed * kSpeedSlowdown);
-    }
-    return estimate;
+    return run::estimatedRunMs(programmingChoice(s),
+                               {type.flashWords, type.infoWords, type.bslWords}, settleMs);
 }
 
 MainProcess::MainProcess(const MainProcessParts& parts)
@@ -95,7 +45,8 @@ MainProcess::MainProcess(const MainProcessParts& parts)
       profile_(parts.profile), settings_(parts.settings), deviceType_(parts.deviceType),
       flags_(parts.flags), state_(parts.state), status_(parts.status), bracket_(parts.bracket),
       progress_(parts.progress), results_(parts.results), catalogue_(parts.catalogue),
-      power_(parts.power), report_(parts.view, parts.settings, parts.state.logPath) {}
+      power_(parts.power), report_(parts.view, parts.settings, parts.state.logPath),
+      trace_(parts.view, parts.library, parts.settings, parts.deviceType) {}
 
 void MainProcess::onStart() {
     if (flags_.reloadRequired) {
@@ -186,6 +137,9 @@ bool MainProcess::runUnit() {
         return false;
     }
     const int32_t result = library_->getResult(state_.runResult.data());
+    if (result == 0 || result == kResultFailedRun) {
+        trace_.record(state_.runResult, result);
+    }
     if (result == kResultFailedRun) {
         // The unit's own verdict is shown at once, though the run counts as failed.
         results_.showResult(true);

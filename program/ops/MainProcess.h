@@ -16,6 +16,8 @@
 #include "link/StatusLine.h"
 #include "ops/RunReport.h"
 #include "ops/TargetPower.h"
+#include "ops/TraceLog.h"
+#include "run/programming.h"
 #include "settings/ProfileStore.h"
 #include "settings/Settings.h"
 #include "wire/messages.h"
@@ -24,17 +26,13 @@
 
 namespace octo {
 
-// Target supply byte: the voltage in tenths, plus this flag to switch it off after the run.
-inline constexpr uint32_t kSwitchVccOffFlag = 0x80;
-// Settling time sent while the targets supply themselves.
-inline constexpr uint32_t kExternalSupplySettleMs = 200;
+using run::kExternalSupplySettleMs;
+using run::kSwitchVccOffFlag;
+using run::libraryTimeout;
+using run::ProgrammingParameters;
 
-struct ProgrammingParameters {
-    uint32_t options = 0;
-    uint32_t targetVcc = 0;
-    uint32_t settleMs = 0;
-    friend bool operator==(const ProgrammingParameters&, const ProgrammingParameters&) = default;
-};
+// The choices of the settings, as the parameter block and the estimate take them.
+run::ProgrammingChoice programmingChoice(const Settings& settings);
 
 // The parameter block from the settings, the current type and the settling time chosen in
 // the window (used only while the unit supplies the targets).
@@ -46,14 +44,6 @@ ProgrammingParameters programmingParameters(const Settings& settings, const Devi
 // slowdown.
 uint32_t estimatedRunMs(const Settings& settings, const DeviceType& type, uint16_t settleMs);
 
-// Extra time the unit is given beyond the expected duration before a run counts as hung.
-inline constexpr uint32_t kRunTimeoutMarginMs = 5000;
-inline constexpr uint32_t kMsPerTimeoutUnit = 100;
-// The time-out the library takes for an operation expected to last expectedMs: that and
-// the margin, in units of 100 ms.
-constexpr uint32_t libraryTimeout(uint32_t expectedMs) {
-    return (expectedMs + kRunTimeoutMarginMs) / kMsPerTimeoutUnit;
-}
 // Pause between the successful runs of a series.
 inline constexpr unsigned kSeriesPauseMs = 750;
 // The beep that goes with the supply raised to the type's minimum.
@@ -131,6 +121,7 @@ private:
     DeviceCatalogue& catalogue_;
     const TargetPower& power_;
     RunReport report_;
+    TraceLog trace_;
 };
 
 } // namespace octo

@@ -15,6 +15,7 @@
 #include "link/ProgrammerLibrary.h"
 #include "link/ProgressBar.h"
 #include "link/StatusLine.h"
+#include "objfile/firmware.h"
 #include "ops/ImageLoader.h"
 #include "ops/TargetPower.h"
 #include "settings/ProfileStore.h"
@@ -42,11 +43,8 @@ inline constexpr char kCommunicationError[] = "Communication Error!";
 inline constexpr char kHardwareError[] = "Error at ZEL-OCTO816 hardware!";
 inline constexpr char kInitializingFirmware[] = "Initializing Firmware...";
 inline constexpr char kFirmwareCompleted[] = "Firmware update completed.";
-// The name OctoLoadFirmware takes for the library's own temporary loader.
-inline constexpr char kTempLoaderName[] = "__TempLoader__";
-// Units whose third version word is below this need the temporary loader to take new
-// firmware.
-inline constexpr uint16_t kLoaderlessThirdVersion = 0x200;
+using objfile::kLoaderlessThirdVersion;
+using objfile::kTempLoaderName;
 
 // Read-out file formats: the 1-based filter index chosen in the save dialog.
 inline constexpr int kQxTextFormat = 1;

@@ -46,6 +46,7 @@ inline constexpr char kMaxSupplyVoltage[] = "MaxSupplyVoltage";
 inline constexpr char kRepeatSelftest[] = "RepeatSelftest";
 inline constexpr char kRepeatOctoprog[] = "RepeatOctoprog";
 inline constexpr char kCreateLogFile[] = "CreateLogFile";
+inline constexpr char kTraceLog[] = "TraceLog";
 
 inline constexpr char kTimeSelfTest[] = "TimeSelfTest";
 inline constexpr char kTimeOctoProg[] = "TimeOctoProg";

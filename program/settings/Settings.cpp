@@ -58,6 +58,7 @@ const SettingRow kRows[] = {
     {.section = kUser, .key = kRepeatSelftest, .fileDefault = 0, .field = &Settings::repeatSelftest},
     {.section = kUser, .key = kRepeatOctoprog, .fileDefault = 0, .field = &Settings::repeatOctoprog},
     {.section = kUser, .key = kCreateLogFile, .fileDefault = 0, .encoding = E::Flag, .field = &Settings::createLogFile},
+    {.section = kUser, .key = kTraceLog, .encoding = E::Text, .textBuffer = kPathBuffer, .field = &Settings::traceLog},
     {.section = kTiming, .key = kTimeSelfTest, .fileDefault = 5000, .field = &Settings::timeSelfTest},
     {.section = kTiming, .key = kTimeOctoProg, .fileDefault = 60000, .field = &Settings::timeOctoProg},
     {.section = kTiming, .key = kTimeEraseImage, .fileDefault = 1000, .field = &Settings::timeEraseImage},

@@ -63,6 +63,7 @@ struct Settings {
     int repeatSelftest = 0;
     int repeatOctoprog = 0;
     int createLogFile = 0;
+    std::string traceLog{}; // the traceability log's file; empty: none is written
     uint32_t timeOctoProg = 60000;
     uint32_t timeSelfTest = 5000;
     uint32_t timeLoadImage = 4000;

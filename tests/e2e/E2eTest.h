@@ -102,15 +102,6 @@ protected:
     static inline std::string launchError_;
 };
 
-// Polls a reading until it equals the expected value or the deadline passes; returns the
-// last reading, so a failed expectation shows what was there instead.
-template <typename Read, typename T>
-auto eventually(Read read, const T& expected, Millis timeout = Millis{10000}) {
-    auto value = read();
-    waitUntil(timeout, [&] { return (value = read()) == expected; });
-    return value;
-}
-
 } // namespace octo::e2e
 
 #endif

@@ -4,7 +4,7 @@
 #ifndef OCTO_E2E_SIMULATED_UNIT_H
 #define OCTO_E2E_SIMULATED_UNIT_H
 
-#include "E2eTest.h"
+#include "harness/Session.h"
 
 #include "resource.h"
 
@@ -18,6 +18,11 @@
 
 namespace octo::e2e {
 
+// Deadlines for a loaded 2-core machine: one answer or box, one load, run or command, a
+// whole series.
+inline constexpr Millis kAnswerTimeout{30000};
+inline constexpr Millis kOperationTimeout{90000};
+inline constexpr Millis kSeriesTimeout{180000};
 inline constexpr Millis kUnitStartTimeout{10000};
 inline constexpr Millis kUnitStopGrace{2000};
 inline constexpr char kConnectedText[] = "ZEL-OCTO816 Octo Programmer connected.";
@@ -128,6 +133,19 @@ private:
     std::filesystem::path events_;
     ChildProcess process_;
 };
+
+// The text of one string of the program's table, as the window shows it.
+inline std::string programString(int id) {
+    switch (id) {
+#define OCTO_STRING(name, number, text)                                                            \
+    case number:                                                                                   \
+        return text;
+#include "strings.def"
+#undef OCTO_STRING
+    default:
+        throw E2eError("no string " + std::to_string(id));
+    }
+}
 
 // ---- the configuration file of the program folder ------------------------------------------
 

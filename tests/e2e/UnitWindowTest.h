@@ -3,6 +3,7 @@
 #ifndef OCTO_E2E_UNIT_WINDOW_TEST_H
 #define OCTO_E2E_UNIT_WINDOW_TEST_H
 
+#include "E2eTest.h"
 #include "SimulatedUnit.h"
 
 #include "objfile/load.h"

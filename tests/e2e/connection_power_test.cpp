@@ -1,13 +1,13 @@
 // The real OCTO816.EXE and OCTO816.DLL against the simulated unit on COM1: the result
 // grid after start-up, a COM port change, target power reaching the unit, the settings
 // lock from the system menu, and the protected-data question.
+#include "E2eTest.h"
 #include "SimulatedUnit.h"
 
 namespace octo::e2e {
 namespace {
 
 constexpr std::uint32_t kLockSettingsCommand = 0x20;
-constexpr Millis kAnswerTimeout{10000};
 
 constexpr char kConnectedAfterPortChange[] =
     "COM port settings modified. ZEL-OCTO816 Octo Programmer connected.";

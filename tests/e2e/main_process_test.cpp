@@ -3,6 +3,7 @@
 // its report, stopped during a run, refused after a type change and run after a broken
 // load. Expectations come from what the unit really did and holds: its state file, its
 // event log and the dumps of its sockets and slots, never from what the window believes.
+#include "EightSockets.h"
 #include "UnitWindowTest.h"
 
 #include "devices/device_table.h"
@@ -17,10 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Deadlines for a loaded 2-core machine: start-up, a load or one run, a whole series.
-constexpr Millis kAnswerTimeout{30000};
-constexpr Millis kOperationTimeout{90000};
-constexpr Millis kSeriesTimeout{180000};
 // How long a run that must not come is given to show up: longer than the pause between
 // the runs of a series.
 constexpr Millis kNoFurtherRun{4000};
@@ -42,30 +39,6 @@ constexpr char kReloadText[] = "Programming parameters were changed.\nPlease dow
                                "into OCTO816 before continue\nby pressing <Load Image>";
 constexpr char kLoadDialogTitle[] = "Load programmer unit";
 
-// Eight sockets of the image's type. Sockets 2 to 7 each fail in their own way; 8 holds
-// old data that the erase must clear. The addresses lie in the sample's data.
-constexpr uint32_t kBadCell = 0xFC10;
-constexpr uint32_t kStuckCell = 0xFC20;
-constexpr char kEightSockets[] = R"(# One socket of each kind a production run meets.
-target.2.fault.verify_at = 0xFC10
-target.3.fault.erase = yes
-target.4.fault.no_answer = yes
-target.5.secured = yes
-target.6.present = no
-target.7.fault.erase_check_at = 0xFC20
-target.8.memory = random
-dump_targets = yes
-)";
-// What the unit reports of each socket after a run of the scenario above.
-const std::array<std::string, 8> kOutcomes = {"passed",
-                                              "verify failed at 0xFC10",
-                                              "erase failed",
-                                              "no answer",
-                                              "secured, not reachable",
-                                              "empty socket",
-                                              "erase check failed at 0xFC20",
-                                              "passed"};
-constexpr int kSockets = 8;
 constexpr int kGridRows = 5;
 constexpr int kEraseCheckedRow = 1;
 constexpr int kVerifiedRow = 2;
@@ -74,7 +47,7 @@ constexpr int kOverAllRow = 4;
 constexpr int kMiscErrorsByte = 5;
 constexpr uint8_t kMiscImageCorrupted = 1;
 
-// The unit's run: model time for one run of the sample on the sockets above is about
+// The unit's run: model time for one run of the sample on the eight sockets is about
 // 1.8 s. The series runs it at this factor: a run of about 5 s, so that a Stop sent while
 // it works reaches the window during it even on a loaded machine, and the program's
 // estimate plus its margin still covers it.

@@ -16,11 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Deadlines for a loaded 2-core machine: one answer or box, one command, a whole series.
-constexpr Millis kAnswerTimeout{30000};
-constexpr Millis kOperationTimeout{90000};
-constexpr Millis kSeriesTimeout{180000};
-
 // Rows of the category list.
 constexpr int kSelftestRow = 0;
 constexpr int kUpgradeRow = 1;
@@ -71,19 +66,6 @@ constexpr int kSupplyTenths = 30; // the shipped configuration's supply voltage
 
 // Line 8 with "TDO / TDI x", "TCK" and "RESET" checked and "Vcc on" cleared.
 constexpr char kChosenSignalWord[] = "0x081F";
-
-// The text of one string of the program's table.
-std::string programString(int id) {
-    switch (id) {
-#define OCTO_STRING(name, number, text)                                                            \
-    case number:                                                                                   \
-        return text;
-#include "resources/strings.def"
-#undef OCTO_STRING
-    default:
-        throw E2eError("no string " + std::to_string(id));
-    }
-}
 
 std::string hexNumber(uint32_t value) {
     char text[16];

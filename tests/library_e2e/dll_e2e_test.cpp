@@ -2,6 +2,7 @@
 // 1.56, talks to the simulated unit through Wine's COM1, and keeps its calls whole while
 // the caller's window handlers torture its message pump.
 #include "SimulatedUnit.h"
+#include "WinePaths.h"
 
 #include "support/EveryExport.h"
 
@@ -18,20 +19,6 @@
 
 namespace octo::testing {
 namespace {
-
-std::string windowsPath(const std::filesystem::path& path) {
-    std::string text = "Z:" + std::filesystem::absolute(path).string();
-    for (char& c : text) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return text;
-}
-
-std::string quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 // Runs a client program of the DLL under Wine and returns its output lines as
 // "key" -> "rest".

@@ -80,6 +80,15 @@ bool waitUntil(Millis timeout, Predicate done, Millis step = Millis{20}) {
     }
 }
 
+// Polls a reading until it equals the expected value or the deadline passes; returns the
+// last reading, so a failed expectation shows what was there instead.
+template <typename Read, typename T>
+auto eventually(Read read, const T& expected, Millis timeout = Millis{10000}) {
+    auto value = read();
+    waitUntil(timeout, [&] { return (value = read()) == expected; });
+    return value;
+}
+
 // Runs a command to its end with a deadline; returns its exit status.
 int runToEnd(const ProcessOptions& options, Millis timeout);
 

@@ -53,6 +53,8 @@ public:
 
     // The folder the program runs in; a test may put files there before launch().
     const std::filesystem::path& programFolder() const { return programFolder_; }
+    // Runs the program from another folder from now on (an installed copy, for example).
+    void useProgramFolder(const std::filesystem::path& folder) { programFolder_ = folder; }
     // Variables added to the environment of the programs started from now on.
     void setEnv(const std::string& name, const std::string& value) { extraEnv_[name] = value; }
     // The environment Wine programs of this session get (display, prefix, debug channels).

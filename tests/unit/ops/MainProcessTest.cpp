@@ -406,5 +406,53 @@ TEST_F(MainProcessTest, NoReportWithoutBothSwitches) {
     }
 }
 
+// ---- the traceability log ------------------------------------------------------------------
+
+std::vector<std::string> lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        out.push_back(line);
+    }
+    return out;
+}
+
+TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnlyThen) {
+    const std::string path = folder.file("trace.csv");
+    repeat(0);
+    view.click(IDC_START);
+    EXPECT_FALSE(std::filesystem::exists(path)) << "no TraceLog key, no log";
+
+    ini("[System]\r\nDevType=0\r\n[User]\r\nTraceLog=" + path + "\r\n");
+    loadSettings(dialog.profile(), dialog.settings());
+    ASSERT_EQ(dialog.settings().traceLog, path);
+    library->resultBlock[kVerifiedByte] = 0x03;
+    library->resultBlock[11] = 0x56; // firmware 0x0156
+    library->resultBlock[10] = 0x01;
+    view.click(IDC_START);
+    library->script("OctoGetResult", {50});
+    view.click(IDC_START);
+
+    const std::vector<std::string> log = lines(path);
+    ASSERT_EQ(log.size(), 7u) << "the header and three targets of each run";
+    EXPECT_EQ(log[0].substr(0, 13), "time,station,");
+    const std::string type = dialog.deviceType().typeName;
+    const struct {
+        size_t line;
+        const char* ending;
+    } cases[] = {
+        {1, ",1,1,0,1,0,1,0"},
+        {2, ",2,1,0,1,0,1,0"},
+        {3, ",3,1,0,0,0,0,0"},
+        {6, ",3,1,0,0,0,0,50"},
+    };
+    for (const auto& c : cases) {
+        const std::string& line = log[c.line];
+        EXPECT_NE(line.find(",1.56,"), std::string::npos) << line;
+        EXPECT_NE(line.find("," + type + ","), std::string::npos) << line;
+        EXPECT_EQ(line.substr(line.size() - std::string(c.ending).size()), c.ending) << line;
+    }
+}
+
 } // namespace
 } // namespace octo

@@ -1,0 +1,73 @@
+// The parameter block of a main process and the expected duration of a run, from the
+// operator's choices: one computation for the window and the command-line programmer, so
+// both send the unit the same option bits, supply byte and settling time.
+#pragma once
+
+#include "devices/segments.h"
+
+#include <cstdint>
+#include <span>
+
+namespace octo::run {
+
+// Target supply byte: the voltage in tenths, plus this flag to switch it off after the run.
+inline constexpr uint32_t kSwitchVccOffFlag = 0x80;
+// Settling time sent while the targets supply themselves.
+inline constexpr uint32_t kExternalSupplySettleMs = 200;
+
+// What the operator chose, as the window's settings hold it (flags are 0 or 1).
+struct ProgrammingChoice {
+    int erase = 0;
+    int eraseCheck = 0;
+    int eraseInfo = 0;
+    int eraseMain = 0;
+    int erasePinfo = 0;
+    int eraseBsl = 0;
+    int program = 0;
+    int verify = 0;
+    int secure = 0;
+    int verifyMarginal = 0;
+    int useDuoLink = 0;
+    int jtagSpeed = 0; // 0 (fastest) to 3
+    int supplyByProgrammer = 0;
+    int supplyTenths = 0; // the unit's supply while it supplies the targets
+    int switchVccOff = 0;
+};
+
+struct ProgrammingParameters {
+    uint32_t options = 0;
+    uint32_t targetVcc = 0;
+    uint32_t settleMs = 0;
+    friend bool operator==(const ProgrammingParameters&, const ProgrammingParameters&) = default;
+};
+
+// The parameter block; DuoLink only for a type that has it, the settling time only while
+// the unit supplies the targets.
+ProgrammingParameters programmingParameters(const ProgrammingChoice& choice, bool duoLinkAble,
+                                            uint16_t settleMs);
+
+// A type's memory in 16-bit words, as the estimate counts it.
+struct MemoryWords {
+    uint32_t flash = 0;
+    uint32_t info = 0; // information memory, the protected segment included
+    uint32_t bsl = 0;
+};
+
+// Sums the rows of a segment table up to its kind 0 row.
+MemoryWords memoryWords(std::span<const OctoSegmentEntry> table);
+
+// The expected duration of a run in ms from the choices, the type's memory and the settling
+// time (0 while the unit does not supply the targets), with the interface's slowdown.
+uint32_t estimatedRunMs(const ProgrammingChoice& choice, const MemoryWords& words,
+                        uint16_t settleMs);
+
+// Extra time the unit is given beyond the expected duration before a run counts as hung.
+inline constexpr uint32_t kRunTimeoutMarginMs = 5000;
+inline constexpr uint32_t kMsPerTimeoutUnit = 100;
+// The time-out the library takes for an operation expected to last expectedMs: that and
+// the margin, in units of 100 ms.
+constexpr uint32_t libraryTimeout(uint32_t expectedMs) {
+    return (expectedMs + kRunTimeoutMarginMs) / kMsPerTimeoutUnit;
+}
+
+} // namespace octo::run

@@ -1,0 +1,123 @@
+#include "trace/trace_log.h"
+
+#include "wire/messages.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace octo::trace {
+
+namespace {
+
+constexpr uint16_t kNoVersion = 0xFFFF;
+constexpr uint8_t kNoName = 0xFF;
+constexpr size_t kHardwareVersionByte = 8;
+constexpr size_t kFirmwareVersionByte = 10;
+constexpr size_t kNameByte = 12;
+constexpr size_t kThirdVersionByte = 30;
+constexpr size_t kIdentityBytes = kThirdVersionByte + 2;
+constexpr size_t kCrcDigits = 8;
+// Firmware up to this version leaves the third version word undefined.
+constexpr uint16_t kLastFirmwareWithoutThirdWord = 0x145;
+constexpr size_t kVersionChars = 16;
+
+std::optional<uint16_t> versionWord(std::span<const uint8_t> block, size_t at) {
+    const auto word = static_cast<uint16_t>((block[at] << 8) | block[at + 1]);
+    return word == kNoVersion ? std::nullopt : std::optional<uint16_t>(word);
+}
+
+// A CSV field, quoted when it holds a separator, a quote or a line end.
+std::string field(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+const char* flag(bool value) {
+    return value ? "1" : "0";
+}
+
+} // namespace
+
+std::array<TargetOutcome, kTargets> targetOutcomes(std::span<const uint8_t> block) {
+    std::array<TargetOutcome, kTargets> targets{};
+    for (int i = 0; i < kTargets; ++i) {
+        const auto mask = static_cast<uint8_t>(1U << i);
+        targets[i] = {.target = i + 1,
+                      .connected = (block[wire::kConnectedByte] & mask) != 0,
+                      .eraseChecked = (block[wire::kEraseCheckedByte] & mask) != 0,
+                      .verified = (block[wire::kVerifiedByte] & mask) != 0,
+                      .secured = (block[wire::kFuseBlownByte] & mask) != 0,
+                      .passed = (block[wire::kOverAllByte] & mask) != 0};
+    }
+    return targets;
+}
+
+UnitIdentity unitIdentity(std::span<const uint8_t> block) {
+    UnitIdentity identity;
+    if (block.size() < kIdentityBytes) {
+        return identity;
+    }
+    identity.hardwareVersion = versionWord(block, kHardwareVersionByte);
+    identity.firmwareVersion = versionWord(block, kFirmwareVersionByte);
+    identity.thirdVersion = versionWord(block, kThirdVersionByte);
+    if (identity.firmwareVersion.value_or(0) != 0 &&
+        *identity.firmwareVersion <= kLastFirmwareWithoutThirdWord) {
+        identity.thirdVersion.reset();
+    }
+    if (block[kNameByte] != kNoName) {
+        std::string name;
+        for (size_t i = kNameByte; i < block.size() && block[i] != 0; ++i) {
+            name.push_back(static_cast<char>(block[i]));
+        }
+        identity.firmwareName = std::move(name);
+    }
+    return identity;
+}
+
+std::string versionText(std::optional<uint16_t> version) {
+    if (!version) {
+        return {};
+    }
+    char text[kVersionChars];
+    std::snprintf(text, sizeof text, "%X.%02X", static_cast<unsigned>(*version >> 8),
+                  static_cast<unsigned>(*version & 0xFF));
+    return text;
+}
+
+std::string headerLine() {
+    return "time,station,firmware,hardware,device_type,image_crc32,target,connected,"
+           "erase_checked,verified,secured,passed,result_code";
+}
+
+std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t> block) {
+    std::string crc;
+    if (run.imageCrc32) {
+        char digits[kCrcDigits + 1];
+        std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(*run.imageCrc32));
+        crc = digits;
+    }
+    const std::string common = field(run.time) + "," + field(run.station) + "," +
+                               field(run.firmwareVersion) + "," + field(run.hardwareVersion) + "," +
+                               field(run.deviceType) + "," + crc + ",";
+    std::vector<std::string> lines;
+    for (const TargetOutcome& t : targetOutcomes(block)) {
+        if (!t.present()) {
+            continue;
+        }
+        lines.push_back(common + std::to_string(t.target) + "," + flag(t.connected) + "," +
+                        flag(t.eraseChecked) + "," + flag(t.verified) + "," + flag(t.secured) +
+                        "," + flag(t.passed) + "," + std::to_string(run.resultCode) + "\n");
+    }
+    return lines;
+}
+
+} // namespace octo::trace

@@ -1,0 +1,42 @@
+// The traceability log of the window's main process: when key TraceLog of section User
+// names a file, every run the unit answered appends one CSV line per target it found, the
+// same lines the command-line programmer writes.
+#pragma once
+
+#include "app/View.h"
+#include "devices/DeviceType.h"
+#include "link/ProgrammerLibrary.h"
+#include "settings/Settings.h"
+
+#include <cstdint>
+#include <span>
+
+namespace octo {
+
+inline constexpr char kTraceLogCaption[] = "Traceability log";
+inline constexpr char kTraceLogNotWritten[] =
+    "The traceability log cannot be written.\nThis run is missing from it.";
+
+class TraceLog {
+public:
+    TraceLog(View& view, LibrarySlot& library, const Settings& settings,
+             const DeviceType& deviceType)
+        : view_(view), library_(library), settings_(settings), deviceType_(deviceType) {}
+
+    // The lines of a run from its result block and the library's answer to OctoGetResult
+    // (0, or 50 for a run the unit could not carry out); nothing while no log is named. A
+    // log that cannot be written is reported to the operator.
+    void record(std::span<const uint8_t> resultBlock, int32_t resultCode);
+
+private:
+    // CRC-32 of the image the window's files make for the current type; none when they
+    // cannot be read.
+    std::optional<uint32_t> imageCrc32();
+
+    View& view_;
+    LibrarySlot& library_;
+    const Settings& settings_;
+    const DeviceType& deviceType_;
+};
+
+} // namespace octo

@@ -1,0 +1,329 @@
+// octo816, the command-line programmer, as a line runs it: the real program against the
+// simulated unit, its exit status, its standard error, its JSON and its traceability log.
+#include "SimulatedUnit.h"
+#include "ops/MainProcess.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace octo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kPassed = 0;
+constexpr int kTargetsFailed = 1;
+constexpr int kBadInput = 2;
+constexpr int kUnitError = 3;
+constexpr char kA110[] = "ZEL816 A110";
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string fileText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> fileLines(const fs::path& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Runs octo816 with its output in files of folder.
+ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder) {
+    const fs::path out = folder / "tool.out";
+    const fs::path err = folder / "tool.err";
+    std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(outFd, STDOUT_FILENO);
+        dup2(errFd, STDERR_FILENO);
+        execv(OCTO816_PATH, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(out), fileText(err)};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void start(std::vector<std::string> settings = {}) {
+        unit = std::make_unique<SimulatedUnit>(settings);
+    }
+    ToolRun tool(std::vector<std::string> args) {
+        if (unit && !args.empty() && args[0] != "types") {
+            args.insert(args.begin() + 1, {"--port", unit->link()});
+        }
+        return runTool(args, unit ? unit->folder() : fs::temp_directory_path());
+    }
+    std::unique_ptr<SimulatedUnit> unit;
+};
+
+TEST_F(CliTest, EachCommandsHappyPathEndsWithStatusZeroAndDoesItsWork) {
+    start({"target.all.type=ZEL816 A110"});
+    const fs::path log = unit->folder() / "trace.csv";
+    const fs::path readout = unit->folder() / "target1.hex";
+
+    ToolRun run = tool({"info", "--json"});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("\"firmware\":\"1.56\",\"firmware_name\":\"OCTO816-156\""),
+              std::string::npos)
+        << run.out;
+
+    run = tool({"program", "--type", kA110, "--vcc", "3.0", "--repeat", "2", "--log", log.string(),
+                samplePath("A110_blink.txt").string()});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("8 of 8 targets passed."), std::string::npos) << run.out;
+    EXPECT_EQ(unit->state("run.main_processes"), "2");
+    EXPECT_EQ(fileLines(log).size(), 1u + 2 * 8) << "the header and 8 targets of 2 runs";
+
+    run = tool(
+        {"readout", "--target", "1", "--start", "0xFC00", "--length", "1024", readout.string()});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    const objfile::Image sample = imageOfFile(samplePath("A110_blink.txt"));
+    const objfile::Image read = imageOfFile(readout);
+    for (const auto& piece : sample.runs()) {
+        for (size_t i = 0; i < piece.bytes.size(); ++i) {
+            const auto address = static_cast<uint32_t>(piece.start + i);
+            ASSERT_EQ(read.at(address), piece.bytes[i]) << std::hex << address;
+        }
+    }
+
+    run = tool({"selftest"});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_EQ(unit->state("run.selftests"), "1");
+
+    run = tool({"erase-image"});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_EQ(unit->state("image.0.state"), "erased");
+
+    run = tool({"firmware", (fs::path(OCTO_DIST_DIR) / "OCTO816-150.TXT").string()});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("Firmware 1.50"), std::string::npos) << run.out;
+    EXPECT_EQ(unit->state("firmware.loads"), "1");
+
+    run = runTool({"types", "--json"}, unit->folder());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("{\"name\":\"ZEL816 A110\",\"group\":1,\"vpp\":\"2.7 V\","
+                           "\"duolink\":false,\"segments\":[{\"kind\":\"ram\",\"start\":\"0x200\""),
+              std::string::npos)
+        << run.out;
+}
+
+TEST_F(CliTest, FaultyTargetsGetExactlyTheSimulatorsFlagsInTheJsonAndTheLog) {
+    start({"target.all.type=ZEL816 A110", "target.3.present=no", "target.5.fault.verify_at=0xFC10",
+           "target.6.fault.erase=yes", "target.7.secured=yes", "target.8.fault.no_answer=yes"});
+    const fs::path log = unit->folder() / "trace.csv";
+
+    const ToolRun run = tool({"program", "--type", kA110, "--vcc", "3.0", "--json", "--log",
+                              log.string(), samplePath("A110_blink.txt").string()});
+
+    EXPECT_EQ(run.status, kTargetsFailed) << run.err;
+    const struct {
+        int target;
+        const char* last; // the simulator's own account of the target
+        bool present, connected, eraseChecked, verified, secured, passed;
+    } truth[] = {
+        {1, "passed", true, true, true, true, false, true},
+        {2, "passed", true, true, true, true, false, true},
+        {3, "", false, false, false, false, false, false},
+        {4, "passed", true, true, true, true, false, true},
+        {5, "marginal verify failed at 0xFC10", true, true, true, false, false, false},
+        {6, "erase failed", true, true, false, false, false, false},
+        {7, "secured, not reachable", true, false, false, false, true, false},
+        {8, "no answer", false, false, false, false, false, false},
+    };
+    const auto flag = [](bool value) { return value ? "true" : "false"; };
+    const auto bit = [](bool value) { return value ? "1" : "0"; };
+    const std::vector<std::string> lines = fileLines(log);
+    size_t line = 1;
+    for (const auto& t : truth) {
+        const std::string n = std::to_string(t.target);
+        if (*t.last != '\0') {
+            EXPECT_EQ(unit->state("target." + n + ".last"), t.last) << n;
+        }
+        const std::string json =
+            std::string("{\"target\":") + n + ",\"present\":" + flag(t.present) +
+            ",\"connected\":" + flag(t.connected) + ",\"erase_checked\":" + flag(t.eraseChecked) +
+            ",\"verified\":" + flag(t.verified) + ",\"secured\":" + flag(t.secured) +
+            ",\"passed\":" + flag(t.passed) + "}";
+        EXPECT_NE(run.out.find(json), std::string::npos) << json << "\n" << run.out;
+        if (!t.present) {
+            continue;
+        }
+        ASSERT_LT(line, lines.size());
+        const std::string ending = "," + n + "," + bit(t.connected) + "," + bit(t.eraseChecked) +
+                                   "," + bit(t.verified) + "," + bit(t.secured) + "," +
+                                   bit(t.passed) + ",0";
+        const std::string& logged = lines[line++];
+        EXPECT_EQ(logged.substr(logged.size() - ending.size()), ending) << logged;
+        EXPECT_NE(logged.find(",1.56,1.30,ZEL816 A110,037874A1,"), std::string::npos) << logged;
+    }
+    EXPECT_EQ(line, lines.size()) << "one line per target found, no more";
+}
+
+std::string hexText(uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+// The unit receives the parameter block the window's main process sends for the same
+// choices.
+TEST_F(CliTest, TheParameterBlockIsTheWindowsForTheSameChoices) {
+    start({"target.all.type=ZEL816 A201", "external_supply=30"});
+    const fs::path image = unit->folder() / "a201.txt";
+    std::ofstream(image) << "@F800\n01 02 03 04\nq\n";
+    DeviceType a201;
+    a201.dlkAble = 1;
+    const struct {
+        std::vector<std::string> options;
+        Settings window;   // the window's settings that make the same choices
+        uint16_t settleMs; // the settling time the window's list gives
+    } cases[] = {
+        // Securing comes last: a secured chip is never reached again.
+        {{"--duolink", "--vcc", "3.0"},
+         [] {
+             Settings s;
+             s.useDlk = 1;
+             s.supplyVoltage = 30 - kLowestSupplyTenths;
+             s.settleTime = 1;
+             return s;
+         }(),
+         200},
+        {{"--erase", "none", "--duolink"},
+         [] {
+             Settings s;
+             s.erase = s.eraseCheck = 0;
+             s.useDlk = 1;
+             s.supplyByProg = 0;
+             return s;
+         }(),
+         0},
+        {{"--erase", "pinfo,bsl", "--no-verify", "--secure", "--duolink", "--vcc", "2.5",
+          "--settle", "1.5"},
+         [] {
+             Settings s;
+             s.eraseMain = 0;
+             s.erasePinfo = s.eraseBslSegm = 1;
+             s.verify = 0;
+             s.blowFuse = 1;
+             s.useDlk = 1;
+             s.supplyVoltage = 25 - kLowestSupplyTenths;
+             return s;
+         }(),
+         1500},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::vector<std::string> args = {"program", "--type", "ZEL816 A201"};
+        args.insert(args.end(), cases[i].options.begin(), cases[i].options.end());
+        args.push_back(image.string());
+        const ToolRun run = tool(args);
+        EXPECT_EQ(run.status, kPassed) << i << run.err;
+        const ProgrammingParameters window =
+            programmingParameters(cases[i].window, a201, cases[i].settleMs);
+        EXPECT_EQ(unit->state("params.options"), hexText(window.options, 5)) << i;
+        EXPECT_EQ(unit->state("params.target_vcc"), hexText(window.targetVcc, 2)) << i;
+        EXPECT_EQ(unit->state("params.settle_ms"), std::to_string(window.settleMs)) << i;
+    }
+}
+
+TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
+    const TempFolder folder("octo_cli");
+    const std::string blink = samplePath("A110_blink.txt").string();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    } cases[] = {
+        {{}, kBadInput, "no command given"},
+        {{"burn"}, kBadInput, "unknown command \"burn\""},
+        {{"program", "--type", kA110, blink}, kBadInput, "--port is required"},
+        {{"program", "--port", "/dev/null", blink}, kBadInput, "--type is required"},
+        {{"program", "--port", "/dev/null", "--type", "ZEL816 X999", blink},
+         kBadInput,
+         "unknown device type \"ZEL816 X999\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--vcc", "5", blink},
+         kBadInput,
+         "--vcc takes a supply from 1.8 to 3.6 V"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--vcc", "2.0", blink},
+         kBadInput,
+         "--vcc 2.0 V is below the 2.7 V that ZEL816 A110 needs"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--erase", "bsl,boot", blink},
+         kBadInput,
+         "--erase takes main, info, pinfo, bsl or none, not \"boot\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--duolink", blink},
+         kBadInput,
+         "ZEL816 A110 cannot be programmed over DuoLink"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", "0", blink},
+         kBadInput,
+         "--repeat takes a number of runs"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "missing.txt"},
+         kBadInput,
+         "missing.txt: cannot be opened"},
+        {{"program", "--port", "/dev/null", "--type", kA110,
+          samplePath("broken_checksum.hex").string()},
+         kBadInput,
+         "(invalid record)"},
+        {{"program", "--port", "/dev/null", "--type", kA110,
+          samplePath("A110_outside.txt").string()},
+         kBadInput,
+         "(invalid record)"},
+        {{"info", "--port", "/dev/null", "--baud", "1234"}, kBadInput, "--baud takes 9600"},
+        {{"readout", "--port", "/dev/null", "--target", "9", "out.txt"},
+         kBadInput,
+         "--target takes a target from 1 to 8"},
+        {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0", "out.txt"},
+         kBadInput,
+         "readout needs --target, --start and --length"},
+        {{"firmware", "--port", "/dev/null", blink}, kBadInput, "not a firmware file of the unit"},
+        {{"program", "--port", (folder.path() / "no-port").string(), "--type", kA110, blink},
+         kUnitError,
+         "no unit on "},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = runTool(c.args, folder.path());
+        EXPECT_EQ(run.status, c.status) << c.message << ": " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+}
+
+TEST_F(CliTest, AFailingSelftestIsAUnitErrorWithItsNumber) {
+    start({"selftest=4"});
+    ToolRun run = tool({"selftest", "--json"});
+    EXPECT_EQ(run.status, kUnitError);
+    EXPECT_NE(run.err.find("selftest failed: unit error 4"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("\"result\":{\"code\":8,"), std::string::npos) << run.out;
+}
+
+} // namespace
+} // namespace octo::testing

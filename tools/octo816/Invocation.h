@@ -1,0 +1,66 @@
+// The command line of octo816: the subcommand and its options, checked for form (numbers,
+// ranges, required values) before anything touches a file or the unit.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace octo::cli {
+
+enum class Command { Help, Info, Program, Selftest, Readout, Firmware, EraseImage, Types };
+
+// Which memories --erase names.
+struct EraseChoice {
+    bool main = true;
+    bool info = true;
+    bool protectedInfo = false;
+    bool bsl = false;
+    bool any() const { return main || info || protectedInfo || bsl; }
+};
+
+struct Invocation {
+    Command command = Command::Help;
+    std::string port;
+    uint32_t baud = 0;
+    bool json = false;
+    std::string logPath;
+
+    // program
+    std::string typeName;
+    std::vector<std::string> files;
+    EraseChoice erase;
+    bool verify = true;
+    bool secure = false;
+    std::optional<int> supplyTenths; // none: the targets supply themselves
+    uint16_t settleMs = 0;
+    bool duoLink = false;
+    int repeat = 1;
+
+    // readout (target 1..8) and the output file
+    int target = 0;
+    uint32_t start = 0;
+    uint32_t length = 0;
+    std::string outPath;
+};
+
+// A command line the tool refuses; the message names what is wrong.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr uint32_t kDefaultBaud = 115200;
+// The window's default settling time after switching the supply on.
+inline constexpr uint16_t kDefaultSettleMs = 200;
+
+// The arguments after the program's name.
+Invocation parseArguments(std::span<const std::string> args);
+
+// The usage text printed for --help.
+const char* usageText();
+
+} // namespace octo::cli

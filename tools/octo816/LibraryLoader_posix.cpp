@@ -1,0 +1,9 @@
+#include "LibraryLoader.h"
+
+namespace octo::cli {
+
+bool loadLibrary() {
+    return true; // the native library is linked into the program
+}
+
+} // namespace octo::cli

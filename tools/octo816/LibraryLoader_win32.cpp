@@ -1,0 +1,101 @@
+// OCTO816.DLL's exports carry undecorated __stdcall names, which the compiler's import
+// libraries cannot name; the tool resolves them itself and defines the functions of the
+// header as calls through the resolved addresses.
+#include "LibraryLoader.h"
+
+#include <octo816.h>
+
+#include <windows.h>
+
+namespace octo::cli {
+
+namespace {
+
+constexpr char kLibraryName[] = "OCTO816.DLL";
+
+struct Exports {
+#define OCTO_POINTER(name) decltype(&::name) name = nullptr;
+    OCTO816_EXPORTS(OCTO_POINTER)
+#undef OCTO_POINTER
+};
+
+Exports& exports() {
+    static Exports table;
+    return table;
+}
+
+template <typename Function>
+bool resolve(HMODULE module, const char* name, Function& function) {
+    // GetProcAddress returns a generic pointer; the export's type is the header's.
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return function != nullptr;
+}
+
+} // namespace
+
+bool loadLibrary() {
+    const HMODULE module = LoadLibraryA(kLibraryName);
+    if (module == nullptr) {
+        return false;
+    }
+    bool complete = true;
+#define OCTO_RESOLVE(name) complete = resolve(module, #name, exports().name) && complete;
+    OCTO816_EXPORTS(OCTO_RESOLVE)
+#undef OCTO_RESOLVE
+    return complete;
+}
+
+} // namespace octo::cli
+
+using octo::cli::exports;
+
+extern "C" {
+
+int32_t OCTO_API InitCom(const char* portPath, uint32_t baudRate) {
+    return exports().InitCom(portPath, baudRate);
+}
+int32_t OCTO_API ReleaseCom(void) {
+    return exports().ReleaseCom();
+}
+const char* OCTO_API GetErrorString(int32_t code) {
+    return exports().GetErrorString(code);
+}
+int32_t OCTO_API GetDevice(const char* typeName, const OctoSegmentEntry** table) {
+    return exports().GetDevice(typeName, table);
+}
+int32_t OCTO_API OctoLoadParameters(uint32_t options, uint32_t targetVcc, uint32_t settleMs) {
+    return exports().OctoLoadParameters(options, targetVcc, settleMs);
+}
+int32_t OCTO_API OctoMainProcess(uint32_t timeoutTenths) {
+    return exports().OctoMainProcess(timeoutTenths);
+}
+int32_t OCTO_API OctoGetResult(uint8_t* block) {
+    return exports().OctoGetResult(block);
+}
+int32_t OCTO_API OctoSelftest(uint32_t timeoutTenths) {
+    return exports().OctoSelftest(timeoutTenths);
+}
+int32_t OCTO_API OctoEraseImage(void) {
+    return exports().OctoEraseImage();
+}
+int32_t OCTO_API OctoLoadImage(const char* path, const char* typeName) {
+    return exports().OctoLoadImage(path, typeName);
+}
+int32_t OCTO_API OctoAppendImage(void) {
+    return exports().OctoAppendImage();
+}
+int32_t OCTO_API OctoSelectImage(uint32_t image) {
+    return exports().OctoSelectImage(image);
+}
+int32_t OCTO_API OctoEraseFirmware(uint32_t start, uint32_t length) {
+    return exports().OctoEraseFirmware(start, length);
+}
+int32_t OCTO_API OctoLoadFirmware(const char* pathOrLoader) {
+    return exports().OctoLoadFirmware(pathOrLoader);
+}
+int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t length,
+                                    const char* path, uint32_t format) {
+    return exports().OctoReadTargetFile(target, start, length, path, format);
+}
+
+} // extern "C"
