@@ -29,7 +29,8 @@ std::string temporaryPathFor(const std::string& path);
 
 // Writes bytes to a new temporaryPathFor(path) and renames it over path. An existing file keeps
 // its permissions (and, where the writer may give it away, its owner). On Windows the file
-// is replaced with ReplaceFile (attributes, ACL and creation time stay) and, while another
+// is replaced with ReplaceFile (attributes, ACL and creation time stay; under Wine, whose
+// ReplaceFile moves the old file aside first, with MoveFileEx in one step) and, while another
 // process holds it open without delete sharing (an editor, a virus scanner), tried again
 // for a moment; when it stays held, its bytes are rewritten in place instead, which such a
 // holder allows as long as it shares the file for writing.

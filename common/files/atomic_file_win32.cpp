@@ -1,6 +1,6 @@
 // The atomic replace on Win32: CreateFile + WriteFile + FlushFileBuffers, then ReplaceFile
 // over an existing file (it keeps the file's attributes, ACL and creation time) or
-// MoveFileEx to a new name.
+// MoveFileEx to a new name. Under Wine, MoveFileEx over the existing file as well.
 #include "files/atomic_file.h"
 #include "files/atomic_file_platform.h"
 
@@ -58,6 +58,27 @@ bool replaceable(const std::wstring& path) {
     return true;
 }
 
+// Wine's ReplaceFile moves the old file aside before it moves the new one in: a process
+// killed between the two leaves no file under the name at all, only Wine's own temporary
+// one. Its MoveFileEx replaces in one request to the Wine server, which a killed process
+// cannot cut in two. (Wine keeps neither ACLs nor creation times for ReplaceFile to keep.)
+bool underWine() {
+    static const bool wine = [] {
+        const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+bool replaceExisting(const std::wstring& temp, const std::wstring& path, bool flush) {
+    if (underWine()) {
+        return MoveFileExW(temp.c_str(), path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | (flush ? MOVEFILE_WRITE_THROUGH : 0));
+    }
+    return ReplaceFileW(path.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                        nullptr, nullptr);
+}
+
 // Puts temp in the place of path. A failed ReplaceFile can leave path removed with temp
 // still there (ERROR_UNABLE_TO_MOVE_REPLACEMENT): the next attempt then moves temp to path.
 bool putInPlace(const std::wstring& temp, const std::wstring& path, bool flush) {
@@ -67,8 +88,7 @@ bool putInPlace(const std::wstring& temp, const std::wstring& path, bool flush) 
         if (!exists) {
             done = MoveFileExW(temp.c_str(), path.c_str(), flush ? MOVEFILE_WRITE_THROUGH : 0);
         } else if (replaceable(path)) {
-            done = ReplaceFileW(path.c_str(), temp.c_str(), nullptr,
-                                REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+            done = replaceExisting(temp, path, flush);
         }
         if (done) {
             return true;

@@ -7,6 +7,9 @@
 namespace octo::library {
 
 int32_t writeFileAtomically(const std::string& path, std::string_view content) {
+    // A writer killed in the middle (the program ended from the task manager, a power cut)
+    // leaves its temporary file; nothing else would ever remove it from the operator's folder.
+    files::removeLeftoverTemporaries(path);
     switch (files::replaceFile(path, content)) {
     case files::ReplaceResult::Ok:
         return kOk;

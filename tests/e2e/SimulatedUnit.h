@@ -8,6 +8,7 @@
 
 #include "resource.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -81,6 +82,9 @@ public:
     ~SimulatedUnit() { process_.stop(kUnitStopGrace); }
     SimulatedUnit(const SimulatedUnit&) = delete;
     SimulatedUnit& operator=(const SimulatedUnit&) = delete;
+
+    // SIGUSR1 unplugs the line (or plugs it back), SIGUSR2 cycles the unit's power.
+    void signal(int number) const { ::kill(process_.pid(), number); }
 
     // One value of the state file ("key = value" lines); empty when the key is missing.
     std::string state(const std::string& key) const {

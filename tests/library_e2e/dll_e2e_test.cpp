@@ -1,7 +1,10 @@
 // The real OCTO816.DLL under Wine: it loads, resolves its 21 names, carries FileVersion
-// 1.56, and talks to the simulated unit through Wine's COM1.
+// 1.56, talks to the simulated unit through Wine's COM1, and keeps its calls whole while
+// the caller's window handlers torture its message pump.
 #include "SimulatedUnit.h"
 #include "WinePaths.h"
+
+#include "support/EveryExport.h"
 
 #include <octo816.h>
 
@@ -17,10 +20,11 @@
 namespace octo::testing {
 namespace {
 
-// Runs the check program under Wine and returns its output lines as "key" -> "rest".
-std::multimap<std::string, std::string> runCheck(const std::vector<std::string>& args) {
-    const std::filesystem::path exe =
-        std::filesystem::path(OCTO_WINDOWS_BIN_DIR) / "octo_dll_check.exe";
+// Runs a client program of the DLL under Wine and returns its output lines as
+// "key" -> "rest".
+std::multimap<std::string, std::string> runClient(const std::string& program,
+                                                  const std::vector<std::string>& args) {
+    const std::filesystem::path exe = std::filesystem::path(OCTO_WINDOWS_BIN_DIR) / program;
     if (!std::filesystem::exists(exe) ||
         !std::filesystem::exists(std::filesystem::path(OCTO_WINDOWS_BIN_DIR) / "OCTO816.DLL")) {
         ADD_FAILURE() << "build the windows preset first: " << exe;
@@ -51,6 +55,12 @@ std::multimap<std::string, std::string> runCheck(const std::vector<std::string>&
     return lines;
 }
 
+// The simulated unit on the link the test prefix maps COM1 to.
+std::filesystem::path com1Link() {
+    const char* prefix = std::getenv("OCTO_WINEPREFIX");
+    return std::filesystem::path(prefix ? prefix : OCTO_WINEPREFIX_DIR) / "com1";
+}
+
 std::string first(const std::multimap<std::string, std::string>& lines, const std::string& key) {
     const auto found = lines.find(key);
     return found == lines.end() ? "<missing>" : found->second;
@@ -58,13 +68,11 @@ std::string first(const std::multimap<std::string, std::string>& lines, const st
 
 TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
     // The test prefix (the one scripts/wine-run uses) maps COM1 onto this link.
-    const char* prefix = std::getenv("OCTO_WINEPREFIX");
-    SimulatedUnit unit({"time_scale=0.01"},
-                       std::filesystem::path(prefix ? prefix : OCTO_WINEPREFIX_DIR) / "com1");
+    SimulatedUnit unit({"time_scale=0.01"}, com1Link());
     const auto sample = samplePath("A110_blink.txt");
     const auto readout = unit.folder() / "target1.txt";
-    const auto lines = runCheck(
-        {"\\\\.\\COM1", windowsPath(sample), "ZEL816 A110", windowsPath(readout)});
+    const auto lines = runClient("octo_dll_check.exe", {"\\\\.\\COM1", windowsPath(sample),
+                                                        "ZEL816 A110", windowsPath(readout)});
 
     EXPECT_EQ(first(lines, "loaded"), "yes");
     std::vector<std::string> names;
@@ -104,6 +112,63 @@ TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
     for (const auto& entry : std::filesystem::directory_iterator(readout.parent_path())) {
         EXPECT_FALSE(entry.path().string().ends_with(".octo-tmp")) << entry.path();
     }
+}
+
+// One outer call of the torture client: "<code> <ms> <handled>".
+struct OuterCall {
+    int code = -1;
+    long long ms = -1;
+    int handled = -1;
+};
+
+OuterCall outerCall(const std::multimap<std::string, std::string>& lines, const std::string& key) {
+    OuterCall call;
+    std::istringstream(first(lines, key)) >> call.code >> call.ms >> call.handled;
+    return call;
+}
+
+TEST(LibraryDll, CallsFromInsideThePumpAreRefusedAndTortureLeavesTheCallsWhole) {
+    constexpr long long kBlockMs = 2000;
+    // An erase the unit takes 300 ms for: the library pumps many times while it waits.
+    SimulatedUnit unit({"time_scale=1", "timing.erase_image_ms=300"}, com1Link());
+    const auto sample = samplePath("A110_blink.txt");
+    const auto scratch = unit.folder() / "never_written.txt";
+    const auto lines =
+        runClient("octo_dll_torture.exe", {"pump", "\\\\.\\COM1", windowsPath(sample),
+                                           "ZEL816 A110", windowsPath(scratch)});
+    EXPECT_EQ(first(lines, "initcom"), "0");
+
+    // All 21 called from the window's handler while an erase waits.
+    EXPECT_EQ(outerCall(lines, "nested_erase").code, 0);
+    EXPECT_EQ(outerCall(lines, "nested_erase").handled, 1);
+    EXPECT_EQ(lines.count("nested"), 21u);
+    for (auto [it, end] = lines.equal_range("nested"); it != end; ++it) {
+        std::istringstream fields(it->second);
+        std::string name;
+        int code = -1;
+        fields >> name >> code;
+        EXPECT_EQ(code, codeInsideThePump(name)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(scratch));
+
+    // A handler that posts itself again each time it runs: the erase still ends.
+    const OuterCall selfPost = outerCall(lines, "selfpost_erase");
+    EXPECT_EQ(selfPost.code, 0);
+    EXPECT_GT(selfPost.handled, 1);
+
+    // A handler that blocks for 2 s, in an erase and in an image load.
+    for (const char* key : {"block_erase", "block_load"}) {
+        const OuterCall blocked = outerCall(lines, key);
+        EXPECT_EQ(blocked.code, 0) << key;
+        EXPECT_EQ(blocked.handled, 1) << key;
+        EXPECT_GE(blocked.ms, kBlockMs) << key;
+    }
+
+    // The unit and the link serve the next calls.
+    EXPECT_EQ(first(lines, "after_result"), "0");
+    EXPECT_EQ(first(lines, "after_load"), "0");
+    EXPECT_EQ(unit.state("image.0.state"), "complete");
+    EXPECT_TRUE(unit.slot(0) == imageOfFile(sample));
 }
 
 } // namespace

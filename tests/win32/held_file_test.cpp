@@ -10,7 +10,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace octo {
@@ -126,6 +128,31 @@ TEST_F(HeldFileTest, AReplacedFileKeepsItsAttributesAndLeavesNothingBeside) {
     EXPECT_TRUE(store.write("S", "k", "2"));
     EXPECT_TRUE(GetFileAttributesA(path(kIni).c_str()) & FILE_ATTRIBUTE_HIDDEN);
     EXPECT_EQ(read(path(kIni)), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(entries(), std::vector<std::string>{kIni});
+}
+
+// A writer killed at any moment leaves the old file or the new one: no moment of a replace
+// leaves the name without a file, which a watcher beside the writer would see.
+TEST_F(HeldFileTest, TheFileIsThereAtEveryMomentOfAReplace) {
+    constexpr int kReplaces = 300;
+    write(path(kIni), "[S]\r\nk=0\r\n");
+    std::atomic<bool> writing{true};
+    std::atomic<int> missing{0};
+    std::thread watcher([&] {
+        while (writing) {
+            if (GetFileAttributesA(path(kIni).c_str()) == INVALID_FILE_ATTRIBUTES) {
+                ++missing;
+            }
+        }
+    });
+    for (int i = 0; i < kReplaces; ++i) {
+        ASSERT_EQ(files::replaceFile(path(kIni), "[S]\r\nk=" + std::to_string(i) + "\r\n",
+                                     files::Durability::WriterCrash),
+                  files::ReplaceResult::Ok);
+    }
+    writing = false;
+    watcher.join();
+    EXPECT_EQ(missing, 0);
     EXPECT_EQ(entries(), std::vector<std::string>{kIni});
 }
 

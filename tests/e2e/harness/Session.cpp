@@ -288,6 +288,17 @@ void Session::stopProgram() {
     program_.stop(kStopGrace);
 }
 
+bool Session::killProgram() {
+    // `wine` execs the loader, which runs the program in the same process: its PID is
+    // the one started.
+    const bool running = program_.running();
+    if (running)
+        kill(program_.pid(), SIGKILL);
+    if (!program_.waitExit(kShutdownTimeout))
+        throw E2eError("the program's process did not end after SIGKILL");
+    return running;
+}
+
 fs::path Session::screenshot(const std::string& name) {
     fs::create_directories(Paths::artifacts());
     const fs::path file = Paths::artifacts() / (name + ".png");

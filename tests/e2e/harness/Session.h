@@ -67,6 +67,9 @@ public:
     std::optional<int> waitProgramExit(Millis timeout);
     bool programRunning();
     void stopProgram();
+    // Ends the program's Wine process at once (SIGKILL, as a crash or a power cut would)
+    // and reaps it; true when it was still running.
+    bool killProgram();
 
     Driver& driver() { return *driver_; }
     std::string display() const { return display_; }
