@@ -1,5 +1,5 @@
 # GoogleTest for both builds, and helpers that register tests with their labels.
-# Labels: unit, integration, e2e, win32, differential, install (ctest -L <label>).
+# Labels: unit, integration, e2e, win32, differential, install, faults (ctest -L <label>).
 if(WIN32)
     # Debian ships GoogleTest as source; build it with the cross compiler.
     set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
