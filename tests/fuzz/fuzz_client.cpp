@@ -65,7 +65,7 @@ constexpr const char* kDeviceType = "ZEL816 A5438";
 constexpr const char* kTempLoader = "__TempLoader__";
 // A request of at most this many bytes counts as short (every request but stream data).
 constexpr size_t kShortRequestBytes = 64;
-// Bounds the library's exchanges take from docs/library.md.
+// The figures of "How long a call may take" (docs/library.md) the bounds are made of.
 constexpr int kHelloAttempts = 2;
 constexpr int kPollAttempts = 4;
 constexpr uint32_t kEraseLimitMs = 120000;
@@ -585,8 +585,8 @@ private:
                                       : pick == 1 ? f.disjointImage
                                                   : f.overlappingImage;
         const bool append = std::exchange(append_, false);
-        // A refused file still asks the unit to abort the load in the slot.
-        begin(bounds.reconnect() * 2 + bounds.shortExchange() * 2 +
+        // A refused file asks the unit to abort the load in the slot instead: no longer.
+        begin(bounds.reconnect() + bounds.shortExchange() +
               bounds.stream(image.byteCount(), kSendLineBytesPerChunk));
         const int32_t code = code_ = library_->loadImage(path, kDeviceType);
         end();
