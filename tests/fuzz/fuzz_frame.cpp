@@ -8,7 +8,9 @@
 //   reaches past the zero byte that ends it, and the unended rest gives none;
 // - a frame it emits is whole: encodeFrame of that frame is a zero byte and its segment,
 //   so its line bytes stand contiguous in the input between two delimiters (the start of
-//   the line counts as one);
+//   the line counts as one). One other form is taken too and checked as such: a segment
+//   whose last run is a full one of kStuffRun bytes without the closing code byte 1 that
+//   encodeFrame puts after it; the body is the same, no sender writes it;
 // - how the line is cut into pieces does not change what is decoded.
 #include "fuzz_support.h"
 
@@ -27,6 +29,10 @@ using octo::wire::FrameDecoder;
 // Piece sizes: 1 .. kLargestPiece, from the first byte's seed.
 constexpr size_t kLargestPiece = 97;
 constexpr uint32_t kSeedStep = 2654435761u;
+// A code byte that announces a full run of kStuffRun bytes, and the code of an empty run.
+constexpr size_t kFullRun = octo::wire::kStuffRun + 1; // the run and its code byte
+constexpr uint8_t kFullRunCode = octo::wire::kStuffRun + 1;
+constexpr uint8_t kClosingCode = 1;
 
 bool sameEvents(const std::vector<FrameDecoder::Event>& a,
                 const std::vector<FrameDecoder::Event>& b) {
@@ -77,8 +83,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(found.size() <= 1);
         if (!found.empty() && found[0].kind == FrameDecoder::Event::Kind::Frame) {
             const auto encoded = octo::wire::encodeFrame(found[0].frame);
-            require(encoded.size() == segment.size() + 1 && encoded[0] == octo::wire::kDelimiter &&
-                    std::equal(segment.begin(), segment.end(), encoded.begin() + 1));
+            const bool same = encoded.size() == segment.size() + 1 &&
+                              std::equal(segment.begin(), segment.end(), encoded.begin() + 1);
+            // The one other stuffing it takes: the last run of kStuffRun bytes without the
+            // code byte 1 that closes it (nothing follows it either way).
+            const size_t n = segment.size();
+            const bool unclosed =
+                encoded.size() == n + 2 && n > kFullRun &&
+                segment[n - 1 - kFullRun] == kFullRunCode && encoded[n] == kClosingCode &&
+                std::equal(segment.begin(), segment.end() - 1, encoded.begin() + 1);
+            require(encoded[0] == octo::wire::kDelimiter && (same || unclosed));
         }
         expected.insert(expected.end(), std::make_move_iterator(found.begin()),
                         std::make_move_iterator(found.end()));
