@@ -93,13 +93,15 @@ std::optional<Reply> okReply(const protocol::Exchange& exchange) {
 } // namespace
 
 Library& Library::instance() {
-    static Library library;
+    static Library library(platformHost(), serial::makeSerialPort());
     return library;
 }
 
-Library::Library()
-    : host_(platformHost()), port_(serial::makeSerialPort()),
-      client_(*port_, [this] { host_.pumpMessages(); }) {}
+Library::Library(Host& host, std::unique_ptr<serial::SerialPort> port,
+                 std::function<uint64_t()> clock)
+    : host_(host), port_(std::move(port)), clock_(std::move(clock)),
+      client_(
+          *port_, [this] { host_.pumpMessages(); }, clock_) {}
 
 void Library::text(const std::string& message) {
     if (statusLine_) {
@@ -429,7 +431,7 @@ int32_t Library::failedTransfer(const std::string& what, int32_t code) {
 uint64_t Library::streamDeadline(uint64_t total, uint32_t lineBytesPerChunk) const {
     const uint64_t lineBytes =
         total + (total / protocol::Client::kSmallestChunk + 1) * lineBytesPerChunk;
-    return protocol::nowMs() + uint64_t{protocol::lineMs(lineBytes, rate_)} * kStreamLineTimes +
+    return clock_() + uint64_t{protocol::lineMs(lineBytes, rate_)} * kStreamLineTimes +
            kLoadSlackMs;
 }
 
@@ -645,15 +647,15 @@ Library::TimedWork Library::timedWork(Command command, uint64_t limitMs, uint64_
     options.deadlineMs = deadline;
     options.workLimitMs = limit;
     auto exchange = client_.transact(command, wire::WorkRequest{limit}.encode(), options);
-    return {std::move(exchange), protocol::nowMs() >= deadline};
+    return {std::move(exchange), clock_() >= deadline};
 }
 
 int32_t Library::mainProcess(uint32_t timeoutTenths) {
     runPending_ = false;
     lastRun_.reset();
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
-    // nowMs() counts whole milliseconds: one more never ends the call early.
-    const uint64_t deadline = protocol::nowMs() + limitMs + 1;
+    // The clock counts whole milliseconds: one more never ends the call early.
+    const uint64_t deadline = clock_() + limitMs + 1;
     char limitText[32];
     std::snprintf(limitText, sizeof limitText, "%.1f s", static_cast<double>(limitMs) / 1000.0);
     if (const int32_t code = ensureLink()) {
@@ -696,8 +698,8 @@ int32_t Library::selftest(uint32_t timeoutTenths) {
     runPending_ = false;
     lastRun_.reset();
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
-    // nowMs() counts whole milliseconds: one more never ends the call early.
-    const uint64_t deadline = protocol::nowMs() + limitMs + 1;
+    // The clock counts whole milliseconds: one more never ends the call early.
+    const uint64_t deadline = clock_() + limitMs + 1;
     if (const int32_t code = ensureLink()) {
         return failedTransfer("Selftest not started:", code);
     }

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +23,12 @@ namespace octo::library {
 class Library {
 public:
     static Library& instance();
+
+    // A library on these parts: the host's message pump and status output, a serial port
+    // and a monotonic millisecond clock. instance() runs on the platform's; tests and
+    // fuzzers give a fake port and clock, so they see every bound in fake time.
+    Library(Host& host, std::unique_ptr<serial::SerialPort> port,
+            std::function<uint64_t()> clock = protocol::nowMs);
 
     // A call in progress; the exports refuse to enter a second one from the message
     // pump of the first (code kBusy).
@@ -72,8 +79,6 @@ public:
 private:
     enum Lamp { kLampError = 1, kLampSuccess = 2, kLampBusy = 3, kLampIdle = 4 };
 
-    Library();
-
     // Makes sure a port is open on the last path and the unit answered on it; reopens
     // after the port failed or a call timed out (a replugged unit needs a new handle).
     int32_t ensureLink();
@@ -121,6 +126,7 @@ private:
 
     Host& host_;
     std::unique_ptr<serial::SerialPort> port_;
+    std::function<uint64_t()> clock_;
     protocol::Client client_;
     std::atomic<bool> inCall_{false};
 

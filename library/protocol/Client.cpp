@@ -71,11 +71,11 @@ bool Client::sendFrame(uint8_t seq, Command command, const std::vector<uint8_t>&
     // are synchronous): pieces of one pump period of line time keep the pump's period,
     // where a whole 1 KiB frame would hold it up for a second at 9600 baud.
     const size_t piece = writePieceBytes(rate_);
-    const uint64_t deadline = nowMs() + lineMs(bytes.size(), rate_) * 2 + kWriteSlackMs;
+    const uint64_t deadline = clock_() + lineMs(bytes.size(), rate_) * 2 + kWriteSlackMs;
     std::span<const uint8_t> rest(bytes);
     while (!rest.empty()) {
         const auto part = rest.first(std::min(piece, rest.size()));
-        const uint64_t now = nowMs();
+        const uint64_t now = clock_();
         if (now >= deadline || !port_.write(part, static_cast<uint32_t>(deadline - now))) {
             return false;
         }

@@ -2,6 +2,8 @@
 // and reading back in both formats, and a refused file must leave nothing behind.
 #pragma once
 
+#include "fuzz_support.h"
+
 #include "devices/device_table.h"
 #include "objfile/crc32.h"
 #include "objfile/firmware.h"
@@ -9,16 +11,9 @@
 #include "objfile/writers.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 namespace octo::fuzz {
-
-inline void require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 inline void checkReader(const uint8_t* data, size_t size, objfile::Format format) {
     using namespace objfile;

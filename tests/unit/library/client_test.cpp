@@ -1,6 +1,7 @@
 // The protocol client against a scripted unit on a fake port and a fake clock: the bound
 // of every exchange, and the sequence numbers a wrapped stream leaves behind.
 #include "protocol/Client.h"
+#include "support/FakeSerialPort.h"
 
 #include <gtest/gtest.h>
 
@@ -14,56 +15,7 @@ namespace {
 using wire::Command;
 using wire::Status;
 
-// A port whose far end is a script. Every request the client writes goes to onRequest,
-// whose answers come back on the next reads; a read that finds nothing lets the clock run
-// for its whole time-out and asks onIdle what the unit sends by itself meanwhile.
-class ScriptedPort final : public serial::SerialPort {
-public:
-    uint64_t now = 1000;
-    std::function<std::vector<wire::Frame>(const wire::Frame&)> onRequest;
-    std::function<std::vector<wire::Frame>()> onIdle;
-    std::vector<wire::Frame> requests;
-
-    void close() override { open_ = false; }
-    bool isOpen() const override { return open_; }
-    bool setRate(uint32_t) override { return true; }
-    bool write(std::span<const uint8_t> bytes, uint32_t) override {
-        for (const auto& event : decoder_.feed(bytes)) {
-            requests.push_back(event.frame);
-            if (onRequest) {
-                queue(onRequest(event.frame));
-            }
-        }
-        return true;
-    }
-    int read(std::span<uint8_t> buffer, uint32_t timeoutMs) override {
-        if (pending_.empty()) {
-            now += std::max<uint32_t>(timeoutMs, 1);
-            if (onIdle) {
-                queue(onIdle());
-            }
-        }
-        const size_t count = std::min(buffer.size(), pending_.size());
-        std::copy_n(pending_.begin(), count, buffer.begin());
-        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
-        return static_cast<int>(count);
-    }
-    void discardInput() override { pending_.clear(); }
-
-protected:
-    bool openDevice(const std::string&) override { return open_ = true; }
-
-private:
-    void queue(const std::vector<wire::Frame>& frames) {
-        for (const auto& frame : frames) {
-            wire::encodeFrame(frame, pending_);
-        }
-    }
-
-    bool open_ = false;
-    wire::FrameDecoder decoder_;
-    std::vector<uint8_t> pending_;
-};
+using ScriptedPort = octo::testing::FakeSerialPort;
 
 wire::Frame answer(const wire::Frame& request, Status status, std::vector<uint8_t> body = {}) {
     return wire::Frame{request.seq, static_cast<uint8_t>(request.command | wire::kResponseFlag),
