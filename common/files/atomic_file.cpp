@@ -11,8 +11,6 @@ namespace octo::files {
 
 namespace {
 
-constexpr std::string_view kTemporarySuffix = ".octo-tmp";
-
 bool allDigits(std::string_view text) {
     return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }

@@ -26,6 +26,8 @@ enum class Durability { PowerLoss, WriterCrash };
 // two writers of one file (two processes, or two calls) never write into the same one;
 // the last rename wins whole.
 std::string temporaryPathFor(const std::string& path);
+// How every name temporaryPathFor makes ends.
+inline constexpr std::string_view kTemporarySuffix = ".octo-tmp";
 
 // Writes bytes to a new temporaryPathFor(path) and renames it over path. An existing file keeps
 // its permissions (and, where the writer may give it away, its owner). On Windows the file

@@ -272,6 +272,13 @@ inline Lamp readLamp(const Window& w, int id) {
     return Lamp::Unknown;
 }
 
+// The rows of the result grid.
+inline constexpr int kGridRows = 5;
+inline constexpr int kEraseCheckedRow = 1;
+inline constexpr int kVerifiedRow = 2;
+inline constexpr int kSecuredRow = 3;
+inline constexpr int kOverAllRow = 4;
+
 // The lamp of grid row r (0 "Connected" .. 4 " Over All") and target t (0..7).
 inline int lampId(int row, int target) {
     constexpr int kTargets = 8;

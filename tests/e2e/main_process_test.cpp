@@ -39,11 +39,6 @@ constexpr char kReloadText[] = "Programming parameters were changed.\nPlease dow
                                "into OCTO816 before continue\nby pressing <Load Image>";
 constexpr char kLoadDialogTitle[] = "Load programmer unit";
 
-constexpr int kGridRows = 5;
-constexpr int kEraseCheckedRow = 1;
-constexpr int kVerifiedRow = 2;
-constexpr int kSecuredRow = 3;
-constexpr int kOverAllRow = 4;
 constexpr int kMiscErrorsByte = 5;
 constexpr uint8_t kMiscImageCorrupted = 1;
 

@@ -2,6 +2,7 @@
 
 #include "CallBounds.h"
 
+#include <files/atomic_file.h>
 #include <objfile/firmware_file.h>
 #include <objfile/load.h>
 #include <octo816.h>
@@ -225,7 +226,7 @@ bool readOutMatches(const std::filesystem::path& file, const objfile::Image& tar
 
 bool temporaryLeftovers(const std::filesystem::path& folder) {
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().string().ends_with(".octo-tmp")) {
+        if (entry.path().string().ends_with(files::kTemporarySuffix)) {
             return true;
         }
     }

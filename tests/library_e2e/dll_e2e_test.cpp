@@ -1,6 +1,7 @@
 // The real OCTO816.DLL under Wine: it loads, resolves its 21 names, carries FileVersion
 // 1.56, talks to the simulated unit through Wine's COM1, and keeps its calls whole while
 // the caller's window handlers torture its message pump.
+#include "Operations.h"
 #include "SimulatedUnit.h"
 #include "WinePaths.h"
 
@@ -109,9 +110,7 @@ TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
             EXPECT_EQ(back.at(piece.start + static_cast<uint32_t>(i)), piece.bytes[i]);
         }
     }
-    for (const auto& entry : std::filesystem::directory_iterator(readout.parent_path())) {
-        EXPECT_FALSE(entry.path().string().ends_with(".octo-tmp")) << entry.path();
-    }
+    EXPECT_FALSE(temporaryLeftovers(readout.parent_path())) << readout.parent_path();
 }
 
 // One outer call of the torture client: "<code> <ms> <handled>".

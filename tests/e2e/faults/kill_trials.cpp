@@ -9,6 +9,7 @@
 //   octo_kill_trials [settings trials] [read-out trials]
 // prints one "SOAK <name> <value>" line per figure and exits 1 when a file was damaged.
 #include "SimulatedUnit.h"
+#include "files/atomic_file.h"
 
 #include "objfile/load.h"
 
@@ -45,7 +46,6 @@ constexpr double kShortestPhaseMs = 5;
 constexpr uint32_t kReadLength = 0x4000;
 constexpr char kReadFile[] = "READ.TXT";
 constexpr char kTortureClient[] = "octo_dll_torture.exe";
-constexpr char kTemporarySuffix[] = ".octo-tmp";
 constexpr int kUntilKilled = 0; // read-outs the client makes: no end
 // A read-out trial's kill falls within this many read-outs of the client's start.
 constexpr double kReadoutsPerTrial = 3;
@@ -110,7 +110,7 @@ std::string damage(const std::string& text, const std::vector<std::string>& refe
 std::vector<fs::path> temporaries(const fs::path& folder) {
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().ends_with(kTemporarySuffix))
+        if (entry.path().filename().string().ends_with(files::kTemporarySuffix))
             found.push_back(entry.path());
     return found;
 }

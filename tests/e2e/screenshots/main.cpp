@@ -50,7 +50,6 @@ constexpr int kMarkPadding = 3;
 constexpr char kMarkColour[] = "#0050FF";
 constexpr char kMarkWidth[] = "2";
 constexpr char kPaletteColours[] = "256";
-constexpr int kOverAllRow = 4;
 constexpr int kLookInList = 0x471; // of the common file dialog
 constexpr char kSamplesFolder[] = "samples";
 
