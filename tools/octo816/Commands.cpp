@@ -7,7 +7,7 @@ namespace octo::cli {
 int runCommand(const Invocation& in, std::FILE* out) {
     switch (in.command) {
     case Command::Help:
-        std::fputs(usageText(), out);
+        std::fputs(in.help.c_str(), out);
         return kExitPassed;
     case Command::Info:
         return infoCommand(in, out);
