@@ -203,7 +203,7 @@ TEST_F(CliTest, TheParameterBlockIsTheWindowsForTheSameChoices) {
     std::ofstream(image) << "@F800\n01 02 03 04\nq\n";
     // A job file in its command's section; the --vcc typed wins over the file's.
     const fs::path job = unit->folder() / "a201.toml";
-    std::ofstream(job) << "[program]\nerase = \"pinfo,bsl\"\nno-verify = true\nduolink = true\n"
+    std::ofstream(job) << "[program]\nerase = \"main\"\nno-verify = true\nduolink = true\n"
                           "vcc = 2.5\nsettle = 1.5\n";
     DeviceType a201;
     a201.dlkAble = 1;
@@ -234,8 +234,7 @@ TEST_F(CliTest, TheParameterBlockIsTheWindowsForTheSameChoices) {
         {{"--config", job.string(), "--vcc", "3.0"},
          [] {
              Settings s;
-             s.eraseMain = 0;
-             s.erasePinfo = s.eraseBslSegm = 1;
+             s.eraseInfo = 0;
              s.verify = 0;
              s.useDlk = 1;
              s.supplyVoltage = 30 - kLowestSupplyTenths;
@@ -275,6 +274,8 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     const std::string blink = samplePath("A110_blink.txt").string();
     const std::string badJob = (folder.path() / "bad.toml").string();
     std::ofstream(badJob) << "type = \"ZEL816 A110\"\nvcx = 3.0\n";
+    const std::string lowJob = (folder.path() / "low.toml").string();
+    std::ofstream(lowJob) << "vcc = 1.0\n";
     const struct {
         std::vector<std::string> args;
         int status;
@@ -308,6 +309,9 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         {{"program", "--port", "/dev/null", "--config", badJob, blink},
          kBadInput,
          "bad.toml: unknown key \"vcx\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--config", lowJob, blink},
+         kBadInput,
+         "low.toml: --vcc takes a supply from 1.8 to 3.6 V"},
         {{"info", "--port", "/dev/null", "--type", kA110}, kBadInput, "unknown option --type"},
         {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", "0", blink},
          kBadInput,
@@ -327,10 +331,14 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         {{"readout", "--port", "/dev/null", "--target", "9", "out.txt"},
          kBadInput,
          "--target takes a target from 1 to 8"},
+        {{"readout", "--port", "/dev/null", "--target", "0", "out.txt"},
+         kBadInput,
+         "--target takes a target from 1 to 8"},
         {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0", "out.txt"},
          kBadInput,
          "readout needs --target, --start and --length"},
         {{"firmware", "--port", "/dev/null", blink}, kBadInput, "not a firmware file of the unit"},
+        {{"firmware", "--port", "/dev/null"}, kBadInput, "expected one firmware file"},
         {{"program", "--port", (folder.path() / "no-port").string(), "--type", kA110, blink},
          kUnitError,
          "no unit on "},

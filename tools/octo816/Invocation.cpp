@@ -43,7 +43,7 @@ constexpr std::array<CommandName, 7> kCommands = {{
 using Words = std::function<std::string(const std::string& value)>;
 
 // One of CLI11's checks, in the tool's own words for a value it refuses. CLI11 puts the
-// option's name before them ("--target: takes ..."); usageMessage() makes that one line.
+// option's name before them ("--target: takes ..."); oneLine() makes that one line.
 CLI::Validator refusing(CLI::Validator check, Words words) {
     return {[check = std::move(check), words = std::move(words)](std::string& value) {
                 return check(value).empty() ? std::string() : words(value);
@@ -106,6 +106,17 @@ EraseChoice eraseChoice(const std::string& list) {
     return choice;
 }
 
+// CLI11 names the option before a check's words ("--target: takes ..."): one line of them.
+std::string oneLine(const CLI::ParseError& error) {
+    std::string text = error.what();
+    const size_t colon = text.find(": ");
+    if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr &&
+        colon != std::string::npos) {
+        text.replace(colon, 2, " ");
+    }
+    return text;
+}
+
 CLI::Option* jobOption(CLI::App& command, const CLI::ConfigItem& item) {
     // Keys stand alone or in a section named after the command.
     const bool inSection = item.parents.size() == 1 && item.parents.front() == command.get_name();
@@ -156,6 +167,11 @@ void applyJobFile(CLI::App& command, const std::string& path) {
                                         : "at most " + std::to_string(most) + " values"));
         }
         option->add_result(item.inputs);
+        try {
+            option->run_callback(); // checked now, so that a value refused names the file
+        } catch (const CLI::ParseError& e) {
+            throw UsageError(path + ": " + oneLine(e));
+        }
     }
 }
 
@@ -280,13 +296,9 @@ Subcommand addFirmware(CLI::App& root, Invocation& in) {
     return {command, file, "one firmware file"};
 }
 
-// "--target: takes a target from 1 to 8" and the like as the tool's one line.
+// CLI11's complaint as the tool's one line.
 std::string usageMessage(const CLI::ParseError& error, const Subcommand& command) {
-    std::string text = error.what();
-    if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr) {
-        const size_t colon = text.find(": ");
-        return colon == std::string::npos ? text : text.replace(colon, 2, " ");
-    }
+    const std::string text = oneLine(error);
     const bool positionalMissing = command.positional != nullptr &&
                                    dynamic_cast<const CLI::RequiredError*>(&error) != nullptr &&
                                    text == command.positional->get_name() + " is required";
@@ -329,7 +341,7 @@ Invocation parseArguments(std::span<const std::string> args) {
     root.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     root.allow_windows_style_options(false);
     root.require_subcommand(1);
-    const std::array<Subcommand, 7> commands = {
+    const std::array commands = {
         Subcommand{
             addCommand(root, in, "info", "The unit's versions, firmware name and state.", true)},
         addProgram(root, in),
