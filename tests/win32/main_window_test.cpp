@@ -174,5 +174,46 @@ TEST_F(MainWindowTest, CommandsAndCloseAreRouted) {
     EXPECT_EQ(library->calls("ReleaseCom"), 1);
 }
 
+// Holds the painting back at start-up, before the window has ever painted, as the start-up
+// command does while it sets the controls.
+class HoldingDialog : public ProgrammerDialog {
+public:
+    HoldingDialog(View& view, Platform& platform, ProgramState& state)
+        : ProgrammerDialog(view, platform, state), windowView_(view) {}
+
+protected:
+    void onStartupCommand() override {
+        windowView_.setRedraw(false);
+        windowView_.setRedraw(true);
+    }
+
+private:
+    View& windowView_;
+};
+
+// The background erases the window receives while a hook counts them.
+struct PaintCount {
+    static inline HWND window = nullptr;
+    static inline int erases = 0;
+    static LRESULT CALLBACK hook(int code, WPARAM w, LPARAM l) {
+        const auto* message = reinterpret_cast<const CWPSTRUCT*>(l);
+        if (code == HC_ACTION && message->hwnd == window) {
+            erases += message->message == WM_ERASEBKGND;
+        }
+        return CallNextHookEx(nullptr, code, w, l);
+    }
+};
+
+class HeldPaintingTest : public testing::DialogWindowTest<HoldingDialog> {};
+
+TEST_F(HeldPaintingTest, AHoldBeforeTheFirstPaintStillErasesTheBackground) {
+    PaintCount::window = hwnd;
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, PaintCount::hook, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    pump();
+    UnhookWindowsHookEx(hook);
+    EXPECT_GT(PaintCount::erases, 0);
+}
+
 } // namespace
 } // namespace octo
