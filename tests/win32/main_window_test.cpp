@@ -174,23 +174,6 @@ TEST_F(MainWindowTest, CommandsAndCloseAreRouted) {
     EXPECT_EQ(library->calls("ReleaseCom"), 1);
 }
 
-// Holds the painting back at start-up, before the window has ever painted, as the start-up
-// command does while it sets the controls.
-class HoldingDialog : public ProgrammerDialog {
-public:
-    HoldingDialog(View& view, Platform& platform, ProgramState& state)
-        : ProgrammerDialog(view, platform, state), windowView_(view) {}
-
-protected:
-    void onStartupCommand() override {
-        windowView_.setRedraw(false);
-        windowView_.setRedraw(true);
-    }
-
-private:
-    View& windowView_;
-};
-
 // The background erases the window receives while a hook counts them.
 struct PaintCount {
     static inline HWND window = nullptr;
@@ -204,9 +187,13 @@ struct PaintCount {
     }
 };
 
-class HeldPaintingTest : public testing::DialogWindowTest<HoldingDialog> {};
+// The window as created: shown, and not yet painted.
+class FirstPaintTest : public testing::DialogWindowTest<RecordingDialog> {};
 
-TEST_F(HeldPaintingTest, AHoldBeforeTheFirstPaintStillErasesTheBackground) {
+TEST_F(FirstPaintTest, AHoldBeforeTheFirstPaintStillErasesTheBackground) {
+    // As the start-up command holds the painting while it sets the controls.
+    view.setRedraw(false);
+    view.setRedraw(true);
     PaintCount::window = hwnd;
     HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, PaintCount::hook, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
