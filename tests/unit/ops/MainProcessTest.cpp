@@ -454,5 +454,71 @@ TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnly
     }
 }
 
+TEST_F(MainProcessTest, AnUnwritableLogNeitherLengthensNorHoldsARunAndIsToldOncePerSeries) {
+    constexpr uint32_t kRunMs = 4321;
+    constexpr uint32_t kAnswerMs = 9000;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoMainProcess") {
+            platform.now += kRunMs;
+        }
+    };
+    std::vector<bool> bracketOpen;
+    view.whileBoxShown = [&](const testing::ShownMessageBox&) {
+        platform.now += kAnswerMs;
+        bracketOpen.push_back(!view.isEnabled(IDC_START));
+    };
+    for (const int runs : {0, 3}) {
+        repeat(runs);
+        dialog.settings().traceLog = folder.file("missing/trace.csv");
+        const int before = library->calls("OctoMainProcess");
+        view.click(IDC_START);
+        view.runPosted();
+        EXPECT_EQ(library->calls("OctoMainProcess") - before, runs == 0 ? 1 : runs) << runs;
+    }
+    EXPECT_EQ(dialog.settings().timeOctoProg, kRunMs);
+    EXPECT_EQ(bracketOpen, std::vector<bool>(2, false)) << "one box per run and per series";
+    for (const auto& box : view.messageBoxes()) {
+        EXPECT_EQ(box.caption, "Traceability log");
+    }
+}
+
+TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
+    const std::string path = folder.file("trace.csv");
+    const std::string image = folder.file("a.txt");
+    repeat(0);
+    dialog.settings().traceLog = path;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoLoadImage") {
+            view.setText(IDC_STATUS_LINE, "Image loaded: 224 bytes, CRC-32 037874A1.");
+        }
+    };
+    const struct {
+        const char* name;
+        int32_t load;
+        int slotButton; // 0: none pressed after the load
+        const char* crc;
+    } cases[] = {
+        {"loaded", 0, 0, "037874A1"},
+        {"loaded with a warning", 17, 0, "037874A1"},
+        {"load failed", 8, 0, ""},
+        {"another slot made current", 0, IDC_IMAGE1, ""},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(image) << "before";
+        view.setText(IDC_IMAGE_FILE, image);
+        library->script("OctoLoadImage", {c.load});
+        view.click(IDC_LOAD_IMAGES);
+        if (c.slotButton != 0) {
+            dialog.imageLoader().onImageButton(c.slotButton); // a hidden button
+        }
+        std::ofstream(image) << "changed after the load";
+        view.click(IDC_START);
+        const std::string line = lines(path).back();
+        const std::string type = "," + dialog.deviceType().typeName + ",";
+        const std::size_t at = line.find(type) + type.size();
+        EXPECT_EQ(line.substr(at, line.find(',', at) - at), c.crc) << c.name;
+    }
+}
+
 } // namespace
 } // namespace octo
