@@ -495,21 +495,23 @@ TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
     const struct {
         const char* name;
         int32_t load;
-        int slotButton; // 0: none pressed after the load
+        void (*after)(ProgrammerDialog& dialog);
         const char* crc;
     } cases[] = {
-        {"loaded", 0, 0, "037874A1"},
-        {"loaded with a warning", 17, 0, "037874A1"},
-        {"load failed", 8, 0, ""},
-        {"another slot made current", 0, IDC_IMAGE1, ""},
+        {"loaded", 0, nullptr, "037874A1"},
+        {"loaded with a warning", 17, nullptr, "037874A1"},
+        {"load failed", 8, nullptr, ""},
+        {"image memory erased", 0, [](ProgrammerDialog& d) { d.maintenance().eraseImage(); }, ""},
+        {"another slot made current by the hidden img 1", 0,
+         [](ProgrammerDialog& d) { d.imageLoader().onImageButton(IDC_IMAGE1); }, ""},
     };
     for (const auto& c : cases) {
         std::ofstream(image) << "before";
         view.setText(IDC_IMAGE_FILE, image);
         library->script("OctoLoadImage", {c.load});
         view.click(IDC_LOAD_IMAGES);
-        if (c.slotButton != 0) {
-            dialog.imageLoader().onImageButton(c.slotButton); // a hidden button
+        if (c.after != nullptr) {
+            c.after(dialog);
         }
         std::ofstream(image) << "changed after the load";
         view.click(IDC_START);
