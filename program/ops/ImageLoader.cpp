@@ -34,14 +34,13 @@ constexpr int kHex = 16;
 
 std::optional<uint32_t> confirmedCrc(std::string_view message) {
     const std::size_t at = message.find(kCrcText);
-    if (!message.starts_with(kLoadedText) || at == std::string_view::npos ||
-        message.size() < at + kCrcText.size() + kCrcDigits) {
+    if (!message.starts_with(kLoadedText) || at == std::string_view::npos) {
         return std::nullopt;
     }
-    const char* digits = message.data() + at + kCrcText.size();
+    const std::string_view digits = message.substr(at + kCrcText.size(), kCrcDigits);
     uint32_t crc = 0;
-    const auto [end, error] = std::from_chars(digits, digits + kCrcDigits, crc, kHex);
-    if (error != std::errc{} || end != digits + kCrcDigits) {
+    if (std::from_chars(digits.begin(), digits.end(), crc, kHex).ptr !=
+        digits.data() + kCrcDigits) {
         return std::nullopt;
     }
     return crc;

@@ -467,16 +467,22 @@ TEST_F(MainProcessTest, AnUnwritableLogNeitherLengthensNorHoldsARunAndIsToldOnce
         platform.now += kAnswerMs;
         bracketOpen.push_back(!view.isEnabled(IDC_START));
     };
-    for (const int runs : {0, 3}) {
-        repeat(runs);
-        dialog.settings().traceLog = folder.file("missing/trace.csv");
+    const struct {
+        int runs;
+        const char* log;
+        std::size_t boxes; // so far
+    } phases[] = {{0, "missing/trace.csv", 1}, {3, "missing/trace.csv", 2}, {0, "trace.csv", 2}};
+    for (const auto& p : phases) {
+        repeat(p.runs);
+        dialog.settings().traceLog = folder.file(p.log);
         const int before = library->calls("OctoMainProcess");
         view.click(IDC_START);
         view.runPosted();
-        EXPECT_EQ(library->calls("OctoMainProcess") - before, runs == 0 ? 1 : runs) << runs;
+        EXPECT_EQ(library->calls("OctoMainProcess") - before, std::max(p.runs, 1)) << p.runs;
+        EXPECT_EQ(bracketOpen.size(), p.boxes) << "one box per run and per series: " << p.runs;
     }
     EXPECT_EQ(dialog.settings().timeOctoProg, kRunMs);
-    EXPECT_EQ(bracketOpen, std::vector<bool>(2, false)) << "one box per run and per series";
+    EXPECT_EQ(bracketOpen, std::vector<bool>(2, false)) << "shown after the bracket";
     for (const auto& box : view.messageBoxes()) {
         EXPECT_EQ(box.caption, "Traceability log");
     }
@@ -487,27 +493,38 @@ TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
     const std::string image = folder.file("a.txt");
     repeat(0);
     dialog.settings().traceLog = path;
+    const char* loaded = nullptr;
     library->whileWaiting = [&](const std::string& function) {
         if (function == "OctoLoadImage") {
-            view.setText(IDC_STATUS_LINE, "Image loaded: 224 bytes, CRC-32 037874A1.");
+            view.setText(IDC_STATUS_LINE, loaded);
         }
     };
+    constexpr char kLoaded[] = "Image loaded: 224 bytes, CRC-32 037874A1.";
     const struct {
         const char* name;
+        int32_t erase;
         int32_t load;
+        const char* message;
         void (*after)(ProgrammerDialog& dialog);
         const char* crc;
     } cases[] = {
-        {"loaded", 0, nullptr, "037874A1"},
-        {"loaded with a warning", 17, nullptr, "037874A1"},
-        {"load failed", 8, nullptr, ""},
-        {"image memory erased", 0, [](ProgrammerDialog& d) { d.maintenance().eraseImage(); }, ""},
-        {"another slot made current by the hidden img 1", 0,
+        {"loaded", 0, 0, kLoaded, nullptr, "037874A1"},
+        {"loaded with a warning", 0, 17,
+         "Image loaded: 224 bytes, CRC-32 037874A1. WARNING: a.txt, line 3: odd", nullptr,
+         "037874A1"},
+        {"a message without the CRC", 0, 0, "Image loaded.", nullptr, ""},
+        {"load failed", 0, 8, kLoaded, nullptr, ""},
+        {"erase failed", 8, 0, kLoaded, nullptr, ""},
+        {"image memory erased", 0, 0, kLoaded,
+         [](ProgrammerDialog& d) { d.maintenance().eraseImage(); }, ""},
+        {"another slot made current by the hidden img 1", 0, 0, kLoaded,
          [](ProgrammerDialog& d) { d.imageLoader().onImageButton(IDC_IMAGE1); }, ""},
     };
     for (const auto& c : cases) {
         std::ofstream(image) << "before";
         view.setText(IDC_IMAGE_FILE, image);
+        loaded = c.message;
+        library->script("OctoEraseImage", {c.erase});
         library->script("OctoLoadImage", {c.load});
         view.click(IDC_LOAD_IMAGES);
         if (c.after != nullptr) {
