@@ -90,10 +90,11 @@ protected:
     using Base::unit;
 
     // Starts a unit with the eight sockets and the program with `userKeys` set in
-    // section User of its configuration file.
+    // section User of its configuration file and `addedKeys` added there.
     static void openWith(const std::vector<std::string>& unitSettings,
-                         const typename Base::Keys& userKeys) {
-        Base::openWithUnit("eight_sockets.txt", kEightSockets, unitSettings, userKeys);
+                         const typename Base::Keys& userKeys,
+                         const typename Base::Keys& addedKeys = {}) {
+        Base::openWithUnit("eight_sockets.txt", kEightSockets, unitSettings, userKeys, addedKeys);
     }
 
     std::string iniText() { return readWholeFile(folder() / kConfigIni); }
@@ -158,7 +159,7 @@ protected:
 class EightSockets : public SocketsWindowTest<EightSockets> {
 protected:
     // The log beside the program: the window runs in its folder.
-    static void SetUpTestSuite() { openWith({kQuickRuns}, {{"TraceLog", kTraceLog}}); }
+    static void SetUpTestSuite() { openWith({kQuickRuns}, {}, {{"TraceLog", kTraceLog}}); }
 };
 
 TEST_F(EightSockets, RunLightsEveryLampAsTheUnitDidAndProgramsTheImage) {
