@@ -27,14 +27,13 @@ constexpr uint32_t kSecondSlot = 1;
 
 // The library's message after a load names the CRC-32 the unit confirmed for the whole
 // slot: "Image loaded: <n> bytes, CRC-32 <8 hex digits>.", perhaps with a warning after it.
-constexpr std::string_view kLoadedText = "Image loaded: ";
 constexpr std::string_view kCrcText = ", CRC-32 ";
 constexpr std::size_t kCrcDigits = 8;
 constexpr int kHex = 16;
 
 std::optional<uint32_t> confirmedCrc(std::string_view message) {
     const std::size_t at = message.find(kCrcText);
-    if (!message.starts_with(kLoadedText) || at == std::string_view::npos) {
+    if (at == std::string_view::npos) {
         return std::nullopt;
     }
     const std::string_view digits = message.substr(at + kCrcText.size(), kCrcDigits);

@@ -512,9 +512,9 @@ TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
         {"loaded with a warning", 0, 17,
          "Image loaded: 224 bytes, CRC-32 037874A1. WARNING: a.txt, line 3: odd", nullptr,
          "037874A1"},
+        {"erase failed", 8, 0, kLoaded, nullptr, ""},
         {"a message without the CRC", 0, 0, "Image loaded.", nullptr, ""},
         {"load failed", 0, 8, kLoaded, nullptr, ""},
-        {"erase failed", 8, 0, kLoaded, nullptr, ""},
         {"image memory erased", 0, 0, kLoaded,
          [](ProgrammerDialog& d) { d.maintenance().eraseImage(); }, ""},
         {"another slot made current by the hidden img 1", 0, 0, kLoaded,
@@ -524,8 +524,8 @@ TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
         std::ofstream(image) << "before";
         view.setText(IDC_IMAGE_FILE, image);
         loaded = c.message;
-        library->script("OctoEraseImage", {c.erase});
-        library->script("OctoLoadImage", {c.load});
+        library->setFallback("OctoEraseImage", c.erase);
+        library->setFallback("OctoLoadImage", c.load);
         view.click(IDC_LOAD_IMAGES);
         if (c.after != nullptr) {
             c.after(dialog);
