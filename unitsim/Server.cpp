@@ -1,14 +1,14 @@
+// The server's loop, and the unit behind the line: requests taken from the line, held
+// during work, answered (or not, as the misbehaviour says), and the cable and power that
+// come and go. The line itself is in ServerLine, the state file and event log in
+// ServerState.
 #include "Server.h"
 
-#include <files/atomic_file.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
-#include <unistd.h>
 
 namespace octo::unitsim {
 
@@ -18,48 +18,12 @@ namespace {
 
 constexpr auto kIdlePoll = 10ms;     // re-check of a line nobody has open
 constexpr auto kLongestWait = 100ms; // signal flags are looked at least this often
-constexpr size_t kReadBytes = 4096;
-
-constexpr size_t kDumpBytesPerLine = 16;
 
 // Endless Busy: how long the stuck unit claims it needs, how often it says so again, and
 // how long the stuck work lasts (for ever, in a test's terms).
 constexpr uint32_t kStuckEstimateMs = 3600 * 1000;
 constexpr auto kStuckBusyEvery = 500ms;
 constexpr auto kStuckFor = std::chrono::hours(24);
-// Idle-line noise: at most this many bytes a burst, one in kNoiseZeroOneIn of them a zero
-// byte (a false frame delimiter), one burst in kFalseStartOneIn the cut-off start of an
-// answer whose header checks.
-constexpr uint64_t kNoiseBytes = 8;
-constexpr uint64_t kNoiseZeroOneIn = 4;
-constexpr uint64_t kFalseStartOneIn = 4;
-constexpr size_t kFalseStartPayload = 8;
-
-std::string hexByte(uint8_t value) {
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X", value);
-    return text;
-}
-
-// Runs of bytes (each with a start address) as QX-Text: an "@ADDR" line before each run,
-// 16 bytes a line, "q" at the end.
-template <typename Runs>
-std::string qxText(const Runs& runs) {
-    std::string text;
-    for (const auto& run : runs) {
-        char address[16];
-        std::snprintf(address, sizeof address, "@%X\n", run.start);
-        text += address;
-        for (size_t i = 0; i < run.bytes.size(); ++i) {
-            text += hexByte(run.bytes[i]);
-            text += (i % kDumpBytesPerLine == kDumpBytesPerLine - 1 || i + 1 == run.bytes.size())
-                        ? "\n"
-                        : " ";
-        }
-    }
-    text += "q\n";
-    return text;
-}
 
 } // namespace
 
@@ -85,61 +49,6 @@ std::optional<std::string> Server::start() {
         writeSlot(i);
     }
     return std::nullopt;
-}
-
-Server::Clock::duration Server::byteTime() const {
-    // 8N1: ten bit times per byte.
-    return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::nanoseconds(10'000'000'000LL / unit_.baud()));
-}
-
-Server::Fault Server::drawFault(bool toUnit) {
-    const bool applies = scenario_.faultDirection == FaultDirection::Both ||
-                         (toUnit ? scenario_.faultDirection == FaultDirection::ToUnit
-                                 : scenario_.faultDirection == FaultDirection::FromUnit);
-    if (!applies ||
-        (scenario_.faultDrop <= 0 && scenario_.faultCorrupt <= 0 && scenario_.faultDelay <= 0)) {
-        return Fault::None;
-    }
-    const double draw = std::uniform_real_distribution<double>(0.0, 1.0)(random_);
-    if (draw < scenario_.faultDrop) {
-        return Fault::Drop;
-    }
-    if (draw < scenario_.faultDrop + scenario_.faultCorrupt) {
-        return Fault::Corrupt;
-    }
-    if (draw < scenario_.faultDrop + scenario_.faultCorrupt + scenario_.faultDelay) {
-        return Fault::Delay;
-    }
-    return Fault::None;
-}
-
-bool Server::lineRateMatches() const {
-    if (!scenario_.checkLineRate) {
-        return true;
-    }
-    const uint32_t farEnd = pty_.farEndRate();
-    return farEnd == 0 || farEnd == unit_.baud();
-}
-
-void Server::readLine(Time now) {
-    uint8_t buffer[kReadBytes];
-    const ssize_t count = read(pty_.fd(), buffer, sizeof buffer);
-    if (count <= 0) {
-        return;
-    }
-    const bool rateOk = lineRateMatches();
-    for (ssize_t i = 0; i < count; ++i) {
-        ++rxBytes_;
-        if (auto passed = overTheLine(buffer[i], now, rxFree_, rx_, true, rateOk)) {
-            rx_.push_back(*passed);
-        }
-        if (scenario_.unplugAfterBytes != 0 && !unpluggedOnce_ &&
-            rxBytes_ >= scenario_.unplugAfterBytes) {
-            unplug(now);
-            return;
-        }
-    }
 }
 
 void Server::deliver(Time now) {
@@ -256,48 +165,6 @@ void Server::sendAnswer(std::vector<uint8_t> bytes, Time now, std::optional<uint
     send(out.bytes, now, baudAfter, out.delayMs);
 }
 
-void Server::scheduleNoise(Time now) {
-    if (scenario_.faultNoise <= 0) {
-        return;
-    }
-    const double waitMs =
-        std::exponential_distribution<double>(scenario_.faultNoise / 1000.0)(random_);
-    nextNoise_ = now + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double, std::milli>(waitMs));
-}
-
-void Server::sendNoise(Time now) {
-    if (!nextNoise_ || now < *nextNoise_ || !tx_.empty()) {
-        return;
-    }
-    std::vector<uint8_t> noise;
-    if (random_() % kFalseStartOneIn == 0) {
-        const wire::Frame ghost{static_cast<uint8_t>(random_()),
-                                static_cast<uint8_t>(random_() | wire::kResponseFlag),
-                                std::vector<uint8_t>(kFalseStartPayload, 0x55)};
-        noise = wire::encodeFrame(ghost);
-        noise.resize(noise.size() / 2);
-    } else {
-        const uint64_t count = 1 + random_() % kNoiseBytes;
-        for (uint64_t i = 0; i < count; ++i) {
-            noise.push_back(random_() % kNoiseZeroOneIn == 0 ? wire::kDelimiter
-                                                             : static_cast<uint8_t>(random_()));
-        }
-    }
-    for (uint8_t byte : noise) {
-        Time due = now;
-        if (scenario_.pace) {
-            txFree_ = std::max(txFree_, now) + byteTime();
-            due = txFree_;
-        }
-        tx_.push_back(TimedByte{due, byte});
-        ++txQueued_;
-        ++noiseBytes_;
-    }
-    scheduleNoise(now);
-    flushTx(now);
-}
-
 void Server::finishWork(Time now) {
     workUntil_.reset();
     lastWorkMs_ = std::chrono::duration<double, std::milli>(now - workStarted_).count();
@@ -307,130 +174,6 @@ void Server::finishWork(Time now) {
     workAnswer_.clear();
     workBaud_.reset();
     writeState();
-}
-
-void Server::logEvent(Time now, const char* what, uint8_t command) {
-    if (!events_) {
-        return;
-    }
-    const double ms = std::chrono::duration<double, std::milli>(now - started_).count();
-    std::string line = std::string(what) + " " + std::string(wire::commandName(command));
-    // A main process's answer carries what the run did, so each run of a series can be
-    // told apart after the fact.
-    if (std::string_view(what) == "answer" &&
-        command == static_cast<uint8_t>(wire::Command::MainProcess)) {
-        line += " run " + unit_.runText();
-    }
-    std::fprintf(events_.get(), "%.3f %s\n", ms, line.c_str());
-    std::fflush(events_.get());
-}
-
-std::optional<Server::TimedByte> Server::overTheLine(uint8_t byte, Time now, Time& lineFree,
-                                                     const std::deque<TimedByte>& queue,
-                                                     bool toUnit, bool rateOk) {
-    Time due = now;
-    if (scenario_.pace) {
-        lineFree = std::max(lineFree, now) + byteTime();
-        due = lineFree;
-    }
-    const bool applies =
-        scenario_.faultDirection == FaultDirection::Both ||
-        scenario_.faultDirection == (toUnit ? FaultDirection::ToUnit : FaultDirection::FromUnit);
-    uint32_t& burstLeft = burstLeft_[toUnit ? 1 : 0];
-    if (burstLeft > 0) {
-        --burstLeft;
-        ++dropped_;
-        return std::nullopt;
-    }
-    auto chance = [&](double probability) {
-        return applies && probability > 0 &&
-               std::uniform_real_distribution<double>(0.0, 1.0)(random_) < probability;
-    };
-    if (chance(scenario_.faultBurst)) {
-        const uint32_t shortest = std::min(scenario_.faultBurstMin, scenario_.faultBurstMax);
-        const uint32_t longest = std::max(scenario_.faultBurstMin, scenario_.faultBurstMax);
-        burstLeft = std::uniform_int_distribution<uint32_t>(shortest, longest)(random_) - 1;
-        ++bursts_;
-        ++dropped_;
-        return std::nullopt;
-    }
-    if (byte == wire::kDelimiter && chance(scenario_.faultStall)) {
-        // The line stops at a frame boundary; what follows waits behind it.
-        ++stalls_;
-        due += std::chrono::milliseconds(scenario_.faultStallMs);
-    }
-    switch (drawFault(toUnit)) {
-    case Fault::Drop:
-        ++dropped_;
-        return std::nullopt;
-    case Fault::Corrupt:
-        ++corrupted_;
-        byte ^= static_cast<uint8_t>(1 + random_() % 255);
-        break;
-    case Fault::Delay:
-        ++delayed_;
-        due += std::chrono::milliseconds(scenario_.faultDelayMs);
-        break;
-    case Fault::None:
-        break;
-    }
-    if (!rateOk) {
-        // Bytes sent at another rate arrive as framing garbage.
-        ++garbled_;
-        byte = static_cast<uint8_t>(random_());
-    }
-    // A delayed byte holds up the ones behind it: the line keeps their order.
-    if (!queue.empty()) {
-        due = std::max(due, queue.back().due);
-    }
-    return TimedByte{due, byte};
-}
-
-void Server::send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter,
-                  uint32_t holdMs) {
-    if (!plugged_) {
-        return;
-    }
-    const bool rateOk = lineRateMatches();
-    const Time from = now + std::chrono::milliseconds(holdMs);
-    for (uint8_t byte : bytes) {
-        if (auto passed = overTheLine(byte, from, txFree_, tx_, false, rateOk)) {
-            tx_.push_back(*passed);
-            ++txQueued_;
-        }
-    }
-    if (baudAfter) {
-        baudSwitch_ = std::make_pair(txQueued_, *baudAfter);
-    }
-    flushTx(now);
-}
-
-void Server::flushTx(Time now) {
-    std::vector<uint8_t> batch;
-    for (const auto& item : tx_) {
-        if (item.due > now) {
-            break;
-        }
-        batch.push_back(item.byte);
-    }
-    if (!batch.empty()) {
-        const ssize_t written = write(pty_.fd(), batch.data(), batch.size());
-        size_t consumed = 0;
-        if (written > 0) {
-            consumed = static_cast<size_t>(written);
-        } else if (written < 0 && errno != EAGAIN && errno != EINTR) {
-            // Nobody has the line open: the bytes are gone, as on a cable to nowhere.
-            consumed = batch.size();
-        }
-        tx_.erase(tx_.begin(), tx_.begin() + static_cast<std::ptrdiff_t>(consumed));
-        txWritten_ += consumed;
-    }
-    if (baudSwitch_ && txWritten_ >= baudSwitch_->first) {
-        unit_.setBaud(baudSwitch_->second);
-        baudSwitch_.reset();
-        rxFree_ = txFree_ = now;
-        writeState();
-    }
 }
 
 // Bytes on their way in either direction, a partial frame, requests held for the unit and
@@ -583,69 +326,6 @@ int Server::run(ServerSignals& signals) {
     plugged_ = false;
     writeState();
     return 0;
-}
-
-void Server::writeState() {
-    if (options_.stateFile.empty()) {
-        return;
-    }
-    std::string text;
-    auto line = [&](const std::string& key, const std::string& value) {
-        text += key + " = " + value + "\n";
-    };
-    line("link.state", plugged_ ? "plugged" : "unplugged");
-    line("link.path", plugged_ ? pty_.slavePath() : std::string());
-    line("link.unplugs", std::to_string(unplugs_));
-    line("link.rx_bytes", std::to_string(rxBytes_));
-    line("link.tx_bytes", std::to_string(txWritten_));
-    line("link.dropped", std::to_string(dropped_));
-    line("link.corrupted", std::to_string(corrupted_));
-    line("link.delayed", std::to_string(delayed_));
-    line("link.garbled", std::to_string(garbled_));
-    line("link.bad_frames", std::to_string(decoder_.badFrames()));
-    line("link.naks", std::to_string(naks_));
-    line("link.bursts", std::to_string(bursts_));
-    line("link.stalls", std::to_string(stalls_));
-    line("link.noise_bytes", std::to_string(noiseBytes_));
-    line("misbehave.active", misbehaviour_.active() ? "yes" : "no");
-    line("misbehave.hits", std::to_string(misbehaviour_.hits()));
-    line("unit.silent", silent_ ? "yes" : "no");
-    char work[32];
-    std::snprintf(work, sizeof work, "%.3f", lastWorkMs_);
-    line("unit.last_work_ms", work);
-    std::snprintf(work, sizeof work, "%.3f", totalWorkMs_);
-    line("unit.work_ms", work);
-    line("unit.working", workUntil_ ? "yes" : "no");
-    text += unit_.stateText();
-    for (uint8_t index : unit_.takeChangedSlots()) {
-        writeSlot(index);
-    }
-    for (uint8_t index : unit_.takeChangedTargets()) {
-        writeTarget(index);
-    }
-    files::replaceFile(options_.stateFile.string(), text, files::Durability::WriterCrash);
-}
-
-// Each slot's bytes as QX-Text beside the state file: "<state>.slot<N>.txt".
-void Server::writeSlot(uint8_t index) {
-    if (options_.stateFile.empty()) {
-        return;
-    }
-    const std::string text = qxText(unit_.slot(index).data.runs());
-    const auto path = options_.stateFile.string() + ".slot" + std::to_string(index) + ".txt";
-    files::replaceFile(path, text, files::Durability::WriterCrash);
-}
-
-// A target's whole memory as QX-Text beside the state file, "<state>.target<N>.txt" (N
-// from 1), when the scenario asks for dumps.
-void Server::writeTarget(uint8_t index) {
-    const TargetSocket& socket = unit_.targets().socket(index);
-    if (options_.stateFile.empty() || !scenario_.dumpTargets || !socket.memory) {
-        return;
-    }
-    const std::string text = qxText(socket.memory->segments());
-    const auto path = options_.stateFile.string() + ".target" + std::to_string(index + 1) + ".txt";
-    files::replaceFile(path, text, files::Durability::WriterCrash);
 }
 
 } // namespace octo::unitsim

@@ -56,6 +56,22 @@ private:
     };
     enum class Fault { None, Drop, Corrupt, Delay };
 
+    // The unit behind the line (Server.cpp).
+    void deliver(Time now);
+    void handleFrame(const wire::Frame& frame, Time now);
+    void absorb(std::vector<wire::FrameDecoder::Event> events, Time now);
+    // An answer to a request, as the unit (misbehaving or not) sends it.
+    void sendAnswer(std::vector<uint8_t> bytes, Time now, std::optional<uint32_t> baudAfter = {});
+    void sendBusy(uint8_t seq, uint8_t command, uint32_t expectedMs, Time now);
+    void finishWork(Time now);
+    // The unit's power goes and comes back: its line rate, its misbehaviour gone.
+    void restartUnit();
+    void dropTraffic();
+    void unplug(Time now);
+    void replug(Time now);
+    void powerCycle();
+
+    // The line (ServerLine.cpp).
     Clock::duration byteTime() const;
     Fault drawFault(bool toUnit);
     // One byte through the line in either direction: paced, faulted as the scenario says
@@ -65,26 +81,15 @@ private:
                                          bool rateOk);
     bool lineRateMatches() const;
     void readLine(Time now);
-    void deliver(Time now);
-    void handleFrame(const wire::Frame& frame, Time now);
-    void absorb(std::vector<wire::FrameDecoder::Event> events, Time now);
     // Bytes to the line; holdMs keeps them (and all behind them) back that long.
     void send(const std::vector<uint8_t>& bytes, Time now, std::optional<uint32_t> baudAfter = {},
               uint32_t holdMs = 0);
-    // An answer to a request, as the unit (misbehaving or not) sends it.
-    void sendAnswer(std::vector<uint8_t> bytes, Time now, std::optional<uint32_t> baudAfter = {});
-    void sendBusy(uint8_t seq, uint8_t command, uint32_t expectedMs, Time now);
     // Idle-line noise from the unit when a burst is due and nothing else is on the line.
     void sendNoise(Time now);
     void scheduleNoise(Time now);
-    // The unit's power goes and comes back: its line rate, its misbehaviour gone.
-    void restartUnit();
     void flushTx(Time now);
-    void finishWork(Time now);
-    void dropTraffic();
-    void unplug(Time now);
-    void replug(Time now);
-    void powerCycle();
+
+    // What the server tells its tests (ServerState.cpp).
     void writeState();
     void writeSlot(uint8_t index);
     void writeTarget(uint8_t index);

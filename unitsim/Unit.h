@@ -100,11 +100,13 @@ private:
     template <typename Request, typename... Line>
     wire::Response call(Handler<Request, Line...> handler, std::span<const uint8_t> payload,
                         Reply& reply, Needs needs = Needs::Nothing);
+    // Link and identity, supply and signals (Unit.cpp).
     wire::Response hello(const wire::HelloRequest& request);
     wire::Response getResult(const NoPayload& request);
     wire::Response setBaud(const wire::SetBaudRequest& request, Reply& reply);
     wire::Response setSupply(const wire::SetSupplyRequest& request);
     wire::Response setSignals(const wire::SetSignalsRequest& request);
+    // The image memory (UnitImage.cpp).
     wire::Response imageErase(const NoPayload& request, Reply& reply);
     wire::Response imageSelect(const wire::ImageSelectRequest& request);
     wire::Response imageBegin(const wire::ImageBeginRequest& request);
@@ -112,18 +114,20 @@ private:
     wire::Response imageEnd(const wire::ImageEndRequest& request);
     wire::Response imageAbort(const wire::ImageSlotRequest& request);
     wire::Response imageStatus(const wire::ImageSlotRequest& request);
+    // Work on the targets (UnitTargets.cpp).
     wire::Response loadParameters(const wire::LoadParametersRequest& request);
     wire::Response mainProcess(const wire::WorkRequest& request, Reply& reply);
     wire::Response selftest(const wire::WorkRequest& request, Reply& reply);
+    wire::Response readTargetBegin(const wire::ReadTargetBeginRequest& request, Reply& reply);
+    wire::Response readTargetData(const wire::ReadTargetDataRequest& request);
+    wire::Response readTargetEnd(const NoPayload& request);
+    wire::Response accessSfr(const wire::AccessSfrRequest& request, Reply& reply);
+    // The firmware area (UnitFirmware.cpp).
     wire::Response firmwareErase(const wire::FirmwareEraseRequest& request, Reply& reply);
     wire::Response firmwareBegin(const wire::FirmwareBeginRequest& request);
     wire::Response firmwareData(const wire::ImageDataRequest& request);
     wire::Response firmwareEnd(const wire::FirmwareEndRequest& request);
     wire::Response tempLoader(const NoPayload& request, Reply& reply);
-    wire::Response readTargetBegin(const wire::ReadTargetBeginRequest& request, Reply& reply);
-    wire::Response readTargetData(const wire::ReadTargetDataRequest& request);
-    wire::Response readTargetEnd(const NoPayload& request);
-    wire::Response accessSfr(const wire::AccessSfrRequest& request, Reply& reply);
     // The supply at the sockets now and the interface of the last parameters.
     Reach currentReach() const;
     // The device type of the image in the selected slot, if the unit knows it.

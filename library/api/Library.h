@@ -51,34 +51,45 @@ public:
         bool entered_;
     };
 
-    int32_t initProgress(OctoHandle statusLine, OctoHandle progressBar);
-    int32_t initStatusLamp(const OctoStatusLampTable& table);
+    // Connection and identity (LibraryConnection.cpp).
     int32_t initCom(const std::string& path, uint32_t rate);
     int32_t releaseCom();
-    int32_t getResult(uint8_t* block);
     int32_t selectBaudrate(uint32_t index);
-    int32_t setVccTarget(uint32_t code);
-    int32_t setSignals(uint16_t word, uint8_t code);
+    int32_t getResult(uint8_t* block);
+    protocol::LinkStats stats() const { return client_.stats(); }
+
+    // Status and progress (LibraryStatus.cpp).
+    int32_t initProgress(OctoHandle statusLine, OctoHandle progressBar);
+    int32_t initStatusLamp(const OctoStatusLampTable& table);
+
+    // Image (LibraryImage.cpp).
     int32_t eraseImage();
-    int32_t loadImage(const std::string& path, const std::string& typeName);
+    int32_t selectImage(uint8_t slot);
     int32_t appendImage();
     // An OctoLoadImage refused before it reached the library still uses up the append.
     void dropAppend() { append_ = false; }
-    int32_t selectImage(uint8_t slot);
+    int32_t loadImage(const std::string& path, const std::string& typeName);
+
+    // Target supply and signals, parameters, main process and self-test (LibraryRuns.cpp).
+    int32_t setVccTarget(uint32_t code);
+    int32_t setSignals(uint16_t word, uint8_t code);
     int32_t loadParameters(uint32_t options, uint8_t targetVcc, uint16_t settleMs);
     int32_t mainProcess(uint32_t timeoutTenths);
     int32_t selftest(uint32_t timeoutTenths);
+
+    // Firmware (LibraryFirmware.cpp).
     int32_t eraseFirmware(uint32_t start, uint32_t length);
     int32_t loadFirmware(const std::string& pathOrLoader);
+
+    // Read-out and register access (LibraryReadOut.cpp).
     int32_t readTargetFile(uint8_t target, uint32_t start, uint32_t length, const std::string& path,
                            uint32_t format);
     int32_t accessTargetSfr(uint8_t target, uint8_t operation, uint16_t address, uint16_t& value);
 
-    protocol::LinkStats stats() const { return client_.stats(); }
-
 private:
     enum Lamp { kLampError = 1, kLampSuccess = 2, kLampBusy = 3, kLampIdle = 4 };
 
+    // Connection (LibraryConnection.cpp).
     // Makes sure a port is open on the last path and the unit answered on it; reopens
     // after the port failed or a call timed out (a replugged unit needs a new handle).
     int32_t ensureLink();
@@ -90,17 +101,20 @@ private:
     // kNoUnit or what hello() says at our rate after the switch.
     int32_t fetchUnit();
     int32_t linkCode(protocol::LinkError error);
+
+    // Status and progress (LibraryStatus.cpp).
+    void text(const std::string& message);
+    void lamp(Lamp picture);
+    // The status line and the lamp that goes with it; returns code, so a call can end
+    // with what it shows.
+    int32_t status(const std::string& message, Lamp picture, int32_t code = kOk);
+    void progress(uint64_t position, uint64_t range);
     int32_t failedTransfer(const std::string& what, int32_t code);
-    void abandonLoad();
-    // Ends a read-out the unit holds (ReadTargetEnd), or when that is not answered makes
-    // the next call start a new session.
-    void endReadOut();
+    // A link failure or a time-out of a call bounded by deadline.
+    int32_t linkFailure(protocol::LinkError error, const std::string& what);
     // Shows why the unit refused a target operation (Failed or BadState with a fault
     // body) and gives the code for it.
     int32_t refused(const wire::Response& response, const std::string& target);
-    // A link failure or a time-out of a call bounded by deadline.
-    int32_t linkFailure(protocol::LinkError error, const std::string& what);
-
     // Streams total bytes in either direction by deadline, showing the progress: the bar
     // follows every confirmed byte, the status line says "<what> ... 40 %" every 10 %.
     // A stream that fails leaves the link stale, so the next call starts a new session.
@@ -110,11 +124,10 @@ private:
     // with lineBytesPerChunk around each of its smallest chunks.
     uint64_t streamDeadline(uint64_t total, uint32_t lineBytesPerChunk) const;
 
-    void text(const std::string& message);
-    void lamp(Lamp picture);
-    // The status line and the lamp that goes with it; returns code, so a call can end
-    // with what it shows.
-    int32_t status(const std::string& message, Lamp picture, int32_t code = kOk);
+    // Image (LibraryImage.cpp).
+    void abandonLoad();
+
+    // Runs (LibraryRuns.cpp).
     // Asks the unit for a run (main process, self-test) and waits for its answer until the
     // caller's deadline; late tells that the wait reached it.
     struct TimedWork {
@@ -122,7 +135,11 @@ private:
         bool late;
     };
     TimedWork timedWork(wire::Command command, uint64_t limitMs, uint64_t deadline);
-    void progress(uint64_t position, uint64_t range);
+
+    // Read-out (LibraryReadOut.cpp).
+    // Ends a read-out the unit holds (ReadTargetEnd), or when that is not answered makes
+    // the next call start a new session.
+    void endReadOut();
 
     Host& host_;
     std::unique_ptr<serial::SerialPort> port_;
@@ -130,22 +147,24 @@ private:
     protocol::Client client_;
     std::atomic<bool> inCall_{false};
 
+    // Connection: the port's path and rate; a stale link is opened anew by the next call.
     std::string path_;
     uint32_t rate_ = 115200;
     bool stale_ = false;
 
+    // Status output the caller handed over; none where it handed none.
     OctoHandle statusLine_ = nullptr;
     OctoHandle progressBar_ = nullptr;
     std::optional<OctoStatusLampTable> lamps_;
 
-    // What each slot of the unit holds, as far as this library loaded it; none when
+    // Image: what each slot of the unit holds, as far as this library loaded it; none when
     // unknown (before the first erase, after an interrupted load).
     std::array<std::optional<objfile::Image>, wire::kImageSlots> images_;
     uint8_t slot_ = 0;
     bool append_ = false;
 
-    // A main process ended with the unit's result since the last OctoGetResult: the next
-    // one answers kRunFailed when the unit counts that run as failed.
+    // Runs: whether a main process ended with the unit's result since the last
+    // OctoGetResult; the next one answers kRunFailed when the unit counts that run as failed.
     bool runPending_ = false;
     // The result the last main process or self-test answered with. OctoGetResult reports
     // it rather than what the unit says now: a unit that reset since has forgotten it.

@@ -166,12 +166,10 @@ private:
     ModalDialogs subDialogs_{view_, platform_, library_, profile_, settings_, state_};
     ImageLoader loader_{view_,  platform_, library_, profile_,  settings_,
                         flags_, state_,    bracket_, catalogue_};
-    MainProcess main_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_, state_,
-                       status_, bracket_, progress_, results_, catalogue_, power_}};
-    // Stands in for the sub-dialogs until the window owns them.
-    Maintenance maintenance_{{view_, platform_, library_, profile_, settings_, deviceType_, flags_,
-                              state_, unitInfo_, status_, bracket_, progress_, power_, loader_,
-                              subDialogs_}};
+    OperationParts operationParts_{view_,  platform_, library_, profile_, settings_, deviceType_,
+                                   flags_, state_,    status_,  bracket_, progress_, power_};
+    MainProcess main_{{operationParts_, results_, catalogue_}};
+    Maintenance maintenance_{{operationParts_, unitInfo_, loader_, subDialogs_}};
 };
 
 } // namespace octo

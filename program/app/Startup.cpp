@@ -29,6 +29,19 @@ constexpr std::size_t kModulePathChars = 260;
 // Texts read from files land in buffers of this size (49 characters and the zero).
 constexpr std::size_t kFileTextBuffer = 50;
 
+// Holds back the window's painting while the start-up sets its controls one by one: the
+// window paints once when the hold ends, not once for every control it changes.
+class PaintingHeld {
+public:
+    explicit PaintingHeld(View& view) : view_(view) { view_.setRedraw(false); }
+    PaintingHeld(const PaintingHeld&) = delete;
+    PaintingHeld& operator=(const PaintingHeld&) = delete;
+    ~PaintingHeld() { view_.setRedraw(true); }
+
+private:
+    View& view_;
+};
+
 } // namespace
 
 double leadingNumber(std::string_view text) {
@@ -107,24 +120,29 @@ void ProgrammerDialog::onStartupCommand() {
         return;
     }
 
-    loadSettings();
-    settingsLoaded_ = true;
-    settings_.baudRate = kHighestBaudIndex;
-    settings_.switchVccOff = 1;
+    {
+        // Up to the connection, which shows its progress in the status line.
+        const PaintingHeld held(view_);
+        loadSettings();
+        settingsLoaded_ = true;
+        settings_.baudRate = kHighestBaudIndex;
+        settings_.switchVccOff = 1;
 
-    catalogue_.fillDeviceGroups();
-    catalogue_.fillDeviceGroupList();
-    power_.fillTargetPowerLists();
-    showMembers();
-    power_.computeSettleTime();
-    catalogue_.applyDeviceType();
+        catalogue_.fillDeviceGroups();
+        catalogue_.fillDeviceGroupList();
+        power_.fillTargetPowerLists();
+        showMembers();
+        power_.computeSettleTime();
+        catalogue_.applyDeviceType();
 
-    library().initProgress(view_.controlHandle(IDC_STATUS_LINE), view_.controlHandle(IDC_PROGRESS));
-    progress_.setPeriod(kProgressPeriodMs);
-    results_.initStatusLamp();
-    lock_.applySettingsLock(settings_.showSettings);
-    results_.showResult(false);
-    results_.setStatusLamp(kStatusLampGrey);
+        library().initProgress(view_.controlHandle(IDC_STATUS_LINE),
+                               view_.controlHandle(IDC_PROGRESS));
+        progress_.setPeriod(kProgressPeriodMs);
+        results_.initStatusLamp();
+        lock_.applySettingsLock(settings_.showSettings);
+        results_.showResult(false);
+        results_.setStatusLamp(kStatusLampGrey);
+    }
 
     const bool connected = connection_.openConnection() == 1;
     power_.applyTargetPower();

@@ -4,6 +4,9 @@
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
+#include <charconv>
+#include <string_view>
+
 namespace octo {
 
 namespace {
@@ -21,6 +24,26 @@ constexpr char kNoFileChosen[] = " ";
 constexpr int kImageSlotMask = 7;
 constexpr uint32_t kFirstSlot = 0;
 constexpr uint32_t kSecondSlot = 1;
+
+// The library's message after a load names the CRC-32 the unit confirmed for the whole
+// slot: "Image loaded: <n> bytes, CRC-32 <8 hex digits>.", perhaps with a warning after it.
+constexpr std::string_view kCrcText = ", CRC-32 ";
+constexpr std::size_t kCrcDigits = 8;
+constexpr int kHex = 16;
+
+std::optional<uint32_t> confirmedCrc(std::string_view message) {
+    const std::size_t at = message.find(kCrcText);
+    if (at == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view digits = message.substr(at + kCrcText.size(), kCrcDigits);
+    uint32_t crc = 0;
+    if (std::from_chars(digits.begin(), digits.end(), crc, kHex).ptr !=
+        digits.data() + kCrcDigits) {
+        return std::nullopt;
+    }
+    return crc;
+}
 
 const char* titleOf(ObjectFileKind kind) {
     switch (kind) {
@@ -60,8 +83,11 @@ void ImageLoader::onLoadImages() {
 
 ImageLoader::Outcome ImageLoader::eraseAndLoad() {
     Outcome outcome;
+    // Failed or not, what the slots held is gone or unknown.
+    const int32_t erased = library_->eraseImage();
+    state_.imageCrc32.fill(std::nullopt);
     // The library has written its own message when the erase fails.
-    if (library_->eraseImage() != 0) {
+    if (erased != 0) {
         return outcome;
     }
     outcome.typeName = view_.listRow(IDC_DEVICE_TYPE, settings_.devType);
@@ -91,7 +117,11 @@ bool ImageLoader::loadFile(const std::string& path, Outcome& outcome) {
     if (state_.lastResult == kAlreadySpecified) {
         outcome.overlapped = true;
     }
-    return state_.lastResult == 0 || state_.lastResult == kLoadedWithWarning;
+    const bool loaded = state_.lastResult == 0 || state_.lastResult == kLoadedWithWarning;
+    // A failed load leaves the slot incomplete.
+    state_.imageCrc32[state_.imageSlot] =
+        loaded ? confirmedCrc(view_.text(IDC_STATUS_LINE)) : std::nullopt;
+    return loaded;
 }
 
 void ImageLoader::recordLoad(uint32_t startMs, const std::string& typeName) {
@@ -142,7 +172,10 @@ std::string& ImageLoader::pathOf(ObjectFileKind kind) {
 }
 
 void ImageLoader::selectImage(uint32_t slot) {
-    library_->selectImage(slot);
+    // Loads and runs use the slot the unit accepted last.
+    if (library_->selectImage(slot) == 0) {
+        state_.imageSlot = slot;
+    }
 }
 
 void ImageLoader::onImageNumberChanged() {

@@ -45,7 +45,8 @@ public:
     // index of the filter used, 0 when the dialog was cancelled (nothing changes then).
     int selectObjectFile(ObjectFileKind kind, int filterStringId);
     // The image-number list and the "img 0" / "img 1" buttons make a slot of the unit's
-    // image memory current; the unit's answer is not used.
+    // image memory current; the unit's answer is shown nowhere, but an accepted slot is the
+    // one whose confirmed CRC the traceability log gives.
     void onImageNumberChanged();
     void onImageButton(int id);
 

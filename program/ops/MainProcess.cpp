@@ -41,12 +41,10 @@ uint32_t estimatedRunMs(const Settings& s, const DeviceType& type, uint16_t sett
 }
 
 MainProcess::MainProcess(const MainProcessParts& parts)
-    : view_(parts.view), platform_(parts.platform), library_(parts.library),
-      profile_(parts.profile), settings_(parts.settings), deviceType_(parts.deviceType),
-      flags_(parts.flags), state_(parts.state), status_(parts.status), bracket_(parts.bracket),
-      progress_(parts.progress), results_(parts.results), catalogue_(parts.catalogue),
-      power_(parts.power), report_(parts.view, parts.settings, parts.state.logPath),
-      trace_(parts.view, parts.library, parts.settings, parts.deviceType) {}
+    : Operation(parts.common), results_(parts.results), catalogue_(parts.catalogue),
+      report_(view_, settings_, state_.logPath), trace_(view_, settings_, deviceType_, state_),
+      series_(view_, platform_, flags_, &OperationFlags::continualMain,
+              {IDC_START, kStartCaption, kStopCaption, kSeriesTerminated, IDC_RUN_MAIN_PROCESS}) {}
 
 void MainProcess::onStart() {
     if (flags_.reloadRequired) {
@@ -54,47 +52,53 @@ void MainProcess::onStart() {
         return;
     }
     loadSetting(profile_, settings_, &Settings::repeatOctoprog);
-    if (settings_.repeatOctoprog == 0) {
-        flags_.continualMain = false;
+    switch (series_.press(settings_.repeatOctoprog)) {
+    case Series::Press::Started:
+        report_.open(power_.settleMs());
         runMainProcess();
         return;
-    }
-    flags_.continualMain = !flags_.continualMain;
-    if (flags_.continualMain) {
-        view_.setText(IDC_START, kStopCaption);
-        report_.open(power_.settleMs());
-        flags_.runsLeft = settings_.repeatOctoprog;
-        runMainProcess();
-    } else {
-        // Also reached from inside a run, while the library waits for the unit: that run
-        // completes, and its end enables the button again and starts no further run.
-        view_.setText(IDC_START, kStartCaption);
-        view_.setEnabled(IDC_START, false);
+    case Series::Press::Ended:
         report_.close(settings_.timeOctoProg);
-        view_.setText(IDC_STATUS_LINE, kSeriesTerminated);
+        return;
+    case Series::Press::SingleRun:
+        runMainProcess();
+        return;
     }
 }
 
 void MainProcess::runMainProcess() {
     takeControls(view_, settings_);
-    if (supplyBelowMinimum()) {
-        return;
+    if (!supplyBelowMinimum()) {
+        runGuarded();
     }
+    // Told after a single run, or once when the series has ended: an unattended series
+    // does not wait for the operator.
+    if (!series_.active()) {
+        trace_.reportFailure();
+    }
+}
+
+void MainProcess::runGuarded() {
     resyncDeviceType();
     writeBusy(true);
     bracket_.beginOperation();
     estimateProgTime();
     progress_.startProgress(settings_.timeOctoProg, progress_.period(), true);
     const uint32_t startMs = platform_.tickCount();
-    const bool succeeded = runUnit();
+    const std::optional<int32_t> result = runUnit();
+    const bool succeeded = result == 0;
     progress_.stopProgress(true);
     bracket_.endOperation();
     if (succeeded) {
         showRunOutcome(startMs);
     }
+    // After the bracket and the measured duration, which its file work must not lengthen.
+    if (result == 0 || result == kResultFailedRun) {
+        trace_.record(state_.runResult, *result);
+    }
     writeBusy(false);
-    if (flags_.continualMain) {
-        continueSeries(succeeded);
+    if (series_.active()) {
+        series_.afterRun(succeeded ? nullptr : kSeriesFailed, [this] { onStart(); });
     }
 }
 
@@ -129,22 +133,19 @@ void MainProcess::resyncDeviceType() {
     flags_.estimateStale = true;
 }
 
-bool MainProcess::runUnit() {
+std::optional<int32_t> MainProcess::runUnit() {
     if (sendParameters() != 0) {
-        return false;
+        return std::nullopt;
     }
     if (library_->mainProcess(libraryTimeout(settings_.timeOctoProg)) != 0) {
-        return false;
+        return std::nullopt;
     }
     const int32_t result = library_->getResult(state_.runResult.data());
-    if (result == 0 || result == kResultFailedRun) {
-        trace_.record(state_.runResult, result);
-    }
     if (result == kResultFailedRun) {
         // The unit's own verdict is shown at once, though the run counts as failed.
         results_.showResult(true);
     }
-    return result == 0;
+    return result;
 }
 
 void MainProcess::showRunOutcome(uint32_t startMs) {
@@ -163,22 +164,6 @@ void MainProcess::showRunOutcome(uint32_t startMs) {
     if (settings_.useDlk == 0) {
         writeTiming(profile_, ini::kTimeOctoProg, settings_.timeOctoProg);
     }
-}
-
-void MainProcess::continueSeries(bool succeeded) {
-    if (succeeded) {
-        platform_.sleep(kSeriesPauseMs);
-    } else {
-        view_.messageBox(kSeriesFailed, kSeriesFailedCaption, mb::kOk);
-    }
-    if (--flags_.runsLeft != 0) {
-        // Through the message queue, so the window repaints and takes the operator's
-        // Stop before the next run starts waiting for the unit.
-        view_.postCommand(IDC_RUN_MAIN_PROCESS);
-        return;
-    }
-    onStart();
-    view_.setEnabled(IDC_START, true);
 }
 
 int32_t MainProcess::sendParameters() {

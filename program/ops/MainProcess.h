@@ -3,26 +3,17 @@
 // parameter block sent before each run and the expected duration of a run.
 #pragma once
 
-#include "app/OperationFlags.h"
-#include "app/Platform.h"
-#include "app/ProgramState.h"
-#include "app/View.h"
 #include "devices/DeviceCatalogue.h"
-#include "devices/DeviceType.h"
-#include "link/OperationBracket.h"
-#include "link/ProgrammerLibrary.h"
-#include "link/ProgressBar.h"
 #include "link/ResultGrid.h"
-#include "link/StatusLine.h"
+#include "ops/Operation.h"
 #include "ops/RunReport.h"
-#include "ops/TargetPower.h"
+#include "ops/Series.h"
 #include "ops/TraceLog.h"
 #include "run/programming.h"
-#include "settings/ProfileStore.h"
-#include "settings/Settings.h"
 #include "wire/messages.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace octo {
 
@@ -44,8 +35,6 @@ ProgrammingParameters programmingParameters(const Settings& settings, const Devi
 // slowdown.
 uint32_t estimatedRunMs(const Settings& settings, const DeviceType& type, uint16_t settleMs);
 
-// Pause between the successful runs of a series.
-inline constexpr unsigned kSeriesPauseMs = 750;
 // The beep that goes with the supply raised to the type's minimum.
 inline constexpr unsigned kGuardBeepHz = 1000;
 inline constexpr unsigned kGuardBeepMs = 50;
@@ -54,31 +43,19 @@ inline constexpr char kReloadWarningCaption[] = "Warning";
 inline constexpr char kReloadWarning[] =
     "Programming parameters were changed.\nPlease download them into OCTO816 before "
     "continue\nby pressing <Load Image>";
-inline constexpr char kSeriesFailedCaption[] = "CE-Test Error";
 inline constexpr char kSeriesFailed[] = "For details see Status Information";
 inline constexpr char kSeriesTerminated[] = "Continual Main Process terminated.";
 inline constexpr char kStartCaption[] = "&Start";
 inline constexpr char kStopCaption[] = "&Stop";
 
-// What the main process works with, owned by the window.
+// What the main process works with besides what every operation does, owned by the window.
 struct MainProcessParts {
-    View& view;
-    Platform& platform;
-    LibrarySlot& library;
-    ProfileStore& profile;
-    Settings& settings;
-    const DeviceType& deviceType;
-    OperationFlags& flags;
-    ProgramState& state;
-    StatusLine& status;
-    OperationBracket& bracket;
-    ProgressBar& progress;
+    OperationParts common;
     ResultGrid& results;
     DeviceCatalogue& catalogue;
-    const TargetPower& power;
 };
 
-class MainProcess {
+class MainProcess : private Operation {
 public:
     explicit MainProcess(const MainProcessParts& parts);
 
@@ -99,29 +76,20 @@ private:
     bool supplyBelowMinimum();
     // Takes over the device type of the image in the unit when the window shows another.
     void resyncDeviceType();
-    // One pass of the unit: parameters, the run and its result; true when a result was
-    // delivered.
-    bool runUnit();
+    // The run after the supply guard: Busy, the bracket, the unit, the outcome, the
+    // traceability log and the series' next step.
+    void runGuarded();
+    // One pass of the unit: parameters, the run and its result; the library's answer to the
+    // result read, none when the unit delivered no result.
+    std::optional<int32_t> runUnit();
     void showRunOutcome(uint32_t startMs);
-    void continueSeries(bool succeeded);
     void writeBusy(bool busy);
 
-    View& view_;
-    Platform& platform_;
-    LibrarySlot& library_;
-    ProfileStore& profile_;
-    Settings& settings_;
-    const DeviceType& deviceType_;
-    OperationFlags& flags_;
-    ProgramState& state_;
-    StatusLine& status_;
-    OperationBracket& bracket_;
-    ProgressBar& progress_;
     ResultGrid& results_;
     DeviceCatalogue& catalogue_;
-    const TargetPower& power_;
     RunReport report_;
     TraceLog trace_;
+    Series series_;
 };
 
 } // namespace octo

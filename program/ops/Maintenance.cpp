@@ -93,11 +93,11 @@ bool canWriteFile(const std::string& path) {
 }
 
 Maintenance::Maintenance(const MaintenanceParts& parts)
-    : view_(parts.view), platform_(parts.platform), library_(parts.library),
-      profile_(parts.profile), settings_(parts.settings), deviceType_(parts.deviceType),
-      flags_(parts.flags), state_(parts.state), unitInfo_(parts.unitInfo), status_(parts.status),
-      bracket_(parts.bracket), progress_(parts.progress), power_(parts.power),
-      loader_(parts.loader), dialogs_(parts.dialogs) {}
+    : Operation(parts.common), unitInfo_(parts.unitInfo), loader_(parts.loader),
+      dialogs_(parts.dialogs),
+      series_(view_, platform_, flags_, &OperationFlags::continualSelftest,
+              {IDC_EXECUTE, kExecuteCaption, kExitCaption, kSelftestTerminated, IDC_RUN_SELFTEST}) {
+}
 
 void Maintenance::onExecute() {
     if (settings_.locked()) {
@@ -133,21 +133,8 @@ void Maintenance::onCategoryChanged() {
 
 void Maintenance::startSelftest() {
     loadSetting(profile_, settings_, &Settings::repeatSelftest);
-    if (settings_.repeatSelftest == 0) {
-        flags_.continualSelftest = false;
+    if (series_.press(settings_.repeatSelftest) != Series::Press::Ended) {
         runSelftest();
-        return;
-    }
-    flags_.continualSelftest = !flags_.continualSelftest;
-    if (flags_.continualSelftest) {
-        view_.setText(IDC_EXECUTE, kExitCaption);
-        flags_.runsLeft = settings_.repeatSelftest;
-        runSelftest();
-    } else {
-        // Also reached from inside a run: that run completes and starts no further one.
-        view_.setText(IDC_EXECUTE, kExecuteCaption);
-        view_.setEnabled(IDC_EXECUTE, false);
-        view_.setText(IDC_STATUS_LINE, kSelftestTerminated);
     }
 }
 
@@ -160,8 +147,11 @@ void Maintenance::runSelftest() {
     progress_.stopProgress(true);
     const SelftestOutcome outcome = showSelftestOutcome(startMs);
     bracket_.endOperation();
-    if (flags_.continualSelftest) {
-        continueSelftestSeries(outcome);
+    if (series_.active()) {
+        series_.afterRun(outcome == SelftestOutcome::Passed          ? nullptr
+                         : outcome == SelftestOutcome::HardwareError ? kHardwareError
+                                                                     : kCommunicationError,
+                         [this] { startSelftest(); });
     }
 }
 
@@ -184,24 +174,6 @@ Maintenance::SelftestOutcome Maintenance::showSelftestOutcome(uint32_t startMs) 
     }
     status_.showStatus(kShowString, kFirstProgramCode + state_.runResult[kMiscErrorsByte]);
     return SelftestOutcome::HardwareError;
-}
-
-void Maintenance::continueSelftestSeries(SelftestOutcome outcome) {
-    if (outcome == SelftestOutcome::Passed) {
-        platform_.sleep(kSeriesPauseMs);
-    } else {
-        view_.messageBox(outcome == SelftestOutcome::HardwareError ? kHardwareError
-                                                                   : kCommunicationError,
-                         kSeriesFailedCaption, mb::kOk);
-    }
-    if (--flags_.runsLeft != 0) {
-        // Through the message queue, so the window repaints and takes the operator's Exit
-        // before the next run starts waiting for the unit.
-        view_.postCommand(IDC_RUN_SELFTEST);
-        return;
-    }
-    startSelftest();
-    view_.setEnabled(IDC_EXECUTE, true);
 }
 
 void Maintenance::upgradeFirmware() {
@@ -322,6 +294,7 @@ void Maintenance::eraseImage() {
     const uint32_t startMs = platform_.tickCount();
     progress_.startProgress(settings_.timeEraseImage, progress_.period(), true);
     state_.lastResult = library_->eraseImage();
+    state_.imageCrc32.fill(std::nullopt);
     progress_.stopProgress(true);
     if (state_.lastResult == 0) {
         settings_.timeEraseImage = platform_.tickCount() - startMs;

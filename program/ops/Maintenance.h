@@ -4,22 +4,12 @@
 // connector signals; and the register sequence of the hidden Test&1 button.
 #pragma once
 
-#include "app/OperationFlags.h"
-#include "app/Platform.h"
-#include "app/ProgramState.h"
 #include "app/UnitInfo.h"
-#include "app/View.h"
-#include "devices/DeviceType.h"
 #include "dialogs/SubDialogs.h"
-#include "link/OperationBracket.h"
-#include "link/ProgrammerLibrary.h"
-#include "link/ProgressBar.h"
-#include "link/StatusLine.h"
 #include "objfile/firmware.h"
 #include "ops/ImageLoader.h"
-#include "ops/TargetPower.h"
-#include "settings/ProfileStore.h"
-#include "settings/Settings.h"
+#include "ops/Operation.h"
+#include "ops/Series.h"
 
 #include <cstdint>
 #include <string>
@@ -58,26 +48,16 @@ std::string readOutPath(std::string path, int format);
 // existing one is only opened for appending, so its content stays as it was.
 bool canWriteFile(const std::string& path);
 
-// What the maintenance commands work with, owned by the window.
+// What the maintenance commands work with besides what every operation does, owned by the
+// window.
 struct MaintenanceParts {
-    View& view;
-    Platform& platform;
-    LibrarySlot& library;
-    ProfileStore& profile;
-    Settings& settings;
-    const DeviceType& deviceType;
-    OperationFlags& flags;
-    ProgramState& state;
+    OperationParts common;
     UnitInfo& unitInfo;
-    StatusLine& status;
-    OperationBracket& bracket;
-    ProgressBar& progress;
-    const TargetPower& power;
     ImageLoader& loader;
     SubDialogs& dialogs;
 };
 
-class Maintenance {
+class Maintenance : private Operation {
 public:
     explicit Maintenance(const MaintenanceParts& parts);
 
@@ -107,7 +87,6 @@ private:
     enum class SelftestOutcome { Passed, CommunicationError, HardwareError };
 
     SelftestOutcome showSelftestOutcome(uint32_t startMs);
-    void continueSelftestSeries(SelftestOutcome outcome);
     // True when the chosen firmware file is one the library would load; else shows why.
     bool firmwareFileAccepted();
     // The counted calls of the upgrade; true when the new firmware runs.
@@ -117,21 +96,10 @@ private:
     // The parameters, the supply and the read itself.
     void readTarget(uint32_t format);
 
-    View& view_;
-    Platform& platform_;
-    LibrarySlot& library_;
-    ProfileStore& profile_;
-    Settings& settings_;
-    const DeviceType& deviceType_;
-    OperationFlags& flags_;
-    ProgramState& state_;
     UnitInfo& unitInfo_;
-    StatusLine& status_;
-    OperationBracket& bracket_;
-    ProgressBar& progress_;
-    const TargetPower& power_;
     ImageLoader& loader_;
     SubDialogs& dialogs_;
+    Series series_;
     std::string readOutFile_;
 };
 

@@ -347,9 +347,18 @@ bool ProfileStore::writeImpl(Text section, Text key, Text value) {
 }
 
 bool ProfileStore::writeValues(std::string_view section, std::span<const ProfileValue> values) {
-    std::vector<Edit> edits;
+    std::vector<ProfileEntry> entries;
+    entries.reserve(values.size());
     for (const ProfileValue& v : values) {
-        std::optional<Edit> edit = checkedEdit(section, v.key, v.value);
+        entries.push_back({section, v.key, v.value});
+    }
+    return writeEntries(entries);
+}
+
+bool ProfileStore::writeEntries(std::span<const ProfileEntry> entries) {
+    std::vector<Edit> edits;
+    for (const ProfileEntry& e : entries) {
+        std::optional<Edit> edit = checkedEdit(e.section, e.key, e.value);
         if (!edit) {
             return false;
         }

@@ -45,6 +45,13 @@ struct ProfileValue {
     std::string value;
 };
 
+// One key of any section, for writes that span sections.
+struct ProfileEntry {
+    std::string_view section;
+    std::string_view key;
+    std::string value;
+};
+
 class ProfileStore {
 public:
     explicit ProfileStore(std::unique_ptr<FileAccess> files = makeStdFileAccess(),
@@ -76,6 +83,8 @@ public:
     // one by one would leave it, but is replaced once, so an observer never sees half of
     // them and a slow disk is paid once. Nothing is written when one of them is refused.
     bool writeValues(std::string_view section, std::span<const ProfileValue> values);
+    // The same for keys of several sections.
+    bool writeEntries(std::span<const ProfileEntry> entries);
     bool deleteKey(std::string_view section, std::string_view key);
     bool deleteSection(std::string_view section);
 

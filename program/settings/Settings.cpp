@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <type_traits>
+#include <vector>
 
 namespace octo {
 
@@ -107,7 +108,7 @@ bool keepsFileValue(Encoding encoding, int32_t value) {
     return value < 0 && (encoding == E::Position || encoding == E::SupplyTenths);
 }
 
-void readRow(ProfileStore& file, const SettingRow& row, Settings& settings) {
+void readRow(const ProfileSnapshot& file, const SettingRow& row, Settings& settings) {
     std::visit(
         [&](auto member) {
             auto& value = settings.*member;
@@ -147,9 +148,11 @@ int offeredSupplyIndex(int maxSupplyIndex) {
 }
 
 void loadSettings(ProfileStore& file, Settings& settings) {
+    // Every setting from one version of the file, read from the disk once.
+    const ProfileSnapshot snapshot = file.snapshot();
     for (const SettingRow& row : kRows) {
         if (row.section != nullptr && row.loaded) {
-            readRow(file, row, settings);
+            readRow(snapshot, row, settings);
         }
     }
     settings.comPort = std::clamp(settings.comPort, 0, kComPortRows - 1);
@@ -161,7 +164,7 @@ void loadSettings(ProfileStore& file, Settings& settings) {
 void loadSetting(ProfileStore& file, Settings& settings, SettingField field) {
     for (const SettingRow& row : kRows) {
         if (row.field == field && row.section != nullptr) {
-            readRow(file, row, settings);
+            readRow(file.snapshot(), row, settings);
         }
     }
 }
@@ -170,7 +173,8 @@ bool saveSettings(ProfileStore& file, Settings& settings, View& view) {
     takeControls(view, settings);
     // Edited in the file while the program runs, it wins over the value in memory.
     loadSetting(file, settings, &Settings::captionIndexed);
-    bool first = true;
+    // One replace of the file for every key: each replace is flushed to the disk.
+    std::vector<ProfileEntry> entries;
     for (const SettingRow& row : kRows) {
         if (!row.saved) {
             continue;
@@ -179,14 +183,13 @@ bool saveSettings(ProfileStore& file, Settings& settings, View& view) {
         if (keepsFileValue(row.encoding, value)) {
             continue;
         }
-        const bool written = file.writeInt(row.section, row.key, encode(row.encoding, value));
-        if (first && !written) {
-            view.messageBox(kWriteErrorText, kWriteErrorCaption, mb::kOk | mb::kIconStop);
-            return false;
-        }
-        first = false;
+        entries.push_back({row.section, row.key, std::to_string(encode(row.encoding, value))});
     }
-    file.writeInt(kDiagnostic, kBusy, kBusyValue);
+    entries.push_back({kDiagnostic, kBusy, std::to_string(kBusyValue)});
+    if (!file.writeEntries(entries)) {
+        view.messageBox(kWriteErrorText, kWriteErrorCaption, mb::kOk | mb::kIconStop);
+        return false;
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 namespace octo {
@@ -24,6 +25,22 @@ std::string toString(std::string_view text) {
 }
 
 enum class FileDialog { Open, Save };
+
+using FileDialogFunction = BOOL(WINAPI*)(LPOPENFILENAMEA);
+
+// The file dialogs' library is loaded at their first use, not with the program: under Wine
+// it brings the shell's libraries with it, which would lengthen every start-up. Null when
+// it cannot be loaded.
+FileDialogFunction fileDialogFunction(FileDialog kind) {
+    static const HMODULE library = LoadLibraryA("comdlg32.dll");
+    if (!library) {
+        return nullptr;
+    }
+    const char* name = kind == FileDialog::Open ? "GetOpenFileNameA" : "GetSaveFileNameA";
+    // GetProcAddress returns a generic pointer; the export's type is the header's.
+    return reinterpret_cast<FileDialogFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
 
 // The common file dialog with no initial name, no default extension and the read-only box
 // hidden; an open dialog accepts only existing files.
@@ -48,9 +65,8 @@ FileChoice chooseFile(HWND owner, std::string_view title, std::string_view filte
     if (kind == FileDialog::Open) {
         dialog.Flags |= OFN_FILEMUSTEXIST;
     }
-    const BOOL chosen =
-        kind == FileDialog::Open ? GetOpenFileNameA(&dialog) : GetSaveFileNameA(&dialog);
-    if (!chosen) {
+    const FileDialogFunction show = fileDialogFunction(kind);
+    if (!show || !show(&dialog)) {
         return {};
     }
     return {static_cast<int>(dialog.nFilterIndex), path.data()};
@@ -254,11 +270,18 @@ void Win32View::setPicture(void* control, void* bitmap) {
 }
 
 void Win32View::setRedraw(bool on) {
+    if (!on) {
+        // Turning the painting off drops the paint still due (WM_SETREDRAW validates the
+        // window), so a window shown but not yet painted is remembered here.
+        paintDue_ = GetUpdateRect(dialog_, nullptr, FALSE) != FALSE;
+    }
     SendMessageA(dialog_, WM_SETREDRAW, on ? TRUE : FALSE, 0);
     if (on) {
         // The controls changed while the window did not paint: each paints itself anew
-        // when the message loop next runs.
-        RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+        // when the message loop next runs, and so do the frame and background when their
+        // paint was dropped.
+        const UINT dropped = std::exchange(paintDue_, false) ? RDW_ERASE | RDW_FRAME : 0;
+        RedrawWindow(dialog_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | dropped);
     }
 }
 

@@ -111,6 +111,8 @@ private:
     HWND dialog_ = nullptr;
     HICON icon_ = nullptr;
     HWND toolTips_ = nullptr;
+    // A paint was still due when the painting was held back (a window not yet painted).
+    bool paintDue_ = false;
     std::map<int, HBITMAP> bitmaps_;
     std::function<void(int)> end_;
 };

@@ -174,6 +174,18 @@ inline void setIniKey(const std::filesystem::path& ini, const std::string& secti
     std::ofstream(ini, std::ios::binary | std::ios::trunc) << out.str();
 }
 
+// Adds a key the shipped file does not have, first in its section.
+inline void addIniKey(const std::filesystem::path& ini, const std::string& section,
+                      const std::string& key, const std::string& value) {
+    std::string text = readWholeFile(ini);
+    const std::string head = "[" + section + "]\r\n";
+    const std::size_t at = text.find(head);
+    if (at == std::string::npos)
+        throw E2eError("no section [" + section + "] in " + ini.string());
+    text.insert(at + head.size(), key + "=" + value + "\r\n");
+    std::ofstream(ini, std::ios::binary | std::ios::trunc) << text;
+}
+
 inline void setSystemKey(const std::filesystem::path& ini, const std::string& key,
                          const std::string& value) {
     setIniKey(ini, "System", key, value);

@@ -32,17 +32,21 @@ protected:
     using Base = SharedWindowTest<Suite>;
     using Keys = std::vector<std::pair<std::string, std::string>>;
 
-    // Installs the program with `userKeys` set in section User of its configuration file,
-    // starts a unit with the scenario text (written to `scenarioName` in the program
-    // folder) and the settings on top, and opens the window once start-up has ended.
+    // Installs the program with `userKeys` set in section User of its configuration file
+    // (`addedKeys` added there, where the shipped file has no such key), starts a unit with
+    // the scenario text (written to `scenarioName` in the program folder) and the settings
+    // on top, and opens the window once start-up has ended.
     static void openWithUnit(const std::string& scenarioName, const std::string& scenarioText,
-                             const std::vector<std::string>& unitSettings, const Keys& userKeys) {
+                             const std::vector<std::string>& unitSettings, const Keys& userKeys,
+                             const Keys& addedKeys = {}) {
         Base::openWindow([&](Session& s) {
             s.installProgram();
             const std::filesystem::path scenario = s.programFolder() / scenarioName;
             std::ofstream(scenario) << scenarioText;
             for (const auto& [key, value] : userKeys)
                 setIniKey(s.programFolder() / kConfigIni, "User", key, value);
+            for (const auto& [key, value] : addedKeys)
+                addIniKey(s.programFolder() / kConfigIni, "User", key, value);
             unit_ = std::make_unique<SimulatedUnit>(s.programFolder(), unitSettings, scenario);
             Base::window_ =
                 std::make_unique<Window>(launchAndWaitForStartup(s, kUnitWindowStartTimeout));

@@ -28,6 +28,7 @@ constexpr char kSample[] = "A110_blink.hex";
 constexpr char kSampleText[] = "A110_blink.txt"; // the same bytes as QX-Text
 constexpr char kBrokenSample[] = "broken_checksum.hex";
 constexpr char kReport[] = "OCTO816.LOG";
+constexpr char kTraceLog[] = "trace.csv";
 
 constexpr char kSeeResults[] = "Result of the Operation: See Result Section.";
 constexpr char kSeriesEnded[] = "Continual Main Process terminated.";
@@ -89,10 +90,11 @@ protected:
     using Base::unit;
 
     // Starts a unit with the eight sockets and the program with `userKeys` set in
-    // section User of its configuration file.
+    // section User of its configuration file and `addedKeys` added there.
     static void openWith(const std::vector<std::string>& unitSettings,
-                         const typename Base::Keys& userKeys) {
-        Base::openWithUnit("eight_sockets.txt", kEightSockets, unitSettings, userKeys);
+                         const typename Base::Keys& userKeys,
+                         const typename Base::Keys& addedKeys = {}) {
+        Base::openWithUnit("eight_sockets.txt", kEightSockets, unitSettings, userKeys, addedKeys);
     }
 
     std::string iniText() { return readWholeFile(folder() / kConfigIni); }
@@ -156,7 +158,8 @@ protected:
 
 class EightSockets : public SocketsWindowTest<EightSockets> {
 protected:
-    static void SetUpTestSuite() { openWith({kQuickRuns}, {}); }
+    // The log beside the program: the window runs in its folder.
+    static void SetUpTestSuite() { openWith({kQuickRuns}, {}, {{"TraceLog", kTraceLog}}); }
 };
 
 TEST_F(EightSockets, RunLightsEveryLampAsTheUnitDidAndProgramsTheImage) {
@@ -168,6 +171,11 @@ TEST_F(EightSockets, RunLightsEveryLampAsTheUnitDidAndProgramsTheImage) {
     EXPECT_EQ(w().text(IDC_STATUS_LINE), kSeeResults);
     EXPECT_EQ(w().text(IDC_START), kStartCaption);
     EXPECT_FALSE(fs::exists(folder() / kReport)) << "a single run writes no report";
+    // "0x" and eight hex digits.
+    const std::string crc =
+        unit().state("image." + unit().state("image.selected") + ".crc32").substr(2);
+    EXPECT_NE(readWholeFile(folder() / kTraceLog).find("," + crc + ","), std::string::npos)
+        << "the traceability log names the CRC " << crc << " the unit holds";
 
     // The scenario did what it was written for, so every kind of lamp is met below.
     for (int t = 0; t < kSockets; ++t)

@@ -554,6 +554,9 @@ void InMemoryView::showAndActivateTopWindow(std::string_view title) {
 int InMemoryView::messageBox(std::string_view text, std::string_view caption, unsigned style) {
     messageBoxes_.push_back({std::string(text), std::string(caption), style});
     note("messageBox " + std::string(caption));
+    if (whileBoxShown) {
+        whileBoxShown(messageBoxes_.back());
+    }
     if (answers_.empty()) {
         return mb::kIdOk;
     }

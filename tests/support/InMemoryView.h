@@ -69,6 +69,8 @@ public:
     // Answers for the coming message boxes, in order; unanswered boxes get OK.
     void answerMessageBoxes(std::initializer_list<int> answers);
     const std::vector<ShownMessageBox>& messageBoxes() const { return messageBoxes_; }
+    // Runs while a message box is open, as the operator's time to answer it passes.
+    std::function<void(const ShownMessageBox& box)> whileBoxShown;
     // The answer of every coming open-file dialog (cancelled unless a test sets one).
     FileChoice fileChoice;
     // The answer of every coming save-file dialog (cancelled unless a test sets one).

@@ -174,5 +174,33 @@ TEST_F(MainWindowTest, CommandsAndCloseAreRouted) {
     EXPECT_EQ(library->calls("ReleaseCom"), 1);
 }
 
+// The background erases the window receives while a hook counts them.
+struct PaintCount {
+    static inline HWND window = nullptr;
+    static inline int erases = 0;
+    static LRESULT CALLBACK hook(int code, WPARAM w, LPARAM l) {
+        const auto* message = reinterpret_cast<const CWPSTRUCT*>(l);
+        if (code == HC_ACTION && message->hwnd == window) {
+            erases += message->message == WM_ERASEBKGND;
+        }
+        return CallNextHookEx(nullptr, code, w, l);
+    }
+};
+
+// The window as created: shown, and not yet painted.
+class FirstPaintTest : public testing::DialogWindowTest<RecordingDialog> {};
+
+TEST_F(FirstPaintTest, AHoldBeforeTheFirstPaintStillErasesTheBackground) {
+    // As the start-up command holds the painting while it sets the controls.
+    view.setRedraw(false);
+    view.setRedraw(true);
+    PaintCount::window = hwnd;
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, PaintCount::hook, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    pump();
+    UnhookWindowsHookEx(hook);
+    EXPECT_GT(PaintCount::erases, 0);
+}
+
 } // namespace
 } // namespace octo

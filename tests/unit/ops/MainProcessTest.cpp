@@ -454,5 +454,90 @@ TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnly
     }
 }
 
+TEST_F(MainProcessTest, AnUnwritableLogNeitherLengthensNorHoldsARunAndIsToldOncePerSeries) {
+    constexpr uint32_t kRunMs = 4321;
+    constexpr uint32_t kAnswerMs = 9000;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoMainProcess") {
+            platform.now += kRunMs;
+        }
+    };
+    std::vector<bool> bracketOpen;
+    view.whileBoxShown = [&](const testing::ShownMessageBox&) {
+        platform.now += kAnswerMs;
+        bracketOpen.push_back(!view.isEnabled(IDC_START));
+    };
+    const struct {
+        int runs;
+        const char* log;
+        std::size_t boxes; // so far
+    } phases[] = {{0, "missing/trace.csv", 1}, {3, "missing/trace.csv", 2}, {0, "trace.csv", 2}};
+    for (const auto& p : phases) {
+        repeat(p.runs);
+        dialog.settings().traceLog = folder.file(p.log);
+        const int before = library->calls("OctoMainProcess");
+        view.click(IDC_START);
+        view.runPosted();
+        EXPECT_EQ(library->calls("OctoMainProcess") - before, std::max(p.runs, 1)) << p.runs;
+        EXPECT_EQ(bracketOpen.size(), p.boxes) << "one box per run and per series: " << p.runs;
+    }
+    EXPECT_EQ(dialog.settings().timeOctoProg, kRunMs);
+    EXPECT_EQ(bracketOpen, std::vector<bool>(2, false)) << "shown after the bracket";
+    for (const auto& box : view.messageBoxes()) {
+        EXPECT_EQ(box.caption, "Traceability log");
+    }
+}
+
+TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
+    const std::string path = folder.file("trace.csv");
+    const std::string image = folder.file("a.txt");
+    repeat(0);
+    dialog.settings().traceLog = path;
+    const char* loaded = nullptr;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoLoadImage") {
+            view.setText(IDC_STATUS_LINE, loaded);
+        }
+    };
+    constexpr char kLoaded[] = "Image loaded: 224 bytes, CRC-32 037874A1.";
+    const struct {
+        const char* name;
+        int32_t erase;
+        int32_t load;
+        const char* message;
+        void (*after)(ProgrammerDialog& dialog);
+        const char* crc;
+    } cases[] = {
+        {"loaded", 0, 0, kLoaded, nullptr, "037874A1"},
+        {"loaded with a warning", 0, 17,
+         "Image loaded: 224 bytes, CRC-32 037874A1. WARNING: a.txt, line 3: odd", nullptr,
+         "037874A1"},
+        {"erase failed", 8, 0, kLoaded, nullptr, ""},
+        {"a message without the CRC", 0, 0, "Image loaded.", nullptr, ""},
+        {"load failed", 0, 8, kLoaded, nullptr, ""},
+        {"image memory erased", 0, 0, kLoaded,
+         [](ProgrammerDialog& d) { d.maintenance().eraseImage(); }, ""},
+        {"another slot made current by the hidden img 1", 0, 0, kLoaded,
+         [](ProgrammerDialog& d) { d.imageLoader().onImageButton(IDC_IMAGE1); }, ""},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(image) << "before";
+        view.setText(IDC_IMAGE_FILE, image);
+        loaded = c.message;
+        library->setFallback("OctoEraseImage", c.erase);
+        library->setFallback("OctoLoadImage", c.load);
+        view.click(IDC_LOAD_IMAGES);
+        if (c.after != nullptr) {
+            c.after(dialog);
+        }
+        std::ofstream(image) << "changed after the load";
+        view.click(IDC_START);
+        const std::string line = lines(path).back();
+        const std::string type = "," + dialog.deviceType().typeName + ",";
+        const std::size_t at = line.find(type) + type.size();
+        EXPECT_EQ(line.substr(at, line.find(',', at) - at), c.crc) << c.name;
+    }
+}
+
 } // namespace
 } // namespace octo

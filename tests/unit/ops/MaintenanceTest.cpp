@@ -77,11 +77,13 @@ protected:
     }
 
     FakeSubDialogs subDialogs;
-    Maintenance maintenance{{view, platform, dialog.librarySlot(), dialog.profile(),
-                             dialog.settings(), dialog.deviceType(), dialog.flags(), state,
-                             dialog.unitInfo(), dialog.statusLine(), dialog.bracket(),
-                             dialog.progress(), dialog.targetPower(), dialog.imageLoader(),
-                             subDialogs}};
+    Maintenance maintenance{
+        {{view, platform, dialog.librarySlot(), dialog.profile(), dialog.settings(),
+          dialog.deviceType(), dialog.flags(), state, dialog.statusLine(), dialog.bracket(),
+          dialog.progress(), dialog.targetPower()},
+         dialog.unitInfo(),
+         dialog.imageLoader(),
+         subDialogs}};
 };
 
 TEST_F(MaintenanceTest, ASeriesCountsFailedRunsAndEndsOnExitButNotWhileLocked) {

@@ -60,7 +60,8 @@ TEST(OperatorGuide, QuotesEveryTextOfTheStatusLineAndTheBoxesExactly) {
     for (const char* text :
          {kReloadWarningCaption, kReloadWarning, kSeriesFailedCaption, kSeriesFailed,
           kSeriesTerminated, kExecutingSelftest, kSelftestTerminated, kCommunicationError,
-          kHardwareError, kInitializingFirmware, kFirmwareCompleted})
+          kHardwareError, kInitializingFirmware, kFirmwareCompleted, kTraceLogCaption,
+          kTraceLogNotWritten})
         texts.emplace_back(text);
 
     for (std::string_view text : texts) {

@@ -3,6 +3,7 @@
 // that keep every other byte, the atomic replace, the cache that must notice every change,
 // refused values, read-only files, and files full of garbage.
 #include "settings/ProfileStore.h"
+#include "CountingFileAccess.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -272,37 +273,15 @@ TEST_F(ProfileStoreTest, SameSizeEditUnderAnUnchangedRecentStampIsSeenAndKept) {
     EXPECT_EQ(readBytes(path), "[S]\r\nk=3\r\nj=5\r\n") << "the next write keeps the edit";
 }
 
-// Counts whole-file reads, to show that an old file is not read again at every key.
-class CountingFileAccess final : public FileAccess {
-public:
-    explicit CountingFileAccess(int& reads) : reads_(reads) {}
-    FileStatus stamp(const std::string& path, FileStamp& out) override {
-        return real_->stamp(path, out);
-    }
-    bool settled(const FileStamp& stamp) override { return real_->settled(stamp); }
-    FileStatus read(const std::string& path, std::string& bytes, FileStamp& stamp) override {
-        ++reads_;
-        return real_->read(path, bytes, stamp);
-    }
-    bool canReplace(const std::string& path) override { return real_->canReplace(path); }
-    bool replace(const std::string& path, std::string_view bytes) override {
-        return real_->replace(path, bytes);
-    }
-
-private:
-    int& reads_;
-    std::unique_ptr<FileAccess> real_ = makeStdFileAccess();
-};
-
 TEST_F(ProfileStoreTest, AFileWithASettledStampIsReadOnceForManyKeys) {
-    int reads = 0;
-    store.useFileAccess(std::make_unique<CountingFileAccess>(reads));
+    testing::FileCounts counts;
+    store.useFileAccess(std::make_unique<testing::CountingFileAccess>(counts));
     file("[S]\r\nk=1\r\n");
     fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(store.readInt("S", "k", 0), 1);
     }
-    EXPECT_EQ(reads, 1);
+    EXPECT_EQ(counts.reads, 1);
 }
 
 // ---- writing ----------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // LoadSettings and SaveSettings on a real configuration file: every key with its section,
 // default and encoding, the limits, values without a list row, the dependent enabling,
 // the write order with its failure message, and Busy after every save.
+#include "CountingFileAccess.h"
 #include "app/DialogTemplate.h"
 #include "resources/resource.h"
 #include "support/DialogWithIni.h"
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <memory>
 #include <set>
 
 namespace octo {
@@ -302,6 +304,17 @@ TEST_F(SettingsTest, ReadOnlyFileShowsTheMessageAndWritesNothing) {
     EXPECT_EQ(view.messageBoxes()[0].style, mb::kOk | mb::kIconStop);
     EXPECT_EQ(iniText(), file);
     EXPECT_EQ(dialog.settings().comPort, 4) << "the members keep their values";
+}
+
+TEST_F(SettingsTest, LoadReadsTheFileOnceAndSaveReplacesItOnce) {
+    testing::FileCounts counts;
+    dialog.profile().useFileAccess(std::make_unique<testing::CountingFileAccess>(counts));
+    // Just written, as at a start-up after a save: a key-by-key read would read it each time.
+    ini("[System]\r\nComPort=2\r\n[User]\r\nCaptionIndexed=0\r\n");
+    dialog.loadSettings();
+    EXPECT_EQ(counts.reads, 1);
+    dialog.saveSettings();
+    EXPECT_EQ(counts.replaces, 1) << "every key and Busy in one flushed replace";
 }
 
 TEST_F(SettingsTest, BusyReadsOneAfterEverySave) {
