@@ -201,6 +201,10 @@ TEST_F(CliTest, TheParameterBlockIsTheWindowsForTheSameChoices) {
     start({"target.all.type=ZEL816 A201", "external_supply=30"});
     const fs::path image = unit->folder() / "a201.txt";
     std::ofstream(image) << "@F800\n01 02 03 04\nq\n";
+    // A job file in its command's section; the --vcc typed wins over the file's.
+    const fs::path job = unit->folder() / "a201.toml";
+    std::ofstream(job) << "[program]\nerase = \"main\"\nno-verify = true\nduolink = true\n"
+                          "vcc = 2.5\nsettle = 1.5\n";
     DeviceType a201;
     a201.dlkAble = 1;
     const struct {
@@ -227,6 +231,16 @@ TEST_F(CliTest, TheParameterBlockIsTheWindowsForTheSameChoices) {
              return s;
          }(),
          0},
+        {{"--config", job.string(), "--vcc", "3.0"},
+         [] {
+             Settings s;
+             s.eraseInfo = 0;
+             s.verify = 0;
+             s.useDlk = 1;
+             s.supplyVoltage = 30 - kLowestSupplyTenths;
+             return s;
+         }(),
+         1500},
         {{"--erase", "pinfo,bsl", "--no-verify", "--secure", "--duolink", "--vcc", "2.5",
           "--settle", "1.5"},
          [] {
@@ -258,6 +272,10 @@ TEST_F(CliTest, TheParameterBlockIsTheWindowsForTheSameChoices) {
 TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     const TempFolder folder("octo_cli");
     const std::string blink = samplePath("A110_blink.txt").string();
+    const std::string badJob = (folder.path() / "bad.toml").string();
+    std::ofstream(badJob) << "type = \"ZEL816 A110\"\nvcx = 3.0\n";
+    const std::string lowJob = (folder.path() / "low.toml").string();
+    std::ofstream(lowJob) << "vcc = 1.0\n";
     const struct {
         std::vector<std::string> args;
         int status;
@@ -282,6 +300,19 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         {{"program", "--port", "/dev/null", "--type", kA110, "--duolink", blink},
          kBadInput,
          "ZEL816 A110 cannot be programmed over DuoLink"},
+        {{"program", "--port", "/dev/null", "--type", kA110, blink, blink, blink},
+         kBadInput,
+         "expected one or two image files"},
+        {{"program", "--port", "/dev/null", "--config", "none.toml", blink},
+         kBadInput,
+         "--config none.toml: no such file"},
+        {{"program", "--port", "/dev/null", "--config", badJob, blink},
+         kBadInput,
+         "bad.toml: unknown key \"vcx\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--config", lowJob, blink},
+         kBadInput,
+         "low.toml: --vcc takes a supply from 1.8 to 3.6 V"},
+        {{"info", "--port", "/dev/null", "--type", kA110}, kBadInput, "unknown option --type"},
         {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", "0", blink},
          kBadInput,
          "--repeat takes a number of runs"},
@@ -300,10 +331,14 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         {{"readout", "--port", "/dev/null", "--target", "9", "out.txt"},
          kBadInput,
          "--target takes a target from 1 to 8"},
+        {{"readout", "--port", "/dev/null", "--target", "0", "out.txt"},
+         kBadInput,
+         "--target takes a target from 1 to 8"},
         {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0", "out.txt"},
          kBadInput,
          "readout needs --target, --start and --length"},
         {{"firmware", "--port", "/dev/null", blink}, kBadInput, "not a firmware file of the unit"},
+        {{"firmware", "--port", "/dev/null"}, kBadInput, "expected one firmware file"},
         {{"program", "--port", (folder.path() / "no-port").string(), "--type", kA110, blink},
          kUnitError,
          "no unit on "},
@@ -314,6 +349,15 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+}
+
+TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {
+    const TempFolder folder("octo_cli_help");
+    const ToolRun run = runTool({"program", "--help"}, folder.path());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    for (const char* option : {"--port", "--type", "--erase", "--vcc", "--repeat", "--config"}) {
+        EXPECT_NE(run.out.find(option), std::string::npos) << option << "\n" << run.out;
     }
 }
 

@@ -1,10 +1,12 @@
 #include "Invocation.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <string_view>
 
 namespace octo::cli {
@@ -14,6 +16,8 @@ namespace {
 constexpr std::array<uint32_t, 5> kBaudRates = {9600, 19200, 38400, 57600, 115200};
 constexpr double kLowestSupplyVolts = 1.8;
 constexpr double kHighestSupplyVolts = 3.6;
+// 1.8 and 3.6 typed as such pass whatever the rounding of the decimal text.
+constexpr double kVoltsSlack = 1e-9;
 constexpr double kTenthsPerVolt = 10;
 constexpr double kLongestSettleSeconds = 5.0;
 constexpr double kMsPerSecond = 1000;
@@ -36,174 +40,279 @@ constexpr std::array<CommandName, 7> kCommands = {{
     {"types", Command::Types},
 }};
 
-// Options that take a value; every other option is a switch.
-constexpr std::array<std::string_view, 10> kValueOptions = {
-    "--port",   "--baud",   "--type", "--erase",  "--vcc",
-    "--settle", "--repeat", "--log",  "--target", "--start"};
-constexpr std::string_view kLengthOption = "--length";
+using Words = std::function<std::string(const std::string& value)>;
 
-bool takesValue(std::string_view option) {
-    return option == kLengthOption ||
-           std::find(kValueOptions.begin(), kValueOptions.end(), option) != kValueOptions.end();
+// One of CLI11's checks, in the tool's own words for a value it refuses. CLI11 puts the
+// option's name before them ("--target: takes ..."); oneLine() makes that one line.
+CLI::Validator refusing(CLI::Validator check, Words words) {
+    return {[check = std::move(check), words = std::move(words)](std::string& value) {
+                return check(value).empty() ? std::string() : words(value);
+            },
+            ""};
 }
 
-// A whole decimal or 0x-hexadecimal number.
-uint64_t unsignedNumber(const std::string& option, const std::string& text) {
-    if (text.empty() || text.front() == '-' || text.front() == '+') {
-        throw UsageError(option + " takes a number, not \"" + text + "\"");
-    }
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || end == text.c_str() || *end != '\0') {
-        throw UsageError(option + " takes a number, not \"" + text + "\"");
-    }
-    return value;
+CLI::Validator refusing(CLI::Validator check, const std::string& words) {
+    return refusing(std::move(check), [words](const std::string&) { return words; });
 }
 
-double decimalNumber(const std::string& option, const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || errno != 0 || end == text.c_str() || *end != '\0' ||
-        !std::isfinite(value)) {
-        throw UsageError(option + " takes a number, not \"" + text + "\"");
+// CLI11's Range lets "nan" through: no comparison holds for it.
+const CLI::Validator kFinite(
+    [](std::string& text) {
+        return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string() : "not finite";
+    },
+    "");
+
+std::vector<std::string> commaList(const std::string& list) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    while (from <= list.size()) {
+        const size_t comma = std::min(list.find(',', from), list.size());
+        parts.push_back(list.substr(from, comma - from));
+        from = comma + 1;
     }
-    return value;
+    return parts;
 }
 
+CLI::Validator eraseCheck() {
+    const CLI::Validator memory =
+        CLI::IsMember(std::vector<std::string>{"main", "info", "pinfo", "bsl"});
+    return {[memory](std::string& list) {
+                if (list == "none") {
+                    return std::string();
+                }
+                for (const std::string& part : commaList(list)) {
+                    if (!memory(part).empty()) {
+                        return "takes main, info, pinfo, bsl or none, not \"" + part + "\"";
+                    }
+                }
+                return std::string();
+            },
+            ""};
+}
+
+// A list that eraseCheck() accepted.
 EraseChoice eraseChoice(const std::string& list) {
     EraseChoice choice{false, false, false, false};
     if (list == "none") {
         return choice;
     }
-    size_t from = 0;
-    while (from <= list.size()) {
-        const size_t comma = std::min(list.find(',', from), list.size());
-        const std::string part = list.substr(from, comma - from);
-        if (part == "main") {
-            choice.main = true;
-        } else if (part == "info") {
-            choice.info = true;
-        } else if (part == "pinfo") {
-            // The protected segment is part of the information memory.
-            choice.info = true;
-            choice.protectedInfo = true;
-        } else if (part == "bsl") {
-            choice.bsl = true;
-        } else {
-            throw UsageError("--erase takes main, info, pinfo, bsl or none, not \"" + part + "\"");
-        }
-        from = comma + 1;
+    for (const std::string& part : commaList(list)) {
+        choice.main = choice.main || part == "main";
+        // The protected segment is part of the information memory.
+        choice.info = choice.info || part == "info" || part == "pinfo";
+        choice.protectedInfo = choice.protectedInfo || part == "pinfo";
+        choice.bsl = choice.bsl || part == "bsl";
     }
     return choice;
 }
 
-void setOption(Invocation& in, const std::string& option, const std::string& value) {
-    if (option == "--port") {
-        in.port = value;
-    } else if (option == "--baud") {
-        const uint64_t baud = unsignedNumber(option, value);
-        if (std::find(kBaudRates.begin(), kBaudRates.end(), baud) == kBaudRates.end()) {
-            throw UsageError("--baud takes 9600, 19200, 38400, 57600 or 115200");
+// CLI11 names the option before a check's words ("--target: takes ..."): one line of them.
+std::string oneLine(const CLI::ParseError& error) {
+    std::string text = error.what();
+    const size_t colon = text.find(": ");
+    if (dynamic_cast<const CLI::ValidationError*>(&error) != nullptr &&
+        colon != std::string::npos) {
+        text.replace(colon, 2, " ");
+    }
+    return text;
+}
+
+CLI::Option* jobOption(CLI::App& command, const CLI::ConfigItem& item) {
+    // Keys stand alone or in a section named after the command.
+    const bool inSection = item.parents.size() == 1 && item.parents.front() == command.get_name();
+    if ((!item.parents.empty() && !inSection) || item.name == "config") {
+        return nullptr;
+    }
+    CLI::Option* option = command.get_option_no_throw("--" + item.name);
+    if (option == nullptr) {
+        option = command.get_option_no_throw(item.name); // files, out, file
+    }
+    return option == command.get_help_ptr() ? nullptr : option;
+}
+
+// Gives command's options the values of its job file that the command line left out. Runs
+// as the callback of --config, the command's first option, so that the values it adds go
+// through the same checks as those typed.
+void applyJobFile(CLI::App& command, const std::string& path) {
+    CLI::ConfigTOML reader;
+    std::vector<CLI::ConfigItem> items;
+    try {
+        items = reader.from_file(path);
+    } catch (const CLI::Error&) {
+        throw UsageError("--config " + path + " cannot be read");
+    }
+    for (const CLI::ConfigItem& item : items) {
+        if (item.name == "++" || item.name == "--") {
+            continue; // a section's start and end
         }
-        in.baud = static_cast<uint32_t>(baud);
-    } else if (option == "--type") {
-        in.typeName = value;
-    } else if (option == "--erase") {
-        in.erase = eraseChoice(value);
-    } else if (option == "--vcc") {
-        const double volts = decimalNumber(option, value);
-        if (volts < kLowestSupplyVolts - 1e-9 || volts > kHighestSupplyVolts + 1e-9) {
-            throw UsageError("--vcc takes a supply from 1.8 to 3.6 V");
+        CLI::Option* option = jobOption(command, item);
+        if (option == nullptr) {
+            throw UsageError(path + ": unknown key \"" + item.fullname() + "\" (octo816 " +
+                             command.get_name() + " --help lists the options)");
         }
-        in.supplyTenths = static_cast<int>(std::lround(volts * kTenthsPerVolt));
-    } else if (option == "--settle") {
-        const double seconds = decimalNumber(option, value);
-        if (seconds < 0 || seconds > kLongestSettleSeconds) {
-            throw UsageError("--settle takes a settling time from 0 to 5 s");
+        if (!option->empty()) {
+            continue;
         }
-        in.settleMs = static_cast<uint16_t>(std::lround(seconds * kMsPerSecond));
-    } else if (option == "--repeat") {
-        const uint64_t repeat = unsignedNumber(option, value);
-        if (repeat < 1 || repeat > kMaxRepeat) {
-            throw UsageError("--repeat takes a number of runs from 1 to 100000");
+        if (option->get_expected_min() == 0) {
+            if (item.inputs.size() != 1) {
+                throw UsageError(path + ": " + item.name + " takes true or false");
+            }
+            option->add_result(option->get_flag_value(item.name, item.inputs.front()));
+            continue;
         }
-        in.repeat = static_cast<int>(repeat);
-    } else if (option == "--log") {
-        in.logPath = value;
-    } else if (option == "--target") {
-        const uint64_t target = unsignedNumber(option, value);
-        if (target < 1 || target > kTargets) {
-            throw UsageError("--target takes a target from 1 to 8");
+        const auto most = static_cast<size_t>(option->get_items_expected_max());
+        if (item.inputs.size() > most) {
+            throw UsageError(path + ": " + item.name + " takes " +
+                             (most == 1 ? std::string("one value (text with spaces in quotes)")
+                                        : "at most " + std::to_string(most) + " values"));
         }
-        in.target = static_cast<int>(target);
-    } else if (option == "--start") {
-        const uint64_t start = unsignedNumber(option, value);
-        if (start >= kTargetAddressSpace) {
-            throw UsageError("--start lies outside a target's address space (0 to 0xFFFFF)");
+        option->add_result(item.inputs);
+        try {
+            option->run_callback(); // checked now, so that a value refused names the file
+        } catch (const CLI::ParseError& e) {
+            throw UsageError(path + ": " + oneLine(e));
         }
-        in.start = static_cast<uint32_t>(start);
-    } else if (option == kLengthOption) {
-        const uint64_t length = unsignedNumber(option, value);
-        if (length == 0 || length > kTargetAddressSpace) {
-            throw UsageError("--length takes a length from 1 to 0x100000");
-        }
-        in.length = static_cast<uint32_t>(length);
     }
 }
 
-void setSwitch(Invocation& in, const std::string& option) {
-    if (option == "--json") {
-        in.json = true;
-    } else if (option == "--no-verify") {
-        in.verify = false;
-    } else if (option == "--secure") {
-        in.secure = true;
-    } else if (option == "--duolink") {
-        in.duoLink = true;
-    } else {
-        throw UsageError("unknown option " + option);
+struct Subcommand {
+    CLI::App* app = nullptr;
+    CLI::Option* positional = nullptr;
+    const char* expected = "no file";
+};
+
+// The options every command has; --config first, see applyJobFile().
+CLI::App* addCommand(CLI::App& root, Invocation& in, const char* name, const char* description,
+                     bool port) {
+    CLI::App* command = root.add_subcommand(name, description);
+    command
+        ->add_option_function<std::string>(
+            "--config", [command](const std::string& path) { applyJobFile(*command, path); },
+            "a job file (TOML or INI) with these options; the command line wins")
+        ->type_name("FILE")
+        ->check(refusing(CLI::ExistingFile,
+                         [](const std::string& path) { return path + ": no such file"; }));
+    if (port) {
+        command->add_option("--port", in.port, "the unit's serial port (COM1, /dev/ttyUSB0)")
+            ->type_name("PORT")
+            ->required();
     }
+    command->add_option("--baud", in.baud, "9600, 19200, 38400, 57600 or 115200 (default 115200)")
+        ->type_name("B")
+        ->check(refusing(CLI::IsMember(std::vector<uint32_t>(kBaudRates.begin(), kBaudRates.end())),
+                         "takes 9600, 19200, 38400, 57600 or 115200"));
+    command->add_flag("--json", in.json, "one JSON object per run (or per command)");
+    return command;
 }
 
-// What each subcommand needs besides its options.
-void checkComplete(Invocation& in, std::vector<std::string>& positional, bool seenTarget,
-                   bool seenStart, bool seenLength) {
-    const auto files = [&](size_t least, size_t most, const char* what) {
-        if (positional.size() < least || positional.size() > most) {
-            throw UsageError(std::string("expected ") + what);
-        }
-    };
-    if (in.command != Command::Types && in.command != Command::Help && in.port.empty()) {
-        throw UsageError("--port is required");
+void addSupply(CLI::App& command, Invocation& in, const char* description) {
+    command
+        .add_option_function<double>(
+            "--vcc",
+            [&in](double volts) {
+                in.supplyTenths = static_cast<int>(std::lround(volts * kTenthsPerVolt));
+            },
+            description)
+        ->type_name("V")
+        ->check(refusing(
+            CLI::Range(kLowestSupplyVolts - kVoltsSlack, kHighestSupplyVolts + kVoltsSlack) &
+                kFinite,
+            "takes a supply from 1.8 to 3.6 V"));
+    command.add_flag("--duolink", in.duoLink, "DuoLink instead of 4-wire JTAG");
+}
+
+Subcommand addProgram(CLI::App& root, Invocation& in) {
+    CLI::App* command = addCommand(root, in, "program",
+                                   "Loads the file(s) into the unit and runs the main process "
+                                   "on all eight sockets N times.",
+                                   true);
+    CLI::Option* files =
+        command
+            ->add_option("files", in.files, "one or two object files; the second joins the first")
+            ->type_name("FILE")
+            ->required();
+    command->add_option("--type", in.typeName, "the device type (octo816 types lists them)")
+        ->type_name("NAME")
+        ->required();
+    command
+        ->add_option_function<std::string>(
+            "--erase", [&in](const std::string& list) { in.erase = eraseChoice(list); },
+            "main,info,pinfo,bsl or none: the memories to erase (default main,info)")
+        ->type_name("LIST")
+        ->check(eraseCheck());
+    command->add_flag_callback(
+        "--no-verify", [&in] { in.verify = false; }, "no verify after programming");
+    command->add_flag("--secure", in.secure, "blow the fuse: the chips cannot be reached again");
+    addSupply(*command, in, "the unit supplies the targets at V volts (1.8 to 3.6)");
+    command
+        ->add_option_function<double>(
+            "--settle",
+            [&in](double seconds) {
+                in.settleMs = static_cast<uint16_t>(std::lround(seconds * kMsPerSecond));
+            },
+            "settling time in seconds (0 to 5, default 0.2) with --vcc")
+        ->type_name("S")
+        ->check(refusing(CLI::Range(0.0, kLongestSettleSeconds) & kFinite,
+                         "takes a settling time from 0 to 5 s"));
+    command->add_option("--repeat", in.repeat, "runs of the main process (1 to 100000, default 1)")
+        ->type_name("N")
+        ->check(refusing(CLI::Range(1, kMaxRepeat), "takes a number of runs from 1 to 100000"));
+    command->add_option("--log", in.logPath, "append each run to this traceability log (CSV)")
+        ->type_name("FILE");
+    return {command, files, "one or two image files"};
+}
+
+Subcommand addReadout(CLI::App& root, Invocation& in) {
+    CLI::App* command = addCommand(
+        root, in, "readout",
+        "Reads a target's memory into OUT (.hex and .ihex Intel-Hex, else QX-Text).", true);
+    CLI::Option* out =
+        command->add_option("out", in.outPath, "the file to write")->type_name("OUT")->required();
+    command->add_option("--target", in.target, "the target (1 to 8)")
+        ->type_name("N")
+        ->check(refusing(CLI::Range(1, kTargets), "takes a target from 1 to 8"));
+    command->add_option("--start", in.start, "the first address (0x hexadecimal or decimal)")
+        ->type_name("A")
+        ->check(refusing(CLI::Range(uint64_t{0}, kTargetAddressSpace - 1),
+                         "lies outside a target's address space (0 to 0xFFFFF)"));
+    command->add_option("--length", in.length, "the number of bytes")
+        ->type_name("L")
+        ->check(refusing(CLI::Range(uint64_t{1}, kTargetAddressSpace),
+                         "takes a length from 1 to 0x100000"));
+    addSupply(*command, in, "the targets' supply while reading (1.8 to 3.6, default 3.0)");
+    return {command, out, "one output file"};
+}
+
+Subcommand addFirmware(CLI::App& root, Invocation& in) {
+    CLI::App* command = addCommand(
+        root, in, "firmware",
+        "Installs a firmware file in the unit, read whole before anything is erased.", true);
+    CLI::Option* file =
+        command
+            ->add_option_function<std::string>(
+                "file", [&in](const std::string& path) { in.files = {path}; }, "the firmware file")
+            ->type_name("FILE")
+            ->required();
+    return {command, file, "one firmware file"};
+}
+
+// CLI11's complaint as the tool's one line.
+std::string usageMessage(const CLI::ParseError& error, const Subcommand& command) {
+    const std::string text = oneLine(error);
+    const bool positionalMissing = command.positional != nullptr &&
+                                   dynamic_cast<const CLI::RequiredError*>(&error) != nullptr &&
+                                   text == command.positional->get_name() + " is required";
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+        return text.substr(0, text.find(':')) + " needs a value";
     }
-    switch (in.command) {
-    case Command::Program:
-        files(1, 2, "one or two image files");
-        if (in.typeName.empty()) {
-            throw UsageError("--type is required");
+    if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+        const std::vector<std::string> left = command.app->remaining();
+        if (!left.empty() && left.front().starts_with("-")) {
+            return "unknown option " + left.front().substr(0, left.front().find('='));
         }
-        in.files = positional;
-        break;
-    case Command::Readout:
-        files(1, 1, "one output file");
-        if (!seenTarget || !seenStart || !seenLength) {
-            throw UsageError("readout needs --target, --start and --length");
-        }
-        if (uint64_t{in.start} + in.length > kTargetAddressSpace) {
-            throw UsageError("--start and --length run past a target's address space");
-        }
-        in.outPath = positional.front();
-        break;
-    case Command::Firmware:
-        files(1, 1, "one firmware file");
-        in.files = positional;
-        break;
-    default:
-        files(0, 0, "no file");
-        break;
+        return std::string("expected ") + command.expected;
     }
+    return positionalMissing ? std::string("expected ") + command.expected : text;
 }
 
 } // namespace
@@ -217,6 +326,7 @@ Invocation parseArguments(std::span<const std::string> args) {
     }
     const std::string& name = args.front();
     if (name == "--help" || name == "-h" || name == "help") {
+        in.help = usageText();
         return in;
     }
     const auto known = std::find_if(kCommands.begin(), kCommands.end(),
@@ -224,44 +334,53 @@ Invocation parseArguments(std::span<const std::string> args) {
     if (known == kCommands.end()) {
         throw UsageError("unknown command \"" + name + "\" (octo816 --help lists them)");
     }
-    in.command = known->command;
-    std::vector<std::string> positional;
-    bool seenTarget = false;
-    bool seenStart = false;
-    bool seenLength = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            in.command = Command::Help;
-            return in;
-        }
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            positional.push_back(arg);
-            continue;
-        }
-        const size_t equals = arg.find('=');
-        const std::string option = arg.substr(0, equals);
-        if (!takesValue(option)) {
-            if (equals != std::string::npos) {
-                throw UsageError(option + " takes no value");
-            }
-            setSwitch(in, option);
-            continue;
-        }
-        std::string value;
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            throw UsageError(option + " needs a value");
-        }
-        setOption(in, option, value);
-        seenTarget = seenTarget || option == "--target";
-        seenStart = seenStart || option == "--start";
-        seenLength = seenLength || option == kLengthOption;
+
+    CLI::App root("The ZEL-OCTO816 command-line programmer.", "octo816");
+    // As before CLI11: an option given twice takes its last value; "/x" is a path, not an
+    // option, on Windows too.
+    root.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    root.allow_windows_style_options(false);
+    root.require_subcommand(1);
+    const std::array commands = {
+        Subcommand{
+            addCommand(root, in, "info", "The unit's versions, firmware name and state.", true)},
+        addProgram(root, in),
+        Subcommand{addCommand(root, in, "selftest", "The unit's self-test.", true)},
+        addReadout(root, in),
+        addFirmware(root, in),
+        Subcommand{addCommand(root, in, "erase-image", "Erases the unit's image memory.", true)},
+        Subcommand{addCommand(root, in, "types",
+                              "The device types: minimum supply for erase and program, DuoLink, "
+                              "segments.",
+                              false)},
+    };
+    const Subcommand& command =
+        *std::find_if(commands.begin(), commands.end(),
+                      [&](const Subcommand& c) { return c.app->get_name() == name; });
+
+    // CLI11 takes the arguments last first.
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        root.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        in.help = root.help();
+        return in;
+    } catch (const CLI::ParseError& e) {
+        throw UsageError(usageMessage(e, command));
     }
-    checkComplete(in, positional, seenTarget, seenStart, seenLength);
+    in.command = known->command;
+    if (in.command == Command::Program && in.files.size() > 2) {
+        throw UsageError(std::string("expected ") + command.expected);
+    }
+    if (in.command == Command::Readout) {
+        if (command.app->count("--target") == 0 || command.app->count("--start") == 0 ||
+            command.app->count("--length") == 0) {
+            throw UsageError("readout needs --target, --start and --length");
+        }
+        if (uint64_t{in.start} + in.length > kTargetAddressSpace) {
+            throw UsageError("--start and --length run past a target's address space");
+        }
+    }
     return in;
 }
 
@@ -284,6 +403,9 @@ const char* usageText() {
   --baud B    9600, 19200, 38400, 57600 or 115200 (default 115200)
   --json      one JSON object per run (or per command) on standard output
   --vcc V     the unit supplies the targets at V volts; without it they supply themselves
+  --config F  a job file (TOML or INI) with the command's options; the command line wins
+
+octo816 <command> --help lists a command's options.
 
 exit status: 0 every target found passed, 1 some targets failed (or none was found),
              2 bad arguments or files, 3 unit or link error

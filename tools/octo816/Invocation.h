@@ -1,5 +1,6 @@
-// The command line of octo816: the subcommand and its options, checked for form (numbers,
-// ranges, required values) before anything touches a file or the unit.
+// The command line of octo816: the subcommand and its options, from the arguments and the
+// command's job file (--config), checked for form (numbers, ranges, choices, required values)
+// before anything touches a file or the unit.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,7 @@ struct EraseChoice {
 
 struct Invocation {
     Command command = Command::Help;
+    std::string help; // the text that Help prints: the commands, or one command's options
     std::string port;
     uint32_t baud = 0;
     bool json = false;
@@ -60,7 +62,7 @@ inline constexpr uint16_t kDefaultSettleMs = 200;
 // The arguments after the program's name.
 Invocation parseArguments(std::span<const std::string> args);
 
-// The usage text printed for --help.
+// The usage text printed for octo816 --help.
 const char* usageText();
 
 } // namespace octo::cli

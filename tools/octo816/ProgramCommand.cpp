@@ -1,0 +1,269 @@
+// octo816 program: checks the type and the files, loads the image, runs the main process
+// N times, reports each run and appends it to the traceability log.
+#include "CommandSupport.h"
+
+#include "Json.h"
+#include "Progress.h"
+
+#include "run/image_files.h"
+#include "run/programming.h"
+
+#include <algorithm>
+
+namespace octo::cli {
+
+namespace {
+
+constexpr int32_t kLoadedWithWarning = 17;
+
+struct ProgramPlan {
+    TypeFacts type;
+    run::ProgrammingChoice choice;
+    run::ProgrammingParameters parameters;
+    uint32_t expectedMs = 0;
+    run::ImageFiles images;
+};
+
+ProgramPlan planProgram(const Invocation& in) {
+    ProgramPlan plan;
+    plan.type = typeNamed(in.typeName);
+    const devices::DeviceType& row = *plan.type.row;
+    const std::string& name = plan.type.name;
+    if (in.erase.protectedInfo && !plan.type.has(OCTO_SEGMENT_PROTECTED_INFO)) {
+        throw Failure(kExitBadInput, name + " has no protected information segment to erase");
+    }
+    if (in.erase.bsl && !plan.type.has(OCTO_SEGMENT_BSL)) {
+        throw Failure(kExitBadInput, name + " has no boot-loader segment to erase");
+    }
+    if (in.duoLink && row.dlkAble == 0) {
+        throw Failure(kExitBadInput, name + " cannot be programmed over DuoLink");
+    }
+    if (in.supplyTenths && *in.supplyTenths < row.vpp) {
+        throw Failure(kExitBadInput, "--vcc " + voltsText(*in.supplyTenths) + " is below the " +
+                                         voltsText(row.vpp) + " that " + name +
+                                         " needs to erase and program");
+    }
+    // As the window's settings hold them, with its defaults for what the command line does
+    // not offer (marginal verify on, the fastest interface, the supply left on).
+    const int erase = in.erase.any() ? 1 : 0;
+    plan.choice = {.erase = erase,
+                   .eraseCheck = erase,
+                   .eraseInfo = in.erase.info ? 1 : 0,
+                   .eraseMain = in.erase.main ? 1 : 0,
+                   .erasePinfo = in.erase.protectedInfo ? 1 : 0,
+                   .eraseBsl = in.erase.bsl ? 1 : 0,
+                   .program = 1,
+                   .verify = in.verify ? 1 : 0,
+                   .secure = in.secure ? 1 : 0,
+                   .verifyMarginal = 1,
+                   .useDuoLink = in.duoLink ? 1 : 0,
+                   .jtagSpeed = 0,
+                   .supplyByProgrammer = in.supplyTenths ? 1 : 0,
+                   .supplyTenths = in.supplyTenths.value_or(0),
+                   .switchVccOff = 0};
+    plan.parameters = run::programmingParameters(plan.choice, row.dlkAble != 0, in.settleMs);
+    plan.expectedMs = run::estimatedRunMs(plan.choice, run::memoryWords(plan.type.segments),
+                                          in.supplyTenths ? in.settleMs : 0);
+    plan.images = run::readImageFiles(in.files, plan.type.segments);
+    if (!plan.images.ok()) {
+        const objfile::Diagnostic& error = *plan.images.read.error;
+        throw Failure(kExitBadInput, plan.images.failedPath + ": " + error.describe() + " (" +
+                                         std::string(objfile::resultCodeName(error.code)) + ")");
+    }
+    for (const objfile::Diagnostic& warning : plan.images.read.warnings) {
+        std::fprintf(stderr, "octo816: warning: %s\n", warning.describe().c_str());
+    }
+    return plan;
+}
+
+void loadImages(const Invocation& in, const ProgramPlan& plan, Progress& progress) {
+    progress.start("Erasing image memory", kEraseImageExpectedMs);
+    int32_t result = OctoEraseImage();
+    progress.finish();
+    if (result != kOk) {
+        fail(result, "erasing the unit's image memory");
+    }
+    if ((result = OctoSelectImage(0)) != kOk) {
+        fail(result, "selecting the image");
+    }
+    progress.start("Loading the image", streamMs(plan.images.imageBytes, in.baud));
+    for (size_t i = 0; i < in.files.size(); ++i) {
+        // Without it the second file would replace the first instead of joining it.
+        if (i > 0) {
+            OctoAppendImage();
+        }
+        result = OctoLoadImage(in.files[i].c_str(), plan.type.name.c_str());
+        if (result != kOk && result != kLoadedWithWarning) {
+            progress.finish();
+            fail(result, "loading " + in.files[i]);
+        }
+    }
+    progress.finish();
+}
+
+struct RunOutcome {
+    int number = 0;
+    ResultBlock block{};
+    int32_t code = kOk;
+    double ms = 0;
+    std::array<trace::TargetOutcome, trace::kTargets> targets{};
+
+    int present() const {
+        return static_cast<int>(std::count_if(targets.begin(), targets.end(),
+                                              [](const auto& t) { return t.present(); }));
+    }
+    int passed() const {
+        return static_cast<int>(std::count_if(
+            targets.begin(), targets.end(), [](const auto& t) { return t.present() && t.passed; }));
+    }
+    int exitCode() const {
+        if (code != kOk) {
+            return kExitUnitError;
+        }
+        return present() > 0 && passed() == present() ? kExitPassed : kExitTargetsFailed;
+    }
+};
+
+RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number) {
+    RunOutcome outcome;
+    outcome.number = number;
+    const auto started = Clock::now();
+    const run::ProgrammingParameters& p = plan.parameters;
+    int32_t result = OctoLoadParameters(p.options, p.targetVcc, p.settleMs);
+    if (result != kOk) {
+        fail(result, "sending the parameters");
+    }
+    progress.start("Main process", plan.expectedMs);
+    result = OctoMainProcess(run::libraryTimeout(plan.expectedMs));
+    progress.finish();
+    if (result != kOk) {
+        fail(result, "the main process");
+    }
+    outcome.code = OctoGetResult(outcome.block.data());
+    if (outcome.code != kOk && outcome.code != kFailedRun) {
+        fail(outcome.code, "reading the result");
+    }
+    outcome.ms = msSince(started);
+    outcome.targets = trace::targetOutcomes(outcome.block);
+    return outcome;
+}
+
+std::string runJson(const Invocation& in, const ProgramPlan& plan, const RunOutcome& run) {
+    std::vector<std::string> files;
+    for (const run::ImageFileFacts& f : plan.images.files) {
+        files.push_back(JsonObject()
+                            .add("file", f.path)
+                            .add("bytes", f.bytes)
+                            .add("crc32", hex8(f.crc32))
+                            .text());
+    }
+    std::vector<std::string> targets;
+    for (const trace::TargetOutcome& t : run.targets) {
+        targets.push_back(JsonObject()
+                              .add("target", t.target)
+                              .add("present", t.present())
+                              .add("connected", t.connected)
+                              .add("erase_checked", t.eraseChecked)
+                              .add("verified", t.verified)
+                              .add("secured", t.secured)
+                              .add("passed", t.passed)
+                              .text());
+    }
+    return JsonObject()
+        .add("command", "program")
+        .add("run", run.number)
+        .addJson("unit", unitJson(in.port, trace::unitIdentity(run.block)))
+        .add("device_type", plan.type.name)
+        .addJson("images", jsonArray(files))
+        .add("image_bytes", plan.images.imageBytes)
+        .add("image_crc32", hex8(plan.images.imageCrc32))
+        .addJson("targets", jsonArray(targets))
+        .add("duration_ms", static_cast<int64_t>(run.ms))
+        .addJson("result", resultJson(run.code))
+        .add("passed", run.exitCode() == kExitPassed)
+        .text();
+}
+
+void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
+    std::fprintf(out, "Run %d: %s, %s: %s\n", run.number, plan.type.name.c_str(),
+                 seconds(run.ms).c_str(), libraryText(run.code).c_str());
+    std::string empty;
+    for (const trace::TargetOutcome& t : run.targets) {
+        if (!t.present()) {
+            empty += " " + std::to_string(t.target);
+            continue;
+        }
+        std::fprintf(
+            out, "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s\n",
+            t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
+            yesNo(t.verified).c_str(), yesNo(t.secured).c_str(), t.passed ? "passed" : "FAILED");
+    }
+    if (!empty.empty()) {
+        std::fprintf(out, "  no target found:%s\n", empty.c_str());
+    }
+    std::fprintf(out, "%d of %d targets passed.\n", run.passed(), run.present());
+}
+
+void logRun(const Invocation& in, const ProgramPlan& plan, const RunOutcome& run) {
+    if (in.logPath.empty()) {
+        return;
+    }
+    const trace::UnitIdentity unit = trace::unitIdentity(run.block);
+    const trace::RunRecord record{.time = trace::utcTimestamp(),
+                                  .station = trace::stationName(),
+                                  .firmwareVersion = trace::versionText(unit.firmwareVersion),
+                                  .hardwareVersion = trace::versionText(unit.hardwareVersion),
+                                  .deviceType = plan.type.name,
+                                  .imageCrc32 = plan.images.imageCrc32,
+                                  .resultCode = run.code};
+    if (!trace::appendLines(in.logPath, trace::runLines(record, run.block))) {
+        throw Failure(kExitBadInput, "cannot write the log " + in.logPath);
+    }
+}
+
+} // namespace
+
+int programCommand(const Invocation& in, std::FILE* out) {
+    const ProgramPlan plan = planProgram(in);
+    // A log that cannot be written is found before any chip is touched.
+    if (!in.logPath.empty() && !trace::appendLines(in.logPath, {})) {
+        throw Failure(kExitBadInput, "cannot write the log " + in.logPath);
+    }
+    Progress progress;
+    UnitLink link(in);
+    if (!in.json) {
+        std::fprintf(out, "%s\n",
+                     unitLine(in.port, trace::unitIdentity(readBlock("reading the unit"))).c_str());
+    }
+    loadImages(in, plan, progress);
+    if (!in.json) {
+        for (const run::ImageFileFacts& f : plan.images.files) {
+            std::fprintf(out, "Image file %s: %llu bytes, CRC-32 %s\n", f.path.c_str(),
+                         static_cast<unsigned long long>(f.bytes), hex8(f.crc32).c_str());
+        }
+        std::fprintf(out, "Loaded for %s: %llu bytes, image CRC-32 %s\n", plan.type.name.c_str(),
+                     static_cast<unsigned long long>(plan.images.imageBytes),
+                     hex8(plan.images.imageCrc32).c_str());
+    }
+    int status = kExitPassed;
+    for (int number = 1; number <= in.repeat; ++number) {
+        const RunOutcome run = runOnce(plan, progress, number);
+        if (in.json) {
+            std::fprintf(out, "%s\n", runJson(in, plan, run).c_str());
+        } else {
+            printRun(out, plan, run);
+        }
+        std::fflush(out);
+        logRun(in, plan, run);
+        status = std::max(status, run.exitCode());
+        if (run.code != kOk) {
+            // The unit's image memory no longer holds a whole image: no run can follow.
+            std::fprintf(stderr, "octo816: run %d: the unit could not carry it out: %s (code %d)\n",
+                         number, libraryText(run.code).c_str(), run.code);
+            break;
+        }
+    }
+    return status;
+}
+
+} // namespace octo::cli
