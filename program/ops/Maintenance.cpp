@@ -56,11 +56,6 @@ std::string formatted(const char* format, int number) {
     return text.data();
 }
 
-std::string baseName(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 std::string readOutPath(std::string path, int format) {
@@ -221,7 +216,7 @@ bool Maintenance::firmwareFileAccepted() {
     // The library reads the file only after the unit's firmware has been erased: a file it
     // refuses then would leave the unit without firmware, so it is read here first.
     const objfile::FirmwareFile file =
-        objfile::readFirmwareFile(state_.firmwareFile, baseName(state_.firmwareFile));
+        objfile::readFirmwareFile(state_.firmwareFile, state_.firmwareFile);
     if (file.ok()) {
         return true;
     }
