@@ -125,8 +125,8 @@ void MainProcess::resyncDeviceType() {
     }
     settings_.devType = loaded;
     showSettings(view_, settings_);
+    // Applying the type also makes the estimate of the run duration stale.
     catalogue_.applyDeviceType();
-    flags_.estimateStale = true;
 }
 
 bool MainProcess::runUnit() {

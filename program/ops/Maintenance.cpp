@@ -205,7 +205,6 @@ void Maintenance::upgradeFirmware() {
     }
     const uint32_t startMs = platform_.tickCount();
     bracket_.beginOperation();
-    takeControls(view_, settings_);
     if (firmwareFileAccepted()) {
         installFirmware(startMs);
     }
@@ -275,7 +274,6 @@ void Maintenance::readOutTarget() {
         return;
     }
     bracket_.beginOperation();
-    takeControls(view_, settings_);
     readTarget(static_cast<uint32_t>(choice.filterIndex));
     bracket_.endOperation();
 }

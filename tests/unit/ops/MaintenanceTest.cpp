@@ -362,6 +362,8 @@ TEST_F(MaintenanceTest, AReadOutSendsItsOwnOptionsAndCountsTheTargetsFromZero) {
                              "OctoLoadParameters " + std::to_string(c.options) + " 30 200",
                              "OctoReadTargetFile 2 4096 32 " + chosen + ".hex 2"}))
             << c.useDlk << c.dlkAble;
+        EXPECT_EQ(status(), "Reading target 3 ...");
+        EXPECT_FALSE(view.mouseCaptured());
     }
 }
 
