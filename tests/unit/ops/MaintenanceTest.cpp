@@ -273,6 +273,12 @@ TEST_F(MaintenanceTest, EraseImageKeepsTheLibrarysAnswerAndTimesOnlyASuccess) {
     }
 }
 
+TEST_F(MaintenanceTest, TargetConnectorOpensTheSignalsDialog) {
+    view.selectRow(IDC_CATEGORY, kCategoryTargetConnector);
+    view.click(IDC_EXECUTE);
+    EXPECT_EQ(view.openedDialogs(), std::vector<int>{IDD_SIGNALS});
+}
+
 TEST_F(MaintenanceTest, Test1PowersTargetOneAndAccessesItsPortOnlyWhenTheSupplyIsSet) {
     for (const int32_t supply : {0, 8}) {
         library->script("OctoSetVccTarget", {supply});

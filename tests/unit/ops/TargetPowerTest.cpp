@@ -91,6 +91,7 @@ TEST_F(TargetPowerTest, ListsAreFilledAndStoredPositionsFitIntoThem) {
     dialog.targetPower().fillTargetPowerLists();
     dialog.showMembers();
     EXPECT_EQ(view.listCount(IDC_SUPPLY_VOLTAGE), 16);
+    EXPECT_EQ(view.listCount(IDC_SETTLE_TIME), 22) << "filled anew, not appended to";
     EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), " 3.3 V");
     EXPECT_EQ(view.text(IDC_SETTLE_TIME), " 5.0 s");
 
