@@ -226,7 +226,7 @@ bool Maintenance::firmwareFileAccepted() {
     return false;
 }
 
-bool Maintenance::installFirmware(uint32_t startMs) {
+void Maintenance::installFirmware(uint32_t startMs) {
     const bool loaderNeeded =
         !readUnitInfo(*library_, unitInfo_) || unitInfo_.thirdVersion < kLoaderlessThirdVersion;
     if (loaderNeeded) {
@@ -235,21 +235,20 @@ bool Maintenance::installFirmware(uint32_t startMs) {
         if (!counted(
                 library_->eraseFirmware(objfile::kLoaderAreaStart, objfile::kLoaderAreaLength)) ||
             !counted(library_->loadFirmware(kTempLoaderName))) {
-            return false;
+            return;
         }
         platform_.sleep(kTempLoaderStartMs);
     }
     if (!counted(
             library_->eraseFirmware(objfile::kFirmwareAreaStart, objfile::kFirmwareAreaLength)) ||
         !counted(library_->loadFirmware(state_.firmwareFile))) {
-        return false;
+        return;
     }
     view_.setText(IDC_STATUS_LINE, kInitializingFirmware);
     platform_.sleep(kFirmwareStartMs);
     settings_.timeLoadFirmware = platform_.tickCount() - startMs;
     writeTiming(profile_, ini::kTimeLoadFirmware, settings_.timeLoadFirmware);
     view_.setText(IDC_STATUS_LINE, kFirmwareCompleted);
-    return true;
 }
 
 bool Maintenance::counted(int32_t result) {

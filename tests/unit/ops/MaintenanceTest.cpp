@@ -150,7 +150,10 @@ TEST_F(MaintenanceTest, SelftestOutcomeNamesTheFailedPartOrTheMissingAnswer) {
         {6, 0, FakeLibrary::errorText(6)},
     };
     library->resultBlock[kMiscErrorsByte] = 6;
-    library->whileWaiting = [&](const std::string&) { platform.now += 1234; };
+    library->whileWaiting = [&](const std::string& function) {
+        platform.now += 1234;
+        EXPECT_TRUE(function != "OctoSelftest" || view.timerRunning(ID_TIMER_PROGRESS));
+    };
     for (const auto& c : cases) {
         ini("");
         library->script("OctoSelftest", {c.selftest});
