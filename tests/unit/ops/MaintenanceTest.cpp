@@ -351,6 +351,11 @@ TEST_F(MaintenanceTest, AReadOutSendsItsOwnOptionsAndCountsTheTargetsFromZero) {
     view.selectRow(IDC_CATEGORY, kCategoryReadOutTarget);
     const std::string chosen = folder.file("out");
     view.saveChoice = {kIntelHexFormat, chosen};
+    bool lockedDuringRead = false;
+    library->whileWaiting = [&](const std::string& function) {
+        lockedDuringRead =
+            function == "OctoReadTargetFile" ? view.mouseCaptured() : lockedDuringRead;
+    };
     for (const auto& c : cases) {
         dialog.settings().useDlk = c.useDlk;
         dialog.settings().eraseBslSegm = c.eraseBsl;
@@ -372,6 +377,7 @@ TEST_F(MaintenanceTest, AReadOutSendsItsOwnOptionsAndCountsTheTargetsFromZero) {
                              "OctoReadTargetFile 2 4096 32 " + chosen + ".hex 2"}))
             << c.useDlk << c.dlkAble;
         EXPECT_EQ(status(), "Reading target 3 ...");
+        EXPECT_TRUE(lockedDuringRead);
         EXPECT_FALSE(view.mouseCaptured());
     }
 }
