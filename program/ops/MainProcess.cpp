@@ -129,8 +129,8 @@ void MainProcess::resyncDeviceType() {
     }
     settings_.devType = loaded;
     showSettings(view_, settings_);
+    // Applying the type also makes the estimate of the run duration stale.
     catalogue_.applyDeviceType();
-    flags_.estimateStale = true;
 }
 
 std::optional<int32_t> MainProcess::runUnit() {

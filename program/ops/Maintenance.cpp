@@ -56,11 +56,6 @@ std::string formatted(const char* format, int number) {
     return text.data();
 }
 
-std::string baseName(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 std::string readOutPath(std::string path, int format) {
@@ -182,7 +177,6 @@ void Maintenance::upgradeFirmware() {
     }
     const uint32_t startMs = platform_.tickCount();
     bracket_.beginOperation();
-    takeControls(view_, settings_);
     if (firmwareFileAccepted()) {
         installFirmware(startMs);
     }
@@ -193,7 +187,7 @@ bool Maintenance::firmwareFileAccepted() {
     // The library reads the file only after the unit's firmware has been erased: a file it
     // refuses then would leave the unit without firmware, so it is read here first.
     const objfile::FirmwareFile file =
-        objfile::readFirmwareFile(state_.firmwareFile, baseName(state_.firmwareFile));
+        objfile::readFirmwareFile(state_.firmwareFile, state_.firmwareFile);
     if (file.ok()) {
         return true;
     }
@@ -204,7 +198,7 @@ bool Maintenance::firmwareFileAccepted() {
     return false;
 }
 
-bool Maintenance::installFirmware(uint32_t startMs) {
+void Maintenance::installFirmware(uint32_t startMs) {
     const bool loaderNeeded =
         !readUnitInfo(*library_, unitInfo_) || unitInfo_.thirdVersion < kLoaderlessThirdVersion;
     if (loaderNeeded) {
@@ -213,21 +207,20 @@ bool Maintenance::installFirmware(uint32_t startMs) {
         if (!counted(
                 library_->eraseFirmware(objfile::kLoaderAreaStart, objfile::kLoaderAreaLength)) ||
             !counted(library_->loadFirmware(kTempLoaderName))) {
-            return false;
+            return;
         }
         platform_.sleep(kTempLoaderStartMs);
     }
     if (!counted(
             library_->eraseFirmware(objfile::kFirmwareAreaStart, objfile::kFirmwareAreaLength)) ||
         !counted(library_->loadFirmware(state_.firmwareFile))) {
-        return false;
+        return;
     }
     view_.setText(IDC_STATUS_LINE, kInitializingFirmware);
     platform_.sleep(kFirmwareStartMs);
     settings_.timeLoadFirmware = platform_.tickCount() - startMs;
     writeTiming(profile_, ini::kTimeLoadFirmware, settings_.timeLoadFirmware);
     view_.setText(IDC_STATUS_LINE, kFirmwareCompleted);
-    return true;
 }
 
 bool Maintenance::counted(int32_t result) {
@@ -252,7 +245,6 @@ void Maintenance::readOutTarget() {
         return;
     }
     bracket_.beginOperation();
-    takeControls(view_, settings_);
     readTarget(static_cast<uint32_t>(choice.filterIndex));
     bracket_.endOperation();
 }

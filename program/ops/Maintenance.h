@@ -89,8 +89,8 @@ private:
     SelftestOutcome showSelftestOutcome(uint32_t startMs);
     // True when the chosen firmware file is one the library would load; else shows why.
     bool firmwareFileAccepted();
-    // The counted calls of the upgrade; true when the new firmware runs.
-    bool installFirmware(uint32_t startMs);
+    // The counted calls of the upgrade; the last result says whether the new firmware runs.
+    void installFirmware(uint32_t startMs);
     // Keeps only success (0) or failure (1) of a counted call as the last result.
     bool counted(int32_t result);
     // The parameters, the supply and the read itself.

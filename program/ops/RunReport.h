@@ -34,8 +34,6 @@ public:
     // and the timing line go only to a report that open() created.
     void close(uint32_t timeOctoProgMs);
 
-    bool isOpen() const { return file_ != nullptr; }
-
 private:
     bool wanted() const { return settings_.createLogFile != 0 && settings_.repeatOctoprog != 0; }
 

@@ -149,7 +149,6 @@ void TargetPower::enableEraseBoxes() {
 }
 
 void TargetPower::eraseOptionsChanged() {
-    flags_.estimateStale = true;
     takeControls(view_, settings_);
     if (settings_.erase || settings_.eraseCheck) {
         view_.setEnabled(IDC_ERASE_MAIN, true);
@@ -171,7 +170,6 @@ void TargetPower::eraseOptionsChanged() {
 }
 
 void TargetPower::infoMemoryChanged() {
-    flags_.estimateStale = true;
     takeControls(view_, settings_);
     const bool info = view_.isChecked(IDC_ERASE_INFO);
     view_.setEnabled(IDC_ERASE_PINFO, info && deviceType_.hasProtectedInfo);

@@ -174,6 +174,25 @@ TEST_F(ImageLoaderTest, FileSelectionStoresTheChoiceOfItsKind) {
               "ZEL-OCTO816 Firmware files (Octo*.txt)|OCTO*.txt||");
 }
 
+TEST_F(ImageLoaderTest, BrowsingKeepsWhatWasTypedInTheOtherField) {
+    view.setEditText(IDC_IMAGE2_FILE, "typed2.hex");
+    view.fileChoice = {1, "Z:\\c.txt"};
+    view.click(IDC_BROWSE_IMAGE);
+    EXPECT_EQ(view.text(IDC_IMAGE2_FILE), "typed2.hex");
+}
+
+TEST_F(ImageLoaderTest, TheImageButtonsAndTheSlotListSelectTheImageInTheUnit) {
+    view.setVisible(IDC_IMAGE0, true); // hidden in the window
+    view.setVisible(IDC_IMAGE1, true);
+    view.setVisible(IDC_IMAGE_NUMBER, true);
+    view.click(IDC_IMAGE1);
+    view.click(IDC_IMAGE0);
+    view.selectRow(IDC_IMAGE_NUMBER, 5);
+    EXPECT_EQ(
+        library->callLog(),
+        (std::vector<std::string>{"OctoSelectImage 1", "OctoSelectImage 0", "OctoSelectImage 5"}));
+}
+
 TEST_F(ImageLoaderTest, OnlyTypingTheFirstFileNameAsksForAReload) {
     dialog.flags().reloadRequired = false;
     view.setEditText(IDC_IMAGE2_FILE, "typed2.hex");

@@ -191,12 +191,11 @@ TEST_F(MainProcessTest, SupplyBelowTheTypesMinimumIsRaisedAndNothingRuns) {
     };
     for (const auto& c : cases) {
         repeat(0);
-        Settings& s = dialog.settings();
-        s.supplyVoltage = c.supplyTenths - kLowestSupplyTenths;
-        s.erase = c.erase;
-        s.program = c.program;
-        s.supplyByProg = c.supplyByProg;
-        dialog.showMembers();
+        // As the operator left the window: the guard judges what it shows.
+        view.setListSelection(IDC_SUPPLY_VOLTAGE, c.supplyTenths - kLowestSupplyTenths);
+        view.setChecked(IDC_ERASE, c.erase != 0);
+        view.setChecked(IDC_PROGRAM, c.program != 0);
+        view.setChecked(IDC_SUPPLY_BY_PROG, c.supplyByProg != 0);
         view.setText(IDC_STATUS_LINE, "");
         view.setLamp(IDC_STATUS_LAMP, 0);
         const int runsBefore = library->calls("OctoMainProcess");
@@ -214,6 +213,16 @@ TEST_F(MainProcessTest, SupplyBelowTheTypesMinimumIsRaisedAndNothingRuns) {
             EXPECT_EQ(iniText().find("Busy"), std::string::npos) << c.name;
         }
     }
+    // In a series the guard ends the series: the next Start runs at the raised supply.
+    repeat(2);
+    Settings& s = dialog.settings();
+    s.supplyVoltage = 26 - kLowestSupplyTenths;
+    s.erase = s.program = s.supplyByProg = 1;
+    dialog.showMembers();
+    view.click(IDC_START);
+    const int runs = library->calls("OctoMainProcess");
+    view.click(IDC_START);
+    EXPECT_EQ(library->calls("OctoMainProcess"), runs + 1);
 }
 
 TEST_F(MainProcessTest, MeasuredDurationIsKeptOnlyWhenATargetPassedAndStoredOnlyWithoutDuoLink) {
@@ -252,22 +261,80 @@ TEST_F(MainProcessTest, MeasuredDurationIsKeptOnlyWhenATargetPassedAndStoredOnly
     }
 }
 
+TEST_F(MainProcessTest, TheRunsResultReachesTheLampsAndTheStatusLine) {
+    const struct {
+        const char* name;
+        const char* failing; // the call that answers with code
+        int32_t code;
+        uint8_t miscErrors;
+        const char* status;
+        bool shown;
+    } cases[] = {
+        {"passed", "", 0, 0, kSeeResults, true},
+        {"image memory corrupted", "", 0, 1, "FATAL ERROR: Image Memory corrupted or erased !",
+         true},
+        {"the unit's verdict, though the run failed", "OctoGetResult", 50, 0, "", true},
+        {"no result", "OctoGetResult", 8, 0, "", false},
+        {"parameters refused", "OctoLoadParameters", 8, 0, "", false},
+    };
+    const int overAllOfTarget1 = resultLampId(kOverAllByte, 0);
+    for (const auto& c : cases) {
+        repeat(0);
+        library->script(c.failing, {c.code});
+        library->resultBlock[kMiscErrorsByte] = c.miscErrors;
+        view.setText(IDC_STATUS_LINE, "");
+        view.setLamp(overAllOfTarget1, 0);
+
+        view.click(IDC_START);
+
+        EXPECT_EQ(status(), c.status) << c.name;
+        EXPECT_EQ(view.lamp(overAllOfTarget1), c.shown ? IDB_LAMP_GREEN_TICK : IDB_LAMP_GREY)
+            << c.name;
+        EXPECT_FALSE(view.mouseCaptured()) << c.name;
+    }
+}
+
+TEST_F(MainProcessTest, ARunExpectsTheLastMeasuredDurationAndWaitsFiveSecondsLonger) {
+    repeat(0);
+    dialog.flags().estimateStale = true;
+    std::vector<std::string> bar;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoMainProcess") {
+            bar.push_back(std::to_string(view.progressRange(IDC_PROGRESS).high) +
+                          (view.timerRunning(ID_TIMER_PROGRESS) ? " running" : " stopped") +
+                          " busy " + std::to_string(iniInt("Diagnostic", "Busy")));
+            platform.now += 4321;
+        }
+    };
+    view.click(IDC_START);
+    view.click(IDC_START);
+
+    ASSERT_EQ(bar.size(), 2u);
+    EXPECT_EQ(bar[1], "4321 running busy 1");
+    EXPECT_EQ(library->calls("OctoMainProcess 93"), 1) << "(4321 + 5000) ms in tenths";
+    EXPECT_FALSE(view.timerRunning(ID_TIMER_PROGRESS));
+}
+
 TEST_F(MainProcessTest, FailedRunsCountInASeriesAndTheSeriesEndsByItself) {
     repeat(4);
     // The second run's unit fails, the third delivers a result that counts as failed.
     library->script("OctoMainProcess", {0, 5, 0, 0});
     library->script("OctoGetResult", {0, 50, 0});
     std::vector<std::string> captions;
+    std::vector<uint32_t> startedAt;
     library->whileWaiting = [&](const std::string& function) {
         if (function == "OctoMainProcess") {
             captions.push_back(view.text(IDC_START));
+            startedAt.push_back(platform.now);
         }
     };
     view.click(IDC_START);
+    EXPECT_EQ(library->calls("OctoMainProcess"), 1) << "the next run waits in the queue";
     view.runPosted();
 
     EXPECT_EQ(library->calls("OctoMainProcess"), 4);
     EXPECT_EQ(captions, std::vector<std::string>(4, "&Stop"));
+    EXPECT_EQ(startedAt, (std::vector<uint32_t>{0, 750, 750, 750})) << "a pause after a success";
     ASSERT_EQ(view.messageBoxes().size(), 2u);
     for (const auto& box : view.messageBoxes()) {
         EXPECT_EQ(box.caption, "CE-Test Error");
@@ -382,6 +449,7 @@ TEST_F(MainProcessTest, ReportHeadEveryFiftyRowsAndNoPercentageBeforeAConnectedT
     RunReport runReport(view, dialog.settings(), state.logPath);
     std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> block{};
     runReport.open(0);
+    EXPECT_NE(report().find("Blow Fuse:"), std::string::npos) << "the conditions at once";
     for (int i = 0; i < 101; ++i) {
         runReport.row(block);
         // Rows reach the file as they are written: a series cut short keeps them.

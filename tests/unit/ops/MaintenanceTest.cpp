@@ -97,24 +97,32 @@ TEST_F(MaintenanceTest, ASeriesCountsFailedRunsAndEndsOnExitButNotWhileLocked) {
         const int before = library->calls("OctoSelftest");
         const std::size_t boxes = view.messageBoxes().size();
         std::vector<std::string> during;
+        std::vector<uint32_t> startedAt;
+        const uint32_t startMs = platform.now;
         library->whileWaiting = [&](const std::string& function) {
             if (function != "OctoSelftest") {
                 return;
             }
             during.push_back(view.text(IDC_EXECUTE) + (view.isEnabled(IDC_EXECUTE) ? "" : " off") +
-                             (view.mouseCaptured() ? " captured" : ""));
+                             (view.mouseCaptured() ? " captured" : "") + " " + status());
+            startedAt.push_back(platform.now - startMs);
             if (exit != kNoExit && during.size() == 1) {
                 dialog.settings().showSettings = exit == kExitLocked ? 0 : 1;
                 view.click(IDC_EXECUTE);
                 EXPECT_EQ(status() == "Continual Selftest terminated.", exit == kExit);
+                EXPECT_EQ(view.isEnabled(IDC_EXECUTE), exit != kExit);
             }
         };
         view.click(IDC_EXECUTE);
+        EXPECT_EQ(library->calls("OctoSelftest") - before, 1) << "the next run waits in the queue";
         view.runPosted();
 
         const int runs = exit == kExit ? 1 : 4;
         EXPECT_EQ(library->calls("OctoSelftest") - before, runs) << exit;
-        EXPECT_EQ(during, std::vector<std::string>(runs, "E&xit")) << exit;
+        EXPECT_EQ(during, std::vector<std::string>(runs, "E&xit Executing Selftest...")) << exit;
+        if (exit != kExit) {
+            EXPECT_EQ(startedAt, (std::vector<uint32_t>{0, 750, 750, 750})) << "after a pass";
+        }
         EXPECT_EQ(view.text(IDC_EXECUTE), "E&xecute") << exit;
         EXPECT_TRUE(view.isEnabled(IDC_EXECUTE)) << exit;
         if (exit != kExit) {
@@ -144,7 +152,10 @@ TEST_F(MaintenanceTest, SelftestOutcomeNamesTheFailedPartOrTheMissingAnswer) {
         {6, 0, FakeLibrary::errorText(6)},
     };
     library->resultBlock[kMiscErrorsByte] = 6;
-    library->whileWaiting = [&](const std::string&) { platform.now += 1234; };
+    library->whileWaiting = [&](const std::string& function) {
+        platform.now += 1234;
+        EXPECT_TRUE(function != "OctoSelftest" || view.timerRunning(ID_TIMER_PROGRESS));
+    };
     for (const auto& c : cases) {
         ini("");
         library->script("OctoSelftest", {c.selftest});
@@ -152,6 +163,8 @@ TEST_F(MaintenanceTest, SelftestOutcomeNamesTheFailedPartOrTheMissingAnswer) {
         view.click(IDC_EXECUTE);
         EXPECT_EQ(status(), c.status) << c.selftest << " " << c.getResult;
         EXPECT_EQ(iniInt("Timing", "TimeSelfTest"), c.selftest == 0 ? 1234 : kNotWritten);
+        EXPECT_FALSE(view.timerRunning(ID_TIMER_PROGRESS));
+        EXPECT_FALSE(view.mouseCaptured());
     }
 }
 
@@ -191,7 +204,11 @@ TEST_F(MaintenanceTest, UpgradeTakesTheTemporaryLoaderByTheUnitsVersionsAndStops
         EXPECT_EQ(letters(from), c.calls) << c.name;
         EXPECT_EQ(state.lastResult, c.completed ? 0 : 1) << c.name;
         EXPECT_EQ(status() == kCompleted, c.completed) << c.name;
-        EXPECT_EQ(iniInt("Timing", "TimeLoadFirmware") != kNotWritten, c.completed) << c.name;
+        // The temporary loader's start (0.6 s) and the new firmware's (1 s) are waited for.
+        const bool loader = std::string(c.calls).find('T') != std::string::npos;
+        EXPECT_EQ(iniInt("Timing", "TimeLoadFirmware"),
+                  c.completed ? (loader ? 1600 : 1000) : kNotWritten)
+            << c.name;
     }
 }
 
@@ -239,6 +256,51 @@ TEST_F(MaintenanceTest, TheStartupOfferRunsTheUpgradeAndJudgesOnlyItsResult) {
     }
 }
 
+TEST_F(MaintenanceTest, EraseImageKeepsTheLibrarysAnswerAndTimesOnlyASuccess) {
+    view.selectRow(IDC_CATEGORY, kCategoryEraseImage);
+    bool barRunning = false;
+    library->whileWaiting = [&](const std::string& function) {
+        if (function == "OctoEraseImage") {
+            barRunning = view.timerRunning(ID_TIMER_PROGRESS) && view.mouseCaptured();
+            platform.now += 1500;
+        }
+    };
+    platform.now = 1000;
+    for (const int32_t answer : {0, 13}) {
+        ini("");
+        state.lastResult = 7;
+        library->script("OctoEraseImage", {answer});
+        view.click(IDC_EXECUTE);
+        EXPECT_EQ(state.lastResult, answer);
+        EXPECT_EQ(iniInt("Timing", "TimeEraseImage"), answer == 0 ? 1500 : kNotWritten);
+        EXPECT_TRUE(barRunning) << answer;
+        EXPECT_FALSE(view.timerRunning(ID_TIMER_PROGRESS) || view.mouseCaptured()) << answer;
+    }
+}
+
+TEST_F(MaintenanceTest, TargetConnectorOpensTheSignalsDialog) {
+    view.selectRow(IDC_CATEGORY, kCategoryTargetConnector);
+    view.click(IDC_EXECUTE);
+    EXPECT_EQ(view.openedDialogs(), std::vector<int>{IDD_SIGNALS});
+}
+
+TEST_F(MaintenanceTest, Test1PowersTargetOneAndAccessesItsPortOnlyWhenTheSupplyIsSet) {
+    for (const int32_t supply : {0, 8}) {
+        library->script("OctoSetVccTarget", {supply});
+        const std::size_t from = library->callLog().size();
+        maintenance.onTest1();
+        const std::vector<std::string> calls(library->callLog().begin() + from,
+                                             library->callLog().end());
+        std::vector<std::string> expected = {"OctoSetVccTarget 32"};
+        if (supply == 0) {
+            expected.insert(expected.end(),
+                            {"OctoAccessTargetSFR 1 3 34 257", "OctoAccessTargetSFR 1 1 33 4403",
+                             "OctoAccessTargetSFR 1 4 33 65535"});
+        }
+        EXPECT_EQ(calls, expected) << supply;
+    }
+}
+
 TEST(ReadOutPath, TheFormatsExtensionIsAppendedUnlessThePathEndsInItCaseSensitively) {
     const std::tuple<int, const char*, const char*> cases[] = {
         {1, "a", "a.txt"},     {1, "a.txt", "a.txt"}, {1, "a.TXT", "a.TXT.txt"},
@@ -276,6 +338,49 @@ TEST_F(MaintenanceTest, ASupplySwitchedOnForAReadOutIsSwitchedOffEvenWhenTheRead
         EXPECT_EQ(letters(from), c.calls) << c.calls << " read " << c.read;
         const bool timed = std::string(c.calls).find('R') != std::string::npos && c.read == 0;
         EXPECT_EQ(iniInt("Timing", "TimeReadoutTarget"), timed ? 2000 : kNotWritten) << c.calls;
+    }
+}
+
+TEST_F(MaintenanceTest, AReadOutSendsItsOwnOptionsAndCountsTheTargetsFromZero) {
+    const struct {
+        int useDlk, dlkAble, eraseBsl;
+        uint32_t options;
+    } cases[] = {
+        {0, 1, 0, 0x2000},
+        {1, 1, 1, 0x2000 | 0x800 | 0x10000},
+        {1, 0, 0, 0x2000},
+    };
+    view.selectRow(IDC_CATEGORY, kCategoryReadOutTarget);
+    const std::string chosen = folder.file("out");
+    view.saveChoice = {kIntelHexFormat, chosen};
+    bool lockedDuringRead = false;
+    library->whileWaiting = [&](const std::string& function) {
+        lockedDuringRead =
+            function == "OctoReadTargetFile" ? view.mouseCaptured() : lockedDuringRead;
+    };
+    for (const auto& c : cases) {
+        dialog.settings().useDlk = c.useDlk;
+        dialog.settings().eraseBslSegm = c.eraseBsl;
+        dialog.settings().jtagSpeed = 2;
+        dialog.deviceType().dlkAble = c.dlkAble;
+        dialog.showMembers();
+        view.operateNextDialog([](testing::InMemoryView& readOut) {
+            readOut.setEditText(IDC_READOUT_TARGET, "3");
+            readOut.setEditText(IDC_READOUT_START, "0x1000");
+            readOut.setEditText(IDC_READOUT_LENGTH, "0x20");
+            readOut.click(IDC_DIALOG_OK);
+        });
+        const std::size_t from = library->callLog().size();
+        view.click(IDC_EXECUTE);
+        const std::vector<std::string> calls(library->callLog().begin() + from,
+                                             library->callLog().end());
+        EXPECT_EQ(calls, (std::vector<std::string>{
+                             "OctoLoadParameters " + std::to_string(c.options) + " 30 200",
+                             "OctoReadTargetFile 2 4096 32 " + chosen + ".hex 2"}))
+            << c.useDlk << c.dlkAble;
+        EXPECT_EQ(status(), "Reading target 3 ...");
+        EXPECT_TRUE(lockedDuringRead);
+        EXPECT_FALSE(view.mouseCaptured());
     }
 }
 

@@ -29,6 +29,9 @@ TEST(TargetPowerLists, SettlingTimesRiseByTenthsThenByHalves) {
     for (const auto& c : cases) {
         EXPECT_EQ(settleTimeMs(c.row), c.ms) << c.row;
     }
+    for (int row = 0; row < 22; ++row) {
+        EXPECT_EQ(settleTimeMs(row), row < 15 ? 100 * (row + 1) : 1500 + 500 * (row - 14)) << row;
+    }
     const auto rows = settleTimeRows();
     ASSERT_EQ(rows.size(), 22u);
     EXPECT_EQ(rows.front().text, " 0.1 s");
@@ -88,6 +91,7 @@ TEST_F(TargetPowerTest, ListsAreFilledAndStoredPositionsFitIntoThem) {
     dialog.targetPower().fillTargetPowerLists();
     dialog.showMembers();
     EXPECT_EQ(view.listCount(IDC_SUPPLY_VOLTAGE), 16);
+    EXPECT_EQ(view.listCount(IDC_SETTLE_TIME), 22) << "filled anew, not appended to";
     EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), " 3.3 V");
     EXPECT_EQ(view.text(IDC_SETTLE_TIME), " 5.0 s");
 
@@ -306,7 +310,8 @@ TEST_F(EraseOptionsTest, ProtectedDataQuestionsKeepTheBoxOnlyOnYes) {
         EXPECT_EQ(box.text, c.question);
         EXPECT_EQ(box.style, mb::kYesNo | mb::kIconExclamation);
         EXPECT_EQ(view.isChecked(c.box), c.keptChecked);
-        const int flag = c.box == IDC_ERASE_PINFO ? dialog.settings().erasePinfo : dialog.settings().eraseBslSegm;
+        const int flag = c.box == IDC_ERASE_PINFO ? dialog.settings().erasePinfo
+                                                  : dialog.settings().eraseBslSegm;
         EXPECT_EQ(flag, c.keptChecked ? 1 : 0);
 
         // Clearing the box asks nothing.
