@@ -125,12 +125,6 @@ void Maintenance::onExecute() {
     }
 }
 
-void Maintenance::onCategoryChanged() {
-    if (!settings_.locked()) {
-        takeControls(view_, settings_);
-    }
-}
-
 void Maintenance::startSelftest() {
     loadSetting(profile_, settings_, &Settings::repeatSelftest);
     if (settings_.repeatSelftest == 0) {

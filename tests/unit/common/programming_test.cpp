@@ -1,0 +1,63 @@
+// What the window and the command-line programmer share for a run: a type's memory counted
+// from its segment table, the estimate's use of it and the time-out the unit is given.
+#include "run/programming.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace octo::run {
+namespace {
+
+TEST(MemoryWords, EachKindCountsInItsOwnSumUpToTheEndRow) {
+    const struct {
+        const char* name;
+        std::vector<OctoSegmentEntry> table;
+        MemoryWords words;
+    } cases[] = {
+        {"flash, info, protected info, boot loader; RAM and DCO not",
+         {{OCTO_SEGMENT_RAM, 0x200, 0x800},
+          {OCTO_SEGMENT_FLASH, 0x8000, 0x8000},
+          {OCTO_SEGMENT_INFO, 0x1000, 0x80},
+          {OCTO_SEGMENT_PROTECTED_INFO, 0x10C0, 0x40},
+          {OCTO_SEGMENT_DCO, 0x10F8, 8},
+          {OCTO_SEGMENT_BSL, 0xC00, 0x400},
+          {OCTO_SEGMENT_END, 0, 0}},
+         {0x4000, 0x60, 0x200}},
+        {"flags above the kind's 16 bits",
+         {{0x10000 | OCTO_SEGMENT_FLASH, 0x8000, 0x100}, {OCTO_SEGMENT_END, 0, 0}},
+         {0x80, 0, 0}},
+        {"nothing after the end row",
+         {{OCTO_SEGMENT_FLASH, 0x8000, 0x100},
+          {OCTO_SEGMENT_END, 0, 0},
+          {OCTO_SEGMENT_FLASH, 0, 0x100}},
+         {0x80, 0, 0}},
+        // The window keeps the information memory in 16 bits.
+        {"information bytes wrap at 64 KiB",
+         {{OCTO_SEGMENT_INFO, 0, 0xFFFE}, {OCTO_SEGMENT_INFO, 0, 4}, {OCTO_SEGMENT_END, 0, 0}},
+         {0, 1, 0}},
+    };
+    for (const auto& c : cases) {
+        const MemoryWords words = memoryWords(c.table);
+        EXPECT_EQ(words.flash, c.words.flash) << c.name;
+        EXPECT_EQ(words.info, c.words.info) << c.name;
+        EXPECT_EQ(words.bsl, c.words.bsl) << c.name;
+    }
+}
+
+TEST(EstimatedRunMs, NothingChosenCostsTheBaseAndInformationWordsCountAsProgrammed) {
+    EXPECT_EQ(estimatedRunMs(ProgrammingChoice{}, MemoryWords{}, 0), 1210u);
+    EXPECT_EQ(programmingParameters(ProgrammingChoice{}, true, 0),
+              (ProgrammingParameters{.options = 0, .targetVcc = 0, .settleMs = 200}));
+    const ProgrammingChoice program{.program = 1};
+    // 1 KiB of flash and 1 KiB of information memory: 2 KiB programmed.
+    EXPECT_EQ(estimatedRunMs(program, {.flash = 512, .info = 512, .bsl = 0}, 0), 1210u + 115 * 2);
+}
+
+TEST(LibraryTimeout, TheUnitGetsFiveSecondsBeyondTheEstimateInTenthsOfASecond) {
+    EXPECT_EQ(libraryTimeout(0), 50u);
+    EXPECT_EQ(libraryTimeout(2711), 77u);
+}
+
+} // namespace
+} // namespace octo::run
