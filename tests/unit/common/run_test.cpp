@@ -1,9 +1,14 @@
 // What the window and the command-line programmer share for a run: a type's memory counted
-// from its segment table, the estimate's use of it and the time-out the unit is given.
+// from its segment table, the estimate's use of it, the time-out the unit is given and the
+// image files read before the unit is touched.
+#include "run/image_files.h"
 #include "run/programming.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace octo::run {
@@ -46,7 +51,7 @@ TEST(MemoryWords, EachKindCountsInItsOwnSumUpToTheEndRow) {
 }
 
 TEST(EstimatedRunMs, NothingChosenCostsTheBaseAndInformationWordsCountAsProgrammed) {
-    EXPECT_EQ(estimatedRunMs(ProgrammingChoice{}, MemoryWords{}, 0), 1210u);
+    EXPECT_EQ(estimatedRunMs(ProgrammingChoice{}, {.flash = 512, .info = 0, .bsl = 0}, 0), 1210u);
     EXPECT_EQ(programmingParameters(ProgrammingChoice{}, true, 0),
               (ProgrammingParameters{.options = 0, .targetVcc = 0, .settleMs = 200}));
     const ProgrammingChoice program{.program = 1};
@@ -57,6 +62,48 @@ TEST(EstimatedRunMs, NothingChosenCostsTheBaseAndInformationWordsCountAsProgramm
 TEST(LibraryTimeout, TheUnitGetsFiveSecondsBeyondTheEstimateInTenthsOfASecond) {
     EXPECT_EQ(libraryTimeout(0), 50u);
     EXPECT_EQ(libraryTimeout(2711), 77u);
+}
+
+TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStops) {
+    const testing::TempFolder folder("octo_run");
+    const std::string hex = folder.file("a.hex");
+    const std::string text = folder.file("b.txt");
+    const std::string more = folder.file("c.txt");
+    const std::string missing = folder.file("missing.txt");
+    std::ofstream(hex) << ":02F00000AABBA9\n:00000001FF\n";
+    std::ofstream(text) << "@F000\nAA BB\nq\n";
+    std::ofstream(more) << "@F002\nCC\nq\n";
+    const OctoSegmentEntry segments[] = {{OCTO_SEGMENT_FLASH, 0xF000, 0x1000},
+                                         {OCTO_SEGMENT_END, 0, 0}};
+    const auto read = [&](std::vector<std::string> paths) {
+        return readImageFiles(paths, segments);
+    };
+
+    const ImageFiles asHex = read({hex});
+    const ImageFiles asText = read({text});
+    ASSERT_TRUE(asHex.ok() && asText.ok());
+    EXPECT_EQ(asHex.imageCrc32, asText.imageCrc32);
+    EXPECT_NE(asHex.files[0].crc32, asText.files[0].crc32);
+    EXPECT_EQ(asText.files[0].bytes, 14u);
+    const ImageFiles both = read({text, more});
+    ASSERT_EQ(both.files.size(), 2u);
+    EXPECT_EQ(both.imageBytes, 3u);
+    EXPECT_NE(both.imageCrc32, asText.imageCrc32);
+
+    const struct {
+        std::vector<std::string> paths;
+        std::string failed;
+        objfile::ResultCode code;
+    } failures[] = {
+        {{text, missing}, missing, objfile::ResultCode::CannotOpen},
+        {{text, hex}, hex, objfile::ResultCode::DataAlreadySpecified},
+    };
+    for (const auto& f : failures) {
+        const ImageFiles files = read(f.paths);
+        EXPECT_EQ(files.failedPath, f.failed);
+        ASSERT_TRUE(files.read.error.has_value()) << f.failed;
+        EXPECT_EQ(files.read.error->code, f.code) << f.failed;
+    }
 }
 
 } // namespace
