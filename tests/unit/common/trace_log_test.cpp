@@ -107,5 +107,11 @@ TEST(TraceLogLines, OneLinePerTargetFoundWithFieldsQuotedWhereCsvNeedsIt) {
     EXPECT_EQ(lines[2], head + "7,0,0,0,1,0,0\n");
 }
 
+TEST(TraceLogLines, AVersionIsItsTwoBytesInHexadecimalAndNoneIsEmpty) {
+    EXPECT_EQ(versionText(0x0156), "1.56");
+    EXPECT_EQ(versionText(0x0A0B), "A.0B");
+    EXPECT_EQ(versionText(std::nullopt), "");
+}
+
 } // namespace
 } // namespace octo::trace
