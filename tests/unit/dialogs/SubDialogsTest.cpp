@@ -170,6 +170,7 @@ TEST_F(SubDialogsTest, ReadOutFieldsAreCheckedInOrderAndStoredBeforeTheCheck) {
         {IDC_READOUT_LENGTH, "-1", false, 0xFFFFFFFF},
         {IDC_READOUT_START, "0x", false, 0},
         {IDC_READOUT_START, "99999999999", false, 0xFFFFFFFF},
+        {IDC_READOUT_START, "-99999999999", false, 0xFFFFFFFF},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.field) + " '" + c.entry + "'");
