@@ -28,8 +28,6 @@ ProgrammerDialog::ProgrammerDialog(View& view, Platform& platform, ProgramState&
     state_.programDirectory.clear();
     state_.messageCaption = kProgramCaption;
     state_.helpWindowTitle = kHelpWindowTitle;
-    deviceType_.dcoBytes = 0;
-    deviceType_.protectedInfoBytes = 0;
 }
 
 bool ProgrammerDialog::onInitDialog() {

@@ -50,13 +50,19 @@ TEST(MemoryWords, EachKindCountsInItsOwnSumUpToTheEndRow) {
     }
 }
 
-TEST(EstimatedRunMs, NothingChosenCostsTheBaseAndInformationWordsCountAsProgrammed) {
+// A choice names only what it sets: everything else is off.
+TEST(EstimatedRunMs, NothingChosenCostsTheBaseAndOnlyWholeKibOfEveryMemoryCount) {
     EXPECT_EQ(estimatedRunMs(ProgrammingChoice{}, {.flash = 512, .info = 0, .bsl = 0}, 0), 1210u);
     EXPECT_EQ(programmingParameters(ProgrammingChoice{}, true, 0),
               (ProgrammingParameters{.options = 0, .targetVcc = 0, .settleMs = 200}));
+    EXPECT_EQ(programmingParameters({.erase = 1, .eraseCheck = 1}, true, 0).options, 0u)
+        << "erase and check without an area";
     const ProgrammingChoice program{.program = 1};
     // 1 KiB of flash and 1 KiB of information memory: 2 KiB programmed.
     EXPECT_EQ(estimatedRunMs(program, {.flash = 512, .info = 512, .bsl = 0}, 0), 1210u + 115 * 2);
+    // A KiB less one word is no KiB, whichever memory it is.
+    EXPECT_EQ(estimatedRunMs(program, {.flash = 511}, 0), 1210u);
+    EXPECT_EQ(estimatedRunMs(program, {.info = 511}, 0), 1210u);
 }
 
 TEST(LibraryTimeout, TheUnitGetsFiveSecondsBeyondTheEstimateInTenthsOfASecond) {
@@ -101,6 +107,7 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
     for (const auto& f : failures) {
         const ImageFiles files = read(f.paths);
         EXPECT_EQ(files.failedPath, f.failed);
+        EXPECT_EQ(files.imageBytes, 0u) << f.failed;
         ASSERT_TRUE(files.read.error.has_value()) << f.failed;
         EXPECT_EQ(files.read.error->code, f.code) << f.failed;
     }
