@@ -28,8 +28,6 @@ ProgrammerDialog::ProgrammerDialog(View& view, Platform& platform, ProgramState&
     state_.programDirectory.clear();
     state_.messageCaption = kProgramCaption;
     state_.helpWindowTitle = kHelpWindowTitle;
-    deviceType_.dcoBytes = 0;
-    deviceType_.protectedInfoBytes = 0;
 }
 
 bool ProgrammerDialog::onInitDialog() {
@@ -178,10 +176,8 @@ void ProgrammerDialog::routeListChange(int id) {
     case IDC_IMAGE_NUMBER:
         loader_.onImageNumberChanged();
         return;
-    case IDC_CATEGORY:
-        maintenance_.onCategoryChanged();
-        return;
     default:
+        // The category needs no handler: Execute takes it from the window.
         return;
     }
 }

@@ -94,9 +94,9 @@ public:
     // Reads the unit's identification into unitInfo(); false (record unchanged) when the
     // library does not answer.
     bool readUnitInfo() { return octo::readUnitInfo(*library_, unitInfo_); }
-    // Compares the unit's firmware with the required version and offers the upgrade;
-    // 1 when the firmware is accepted, the offer declined or the upgrade done, else 0.
-    int checkFirmwareVersion();
+    // Compares the unit's firmware with the required version and offers the upgrade; a
+    // failed upgrade leaves its error text in the status line.
+    void checkFirmwareVersion();
 
     // The operation bracket and the status line, which every operation uses.
     void beginOperation() { bracket_.beginOperation(); }

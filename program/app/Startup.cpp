@@ -72,11 +72,6 @@ void ProgrammerDialog::onStartupCommand() {
     state_.logPath = state_.programDirectory + program_folder::kLogName;
     const std::string libraryPath = state_.programDirectory + program_folder::kLibraryName;
 
-    flags_.estimateStale = true;
-    flags_.continualMain = false;
-    flags_.continualSelftest = false;
-    settings_.createLogFile = 0;
-
     std::string problems;
     if (platform_.fileExists(libraryPath)) {
         const std::string version =
@@ -165,15 +160,15 @@ void ProgrammerDialog::onStartupCommand() {
     flags_.reloadRequired = false;
 }
 
-int ProgrammerDialog::checkFirmwareVersion() {
+void ProgrammerDialog::checkFirmwareVersion() {
     if (!readUnitInfo()) {
-        return 0;
+        return;
     }
     status_.showStatus(kShowString, IDS_CONNECTED);
     results_.setStatusLamp(kStatusLampGreen);
     const std::string version = formatFirmwareVersion(unitInfo_.firmwareVersion);
     if (leadingNumber(version) == kRequiredVersion) {
-        return 1;
+        return;
     }
     const std::string text = "User Information:\n\nYour current firmware version is " + version +
                              "\n\nIt is strongly recommended to upgrade your ZEL-OCTO816\n"
@@ -182,16 +177,14 @@ int ProgrammerDialog::checkFirmwareVersion() {
                              ".TXT.\n\nDo you want to upgrade now?\n";
     if (view_.messageBox(text, state_.messageCaption, mb::kYesNo | mb::kIconInformation) !=
         mb::kIdYes) {
-        return 1;
+        return;
     }
     // Still the result of the target power applied before: only the upgrade's may count.
     state_.lastResult = 0;
     maintenance_.upgradeFirmware();
     if (state_.lastResult != 0) {
         view_.setText(IDC_STATUS_LINE, library().getErrorString(state_.lastResult));
-        return 0;
     }
-    return 1;
 }
 
 } // namespace octo

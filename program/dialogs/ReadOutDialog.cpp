@@ -24,12 +24,14 @@ constexpr int kDecimal = 10;
 constexpr int kOctal = 8;
 constexpr int kHexadecimal = 16;
 
+// A character's value as a digit; kHexadecimal, a digit in none of the bases, when it is
+// none.
 int digitValue(char c) {
     if (c >= '0' && c <= '9') {
         return c - '0';
     }
     const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower >= 'a' && lower <= 'z' ? lower - 'a' + kDecimal : kHexadecimal + kDecimal;
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + kDecimal : kHexadecimal;
 }
 
 // An address or a length: "0x" and at least five upper-case hexadecimal digits.

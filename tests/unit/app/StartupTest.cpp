@@ -253,6 +253,11 @@ TEST_F(StartupTest, WithoutAUnitTheWindowIsReadyAndTheSettingsAreSavedBack) {
     EXPECT_NE(saved.find("BaudRate=4"), std::string::npos) << saved;
     EXPECT_NE(saved.find("SwitchVccOff=1"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Busy=1"), std::string::npos) << saved;
+
+    // Closing saves what the window shows.
+    view.setChecked(IDC_SWITCH_VCC_OFF, false);
+    dialog.onClose();
+    EXPECT_NE(configText().find("SwitchVccOff=0"), std::string::npos);
 }
 
 TEST_F(StartupTest, TemporaryFilesLeftByACrashedSaveAreRemoved) {
@@ -298,6 +303,13 @@ TEST_F(StartupTest, AConnectedUnitIsAnnouncedAndItsInterfaceChoiceReadAgain) {
     EXPECT_TRUE(view.isEnabled(IDC_USE_DUOLINK));
     EXPECT_TRUE(view.isChecked(IDC_USE_JTAG4));
     EXPECT_EQ(dialog.settings().useDlk, 0);
+
+    // A type without four-wire JTAG keeps DuoLink over the choice read again.
+    installConfig("[Version]\r\nVersion=1.56\r\n[System]\r\nUseDLK=0\r\n"
+                  "[ZEL816 A110]\r\nGroup=1\r\nDlkAble=1\r\nJtag4Disable=1\r\n");
+    const auto noJtag4 = startFresh();
+    EXPECT_TRUE(noJtag4->view.isChecked(IDC_USE_DUOLINK));
+    EXPECT_EQ(noJtag4->dialog.settings().useDlk, 1);
 }
 
 TEST_F(StartupTest, OlderFirmwareGetsTheUpgradeOffer) {
@@ -319,6 +331,12 @@ TEST_F(StartupTest, OlderFirmwareGetsTheUpgradeOffer) {
     // Declined: the status line and the lamp say connected.
     EXPECT_EQ(view.text(IDC_STATUS_LINE), "ZEL-OCTO816 Octo Programmer connected.");
     EXPECT_EQ(view.lamp(IDC_STATUS_LAMP), IDB_LAMP_GREEN_TICK);
+
+    // Only 1.56 itself is accepted: newer firmware is offered the upgrade too.
+    firmware = 0x0157;
+    const auto newer = startFresh();
+    ASSERT_EQ(newer->view.messageBoxes().size(), 1u);
+    EXPECT_NE(newer->view.messageBoxes()[0].text.find("version is 1.57\n"), std::string::npos);
 }
 
 TEST_F(StartupTest, StartingLockedKeepsTheLockWithOrWithoutAUnit) {

@@ -107,5 +107,19 @@ TEST(TraceLogLines, OneLinePerTargetFoundWithFieldsQuotedWhereCsvNeedsIt) {
     EXPECT_EQ(lines[2], head + "7,0,0,0,1,0,0\n");
 }
 
+TEST(TraceLogLines, TheUnitIsNamedFromABlockThatReachesItsThirdVersionWord) {
+    std::array<uint8_t, 32> block{};
+    block[10] = 0x01;
+    block[11] = 0x56;
+    EXPECT_EQ(unitIdentity(block).firmwareVersion, 0x0156);
+    EXPECT_FALSE(unitIdentity(std::span(block).first(31)).firmwareVersion);
+}
+
+TEST(TraceLogLines, AVersionIsItsTwoBytesInHexadecimalAndNoneIsEmpty) {
+    EXPECT_EQ(versionText(0x0156), "1.56");
+    EXPECT_EQ(versionText(0x0A0B), "A.0B");
+    EXPECT_EQ(versionText(std::nullopt), "");
+}
+
 } // namespace
 } // namespace octo::trace

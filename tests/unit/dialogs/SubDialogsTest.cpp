@@ -1,6 +1,7 @@
 // The three sub-dialogs as the main window opens them, each on its own in-memory view made
 // from its template: the About box's fields, the read-out fields' checks and the signal
 // words the signals dialog sends.
+#include "dialogs/ReadOutDialog.h"
 #include "resources/resource.h"
 #include "support/DialogWithIni.h"
 
@@ -148,14 +149,19 @@ TEST_F(SubDialogsTest, ReadOutFieldsAreCheckedInOrderAndStoredBeforeTheCheck) {
         {IDC_READOUT_TARGET, "8", true, 8},
         {IDC_READOUT_TARGET, "0x8", true, 8},
         {IDC_READOUT_TARGET, "010", true, 8},
+        // A negative number wraps around; 0xFFFFFFFF itself still does.
+        {IDC_READOUT_TARGET, "-4294967295", true, 1},
         // A refused target keeps the value it had.
         {IDC_READOUT_TARGET, "9", false, 1},
         {IDC_READOUT_TARGET, "0", false, 1},
         {IDC_READOUT_START, "0x200", true, 0x200},
         {IDC_READOUT_START, "512", true, 0x200},
+        {IDC_READOUT_START, "0xaBc0", true, 0xABC0},
         {IDC_READOUT_START, "0x1FF", false, 0x1FF},
+        {IDC_READOUT_START, "0xFFFFE", true, 0xFFFFE},
         {IDC_READOUT_START, "0xFFFFF", false, 0xFFFFF},
         {IDC_READOUT_LENGTH, "0xFFE00", true, 0xFFE00},
+        {IDC_READOUT_LENGTH, "2", true, 2},
         {IDC_READOUT_LENGTH, "1", false, 1},
         {IDC_READOUT_LENGTH, "0xFFE01", false, 0xFFE01},
         {IDC_READOUT_START, "", false, 0},
@@ -164,6 +170,7 @@ TEST_F(SubDialogsTest, ReadOutFieldsAreCheckedInOrderAndStoredBeforeTheCheck) {
         {IDC_READOUT_LENGTH, "-1", false, 0xFFFFFFFF},
         {IDC_READOUT_START, "0x", false, 0},
         {IDC_READOUT_START, "99999999999", false, 0xFFFFFFFF},
+        {IDC_READOUT_START, "-99999999999", false, 0xFFFFFFFF},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.field) + " '" + c.entry + "'");
@@ -201,6 +208,11 @@ TEST_F(SubDialogsTest, ReadOutFieldsAreCheckedInOrderAndStoredBeforeTheCheck) {
     }
 }
 
+TEST(ReadOutField, AnEmptyTextIsNeverAWholeNumber) {
+    EXPECT_FALSE(convertFieldNumber("").whole);
+    EXPECT_FALSE(convertFieldNumber("  ").whole);
+}
+
 TEST_F(SubDialogsTest, ReadOutShowsTheKeptValuesAndKeepsATargetCheckedBeforeAWrongStart) {
     std::vector<std::string> shown;
     int focus = 0;
@@ -232,6 +244,7 @@ TEST_F(SubDialogsTest, SignalsSetSendsTheWordOfTheControlsAndLeavingSendsTheExit
     };
     const Case cases[] = {
         {"defaults", [](InMemoryView&) {}, 0x0100},
+        {"line 1 with Vpp on TDI", [](InMemoryView& d) { d.click(IDC_SIGNAL_TDI_VPP); }, 0x0180},
         {"line 8, x, TCK and RESET without Vcc",
          [](InMemoryView& d) {
              d.click(IDC_SIGNAL_LINE_LAST);

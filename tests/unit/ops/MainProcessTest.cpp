@@ -50,6 +50,8 @@ TEST(ProgrammingParameters, EachOptionSetsItsBitsOnlyWithWhatItDependsOn) {
          0x300},
         {"check protected info", [](Settings& s) { s.eraseCheck = s.eraseInfo = s.erasePinfo = 1; },
          0x500},
+        {"check protected info without info", [](Settings& s) { s.eraseCheck = s.erasePinfo = 1; },
+         0},
         {"areas without erase or check", [](Settings& s) { s.eraseMain = s.eraseInfo = 1; }, 0},
         {"DuoLink on a capable type", [](Settings& s) { s.useDlk = 1; }, 0x800},
         {"speed 3", [](Settings& s) { s.jtagSpeed = 3; }, 0x3000},

@@ -237,12 +237,11 @@ TEST_F(MaintenanceTest, TheStartupOfferRunsTheUpgradeAndJudgesOnlyItsResult) {
     const struct {
         int chosenFilter;
         int32_t load;
-        int checked;
         std::string status;
     } cases[] = {
-        {1, 0, 1, kCompleted},
-        {1, 8, 0, FakeLibrary::errorText(1)},
-        {0, 0, 1, "ZEL-OCTO816 Octo Programmer connected."},
+        {1, 0, kCompleted},
+        {1, 8, FakeLibrary::errorText(1)},
+        {0, 0, "ZEL-OCTO816 Octo Programmer connected."},
     };
     const std::string path = firmwareFile();
     unitVersions(0x0155, 0x0200);
@@ -251,7 +250,7 @@ TEST_F(MaintenanceTest, TheStartupOfferRunsTheUpgradeAndJudgesOnlyItsResult) {
         view.answerMessageBoxes({mb::kIdYes});
         view.fileChoice = {c.chosenFilter, path};
         library->setFallback("OctoLoadFirmware", c.load);
-        EXPECT_EQ(dialog.checkFirmwareVersion(), c.checked) << c.status;
+        dialog.checkFirmwareVersion();
         EXPECT_EQ(status(), c.status);
     }
 }
