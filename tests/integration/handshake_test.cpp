@@ -3,6 +3,7 @@
 // version, smaller frames).
 #include "LibraryFixture.h"
 
+#include <protocol/Client.h>
 #include <wire/frame.h>
 #include <wire/messages.h>
 
@@ -115,6 +116,8 @@ TEST_F(HandshakeTest, AUnitThatCannotUnderstandTheLibraryIsRefused) {
         {"this library's version", wire::kProtocolVersion, wire::kMaxPayload, 0},
         {"a later protocol version", wire::kProtocolVersion + 1, wire::kMaxPayload, 8},
         {"frames too small for a data chunk", wire::kProtocolVersion, 256, 8},
+        {"frames one byte short of the largest data frame", wire::kProtocolVersion,
+         protocol::Client::kLargestChunk + wire::ImageDataRequest::kHeaderBytes - 1, 8},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

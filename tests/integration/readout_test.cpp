@@ -51,6 +51,8 @@ TEST_F(ReadoutTest, ReadingBackAProgrammedTargetGivesTheImageInBothFormats) {
     start({});
     program("A449_full.hex", "ZEL816 A449");
     const objfile::Image image = imageOfFile(samplePath("A449_full.hex"));
+    // What a killed writer of the first file left beside it goes with the next write.
+    std::ofstream(unit->folder() / "target3.txt.999999999-0.octo-tmp") << "cut short";
     const std::vector<FormatCase> cases = {
         {OCTO_FORMAT_QX_TEXT, "target3.txt", "@1000\r\n"},
         {OCTO_FORMAT_INTEL_HEX, "target3.hex", ":10100000"},

@@ -359,6 +359,10 @@ TEST_F(TargetsTest, TheResultOfARunSurvivesAPowerCycleOfTheUnitBeforeItIsRead) {
     EXPECT_EQ(bytes().misc, 0);
     // The identification still comes from the unit.
     EXPECT_EQ(blockWord(block, 8), 0x0130);
+    // A run the restarted unit refuses (its parameters are gone) leaves no earlier run there.
+    ASSERT_EQ(OctoMainProcess(kTimeoutTenths), 8);
+    ASSERT_EQ(OctoGetResult(block.data()), 0);
+    EXPECT_EQ(bytes().connected, 0);
 }
 
 TEST_F(TargetsTest, APartlyLoadedImageFailsLikeAnErasedOne) {
