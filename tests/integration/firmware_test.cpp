@@ -63,6 +63,8 @@ TEST_F(FirmwareTest, SelftestPassesOrFailsWithTheUnitPartsNumber) {
         block.fill(0xAA);
         // The block after a self-test is read without the run-failed code.
         ASSERT_EQ(OctoGetResult(block.data()), 0);
+        ASSERT_FALSE(pictures.empty());
+        EXPECT_EQ(pictures.front(), kLampBusy);
         if (outcome == 0) {
             EXPECT_EQ(code, 0);
             EXPECT_EQ(lastPicture(), kLampGreen);
@@ -116,7 +118,10 @@ TEST_F(FirmwareTest, UpgradeReportsTheFilesVersionWithAndWithoutTheLoader) {
             texts.end());
         EXPECT_EQ(lastText(), "Firmware 1.56 \"OCTO816 FW\" loaded.");
         EXPECT_EQ(lastPicture(), kLampGreen);
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "Loading OCTO816-156.TXT ..."),
+                  texts.end());
         ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.front().first, 0u);
         EXPECT_EQ(progress.back().first, progress.back().second);
         const Identity id = identity();
         EXPECT_EQ(id.firmware, 0x0156);
@@ -130,6 +135,8 @@ TEST_F(FirmwareTest, UpgradeReportsTheFilesVersionWithAndWithoutTheLoader) {
 
 TEST_F(FirmwareTest, AnOldBootLoaderCannotEraseTheFirmwareAreaWithoutTheLoader) {
     start({"third_version=0x0100"});
+    EXPECT_EQ(OctoEraseFirmware(0x2000, 0x100), 16);
+    EXPECT_EQ(lastText(), "ERROR: 0x2000-0x20FF is not part of the firmware section !");
     EXPECT_EQ(OctoEraseFirmware(0x2400, 0xDA00), 8);
     EXPECT_NE(lastText().find("cannot be erased"), std::string::npos) << lastText();
     // Its firmware is still there.

@@ -118,6 +118,8 @@ TEST_F(HandshakeTest, AUnitThatCannotUnderstandTheLibraryIsRefused) {
         {"frames too small for a data chunk", wire::kProtocolVersion, 256, 8},
         {"frames one byte short of the largest data frame", wire::kProtocolVersion,
          protocol::Client::kLargestChunk + wire::ImageDataRequest::kHeaderBytes - 1, 8},
+        {"frames just large enough", wire::kProtocolVersion,
+         protocol::Client::kLargestChunk + wire::ImageDataRequest::kHeaderBytes, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -7,6 +7,7 @@
 #include <objfile/load.h>
 #include <wire/messages.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 
@@ -77,7 +78,10 @@ TEST_F(ReadoutTest, ReadingBackAProgrammedTargetGivesTheImageInBothFormats) {
         EXPECT_EQ(lastText(),
                   "Target 3 read: 61440 bytes from 0x1000 written to " + std::string(c.file) + ".");
         EXPECT_EQ(lastPicture(), kLampGreen);
+        EXPECT_EQ(texts.front(), "Reading target 3 ...");
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "Reading target 3 ... 100 %"), texts.end());
         ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.front(), std::make_pair(0u, 0xF000u));
         EXPECT_EQ(progress.back(), std::make_pair(0xF000u, 0xF000u));
         EXPECT_FALSE(leftovers(path));
     }
@@ -181,6 +185,8 @@ TEST_F(ReadoutTest, AReadOutTheUnitStopsIsEndedAndTheNextCallStartsANewSession) 
     const uint64_t before = std::stoull(unit->state("unit.commands"));
     ASSERT_EQ(OctoSelectImage(0), 0);
     EXPECT_EQ(std::stoull(unit->state("unit.commands")), before + 2); // Hello, then the call
+    ASSERT_EQ(OctoSelectImage(0), 0);
+    EXPECT_EQ(std::stoull(unit->state("unit.commands")), before + 3); // a sound link: no Hello
 }
 
 TEST_F(ReadoutTest, ArgumentsBeyondTheTargetsAddressSpaceAreOutOfRange) {
