@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <poll.h>
@@ -125,7 +126,8 @@ TEST_F(HandshakeTest, AUnitThatCannotUnderstandTheLibraryIsRefused) {
         SCOPED_TRACE(c.name);
         ScriptedUnit unit([&](const wire::Frame&) { return helloAnswer(c.version, c.maxPayload); });
         EXPECT_EQ(InitCom(unit.link().c_str(), kRate), c.code);
-        // Nothing else is sent to a unit that was refused.
+        // Nothing else is sent to a unit that was refused, however often it is asked.
+        EXPECT_EQ(OctoSelectImage(1), c.code);
         EXPECT_EQ(OctoSelectImage(1), c.code);
         ReleaseCom();
     }
@@ -148,6 +150,42 @@ TEST_F(HandshakeTest, ARegisterReadSendsZeroNotTheCallersValue) {
     ASSERT_TRUE(sent);
     EXPECT_EQ(sent->operation, wire::SfrOperation::Read);
     EXPECT_EQ(sent->value, 0);
+}
+
+struct RefusedCall {
+    const char* name;
+    std::function<int32_t()> call;
+};
+
+TEST_F(HandshakeTest, EveryCallTheUnitRefusesAnswersCode8) {
+    ScriptedUnit unit([](const wire::Frame& request) {
+        if (request.command == static_cast<uint8_t>(wire::Command::Hello)) {
+            return helloAnswer(wire::kProtocolVersion, wire::kMaxPayload);
+        }
+        return wire::Response{wire::Status::Failed, {}};
+    });
+    ASSERT_EQ(InitCom(unit.link().c_str(), kRate), 0);
+    uint16_t value = 0x1234;
+    const std::string path = "/tmp/octo-refused-" + std::to_string(getpid()) + ".txt";
+    const std::vector<RefusedCall> calls = {
+        {"OctoSetSignals", [] { return OctoSetSignals(0x100, 33); }},
+        {"OctoSelectImage", [] { return OctoSelectImage(1); }},
+        {"OctoSetVccTarget", [] { return OctoSetVccTarget(33); }},
+        {"OctoSelectBaudrate", [] { return OctoSelectBaudrate(4); }},
+        {"OctoLoadParameters", [] { return OctoLoadParameters(0x98, 30, 100); }},
+        {"OctoMainProcess", [] { return OctoMainProcess(10); }},
+        {"OctoSelftest", [] { return OctoSelftest(10); }},
+        {"OctoEraseImage", [] { return OctoEraseImage(); }},
+        {"OctoEraseFirmware", [] { return OctoEraseFirmware(0x2400, 0xDA00); }},
+        {"OctoLoadFirmware", [] { return OctoLoadFirmware("__TempLoader__"); }},
+        {"OctoReadTargetFile", [&] { return OctoReadTargetFile(0, 0, 16, path.c_str(), 1); }},
+        {"OctoAccessTargetSFR", [&] { return OctoAccessTargetSFR(1, 3, 0x21, &value); }},
+    };
+    for (const auto& c : calls) {
+        EXPECT_EQ(c.call(), 8) << c.name;
+    }
+    EXPECT_EQ(value, 0x1234);
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 } // namespace

@@ -71,6 +71,25 @@ TEST_F(ClientTest, AUnitThatKeepsSayingBusyEndsTheExchangeByItsBound) {
     }
 }
 
+TEST_F(ClientTest, ADamagedRequestIsSentAgainAtOnceAndCounted) {
+    // The unit reports the first send damaged and answers the second.
+    port.onRequest = [&](const wire::Frame& request) {
+        if (port.requests.size() == 1) {
+            return std::vector{wire::Frame{request.seq, wire::responseCode(Command::Nak), {}}};
+        }
+        return std::vector{answer(request, Status::Ok)};
+    };
+    const uint64_t started = port.now;
+    ASSERT_TRUE(client.transact(Command::ImageSelect, {0}).ok());
+    // Long before the attempt's wait for an answer would run out.
+    EXPECT_LT(port.now - started, uint64_t{Client::kTurnaroundMs});
+    const LinkStats& s = client.stats();
+    const std::vector<uint64_t> counted = {s.framesSent, s.retransmissions, s.naks,
+                                           s.gaps,       s.badFrames,       s.timeouts,
+                                           s.rewinds,    s.smallestChunk};
+    EXPECT_EQ(counted, (std::vector<uint64_t>{2, 1, 1, 0, 0, 0, 0, 0}));
+}
+
 TEST_F(ClientTest, AStreamThatWrapsTheNumbersNeverHandsTheKeptOneToTheNextRequest) {
     // The unit keeps the answer of the last request; 255 or 511 stream frames later the
     // numbers have come round to it.

@@ -65,7 +65,9 @@ TEST(SendDirectionTest, AnswersConfirmWhatTheUnitHoldsAndAGapIsALoss) {
         << "more confirmed than was ever sent";
     EXPECT_EQ(direction.answer(wire::Response{Status::BadState, {}}.encode(), nullptr, 0).refusal,
               Status::BadState);
-    EXPECT_TRUE(direction.answer(std::vector<uint8_t>{}, nullptr, 0).damaged);
+    const StreamAnswer damaged = direction.answer(std::vector<uint8_t>{}, nullptr, 0);
+    EXPECT_TRUE(damaged.damaged);
+    EXPECT_FALSE(damaged.clean);
 }
 
 TEST(FetchDirectionTest, BytesAreTakenOnlyInOrderAndOnlyForARequestStillWaited) {
