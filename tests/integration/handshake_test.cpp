@@ -162,6 +162,10 @@ TEST_F(HandshakeTest, EveryCallTheUnitRefusesAnswersCode8) {
         if (request.command == static_cast<uint8_t>(wire::Command::Hello)) {
             return helloAnswer(wire::kProtocolVersion, wire::kMaxPayload);
         }
+        if (request.command == static_cast<uint8_t>(wire::Command::ReadTargetBegin)) {
+            // Less than asked for: not the read-out the caller wants.
+            return wire::Response{wire::Status::Ok, wire::ReadTargetBeginReply{8, 0}.encode()};
+        }
         return wire::Response{wire::Status::Failed, {}};
     });
     ASSERT_EQ(InitCom(unit.link().c_str(), kRate), 0);
@@ -186,6 +190,10 @@ TEST_F(HandshakeTest, EveryCallTheUnitRefusesAnswersCode8) {
     }
     EXPECT_EQ(value, 0x1234);
     EXPECT_FALSE(std::filesystem::exists(path));
+    const auto requests = unit.requests();
+    EXPECT_TRUE(std::none_of(requests.begin(), requests.end(), [](const wire::Frame& f) {
+        return f.command == static_cast<uint8_t>(wire::Command::ReadTargetData);
+    })) << "data fetched from a read-out not set up as asked";
 }
 
 } // namespace

@@ -90,6 +90,29 @@ TEST_F(ClientTest, ADamagedRequestIsSentAgainAtOnceAndCounted) {
     EXPECT_EQ(counted, (std::vector<uint64_t>{2, 1, 1, 0, 0, 0, 0, 0}));
 }
 
+TEST_F(ClientTest, AnAnswerThatTricklesInByteByByteIsReadWhole) {
+    port.onRequest = [&](const wire::Frame& request) {
+        const auto bytes = wire::encodeFrame(answer(request, Status::Ok));
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            port.deliverAt(port.now + 1 + i, std::span(&bytes[i], 1));
+        }
+        return std::vector<wire::Frame>{};
+    };
+    EXPECT_TRUE(client.transact(Command::ImageSelect, {0}).ok());
+}
+
+TEST(LineTimeTest, TenBitsAByteRoundedUpToTheMillisecond) {
+    struct Case {
+        uint64_t bytes;
+        uint32_t rate;
+        uint32_t ms;
+    };
+    for (const Case& c : {Case{0, 9600, 0}, Case{1, 9600, 2}, Case{96, 9600, 100},
+                          Case{97, 9600, 102}, Case{1, 115200, 1}}) {
+        EXPECT_EQ(lineMs(c.bytes, c.rate), c.ms) << c.bytes << " bytes at " << c.rate;
+    }
+}
+
 TEST_F(ClientTest, AStreamThatWrapsTheNumbersNeverHandsTheKeptOneToTheNextRequest) {
     // The unit keeps the answer of the last request; 255 or 511 stream frames later the
     // numbers have come round to it.
@@ -113,6 +136,12 @@ TEST_F(ClientTest, AStreamThatWrapsTheNumbersNeverHandsTheKeptOneToTheNextReques
         const auto outcome =
             client.stream(direction, Command::ImageData, direction.total(), port.now + 600000, {});
         ASSERT_EQ(outcome.error, LinkError::None);
+        // A clean line carries each chunk once, and nothing after the last.
+        EXPECT_EQ(std::count_if(port.requests.begin(), port.requests.end(),
+                                [](const wire::Frame& f) {
+                                    return f.command == static_cast<uint8_t>(Command::ImageData);
+                                }),
+                  frames);
 
         ASSERT_TRUE(client.transact(Command::ImageSelect, {1}).ok());
         EXPECT_NE(port.requests.back().seq, kept) << frames;
