@@ -87,7 +87,7 @@ public:
     int32_t accessTargetSfr(uint8_t target, uint8_t operation, uint16_t address, uint16_t& value);
 
 private:
-    enum Lamp { kLampError = 1, kLampSuccess = 2, kLampBusy = 3, kLampIdle = 4 };
+    enum Lamp { kLampError = 1, kLampSuccess = 2, kLampBusy = 3 };
 
     // Connection (LibraryConnection.cpp).
     // Makes sure a port is open on the last path and the unit answered on it; reopens

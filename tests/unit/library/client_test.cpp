@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace octo::protocol {
@@ -99,6 +100,30 @@ TEST_F(ClientTest, AnAnswerThatTricklesInByteByByteIsReadWhole) {
         return std::vector<wire::Frame>{};
     };
     EXPECT_TRUE(client.transact(Command::ImageSelect, {0}).ok());
+}
+
+TEST_F(ClientTest, AGapTheUnitReportsSendsTheStreamBackAtOnce) {
+    // The first data frame never reaches the unit; it reports the gap with the next one.
+    uint32_t stored = 0;
+    bool dropped = false;
+    port.onRequest = [&](const wire::Frame& request) {
+        const auto data = wire::ImageDataRequest::decode(request.payload);
+        if (!std::exchange(dropped, true)) {
+            return std::vector<wire::Frame>{};
+        }
+        const bool inOrder = data->offset == stored;
+        stored += inOrder ? static_cast<uint32_t>(data->data.size()) : 0;
+        return std::vector{answer(request, inOrder ? Status::Ok : Status::Gap,
+                                  wire::ImageDataReply{stored}.encode())};
+    };
+    std::vector<uint8_t> bytes(4 * Client::kLargestChunk);
+    const Piece piece{0, bytes};
+    SendDirection direction(std::span(&piece, 1));
+    const auto outcome =
+        client.stream(direction, Command::ImageData, direction.total(), port.now + 60000, {});
+    ASSERT_EQ(outcome.error, LinkError::None);
+    EXPECT_EQ(stored, bytes.size());
+    EXPECT_EQ(client.stats().timeouts, 0u) << "waited out a time-out instead";
 }
 
 TEST(LineTimeTest, TenBitsAByteRoundedUpToTheMillisecond) {
