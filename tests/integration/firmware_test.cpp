@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <utility>
 
 namespace octo::testing {
 namespace {
@@ -65,6 +66,10 @@ TEST_F(FirmwareTest, SelftestPassesOrFailsWithTheUnitPartsNumber) {
         ASSERT_EQ(OctoGetResult(block.data()), 0);
         ASSERT_FALSE(pictures.empty());
         EXPECT_EQ(pictures.front(), kLampBusy);
+        EXPECT_EQ(lastText(), outcome == 0
+                                  ? std::string("Selftest passed.")
+                                  : "ERROR: Selftest failed: unit error " +
+                                        std::to_string(outcome) + " (see the result block) !");
         if (outcome == 0) {
             EXPECT_EQ(code, 0);
             EXPECT_EQ(lastPicture(), kLampGreen);
@@ -88,6 +93,19 @@ TEST_F(FirmwareTest, ASelftestLongerThanItsTimeOutGivesTheTimeOutCode) {
     // The unit stopped it too and answers the next call.
     Block block;
     EXPECT_EQ(OctoGetResult(block.data()), 0);
+}
+
+TEST_F(FirmwareTest, ASelftestWhoseLineGoesAwayIsInterruptedNotTimedOut) {
+    start({"timing.selftest_ms=100000", "unplug.for_ms=0"}); // 1 s at the tests' time scale
+    bool unplugged = false;
+    onPump = [&] {
+        if (!std::exchange(unplugged, true)) {
+            unit->signal(SIGUSR1);
+        }
+    };
+    EXPECT_EQ(OctoSelftest(600), 6);
+    onPump = nullptr;
+    EXPECT_NE(lastText().find("Selftest interrupted."), std::string::npos) << lastText();
 }
 
 struct UpgradeCase {

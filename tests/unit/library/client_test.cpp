@@ -133,7 +133,7 @@ TEST(LineTimeTest, TenBitsAByteRoundedUpToTheMillisecond) {
         uint32_t ms;
     };
     for (const Case& c : {Case{0, 9600, 0}, Case{1, 9600, 2}, Case{96, 9600, 100},
-                          Case{97, 9600, 102}, Case{1, 115200, 1}}) {
+                          Case{97, 9600, 102}, Case{1, 115200, 1}, Case{1, 0, 0}}) {
         EXPECT_EQ(lineMs(c.bytes, c.rate), c.ms) << c.bytes << " bytes at " << c.rate;
     }
 }
