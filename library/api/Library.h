@@ -87,7 +87,7 @@ public:
     int32_t accessTargetSfr(uint8_t target, uint8_t operation, uint16_t address, uint16_t& value);
 
 private:
-    enum Lamp { kLampError = 1, kLampSuccess = 2, kLampBusy = 3, kLampIdle = 4 };
+    enum Lamp { kLampError = 1, kLampSuccess = 2, kLampBusy = 3 };
 
     // Connection (LibraryConnection.cpp).
     // Makes sure a port is open on the last path and the unit answered on it; reopens
@@ -97,8 +97,9 @@ private:
     // cannot talk to (another protocol version, smaller frames).
     int32_t hello(int attempts);
     // Looks for the unit at the other rates, fastest first, and brings it to ours (rate_),
-    // as after a reset it runs at its power-on rate; the port is at rate_ afterwards. kOk,
-    // kNoUnit or what hello() says at our rate after the switch.
+    // as after a reset it runs at its power-on rate; the port is at rate_ afterwards when it
+    // was found (else the caller's stale link opens it anew). kOk, kNoUnit or what hello()
+    // says at our rate after the switch.
     int32_t fetchUnit();
     int32_t linkCode(protocol::LinkError error);
 

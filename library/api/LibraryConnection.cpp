@@ -21,12 +21,11 @@ constexpr uint16_t kLargestPayloadSent =
 constexpr int kPollAttempts = 4;
 
 std::optional<uint8_t> baudIndex(uint32_t rate) {
-    for (size_t i = 0; i < wire::kBaudRates.size(); ++i) {
-        if (wire::kBaudRates[i] == rate) {
-            return static_cast<uint8_t>(i);
-        }
+    const auto found = std::find(wire::kBaudRates.begin(), wire::kBaudRates.end(), rate);
+    if (found == wire::kBaudRates.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return static_cast<uint8_t>(found - wire::kBaudRates.begin());
 }
 
 } // namespace
@@ -78,11 +77,9 @@ int32_t Library::ensureLink() {
     }
     // A port that failed stays dead even after the unit is back: open it anew.
     if (!port_->open(path_, rate_)) {
-        stale_ = true;
         return kNoUnit;
     }
     client_.reset();
-    client_.setRate(rate_);
     int32_t code = hello(kHelloAttempts);
     if (code == kNoUnit) {
         // A unit that was reset (power cycle, replug) runs at its power-on rate again.
@@ -101,12 +98,10 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
     if (!wanted) {
         return kOutOfRange;
     }
-    port_->close();
     // Another port may have another unit behind it, with results of its own.
     lastRun_.reset();
     path_ = path;
     rate_ = rate;
-    stale_ = true;
     if (!port_->open(path_, rate_)) {
         return kCannotOpenPort;
     }
@@ -146,16 +141,12 @@ int32_t Library::fetchUnit() {
         break;
     }
     rate_ = wanted;
-    port_->setRate(rate_);
-    client_.setRate(rate_);
     return code;
 }
 
 int32_t Library::releaseCom() {
     port_->close();
-    lastRun_.reset();
     path_.clear();
-    stale_ = false;
     return kOk;
 }
 
@@ -208,10 +199,8 @@ int32_t Library::selectBaudrate(uint32_t index) {
         return status("ERROR: The programmer unit refused the baud rate !", kLampError, kFailed);
     }
     // Answered or not, the unit may have switched: follow it and look.
+    // A port that failed meanwhile cannot take the rate: the call ends with kTimeout below.
     const int32_t code = exchange.ok() ? kOk : linkCode(exchange.error);
-    if (code == kTimeout && !port_->isOpen()) {
-        return code;
-    }
     rate_ = newRate;
     if (!port_->setRate(rate_)) {
         stale_ = true;

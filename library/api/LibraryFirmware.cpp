@@ -128,7 +128,6 @@ int32_t Library::loadFirmware(const std::string& pathOrLoader) {
         return status("ERROR: Unable to load Firmware: the unit did not accept " + fileName + " !",
                       kLampError, kFailed);
     }
-    progress(total, total);
     if (loader) {
         protocol::TransactOptions options;
         options.workLimitMs = kFirmwareEraseLimitMs;

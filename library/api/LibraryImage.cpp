@@ -23,7 +23,6 @@ constexpr uint32_t kEraseLimitMs = 120000;
 } // namespace
 
 int32_t Library::eraseImage() {
-    append_ = false;
     if (const int32_t code = ensureLink()) {
         return status(errorText(code), kLampError, code);
     }
@@ -201,7 +200,6 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
                       kLampError, kFailed);
     }
     images_[slot_] = std::move(merged);
-    progress(total, total);
 
     std::string message =
         "Image loaded: " + std::to_string(imageBytes) + " bytes, CRC-32 " + hex(imageCrc, 8) + ".";

@@ -25,8 +25,11 @@ constexpr uint32_t kFetchLineBytesPerChunk = 32;
 // all be lost after every byte of the data has arrived.
 constexpr int kConfirmAttempts = 20;
 
+// Room for a hexadecimal number's text.
+constexpr size_t kHexTextBytes = 16;
+
 inline std::string hex(uint32_t value, int digits) {
-    char text[16];
+    char text[kHexTextBytes];
     std::snprintf(text, sizeof text, "%0*X", digits, value);
     return text;
 }

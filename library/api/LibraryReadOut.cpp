@@ -42,7 +42,6 @@ int32_t Library::readTargetFile(uint8_t target, uint32_t start, uint32_t length,
         return refused(begun.response, targetName);
     }
     std::vector<uint8_t> data;
-    data.reserve(length);
     protocol::FetchDirection direction(data);
     const auto outcome = stream(direction, Command::ReadTargetData, length,
                                 streamDeadline(length, kFetchLineBytesPerChunk),

@@ -16,6 +16,9 @@ using wire::Status;
 namespace {
 
 constexpr uint32_t kTenthMs = 100;
+// Room for the formatted texts: the supply error, a time-out in seconds.
+constexpr size_t kSupplyTextBytes = 96;
+constexpr size_t kSecondsTextBytes = 32;
 
 } // namespace
 
@@ -35,7 +38,7 @@ int32_t Library::setVccTarget(uint32_t code) {
     case Status::NotSupplied:
         return kNotSupplied;
     default: {
-        char message[96];
+        char message[kSupplyTextBytes];
         std::snprintf(message, sizeof message,
                       "ERROR: The programmer unit cannot supply the targets with %u.%u V !",
                       code / 10, code % 10);
@@ -87,7 +90,7 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
     const uint64_t limitMs = uint64_t{timeoutTenths} * kTenthMs;
     // The clock counts whole milliseconds: one more never ends the call early.
     const uint64_t deadline = clock_() + limitMs + 1;
-    char limitText[32];
+    char limitText[kSecondsTextBytes];
     std::snprintf(limitText, sizeof limitText, "%.1f s", static_cast<double>(limitMs) / 1000.0);
     if (const int32_t code = ensureLink()) {
         return failedTransfer("Main Process not started:", code);

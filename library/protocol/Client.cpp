@@ -213,7 +213,6 @@ constexpr uint32_t kFetchAnswerHeader = 5;
 } // namespace
 
 SendDirection::SendDirection(std::span<const Piece> pieces) : pieces_(pieces) {
-    starts_.reserve(pieces.size());
     for (const auto& piece : pieces) {
         starts_.push_back(total_);
         total_ += piece.bytes.size();

@@ -53,11 +53,16 @@ struct Exchange {
 };
 
 struct TransactOptions {
-    int attempts = 5;         // sends of the request before giving up
-    uint32_t replyBytes = 64; // expected answer size, for the per-attempt time-out
+    // The figures of a short exchange, which docs/library.md's bounds are made of.
+    static constexpr int kAttempts = 5;
+    static constexpr uint32_t kReplyBytes = 64;
+    static constexpr uint32_t kShortWorkMs = 1000;
+
+    int attempts = kAttempts;          // sends of the request before giving up
+    uint32_t replyBytes = kReplyBytes; // expected answer size, for the per-attempt time-out
     // Longest the unit may report itself busy. Requests that start no long work are
     // never answered Busy by a sound unit; their bound stays short.
-    uint32_t workLimitMs = 1000;
+    uint32_t workLimitMs = kShortWorkMs;
     // When not 0, a clock value the whole exchange ends by, answered or not. A Busy
     // answer then renews the attempts, so a unit that works long and loses an answer is
     // asked again until the deadline.

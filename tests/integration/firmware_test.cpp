@@ -3,8 +3,10 @@
 // and a power cycle in the middle of an upgrade.
 #include "LibraryFixture.h"
 
+#include <algorithm>
 #include <array>
 #include <csignal>
+#include <utility>
 
 namespace octo::testing {
 namespace {
@@ -55,10 +57,19 @@ TEST_F(FirmwareTest, SelftestPassesOrFailsWithTheUnitPartsNumber) {
         start({outcome == 0 ? "selftest=pass" : "selftest=" + std::to_string(outcome)});
         clearRecords();
         const int32_t code = OctoSelftest(kSelftestTenths);
+        // The outcome outlives a restart of the unit before it is read.
+        unit->signal(SIGUSR2);
+        ASSERT_TRUE(unit->waitFor("unit.power_cycles", "1"));
         Block block;
         block.fill(0xAA);
         // The block after a self-test is read without the run-failed code.
         ASSERT_EQ(OctoGetResult(block.data()), 0);
+        ASSERT_FALSE(pictures.empty());
+        EXPECT_EQ(pictures.front(), kLampBusy);
+        EXPECT_EQ(lastText(), outcome == 0
+                                  ? std::string("Selftest passed.")
+                                  : "ERROR: Selftest failed: unit error " +
+                                        std::to_string(outcome) + " (see the result block) !");
         if (outcome == 0) {
             EXPECT_EQ(code, 0);
             EXPECT_EQ(lastPicture(), kLampGreen);
@@ -84,6 +95,19 @@ TEST_F(FirmwareTest, ASelftestLongerThanItsTimeOutGivesTheTimeOutCode) {
     EXPECT_EQ(OctoGetResult(block.data()), 0);
 }
 
+TEST_F(FirmwareTest, ASelftestWhoseLineGoesAwayIsInterruptedNotTimedOut) {
+    start({"timing.selftest_ms=100000", "unplug.for_ms=0"}); // 1 s at the tests' time scale
+    bool unplugged = false;
+    onPump = [&] {
+        if (!std::exchange(unplugged, true)) {
+            unit->signal(SIGUSR1);
+        }
+    };
+    EXPECT_EQ(OctoSelftest(600), 6);
+    onPump = nullptr;
+    EXPECT_NE(lastText().find("Selftest interrupted."), std::string::npos) << lastText();
+}
+
 struct UpgradeCase {
     const char* name;
     uint16_t third;
@@ -107,9 +131,15 @@ TEST_F(FirmwareTest, UpgradeReportsTheFilesVersionWithAndWithoutTheLoader) {
         for (int32_t code : upgrade(firmwareFile("OCTO816-156.TXT"), c.withLoader)) {
             EXPECT_EQ(code, 0) << lastText();
         }
+        EXPECT_NE(
+            std::find(texts.begin(), texts.end(), "Erasing firmware section 0x2400-0xFDFF ..."),
+            texts.end());
         EXPECT_EQ(lastText(), "Firmware 1.56 \"OCTO816 FW\" loaded.");
         EXPECT_EQ(lastPicture(), kLampGreen);
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "Loading OCTO816-156.TXT ..."),
+                  texts.end());
         ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.front().first, 0u);
         EXPECT_EQ(progress.back().first, progress.back().second);
         const Identity id = identity();
         EXPECT_EQ(id.firmware, 0x0156);
@@ -123,6 +153,8 @@ TEST_F(FirmwareTest, UpgradeReportsTheFilesVersionWithAndWithoutTheLoader) {
 
 TEST_F(FirmwareTest, AnOldBootLoaderCannotEraseTheFirmwareAreaWithoutTheLoader) {
     start({"third_version=0x0100"});
+    EXPECT_EQ(OctoEraseFirmware(0x2000, 0x100), 16);
+    EXPECT_EQ(lastText(), "ERROR: 0x2000-0x20FF is not part of the firmware section !");
     EXPECT_EQ(OctoEraseFirmware(0x2400, 0xDA00), 8);
     EXPECT_NE(lastText().find("cannot be erased"), std::string::npos) << lastText();
     // Its firmware is still there.

@@ -3,11 +3,13 @@
 // version, smaller frames).
 #include "LibraryFixture.h"
 
+#include <protocol/Client.h>
 #include <wire/frame.h>
 #include <wire/messages.h>
 
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <poll.h>
@@ -115,12 +117,17 @@ TEST_F(HandshakeTest, AUnitThatCannotUnderstandTheLibraryIsRefused) {
         {"this library's version", wire::kProtocolVersion, wire::kMaxPayload, 0},
         {"a later protocol version", wire::kProtocolVersion + 1, wire::kMaxPayload, 8},
         {"frames too small for a data chunk", wire::kProtocolVersion, 256, 8},
+        {"frames one byte short of the largest data frame", wire::kProtocolVersion,
+         protocol::Client::kLargestChunk + wire::ImageDataRequest::kHeaderBytes - 1, 8},
+        {"frames just large enough", wire::kProtocolVersion,
+         protocol::Client::kLargestChunk + wire::ImageDataRequest::kHeaderBytes, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedUnit unit([&](const wire::Frame&) { return helloAnswer(c.version, c.maxPayload); });
         EXPECT_EQ(InitCom(unit.link().c_str(), kRate), c.code);
-        // Nothing else is sent to a unit that was refused.
+        // Nothing else is sent to a unit that was refused, however often it is asked.
+        EXPECT_EQ(OctoSelectImage(1), c.code);
         EXPECT_EQ(OctoSelectImage(1), c.code);
         ReleaseCom();
     }
@@ -143,6 +150,50 @@ TEST_F(HandshakeTest, ARegisterReadSendsZeroNotTheCallersValue) {
     ASSERT_TRUE(sent);
     EXPECT_EQ(sent->operation, wire::SfrOperation::Read);
     EXPECT_EQ(sent->value, 0);
+}
+
+struct RefusedCall {
+    const char* name;
+    std::function<int32_t()> call;
+};
+
+TEST_F(HandshakeTest, EveryCallTheUnitRefusesAnswersCode8) {
+    ScriptedUnit unit([](const wire::Frame& request) {
+        if (request.command == static_cast<uint8_t>(wire::Command::Hello)) {
+            return helloAnswer(wire::kProtocolVersion, wire::kMaxPayload);
+        }
+        if (request.command == static_cast<uint8_t>(wire::Command::ReadTargetBegin)) {
+            // Less than asked for: not the read-out the caller wants.
+            return wire::Response{wire::Status::Ok, wire::ReadTargetBeginReply{8, 0}.encode()};
+        }
+        return wire::Response{wire::Status::Failed, {}};
+    });
+    ASSERT_EQ(InitCom(unit.link().c_str(), kRate), 0);
+    uint16_t value = 0x1234;
+    const std::string path = "/tmp/octo-refused-" + std::to_string(getpid()) + ".txt";
+    const std::vector<RefusedCall> calls = {
+        {"OctoSetSignals", [] { return OctoSetSignals(0x100, 33); }},
+        {"OctoSelectImage", [] { return OctoSelectImage(1); }},
+        {"OctoSetVccTarget", [] { return OctoSetVccTarget(33); }},
+        {"OctoSelectBaudrate", [] { return OctoSelectBaudrate(4); }},
+        {"OctoLoadParameters", [] { return OctoLoadParameters(0x98, 30, 100); }},
+        {"OctoMainProcess", [] { return OctoMainProcess(10); }},
+        {"OctoSelftest", [] { return OctoSelftest(10); }},
+        {"OctoEraseImage", [] { return OctoEraseImage(); }},
+        {"OctoEraseFirmware", [] { return OctoEraseFirmware(0x2400, 0xDA00); }},
+        {"OctoLoadFirmware", [] { return OctoLoadFirmware("__TempLoader__"); }},
+        {"OctoReadTargetFile", [&] { return OctoReadTargetFile(0, 0, 16, path.c_str(), 1); }},
+        {"OctoAccessTargetSFR", [&] { return OctoAccessTargetSFR(1, 3, 0x21, &value); }},
+    };
+    for (const auto& c : calls) {
+        EXPECT_EQ(c.call(), 8) << c.name;
+    }
+    EXPECT_EQ(value, 0x1234);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    const auto requests = unit.requests();
+    EXPECT_TRUE(std::none_of(requests.begin(), requests.end(), [](const wire::Frame& f) {
+        return f.command == static_cast<uint8_t>(wire::Command::ReadTargetData);
+    })) << "data fetched from a read-out not set up as asked";
 }
 
 } // namespace

@@ -3,8 +3,10 @@
 #include "LibraryFixture.h"
 
 #include <objfile/crc32.h>
+#include <objfile/load.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 namespace octo::testing {
@@ -55,8 +57,21 @@ TEST_F(ImageTest, EverySampleArrivesByteForByte) {
         EXPECT_EQ(unit->state("image.0.crc32"), "0x" + crcText(expected));
         EXPECT_EQ(lastPicture(), kLampGreen);
         ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.front().first, 0u);
         EXPECT_EQ(progress.back().first, progress.back().second);
         EXPECT_EQ(progress.back().second, expected.byteCount());
+        // The status line says what loads, then every tenth of it up to the whole.
+        const std::string loading = "Loading " + std::string(sample.file) + " ...";
+        EXPECT_EQ(texts.front(), loading);
+        int shown = 0;
+        for (const auto& text : texts) {
+            if (text.starts_with(loading + " ")) {
+                const int percent = std::stoi(text.substr(loading.size() + 1));
+                EXPECT_TRUE(percent > shown && percent % 10 == 0) << text;
+                shown = percent;
+            }
+        }
+        EXPECT_EQ(shown, 100);
     }
 }
 
@@ -92,7 +107,8 @@ TEST_F(ImageTest, OverlappingSecondFileGives53AndLeavesNothingComplete) {
     ASSERT_EQ(load("A413_overlap_1.hex", "ZEL816 A413"), 0);
     ASSERT_EQ(OctoAppendImage(), 0);
     EXPECT_EQ(load("A413_overlap_2.hex", "ZEL816 A413"), 53);
-    EXPECT_NE(lastText().find("already specified"), std::string::npos) << lastText();
+    EXPECT_EQ(lastText(), "ERROR: A413_overlap_2.hex holds data at 0xF800, already specified by "
+                          "the file loaded before !");
     EXPECT_EQ(lastPicture(), kLampRed);
     EXPECT_NE(unit->state("image.0.state"), "complete");
     // The append flag is used up: the next load starts a fresh image.
@@ -108,11 +124,16 @@ struct BrokenCase {
 };
 
 TEST_F(ImageTest, BrokenFilesGiveTheirCodeAndLineAndLeaveNothingComplete) {
+    // Larger than any object file: refused before it is read.
+    const std::string huge = (unit->folder() / "huge.hex").string();
+    std::ofstream(huge).close();
+    std::filesystem::resize_file(huge, objfile::kLargestObjectFileBytes + 1);
     const std::vector<BrokenCase> cases = {
         {"broken_byte.txt", "ZEL816 A110", 11, "line "},
         {"broken_checksum.hex", "ZEL816 A110", 11, "line "},
         {"A110_outside.txt", "ZEL816 A110", 11, "F000"},
         {"no_such_file.txt", "ZEL816 A110", 15, "no_such_file.txt"},
+        {huge.c_str(), "ZEL816 A110", 13, "huge.hex is too large"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -163,6 +184,9 @@ TEST_F(ImageTest, LoadsGoToTheSelectedSlot) {
     EXPECT_TRUE(unit->slot(2) == imageOfFile(samplePath("A110_blink.hex")));
     ASSERT_EQ(OctoEraseImage(), 0);
     EXPECT_EQ(unit->state("image.2.state"), "erased");
+    // An append right after the erase goes onto the empty slot.
+    ASSERT_EQ(OctoAppendImage(), 0);
+    EXPECT_EQ(load("A110_blink.hex", "ZEL816 A110"), 0) << lastText();
 }
 
 } // namespace

@@ -105,6 +105,13 @@ TEST_F(LinkTest, CallsWithoutAnOpenPortAnswerNoUnitAndLeaveTheBlockAlone) {
     EXPECT_FALSE(std::filesystem::exists("/tmp/octo-never-written.txt"));
     EXPECT_EQ(OctoAccessTargetSFR(1, 3, 0x22, &value), 5);
     EXPECT_EQ(value, 0x1234);
+    // The largest arguments accepted reach the library too.
+    EXPECT_EQ(InitCom(std::string(259, 'x').c_str(), kRate), 2);
+    EXPECT_EQ(OctoMainProcess(864000), 5);
+    EXPECT_EQ(OctoSelftest(864000), 5);
+    EXPECT_EQ(OctoSetSignals(0xFFFF, 36), 5);
+    EXPECT_EQ(OctoReadTargetFile(7, 0xFFFFE, 2, "/tmp/octo-never-written.txt", 2), 5);
+    EXPECT_EQ(OctoAccessTargetSFR(8, 4, 0xFFF, &value), 5);
 }
 
 // --- result codes and their texts -------------------------------------------------------
@@ -185,15 +192,19 @@ TEST_F(LinkTest, InitComOnAPortWithoutAUnitReportsNoUnit) {
 }
 
 TEST_F(LinkTest, InitComSwitchesToAnotherPortWhileOneIsOpen) {
-    SimulatedUnit first({"hardware_version=0x0111"});
+    SimulatedUnit first({"hardware_version=0x0111", "selftest=3"});
     SimulatedUnit second({"hardware_version=0x0222"});
     std::array<uint8_t, 256> block{};
     ASSERT_EQ(InitCom(first.link().c_str(), kRate), 0);
+    ASSERT_EQ(OctoSelftest(100), 8);
     ASSERT_EQ(OctoGetResult(block.data()), 0);
     EXPECT_EQ(blockWord(block, 8), 0x0111);
     ASSERT_EQ(InitCom(second.link().c_str(), kRate), 0);
+    // The counters start with the new port: its Hello, tried twice at most.
+    EXPECT_LE(library::linkStats().framesSent, 2u);
     ASSERT_EQ(OctoGetResult(block.data()), 0);
     EXPECT_EQ(blockWord(block, 8), 0x0222);
+    EXPECT_EQ(block[5], 0) << "the first unit's self-test";
 }
 
 TEST_F(LinkTest, InitComFindsAUnitLeftAtAnotherRateAndBringsItToTheAskedRate) {

@@ -5,6 +5,7 @@
 #include <objfile/crc32.h>
 #include <wire/messages.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -104,6 +105,8 @@ TEST_F(TargetsTest, EightSocketsTwoFaultyOneEmptyEachGetsWhatItReallyDid) {
     EXPECT_EQ(b.fuseBlown, 0x00);
     EXPECT_EQ(b.overAll, 0xAB);
     EXPECT_EQ(b.misc, 0);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Main Process running on the targets ..."),
+              texts.end());
     EXPECT_EQ(lastText(), "Main Process finished: 5 of 7 connected targets passed.");
     EXPECT_EQ(lastPicture(), kLampRed);
 
@@ -201,6 +204,10 @@ TEST_F(TargetsTest, EachOptionBitDoesWhatItsNameSays) {
         EXPECT_EQ(b.fuseBlown, c.expected.fuseBlown);
         EXPECT_EQ(b.overAll, c.expected.overAll);
         EXPECT_EQ(b.misc, c.expected.misc);
+        // Green only when every connected target passed, and there was one.
+        const bool allPassed =
+            c.expected.connected != 0 && c.expected.overAll == c.expected.connected;
+        EXPECT_EQ(lastPicture(), allPassed ? kLampGreen : kLampRed);
         unit.reset();
     }
 }
@@ -359,6 +366,10 @@ TEST_F(TargetsTest, TheResultOfARunSurvivesAPowerCycleOfTheUnitBeforeItIsRead) {
     EXPECT_EQ(bytes().misc, 0);
     // The identification still comes from the unit.
     EXPECT_EQ(blockWord(block, 8), 0x0130);
+    // A run the restarted unit refuses (its parameters are gone) leaves no earlier run there.
+    ASSERT_EQ(OctoMainProcess(kTimeoutTenths), 8);
+    ASSERT_EQ(OctoGetResult(block.data()), 0);
+    EXPECT_EQ(bytes().connected, 0);
 }
 
 TEST_F(TargetsTest, APartlyLoadedImageFailsLikeAnErasedOne) {

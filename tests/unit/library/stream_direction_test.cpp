@@ -65,7 +65,9 @@ TEST(SendDirectionTest, AnswersConfirmWhatTheUnitHoldsAndAGapIsALoss) {
         << "more confirmed than was ever sent";
     EXPECT_EQ(direction.answer(wire::Response{Status::BadState, {}}.encode(), nullptr, 0).refusal,
               Status::BadState);
-    EXPECT_TRUE(direction.answer(std::vector<uint8_t>{}, nullptr, 0).damaged);
+    const StreamAnswer damaged = direction.answer(std::vector<uint8_t>{}, nullptr, 0);
+    EXPECT_TRUE(damaged.damaged);
+    EXPECT_FALSE(damaged.clean);
 }
 
 TEST(FetchDirectionTest, BytesAreTakenOnlyInOrderAndOnlyForARequestStillWaited) {
@@ -77,6 +79,12 @@ TEST(FetchDirectionTest, BytesAreTakenOnlyInOrderAndOnlyForARequestStillWaited) 
     const auto request = wire::ReadTargetDataRequest::decode(frame.payload);
     ASSERT_TRUE(request);
     EXPECT_EQ(request->count, 4u);
+    // Its deadline counts both halves on the line: the answer queued behind the others, the
+    // request itself.
+    const auto answerBytes = readAnswer(0, {1, 2, 3, 4}).size();
+    EXPECT_GE(frame.queuedLineBytes, answerBytes + wire::lineOverhead(answerBytes));
+    EXPECT_GE(frame.otherLineBytes,
+              frame.payload.size() + wire::lineOverhead(frame.payload.size()));
 
     const StreamRequest first{1, 0, 4, frame.queuedLineBytes, 0};
     const StreamRequest second{2, 4, 8, frame.queuedLineBytes, 0};
