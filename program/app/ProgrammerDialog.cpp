@@ -176,8 +176,10 @@ void ProgrammerDialog::routeListChange(int id) {
     case IDC_IMAGE_NUMBER:
         loader_.onImageNumberChanged();
         return;
+    case IDC_CATEGORY:
+        maintenance_.onCategoryChanged();
+        return;
     default:
-        // The category needs no handler: Execute takes it from the window.
         return;
     }
 }

@@ -120,6 +120,12 @@ void Maintenance::onExecute() {
     }
 }
 
+void Maintenance::onCategoryChanged() {
+    if (!settings_.locked()) {
+        takeControls(view_, settings_);
+    }
+}
+
 void Maintenance::startSelftest() {
     loadSetting(profile_, settings_, &Settings::repeatSelftest);
     if (series_.press(settings_.repeatSelftest) != Series::Press::Ended) {

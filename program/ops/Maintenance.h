@@ -64,6 +64,8 @@ public:
     // Execute: the command of the selected category; nothing while the settings are locked,
     // not even the end of a running self-test series.
     void onExecute();
+    // Keeps the chosen category in the settings, so a later showing of the settings keeps it.
+    void onCategoryChanged();
     // One self-test, or the start or the end of a series. During a series it is also
     // reached from inside a run, while the library waits for the unit.
     void startSelftest();
