@@ -157,6 +157,7 @@ TEST_F(SubDialogsTest, ReadOutFieldsAreCheckedInOrderAndStoredBeforeTheCheck) {
         {IDC_READOUT_START, "0x200", true, 0x200},
         {IDC_READOUT_START, "512", true, 0x200},
         {IDC_READOUT_START, "0xaBc0", true, 0xABC0},
+        {IDC_READOUT_START, "0X200", true, 0x200},
         {IDC_READOUT_START, "0x1FF", false, 0x1FF},
         {IDC_READOUT_START, "0xFFFFE", true, 0xFFFFE},
         {IDC_READOUT_START, "0xFFFFF", false, 0xFFFFF},
@@ -244,7 +245,12 @@ TEST_F(SubDialogsTest, SignalsSetSendsTheWordOfTheControlsAndLeavingSendsTheExit
     };
     const Case cases[] = {
         {"defaults", [](InMemoryView&) {}, 0x0100},
-        {"line 1 with Vpp on TDI", [](InMemoryView& d) { d.click(IDC_SIGNAL_TDI_VPP); }, 0x0180},
+        {"line 1, Vpp on TDI and RESET",
+         [](InMemoryView& d) {
+             d.click(IDC_SIGNAL_TDI_VPP);
+             d.click(IDC_SIGNAL_RESET);
+         },
+         0x0980},
         {"line 8, x, TCK and RESET without Vcc",
          [](InMemoryView& d) {
              d.click(IDC_SIGNAL_LINE_LAST);
