@@ -201,7 +201,7 @@ SerialScheme SerialScheme::list(std::string_view text, const std::string& source
     SerialScheme scheme;
     objfile::detail::LineReader lines(text);
     std::string_view line;
-    std::map<Record, uint32_t> lineOf;
+    std::map<std::string, uint32_t> lineOf;
     while (lines.next(line)) {
         line = objfile::detail::trimBlanks(line);
         if (line.empty() || line.front() == kCommentMark) {
@@ -216,12 +216,13 @@ SerialScheme SerialScheme::list(std::string_view text, const std::string& source
             throw SchemeError(prefix + lengthText(record.size()) + ", the records before have " +
                               std::to_string(scheme.length_));
         }
-        const auto [known, added] = lineOf.emplace(record, lines.lineNumber());
+        const std::string key = hexText(record);
+        const auto [known, added] = lineOf.emplace(key, lines.lineNumber());
         if (!added) {
             throw SchemeError(prefix + "repeats line " + std::to_string(known->second));
         }
         scheme.length_ = record.size();
-        scheme.listIndex_.emplace(record, scheme.list_.size());
+        scheme.listIndex_.emplace(key, scheme.list_.size());
         scheme.list_.push_back(std::move(record));
     }
     if (scheme.list_.empty()) {
@@ -262,7 +263,7 @@ Record SerialScheme::record(uint64_t index) const {
 
 std::optional<uint64_t> SerialScheme::indexOf(const Record& record) const {
     if (!range_) {
-        const auto found = listIndex_.find(record);
+        const auto found = listIndex_.find(hexText(record));
         return found != listIndex_.end() ? std::optional(found->second) : std::nullopt;
     }
     const std::optional<uint64_t> number = decodeNumber(range_->format, range_->width, record);

@@ -79,7 +79,7 @@ private:
 
     std::optional<NumberRange> range_;
     std::vector<Record> list_;
-    std::map<Record, uint64_t> listIndex_;
+    std::map<std::string, uint64_t> listIndex_; // by hexText
     size_t length_ = 0;
 };
 

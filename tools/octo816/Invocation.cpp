@@ -30,7 +30,7 @@ struct CommandName {
     std::string_view name;
     Command command;
 };
-constexpr std::array<CommandName, 7> kCommands = {{
+constexpr std::array<CommandName, 8> kCommands = {{
     {"info", Command::Info},
     {"program", Command::Program},
     {"selftest", Command::Selftest},
@@ -38,6 +38,7 @@ constexpr std::array<CommandName, 7> kCommands = {{
     {"firmware", Command::Firmware},
     {"erase-image", Command::EraseImage},
     {"types", Command::Types},
+    {"serials", Command::Serials},
 }};
 
 using Words = std::function<std::string(const std::string& value)>;
@@ -296,6 +297,16 @@ Subcommand addFirmware(CLI::App& root, Invocation& in) {
     return {command, file, "one firmware file"};
 }
 
+Subcommand addSerials(CLI::App& root, Invocation& in) {
+    CLI::App* command = addCommand(
+        root, in, "serials",
+        "What a serial ledger holds: records by state, their ranges, the void ones.", false);
+    command->add_option("--ledger", in.ledgerPath, "the station's serial ledger")
+        ->type_name("PATH")
+        ->required();
+    return {command};
+}
+
 // CLI11's complaint as the tool's one line.
 std::string usageMessage(const CLI::ParseError& error, const Subcommand& command) {
     const std::string text = oneLine(error);
@@ -353,6 +364,7 @@ Invocation parseArguments(std::span<const std::string> args) {
                               "The device types: minimum supply for erase and program, DuoLink, "
                               "segments.",
                               false)},
+        addSerials(root, in),
     };
     const Subcommand& command =
         *std::find_if(commands.begin(), commands.end(),
@@ -399,6 +411,7 @@ const char* usageText() {
   firmware    --port P FILE         install a firmware file in the unit
   erase-image --port P              erase the unit's image memory
   types                             the device types and their memory
+  serials     --ledger PATH         what a station's serial ledger holds
 
   --baud B    9600, 19200, 38400, 57600 or 115200 (default 115200)
   --json      one JSON object per run (or per command) on standard output

@@ -12,7 +12,7 @@
 
 namespace octo::cli {
 
-enum class Command { Help, Info, Program, Selftest, Readout, Firmware, EraseImage, Types };
+enum class Command { Help, Info, Program, Selftest, Readout, Firmware, EraseImage, Types, Serials };
 
 // Which memories --erase names.
 struct EraseChoice {
@@ -47,6 +47,9 @@ struct Invocation {
     uint32_t start = 0;
     uint32_t length = 0;
     std::string outPath;
+
+    // serials: the station's serial ledger
+    std::string ledgerPath;
 };
 
 // A command line the tool refuses; the message names what is wrong.
