@@ -170,10 +170,11 @@ struct Kept {
     }
 };
 
+// The numbers ascending, each once.
 std::vector<NumberRun> runsOf(const std::vector<uint64_t>& sorted, uint64_t step) {
     std::vector<NumberRun> runs;
     for (const uint64_t n : sorted) {
-        if (!runs.empty() && runs.back().last <= n - step && runs.back().last + step == n) {
+        if (!runs.empty() && n - runs.back().last == step) {
             runs.back().last = n;
         } else {
             runs.push_back({n, n});

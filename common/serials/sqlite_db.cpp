@@ -1,9 +1,11 @@
 #include "serials/sqlite_db.h"
 
+#include "serials/file_name.h"
+
 namespace octo::serials::sqlite {
 
 Database::Database(const std::string& path, int flags) {
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    const int rc = sqlite3_open_v2(sqliteFileName(path).c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
         sqlite3_close(db_);

@@ -58,5 +58,15 @@ TEST_F(WindowsLedgerTest, ARunIsReservedSettledAndReadBack) {
     EXPECT_EQ(summary.voids[1].reason, "interrupted") << "the released 102, reserved again";
 }
 
+TEST_F(WindowsLedgerTest, ANameInTheAnsiCodePageIsTheFileOpened) {
+    // "Linie-<A umlaut>.ledger" in the code page: one byte that is no UTF-8 on its own.
+    WCHAR wide[] = L"Linie-\u00C4.ledger";
+    char ansi[MAX_PATH] = {};
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, nullptr), 0);
+    const std::string path = folder_.string() + "\\" + ansi;
+    SerialLedger::open(path, SerialScheme::numbers({1, 9, 1, NumberFormat::Ascii, 1}));
+    EXPECT_NE(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 } // namespace
 } // namespace octo::serials
