@@ -165,6 +165,7 @@ TEST_F(SerialLedgerTest, ARunKilledAfterReservingNeverGivesItsRecordsOutAgain) {
               (std::vector<NumberRun>{{244, 251}}));
     EXPECT_EQ(state(ledger.summary(), RecordState::Void).ranges,
               (std::vector<NumberRun>{{252, 259}}));
+    EXPECT_EQ(ledger.summary().voids.front().number, 252u) << "lowest first";
     EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)).front(), 260u);
 }
 
