@@ -23,6 +23,8 @@ int runCommand(const Invocation& in, std::FILE* out) {
         return eraseImageCommand(in, out);
     case Command::Types:
         return typesCommand(in, out);
+    case Command::Report:
+        return reportCommand(in, out);
     }
     return kExitBadInput;
 }

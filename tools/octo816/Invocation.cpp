@@ -1,5 +1,7 @@
 #include "Invocation.h"
 
+#include "yield/YieldLog.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -30,7 +32,7 @@ struct CommandName {
     std::string_view name;
     Command command;
 };
-constexpr std::array<CommandName, 7> kCommands = {{
+constexpr std::array<CommandName, 8> kCommands = {{
     {"info", Command::Info},
     {"program", Command::Program},
     {"selftest", Command::Selftest},
@@ -38,6 +40,7 @@ constexpr std::array<CommandName, 7> kCommands = {{
     {"firmware", Command::Firmware},
     {"erase-image", Command::EraseImage},
     {"types", Command::Types},
+    {"report", Command::Report},
 }};
 
 using Words = std::function<std::string(const std::string& value)>;
@@ -296,6 +299,27 @@ Subcommand addFirmware(CLI::App& root, Invocation& in) {
     return {command, file, "one firmware file"};
 }
 
+Subcommand addReport(CLI::App& root, Invocation& in) {
+    CLI::App* command = addCommand(root, in, "report",
+                                   "The yield report of traceability logs: a page (--out), JSON "
+                                   "(--json) or its totals and alarms.",
+                                   false);
+    CLI::Option* logs = command->add_option("logs", in.files, "the traceability logs (CSV)")
+                            ->type_name("LOG")
+                            ->required();
+    command->add_option("--out", in.outPath, "write the report's page to this HTML file")
+        ->type_name("FILE");
+    command
+        ->add_option("--since", in.since,
+                     "only the runs from this time on (2026-12-08T06:00:00Z or 2026-12-08)")
+        ->type_name("TIME")
+        ->check(refusing(
+            CLI::Validator(
+                [](std::string& t) { return yield::parseTime(t) ? std::string() : "bad"; }, ""),
+            "takes a time like 2026-12-08T06:00:00Z or a date like 2026-12-08"));
+    return {command, logs, "one or more logs"};
+}
+
 // CLI11's complaint as the tool's one line.
 std::string usageMessage(const CLI::ParseError& error, const Subcommand& command) {
     const std::string text = oneLine(error);
@@ -353,6 +377,7 @@ Invocation parseArguments(std::span<const std::string> args) {
                               "The device types: minimum supply for erase and program, DuoLink, "
                               "segments.",
                               false)},
+        addReport(root, in),
     };
     const Subcommand& command =
         *std::find_if(commands.begin(), commands.end(),
@@ -384,6 +409,10 @@ Invocation parseArguments(std::span<const std::string> args) {
     return in;
 }
 
+bool needsLibrary(Command command) {
+    return command != Command::Help && command != Command::Report;
+}
+
 const char* usageText() {
     return R"(usage: octo816 <command> [options]
 
@@ -399,6 +428,8 @@ const char* usageText() {
   firmware    --port P FILE         install a firmware file in the unit
   erase-image --port P              erase the unit's image memory
   types                             the device types and their memory
+  report      [--out FILE.html] [--since TIME] LOG.csv...
+              the yield report of traceability logs: totals, sockets, alarms
 
   --baud B    9600, 19200, 38400, 57600 or 115200 (default 115200)
   --json      one JSON object per run (or per command) on standard output

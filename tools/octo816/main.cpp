@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         const Invocation invocation = parseArguments(args);
-        if (invocation.command != Command::Help && !loadLibrary()) {
+        if (needsLibrary(invocation.command) && !loadLibrary()) {
             std::fprintf(stderr, "octo816: OCTO816.DLL cannot be loaded\n");
             return kExitUnitError;
         }
