@@ -35,8 +35,7 @@ octo::yield::Report reportOf(const LineModel& model) {
 int main() {
     int falseAlarms = 0;
     for (int seed = 1; seed <= kSeeds; ++seed) {
-        const auto report =
-            reportOf({.runs = kHealthyRuns, .seed = static_cast<uint32_t>(seed)});
+        const auto report = reportOf({.runs = kHealthyRuns, .seed = static_cast<uint32_t>(seed)});
         falseAlarms += report.units.front().alarms.empty() ? 0 : 1;
     }
     int detected = 0;
@@ -49,7 +48,8 @@ int main() {
         const auto& alarms = report.units.front().alarms;
         if (alarms.size() == 1 && alarms.front().socket == kWornSocket) {
             ++detected;
-            sinceErrors.push_back(std::labs(static_cast<long>(alarms.front().sinceRun) - kWornFrom));
+            sinceErrors.push_back(
+                std::labs(static_cast<long>(alarms.front().sinceRun) - kWornFrom));
         }
     }
     std::sort(sinceErrors.begin(), sinceErrors.end());
