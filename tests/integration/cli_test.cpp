@@ -276,6 +276,8 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     std::ofstream(badJob) << "type = \"ZEL816 A110\"\nvcx = 3.0\n";
     const std::string lowJob = (folder.path() / "low.toml").string();
     std::ofstream(lowJob) << "vcc = 1.0\n";
+    const std::string emptyLog = (folder.path() / "empty.csv").string();
+    std::ofstream{emptyLog};
     const struct {
         std::vector<std::string> args;
         int status;
@@ -339,6 +341,12 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
          "readout needs --target, --start and --length"},
         {{"firmware", "--port", "/dev/null", blink}, kBadInput, "not a firmware file of the unit"},
         {{"firmware", "--port", "/dev/null"}, kBadInput, "expected one firmware file"},
+        {{"report", "missing.csv"}, kBadInput, "missing.csv: no such file"},
+        {{"report", folder.path().string()}, kBadInput, "not a regular file"},
+        {{"report", "--since", "yesterday", emptyLog}, kBadInput, "--since takes a time like"},
+        {{"report", "--out", (folder.path() / "no-folder" / "r.html").string(), emptyLog},
+         kBadInput,
+         "r.html: cannot be written"},
         {{"program", "--port", (folder.path() / "no-port").string(), "--type", kA110, blink},
          kUnitError,
          "no unit on "},

@@ -309,7 +309,8 @@ std::string reportHtml(const Report& report) {
     std::string html = std::string("<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
                                    "charset=\"utf-8\"><title>Yield report</title><style>") +
                        kStyle + "</style></head><body><h1>Yield report</h1>";
-    html += "<p class=\"meta\">" + std::to_string(report.units.size()) + " units" +
+    html += "<p class=\"meta\">" + std::to_string(report.units.size()) +
+            (report.units.size() == 1 ? " unit" : " units") +
             (report.since ? ", runs since " + timeText(*report.since) : std::string()) + "</p>";
     html += summary(report) + alarms(report);
     for (size_t u = 0; u < report.units.size(); ++u) {
