@@ -57,7 +57,7 @@ void readLogs(const Invocation& in, yield::Aggregator& aggregator) {
 void tellMalformed(const yield::Report& report) {
     for (const yield::Malformed& m : report.malformed) {
         std::fprintf(stderr, "octo816: %s:%llu: %s, skipped\n", m.file.c_str(),
-                     static_cast<unsigned long long>(m.line), m.reason.c_str());
+                     static_cast<unsigned long long>(m.line), yield::printable(m.reason).c_str());
     }
     if (report.malformedCount > report.malformed.size()) {
         std::fprintf(

@@ -145,6 +145,10 @@ TEST(YieldLog, ThePageEscapesEveryTextFromTheLog) {
     EXPECT_EQ(html.find("<script"), std::string::npos);
     EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt;&amp;&quot;&#39;"),
               std::string::npos);
+    // A terminal gets no escape sequence from a station's name.
+    const std::string log =
+        testing::lineLog({.station = "a\x1b[2Jb", .runs = 1000, .wornSocket = 2, .wornFrom = 500});
+    EXPECT_NE(reportText(reportOf(log)).find("unit a?[2Jb socket 2"), std::string::npos);
 }
 
 TEST(YieldLog, AWornSocketOfAGeneratedLogIsTheOnlyAlarmAndItsSinceIsNearTheChange) {

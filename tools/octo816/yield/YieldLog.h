@@ -16,7 +16,7 @@ inline constexpr int kSockets = 8;
 
 // Where a chip ended: passed, or the first stage it did not get through. NotFound is a
 // socket that has no line in a run whose other sockets have one.
-enum class Stage { Passed, NotFound, NotConnected, EraseCheck, Verify, Secure };
+enum class Stage : uint8_t { Passed, NotFound, NotConnected, EraseCheck, Verify, Secure };
 inline constexpr int kStages = 6;
 
 // The flags of a line, as the unit set them.
@@ -32,6 +32,10 @@ Stage stageOf(const ChipFlags& flags);
 // "2026-12-08T06:52:55Z" as seconds since 1970 (UTC); "2026-12-08" as its midnight.
 std::optional<int64_t> parseTime(std::string_view text);
 std::string timeText(int64_t seconds);
+
+// Text from a log for a terminal: control characters (an escape sequence in a station's
+// name) become '?'.
+std::string printable(std::string_view text);
 
 // One line of a log.
 struct LogLine {
