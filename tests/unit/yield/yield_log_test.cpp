@@ -50,8 +50,37 @@ TEST(YieldLog, BothVersionsOfTheLogGiveTheirUnitsAndRuns) {
     EXPECT_EQ(now.units[1].unit, "st"); // no serial: the station
 }
 
+TEST(YieldLog, TimesAreReadAsUtcAndWrittenBackTheSame) {
+    const struct {
+        const char* text;
+        std::optional<int64_t> seconds;
+    } cases[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2026-12-08T06:52:55Z", 1796712775},
+        {"2026-01-31T12:00:00Z", 1769860800},
+        {"2026-03-01T00:00:00Z", 1772323200},
+        {"2028-02-29T23:59:59Z", 1835481599},
+        {"2000-02-29T00:00:00Z", 951782400},
+        {"2026-12-08", 1796688000},
+        {"2026-02-29T00:00:00Z", std::nullopt},
+        {"2100-02-29T00:00:00Z", std::nullopt},
+        {"2026-13-01T00:00:00Z", std::nullopt},
+        {"2026-00-10T00:00:00Z", std::nullopt},
+        {"2026-12-00T00:00:00Z", std::nullopt},
+        {"2026-12-08T24:00:00Z", std::nullopt},
+        {"2026-12-08T06:60:00Z", std::nullopt},
+        {"2026-12-08T06:52:55", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseTime(c.text), c.seconds) << c.text;
+        if (c.seconds && std::string_view(c.text).size() > 10) {
+            EXPECT_EQ(timeText(*c.seconds), c.text);
+        }
+    }
+}
+
 TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
-    const std::string good = oldLine(kT1, "st", 1, "1,1,1,0,1");
+    const std::string good = oldLine(kT1, "st", 8, "1,1,1,0,1");
     const struct {
         std::string line;
         const char* reason;
@@ -62,7 +91,7 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
         {oldLine(kT1, "st", 9, "1,1,1,0,1"), "target \"9\" is not 1 to 8"},
         {oldLine(kT1, "st", 2, "1,1,2,0,1"), "flag \"2\" is not 0 or 1"},
         {oldLine(kT1, "\"st", 2, "1,1,1,0,1"), "a quote is not closed"},
-        {oldLine(kT1, "st", 1, "1,1,1,0,1"), "socket 1 of this run has a line already"},
+        {oldLine(kT1, "st", 8, "1,1,1,0,1"), "socket 8 of this run has a line already"},
         {std::string(kMaxLineBytes + 1, 'x') + "\n", "longer than 4096 bytes"},
         {kT1 + std::string(",st,1.56,1.30,A,12345,2,1,1,1,0,1,0\n"), "image_crc32 \"12345\""},
     };
@@ -76,6 +105,7 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
         EXPECT_NE(report.malformed[0].reason.find(c.reason), std::string::npos)
             << report.malformed[0].reason;
         EXPECT_EQ(report.units.at(0).sockets[2].passed(), 1u) << c.reason;
+        EXPECT_NE(reportHtml(report).find("<li>a.csv:3: "), std::string::npos) << c.reason;
     }
     const std::string run = kT1 + std::string(",st,1.56,1.30,A,,1,1,1,1,0,1,0,U,");
     EXPECT_NE(reportOf(kNewHeader + run + "x,S\n").malformed.at(0).reason.find("run \"x\""),
@@ -133,6 +163,15 @@ TEST(YieldLog, TheJsonHasTheCountsOfEachSocketUnderItsKeys) {
                         "0,\"erase_check\":0,\"verify\":1,\"secure\":0}"),
               std::string::npos);
     EXPECT_NE(json.find("],\"alarms\":[]}]}"), std::string::npos);
+    // The page's socket chart has the eight sockets on a yield axis that ends at 100 %.
+    const std::string html = reportHtml(report);
+    size_t columns = 0;
+    for (size_t at = html.find(">socket "); at != std::string::npos;
+         at = html.find(">socket ", at + 1)) {
+        ++columns;
+    }
+    EXPECT_EQ(columns, 8u);
+    EXPECT_NE(html.find(">100.0%</text>"), std::string::npos);
 }
 
 TEST(YieldLog, ThePageEscapesEveryTextFromTheLog) {
