@@ -64,6 +64,7 @@ TEST(YieldLog, TimesAreReadAsUtcAndWrittenBackTheSame) {
         {"2026-12-08", 1796688000},
         {"2026-02-29T00:00:00Z", std::nullopt},
         {"2100-02-29T00:00:00Z", std::nullopt},
+        {"2028-02-30T00:00:00Z", std::nullopt},
         {"2026-13-01T00:00:00Z", std::nullopt},
         {"2026-00-10T00:00:00Z", std::nullopt},
         {"2026-12-00T00:00:00Z", std::nullopt},
