@@ -470,8 +470,11 @@ const char* usageText() {
 
 octo816 <command> --help lists a command's options.
 
+Numbers are decimal unless written 0x... (hexadecimal).
+
 exit status: 0 every target found passed, 1 some targets failed (or none was found),
-             2 bad arguments or files, 3 unit or link error
+             2 bad arguments or files, 3 unit or link error, 4 chips programmed but
+             the run not logged, 5 the report could not be written to standard output
 )";
 }
 
