@@ -389,6 +389,10 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
          kBadInput,
          "--start and --length run past"},
         {{"info", "--port", "/dev/null", "--baud", "+9600"}, kBadInput, "--baud takes 9600"},
+        {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0x100000", "--length", "1",
+          "out.txt"},
+         kBadInput,
+         "--start lies outside a target's address space"},
         // Options that only program takes.
         {{"readout", "--port", "/dev/null", "--log", "x.csv"}, kBadInput, "unknown option --log"},
         {{"readout", "--port", "/dev/null", "--repeat", "2"}, kBadInput, "unknown option --repeat"},

@@ -27,8 +27,9 @@ TEST(Escape, ControlsAndBytesThatAreNotUtf8AreEscapedAndOnlyThey) {
         {"\xED\xA0\x80", "\\xED\\xA0\\x80", R"("\udced\udca0\udc80")"}, // a surrogate
         {"\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80", R"("\udcf4\udc90\udc80\udc80")"},
         {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\""}, // U+10FFFF
-        {"\xE2\x82", "\\xE2\\x82", R"("\udce2\udc82")"},                  // cut short at the end
-        {"\xE2(", "\\xE2(", R"("\udce2(")"},                              // cut short by ASCII
+        {"\xE0\xA0\x80", "\xE0\xA0\x80", "\"\xE0\xA0\x80\""}, // U+0800, least of 3 bytes
+        {"\xE2\x82", "\\xE2\\x82", R"("\udce2\udc82")"},      // cut short at the end
+        {"\xE2(", "\\xE2(", R"("\udce2(")"},                  // cut short by ASCII
         {"\xF5\x80\x80\x80", "\\xF5\\x80\\x80\\x80", R"("\udcf5\udc80\udc80\udc80")"},
     };
     for (const auto& c : cases) {
