@@ -54,7 +54,7 @@ TEST(YieldReportPage, TheAlarmInTheBrowsersDomNamesTheWornSocketAlone) {
     while (std::getline(generated, line)) {
         lines.push_back(line + "\n");
     }
-    ASSERT_TRUE(trace::appendLines(log, lines));
+    ASSERT_EQ(trace::appendLines(log, lines), trace::LogWrite::Written);
 
     const std::string page = folder.file("report.html");
     ASSERT_EQ(std::system((std::string(OCTO816_PATH) + " report --out " + page + " " + log + " >" +
