@@ -151,6 +151,8 @@ TEST(Messages, TargetDataCarriesUpToEightRecordsOfOneTo32Bytes) {
     }
     EXPECT_FALSE(TargetDataRequest::decode(std::vector<uint8_t>{1, 0, 0, 0, 0x10, 0, 0}))
         << "a record of no bytes";
+    EXPECT_TRUE(TargetDataRequest::decode(TargetDataRequest{{{0, 0xFFFFE, {1, 2}}}}.encode()))
+        << "a record that ends with the target's address space";
 }
 
 struct ParameterCase {
