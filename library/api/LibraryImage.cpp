@@ -23,6 +23,7 @@ constexpr uint32_t kEraseLimitMs = 120000;
 } // namespace
 
 int32_t Library::eraseImage() {
+    clearTargetData(); // records were meant for the image that goes, as at the unit
     if (const int32_t code = ensureLink()) {
         return status(errorText(code), kLampError, code);
     }
@@ -200,6 +201,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
                       kLampError, kFailed);
     }
     images_[slot_] = std::move(merged);
+    imageTypes_[slot_] = device;
 
     std::string message =
         "Image loaded: " + std::to_string(imageBytes) + " bytes, CRC-32 " + hex(imageCrc, 8) + ".";

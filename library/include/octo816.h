@@ -1,4 +1,5 @@
-/* The Programmer library OCTO816.DLL: its 21 exports, as the control program calls them.
+/* The Programmer library OCTO816.DLL: its 21 exports, as the control program calls them,
+ * and the two that set each target's own record (serial numbers, keys) for the next run.
  *
  * Plain C, __stdcall on 32-bit Windows, fixed-width types only. Shared by the library
  * itself, by the program's run-time loader and by the native build of the library that the
@@ -40,6 +41,9 @@ enum { OCTO_RESULT_BLOCK_BYTES = 256 };
 /* Read-out file formats of OctoReadTargetFile. */
 enum { OCTO_FORMAT_QX_TEXT = 1, OCTO_FORMAT_INTEL_HEX = 2 };
 
+/* Longest record OctoSetTargetData takes. */
+enum { OCTO_TARGET_DATA_BYTES = 32 };
+
 int32_t OCTO_API InitProgress(OctoHandle statusLine, OctoHandle progressBar);
 int32_t OCTO_API InitStatusLamp(const OctoStatusLampTable* table);
 int32_t OCTO_API InitCom(const char* portPath, uint32_t baudRate);
@@ -63,6 +67,9 @@ int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t le
 int32_t OCTO_API OctoSetSignals(uint32_t signalWord, uint32_t supplyCode);
 int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32_t address,
                                      uint16_t* value);
+int32_t OCTO_API OctoSetTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                                   uint32_t length);
+int32_t OCTO_API OctoClearTargetData(void);
 
 /* The names of the 21 exports, in the order above; the loader resolves each of them. */
 #define OCTO816_EXPORTS(X)                                                                   \
@@ -71,6 +78,10 @@ int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32
     X(OctoEraseImage) X(OctoLoadImage) X(OctoAppendImage) X(OctoSelectImage)                 \
     X(OctoEraseFirmware) X(OctoLoadFirmware) X(OctoSelectBaudrate) X(OctoSetVccTarget)       \
     X(OctoReadTargetFile) X(OctoSetSignals) X(OctoAccessTargetSFR)
+
+/* The target-record exports: a caller that serializes looks them up on their own, so a
+   library without them still serves everything else. */
+#define OCTO816_TARGET_DATA_EXPORTS(X) X(OctoSetTargetData) X(OctoClearTargetData)
 
 #ifdef __cplusplus
 }

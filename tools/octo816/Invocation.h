@@ -12,7 +12,18 @@
 
 namespace octo::cli {
 
-enum class Command { Help, Info, Program, Selftest, Readout, Firmware, EraseImage, Types, Serials };
+enum class Command {
+    Help,
+    Info,
+    Program,
+    Selftest,
+    Readout,
+    Firmware,
+    EraseImage,
+    Types,
+    Report,
+    Serials
+};
 
 // Which memories --erase names.
 struct EraseChoice {
@@ -48,6 +59,8 @@ struct Invocation {
     uint32_t length = 0;
     std::string outPath;
 
+    // report: the logs are files, the page goes to outPath; since, a time as in the log
+    std::string since;
     // serials: the station's serial ledger
     std::string ledgerPath;
 };
@@ -61,6 +74,9 @@ public:
 inline constexpr uint32_t kDefaultBaud = 115200;
 // The window's default settling time after switching the supply on.
 inline constexpr uint16_t kDefaultSettleMs = 200;
+
+// Whether the command calls the library (help and report do not).
+bool needsLibrary(Command command);
 
 // The arguments after the program's name.
 Invocation parseArguments(std::span<const std::string> args);
