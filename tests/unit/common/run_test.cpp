@@ -1,6 +1,7 @@
 // What the window and the command-line programmer share for a run: a type's memory counted
 // from its segment table, the estimate's use of it, the time-out the unit is given and the
 // image files read before the unit is touched.
+#include "objfile/load.h"
 #include "run/image_files.h"
 #include "run/programming.h"
 #include "support/TempFolder.h"
@@ -110,6 +111,21 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
         EXPECT_EQ(files.imageBytes, 0u) << f.failed;
         ASSERT_TRUE(files.read.error.has_value()) << f.failed;
         EXPECT_EQ(files.read.error->code, f.code) << f.failed;
+    }
+}
+
+TEST(ImageFiles, AFileOfTheLargestSizeIsReadAndOneByteMoreIsNot) {
+    const testing::TempFolder folder("octo_run");
+    const std::string path = folder.file("big.txt");
+    const std::string object = "@F000\nAA\nq\n";
+    const OctoSegmentEntry segments[] = {{OCTO_SEGMENT_FLASH, 0xF000, 0x1000},
+                                         {OCTO_SEGMENT_END, 0, 0}};
+    for (const uint64_t size :
+         {objfile::kLargestObjectFileBytes, objfile::kLargestObjectFileBytes + 1}) {
+        // What follows the end mark is not read as data.
+        std::ofstream(path, std::ios::binary) << object << std::string(size - object.size(), ' ');
+        const ImageFiles files = readImageFiles(std::vector<std::string>{path}, segments);
+        EXPECT_EQ(files.ok(), size == objfile::kLargestObjectFileBytes) << size;
     }
 }
 
