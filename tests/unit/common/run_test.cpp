@@ -92,6 +92,7 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
     EXPECT_EQ(asHex.imageCrc32, asText.imageCrc32);
     EXPECT_NE(asHex.files[0].crc32, asText.files[0].crc32);
     EXPECT_EQ(asText.files[0].bytes, 14u);
+    EXPECT_EQ(asText.files[0].crc32, 0x845BB396u); // the standard CRC-32 of the file's bytes
     const ImageFiles both = read({text, more});
     ASSERT_EQ(both.files.size(), 2u);
     EXPECT_EQ(both.imageBytes, 3u);
