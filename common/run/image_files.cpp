@@ -16,11 +16,6 @@ objfile::ReadResult failure(objfile::ResultCode code, std::string message) {
     return result;
 }
 
-std::string fileName(const std::string& path) {
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 } // namespace
 
 ImageFiles readImageFiles(std::span<const std::string> paths,
@@ -42,7 +37,7 @@ ImageFiles readImageFiles(std::span<const std::string> paths,
             out.read = failure(objfile::ResultCode::FileIo, "cannot be read whole");
             return out;
         }
-        objfile::ReadResult read = objfile::loadObjectFile(fileName(path), text, image, options);
+        objfile::ReadResult read = objfile::loadObjectFile(path, text, image, options);
         if (!read.ok()) {
             out.failedPath = path;
             out.read = std::move(read);

@@ -1,5 +1,6 @@
 // A scripted Programmer library: every call is logged and answers with the result the
-// test scripted for that function (0 unless told), in order.
+// test scripted for that function (0 unless told), in order. As the real library, it
+// answers a call that needs the unit with "no unit" until InitCom has named the port.
 #pragma once
 
 #include "link/ProgrammerLibrary.h"
@@ -17,6 +18,9 @@ namespace octo::testing {
 class FakeLibrary final : public ProgrammerLibrary {
 public:
     explicit FakeLibrary(EventLog* log = nullptr) : log_(log) {}
+
+    // Set by InitCom; a test of a window past its start-up sets it itself.
+    bool portNamed = false;
 
     // The next calls of function answer with these results; after them, `fallback`.
     void script(const std::string& function, std::initializer_list<int32_t> results);
@@ -59,7 +63,10 @@ public:
     static std::string errorText(int32_t code) { return "library text " + std::to_string(code); }
 
 private:
+    void record(const std::string& call);
     int32_t answer(const std::string& function, const std::string& call);
+    // A call that talks to the unit.
+    int32_t unitAnswer(const std::string& function, const std::string& call);
 
     EventLog* log_;
     std::map<std::string, std::deque<int32_t>> scripted_;

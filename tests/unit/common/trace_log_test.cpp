@@ -12,9 +12,12 @@
 
 #include <array>
 #include <filesystem>
+#include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -169,6 +172,18 @@ TEST(TraceLogLines, TheUnitIsNamedFromABlockThatReachesItsThirdVersionWord) {
     block[11] = 0x56;
     EXPECT_EQ(unitIdentity(block).firmwareVersion, 0x0156);
     EXPECT_FALSE(unitIdentity(std::span(block).first(31)).firmwareVersion);
+}
+
+TEST(TraceLogLines, TheTimeIsTheCurrentSecondInUtcWrittenWhole) {
+    const std::time_t before = std::time(nullptr);
+    const std::string stamp = utcTimestamp();
+    const std::time_t after = std::time(nullptr);
+    std::tm read{};
+    std::istringstream(stamp) >> std::get_time(&read, "%Y-%m-%dT%H:%M:%S");
+    ASSERT_EQ(stamp.size(), 20u) << stamp;
+    EXPECT_EQ(stamp.back(), 'Z');
+    EXPECT_LE(before, timegm(&read)) << stamp;
+    EXPECT_LE(timegm(&read), after) << stamp;
 }
 
 TEST(TraceLogLines, AVersionIsItsTwoBytesInHexadecimalAndNoneIsEmpty) {
