@@ -78,6 +78,9 @@ public:
     int32_t selftest(uint32_t timeoutTenths);
 
     // Firmware (LibraryFirmware.cpp).
+    // Reads a firmware file whole and checks it, before anything is erased; the next
+    // loadFirmware of the same path sends what was read here.
+    int32_t checkFirmware(const std::string& path);
     int32_t eraseFirmware(uint32_t start, uint32_t length);
     int32_t loadFirmware(const std::string& pathOrLoader);
 
@@ -137,6 +140,10 @@ private:
     };
     TimedWork timedWork(wire::Command command, uint64_t limitMs, uint64_t deadline);
 
+    // Firmware (LibraryFirmware.cpp).
+    // Reads and checks a firmware file into image; kOk, or the code it showed.
+    int32_t readFirmware(const std::string& path, objfile::Image& image);
+
     // Read-out (LibraryReadOut.cpp).
     // Ends a read-out the unit holds (ReadTargetEnd), or when that is not answered makes
     // the next call start a new session.
@@ -163,6 +170,13 @@ private:
     std::array<std::optional<objfile::Image>, wire::kImageSlots> images_;
     uint8_t slot_ = 0;
     bool append_ = false;
+
+    // Firmware: the file checkFirmware read last, until a loadFirmware of its path sends it.
+    struct CheckedFirmware {
+        std::string path;
+        objfile::Image image;
+    };
+    std::optional<CheckedFirmware> checkedFirmware_;
 
     // Runs: whether a main process ended with the unit's result since the last
     // OctoGetResult; the next one answers kRunFailed when the unit counts that run as failed.

@@ -5,6 +5,7 @@
 #include <objfile/crc32.h>
 #include <objfile/load.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -55,6 +56,14 @@ TEST_F(ImageTest, EverySampleArrivesByteForByte) {
         EXPECT_EQ(lastText(), "Image loaded: " + std::to_string(expected.byteCount()) +
                                   " bytes, CRC-32 " + crcText(expected) + ".");
         EXPECT_EQ(unit->state("image.0.crc32"), "0x" + crcText(expected));
+        // And so does a caller without a status line, in the result block.
+        std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> block{};
+        ASSERT_EQ(OctoGetResult(block.data()), 0);
+        const auto word32 = [&](size_t at) {
+            return uint32_t{blockWord(block, at)} << 16 | blockWord(block, at + 2);
+        };
+        EXPECT_EQ(word32(OCTO_RESULT_IMAGE_BYTES), expected.byteCount());
+        EXPECT_EQ(word32(OCTO_RESULT_IMAGE_CRC32), objfile::imageCrc32(expected));
         EXPECT_EQ(lastPicture(), kLampGreen);
         ASSERT_FALSE(progress.empty());
         EXPECT_EQ(progress.front().first, 0u);
@@ -128,12 +137,17 @@ TEST_F(ImageTest, BrokenFilesGiveTheirCodeAndLineAndLeaveNothingComplete) {
     const std::string huge = (unit->folder() / "huge.hex").string();
     std::ofstream(huge).close();
     std::filesystem::resize_file(huge, objfile::kLargestObjectFileBytes + 1);
+    const std::string empty = (unit->folder() / "empty.txt").string();
+    std::ofstream(empty) << "@FC00\nq\n";
+    const std::string folder = unit->folder().string();
     const std::vector<BrokenCase> cases = {
         {"broken_byte.txt", "ZEL816 A110", 11, "line "},
         {"broken_checksum.hex", "ZEL816 A110", 11, "line "},
         {"A110_outside.txt", "ZEL816 A110", 11, "F000"},
         {"no_such_file.txt", "ZEL816 A110", 15, "no_such_file.txt"},
         {huge.c_str(), "ZEL816 A110", 13, "huge.hex is too large"},
+        {empty.c_str(), "ZEL816 A110", 12, "empty.txt, the file holds no data"},
+        {folder.c_str(), "ZEL816 A110", 15, "is not a regular file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

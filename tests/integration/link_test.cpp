@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <stdlib.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -184,10 +185,18 @@ TEST_F(LinkTest, InitComOnAPortWithoutAUnitReportsNoUnit) {
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
     const std::string slave = ptsname(master);
+    termios before{};
+    ASSERT_EQ(tcgetattr(master, &before), 0); // a new terminal's: canonical, with echo
     EXPECT_EQ(InitCom(slave.c_str(), kRate), 5);
     std::array<uint8_t, 256> block{};
     EXPECT_EQ(OctoGetResult(block.data()), 5);
     ReleaseCom();
+    // The terminal has its settings back (a --port /dev/tty must not stay raw).
+    termios after{};
+    ASSERT_EQ(tcgetattr(master, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
     close(master);
 }
 

@@ -1,5 +1,7 @@
 #include "support/FakeLibrary.h"
 
+#include <objfile/firmware_file.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -28,7 +30,8 @@ int FakeLibrary::calls(const std::string& function) const {
     }));
 }
 
-int32_t FakeLibrary::answer(const std::string& function, const std::string& text) {
+int32_t FakeLibrary::answer(const std::string& function, const std::string& text,
+                            int32_t unscripted) {
     calls_.push_back(text);
     if (log_) {
         log_->add(text);
@@ -43,7 +46,7 @@ int32_t FakeLibrary::answer(const std::string& function, const std::string& text
         return result;
     }
     const auto fallback = fallback_.find(function);
-    return fallback == fallback_.end() ? 0 : fallback->second;
+    return fallback == fallback_.end() ? unscripted : fallback->second;
 }
 
 int32_t FakeLibrary::initProgress(void*, void*) {
@@ -121,6 +124,21 @@ int32_t FakeLibrary::eraseFirmware(uint32_t start, uint32_t length) {
 
 int32_t FakeLibrary::loadFirmware(const std::string& pathOrLoader) {
     return answer("OctoLoadFirmware", "OctoLoadFirmware " + pathOrLoader);
+}
+
+int32_t FakeLibrary::checkFirmware(const std::string& path) {
+    using Problem = objfile::FirmwareFile::Problem;
+    const objfile::FirmwareFile file = objfile::readFirmwareFile(path, path);
+    constexpr int32_t kCannotOpen = 15;
+    constexpr int32_t kFileIo = 13;
+    constexpr int32_t kNotFirmware = 18;
+    const int32_t code = file.problem == Problem::None         ? 0
+                         : file.problem == Problem::CannotOpen ? kCannotOpen
+                         : file.problem == Problem::FileIo     ? kFileIo
+                         : file.problem == Problem::NotFirmware
+                             ? kNotFirmware
+                             : static_cast<int32_t>(file.read.code());
+    return answer("OctoCheckFirmware", "OctoCheckFirmware " + path, code);
 }
 
 int32_t FakeLibrary::selectBaudrate(uint32_t baudIndex) {
