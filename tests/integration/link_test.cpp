@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -198,6 +199,21 @@ TEST_F(LinkTest, InitComOnAPortWithoutAUnitReportsNoUnit) {
     EXPECT_EQ(after.c_iflag, before.c_iflag);
     EXPECT_EQ(after.c_oflag, before.c_oflag);
     close(master);
+}
+
+TEST_F(LinkTest, APortAnotherProgramHoldsIsInUse) {
+    SimulatedUnit unit;
+    const int holder = open(unit.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0); // as a second octo816 holds it
+    const size_t descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                             std::filesystem::directory_iterator());
+    EXPECT_EQ(InitCom(unit.link().c_str(), kRate), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                            std::filesystem::directory_iterator()),
+              static_cast<std::ptrdiff_t>(descriptors));
+    close(holder);
+    EXPECT_EQ(InitCom(unit.link().c_str(), kRate), 0);
 }
 
 TEST_F(LinkTest, InitComSwitchesToAnotherPortWhileOneIsOpen) {

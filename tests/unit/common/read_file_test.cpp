@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 namespace octo::files {
@@ -19,6 +20,11 @@ namespace fs = std::filesystem;
 using Problem = FileRead::Problem;
 
 constexpr uint64_t kBound = 1000;
+
+size_t openDescriptors() {
+    const fs::directory_iterator entries("/proc/self/fd");
+    return static_cast<size_t>(std::distance(fs::begin(entries), fs::end(entries)));
+}
 
 TEST(BoundedRead, TakesRegularFilesUpToTheBoundWholeAndRefusesEverythingElseAtOnce) {
     const testing::TempFolder folder("octo_read");
@@ -39,11 +45,13 @@ TEST(BoundedRead, TakesRegularFilesUpToTheBoundWholeAndRefusesEverythingElseAtOn
         {folder.path().string(), Problem::NotRegular},
         {folder.file("missing.txt"), Problem::CannotOpen},
     };
+    const size_t descriptors = openDescriptors();
     for (const auto& c : cases) {
         const FileRead read = readBoundedFile(c.path, kBound);
         EXPECT_EQ(read.problem, c.problem) << c.path;
         EXPECT_EQ(read.bytes.size(), c.problem == Problem::None ? kBound : 0) << c.path;
     }
+    EXPECT_EQ(openDescriptors(), descriptors) << "every file is closed again";
 }
 
 TEST(BoundedRead, AnObjectFileOverTheBoundIsRefusedBeforeItIsRead) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -109,7 +110,7 @@ TEST_F(OctoImg, FailsWithTheFileLineAndCode) {
         {"convert " + path("bad.hex") + " " + path("out.txt"), 1, "bad.hex:2: error 11"},
         {"convert " + path("sparse.txt") + " " + path("out.bin"), 1, "refusing"},
         {"convert " + path("ok.txt") + " " + path("out.s19"), 2, "unknown output format"},
-        {"convert " + path("ok.txt") + " " + path("no/such/dir/out.hex"), 1, "error 15"},
+        {"convert " + path("ok.txt") + " " + path("no/such/dir/out.hex"), 1, "out.hex: error 15"},
         {"info " + path("ok.txt") + " --device \"ZEL816 A110\"", 1, "0x0F000 lies outside"},
         {"info " + path("ok.txt") + " --device \"ZEL816 A413\"", 0, "all data lies in its memory"},
         {"info " + path("ok.txt") + " --device NOPE", 2, "unknown device type"},
@@ -142,6 +143,15 @@ TEST_F(OctoImg, AFailedWriteLeavesTheOldOutputFileAsItWas) {
     EXPECT_EQ(run.exitCode, 1) << run.output;
     EXPECT_NE(run.output.find("error 13"), std::string::npos) << run.output;
     EXPECT_EQ(readFile(path("precious.hex")), "keep me\n");
+}
+
+TEST_F(OctoImg, MemoryRunningOutEndsWithOneLineAndItsOwnCode) {
+    writeFile(path("large.txt"), "");
+    fs::resize_file(path("large.txt"), 48ull << 20); // within the bound, sparse
+    const ToolRun run = octoimg("info " + path("large.txt"), "ulimit -v 40960; ");
+    EXPECT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_EQ(run.output.rfind("octoimg: ", 0), 0u) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
 }
 
 } // namespace
