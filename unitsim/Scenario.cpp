@@ -140,6 +140,7 @@ constexpr std::pair<std::string_view, double Timing::*> kTimingKeys[] = {
     {"timing.large_kib", &Timing::largeKib},
     {"timing.verify_ms_per_kib", &Timing::verifyMsPerKib},
     {"timing.secure_ms", &Timing::secureMs},
+    {"timing.record_ms", &Timing::recordMs},
     {"timing.duolink_factor", &Timing::duolinkFactor},
     {"timing.connect_ms", &Timing::connectMs},
     {"timing.read_ms_per_kib", &Timing::readMsPerKib},
@@ -184,6 +185,7 @@ std::optional<std::string> setTarget(TargetSetup& target, std::string_view key,
         {"fault.verify_at", [&](auto v) { return setAddress(target.faults.verifyAt, v); }},
         {"fault.marginal_at", [&](auto v) { return setAddress(target.faults.marginalAt, v); }},
         {"fault.secure", [&](auto v) { return setBool(target.faults.secure, v); }},
+        {"fault.record", [&](auto v) { return setBool(target.faults.record, v); }},
     };
     const auto found = setters.find(key);
     if (found == setters.end()) {

@@ -24,6 +24,7 @@ struct TargetFaults {
     std::optional<uint32_t> verifyAt;     // a byte that programs with its lowest bit wrong
     std::optional<uint32_t> marginalAt;   // a byte that reads right only at the normal level
     bool secure = false;                  // its fuse does not blow
+    bool record = false;                  // its record is written with its lowest bit wrong
 };
 
 // One of the eight target sockets.
@@ -52,6 +53,7 @@ struct Timing {
     double largeKib = 60;
     double verifyMsPerKib = 22.8; // marginal verify takes twice as long
     double secureMs = 160;
+    double recordMs = 5; // writing and verifying the targets' records
     double duolinkFactor = 4;
     double connectMs = 100; // read-out and register access: reaching the target
     double readMsPerKib = 22.8;

@@ -39,6 +39,13 @@ std::optional<std::string> Server::start() {
             return "cannot create the event log " + options_.eventLog.string();
         }
     }
+    if (!options_.chipLog.empty()) {
+        // Appended to: the log of every chip the unit ever wrote outlives a restart.
+        chips_.reset(std::fopen(options_.chipLog.c_str(), "a"));
+        if (!chips_) {
+            return "cannot open the chip log " + options_.chipLog.string();
+        }
+    }
     if (auto error = pty_.open()) {
         return error;
     }
@@ -117,6 +124,7 @@ void Server::handleFrame(const wire::Frame& frame, Time now) {
     if (unit_.commands() != carriedOut) {
         logEvent(now, "request", frame.command);
     }
+    logRecords();
     if (!silencedOnce_ && misbehaviour_.silentAfter(unit_.commands())) {
         // Hung after this command: its answer never leaves.
         silencedOnce_ = silent_ = true;

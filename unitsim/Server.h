@@ -28,6 +28,7 @@ struct ServerOptions {
     std::filesystem::path link;
     std::filesystem::path stateFile; // empty: none
     std::filesystem::path eventLog;  // empty: none
+    std::filesystem::path chipLog;   // empty: none
 };
 
 // Flags the signal handlers set and the loop reads.
@@ -95,6 +96,8 @@ private:
     void writeTarget(uint8_t index);
     // One line of the event log: the time since the start and what happened.
     void logEvent(Time now, const char* what, uint8_t command);
+    // One line of the chip log for each record the last request wrote into a chip.
+    void logRecords();
 
     Scenario scenario_;
     ServerOptions options_;
@@ -154,6 +157,7 @@ private:
         void operator()(std::FILE* file) const { std::fclose(file); }
     };
     std::unique_ptr<std::FILE, FileCloser> events_;
+    std::unique_ptr<std::FILE, FileCloser> chips_;
 };
 
 } // namespace octo::unitsim

@@ -56,6 +56,25 @@ void Server::logEvent(Time now, const char* what, uint8_t command) {
     std::fflush(events_.get());
 }
 
+void Server::logRecords() {
+    for (const RecordWrite& write : unit_.takeRecordWrites()) {
+        if (!chips_) {
+            continue;
+        }
+        std::string data;
+        for (uint8_t byte : write.data) {
+            char item[4];
+            std::snprintf(item, sizeof item, "%02x", byte);
+            data += item;
+        }
+        std::fprintf(chips_.get(), "run=%llu socket=%u address=0x%04x data=%s verified=%d\n",
+                     static_cast<unsigned long long>(unit_.mainProcesses()), write.socket + 1u,
+                     write.address, data.c_str(), write.verified ? 1 : 0);
+        // Tests kill the simulator: every line is on the disk's way before the answer.
+        std::fflush(chips_.get());
+    }
+}
+
 void Server::writeState() {
     if (options_.stateFile.empty()) {
         return;

@@ -91,6 +91,31 @@ std::vector<Cell> cellsToProgram(const objfile::Image& image, const devices::Dev
     return cells;
 }
 
+const wire::TargetRecord* recordOf(std::span<const wire::TargetRecord> records, uint8_t socket) {
+    const auto found = std::find_if(records.begin(), records.end(),
+                                    [&](const auto& record) { return record.socket == socket; });
+    return found == records.end() ? nullptr : &*found;
+}
+
+// Programs a record as flash takes it (bits only go from 1 to 0; faulty: the first byte's
+// lowest bit comes out wrong) and reads it back: true when every byte holds what was meant.
+bool writeRecord(TargetMemory& memory, const wire::TargetRecord& record, bool faulty) {
+    bool verified = true;
+    for (size_t k = 0; k < record.data.size(); ++k) {
+        uint8_t* byte = memory.at(record.address + static_cast<uint32_t>(k));
+        if (!byte) {
+            verified = false;
+            continue;
+        }
+        *byte = static_cast<uint8_t>(*byte & record.data[k]);
+        if (faulty && k == 0) {
+            *byte ^= 0x01;
+        }
+        verified = verified && *byte == record.data[k];
+    }
+    return verified;
+}
+
 } // namespace
 
 TargetMemory::TargetMemory(const devices::DeviceType& type) {
@@ -289,7 +314,8 @@ uint16_t TargetBank::accessRegister(uint8_t index, wire::SfrOperation operation,
 
 RunOutcome TargetBank::mainProcess(uint32_t options, uint32_t settleMs, bool switchOffs,
                                    const Reach& reach, const objfile::Image& image,
-                                   const devices::DeviceType& type, double budgetMs) {
+                                   const devices::DeviceType& type, double budgetMs,
+                                   std::span<const wire::TargetRecord> records) {
     const Timing& timing = scenario_.timing;
     const double speed = speedFactor(options);
     const double perKib = speed * ((options & opt::kDuoLink) ? timing.duolinkFactor : 1.0);
@@ -304,7 +330,7 @@ RunOutcome TargetBank::mainProcess(uint32_t options, uint32_t settleMs, bool swi
     // With the supply switched off between the steps, each later step waits for it again.
     const double resettle = switchOffs ? settleMs : 0.0;
 
-    enum class Step { Erase, Check, Program, Verify, Secure };
+    enum class Step { Erase, Check, Program, Verify, Record, Secure };
     struct Phase {
         Step step;
         double ms;
@@ -326,6 +352,9 @@ RunOutcome TargetBank::mainProcess(uint32_t options, uint32_t settleMs, bool swi
         const double marginal = (options & opt::kMarginal) ? 2.0 : 1.0;
         phases.push_back(
             {Step::Verify, resettle + timing.verifyMsPerKib * cellKib * perKib * marginal});
+    }
+    if (!records.empty()) {
+        phases.push_back({Step::Record, resettle + timing.recordMs * speed});
     }
     if (options & opt::kSecure) {
         phases.push_back({Step::Secure, resettle + timing.secureMs * speed});
@@ -469,6 +498,20 @@ RunOutcome TargetBank::mainProcess(uint32_t options, uint32_t settleMs, bool swi
                          hex(wrong->address, 4));
                 } else {
                     setBit(wire::kVerifiedByte, i);
+                }
+                break;
+            }
+            case Step::Record: {
+                const wire::TargetRecord* record = recordOf(records, i);
+                if (!record) {
+                    break;
+                }
+                const bool verified = writeRecord(memory, *record, faults.record);
+                outcome.records.push_back({i, record->address, record->data, verified});
+                socket.changed = true;
+                if (!verified) {
+                    outcome.run[wire::kVerifiedByte] &= static_cast<uint8_t>(~(1u << i));
+                    fail("record verify failed at " + hex(record->address, 4));
                 }
                 break;
             }

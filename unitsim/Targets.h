@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -59,11 +60,20 @@ struct Reach {
     uint32_t options = 0; // interface bits: DuoLink, speed
 };
 
+// A record the main process wrote into a chip, and whether it read back as written.
+struct RecordWrite {
+    uint8_t socket = 0; // 0..7
+    uint32_t address = 0;
+    std::vector<uint8_t> data;
+    bool verified = false;
+};
+
 struct RunOutcome {
     std::array<uint8_t, wire::ResultReply::kRunBytes> run{};
     bool failed = false; // cut off at the time-out
     double workMs = 0;   // modelled duration
     bool reachedTargets = false;
+    std::vector<RecordWrite> records; // in socket order
 };
 
 class TargetBank {
@@ -72,10 +82,11 @@ public:
 
     // The main process with these options on every socket, from image (for type), with the
     // supply given in reach and settleMs to wait at each switch-on (switchOffs: the supply
-    // goes off between the steps). Stops when the work would exceed budgetMs.
+    // goes off between the steps). Stops when the work would exceed budgetMs. Each target
+    // still passing after verify gets its record, if records holds one for its socket.
     RunOutcome mainProcess(uint32_t options, uint32_t settleMs, bool switchOffs, const Reach& reach,
                            const objfile::Image& image, const devices::DeviceType& type,
-                           double budgetMs);
+                           double budgetMs, std::span<const wire::TargetRecord> records = {});
 
     // Why a target cannot be reached now; none when it can. imageType is the type of the
     // image the unit works with (the chip's type when the scenario names none).

@@ -75,6 +75,7 @@ void Unit::powerCycle() {
         loadingSlot_.reset();
     }
     cachedRequest_.reset();
+    records_.clear();
     powerCycleDue_ = false;
     ++powerCycles_;
 }
@@ -201,8 +202,17 @@ Response Unit::execute(uint8_t command, std::span<const uint8_t> payload, Reply&
         return call(&Unit::imageStatus, payload, reply);
     case Command::LoadParameters:
         return call(&Unit::loadParameters, payload, reply, Needs::Firmware);
-    case Command::MainProcess:
-        return call(&Unit::mainProcess, payload, reply, Needs::Firmware);
+    case Command::MainProcess: {
+        // The records were for this request, whatever becomes of it.
+        const Response response = call(&Unit::mainProcess, payload, reply, Needs::Firmware);
+        records_.clear();
+        return response;
+    }
+    case Command::TargetData:
+        if (!knowsTargetData()) {
+            return answer(Status::UnknownCommand);
+        }
+        return call(&Unit::targetData, payload, reply);
     case Command::Selftest:
         return call(&Unit::selftest, payload, reply, Needs::Firmware);
     case Command::FirmwareErase:
@@ -230,8 +240,9 @@ Response Unit::execute(uint8_t command, std::span<const uint8_t> payload, Reply&
 
 Response Unit::hello(const wire::HelloRequest&) {
     // A new session: forget the last answer, so a fresh sequence number never meets an
-    // old one.
+    // old one. Records another program left are not this one's.
     cachedRequest_.reset();
+    records_.clear();
     wire::HelloReply helloReply;
     helloReply.maxPayload = static_cast<uint16_t>(wire::kMaxPayload);
     helloReply.baudRate = baud_;
@@ -313,6 +324,7 @@ std::string Unit::stateText() const {
          parameters_ ? std::to_string(parameters_->settleMs) : std::string("none"));
     line("run.main_processes", std::to_string(mainProcesses_));
     line("run.selftests", std::to_string(selftests_));
+    line("run.records", std::to_string(records_.size()));
     line("run.result", runText());
     line("run.failed", runFailed_ ? "yes" : "no");
     char modelled[32];

@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace octo::unitsim {
@@ -82,6 +83,9 @@ public:
     const ImageSlot& slot(uint8_t index) const { return slots_.at(index); }
     uint64_t commands() const { return commands_; }
     uint64_t duplicates() const { return duplicates_; }
+    // Main processes since the start, and the records the last one wrote (once).
+    uint64_t mainProcesses() const { return mainProcesses_; }
+    std::vector<RecordWrite> takeRecordWrites() { return std::exchange(recordWrites_, {}); }
 
 private:
     // Each command's handler gets its request decoded (a payload that does not decode is
@@ -118,6 +122,9 @@ private:
     wire::Response loadParameters(const wire::LoadParametersRequest& request);
     wire::Response mainProcess(const wire::WorkRequest& request, Reply& reply);
     wire::Response selftest(const wire::WorkRequest& request, Reply& reply);
+    wire::Response targetData(const wire::TargetDataRequest& request);
+    // Firmware from the version that brought the request knows target records.
+    bool knowsTargetData() const;
     wire::Response readTargetBegin(const wire::ReadTargetBeginRequest& request, Reply& reply);
     wire::Response readTargetData(const wire::ReadTargetDataRequest& request);
     wire::Response readTargetEnd(const NoPayload& request);
@@ -154,6 +161,10 @@ private:
     uint64_t mainProcesses_ = 0;
     double modelledMs_ = 0; // the last main process or self-test, before the time scale
     uint64_t selftests_ = 0;
+    // The records for the next main process: gone after it, after an image erase, a Hello
+    // and a power cycle.
+    std::vector<wire::TargetRecord> records_;
+    std::vector<RecordWrite> recordWrites_;
 
     // Firmware: version and name while the firmware area holds a whole firmware.
     struct Firmware {

@@ -25,6 +25,7 @@ Response Unit::imageErase(const NoPayload&, Reply& reply) {
         markChanged(i);
     }
     loadingSlot_.reset();
+    records_.clear(); // they were meant for the image that is gone
     reply.workMs = scaled(scenario_.eraseImageMs);
     return answer(Status::Ok);
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace octo::unitsim {
 
@@ -17,6 +18,8 @@ namespace {
 
 // A run that finds no usable image refuses at once.
 constexpr double kRefusedRunMs = 50;
+// The firmware version (decimal digits in nibbles) that brought target records.
+constexpr uint16_t kTargetDataFirmware = 0x0156;
 
 } // namespace
 
@@ -66,8 +69,9 @@ Response Unit::mainProcess(const wire::WorkRequest& request, Reply& reply) {
     }
     const double budget = scenario_.timeScale > 0 ? request.limitMs / scenario_.timeScale
                                                   : std::numeric_limits<double>::infinity();
-    const RunOutcome outcome = targets_.mainProcess(options, parameters_->settleMs, switchOffs,
-                                                    reach, slot.data, *type, budget);
+    RunOutcome outcome = targets_.mainProcess(options, parameters_->settleMs, switchOffs, reach,
+                                              slot.data, *type, budget, records_);
+    recordWrites_ = std::move(outcome.records);
     run_ = outcome.run;
     runFailed_ = outcome.failed ? 1 : 0;
     modelledMs_ = outcome.workMs;
@@ -75,6 +79,15 @@ Response Unit::mainProcess(const wire::WorkRequest& request, Reply& reply) {
     result.run = run_;
     result.runFailed = runFailed_;
     return answer(outcome.failed ? Status::Failed : Status::Ok, result.encode());
+}
+
+bool Unit::knowsTargetData() const {
+    return firmware_ && firmware_->version >= kTargetDataFirmware;
+}
+
+Response Unit::targetData(const wire::TargetDataRequest& request) {
+    records_ = request.records;
+    return answer(Status::Ok);
 }
 
 Response Unit::selftest(const wire::WorkRequest& request, Reply& reply) {

@@ -1,7 +1,7 @@
 // unitsim: the ZEL-OCTO816 unit on a pseudo-terminal.
 //
 //   unitsim --link PATH [--scenario FILE] [--state FILE] [--events FILE]
-//           [--set KEY=VALUE]... [--pace] [--time-scale FACTOR]
+//           [--chip-log FILE] [--set KEY=VALUE]... [--pace] [--time-scale FACTOR]
 //
 // Prints "unitsim ready <link> <pty>" once the line is open. SIGTERM or SIGINT end it;
 // SIGUSR1 unplugs the line (for unplug.for_ms) or, while unplugged, plugs it back;
@@ -32,7 +32,8 @@ void onPowerCycle(int) {
 int usage(const char* message) {
     std::fprintf(stderr,
                  "unitsim: %s\nusage: unitsim --link PATH [--scenario FILE] [--state FILE] "
-                 "[--events FILE] [--set KEY=VALUE]... [--pace] [--time-scale FACTOR]\n",
+                 "[--events FILE] [--chip-log FILE] [--set KEY=VALUE]... [--pace] "
+                 "[--time-scale FACTOR]\n",
                  message);
     return 2;
 }
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (arg == "--link" || arg == "--scenario" || arg == "--state" || arg == "--events" ||
-            arg == "--set" || arg == "--time-scale") {
+            arg == "--chip-log" || arg == "--set" || arg == "--time-scale") {
             const char* v = value();
             if (!v) {
                 return usage(("missing value after " + arg).c_str());
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
                 options.stateFile = v;
             } else if (arg == "--events") {
                 options.eventLog = v;
+            } else if (arg == "--chip-log") {
+                options.chipLog = v;
             } else if (arg == "--time-scale") {
                 overrides.emplace_back("time_scale", v);
             } else {

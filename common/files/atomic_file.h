@@ -30,7 +30,9 @@ std::string temporaryPathFor(const std::string& path);
 inline constexpr std::string_view kTemporarySuffix = ".octo-tmp";
 
 // Writes bytes to a new temporaryPathFor(path) and renames it over path. An existing file keeps
-// its permissions (and, where the writer may give it away, its owner). On Windows the file
+// its permissions (and, where the writer may give it away, its owner). On POSIX systems a
+// symbolic link stays and the file it leads to is replaced, and a device or a pipe at path is
+// refused (CannotCreate), never replaced. On Windows the file
 // is replaced with ReplaceFile (attributes, ACL and creation time stay; under Wine, whose
 // ReplaceFile moves the old file aside first, with MoveFileEx in one step) and, while another
 // process holds it open without delete sharing (an editor, a virus scanner), tried again

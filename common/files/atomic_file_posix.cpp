@@ -2,6 +2,7 @@
 // because the rename itself reaches the disk only with its folder.
 #include "files/atomic_file.h"
 #include "files/atomic_file_platform.h"
+#include "files/output_file.h"
 
 #include <cerrno>
 #include <csignal>
@@ -85,10 +86,20 @@ bool removeFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
 }
 
-ReplaceResult replaceFile(const std::string& path, std::string_view bytes, Durability durability) {
+ReplaceResult replaceFile(const std::string& link, std::string_view bytes, Durability durability) {
     const bool flush = durability == Durability::PowerLoss;
+    // A symbolic link stays and the file it leads to is replaced.
+    const std::optional<std::string> target = followLinks(link);
+    if (!target) {
+        return ReplaceResult::CannotCreate;
+    }
+    const std::string& path = *target;
     struct stat original {};
     const bool existed = ::stat(path.c_str(), &original) == 0;
+    // A device or a pipe is never replaced by a file (a folder makes the rename fail).
+    if (existed && !S_ISREG(original.st_mode) && !S_ISDIR(original.st_mode)) {
+        return ReplaceResult::CannotCreate;
+    }
     const std::string temp = temporaryPathFor(path);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
     if (fd < 0) {

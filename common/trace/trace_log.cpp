@@ -2,6 +2,7 @@
 
 #include "wire/messages.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -17,6 +18,12 @@ constexpr size_t kNameByte = 12;
 constexpr size_t kThirdVersionByte = 30;
 constexpr size_t kIdentityBytes = kThirdVersionByte + 2;
 constexpr size_t kCrcDigits = 8;
+// Every header the log has had, the current one last: a log begun under an older one is
+// still appended to.
+constexpr std::array<std::string_view, 1> kHeaderVersions = {
+    "time,station,firmware,hardware,device_type,image_crc32,target,connected,erase_checked,"
+    "verified,secured,passed,result_code",
+};
 // Firmware up to this version leaves the third version word undefined.
 constexpr uint16_t kLastFirmwareWithoutThirdWord = 0x145;
 constexpr size_t kVersionChars = 16;
@@ -94,8 +101,20 @@ std::string versionText(std::optional<uint16_t> version) {
 }
 
 std::string headerLine() {
-    return "time,station,firmware,hardware,device_type,image_crc32,target,connected,"
-           "erase_checked,verified,secured,passed,result_code";
+    return std::string(kHeaderVersions.back());
+}
+
+bool isHeaderLine(std::string_view line) {
+    return std::find(kHeaderVersions.begin(), kHeaderVersions.end(), line) != kHeaderVersions.end();
+}
+
+bool startsAsLog(std::string_view firstBytes) {
+    std::string_view line = firstBytes.substr(0, firstBytes.find('\n'));
+    // A log that passed through an editor on Windows.
+    if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
+    return firstBytes.empty() || isHeaderLine(line);
 }
 
 std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t> block) {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace octo::trace {
@@ -56,6 +58,13 @@ struct RunRecord {
 
 // The header line, without its line end.
 std::string headerLine();
+// True for the header line of any version of the log, without its line end.
+bool isHeaderLine(std::string_view line);
+// True when a file's first bytes (all of them when it is shorter) are a log's: nothing, or a
+// first line that is a header.
+bool startsAsLog(std::string_view firstBytes);
+// As many first bytes as startsAsLog needs: more than any header line with its line end.
+inline constexpr size_t kHeaderProbeBytes = 1024;
 // One line per present target, each ending in "\n".
 std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t> resultBlock);
 
@@ -64,10 +73,27 @@ std::string utcTimestamp();
 // This computer's name ("" when the system does not say).
 std::string stationName();
 
+enum class LogWrite {
+    Written,
+    CannotWrite, // the file cannot be opened, created or written, or is no regular file
+    Busy,        // another process held the file's lock for the whole wait
+    NotALog,     // the file holds something else: its first line is no header of the log
+};
+
+// How long an append waits for another process's lock on the log: a writer holds it for
+// the few writes of one run, so a lock held this long is a stuck or foreign process.
+inline constexpr std::chrono::milliseconds kLockWait{5000};
+
 // Appends the lines to the log at path, the header first when the file is new or empty.
 // The file is locked for the call and each line goes out in one write at the end of the
 // file, so two processes appending to it interleave whole lines; a line torn by a crash
-// before is ended first. False when the file cannot be opened or written.
-bool appendLines(const std::string& path, std::span<const std::string> lines);
+// before is ended first. Only a file that is empty or starts with a header is appended to.
+LogWrite appendLines(const std::string& path, std::span<const std::string> lines,
+                     std::chrono::milliseconds lockWait = kLockWait);
+
+// Whether appendLines could write the log, found without writing or creating anything: an
+// existing file must be a regular file that is empty or starts with a header and that may be
+// written, a missing one must be one the folder takes.
+LogWrite checkLog(const std::string& path);
 
 } // namespace octo::trace

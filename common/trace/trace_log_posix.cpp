@@ -1,12 +1,17 @@
 // The traceability log's file and clock on POSIX systems.
 #include "trace/trace_log.h"
 
+#include "files/output_file.h"
+
 #include <array>
+#include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace octo::trace {
 
@@ -15,32 +20,57 @@ namespace {
 constexpr mode_t kLogMode = 0644;
 constexpr size_t kTimestampChars = 32;
 constexpr size_t kHostNameChars = 256;
+// How often a lock another process holds is asked for again.
+constexpr auto kLockPoll = std::chrono::milliseconds(20);
 
 bool writeWhole(int fd, const std::string& text) {
     // One write: with O_APPEND it lands whole at the end, whoever else appends.
     return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
+bool fileStartsAsLog(int fd) {
+    std::array<char, kHeaderProbeBytes> first{};
+    const ssize_t got = pread(fd, first.data(), first.size(), 0);
+    return got >= 0 && startsAsLog(std::string_view(first.data(), static_cast<size_t>(got)));
+}
+
 class LockedFile {
 public:
-    explicit LockedFile(const std::string& path)
+    LockedFile(const std::string& path, std::chrono::milliseconds wait)
         : fd_(open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, kLogMode)) {
-        if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
-            close(fd_);
-            fd_ = -1;
+        if (fd_ < 0) {
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                release();
+                return;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                busy_ = true;
+                release();
+                return;
+            }
+            std::this_thread::sleep_for(kLockPoll);
         }
     }
-    ~LockedFile() {
-        if (fd_ >= 0) {
-            close(fd_); // releases the lock
-        }
-    }
+    ~LockedFile() { release(); }
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
     int fd() const { return fd_; }
+    bool busy() const { return busy_; }
 
 private:
+    void release() {
+        if (fd_ >= 0) {
+            close(fd_); // releases the lock
+            fd_ = -1;
+        }
+    }
+
     int fd_;
+    bool busy_ = false;
 };
 
 } // namespace
@@ -62,32 +92,52 @@ std::string stationName() {
     return name.data();
 }
 
-bool appendLines(const std::string& path, std::span<const std::string> lines) {
-    LockedFile file(path);
-    if (file.fd() < 0) {
-        return false;
+LogWrite appendLines(const std::string& path, std::span<const std::string> lines,
+                     std::chrono::milliseconds lockWait) {
+    LockedFile file(path, lockWait);
+    if (file.busy()) {
+        return LogWrite::Busy;
     }
     struct stat info {};
-    if (fstat(file.fd(), &info) != 0) {
-        return false;
+    if (file.fd() < 0 || fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return LogWrite::CannotWrite;
+    }
+    if (!fileStartsAsLog(file.fd())) {
+        return LogWrite::NotALog;
     }
     if (info.st_size == 0) {
         if (!writeWhole(file.fd(), headerLine() + "\n")) {
-            return false;
+            return LogWrite::CannotWrite;
         }
     } else {
         char last = '\n';
         if (pread(file.fd(), &last, 1, info.st_size - 1) == 1 && last != '\n' &&
             !writeWhole(file.fd(), "\n")) {
-            return false;
+            return LogWrite::CannotWrite;
         }
     }
     for (const std::string& line : lines) {
         if (!writeWhole(file.fd(), line)) {
-            return false;
+            return LogWrite::CannotWrite;
         }
     }
-    return fdatasync(file.fd()) == 0;
+    return fdatasync(file.fd()) == 0 ? LogWrite::Written : LogWrite::CannotWrite;
+}
+
+LogWrite checkLog(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT && files::canCreateBeside(path) ? LogWrite::Written
+                                                               : LogWrite::CannotWrite;
+    }
+    struct stat info {};
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool isLog = regular && fileStartsAsLog(fd);
+    close(fd);
+    if (!regular || access(path.c_str(), W_OK) != 0) {
+        return LogWrite::CannotWrite;
+    }
+    return isLog ? LogWrite::Written : LogWrite::NotALog;
 }
 
 } // namespace octo::trace

@@ -1,6 +1,8 @@
 // The traceability log's file and clock on Windows.
 #include "trace/trace_log.h"
 
+#include "files/output_file.h"
+
 #include <windows.h>
 
 #include <array>
@@ -16,6 +18,9 @@ constexpr size_t kTimestampChars = 32;
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 constexpr DWORD kLockBytes = 1;
 
+// How often a lock another process holds is asked for again.
+constexpr DWORD kLockPollMs = 20;
+
 bool writeWhole(HANDLE file, const std::string& text) {
     // One WriteFile on a handle opened for appending only: it lands whole at the end.
     DWORD written = 0;
@@ -23,9 +28,23 @@ bool writeWhole(HANDLE file, const std::string& text) {
            written == text.size();
 }
 
+bool readAt(HANDLE file, LONGLONG offset, char* bytes, DWORD count, DWORD& read) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return ReadFile(file, bytes, count, &read, &at) != 0;
+}
+
+bool fileStartsAsLog(HANDLE file) {
+    std::array<char, kHeaderProbeBytes> first{};
+    DWORD read = 0;
+    return readAt(file, 0, first.data(), static_cast<DWORD>(first.size()), read) &&
+           startsAsLog(std::string_view(first.data(), read));
+}
+
 class LockedFile {
 public:
-    explicit LockedFile(const std::string& path)
+    LockedFile(const std::string& path, std::chrono::milliseconds wait)
         : handle_(CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | SYNCHRONIZE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr)) {
@@ -33,9 +52,17 @@ public:
             return;
         }
         lock_.OffsetHigh = kLockOffsetHigh;
-        if (!LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK, 0, kLockBytes, 0, &lock_)) {
-            CloseHandle(handle_);
-            handle_ = INVALID_HANDLE_VALUE;
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (!LockFileEx(handle_, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                           kLockBytes, 0, &lock_)) {
+            const bool heldByAnother = GetLastError() == ERROR_LOCK_VIOLATION;
+            if (!heldByAnother || std::chrono::steady_clock::now() >= deadline) {
+                busy_ = heldByAnother;
+                CloseHandle(handle_);
+                handle_ = INVALID_HANDLE_VALUE;
+                return;
+            }
+            Sleep(kLockPollMs);
         }
     }
     ~LockedFile() {
@@ -47,10 +74,12 @@ public:
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
     HANDLE handle() const { return handle_; }
+    bool busy() const { return busy_; }
 
 private:
     HANDLE handle_;
     OVERLAPPED lock_{};
+    bool busy_ = false;
 };
 
 } // namespace
@@ -73,37 +102,56 @@ std::string stationName() {
     return std::string(name.data(), size);
 }
 
-bool appendLines(const std::string& path, std::span<const std::string> lines) {
-    LockedFile file(path);
-    if (file.handle() == INVALID_HANDLE_VALUE) {
-        return false;
+LogWrite appendLines(const std::string& path, std::span<const std::string> lines,
+                     std::chrono::milliseconds lockWait) {
+    LockedFile file(path, lockWait);
+    if (file.busy()) {
+        return LogWrite::Busy;
     }
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.handle(), &size)) {
-        return false;
+    if (file.handle() == INVALID_HANDLE_VALUE || GetFileType(file.handle()) != FILE_TYPE_DISK ||
+        !GetFileSizeEx(file.handle(), &size)) {
+        return LogWrite::CannotWrite;
+    }
+    if (!fileStartsAsLog(file.handle())) {
+        return LogWrite::NotALog;
     }
     if (size.QuadPart == 0) {
         if (!writeWhole(file.handle(), headerLine() + "\n")) {
-            return false;
+            return LogWrite::CannotWrite;
         }
     } else {
-        OVERLAPPED at{};
-        const LONGLONG lastByte = size.QuadPart - 1;
-        at.Offset = static_cast<DWORD>(lastByte & 0xFFFFFFFF);
-        at.OffsetHigh = static_cast<DWORD>(lastByte >> 32);
         char last = '\n';
         DWORD read = 0;
-        if (ReadFile(file.handle(), &last, 1, &read, &at) && read == 1 && last != '\n' &&
+        if (readAt(file.handle(), size.QuadPart - 1, &last, 1, read) && read == 1 && last != '\n' &&
             !writeWhole(file.handle(), "\n")) {
-            return false;
+            return LogWrite::CannotWrite;
         }
     }
     for (const std::string& line : lines) {
         if (!writeWhole(file.handle(), line)) {
-            return false;
+            return LogWrite::CannotWrite;
         }
     }
-    return FlushFileBuffers(file.handle()) != 0;
+    return FlushFileBuffers(file.handle()) != 0 ? LogWrite::Written : LogWrite::CannotWrite;
+}
+
+LogWrite checkLog(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const bool missing = error == ERROR_FILE_NOT_FOUND;
+        return missing && files::canCreateBeside(path) ? LogWrite::Written : LogWrite::CannotWrite;
+    }
+    const bool regular = GetFileType(file) == FILE_TYPE_DISK;
+    const bool isLog = regular && fileStartsAsLog(file);
+    CloseHandle(file);
+    if (!regular) {
+        return LogWrite::CannotWrite;
+    }
+    return isLog ? LogWrite::Written : LogWrite::NotALog;
 }
 
 } // namespace octo::trace

@@ -58,6 +58,16 @@ void put(ByteWriter& w, const std::optional<std::string>& value) {
     w.u8(value ? 1 : 0);
     w.text(value ? value->substr(0, ResultReply::kMaxNameBytes - 1) : std::string());
 }
+// Target records: a count, then each record's socket, address, length and bytes.
+void put(ByteWriter& w, const std::vector<TargetRecord>& records) {
+    w.u8(static_cast<uint8_t>(records.size()));
+    for (const TargetRecord& record : records) {
+        w.u8(record.socket);
+        w.u32(record.address);
+        w.u8(static_cast<uint8_t>(record.data.size()));
+        w.bytes(record.data);
+    }
+}
 template <typename E>
 requires std::is_enum_v<E>
 void put(ByteWriter& w, E value) {
@@ -99,6 +109,25 @@ bool take(ByteReader& r, std::optional<std::string>& value) {
     }
     if (hasName) {
         value = std::move(name);
+    }
+    return true;
+}
+bool take(ByteReader& r, std::vector<TargetRecord>& records) {
+    const uint8_t count = r.u8();
+    if (count > kTargets) {
+        return false;
+    }
+    for (uint8_t i = 0; i < count; ++i) {
+        TargetRecord record;
+        record.socket = r.u8();
+        record.address = r.u32();
+        const uint8_t length = r.u8();
+        if (length == 0 || length > kLongestTargetRecord) {
+            return false;
+        }
+        const auto data = r.bytes(length);
+        record.data.assign(data.begin(), data.end());
+        records.push_back(std::move(record));
     }
     return true;
 }
@@ -187,6 +216,19 @@ template <>
 bool valid(const ReadTargetBeginRequest& m) {
     return uint64_t{m.start} + m.length <= kTargetAddressSpace;
 }
+// One record a socket, each inside a target's address space.
+template <>
+bool valid(const TargetDataRequest& m) {
+    std::array<bool, kTargets> seen{};
+    for (const TargetRecord& record : m.records) {
+        if (!isTarget(record.socket) || seen[record.socket] ||
+            uint64_t{record.address} + record.data.size() > kTargetAddressSpace) {
+            return false;
+        }
+        seen[record.socket] = true;
+    }
+    return true;
+}
 
 template <typename T, typename... Fields>
 std::vector<uint8_t> encodeFields(const T& message, std::tuple<Fields...> fields) {
@@ -230,6 +272,7 @@ constexpr std::pair<Command, std::string_view> kCommandNames[] = {
     {Command::LoadParameters, "LoadParameters"},
     {Command::MainProcess, "MainProcess"},
     {Command::Selftest, "Selftest"},
+    {Command::TargetData, "TargetData"},
     {Command::FirmwareErase, "FirmwareErase"},
     {Command::FirmwareBegin, "FirmwareBegin"},
     {Command::FirmwareData, "FirmwareData"},
@@ -327,6 +370,7 @@ OCTO_WIRE_MESSAGE(LoadParametersRequest, &LoadParametersRequest::options,
                   &LoadParametersRequest::targetVcc, &LoadParametersRequest::settleMs)
 OCTO_WIRE_MESSAGE(WorkRequest, checked(&WorkRequest::limitMs, isNonZero))
 OCTO_WIRE_MESSAGE(RunReply, &RunReply::run, checked(&RunReply::runFailed, isFlag))
+OCTO_WIRE_MESSAGE(TargetDataRequest, &TargetDataRequest::records)
 OCTO_WIRE_MESSAGE(FirmwareEraseRequest, &FirmwareEraseRequest::start,
                   checked(&FirmwareEraseRequest::length, isNonZero))
 OCTO_WIRE_MESSAGE(FirmwareBeginRequest, &FirmwareBeginRequest::kind,

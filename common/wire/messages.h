@@ -32,6 +32,7 @@ enum class Command : uint8_t {
     LoadParameters = 0x20,
     MainProcess = 0x21,
     Selftest = 0x22,
+    TargetData = 0x23,
     FirmwareErase = 0x30,
     FirmwareBegin = 0x31,
     FirmwareData = 0x32,
@@ -254,6 +255,25 @@ struct RunReply {
     uint8_t runFailed = 0;
     std::vector<uint8_t> encode() const;
     static std::optional<RunReply> decode(std::span<const uint8_t> body);
+};
+
+// Each socket's own record (a serial number, a key), written by the next main process after
+// the image is programmed and verified and before securing. A request replaces the records
+// the unit holds; none clears them.
+inline constexpr size_t kLongestTargetRecord = 32;
+
+struct TargetRecord {
+    uint8_t socket = 0; // 0..7
+    uint32_t address = 0;
+    std::vector<uint8_t> data; // 1..kLongestTargetRecord bytes
+    bool operator==(const TargetRecord&) const = default;
+};
+
+// At most one record a socket, each inside a target's address space.
+struct TargetDataRequest {
+    std::vector<TargetRecord> records;
+    std::vector<uint8_t> encode() const;
+    static std::optional<TargetDataRequest> decode(std::span<const uint8_t> payload);
 };
 
 // Result block bytes.

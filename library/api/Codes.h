@@ -27,6 +27,11 @@ enum Code : int32_t {
     kNotSupplied = 46,      // supply code 0: the unit does not supply the targets
     kRunFailed = 50,        // the result block is filled, but the last run failed
     kAlreadySpecified = 53, // the file holds data for addresses already filled
+    // Target records refused before anything was sent.
+    kRecordOutside = 54,  // a record lies outside the device's flash and information memory
+    kRecordNotBlank = 55, // a record covers bytes the loaded image does not leave 0xFF
+    kRecordLengths = 56,  // the records are not all of one length
+    kRecordsUnknown = 57, // the unit's firmware does not know target records
 };
 
 // The text of a code; a generic text for codes the library never returns. The text

@@ -46,6 +46,14 @@ const char* errorText(int32_t code) {
         return "ERROR: Operation failed - see Result Section !";
     case kAlreadySpecified:
         return "ERROR: File(s) contains already specified data (code overwritten)!";
+    case kRecordOutside:
+        return "ERROR: Target data lies outside the device's flash and information memory !";
+    case kRecordNotBlank:
+        return "ERROR: Target data would overwrite data of the image !";
+    case kRecordLengths:
+        return "ERROR: Target data of different lengths !";
+    case kRecordsUnknown:
+        return "ERROR: The programmer unit's firmware does not know target data !";
     default:
         return "General Error !";
     }

@@ -1,11 +1,13 @@
-// The 21 exports: check every argument (kOutOfRange, never a crash), refuse a second
-// call from inside the first one's message pump, and keep every exception inside.
+// The 21 exports and the two of target records: check every argument (kOutOfRange, never
+// a crash), refuse a second call from inside the first one's message pump, and keep every
+// exception inside.
 #include "api/Library.h"
 
 #include <devices/device_table.h>
 #include <wire/messages.h>
 
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -18,6 +20,8 @@ constexpr size_t kLongestFilePath = 4095;
 constexpr size_t kLongestTypeName = 255;
 // Time-outs of OctoMainProcess and OctoSelftest, in tenths of a second: at most a day.
 constexpr uint32_t kLongestTimeoutTenths = 24 * 60 * 60 * 10;
+static_assert(OCTO_TARGET_DATA_BYTES == octo::wire::kLongestTargetRecord,
+              "a record the library takes fits the request");
 
 bool validText(const char* text, size_t longest) {
     return text != nullptr && text[0] != '\0' && strnlen(text, longest + 1) <= longest;
@@ -211,6 +215,23 @@ int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32
         }
         return code;
     });
+}
+
+int32_t OCTO_API OctoSetTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                                   uint32_t length) {
+    if (target < 1 || target > octo::wire::kTargets || !data || length == 0 ||
+        length > OCTO_TARGET_DATA_BYTES ||
+        uint64_t{address} + length > octo::wire::kTargetAddressSpace) {
+        return codes::kOutOfRange;
+    }
+    return guarded([&](Library& l) {
+        return l.setTargetData(static_cast<uint8_t>(target - 1), address,
+                               std::span<const uint8_t>(data, length));
+    });
+}
+
+int32_t OCTO_API OctoClearTargetData(void) {
+    return guarded([](Library& l) { return l.clearTargetData(); });
 }
 
 } // extern "C"

@@ -8,6 +8,7 @@
 #include "protocol/Client.h"
 #include "serial/SerialPort.h"
 
+#include <devices/device_table.h>
 #include <objfile/image.h>
 #include <wire/messages.h>
 
@@ -16,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace octo::library {
@@ -84,6 +86,10 @@ public:
     int32_t eraseFirmware(uint32_t start, uint32_t length);
     int32_t loadFirmware(const std::string& pathOrLoader);
 
+    // Each target's own record for the next main process (LibraryTargetData.cpp).
+    int32_t setTargetData(uint8_t target, uint32_t address, std::span<const uint8_t> data);
+    int32_t clearTargetData();
+
     // Read-out and register access (LibraryReadOut.cpp).
     int32_t readTargetFile(uint8_t target, uint32_t start, uint32_t length, const std::string& path,
                            uint32_t format);
@@ -144,6 +150,13 @@ private:
     // Reads and checks a firmware file into image; kOk, or the code it showed.
     int32_t readFirmware(const std::string& path, objfile::Image& image);
 
+    // Target records (LibraryTargetData.cpp).
+    // Empties the store; when it held records, checks them against the image of the
+    // selected slot and sends them. kOk when there were none or the unit took them.
+    int32_t sendTargetData();
+    // Why the stored records cannot go to the unit; kOk when they can.
+    int32_t checkTargetData();
+
     // Read-out (LibraryReadOut.cpp).
     // Ends a read-out the unit holds (ReadTargetEnd), or when that is not answered makes
     // the next call start a new session.
@@ -170,6 +183,11 @@ private:
     std::array<std::optional<objfile::Image>, wire::kImageSlots> images_;
     uint8_t slot_ = 0;
     bool append_ = false;
+    // The device type of each slot's image, beside images_.
+    std::array<const devices::DeviceType*, wire::kImageSlots> imageTypes_{};
+
+    // Target records for the next main process, by socket.
+    std::array<std::optional<wire::TargetRecord>, wire::kTargets> targetData_;
 
     // Firmware: the file checkFirmware read last, until a loadFirmware of its path sends it.
     struct CheckedFirmware {

@@ -106,8 +106,10 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
     if (!wanted) {
         return kOutOfRange;
     }
-    // Another port may have another unit behind it, with results of its own.
+    // Another port may have another unit behind it, with results of its own; records
+    // set before belong to the session that ends.
     lastRun_.reset();
+    clearTargetData();
     path_ = path;
     rate_ = rate;
     if (!port_->open(path_, rate_)) {

@@ -38,6 +38,7 @@ std::string unreadableText(files::FileRead::Problem problem, const std::string& 
 } // namespace
 
 int32_t Library::eraseImage() {
+    clearTargetData(); // records were meant for the image that goes, as at the unit
     if (const int32_t code = ensureLink()) {
         return status(errorText(code), kLampError, code);
     }
@@ -204,6 +205,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
                       kLampError, kFailed);
     }
     images_[slot_] = std::move(merged);
+    imageTypes_[slot_] = device;
 
     std::string message =
         "Image loaded: " + std::to_string(imageBytes) + " bytes, CRC-32 " + hex(imageCrc, 8) + ".";

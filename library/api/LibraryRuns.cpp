@@ -92,6 +92,9 @@ int32_t Library::mainProcess(uint32_t timeoutTenths) {
     const uint64_t deadline = clock_() + limitMs + 1;
     char limitText[kSecondsTextBytes];
     std::snprintf(limitText, sizeof limitText, "%.1f s", static_cast<double>(limitMs) / 1000.0);
+    if (const int32_t code = sendTargetData()) {
+        return code;
+    }
     if (const int32_t code = ensureLink()) {
         return failedTransfer("Main Process not started:", code);
     }

@@ -1,4 +1,5 @@
-/* The Programmer library OCTO816.DLL: its 22 exports, as the control program calls them.
+/* The Programmer library OCTO816.DLL: its 22 exports, as the control program calls them,
+ * and the two that set each target's own record (serial numbers, keys) for the next run.
  *
  * Plain C, __stdcall on 32-bit Windows, fixed-width types only. Shared by the library
  * itself, by the program's run-time loader and by the native build of the library that the
@@ -44,6 +45,9 @@ enum { OCTO_RESULT_IMAGE_BYTES = 32, OCTO_RESULT_IMAGE_CRC32 = 36 };
 /* Read-out file formats of OctoReadTargetFile. */
 enum { OCTO_FORMAT_QX_TEXT = 1, OCTO_FORMAT_INTEL_HEX = 2 };
 
+/* Longest record OctoSetTargetData takes. */
+enum { OCTO_TARGET_DATA_BYTES = 32 };
+
 int32_t OCTO_API InitProgress(OctoHandle statusLine, OctoHandle progressBar);
 int32_t OCTO_API InitStatusLamp(const OctoStatusLampTable* table);
 int32_t OCTO_API InitCom(const char* portPath, uint32_t baudRate);
@@ -71,16 +75,21 @@ int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32
    the next OctoLoadFirmware of the same path sends what was read here, even when the file
    has changed since. 0 = a firmware file; else the code OctoLoadFirmware would give it. */
 int32_t OCTO_API OctoCheckFirmware(const char* path);
+int32_t OCTO_API OctoSetTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                                   uint32_t length);
+int32_t OCTO_API OctoClearTargetData(void);
 
 /* The names of the 22 exports, in the order above; the loader resolves each of them. */
-#define OCTO816_EXPORTS(X)                                                                         \
-    X(InitProgress)                                                                                \
-    X(InitStatusLamp) X(InitCom) X(ReleaseCom) X(GetErrorString) X(GetDevice)                      \
-        X(OctoLoadParameters) X(OctoMainProcess) X(OctoGetResult) X(OctoSelftest)                  \
-            X(OctoEraseImage) X(OctoLoadImage) X(OctoAppendImage) X(OctoSelectImage)               \
-                X(OctoEraseFirmware) X(OctoLoadFirmware) X(OctoSelectBaudrate) X(OctoSetVccTarget) \
-                    X(OctoReadTargetFile) X(OctoSetSignals) X(OctoAccessTargetSFR)                 \
-                        X(OctoCheckFirmware)
+#define OCTO816_EXPORTS(X)                                                                   \
+    X(InitProgress) X(InitStatusLamp) X(InitCom) X(ReleaseCom) X(GetErrorString) X(GetDevice) \
+    X(OctoLoadParameters) X(OctoMainProcess) X(OctoGetResult) X(OctoSelftest)                \
+    X(OctoEraseImage) X(OctoLoadImage) X(OctoAppendImage) X(OctoSelectImage)                 \
+    X(OctoEraseFirmware) X(OctoLoadFirmware) X(OctoSelectBaudrate) X(OctoSetVccTarget)       \
+    X(OctoReadTargetFile) X(OctoSetSignals) X(OctoAccessTargetSFR) X(OctoCheckFirmware)
+
+/* The target-record exports: a caller that serializes looks them up on their own, so a
+   library without them still serves everything else. */
+#define OCTO816_TARGET_DATA_EXPORTS(X) X(OctoSetTargetData) X(OctoClearTargetData)
 
 #ifdef __cplusplus
 }

@@ -6,10 +6,9 @@
 #include "resources/resource.h"
 #include "settings/ConfigKeys.h"
 
+#include "files/output_file.h"
 #include "objfile/firmware.h"
 #include "wire/messages.h"
-
-#include <sys/stat.h>
 
 #include <array>
 #include <cstdio>
@@ -70,22 +69,7 @@ std::string readOutPath(std::string path, int format) {
 }
 
 bool canWriteFile(const std::string& path) {
-    struct stat info {};
-    if (stat(path.c_str(), &info) == 0) {
-        std::FILE* existing = std::fopen(path.c_str(), "ab");
-        if (existing == nullptr) {
-            return false;
-        }
-        std::fclose(existing);
-        return true;
-    }
-    std::FILE* created = std::fopen(path.c_str(), "wb");
-    if (created == nullptr) {
-        return false;
-    }
-    std::fclose(created);
-    std::remove(path.c_str());
-    return true;
+    return files::checkOutputFile(path).check == files::OutputCheck::Writable;
 }
 
 Maintenance::Maintenance(const MaintenanceParts& parts)

@@ -44,8 +44,9 @@ inline constexpr int kIntelHexFormat = 2;
 // compared case-sensitively (".TXT" gets ".txt" appended); other formats keep the path.
 std::string readOutPath(std::string path, int format);
 
-// True when a file can be written at path. A new file is created and removed again; an
-// existing one is only opened for appending, so its content stays as it was.
+// True when the read-out may write its file at path (files::checkOutputFile): a regular
+// file that its mode lets the caller write, or a new one in a folder that takes it; nothing
+// there is opened or changed.
 bool canWriteFile(const std::string& path);
 
 // What the maintenance commands work with besides what every operation does, owned by the

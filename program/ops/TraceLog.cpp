@@ -20,7 +20,9 @@ void TraceLog::record(std::span<const uint8_t> resultBlock, int32_t resultCode) 
                                .deviceType = deviceType_.typeName,
                                .imageCrc32 = state_.imageCrc32[state_.imageSlot],
                                .resultCode = resultCode};
-    if (!trace::appendLines(settings_.traceLog, trace::runLines(run, resultBlock))) {
+    // A log that another process keeps locked past the wait is one not written, too.
+    if (trace::appendLines(settings_.traceLog, trace::runLines(run, resultBlock)) !=
+        trace::LogWrite::Written) {
         unwritten_ = true;
     }
 }

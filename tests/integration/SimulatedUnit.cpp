@@ -49,9 +49,15 @@ SimulatedUnit::SimulatedUnit(std::vector<std::string> settings, std::filesystem:
     }
     folder_ = made;
     link_ = link.empty() ? folder_ / "com" : link;
-    std::vector<std::string> args = {
-        UNITSIM_PATH, "--link",         link_.string(), "--state", (folder_ / "state").string(),
-        "--set",      "time_scale=0.01"};
+    std::vector<std::string> args = {UNITSIM_PATH,
+                                     "--link",
+                                     link_.string(),
+                                     "--state",
+                                     (folder_ / "state").string(),
+                                     "--chip-log",
+                                     chipLogPath().string(),
+                                     "--set",
+                                     "time_scale=0.01"};
     for (const auto& setting : settings) {
         args.push_back("--set");
         args.push_back(setting);
@@ -151,6 +157,15 @@ std::string SimulatedUnit::state(const std::string& key) const {
     const auto values = state();
     const auto found = values.find(key);
     return found == values.end() ? std::string("<missing>") : found->second;
+}
+
+std::vector<std::string> SimulatedUnit::chipLog() const {
+    std::vector<std::string> lines;
+    std::istringstream text(readFile(chipLogPath()));
+    for (std::string line; std::getline(text, line);) {
+        lines.push_back(line);
+    }
+    return lines;
 }
 
 objfile::Image SimulatedUnit::slot(int index) const {

@@ -30,6 +30,9 @@ public:
     // The last state file, key -> value.
     std::map<std::string, std::string> state() const;
     std::string state(const std::string& key) const;
+    // The records the unit wrote into chips, one line each, as the simulator logs them.
+    std::filesystem::path chipLogPath() const { return folder_ / "chips.log"; }
+    std::vector<std::string> chipLog() const;
     // The bytes the unit holds in an image slot.
     objfile::Image slot(int index) const;
 

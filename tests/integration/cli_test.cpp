@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,8 @@ constexpr int kPassed = 0;
 constexpr int kTargetsFailed = 1;
 constexpr int kBadInput = 2;
 constexpr int kUnitError = 3;
+constexpr int kNotLogged = 4;
+constexpr int kOutputFailed = 5;
 constexpr char kA110[] = "ZEL816 A110";
 
 struct ToolRun {
@@ -50,8 +53,10 @@ std::vector<std::string> fileLines(const fs::path& path) {
     return lines;
 }
 
-// Starts octo816 with its output in files of folder.
-pid_t startTool(const std::vector<std::string>& args, const fs::path& folder) {
+// Starts octo816 with its output in files of folder, or its standard output on outFd.
+pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+    const fs::path out = folder / "tool.out";
+    const fs::path err = folder / "tool.err";
     std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
     for (const std::string& arg : args) {
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -59,9 +64,9 @@ pid_t startTool(const std::vector<std::string>& args, const fs::path& folder) {
     argv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int outFd = open((folder / "tool.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int errFd = open((folder / "tool.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(outFd, STDOUT_FILENO);
+        const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(outFd >= 0 ? outFd : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+             STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
         execv(OCTO816_PATH, argv.data());
         _exit(127);
@@ -76,9 +81,9 @@ ToolRun finishTool(pid_t pid, const fs::path& folder) {
             fileText(folder / "tool.err")};
 }
 
-// Runs octo816 with its output in files of folder.
-ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder) {
-    return finishTool(startTool(args, folder), folder);
+// Runs octo816 with its output in files of folder, or its standard output on outFd.
+ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+    return finishTool(startTool(args, folder, outFd), folder);
 }
 
 class CliTest : public ::testing::Test {
@@ -86,11 +91,11 @@ protected:
     void start(std::vector<std::string> settings = {}) {
         unit = std::make_unique<SimulatedUnit>(settings);
     }
-    ToolRun tool(std::vector<std::string> args) {
+    ToolRun tool(std::vector<std::string> args, int outFd = -1) {
         if (unit && !args.empty() && args[0] != "types") {
             args.insert(args.begin() + 1, {"--port", unit->link()});
         }
-        return runTool(args, unit ? unit->folder() : fs::temp_directory_path());
+        return runTool(args, unit ? unit->folder() : fs::temp_directory_path(), outFd);
     }
     std::unique_ptr<SimulatedUnit> unit;
 };
@@ -99,6 +104,9 @@ TEST_F(CliTest, EachCommandsHappyPathEndsWithStatusZeroAndDoesItsWork) {
     start({"target.all.type=ZEL816 A110"});
     const fs::path log = unit->folder() / "trace.csv";
     const fs::path readout = unit->folder() / "target1.hex";
+    // The read-out writes the file a link leads to and leaves the link.
+    const fs::path link = unit->folder() / "link.hex";
+    fs::create_symlink(readout.filename(), link);
 
     ToolRun run = tool({"info", "--json"});
     EXPECT_EQ(run.status, kPassed) << run.err;
@@ -113,9 +121,10 @@ TEST_F(CliTest, EachCommandsHappyPathEndsWithStatusZeroAndDoesItsWork) {
     EXPECT_EQ(unit->state("run.main_processes"), "2");
     EXPECT_EQ(fileLines(log).size(), 1u + 2 * 8) << "the header and 8 targets of 2 runs";
 
-    run = tool(
-        {"readout", "--target", "1", "--start", "0xFC00", "--length", "1024", readout.string()});
+    run =
+        tool({"readout", "--target", "1", "--start", "0xFC00", "--length", "1024", link.string()});
     EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_TRUE(fs::is_symlink(link));
     const objfile::Image sample = imageOfFile(samplePath("A110_blink.txt"));
     const objfile::Image read = imageOfFile(readout);
     for (const auto& piece : sample.runs()) {
@@ -150,11 +159,15 @@ TEST_F(CliTest, FaultyTargetsGetExactlyTheSimulatorsFlagsInTheJsonAndTheLog) {
     start({"target.all.type=ZEL816 A110", "target.3.present=no", "target.5.fault.verify_at=0xFC10",
            "target.6.fault.erase=yes", "target.7.secured=yes", "target.8.fault.no_answer=yes"});
     const fs::path log = unit->folder() / "trace.csv";
+    // A Latin-1 name: the byte that is not UTF-8 stands in the JSON as a lone surrogate.
+    const fs::path image = unit->folder() / "A110_bl\xE9nk.txt";
+    fs::copy_file(samplePath("A110_blink.txt"), image);
 
-    const ToolRun run = tool({"program", "--type", kA110, "--vcc", "3.0", "--json", "--log",
-                              log.string(), samplePath("A110_blink.txt").string()});
+    const ToolRun run =
+        tool({"program", "--type", kA110, "--vcc", "3.0", "--json", "--log", log.string(), image});
 
     EXPECT_EQ(run.status, kTargetsFailed) << run.err;
+    EXPECT_NE(run.out.find("A110_bl\\udce9nk.txt\""), std::string::npos) << run.out;
     const struct {
         int target;
         const char* last; // the simulator's own account of the target
@@ -285,6 +298,22 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     std::ofstream(badJob) << "type = \"ZEL816 A110\"\nvcx = 3.0\n";
     const std::string lowJob = (folder.path() / "low.toml").string();
     std::ofstream(lowJob) << "vcc = 1.0\n";
+    const std::string emptyLog = (folder.path() / "empty.csv").string();
+    std::ofstream{emptyLog};
+    const std::string readOnly = (folder.path() / "read-only.hex").string();
+    std::ofstream(readOnly) << "kept";
+    fs::permissions(readOnly, fs::perms::owner_read);
+    // A file of the operator's named as the read-out's probe was once.
+    const std::string out = (folder.path() / "out.hex").string();
+    std::ofstream(out + ".octo816-probe") << "kept";
+    const std::string newLog = (folder.path() / "new.csv").string();
+    const std::vector<std::string> readout = {"readout", "--port",  "/dev/null", "--target",
+                                              "1",       "--start", "0",         "--length"};
+    const auto readTo = [&](const std::string& path, const char* length = "1") {
+        std::vector<std::string> args = readout;
+        args.insert(args.end(), {length, path});
+        return args;
+    };
     const struct {
         std::vector<std::string> args;
         int status;
@@ -348,17 +377,124 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
          "readout needs --target, --start and --length"},
         {{"firmware", "--port", "/dev/null", blink}, kBadInput, "not a firmware file of the unit"},
         {{"firmware", "--port", "/dev/null"}, kBadInput, "expected one firmware file"},
+        {{"report", "missing.csv"}, kBadInput, "missing.csv: no such file"},
+        {{"report", folder.path().string()}, kBadInput, "not a regular file"},
+        {{"report", "--since", "yesterday", emptyLog}, kBadInput, "--since takes a time like"},
+        {{"report", "--out", (folder.path() / "no-folder" / "r.html").string(), emptyLog},
+         kBadInput,
+         "r.html: cannot be written"},
         {{"program", "--port", (folder.path() / "no-port").string(), "--type", kA110, blink},
          kUnitError,
          "no unit on "},
+        // Numbers are decimal unless written 0x: no octal, no blank, no sign.
+        {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", "0100001", blink},
+         kBadInput,
+         "--repeat takes a number of runs"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", " 5", blink},
+         kBadInput,
+         "--repeat takes a number of runs"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--vcc", "+3.0", blink},
+         kBadInput,
+         "--vcc takes a supply from 1.8 to 3.6 V"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--settle", "0x1p-2", blink},
+         kBadInput,
+         "--settle takes a settling time"},
+        {{"readout", "--port", "/dev/null", "--target", "010", "--start", "0", "--length", "1",
+          "out.txt"},
+         kBadInput,
+         "--target takes a target from 1 to 8"},
+        {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0100", "--length",
+          "0xFFFA0", "out.txt"},
+         kBadInput,
+         "--start and --length run past"},
+        {{"info", "--port", "/dev/null", "--baud", "+9600"}, kBadInput, "--baud takes 9600"},
+        {{"readout", "--port", "/dev/null", "--target", "1", "--start", "0x100000", "--length", "1",
+          "out.txt"},
+         kBadInput,
+         "--start lies outside a target's address space"},
+        // Options that only program takes.
+        {{"readout", "--port", "/dev/null", "--log", "x.csv"}, kBadInput, "unknown option --log"},
+        {{"readout", "--port", "/dev/null", "--repeat", "2"}, kBadInput, "unknown option --repeat"},
+        {{"readout", "--port", "/dev/null", "--secure", "o.txt"},
+         kBadInput,
+         "unknown option --secure"},
+        {{"readout", "--port", "/dev/null", "--type", kA110}, kBadInput, "unknown option --type"},
+        // The log: named, a log or empty, and not created by a command that fails before it.
+        {{"program", "--port", "/dev/null", "--type", kA110, "--log", "", blink},
+         kBadInput,
+         "--log needs a file name"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--log", blink, blink},
+         kBadInput,
+         "A110_blink.txt is not a traceability log"},
+        {{"program", "--port", (folder.path() / "no-port").string(), "--type", kA110, "--log",
+          newLog, blink},
+         kUnitError,
+         "no unit on "},
+        // The read-out's file: a regular file the caller may write, or none yet.
+        {readTo(""), kBadInput, "out needs a file name"},
+        {readTo(folder.path().string()), kBadInput, "it is a folder"},
+        {readTo("/dev/null"), kBadInput, "it is not a regular file"},
+        {readTo(readOnly), kBadInput, "it is write-protected"},
+        {readTo(out), kUnitError, "no unit on /dev/null"},
+        // Control characters typed are shown escaped, on the one line.
+        {{"burn\n\x1B[2J\xE9"}, kBadInput, "unknown command \"burn\\x0A\\x1B[2J\\xE9\""},
     };
     for (const auto& c : cases) {
         const ToolRun run = runTool(c.args, folder.path());
         EXPECT_EQ(run.status, c.status) << c.message << ": " << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << ": " << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
+    EXPECT_FALSE(fs::exists(newLog)) << "no header-only log";
+    EXPECT_EQ(fileText(out + ".octo816-probe"), "kept");
+    EXPECT_EQ(fileText(readOnly), "kept");
+}
+
+// The log holds every run the unit carried out, whatever becomes of the report: a reader
+// that went away and a full disk are their own outcome after the log is written, and a log
+// another process keeps locked is one after the chips are programmed.
+TEST_F(CliTest, AReportOrALogThatCannotBeWrittenIsItsOwnOutcomeAndTheLogStaysTrue) {
+    start({"target.all.type=ZEL816 A110"});
+    const fs::path log = unit->folder() / "trace.csv";
+    const std::vector<std::string> program = {"program",
+                                              "--type",
+                                              kA110,
+                                              "--vcc",
+                                              "3.0",
+                                              "--json",
+                                              "--repeat",
+                                              "3",
+                                              "--log",
+                                              log,
+                                              samplePath("A110_blink.txt")};
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    close(pipeEnds[0]); // the reader is gone before the first line
+    ToolRun run = tool(program, pipeEnds[1]);
+    close(pipeEnds[1]);
+    EXPECT_EQ(run.status, kOutputFailed) << run.err;
+    EXPECT_NE(run.err.find("the report cannot be written"), std::string::npos) << run.err;
+    EXPECT_EQ(unit->state("run.main_processes"), "1");
+    EXPECT_EQ(fileLines(log).size(), 1u + 8) << "the header and the one run carried out";
+
+    const int full = open("/dev/full", O_WRONLY);
+    run = tool({"types"}, full);
+    close(full);
+    EXPECT_EQ(run.status, kOutputFailed) << run.err;
+
+    const int holder = open(log.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    run = tool(program);
+    close(holder);
+    EXPECT_EQ(run.status, kNotLogged) << run.err;
+    EXPECT_NE(run.err.find("run 1 programmed the chips but is not in the log: another process "
+                           "held"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(unit->state("run.main_processes"), "2");
+    EXPECT_EQ(fileLines(log).size(), 1u + 8);
 }
 
 TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {

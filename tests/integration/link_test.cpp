@@ -30,6 +30,8 @@ TEST_F(LinkTest, EveryExportRejectsBadArgumentsWithCode16) {
     const char* longPath = nullptr;
     std::string tooLong(5000, 'x');
     longPath = tooLong.c_str();
+    static const uint8_t kByte[2] = {};
+    const uint8_t record[33] = {};
     const std::vector<BadCall> calls = {
         {"InitStatusLamp(null)", [] { return InitStatusLamp(nullptr); }},
         {"InitCom(null)", [] { return InitCom(nullptr, kRate); }},
@@ -80,6 +82,12 @@ TEST_F(LinkTest, EveryExportRejectsBadArgumentsWithCode16) {
         {"OctoReadTargetFile(past 1 MiB)",
          [] { return OctoReadTargetFile(0, 0xFF000, 0x1001, "x", 1); }},
         {"OctoReadTargetFile(length 0)", [] { return OctoReadTargetFile(0, 0, 0, "x", 1); }},
+        {"OctoSetTargetData(target 0)", [] { return OctoSetTargetData(0, 0x1000, kByte, 1); }},
+        {"OctoSetTargetData(target 9)", [] { return OctoSetTargetData(9, 0x1000, kByte, 1); }},
+        {"OctoSetTargetData(null)", [] { return OctoSetTargetData(1, 0x1000, nullptr, 1); }},
+        {"OctoSetTargetData(length 0)", [] { return OctoSetTargetData(1, 0x1000, kByte, 0); }},
+        {"OctoSetTargetData(33 bytes)", [&] { return OctoSetTargetData(8, 0x1000, record, 33); }},
+        {"OctoSetTargetData(past 1 MiB)", [] { return OctoSetTargetData(1, 0xFFFFF, kByte, 2); }},
     };
     for (const auto& call : calls) {
         EXPECT_EQ(call.call(), 16) << call.name;
@@ -142,7 +150,8 @@ TEST_F(LinkTest, ErrorStringsUseTheProgramsTextsAndAGenericOneForUnknownCodes) {
         EXPECT_EQ(GetErrorString(code), generic) << code;
     }
     // Every code the library returns has a text of its own.
-    for (int32_t code : {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 46, 50, 53}) {
+    for (int32_t code :
+         {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 46, 50, 53, 54, 55, 56, 57}) {
         EXPECT_NE(GetErrorString(code), generic) << code;
     }
 }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 namespace octo::testing {
 namespace {
@@ -447,6 +448,173 @@ TEST_F(TargetsTest, ParametersAreCheckedBeforeTheyAreSent) {
     EXPECT_EQ(unit->state("params.options"), "0x033BB");
     EXPECT_EQ(unit->state("params.target_vcc"), "0x80");
     EXPECT_EQ(unit->state("params.settle_ms"), "200");
+}
+
+// --- each target's own record ------------------------------------------------------------
+
+// A110: information memory 0x1000-0x10FF and flash from 0xFC00 blank where A110_blink.txt
+// leaves it (it fills 0xFC00-0xFCBF and the vectors from 0xFFE0).
+constexpr uint32_t kRecordAt = 0x1000;
+
+// Socket n's record: four bytes counting from 0x10 * n.
+std::vector<uint8_t> recordOf(int socket, size_t length = 4) {
+    std::vector<uint8_t> data(length);
+    for (size_t k = 0; k < length; ++k) {
+        data[k] = static_cast<uint8_t>(0x10 * socket + k);
+    }
+    return data;
+}
+
+std::string chipLine(int run, int socket, uint32_t address, const std::vector<uint8_t>& data,
+                     bool verified) {
+    char head[64];
+    std::snprintf(head, sizeof head, "run=%d socket=%d address=0x%04x data=", run, socket, address);
+    std::string line = head;
+    for (uint8_t byte : data) {
+        char item[4];
+        std::snprintf(item, sizeof item, "%02x", byte);
+        line += item;
+    }
+    return line + " verified=" + (verified ? "1" : "0");
+}
+
+void setEveryRecord(uint32_t address = kRecordAt) {
+    for (int socket = 1; socket <= 8; ++socket) {
+        const auto data = recordOf(socket);
+        ASSERT_EQ(OctoSetTargetData(socket, address, data.data(), 4), 0);
+    }
+}
+
+TEST_F(TargetsTest, EachConnectedTargetGetsItsOwnRecordAndAFaultyOneFailsItsBits) {
+    start({"target.3.present=no", "target.5.fault.record=yes"});
+    load(samplePath("A110_blink.txt"), "ZEL816 A110");
+    setEveryRecord();
+    ASSERT_EQ(run(kFullRun), 0) << lastText();
+    EXPECT_EQ(bytes().connected, 0xFB);
+    EXPECT_EQ(bytes().verified, 0xEB); // socket 5's record did not verify
+    EXPECT_EQ(bytes().overAll, 0xEB);
+    std::vector<std::string> expected;
+    for (int socket : {1, 2, 4, 5, 6, 7, 8}) {
+        expected.push_back(chipLine(1, socket, kRecordAt, recordOf(socket), socket != 5));
+    }
+    EXPECT_EQ(unit->chipLog(), expected);
+    EXPECT_EQ(unit->targetMemory(8).at(kRecordAt + 3), uint8_t{0x83});
+    EXPECT_EQ(unit->targetMemory(5).at(kRecordAt), uint8_t{0x51});
+    EXPECT_EQ(unit->state("target.5.last"), "record verify failed at 0x1000");
+
+    // Records are for one run: the next one writes none.
+    ASSERT_EQ(run(kFullRun), 0) << lastText();
+    EXPECT_EQ(bytes().overAll, 0xFB);
+    EXPECT_EQ(unit->chipLog(), expected);
+    EXPECT_EQ(unit->state("run.main_processes"), "2");
+}
+
+TEST_F(TargetsTest, RecordsAreGoneAfterAnImageEraseAndAReconnect) {
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"image erase",
+         [&] {
+             ASSERT_EQ(OctoEraseImage(), 0);
+             load(samplePath("A110_blink.txt"), "ZEL816 A110");
+         }},
+        {"reconnect", [&] { ASSERT_EQ(InitCom(unit->link().c_str(), kRate), 0); }},
+        {"clear", [] { ASSERT_EQ(OctoClearTargetData(), 0); }},
+    };
+    for (const auto& [name, between] : cases) {
+        SCOPED_TRACE(name);
+        start({});
+        load(samplePath("A110_blink.txt"), "ZEL816 A110");
+        setEveryRecord();
+        between();
+        ASSERT_EQ(run(kFullRun), 0) << lastText();
+        EXPECT_EQ(bytes().overAll, 0xFF);
+        EXPECT_TRUE(unit->chipLog().empty());
+        unit.reset();
+    }
+}
+
+TEST_F(TargetsTest, RecordsThatCannotBeWrittenAreRefusedBeforeAnythingIsSent) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> settings;
+        std::function<void()> set;
+        int32_t code;
+        const char* text;
+    };
+    const auto one = [](int socket, uint32_t address, size_t length) {
+        const auto data = recordOf(socket, length);
+        ASSERT_EQ(OctoSetTargetData(socket, address, data.data(), static_cast<uint32_t>(length)),
+                  0);
+    };
+    const std::vector<Case> cases = {
+        {"in RAM", {}, [&] { one(2, 0x0200, 4); }, 54, "outside the flash and information"},
+        {"running past the information memory",
+         {},
+         [&] {
+             setEveryRecord();
+             one(4, 0x10FE, 4);
+         },
+         54,
+         "target 4 at 0x10FE"},
+        {"over the image's code", {}, [&] { one(1, 0xFCBE, 4); }, 55, "image data at 0xFCBE"},
+        {"of different lengths",
+         {},
+         [&] {
+             setEveryRecord();
+             one(7, kRecordAt + 0x10, 5);
+         },
+         56,
+         "5 bytes long"},
+        {"to firmware before records",
+         {"firmware_version=0x0150"},
+         [] { setEveryRecord(); },
+         57,
+         "does not know target data"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(c.settings);
+        load(samplePath("A110_blink.txt"), "ZEL816 A110");
+        c.set();
+        ASSERT_EQ(OctoLoadParameters(kFullRun, kVcc, kSettleMs), 0);
+        EXPECT_EQ(OctoMainProcess(kTimeoutTenths), c.code);
+        EXPECT_NE(lastText().find(c.text), std::string::npos) << lastText();
+        EXPECT_EQ(lastPicture(), kLampRed);
+        EXPECT_EQ(unit->state("run.main_processes"), "0");
+        EXPECT_EQ(unit->state("run.records"), "0");
+        // Refused records are gone too: the next run programs without them.
+        ASSERT_EQ(OctoMainProcess(kTimeoutTenths), 0) << lastText();
+        EXPECT_TRUE(unit->chipLog().empty());
+        unit.reset();
+    }
+}
+
+TEST_F(TargetsTest, AnUnplugDuringARecordRunGivesNoResultAndTheChipLogHoldsWhatWasWritten) {
+    // At full time scale the run takes over a second: long enough to pull the cable.
+    start({"time_scale=1", "timing.erase_image_ms=0", "unplug.for_ms=300"});
+    load(samplePath("A110_blink.txt"), "ZEL816 A110");
+    setEveryRecord();
+    bool pulled = false;
+    onPump = [&] {
+        if (!pulled && unit->state("unit.working") == "yes") {
+            pulled = true;
+            unit->signal(SIGUSR1);
+        }
+    };
+    ASSERT_EQ(OctoLoadParameters(kFullRun, kVcc, kSettleMs), 0);
+    EXPECT_EQ(OctoMainProcess(kTimeoutTenths), 6);
+    onPump = nullptr;
+    ASSERT_TRUE(pulled);
+    // The unit wrote every record as it took the run; nothing is written twice later.
+    const auto written = unit->chipLog();
+    ASSERT_EQ(written.size(), 8u);
+    EXPECT_EQ(written[7], chipLine(1, 8, kRecordAt, recordOf(8), true));
+    ASSERT_TRUE(unit->waitFor("link.state", "plugged"));
+    ASSERT_EQ(run(kFullRun), 0) << lastText();
+    EXPECT_EQ(unit->chipLog(), written);
+    setEveryRecord(kRecordAt + 0x10);
+    ASSERT_EQ(run(kFullRun), 0) << lastText();
+    EXPECT_EQ(unit->chipLog().size(), 16u);
+    EXPECT_EQ(unit->chipLog().back(), chipLine(3, 8, kRecordAt + 0x10, recordOf(8), true));
 }
 
 TEST_F(TargetsTest, AMainProcessWithoutParametersIsRefused) {

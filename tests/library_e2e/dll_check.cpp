@@ -70,6 +70,14 @@ int main(int argc, char** argv) {
     }
     OCTO816_EXPORTS(OCTO_CHECK)
 #undef OCTO_CHECK
+#define OCTO_CHECK(name)                                                                           \
+    {                                                                                              \
+        const bool found = GetProcAddress(module, #name) != nullptr;                               \
+        complete = complete && found;                                                              \
+        std::printf("export_target_data %s %s\n", #name, found ? "yes" : "no");                    \
+    }
+    OCTO816_TARGET_DATA_EXPORTS(OCTO_CHECK)
+#undef OCTO_CHECK
     std::printf("fileversion %s\n", fileVersion(dll.c_str()).c_str());
     if (!complete || argc < 4) {
         return complete ? 0 : 1;

@@ -89,6 +89,15 @@ TEST(LibraryDll, LoadsUnderWineWithAll22NamesAndFileVersion156AndTalksOnCom1) {
         }
         EXPECT_TRUE(found) << name;
     }
+    std::vector<std::string> targetData;
+#define OCTO_NAME(name) targetData.push_back(std::string(#name) + " yes");
+    OCTO816_TARGET_DATA_EXPORTS(OCTO_NAME)
+#undef OCTO_NAME
+    std::vector<std::string> found;
+    for (auto [it, end] = lines.equal_range("export_target_data"); it != end; ++it) {
+        found.push_back(it->second);
+    }
+    EXPECT_EQ(found, targetData);
     EXPECT_EQ(first(lines, "fileversion"), "1.56");
 
     EXPECT_EQ(first(lines, "initcom"), "0");

@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # Kill trials against the real program and library under Wine (tests/e2e/faults):
 # N kills of OCTO816.EXE while it saves its settings (default 200) and N/4 kills of a
-# client of OCTO816.DLL during a read-out. Prints SOAK lines; exits non-zero when a
-# configuration file or a read-out file was left damaged.
-# Needs both presets built (scripts/test does it); OCTO_KILL_TRIALS names another runner.
+# client of OCTO816.DLL during a read-out; then N/4 kills of the native octo816 program
+# --log during a series (tests/soak/cli_kill_trials.cpp). Prints SOAK lines; exits non-zero
+# when a configuration file, a read-out file or a traceability log was left damaged.
+# Needs both presets built (scripts/test does it); OCTO_KILL_TRIALS and
+# OCTO_CLI_KILL_TRIALS name other runners.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 trials=${1:-200}
 runner=${OCTO_KILL_TRIALS:-$here/build/native/bin/octo_kill_trials}
-if [ ! -x "$runner" ]; then
-  echo "kill_trials: $runner is missing; build the native and windows presets first" >&2
-  exit 2
-fi
-exec "$runner" "$trials"
+cli_runner=${OCTO_CLI_KILL_TRIALS:-$here/build/native/bin/octo_cli_kill_trials}
+for r in "$runner" "$cli_runner"; do
+  if [ ! -x "$r" ]; then
+    echo "kill_trials: $r is missing; build the native and windows presets first" >&2
+    exit 2
+  fi
+done
+cli_trials=$((trials / 4))
+((cli_trials >= 5)) || cli_trials=5
+status=0
+"$runner" "$trials" || status=1
+"$cli_runner" "$cli_trials" || status=1
+exit $status

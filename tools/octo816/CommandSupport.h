@@ -81,5 +81,6 @@ int eraseImageCommand(const Invocation& in, std::FILE* out);
 int readoutCommand(const Invocation& in, std::FILE* out);
 int firmwareCommand(const Invocation& in, std::FILE* out);
 int typesCommand(const Invocation& in, std::FILE* out);
+int reportCommand(const Invocation& in, std::FILE* out);
 
 } // namespace octo::cli

@@ -4,7 +4,9 @@
 
 namespace octo::cli {
 
-int runCommand(const Invocation& in, std::FILE* out) {
+namespace {
+
+int dispatch(const Invocation& in, std::FILE* out) {
     switch (in.command) {
     case Command::Help:
         std::fputs(in.help.c_str(), out);
@@ -23,8 +25,24 @@ int runCommand(const Invocation& in, std::FILE* out) {
         return eraseImageCommand(in, out);
     case Command::Types:
         return typesCommand(in, out);
+    case Command::Report:
+        return reportCommand(in, out);
     }
     return kExitBadInput;
+}
+
+} // namespace
+
+int runCommand(const Invocation& in, std::FILE* out) {
+    const int status = dispatch(in, out);
+    flushReport(out);
+    return status;
+}
+
+void flushReport(std::FILE* out) {
+    if (std::fflush(out) != 0 || std::ferror(out) != 0) {
+        throw Failure(kExitOutputFailed, "the report cannot be written to standard output");
+    }
 }
 
 } // namespace octo::cli

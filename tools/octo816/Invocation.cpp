@@ -1,12 +1,16 @@
 #include "Invocation.h"
 
+#include "yield/YieldLog.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace octo::cli {
@@ -30,7 +34,7 @@ struct CommandName {
     std::string_view name;
     Command command;
 };
-constexpr std::array<CommandName, 7> kCommands = {{
+constexpr std::array<CommandName, 8> kCommands = {{
     {"info", Command::Info},
     {"program", Command::Program},
     {"selftest", Command::Selftest},
@@ -38,6 +42,7 @@ constexpr std::array<CommandName, 7> kCommands = {{
     {"firmware", Command::Firmware},
     {"erase-image", Command::EraseImage},
     {"types", Command::Types},
+    {"report", Command::Report},
 }};
 
 using Words = std::function<std::string(const std::string& value)>;
@@ -55,12 +60,68 @@ CLI::Validator refusing(CLI::Validator check, const std::string& words) {
     return refusing(std::move(check), [words](const std::string&) { return words; });
 }
 
-// CLI11's Range lets "nan" through: no comparison holds for it.
-const CLI::Validator kFinite(
-    [](std::string& text) {
-        return std::isfinite(std::strtod(text.c_str(), nullptr)) ? std::string() : "not finite";
-    },
-    "");
+// A whole number as the tool takes it: decimal digits, or 0x and hexadecimal digits. No
+// blank, no sign and no other base (CLI11 alone would read "010" as octal 8).
+std::optional<uint64_t> wholeNumber(std::string_view text) {
+    constexpr int kDecimal = 10;
+    constexpr int kHexadecimal = 16;
+    int base = kDecimal;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = kHexadecimal;
+        text.remove_prefix(2);
+    }
+    uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    if (text.empty() || error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A number with a fraction (volts, seconds): decimal digits with at most one point.
+bool isDecimalFraction(std::string_view text) {
+    const size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    const auto digits = [](std::string_view part) {
+        return part.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    return whole.size() + fraction.size() > 0 && digits(whole) && digits(fraction);
+}
+
+CLI::Validator wholeNumberWhere(std::function<bool(uint64_t)> allowed) {
+    return {[allowed = std::move(allowed)](std::string& text) {
+                const std::optional<uint64_t> value = wholeNumber(text);
+                return value && allowed(*value) ? std::string() : "refused";
+            },
+            ""};
+}
+
+CLI::Validator wholeNumberFrom(uint64_t lowest, uint64_t highest) {
+    return wholeNumberWhere([=](uint64_t value) { return value >= lowest && value <= highest; });
+}
+
+// Every whole-number option: the text checked by check (whose refusal is words), then
+// converted by wholeNumber() alone.
+template <typename T>
+CLI::Option* addWholeNumber(CLI::App& command, const std::string& name, T& value,
+                            const std::string& description, CLI::Validator check,
+                            const std::string& words) {
+    return command
+        .add_option_function<std::string>(
+            name, [&value](const std::string& text) { value = static_cast<T>(*wholeNumber(text)); },
+            description)
+        ->check(refusing(std::move(check), words));
+}
+
+const CLI::Validator kDecimalFraction(
+    [](std::string& text) { return isDecimalFraction(text) ? std::string() : "not a number"; }, "");
+
+// A path that names nothing would leave its file unwritten without a word.
+const CLI::Validator
+    kNotEmpty([](std::string& text) { return text.empty() ? "empty" : std::string(); }, "");
 
 std::vector<std::string> commaList(const std::string& list) {
     std::vector<std::string> parts;
@@ -197,10 +258,13 @@ CLI::App* addCommand(CLI::App& root, Invocation& in, const char* name, const cha
             ->type_name("PORT")
             ->required();
     }
-    command->add_option("--baud", in.baud, "9600, 19200, 38400, 57600 or 115200 (default 115200)")
-        ->type_name("B")
-        ->check(refusing(CLI::IsMember(std::vector<uint32_t>(kBaudRates.begin(), kBaudRates.end())),
-                         "takes 9600, 19200, 38400, 57600 or 115200"));
+    addWholeNumber(
+        *command, "--baud", in.baud, "9600, 19200, 38400, 57600 or 115200 (default 115200)",
+        wholeNumberWhere([](uint64_t rate) {
+            return std::find(kBaudRates.begin(), kBaudRates.end(), rate) != kBaudRates.end();
+        }),
+        "takes 9600, 19200, 38400, 57600 or 115200")
+        ->type_name("B");
     command->add_flag("--json", in.json, "one JSON object per run (or per command)");
     return command;
 }
@@ -214,10 +278,9 @@ void addSupply(CLI::App& command, Invocation& in, const char* description) {
             },
             description)
         ->type_name("V")
-        ->check(refusing(
-            CLI::Range(kLowestSupplyVolts - kVoltsSlack, kHighestSupplyVolts + kVoltsSlack) &
-                kFinite,
-            "takes a supply from 1.8 to 3.6 V"));
+        ->check(refusing(kDecimalFraction & CLI::Range(kLowestSupplyVolts - kVoltsSlack,
+                                                       kHighestSupplyVolts + kVoltsSlack),
+                         "takes a supply from 1.8 to 3.6 V"));
     command.add_flag("--duolink", in.duoLink, "DuoLink instead of 4-wire JTAG");
 }
 
@@ -252,13 +315,15 @@ Subcommand addProgram(CLI::App& root, Invocation& in) {
             },
             "settling time in seconds (0 to 5, default 0.2) with --vcc")
         ->type_name("S")
-        ->check(refusing(CLI::Range(0.0, kLongestSettleSeconds) & kFinite,
+        ->check(refusing(kDecimalFraction & CLI::Range(0.0, kLongestSettleSeconds),
                          "takes a settling time from 0 to 5 s"));
-    command->add_option("--repeat", in.repeat, "runs of the main process (1 to 100000, default 1)")
-        ->type_name("N")
-        ->check(refusing(CLI::Range(1, kMaxRepeat), "takes a number of runs from 1 to 100000"));
+    addWholeNumber(*command, "--repeat", in.repeat,
+                   "runs of the main process (1 to 100000, default 1)",
+                   wholeNumberFrom(1, kMaxRepeat), "takes a number of runs from 1 to 100000")
+        ->type_name("N");
     command->add_option("--log", in.logPath, "append each run to this traceability log (CSV)")
-        ->type_name("FILE");
+        ->type_name("FILE")
+        ->check(refusing(kNotEmpty, "needs a file name"));
     return {command, files, "one or two image files"};
 }
 
@@ -266,19 +331,20 @@ Subcommand addReadout(CLI::App& root, Invocation& in) {
     CLI::App* command = addCommand(
         root, in, "readout",
         "Reads a target's memory into OUT (.hex and .ihex Intel-Hex, else QX-Text).", true);
-    CLI::Option* out =
-        command->add_option("out", in.outPath, "the file to write")->type_name("OUT")->required();
-    command->add_option("--target", in.target, "the target (1 to 8)")
-        ->type_name("N")
-        ->check(refusing(CLI::Range(1, kTargets), "takes a target from 1 to 8"));
-    command->add_option("--start", in.start, "the first address (0x hexadecimal or decimal)")
-        ->type_name("A")
-        ->check(refusing(CLI::Range(uint64_t{0}, kTargetAddressSpace - 1),
-                         "lies outside a target's address space (0 to 0xFFFFF)"));
-    command->add_option("--length", in.length, "the number of bytes")
-        ->type_name("L")
-        ->check(refusing(CLI::Range(uint64_t{1}, kTargetAddressSpace),
-                         "takes a length from 1 to 0x100000"));
+    CLI::Option* out = command->add_option("out", in.outPath, "the file to write")
+                           ->type_name("OUT")
+                           ->required()
+                           ->check(refusing(kNotEmpty, "needs a file name"));
+    addWholeNumber(*command, "--target", in.target, "the target (1 to 8)",
+                   wholeNumberFrom(1, kTargets), "takes a target from 1 to 8")
+        ->type_name("N");
+    addWholeNumber(*command, "--start", in.start, "the first address (0x hexadecimal or decimal)",
+                   wholeNumberFrom(0, kTargetAddressSpace - 1),
+                   "lies outside a target's address space (0 to 0xFFFFF)")
+        ->type_name("A");
+    addWholeNumber(*command, "--length", in.length, "the number of bytes",
+                   wholeNumberFrom(1, kTargetAddressSpace), "takes a length from 1 to 0x100000")
+        ->type_name("L");
     addSupply(*command, in, "the targets' supply while reading (1.8 to 3.6, default 3.0)");
     return {command, out, "one output file"};
 }
@@ -294,6 +360,27 @@ Subcommand addFirmware(CLI::App& root, Invocation& in) {
             ->type_name("FILE")
             ->required();
     return {command, file, "one firmware file"};
+}
+
+Subcommand addReport(CLI::App& root, Invocation& in) {
+    CLI::App* command = addCommand(root, in, "report",
+                                   "The yield report of traceability logs: a page (--out), JSON "
+                                   "(--json) or its totals and alarms.",
+                                   false);
+    CLI::Option* logs = command->add_option("logs", in.files, "the traceability logs (CSV)")
+                            ->type_name("LOG")
+                            ->required();
+    command->add_option("--out", in.outPath, "write the report's page to this HTML file")
+        ->type_name("FILE");
+    command
+        ->add_option("--since", in.since,
+                     "only the runs from this time on (2026-12-08T06:00:00Z or 2026-12-08)")
+        ->type_name("TIME")
+        ->check(refusing(
+            CLI::Validator(
+                [](std::string& t) { return yield::parseTime(t) ? std::string() : "bad"; }, ""),
+            "takes a time like 2026-12-08T06:00:00Z or a date like 2026-12-08"));
+    return {command, logs, "one or more logs"};
 }
 
 // CLI11's complaint as the tool's one line.
@@ -353,6 +440,7 @@ Invocation parseArguments(std::span<const std::string> args) {
                               "The device types: minimum supply for erase and program, DuoLink, "
                               "segments.",
                               false)},
+        addReport(root, in),
     };
     const Subcommand& command =
         *std::find_if(commands.begin(), commands.end(),
@@ -384,6 +472,10 @@ Invocation parseArguments(std::span<const std::string> args) {
     return in;
 }
 
+bool needsLibrary(Command command) {
+    return command != Command::Help && command != Command::Report;
+}
+
 const char* usageText() {
     return R"(usage: octo816 <command> [options]
 
@@ -399,6 +491,8 @@ const char* usageText() {
   firmware    --port P FILE         install a firmware file in the unit
   erase-image --port P              erase the unit's image memory
   types                             the device types and their memory
+  report      [--out FILE.html] [--since TIME] LOG.csv...
+              the yield report of traceability logs: totals, sockets, alarms
 
   --baud B    9600, 19200, 38400, 57600 or 115200 (default 115200)
   --json      one JSON object per run (or per command) on standard output
@@ -407,8 +501,11 @@ const char* usageText() {
 
 octo816 <command> --help lists a command's options.
 
+Numbers are decimal unless written 0x... (hexadecimal).
+
 exit status: 0 every target found passed, 1 some targets failed (or none was found),
-             2 bad arguments or files, 3 unit or link error
+             2 bad arguments or files, 3 unit or link error, 4 chips programmed but
+             the run not logged, 5 the report could not be written to standard output
 )";
 }
 

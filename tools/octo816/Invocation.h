@@ -12,7 +12,7 @@
 
 namespace octo::cli {
 
-enum class Command { Help, Info, Program, Selftest, Readout, Firmware, EraseImage, Types };
+enum class Command { Help, Info, Program, Selftest, Readout, Firmware, EraseImage, Types, Report };
 
 // Which memories --erase names.
 struct EraseChoice {
@@ -47,6 +47,9 @@ struct Invocation {
     uint32_t start = 0;
     uint32_t length = 0;
     std::string outPath;
+
+    // report: the logs are files, the page goes to outPath; since, a time as in the log
+    std::string since;
 };
 
 // A command line the tool refuses; the message names what is wrong.
@@ -58,6 +61,9 @@ public:
 inline constexpr uint32_t kDefaultBaud = 115200;
 // The window's default settling time after switching the supply on.
 inline constexpr uint16_t kDefaultSettleMs = 200;
+
+// Whether the command calls the library (help and report do not).
+bool needsLibrary(Command command);
 
 // The arguments after the program's name.
 Invocation parseArguments(std::span<const std::string> args);

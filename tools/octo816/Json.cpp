@@ -1,5 +1,7 @@
 #include "Json.h"
 
+#include "Escape.h"
+
 #include <cstdio>
 
 namespace octo::cli {
@@ -8,23 +10,38 @@ namespace {
 
 constexpr unsigned char kFirstPrintable = 0x20;
 constexpr size_t kEscapeChars = 8;
+// A byte that is not part of UTF-8 becomes the lone surrogate U+DC00 + byte: no character
+// of a text is ever one, so it stands for that byte alone (Python's "surrogateescape").
+constexpr unsigned kStrayByteBase = 0xDC00;
+
+void appendCodeUnit(std::string& out, unsigned unit) {
+    char escape[kEscapeChars];
+    std::snprintf(escape, sizeof escape, "\\u%04x", unit);
+    out += escape;
+}
 
 } // namespace
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char c : text) {
+    for (size_t at = 0; at < text.size();) {
+        const char c = text[at];
         const auto byte = static_cast<unsigned char>(c);
+        const size_t length = utf8Length(text, at);
+        if (length == 0) {
+            appendCodeUnit(out, kStrayByteBase + byte);
+            ++at;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += c;
         } else if (byte < kFirstPrintable) {
-            char escape[kEscapeChars];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
+            appendCodeUnit(out, byte);
         } else {
-            out += c;
+            out.append(text, at, length);
         }
+        at += length;
     }
     return out + "\"";
 }

@@ -2,6 +2,7 @@
 // N times, reports each run and appends it to the traceability log.
 #include "CommandSupport.h"
 
+#include "Escape.h"
 #include "Json.h"
 #include "Progress.h"
 
@@ -71,7 +72,7 @@ ProgramPlan planProgram(const Invocation& in) {
                                          std::string(objfile::resultCodeName(error.code)) + ")");
     }
     for (const objfile::Diagnostic& warning : plan.images.read.warnings) {
-        std::fprintf(stderr, "octo816: warning: %s\n", warning.describe().c_str());
+        std::fprintf(stderr, "octo816: warning: %s\n", printable(warning.describe()).c_str());
     }
     return plan;
 }
@@ -218,9 +219,9 @@ void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
     std::fprintf(out, "%d of %d targets passed.\n", run.passed(), run.present());
 }
 
-void logRun(const Invocation& in, const ProgramPlan& plan, const RunOutcome& run) {
+trace::LogWrite logRun(const Invocation& in, const ProgramPlan& plan, const RunOutcome& run) {
     if (in.logPath.empty()) {
-        return;
+        return trace::LogWrite::Written;
     }
     const trace::UnitIdentity unit = trace::unitIdentity(run.block);
     const trace::RunRecord record{.time = trace::utcTimestamp(),
@@ -230,29 +231,67 @@ void logRun(const Invocation& in, const ProgramPlan& plan, const RunOutcome& run
                                   .deviceType = plan.type.name,
                                   .imageCrc32 = plan.images.imageCrc32,
                                   .resultCode = run.code};
-    if (!trace::appendLines(in.logPath, trace::runLines(record, run.block))) {
-        throw Failure(kExitBadInput, "cannot write the log " + in.logPath);
+    return trace::appendLines(in.logPath, trace::runLines(record, run.block));
+}
+
+std::string notALog(const std::string& path) {
+    return path + " is not a traceability log (its first line is not the log's header)";
+}
+
+// Before the unit is touched: a log that will not take the runs is bad input.
+void checkLogFirst(const Invocation& in) {
+    if (in.logPath.empty()) {
+        return;
     }
+    switch (trace::checkLog(in.logPath)) {
+    case trace::LogWrite::Written:
+    case trace::LogWrite::Busy:
+        return;
+    case trace::LogWrite::CannotWrite:
+        break;
+    case trace::LogWrite::NotALog:
+        throw Failure(kExitBadInput, notALog(in.logPath));
+    }
+    throw Failure(kExitBadInput, "cannot write the log " + in.logPath);
+}
+
+// After a run: the chips are programmed, so a log that did not take the run is said as such.
+void requireLogged(trace::LogWrite written, const Invocation& in, int number) {
+    const std::string lost =
+        "run " + std::to_string(number) + " programmed the chips but is not in the log: ";
+    switch (written) {
+    case trace::LogWrite::Written:
+        return;
+    case trace::LogWrite::Busy:
+        throw Failure(kExitNotLogged, lost + "another process held " + in.logPath + " locked for " +
+                                          std::to_string(trace::kLockWait.count() / 1000) + " s");
+    case trace::LogWrite::NotALog:
+        throw Failure(kExitNotLogged, lost + notALog(in.logPath));
+    case trace::LogWrite::CannotWrite:
+        break;
+    }
+    throw Failure(kExitNotLogged, lost + "cannot write the log " + in.logPath);
 }
 
 } // namespace
 
 int programCommand(const Invocation& in, std::FILE* out) {
     ProgramPlan plan = planProgram(in);
-    // A log that cannot be written is found before any chip is touched.
-    if (!in.logPath.empty() && !trace::appendLines(in.logPath, {})) {
-        throw Failure(kExitBadInput, "cannot write the log " + in.logPath);
-    }
+    // A log that cannot be written is found before any chip is touched; it is created with
+    // the first run's lines, so a command that fails before leaves no file.
+    checkLogFirst(in);
     Progress progress;
     UnitLink link(in);
     if (!in.json) {
-        std::fprintf(out, "%s\n",
-                     unitLine(in.port, trace::unitIdentity(readBlock("reading the unit"))).c_str());
+        std::fprintf(
+            out, "%s\n",
+            printable(unitLine(in.port, trace::unitIdentity(readBlock("reading the unit"))))
+                .c_str());
     }
     loadImages(in, plan, progress);
     if (!in.json) {
         for (const run::ImageFileFacts& f : plan.images.files) {
-            std::fprintf(out, "Image file %s: %llu bytes, CRC-32 %s\n", f.path.c_str(),
+            std::fprintf(out, "Image file %s: %llu bytes, CRC-32 %s\n", printable(f.path).c_str(),
                          static_cast<unsigned long long>(f.bytes), hex8(f.crc32).c_str());
         }
         std::fprintf(out, "Loaded for %s: %llu bytes, image CRC-32 %s\n", plan.type.name.c_str(),
@@ -262,13 +301,16 @@ int programCommand(const Invocation& in, std::FILE* out) {
     int status = kExitPassed;
     for (int number = 1; number <= in.repeat; ++number) {
         const RunOutcome run = runOnce(plan, progress, number);
+        // The log first: a report that cannot be written must not cost the run its lines.
+        const trace::LogWrite logged = logRun(in, plan, run);
         if (in.json) {
             std::fprintf(out, "%s\n", runJson(in, plan, run).c_str());
         } else {
             printRun(out, plan, run);
         }
         std::fflush(out);
-        logRun(in, plan, run);
+        requireLogged(logged, in, number);
+        flushReport(out);
         status = std::max(status, run.exitCode());
         if (run.code != kOk) {
             // The unit's image memory no longer holds a whole image: no run can follow.

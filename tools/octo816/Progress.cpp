@@ -1,5 +1,7 @@
 #include "Progress.h"
 
+#include "Escape.h"
+
 #include <algorithm>
 
 #ifdef _WIN32
@@ -42,7 +44,7 @@ void Progress::start(const std::string& label, uint32_t expectedMs) {
     if (!enabled_) {
         return;
     }
-    label_ = label;
+    label_ = printable(label);
     expectedMs_ = std::max<uint32_t>(expectedMs, 1);
     started_ = std::chrono::steady_clock::now();
     ticker_ = std::make_unique<Ticker>([this] { draw(); }, kDrawPeriod);

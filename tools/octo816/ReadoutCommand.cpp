@@ -1,15 +1,17 @@
 // octo816 readout: a target's memory into a file.
 #include "CommandSupport.h"
 
+#include "Escape.h"
 #include "Json.h"
 #include "Progress.h"
+
+#include "files/output_file.h"
 
 #include "run/programming.h"
 #include "wire/messages.h"
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 namespace octo::cli {
 
@@ -18,13 +20,24 @@ namespace {
 // The read-out runs at the window's fixed interface supply unless --vcc names another.
 constexpr uint32_t kReadOutVccTenths = 30;
 
-bool canWrite(const std::string& path) {
-    // The read can take minutes: a file that cannot be written is refused before it.
-    const std::string probe = path + ".octo816-probe";
-    const bool writable = std::ofstream(probe).good();
-    std::error_code ignored;
-    std::filesystem::remove(probe, ignored);
-    return writable;
+// The read can take minutes: a file that cannot be written is refused before the unit is
+// touched, and so is anything at the path that is not a file (a device node, a folder).
+void checkOutput(const std::string& path) {
+    using files::OutputCheck;
+    switch (files::checkOutputFile(path).check) {
+    case OutputCheck::Writable:
+        return;
+    case OutputCheck::Directory:
+        throw Failure(kExitBadInput, "cannot write " + path + ": it is a folder");
+    case OutputCheck::NotRegular:
+        throw Failure(kExitBadInput, "cannot write " + path + ": it is not a regular file");
+    case OutputCheck::ReadOnly:
+        throw Failure(kExitBadInput, "cannot write " + path + ": it is write-protected");
+    case OutputCheck::EmptyPath:
+    case OutputCheck::CannotCreate:
+        break;
+    }
+    throw Failure(kExitBadInput, "cannot write " + path);
 }
 
 uint32_t readOutFormat(const std::string& path) {
@@ -38,9 +51,7 @@ uint32_t readOutFormat(const std::string& path) {
 } // namespace
 
 int readoutCommand(const Invocation& in, std::FILE* out) {
-    if (!canWrite(in.outPath)) {
-        throw Failure(kExitBadInput, "cannot write " + in.outPath);
-    }
+    checkOutput(in.outPath);
     UnitLink link(in);
     Progress progress;
     const uint32_t options = in.duoLink ? wire::option::kDuoLink : 0;
@@ -78,7 +89,7 @@ int readoutCommand(const Invocation& in, std::FILE* out) {
     } else {
         std::fprintf(out, "Target %d: %u bytes from %s written to %s in %s.\n", in.target,
                      static_cast<unsigned>(in.length), hexAddress(in.start).c_str(),
-                     in.outPath.c_str(), seconds(ms).c_str());
+                     printable(in.outPath).c_str(), seconds(ms).c_str());
     }
     return kExitPassed;
 }

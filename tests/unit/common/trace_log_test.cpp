@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,7 +51,7 @@ TEST(TraceLogFile, TwoProcessesAppendingLeaveOneHeaderAndOnlyWholeLines) {
             bool ok = true;
             for (int n = 0; n < kLinesEach; ++n) {
                 const std::array<std::string, 1> line{writerLine(writer, n)};
-                ok = appendLines(path, line) && ok;
+                ok = appendLines(path, line) == LogWrite::Written && ok;
             }
             _exit(ok ? 0 : 1);
         }
@@ -72,16 +77,67 @@ TEST(TraceLogFile, ALineTornByACrashIsEndedBeforeTheNextOne) {
     const std::string path = folder.file("trace.csv");
     std::ofstream(path, std::ios::binary) << headerLine() << "\n2026-12-08T06:00:00Z,st";
     const std::array<std::string, 1> line{"next\n"};
-    ASSERT_TRUE(appendLines(path, line));
+    ASSERT_EQ(appendLines(path, line), LogWrite::Written);
     const std::vector<std::string> lines = fileLines(path);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], "2026-12-08T06:00:00Z,st");
     EXPECT_EQ(lines[2], "next");
 }
 
-TEST(TraceLogFile, AFolderThatDoesNotExistIsReported) {
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What the check before a run and the append itself say of what is at the log's path, and
+// that a refused file keeps its bytes and a missing one is not created by the check.
+TEST(TraceLogFile, OnlyAnEmptyFileOrOneThatStartsWithAHeaderIsAppendedTo) {
     const TempFolder folder("octo_trace");
-    EXPECT_FALSE(appendLines(folder.file("missing/trace.csv"), {}));
+    const std::string header = headerLine();
+    const struct {
+        const char* name;
+        std::optional<std::string> content; // none: no file
+        LogWrite expected;
+    } cases[] = {
+        {"missing/trace.csv", std::nullopt, LogWrite::CannotWrite},
+        {"new.csv", std::nullopt, LogWrite::Written},
+        {"empty.csv", "", LogWrite::Written},
+        {"log.csv", header + "\n", LogWrite::Written},
+        {"edited.csv", header + "\r\nx\r\n", LogWrite::Written},
+        {"image.txt", "@FC00\n01 02\nq\n", LogWrite::NotALog},
+        {"longer.csv", header + ",extra\n", LogWrite::NotALog},
+        {"blank.csv", "\n" + header + "\n", LogWrite::NotALog},
+    };
+    const std::array<std::string, 1> line{"line\n"};
+    for (const auto& c : cases) {
+        const std::string path = folder.file(c.name);
+        if (c.content) {
+            std::ofstream(path, std::ios::binary) << *c.content;
+        }
+        EXPECT_EQ(checkLog(path), c.expected) << c.name;
+        EXPECT_EQ(std::filesystem::exists(path), c.content.has_value()) << c.name;
+        EXPECT_EQ(appendLines(path, line), c.expected) << c.name;
+        if (c.expected == LogWrite::NotALog) {
+            EXPECT_EQ(fileText(path), *c.content) << c.name;
+        }
+    }
+    const std::string fifo = folder.file("fifo.csv");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(checkLog(fifo), LogWrite::CannotWrite);
+    EXPECT_EQ(appendLines(fifo, line), LogWrite::CannotWrite);
+}
+
+TEST(TraceLogFile, ALockHeldPastTheWaitIsBusyAndLeavesTheLogAsItWas) {
+    const TempFolder folder("octo_trace");
+    const std::string path = folder.file("trace.csv");
+    std::ofstream(path, std::ios::binary) << headerLine() << "\n";
+    const int holder = open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    const std::array<std::string, 1> line{"line\n"};
+    EXPECT_EQ(appendLines(path, line, std::chrono::milliseconds(50)), LogWrite::Busy);
+    EXPECT_EQ(fileText(path), headerLine() + "\n");
+    close(holder);
+    EXPECT_EQ(appendLines(path, line, std::chrono::milliseconds(50)), LogWrite::Written);
 }
 
 TEST(TraceLogLines, OneLinePerTargetFoundWithFieldsQuotedWhereCsvNeedsIt) {

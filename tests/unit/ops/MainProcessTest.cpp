@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -541,7 +545,17 @@ TEST_F(MainProcessTest, AnUnwritableLogNeitherLengthensNorHoldsARunAndIsToldOnce
         int runs;
         const char* log;
         std::size_t boxes; // so far
-    } phases[] = {{0, "missing/trace.csv", 1}, {3, "missing/trace.csv", 2}, {0, "trace.csv", 2}};
+    } phases[] = {{0, "missing/trace.csv", 1},
+                  {3, "missing/trace.csv", 2},
+                  {0, "trace.csv", 2},
+                  {0, "held.csv", 3},
+                  {0, "image.txt", 4}};
+    // A log another process keeps locked past the wait, and a file that is no log.
+    const std::string held = folder.file("held.csv");
+    std::ofstream(held) << "";
+    const int holder = open(held.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    std::ofstream(folder.file("image.txt")) << "@FC00\n01\nq\n";
     for (const auto& p : phases) {
         repeat(p.runs);
         dialog.settings().traceLog = folder.file(p.log);
@@ -551,8 +565,9 @@ TEST_F(MainProcessTest, AnUnwritableLogNeitherLengthensNorHoldsARunAndIsToldOnce
         EXPECT_EQ(library->calls("OctoMainProcess") - before, std::max(p.runs, 1)) << p.runs;
         EXPECT_EQ(bracketOpen.size(), p.boxes) << "one box per run and per series: " << p.runs;
     }
+    close(holder);
     EXPECT_EQ(dialog.settings().timeOctoProg, kRunMs);
-    EXPECT_EQ(bracketOpen, std::vector<bool>(2, false)) << "shown after the bracket";
+    EXPECT_EQ(bracketOpen, std::vector<bool>(4, false)) << "shown after the bracket";
     for (const auto& box : view.messageBoxes()) {
         EXPECT_EQ(box.caption, "Traceability log");
     }

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -387,11 +388,16 @@ TEST_F(MaintenanceTest, AReadOutSendsItsOwnOptionsAndCountsTheTargetsFromZero) {
 
 TEST_F(MaintenanceTest, TheReadOutPathIsTriedFirstAndAnExistingFileKeepsItsContent) {
     std::ofstream(folder.file("old.txt")) << "old content";
+    std::ofstream(folder.file("ro.txt")) << "write-protected";
+    std::filesystem::permissions(folder.file("ro.txt"), std::filesystem::perms::owner_read);
+    std::filesystem::create_symlink("/dev/null", folder.file("null.txt"));
     // The chosen file, whether the read starts, and the file after a failed read.
     const std::tuple<const char*, bool, std::optional<std::string>> cases[] = {
         {"none/a.txt", false, std::nullopt},
         {"old.txt", true, "old content"},
         {"new.txt", true, std::nullopt},
+        {"ro.txt", false, "write-protected"}, // refused whoever runs the program
+        {"null.txt", false, ""},              // a device, also behind a link
     };
     library->setFallback("OctoReadTargetFile", 13);
     for (const auto& [chosen, read, after] : cases) {

@@ -120,6 +120,41 @@ TEST(Messages, TargetOperationMessagesRoundTrip) {
     EXPECT_EQ(back->data, (std::vector<uint8_t>{9, 8, 7}));
 }
 
+TEST(Messages, TargetDataCarriesUpToEightRecordsOfOneTo32Bytes) {
+    const auto record = [](uint8_t socket, size_t length) {
+        return TargetRecord{socket, 0x1000u + socket, std::vector<uint8_t>(length, socket)};
+    };
+    std::vector<TargetRecord> eight;
+    for (uint8_t socket = 0; socket < kTargets; ++socket) {
+        eight.push_back(record(socket, socket % 2 ? 32 : 1));
+    }
+    for (const auto& records : {std::vector<TargetRecord>{}, std::vector{record(7, 1)}, eight}) {
+        SCOPED_TRACE(records.size());
+        expectRoundTrip(TargetDataRequest{records});
+        EXPECT_EQ(TargetDataRequest::decode(TargetDataRequest{records}.encode())->records, records);
+    }
+    // Count, then socket, address, length and bytes.
+    const TargetDataRequest one{{TargetRecord{2, 0x1234, {0xAB, 0xCD}}}};
+    EXPECT_EQ(one.encode(), (std::vector<uint8_t>{1, 2, 0, 0, 0x12, 0x34, 2, 0xAB, 0xCD}));
+
+    std::vector<TargetRecord> nine = eight;
+    nine.push_back(record(0, 1));
+    const std::vector<std::pair<const char*, std::vector<TargetRecord>>> refused = {
+        {"33 bytes", {record(1, 33)}},
+        {"socket 8", {record(8, 1)}},
+        {"one socket twice", {record(3, 4), record(3, 4)}},
+        {"nine records", nine},
+        {"past the target's address space", {TargetRecord{0, 0xFFFFF, {1, 2}}}},
+    };
+    for (const auto& [what, records] : refused) {
+        EXPECT_FALSE(TargetDataRequest::decode(TargetDataRequest{records}.encode())) << what;
+    }
+    EXPECT_FALSE(TargetDataRequest::decode(std::vector<uint8_t>{1, 0, 0, 0, 0x10, 0, 0}))
+        << "a record of no bytes";
+    EXPECT_TRUE(TargetDataRequest::decode(TargetDataRequest{{{0, 0xFFFFE, {1, 2}}}}.encode()))
+        << "a record that ends with the target's address space";
+}
+
 struct ParameterCase {
     uint32_t options;
     uint32_t vcc;

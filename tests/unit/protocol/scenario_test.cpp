@@ -92,6 +92,7 @@ TEST(Scenario, TargetKeysSetOneSocketOrAll) {
                                       "target.3.present = no\n"
                                       "target.5.fault.verify_at = 0x2345\n"
                                       "target.6.fault.erase = yes\n"
+                                      "target.6.fault.record = yes\n"
                                       "target.7.secured = yes\n"
                                       "target.8.supply_min = 30\n"
                                       "target.8.type = image\n"
@@ -111,6 +112,8 @@ TEST(Scenario, TargetKeysSetOneSocketOrAll) {
     EXPECT_EQ(scenario.targets[4].faults.verifyAt, 0x2345u);
     EXPECT_FALSE(scenario.targets[3].faults.verifyAt.has_value());
     EXPECT_TRUE(scenario.targets[5].faults.erase);
+    EXPECT_TRUE(scenario.targets[5].faults.record);
+    EXPECT_FALSE(scenario.targets[4].faults.record);
     EXPECT_TRUE(scenario.targets[6].secured);
     EXPECT_EQ(scenario.targets[7].supplyMin, 30u);
     EXPECT_FALSE(scenario.targets[1].faults.marginalAt.has_value());

@@ -54,6 +54,36 @@ TEST(TargetBank, ProgrammingWithoutEraseOnlyClearsBitsSoVerifyFindsTheOldData) {
     EXPECT_FALSE(outcome.failed);
 }
 
+TEST(TargetBank, ARecordVerifiesOnlyWhereTheChipHoldsItAsWritten) {
+    Scenario scenario = withType("ZEL816 A110");
+    scenario.targets[2].memory = InitialMemory::File;
+    scenario.targets[2].memoryImage = bytesAt(0x1000, {0x00});
+    const std::vector<wire::TargetRecord> records = {
+        {0, 0x1000, {0x12, 0x34}}, // blank information memory
+        {1, 0x10FF, {0x12, 0x34}}, // its second byte lies past the information memory
+        {2, 0x1000, {0x12, 0x34}}, // over old data that was not erased
+    };
+    const auto image = bytesAt(0xFC00, {0x5A});
+    TargetBank bank(scenario);
+    const RunOutcome outcome = bank.mainProcess(opt::kProgram | opt::kVerify, kSettle, false, kOn,
+                                                image, type("ZEL816 A110"), kNoBudget, records);
+    ASSERT_EQ(outcome.records.size(), 3u);
+    EXPECT_EQ(outcome.records[0].verified, true);
+    EXPECT_EQ(outcome.records[1].verified, false);
+    EXPECT_EQ(outcome.records[2].verified, false);
+    EXPECT_EQ(*bank.socket(0).memory->at(0x1001), 0x34);
+    EXPECT_EQ(outcome.run[wire::kVerifiedByte], 0xF9);
+    EXPECT_EQ(outcome.run[wire::kOverAllByte], 0xF9);
+    // A run stopped before the records' step writes none: 1310 ms to start, the byte's
+    // program and verify, then 5 ms for the records.
+    TargetBank stopped(scenario);
+    EXPECT_TRUE(stopped
+                    .mainProcess(opt::kProgram | opt::kVerify, kSettle, false, kOn, image,
+                                 type("ZEL816 A110"), 1312, records)
+                    .records.empty());
+    EXPECT_EQ(*stopped.socket(0).memory->at(0x1000), 0xFF);
+}
+
 TEST(TargetBank, TheRunStopsAtItsBudgetAfterTheLastWholeStep) {
     const auto image = bytesAt(0xFC00, std::vector<uint8_t>(224, 0x12));
     const uint32_t options = opt::kEraseMain | opt::kProgram | opt::kVerify;

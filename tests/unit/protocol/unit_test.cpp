@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace octo::unitsim {
 namespace {
 
@@ -290,6 +292,50 @@ TEST_F(UnitLogic, SelftestOutcomeGoesToTheResultBlockAndAMainProcessNeedsParamet
     const auto main = ask(Command::MainProcess, wire::WorkRequest{1000}.encode());
     EXPECT_EQ(main.status, Status::BadState);
     EXPECT_EQ(wire::TargetFaultReply::decode(main.body)->fault, wire::TargetFault::NoParameters);
+}
+
+TEST_F(UnitLogic, RecordsLastUntilTheNextMainProcessEraseHelloOrPowerCycle) {
+    const wire::TargetDataRequest records{
+        {wire::TargetRecord{0, 0x1000, {1, 2}}, wire::TargetRecord{5, 0x1000, {3, 4}}}};
+    const auto held = [&] { return unit.stateText().find("run.records = 2") != std::string::npos; };
+    const std::vector<std::pair<const char*, std::function<void()>>> clearers = {
+        {"a main process, even one refused",
+         [&] {
+             ask(Command::MainProcess, {0, 0, 1, 0});
+         }},
+        {"an image erase", [&] { ask(Command::ImageErase, {}); }},
+        {"a Hello", [&] { ask(Command::Hello, wire::HelloRequest{}.encode()); }},
+        {"a power cycle", [&] { unit.powerCycle(); }},
+    };
+    for (const auto& [what, clear] : clearers) {
+        SCOPED_TRACE(what);
+        ASSERT_EQ(ask(Command::TargetData, records.encode()).status, Status::Ok);
+        ASSERT_TRUE(held());
+        ask(Command::SetSupply, wire::SetSupplyRequest{33}.encode());
+        EXPECT_TRUE(held()) << "another request leaves them";
+        clear();
+        EXPECT_FALSE(held());
+    }
+    // An empty request clears them too.
+    ASSERT_EQ(ask(Command::TargetData, records.encode()).status, Status::Ok);
+    ASSERT_EQ(ask(Command::TargetData, wire::TargetDataRequest{}.encode()).status, Status::Ok);
+    EXPECT_NE(unit.stateText().find("run.records = 0"), std::string::npos);
+}
+
+TEST_F(UnitLogic, FirmwareBeforeRecordsAnswersThatItDoesNotKnowThem) {
+    const wire::TargetDataRequest records{{wire::TargetRecord{0, 0x1000, {1}}}};
+    for (const uint16_t version : {uint16_t{0x0150}, uint16_t{0x0155}, uint16_t{0xFFFF}}) {
+        scenario.firmwareVersion = version;
+        Unit old(scenario);
+        const Reply reply =
+            old.handle(wire::Frame{1, static_cast<uint8_t>(Command::TargetData), records.encode()});
+        wire::FrameDecoder decoder;
+        EXPECT_EQ(wire::Response::decode(decoder.feed(reply.frame).at(0).frame.payload)->status,
+                  Status::UnknownCommand)
+            << std::hex << version;
+    }
+    EXPECT_EQ(ask(Command::TargetData, records.encode()).status, Status::Ok);
+    EXPECT_EQ(ask(Command::TargetData, {1, 8, 0, 0, 0, 0, 1, 0}).status, Status::BadArgument);
 }
 
 TEST_F(UnitLogic, SelftestOutcomeCanHitOneRunOfASeries) {

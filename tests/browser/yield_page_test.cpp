@@ -1,0 +1,92 @@
+// The yield report's page as a browser shows it: a generated log with one worn socket,
+// appended by the log's own writer, made into a page by octo816 report, loaded by headless
+// chromium from the file alone. The alarm, read from the page's DOM, names that socket and no
+// other. With OCTO_REPORT_PICTURE set to a path, the page's picture is taken there as well
+// (scripts/screenshots does, for the operator's guide).
+#include "support/TempFolder.h"
+#include "support/YieldLogs.h"
+#include "trace/trace_log.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+namespace octo {
+namespace {
+
+constexpr char kChromium[] = "/usr/bin/chromium";
+constexpr int kWornSocket = 5;
+// A hang guard for the browser, far beyond what it takes.
+constexpr char kBrowserGuard[] = "timeout 120 ";
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// chromium headless on the file alone: its own profile folder, no sandbox for root.
+std::string browser(const testing::TempFolder& folder, const std::string& what) {
+    return std::string(kBrowserGuard) + kChromium + " --headless --disable-gpu " +
+           (getuid() == 0 ? "--no-sandbox " : "") + "--user-data-dir=" + folder.file("profile") +
+           " --host-resolver-rules='MAP * ~NOTFOUND' " + what + " 2>" + folder.file("browser.err");
+}
+
+TEST(YieldReportPage, TheAlarmInTheBrowsersDomNamesTheWornSocketAlone) {
+    if (!std::filesystem::exists(kChromium)) {
+        GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
+    }
+    const testing::TempFolder folder("octo_yield_page");
+    const std::string log = folder.file("line1.csv");
+    std::istringstream generated(
+        testing::lineLog({.runs = 2400, .wornSocket = kWornSocket, .wornFrom = 2000, .seed = 3}));
+    std::vector<std::string> lines;
+    std::string line;
+    std::getline(generated, line); // the writer puts its own header
+    while (std::getline(generated, line)) {
+        lines.push_back(line + "\n");
+    }
+    ASSERT_EQ(trace::appendLines(log, lines), trace::LogWrite::Written);
+
+    const std::string page = folder.file("report.html");
+    ASSERT_EQ(std::system((std::string(OCTO816_PATH) + " report --out " + page + " " + log + " >" +
+                           folder.file("report.out"))
+                              .c_str()),
+              0);
+    const std::string dom = folder.file("dom.html");
+    ASSERT_EQ(std::system(browser(folder, "--dump-dom file://" + page + " >" + dom).c_str()), 0)
+        << fileText(folder.file("browser.err"));
+
+    const std::string text = fileText(dom);
+    const std::regex alarm(R"re(<li class="alarm"[^>]*data-socket="(\d+)")re");
+    std::multiset<int> named;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), alarm);
+         it != std::sregex_iterator(); ++it) {
+        named.insert(std::stoi((*it)[1]));
+    }
+    EXPECT_EQ(named, std::multiset<int>{kWornSocket}) << text;
+    // Self-contained: nothing for the browser to fetch or run.
+    EXPECT_EQ(text.find(" src="), std::string::npos);
+    EXPECT_EQ(text.find(" href="), std::string::npos);
+    EXPECT_EQ(text.find("<script"), std::string::npos);
+
+    if (const char* picture = std::getenv("OCTO_REPORT_PICTURE")) {
+        EXPECT_EQ(std::system(browser(folder, "--hide-scrollbars --window-size=1200,1600 "
+                                              "--screenshot=" +
+                                                  std::string(picture) + " file://" + page)
+                                  .c_str()),
+                  0)
+            << fileText(folder.file("browser.err"));
+    }
+}
+
+} // namespace
+} // namespace octo

@@ -1,0 +1,209 @@
+// The yield report from log text: both versions of the log, malformed lines, the stages,
+// sockets without a line, --since, an empty log, and what the page and the JSON show.
+#include "support/YieldLogs.h"
+#include "trace/trace_log.h"
+#include "yield/YieldOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace octo::yield {
+namespace {
+
+const std::string kNewHeader = trace::headerLine() + ",unit,run,serial\n";
+const std::string kOldHeader = trace::headerLine() + "\n";
+
+// A line of the older log: time, station, socket and the five flags.
+std::string oldLine(const std::string& time, const std::string& station, int socket,
+                    const std::string& flags) {
+    return time + "," + station + ",1.56,1.30,ZEL816 A110,037874A1," + std::to_string(socket) +
+           "," + flags + ",0\n";
+}
+
+Report reportOf(const std::string& log, std::optional<int64_t> since = std::nullopt) {
+    std::istringstream in(log);
+    Aggregator aggregator(since);
+    aggregator.read(in, "a.csv");
+    return aggregator.finish();
+}
+
+const char* kT1 = "2026-12-08T06:00:00Z";
+const char* kT2 = "2026-12-08T06:00:30Z";
+
+TEST(YieldLog, BothVersionsOfTheLogGiveTheirUnitsAndRuns) {
+    // The older log: the station is the unit, lines of one time one run.
+    Report old = reportOf(kOldHeader + oldLine(kT1, "st", 1, "1,1,1,0,1") +
+                          oldLine(kT2, "st", 1, "1,1,1,0,1") + oldLine(kT1, "st", 2, "1,1,1,0,1"));
+    ASSERT_EQ(old.units.size(), 1u);
+    EXPECT_EQ(old.units[0].unit, "st");
+    EXPECT_EQ(old.runs, 2u);
+    EXPECT_EQ(old.units[0].sockets[1].at(Stage::NotFound), 1u); // socket 2 missing at kT2
+
+    // The newer log: the unit's serial and its run count; the same time in two runs.
+    const std::string line = kT1 + std::string(",st,1.56,1.30,ZEL816 A110,037874A1,");
+    Report now = reportOf(kNewHeader + line + "1,1,1,1,0,1,0,U-77,41,S1\n" + line +
+                          "1,1,1,1,0,1,0,U-77,42,S2\n" + line + "1,1,1,1,0,1,0,,42,S3\n");
+    ASSERT_EQ(now.units.size(), 2u);
+    EXPECT_EQ(now.units[0].unit, "U-77");
+    EXPECT_EQ(now.units[0].runs, 2u);
+    EXPECT_EQ(now.units[1].unit, "st"); // no serial: the station
+}
+
+TEST(YieldLog, TimesAreReadAsUtcAndWrittenBackTheSame) {
+    const struct {
+        const char* text;
+        std::optional<int64_t> seconds;
+    } cases[] = {
+        {"1970-01-01T00:00:00Z", 0},
+        {"2026-12-08T06:52:55Z", 1796712775},
+        {"2026-01-31T12:00:00Z", 1769860800},
+        {"2026-03-01T00:00:00Z", 1772323200},
+        {"2028-02-29T23:59:59Z", 1835481599},
+        {"2000-02-29T00:00:00Z", 951782400},
+        {"2026-12-08", 1796688000},
+        {"2026-02-29T00:00:00Z", std::nullopt},
+        {"2100-02-29T00:00:00Z", std::nullopt},
+        {"2028-02-30T00:00:00Z", std::nullopt},
+        {"2026-13-01T00:00:00Z", std::nullopt},
+        {"2026-00-10T00:00:00Z", std::nullopt},
+        {"2026-12-00T00:00:00Z", std::nullopt},
+        {"2026-12-08T24:00:00Z", std::nullopt},
+        {"2026-12-08T06:60:00Z", std::nullopt},
+        {"2026-12-08T06:52:55", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseTime(c.text), c.seconds) << c.text;
+        if (c.seconds && std::string_view(c.text).size() > 10) {
+            EXPECT_EQ(timeText(*c.seconds), c.text);
+        }
+    }
+}
+
+TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
+    const std::string good = oldLine(kT1, "st", 8, "1,1,1,0,1");
+    const struct {
+        std::string line;
+        const char* reason;
+    } cases[] = {
+        {"2026-12-08T06:00:00Z,st,1.56\n", "3 fields where the header has 13"},
+        {oldLine("2026-12-08 06:00:00", "st", 2, "1,1,1,0,1"), "time \"2026-12-08 06:00:00\""},
+        {oldLine("2026-02-30T06:00:00Z", "st", 2, "1,1,1,0,1"), "time"},
+        {oldLine(kT1, "st", 9, "1,1,1,0,1"), "target \"9\" is not 1 to 8"},
+        {oldLine(kT1, "st", 2, "1,1,2,0,1"), "flag \"2\" is not 0 or 1"},
+        {oldLine(kT1, "\"st", 2, "1,1,1,0,1"), "a quote is not closed"},
+        {oldLine(kT1, "st", 8, "1,1,1,0,1"), "socket 8 of this run has a line already"},
+        {std::string(kMaxLineBytes + 1, 'x') + "\n", "longer than 4096 bytes"},
+        {kT1 + std::string(",st,1.56,1.30,A,12345,2,1,1,1,0,1,0\n"), "image_crc32 \"12345\""},
+    };
+    for (const auto& c : cases) {
+        const Report report =
+            reportOf(kOldHeader + good + c.line + oldLine(kT1, "st", 3, "1,1,1,0,1"));
+        EXPECT_EQ(report.malformedCount, 1u) << c.reason;
+        ASSERT_EQ(report.malformed.size(), 1u) << c.reason;
+        EXPECT_EQ(report.malformed[0].file + ":" + std::to_string(report.malformed[0].line),
+                  "a.csv:3");
+        EXPECT_NE(report.malformed[0].reason.find(c.reason), std::string::npos)
+            << report.malformed[0].reason;
+        EXPECT_EQ(report.units.at(0).sockets[2].passed(), 1u) << c.reason;
+        EXPECT_NE(reportHtml(report).find("<li>a.csv:3: "), std::string::npos) << c.reason;
+    }
+    const std::string run = kT1 + std::string(",st,1.56,1.30,A,,1,1,1,1,0,1,0,U,");
+    EXPECT_NE(reportOf(kNewHeader + run + "x,S\n").malformed.at(0).reason.find("run \"x\""),
+              std::string::npos);
+    EXPECT_NE(reportOf("time,station\n" + good).malformed.at(0).reason.find("no column"),
+              std::string::npos);
+}
+
+TEST(YieldLog, EachChipGoesToTheFirstStageItFailedAndMissingSocketsAreNotFound) {
+    const struct {
+        const char* flags; // connected, erase_checked, verified, secured, passed
+        Stage stage;
+    } cases[] = {
+        {"1,1,1,0,1", Stage::Passed},       {"1,1,1,1,1", Stage::Passed},
+        {"0,0,0,1,0", Stage::NotConnected}, {"1,0,0,0,0", Stage::EraseCheck},
+        {"1,1,0,0,0", Stage::Verify},       {"1,1,1,0,0", Stage::Secure},
+    };
+    for (const auto& c : cases) {
+        const Report report = reportOf(kOldHeader + oldLine(kT1, "st", 4, c.flags));
+        const SocketCounts& socket = report.units.at(0).sockets[3];
+        EXPECT_EQ(socket.at(c.stage), 1u) << c.flags;
+        EXPECT_EQ(socket.chips, 1u);
+        // The other seven sockets of the run had no chip found.
+        EXPECT_EQ(report.units[0].sockets[0].at(Stage::NotFound), 1u);
+        EXPECT_EQ(report.chips, 8u);
+        EXPECT_EQ(report.passed, c.stage == Stage::Passed ? 1u : 0u);
+    }
+}
+
+TEST(YieldLog, SinceLeavesOutEarlierRunsAndAnEmptyLogGivesAnEmptyReport) {
+    const std::string log =
+        kOldHeader + oldLine(kT1, "st", 1, "1,1,1,0,1") + oldLine(kT2, "st", 1, "1,1,0,0,0");
+    const Report since = reportOf(log, parseTime(kT2));
+    EXPECT_EQ(since.runs, 1u);
+    EXPECT_EQ(since.passed, 0u);
+    EXPECT_EQ(reportOf(log, parseTime("2026-12-08")).runs, 2u);
+
+    for (const std::string& empty : {std::string(), kOldHeader}) {
+        const Report report = reportOf(empty);
+        EXPECT_EQ(reportJson(report),
+                  "{\"runs\":0,\"chips\":0,\"first_pass_yield\":0,\"units\":[]}\n");
+        EXPECT_NE(reportHtml(report).find("id=\"no-alarms\""), std::string::npos);
+        EXPECT_EQ(report.malformedCount, 0u);
+    }
+}
+
+TEST(YieldLog, TheJsonHasTheCountsOfEachSocketUnderItsKeys) {
+    const Report report = reportOf(kOldHeader + oldLine(kT1, "st", 2, "1,1,0,0,0") +
+                                   oldLine(kT1, "st", 1, "1,1,1,0,1"));
+    const std::string json = reportJson(report);
+    EXPECT_EQ(json.substr(0, json.find("\"sockets\"")),
+              "{\"runs\":1,\"chips\":8,\"first_pass_yield\":0.125,\"units\":[{\"unit\":\"st\","
+              "\"runs\":1,");
+    EXPECT_NE(json.find("{\"socket\":2,\"chips\":1,\"passed\":0,\"not_found\":0,\"not_connected\":"
+                        "0,\"erase_check\":0,\"verify\":1,\"secure\":0}"),
+              std::string::npos);
+    EXPECT_NE(json.find("],\"alarms\":[]}]}"), std::string::npos);
+    // The page's socket chart has the eight sockets on a yield axis that ends at 100 %.
+    const std::string html = reportHtml(report);
+    size_t columns = 0;
+    for (size_t at = html.find(">socket "); at != std::string::npos;
+         at = html.find(">socket ", at + 1)) {
+        ++columns;
+    }
+    EXPECT_EQ(columns, 8u);
+    EXPECT_NE(html.find(">100.0%</text>"), std::string::npos);
+}
+
+TEST(YieldLog, ThePageEscapesEveryTextFromTheLog) {
+    const std::string hostile = "<script>alert(1)</script>&\"'";
+    const Report report = reportOf(
+        kOldHeader +
+        oldLine(kT1, "\"" + std::string("<script>alert(1)</script>&\"\"'") + "\"", 1, "1,1,1,0,1"));
+    ASSERT_EQ(report.units.at(0).unit, hostile);
+    const std::string html = reportHtml(report);
+    EXPECT_EQ(html.find("<script"), std::string::npos);
+    EXPECT_NE(html.find("&lt;script&gt;alert(1)&lt;/script&gt;&amp;&quot;&#39;"),
+              std::string::npos);
+    // A terminal gets no escape sequence from a station's name.
+    const std::string log =
+        testing::lineLog({.station = "a\x1b[2Jb", .runs = 1000, .wornSocket = 2, .wornFrom = 500});
+    EXPECT_NE(reportText(reportOf(log)).find("unit a?[2Jb socket 2"), std::string::npos);
+}
+
+TEST(YieldLog, AWornSocketOfAGeneratedLogIsTheOnlyAlarmAndItsSinceIsNearTheChange) {
+    const Report report =
+        reportOf(testing::lineLog({.runs = 2300, .wornSocket = 6, .wornFrom = 2000, .seed = 7}));
+    ASSERT_EQ(report.units.size(), 1u);
+    const auto& alarms = report.units[0].alarms;
+    ASSERT_EQ(alarms.size(), 1u);
+    EXPECT_EQ(alarms[0].socket, 6);
+    EXPECT_NEAR(static_cast<double>(alarms[0].sinceRun), 2000, 100);
+    EXPECT_GT(alarms[0].failureRate, alarms[0].othersRate);
+    EXPECT_EQ(timeText(alarms[0].since),
+              timeText(parseTime("2026-12-08T00:00:00Z").value() +
+                       int64_t{30} * static_cast<int64_t>(alarms[0].sinceRun)));
+}
+
+} // namespace
+} // namespace octo::yield

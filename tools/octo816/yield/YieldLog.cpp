@@ -1,0 +1,310 @@
+#include "YieldLog.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+
+namespace octo::yield {
+
+namespace {
+
+// More columns than any version of the log has.
+constexpr size_t kMaxColumns = 64;
+using Fields = std::array<std::string_view, kMaxColumns>;
+
+constexpr int64_t kSecondsPerDay = 86400;
+constexpr int kSecondsPerHour = 3600;
+constexpr int kSecondsPerMinute = 60;
+constexpr size_t kDateChars = 10;     // 2026-12-08
+constexpr size_t kDateTimeChars = 20; // 2026-12-08T06:52:55Z
+constexpr size_t kTimeTextChars = 64;
+constexpr int kMonthsPerYear = 12;
+constexpr int kHoursPerDay = 24;
+constexpr int kMinutesPerHour = 60;
+constexpr int kLastSecond = 60; // a leap second
+constexpr int kCrcDigits = 8;
+constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+bool leapYear(int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+int daysInMonth(int64_t y, int m) {
+    constexpr std::array<int, kMonthsPerYear> kDays = {31, 28, 31, 30, 31, 30,
+                                                       31, 31, 30, 31, 30, 31};
+    return m == 2 && leapYear(y) ? 29 : kDays[static_cast<size_t>(m - 1)];
+}
+
+// The decimal digits of text[at, at + count) as a number, or -1.
+int digits(std::string_view text, size_t at, size_t count) {
+    int value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return -1;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// One CSV line split into fields, quoted fields unquoted in place (the text only shrinks).
+// The number of fields, or nothing when a quote is not closed or there are too many.
+std::optional<size_t> splitFields(std::string& text, Fields& fields) {
+    size_t count = 0;
+    size_t read = 0;
+    while (true) {
+        if (count == kMaxColumns) {
+            return std::nullopt;
+        }
+        const size_t start = read;
+        if (read < text.size() && text[read] == '"') {
+            size_t write = read;
+            ++read;
+            while (true) {
+                if (read >= text.size()) {
+                    return std::nullopt;
+                }
+                if (text[read] == '"') {
+                    if (read + 1 < text.size() && text[read + 1] == '"') {
+                        text[write++] = '"';
+                        read += 2;
+                        continue;
+                    }
+                    ++read;
+                    break;
+                }
+                text[write++] = text[read++];
+            }
+            fields[count++] = std::string_view(text).substr(start, write - start);
+            if (read < text.size() && text[read] != ',') {
+                return std::nullopt;
+            }
+        } else {
+            read = std::min(text.find(',', read), text.size());
+            fields[count++] = std::string_view(text).substr(start, read - start);
+        }
+        if (read >= text.size()) {
+            return count;
+        }
+        ++read; // the comma
+    }
+}
+
+std::optional<bool> flagValue(std::string_view text) {
+    if (text == "1") {
+        return true;
+    }
+    if (text == "0") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+template <typename Number>
+std::optional<Number> number(std::string_view text) {
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+bool crcText(std::string_view text) {
+    return text.empty() || (text.size() == kCrcDigits &&
+                            text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos);
+}
+
+} // namespace
+
+Stage stageOf(const ChipFlags& f) {
+    if (f.passed) {
+        return Stage::Passed;
+    }
+    if (!f.connected) {
+        return Stage::NotConnected;
+    }
+    if (!f.eraseChecked) {
+        return Stage::EraseCheck;
+    }
+    return f.verified ? Stage::Secure : Stage::Verify;
+}
+
+std::optional<int64_t> parseTime(std::string_view text) {
+    const bool dateOnly = text.size() == kDateChars;
+    if (!dateOnly && (text.size() != kDateTimeChars || text[10] != 'T' || text[13] != ':' ||
+                      text[16] != ':' || text[19] != 'Z')) {
+        return std::nullopt;
+    }
+    if (text[4] != '-' || text[7] != '-') {
+        return std::nullopt;
+    }
+    const int year = digits(text, 0, 4);
+    const int month = digits(text, 5, 2);
+    const int day = digits(text, 8, 2);
+    if (year < 0 || month < 1 || month > kMonthsPerYear || day < 1 ||
+        day > daysInMonth(year, month)) {
+        return std::nullopt;
+    }
+    const int64_t midnight =
+        daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
+        kSecondsPerDay;
+    if (dateOnly) {
+        return midnight;
+    }
+    const int hour = digits(text, 11, 2);
+    const int minute = digits(text, 14, 2);
+    const int second = digits(text, 17, 2);
+    if (hour < 0 || hour >= kHoursPerDay || minute < 0 || minute >= kMinutesPerHour || second < 0 ||
+        second > kLastSecond) {
+        return std::nullopt;
+    }
+    return midnight + hour * kSecondsPerHour + minute * kSecondsPerMinute + second;
+}
+
+std::string timeText(int64_t seconds) {
+    int64_t days = seconds / kSecondsPerDay;
+    int64_t rest = seconds % kSecondsPerDay;
+    if (rest < 0) {
+        rest += kSecondsPerDay;
+        --days;
+    }
+    // Civil date from days (the inverse of daysFromCivil).
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2 ? 1 : 0);
+    std::array<char, kTimeTextChars> text{};
+    std::snprintf(text.data(), text.size(), "%04lld-%02u-%02uT%02d:%02d:%02dZ",
+                  static_cast<long long>(y), m, d, static_cast<int>(rest / kSecondsPerHour),
+                  static_cast<int>(rest % kSecondsPerHour / kSecondsPerMinute),
+                  static_cast<int>(rest % kSecondsPerMinute));
+    return text.data();
+}
+
+std::string printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < kFirstPrintable || byte == kDelete) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
+std::variant<LogColumns, std::string> LogColumns::fromHeader(std::string_view header) {
+    std::string text(header);
+    if (!text.empty() && text.back() == '\r') {
+        text.pop_back();
+    }
+    Fields fields;
+    const std::optional<size_t> count = splitFields(text, fields);
+    if (!count) {
+        return std::string("the header cannot be split into columns");
+    }
+    LogColumns columns;
+    columns.count_ = *count;
+    const auto find = [&](std::string_view name) -> std::optional<size_t> {
+        for (size_t i = 0; i < *count; ++i) {
+            if (fields[i] == name) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    };
+    const std::array<std::pair<const char*, size_t*>, 10> required = {{
+        {"time", &columns.time_},
+        {"station", &columns.station_},
+        {"device_type", &columns.deviceType_},
+        {"image_crc32", &columns.crc_},
+        {"target", &columns.target_},
+        {"connected", &columns.connected_},
+        {"erase_checked", &columns.eraseChecked_},
+        {"verified", &columns.verified_},
+        {"secured", &columns.secured_},
+        {"passed", &columns.passed_},
+    }};
+    for (const auto& [name, at] : required) {
+        const std::optional<size_t> found = find(name);
+        if (!found) {
+            return std::string("the header has no column ") + name;
+        }
+        *at = *found;
+    }
+    columns.unit_ = find("unit");
+    columns.run_ = find("run");
+    return columns;
+}
+
+std::variant<LogLine, std::string> LogColumns::parse(std::string_view line,
+                                                     std::string& scratch) const {
+    scratch.assign(line);
+    if (!scratch.empty() && scratch.back() == '\r') {
+        scratch.pop_back();
+    }
+    Fields fields;
+    const std::optional<size_t> count = splitFields(scratch, fields);
+    if (!count) {
+        return std::string("a quote is not closed");
+    }
+    if (*count != count_) {
+        return std::to_string(*count) + " fields where the header has " + std::to_string(count_);
+    }
+    LogLine out;
+    const std::optional<int64_t> time = parseTime(fields[time_]);
+    if (!time || fields[time_].size() == kDateChars) {
+        return "time \"" + std::string(fields[time_]) + "\" is not like 2026-12-08T06:52:55Z";
+    }
+    out.time = *time;
+    const std::optional<int> socket = number<int>(fields[target_]);
+    if (!socket || *socket < 1 || *socket > kSockets) {
+        return "target \"" + std::string(fields[target_]) + "\" is not 1 to 8";
+    }
+    out.socket = *socket;
+    const std::array<std::pair<size_t, bool*>, 5> flags = {{
+        {connected_, &out.flags.connected},
+        {eraseChecked_, &out.flags.eraseChecked},
+        {verified_, &out.flags.verified},
+        {secured_, &out.flags.secured},
+        {passed_, &out.flags.passed},
+    }};
+    for (const auto& [at, value] : flags) {
+        const std::optional<bool> flag = flagValue(fields[at]);
+        if (!flag) {
+            return "flag \"" + std::string(fields[at]) + "\" is not 0 or 1";
+        }
+        *value = *flag;
+    }
+    if (!crcText(fields[crc_])) {
+        return "image_crc32 \"" + std::string(fields[crc_]) + "\" is not 8 hexadecimal digits";
+    }
+    out.imageCrc32 = fields[crc_];
+    out.deviceType = fields[deviceType_];
+    out.unit = unit_ && !fields[*unit_].empty() ? fields[*unit_] : fields[station_];
+    if (run_ && !fields[*run_].empty()) {
+        out.run = number<uint64_t>(fields[*run_]);
+        if (!out.run) {
+            return "run \"" + std::string(fields[*run_]) + "\" is not a number";
+        }
+    }
+    return out;
+}
+
+} // namespace octo::yield

@@ -1,0 +1,48 @@
+// The statistics of the yield report as pure functions: the interval of a yield, the exact
+// test of a socket against the other sockets of its unit, and the run where a socket's
+// failure rate climbed. docs/yield-report.md gives the rule and its constants.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace octo::yield {
+
+// The family level of the socket alarm: the chance that a report names a healthy socket of
+// a unit, whatever the length of its history, is at most this.
+inline constexpr double kFamilyLevel = 0.01;
+// The normal quantile of a two-sided 95 % interval.
+inline constexpr double kZ95 = 1.959963984540054;
+
+struct Interval {
+    double low = 0;
+    double high = 1;
+};
+// The Wilson score interval of passed out of n at kZ95; [0, 1] for n = 0.
+Interval wilsonInterval(uint64_t passed, uint64_t n);
+
+// P(X >= x) for X, the failures among `draws` chips taken from `total` chips of which
+// `failures` failed (hypergeometric): the one-sided Fisher exact test.
+double fisherUpperTail(uint64_t x, uint64_t total, uint64_t failures, uint64_t draws);
+
+// The run where the failure rate of the sequence (1 = failed) climbed: the maximum-likelihood
+// split into a lower rate before and a higher rate from it on, kept when its log-likelihood
+// beats one rate for all by more than ln(n) (two more parameters, the Bayesian information
+// criterion); 0 (no change) otherwise.
+size_t climbStart(std::span<const uint8_t> failed);
+
+// One socket of a unit against the others over the unit's runs, from a run on.
+struct SocketTest {
+    size_t since = 0; // the run (index) where the climb began
+    uint64_t runs = 0;
+    uint64_t failures = 0;
+    uint64_t othersFailures = 0; // of (kSockets - 1) * runs chips
+    double pValue = 1;           // corrected for the sockets and the runs searched
+    bool alarm = false;
+};
+
+// failed[r * sockets + s] = 1 when socket s failed in run r; n runs.
+SocketTest testSocket(std::span<const uint8_t> failed, int sockets, int socket);
+
+} // namespace octo::yield
