@@ -3,6 +3,7 @@
 #include "SimulatedUnit.h"
 #include "objfile/crc32.h"
 #include "ops/MainProcess.h"
+#include "serials/serial_ledger.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -512,6 +513,45 @@ TEST_F(CliTest, AFailingSelftestIsAUnitErrorWithItsNumber) {
     EXPECT_EQ(run.status, kUnitError);
     EXPECT_NE(run.err.find("selftest failed: unit error 4"), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("\"result\":{\"code\":8,"), std::string::npos) << run.out;
+}
+
+TEST(CliSerialsTest, AListingShowsCountsRangesAndVoidsAndRefusesWhatIsNoLedger) {
+    const TempFolder folder("octo_cli_serials");
+    const std::string path = (folder.path() / "station.ledger").string();
+    {
+        using namespace serials;
+        SerialLedger ledger =
+            SerialLedger::open(path, SerialScheme::numbers({1, 100, 1, NumberFormat::Le32, 0}));
+        constexpr std::array<int, kSockets> kAll = {1, 2, 3, 4, 5, 6, 7, 8};
+        ledger.settle(ledger.reserve({"COM1", 0x1234u}, kAll),
+                      {Outcome::Passed, Outcome::Passed, Outcome::Failed, Outcome::Passed,
+                       Outcome::Passed, Outcome::NotConnected, Outcome::Passed, Outcome::Passed});
+    }
+    ToolRun run = runTool({"serials", "--ledger", path}, folder.path());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("le32 from 1 to 100 step 1, 1 runs\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("programmed         6  1-2, 4-5, 7-8\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  3  run 1 socket 3  failed  "), std::string::npos) << run.out;
+
+    run = runTool({"serials", "--ledger", path, "--json"}, folder.path());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("\"counts\":{\"reserved\":0,\"programmed\":6,\"void\":1,"
+                           "\"released\":1},\"ranges\":{\"reserved\":[],\"programmed\":"
+                           "[{\"first\":1,\"last\":2},"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\"voids\":[{\"value\":\"03000000\",\"number\":3,\"reason\":"
+                           "\"failed\",\"run\":1,\"socket\":3,"),
+              std::string::npos)
+        << run.out;
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"serials"},
+          std::vector<std::string>{"serials", "--ledger", folder.path().string()}}) {
+        run = runTool(args, folder.path());
+        EXPECT_EQ(run.status, kBadInput) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
 }
 
 // The unit's image erase lasts long enough (3 s at the tests' time scale) for the test to

@@ -608,6 +608,8 @@ TEST_F(TargetsTest, AnUnplugDuringARecordRunGivesNoResultAndTheChipLogHoldsWhatW
     const auto written = unit->chipLog();
     ASSERT_EQ(written.size(), 8u);
     EXPECT_EQ(written[7], chipLine(1, 8, kRecordAt, recordOf(8), true));
+    // The library may notice the hang-up before the unit has written its state.
+    ASSERT_TRUE(unit->waitFor("link.unplugs", "1"));
     ASSERT_TRUE(unit->waitFor("link.state", "plugged"));
     ASSERT_EQ(run(kFullRun), 0) << lastText();
     EXPECT_EQ(unit->chipLog(), written);

@@ -82,5 +82,6 @@ int readoutCommand(const Invocation& in, std::FILE* out);
 int firmwareCommand(const Invocation& in, std::FILE* out);
 int typesCommand(const Invocation& in, std::FILE* out);
 int reportCommand(const Invocation& in, std::FILE* out);
+int serialsCommand(const Invocation& in, std::FILE* out);
 
 } // namespace octo::cli

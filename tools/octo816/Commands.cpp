@@ -27,6 +27,8 @@ int dispatch(const Invocation& in, std::FILE* out) {
         return typesCommand(in, out);
     case Command::Report:
         return reportCommand(in, out);
+    case Command::Serials:
+        return serialsCommand(in, out);
     }
     return kExitBadInput;
 }

@@ -34,7 +34,7 @@ struct CommandName {
     std::string_view name;
     Command command;
 };
-constexpr std::array<CommandName, 8> kCommands = {{
+constexpr std::array<CommandName, 9> kCommands = {{
     {"info", Command::Info},
     {"program", Command::Program},
     {"selftest", Command::Selftest},
@@ -43,6 +43,7 @@ constexpr std::array<CommandName, 8> kCommands = {{
     {"erase-image", Command::EraseImage},
     {"types", Command::Types},
     {"report", Command::Report},
+    {"serials", Command::Serials},
 }};
 
 using Words = std::function<std::string(const std::string& value)>;
@@ -383,6 +384,16 @@ Subcommand addReport(CLI::App& root, Invocation& in) {
     return {command, logs, "one or more logs"};
 }
 
+Subcommand addSerials(CLI::App& root, Invocation& in) {
+    CLI::App* command = addCommand(
+        root, in, "serials",
+        "What a serial ledger holds: records by state, their ranges, the void ones.", false);
+    command->add_option("--ledger", in.ledgerPath, "the station's serial ledger")
+        ->type_name("PATH")
+        ->required();
+    return {command};
+}
+
 // CLI11's complaint as the tool's one line.
 std::string usageMessage(const CLI::ParseError& error, const Subcommand& command) {
     const std::string text = oneLine(error);
@@ -441,6 +452,7 @@ Invocation parseArguments(std::span<const std::string> args) {
                               "segments.",
                               false)},
         addReport(root, in),
+        addSerials(root, in),
     };
     const Subcommand& command =
         *std::find_if(commands.begin(), commands.end(),
@@ -473,7 +485,7 @@ Invocation parseArguments(std::span<const std::string> args) {
 }
 
 bool needsLibrary(Command command) {
-    return command != Command::Help && command != Command::Report;
+    return command != Command::Help && command != Command::Report && command != Command::Serials;
 }
 
 const char* usageText() {
@@ -493,6 +505,7 @@ const char* usageText() {
   types                             the device types and their memory
   report      [--out FILE.html] [--since TIME] LOG.csv...
               the yield report of traceability logs: totals, sockets, alarms
+  serials     --ledger PATH         what a station's serial ledger holds
 
   --baud B    9600, 19200, 38400, 57600 or 115200 (default 115200)
   --json      one JSON object per run (or per command) on standard output

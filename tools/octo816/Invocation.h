@@ -12,7 +12,18 @@
 
 namespace octo::cli {
 
-enum class Command { Help, Info, Program, Selftest, Readout, Firmware, EraseImage, Types, Report };
+enum class Command {
+    Help,
+    Info,
+    Program,
+    Selftest,
+    Readout,
+    Firmware,
+    EraseImage,
+    Types,
+    Report,
+    Serials
+};
 
 // Which memories --erase names.
 struct EraseChoice {
@@ -50,6 +61,8 @@ struct Invocation {
 
     // report: the logs are files, the page goes to outPath; since, a time as in the log
     std::string since;
+    // serials: the station's serial ledger
+    std::string ledgerPath;
 };
 
 // A command line the tool refuses; the message names what is wrong.

@@ -1,0 +1,85 @@
+// A thin hold on SQLite for the ledger: a connection and its prepared statements as owning
+// objects, every failure as an SqliteError with SQLite's own words.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace octo::serials::sqlite {
+
+class SqliteError : public std::runtime_error {
+public:
+    SqliteError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+    // The primary result code (SQLITE_BUSY, SQLITE_NOTADB, ...).
+    int code() const { return code_ & 0xFF; }
+
+private:
+    int code_;
+};
+
+class Database {
+public:
+    // Opens path with sqlite3_open_v2's flags; throws SqliteError.
+    Database(const std::string& path, int flags);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    sqlite3* handle() const { return db_; }
+    // Runs statements that return no rows the caller needs.
+    void exec(const char* sql);
+    // The one value the statement yields, as text ("" for none).
+    std::string textOf(const char* sql);
+    int64_t integerOf(const char* sql);
+    int changes() const { return sqlite3_changes(db_); }
+    bool readOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
+    [[noreturn]] void fail(int code) const;
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+class Statement {
+public:
+    Statement(Database& db, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& bind(int index, int64_t value);
+    Statement& bind(int index, const std::string& value);
+    Statement& bindNull(int index);
+    // The next row: true while there is one; false when done (and reset for another run).
+    bool step();
+    // Runs a statement that yields no rows, then resets it.
+    void run();
+    // Ready to run again, after a step() that yielded a row.
+    void reset() { sqlite3_reset(stmt_); }
+    int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+    std::string text(int column) const;
+    bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+private:
+    Database& db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// Runs a write transaction (BEGIN IMMEDIATE): committed when commit() is called, rolled back
+// when the object goes without it.
+class Transaction {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    Database& db_;
+    bool done_ = false;
+};
+
+} // namespace octo::serials::sqlite

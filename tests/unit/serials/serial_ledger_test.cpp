@@ -1,0 +1,285 @@
+// The serial ledger on real files: what each outcome makes of a record, what is given out
+// again and what never, what an interrupted or killed run leaves, and ledgers refused
+// without a change.
+#include "serials/serial_ledger.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace octo::serials {
+namespace {
+
+constexpr std::array<int, kSockets> kAllSockets = {1, 2, 3, 4, 5, 6, 7, 8};
+const RunFacts kRun{"COM1 firmware 1.56", 0x1234ABCDu};
+
+SerialScheme le32(uint64_t start, uint64_t end) {
+    return SerialScheme::numbers({start, end, 1, NumberFormat::Le32, 0});
+}
+
+// One letter a socket: P passed, F failed, N not connected.
+Outcomes outcomes(const std::string& letters) {
+    Outcomes result{};
+    for (size_t i = 0; i < result.size(); ++i) {
+        result[i] = letters[i] == 'P'
+                        ? Outcome::Passed
+                        : (letters[i] == 'F' ? Outcome::Failed : Outcome::NotConnected);
+    }
+    return result;
+}
+
+std::vector<uint64_t> numbers(const Reservation& reservation) {
+    std::vector<uint64_t> result;
+    for (const SocketRecord& r : reservation.records) {
+        result.push_back(decodeNumber(NumberFormat::Le32, 0, r.record).value());
+    }
+    return result;
+}
+
+const StateSummary& state(const LedgerSummary& summary, RecordState which) {
+    return summary.states[static_cast<size_t>(which)];
+}
+
+std::string contents(const std::string& path) {
+    if (!std::filesystem::is_regular_file(path)) {
+        return {};
+    }
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class SerialLedgerTest : public ::testing::Test {
+protected:
+    std::string file(const std::string& name) const { return folder_.file(name); }
+
+    testing::TempFolder folder_{"octo_ledger"};
+    std::string path_ = folder_.file("station1.ledger");
+};
+
+TEST_F(SerialLedgerTest, EachOutcomeSettlesItsRecordAndReleasedOnesComeBackLowestFirst) {
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+    const Reservation first = ledger.reserve(kRun, kAllSockets);
+    EXPECT_EQ(numbers(first), (std::vector<uint64_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(first.forSocket(3)->value, "03000000");
+    EXPECT_EQ(state(ledger.summary(), RecordState::Reserved).count, 8u) << "committed at once";
+
+    ledger.settle(first, outcomes("PFNPPPNP"));
+    const LedgerSummary summary = ledger.summary();
+    EXPECT_EQ(state(summary, RecordState::Reserved).count, 0u);
+    EXPECT_EQ(state(summary, RecordState::Programmed).ranges,
+              (std::vector<NumberRun>{{1, 1}, {4, 6}, {8, 8}}));
+    EXPECT_EQ(state(summary, RecordState::Released).ranges,
+              (std::vector<NumberRun>{{3, 3}, {7, 7}}));
+    ASSERT_EQ(summary.voids.size(), 1u);
+    EXPECT_EQ(summary.voids[0].number, 2u);
+    EXPECT_EQ(summary.voids[0].reason, "failed");
+    EXPECT_EQ(summary.voids[0].socket, 2);
+    EXPECT_EQ(summary.scheme, "le32 from 1 to 100 step 1");
+
+    const std::array<int, 3> three = {8, 2, 5};
+    const Reservation second = ledger.reserve(kRun, three);
+    EXPECT_EQ(numbers(second), (std::vector<uint64_t>{3, 7, 9}));
+    EXPECT_EQ(second.forSocket(2)->value, "07000000");
+    EXPECT_EQ(second.forSocket(1), nullptr);
+    ledger.settleWithoutResult(second, "link error 3");
+    EXPECT_EQ(state(ledger.summary(), RecordState::Void).count, 4u);
+    EXPECT_EQ(ledger.summary().voids.back().reason, "link error 3");
+    EXPECT_EQ(numbers(ledger.reserve(kRun, three)), (std::vector<uint64_t>{10, 11, 12}));
+}
+
+TEST_F(SerialLedgerTest, AShortSchemeIsRefusedBeforeAnythingIsReserved) {
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 10));
+    ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    try {
+        ledger.reserve(kRun, kAllSockets);
+        ADD_FAILURE() << "reserved past the end";
+    } catch (const LedgerError& e) {
+        EXPECT_EQ(e.fault(), LedgerFault::Exhausted);
+        EXPECT_STREQ(e.what(), "the serial scheme has run out: le32 from 1 to 10 step 1 has 2 "
+                               "records left, 8 sockets need one each");
+    }
+    EXPECT_EQ(ledger.summary().runs, 1);
+    EXPECT_EQ(state(ledger.summary(), RecordState::Reserved).count, 0u);
+    const std::array<int, 2> two = {1, 2};
+    EXPECT_EQ(numbers(ledger.reserve(kRun, two)), (std::vector<uint64_t>{9, 10}));
+}
+
+TEST_F(SerialLedgerTest, RecordsLeftReservedBecomeVoidAtTheNextOpen) {
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+        ledger.reserve(kRun, kAllSockets);
+    }
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+    EXPECT_EQ(ledger.interruptedAtOpen(), 8u);
+    const LedgerSummary summary = ledger.summary();
+    EXPECT_EQ(state(summary, RecordState::Void).ranges, (std::vector<NumberRun>{{1, 8}}));
+    EXPECT_EQ(summary.voids.front().reason, "interrupted");
+    EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)).front(), 9u);
+}
+
+TEST_F(SerialLedgerTest, ARunKilledAfterReservingNeverGivesItsRecordsOutAgain) {
+    // From 244: the killed run's 252..259 cross from one low byte to the next, so the
+    // ledger's text order of them is not their numbers' order.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ready[0]);
+        try {
+            SerialLedger ledger = SerialLedger::open(path_, le32(244, 400));
+            ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+            ledger.reserve(kRun, kAllSockets);
+        } catch (...) {
+            _exit(1);
+        }
+        const char done = 1;
+        (void)!write(ready[1], &done, 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]); // a child that ends before reserving ends the read
+    char done = 0;
+    const bool reserved = read(ready[0], &done, 1) == 1;
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(ready[0]);
+    ASSERT_TRUE(reserved) << "the child could not reserve";
+
+    const LedgerSummary seen = SerialLedger::inspect(path_);
+    EXPECT_EQ(state(seen, RecordState::Reserved).ranges, (std::vector<NumberRun>{{252, 259}}))
+        << "a listing changes nothing";
+    SerialLedger ledger = SerialLedger::open(path_, le32(244, 400));
+    EXPECT_EQ(ledger.interruptedAtOpen(), 8u);
+    EXPECT_EQ(state(ledger.summary(), RecordState::Programmed).ranges,
+              (std::vector<NumberRun>{{244, 251}}));
+    EXPECT_EQ(state(ledger.summary(), RecordState::Void).ranges,
+              (std::vector<NumberRun>{{252, 259}}));
+    EXPECT_EQ(ledger.summary().voids.front().number, 252u) << "lowest first";
+    EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)).front(), 260u);
+}
+
+TEST_F(SerialLedgerTest, AnotherRangeOfTheKindSkipsWhatTheLedgerKnowsAnotherKindIsRefused) {
+    SerialLedger::open(path_, le32(1, 100)).reserve(kRun, kAllSockets);
+    const std::string before = contents(path_);
+    try {
+        SerialLedger::open(path_, SerialScheme::numbers({1, 100, 1, NumberFormat::Be32, 0}));
+        ADD_FAILURE() << "took be32 on a le32 ledger";
+    } catch (const LedgerError& e) {
+        EXPECT_EQ(e.fault(), LedgerFault::OtherKind);
+        EXPECT_EQ(std::string(e.what()),
+                  "the ledger " + path_ + " keeps le32 records, the scheme makes be32 records");
+    }
+    EXPECT_EQ(contents(path_), before);
+    SerialLedger ledger = SerialLedger::open(path_, le32(5, 200));
+    EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)),
+              (std::vector<uint64_t>{9, 10, 11, 12, 13, 14, 15, 16}));
+}
+
+TEST_F(SerialLedgerTest, AListGivesOutItsLinesInOrder) {
+    SerialLedger ledger =
+        SerialLedger::open(path_, SerialScheme::list("02:00:00:00:00:01\n02:00:00:00:00:02\n"
+                                                     "02:00:00:00:00:03\n",
+                                                     "macs.txt"));
+    const std::array<int, 2> two = {4, 6};
+    const Reservation reservation = ledger.reserve({"COM2", std::nullopt}, two);
+    EXPECT_EQ(reservation.forSocket(6)->value, "020000000002");
+    ledger.settle(reservation, outcomes("PPPNPPPP"));
+    EXPECT_EQ(ledger.reserve(kRun, two).forSocket(6)->value, "020000000003");
+    EXPECT_EQ(state(ledger.summary(), RecordState::Programmed).count, 1u);
+    EXPECT_TRUE(state(ledger.summary(), RecordState::Programmed).ranges.empty());
+}
+
+TEST_F(SerialLedgerTest, ASecondHolderIsToldTheLedgerIsInUse) {
+    const SerialLedger holder = SerialLedger::open(path_, le32(1, 100));
+    for (const bool listing : {false, true}) {
+        try {
+            listing ? (void)SerialLedger::inspect(path_)
+                    : (void)SerialLedger::open(path_, le32(1, 100));
+            ADD_FAILURE() << "opened twice";
+        } catch (const LedgerError& e) {
+            EXPECT_EQ(e.fault(), LedgerFault::InUse);
+        }
+    }
+}
+
+struct Unusable {
+    const char* name;
+    std::string bytes; // the file's contents; none: no file
+    LedgerFault fault;
+    const char* words;
+};
+
+TEST_F(SerialLedgerTest, AnUnusableLedgerIsRefusedAndLeftAsItWas) {
+    std::filesystem::create_directories(file("folder.ledger"));
+    sqlite3* other = nullptr;
+    sqlite3_open(file("other.db").c_str(), &other);
+    sqlite3_exec(other, "CREATE TABLE parts (id INTEGER)", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    sqlite3_open(file("newer.ledger").c_str(), &other);
+    sqlite3_exec(other,
+                 "CREATE TABLE serials (value TEXT); PRAGMA application_id = 1329812300; "
+                 "PRAGMA user_version = 2",
+                 nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    const Unusable cases[] = {
+        {"folder.ledger", "", LedgerFault::CannotOpen, "it is a folder"},
+        {"missing/station.ledger", "", LedgerFault::CannotOpen, "cannot be opened"},
+        {"notes.txt", std::string(4096, 'x'), LedgerFault::NotALedger, "no serial ledger"},
+        {"other.db", "", LedgerFault::NotALedger, "another program's database"},
+        {"newer.ledger", "", LedgerFault::NotALedger, "a newer version of this program"},
+    };
+    for (const Unusable& c : cases) {
+        const std::string path = file(c.name);
+        if (!c.bytes.empty()) {
+            std::ofstream(path, std::ios::binary) << c.bytes;
+        }
+        const std::string before = contents(path);
+        for (const bool listing : {false, true}) {
+            try {
+                listing ? (void)SerialLedger::inspect(path)
+                        : (void)SerialLedger::open(path, le32(1, 100));
+                ADD_FAILURE() << "opened " << c.name;
+            } catch (const LedgerError& e) {
+                EXPECT_EQ(e.fault(), c.fault) << c.name;
+                EXPECT_NE(std::string(e.what()).find(c.words), std::string::npos) << e.what();
+            }
+        }
+        EXPECT_EQ(contents(path), before) << c.name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(file("missing")));
+}
+
+TEST_F(SerialLedgerTest, AReadOnlyLedgerIsRefused) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "root writes read-only files";
+    }
+    SerialLedger::open(path_, le32(1, 100));
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_read);
+    try {
+        SerialLedger::open(path_, le32(1, 100));
+        ADD_FAILURE() << "opened a read-only ledger";
+    } catch (const LedgerError& e) {
+        EXPECT_EQ(e.fault(), LedgerFault::CannotWrite);
+    }
+}
+
+TEST(SerialOutcomes, TheResultBlockSaysWhatBecameOfEachSocket) {
+    // Connected 0b1011, Over All 0b0001: 1 passed, 2 and 4 failed, the others empty.
+    const std::array<uint8_t, 8> block = {0x0B, 0x0B, 0x0B, 0x00, 0x01, 0, 0, 0};
+    EXPECT_EQ(outcomesOf(block), outcomes("PFNFNNNN"));
+    EXPECT_EQ(outcomesOf(std::span(block).first(4)), outcomes("FFFFFFFF")) << "too short to tell";
+}
+
+} // namespace
+} // namespace octo::serials
