@@ -1,7 +1,6 @@
 // The bounded read: regular files only, refused without blocking, and nothing beyond the
 // bound read; what it reads is the whole file.
 #include "files/read_file.h"
-#include "objfile/load.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -52,17 +51,6 @@ TEST(BoundedRead, TakesRegularFilesUpToTheBoundWholeAndRefusesEverythingElseAtOn
         EXPECT_EQ(read.bytes.size(), c.problem == Problem::None ? kBound : 0) << c.path;
     }
     EXPECT_EQ(openDescriptors(), descriptors) << "every file is closed again";
-}
-
-TEST(BoundedRead, AnObjectFileOverTheBoundIsRefusedBeforeItIsRead) {
-    const testing::TempFolder folder("octo_read");
-    const std::string sparse = folder.file("sparse.hex");
-    std::ofstream{sparse};
-    fs::resize_file(sparse, objfile::kLargestObjectFileBytes + 1);
-    const objfile::ObjectFileBytes file = objfile::readObjectFileBytes(sparse);
-    ASSERT_TRUE(file.error.has_value());
-    EXPECT_EQ(file.error->code, objfile::ResultCode::FileIo);
-    EXPECT_EQ(file.problem, Problem::TooLarge);
 }
 
 } // namespace
