@@ -153,6 +153,13 @@ int32_t OCTO_API OctoLoadFirmware(const char* pathOrLoader) {
     return guarded([&](Library& l) { return l.loadFirmware(pathOrLoader); });
 }
 
+int32_t OCTO_API OctoCheckFirmware(const char* path) {
+    if (!validText(path, kLongestFilePath)) {
+        return codes::kOutOfRange;
+    }
+    return guarded([&](Library& l) { return l.checkFirmware(path); });
+}
+
 int32_t OCTO_API OctoSelectBaudrate(uint32_t baudIndex) {
     if (baudIndex >= octo::wire::kBaudRates.size()) {
         return codes::kOutOfRange;

@@ -3,6 +3,8 @@
 #include "api/Library.h"
 #include "api/LibraryInternal.h"
 
+#include <objfile/crc32.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -26,6 +28,12 @@ std::optional<uint8_t> baudIndex(uint32_t rate) {
         return std::nullopt;
     }
     return static_cast<uint8_t>(found - wire::kBaudRates.begin());
+}
+
+void putBigEndian(uint8_t* at, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        *at++ = static_cast<uint8_t>(value >> shift);
+    }
 }
 
 } // namespace
@@ -184,6 +192,10 @@ int32_t Library::getResult(uint8_t* block) {
     }
     block[30] = static_cast<uint8_t>(result->thirdVersion >> 8);
     block[31] = static_cast<uint8_t>(result->thirdVersion);
+    if (const auto& image = images_[slot_]) {
+        putBigEndian(block + OCTO_RESULT_IMAGE_BYTES, static_cast<uint32_t>(image->byteCount()));
+        putBigEndian(block + OCTO_RESULT_IMAGE_CRC32, objfile::imageCrc32(*image));
+    }
     // Only the read that follows a main process reports that run's failure; any other
     // read wants the identification and gets it with 0.
     const bool afterRun = std::exchange(runPending_, false);

@@ -1,4 +1,4 @@
-// The Programmer library as the program calls it: the 21 functions of OCTO816.DLL as one
+// The Programmer library as the program calls it: the 22 functions of OCTO816.DLL as one
 // C++ interface, arguments in the library's order. Implementations: the DLL loaded at run
 // time (program/win32), the library code linked in directly (native integration tests), a
 // scripted fake (unit tests) and NoLibrary, which answers every call with a failure so that
@@ -40,6 +40,7 @@ public:
     virtual int32_t setSignals(uint32_t signalWord, uint32_t supplyCode) = 0;
     virtual int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                                     uint16_t* value) = 0;
+    virtual int32_t checkFirmware(const std::string& path) = 0;
 };
 
 // The answer of every call while no library is loaded: the unit cannot be reached.
@@ -72,6 +73,7 @@ public:
     int32_t accessTargetSfr(uint32_t, uint32_t, uint32_t, uint16_t*) override {
         return kNoLibraryResult;
     }
+    int32_t checkFirmware(const std::string&) override { return kNoLibraryResult; }
 };
 
 // The library in use. The start-up command replaces the stand-in with the loaded library,

@@ -78,9 +78,7 @@ public:
     int32_t loadFirmware(const std::string& pathOrLoader) override {
         return f_.OctoLoadFirmware(pathOrLoader.c_str());
     }
-    int32_t selectBaudrate(uint32_t baudIndex) override {
-        return f_.OctoSelectBaudrate(baudIndex);
-    }
+    int32_t selectBaudrate(uint32_t baudIndex) override { return f_.OctoSelectBaudrate(baudIndex); }
     int32_t setVccTarget(uint32_t supplyCode) override { return f_.OctoSetVccTarget(supplyCode); }
     int32_t readTargetFile(uint32_t target, uint32_t start, uint32_t length,
                            const std::string& path, uint32_t format) override {
@@ -92,6 +90,9 @@ public:
     int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                             uint16_t* value) override {
         return f_.OctoAccessTargetSFR(target, operation, address, value);
+    }
+    int32_t checkFirmware(const std::string& path) override {
+        return f_.OctoCheckFirmware(path.c_str());
     }
 
 private:

@@ -1,6 +1,7 @@
 // octo816, the command-line programmer, as a line runs it: the real program against the
 // simulated unit, its exit status, its standard error, its JSON and its traceability log.
 #include "SimulatedUnit.h"
+#include "objfile/crc32.h"
 #include "ops/MainProcess.h"
 #include "serials/serial_ledger.h"
 #include "support/TempFolder.h"
@@ -53,8 +54,8 @@ std::vector<std::string> fileLines(const fs::path& path) {
     return lines;
 }
 
-// Runs octo816 with its output in files of folder, or its standard output on outFd.
-ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+// Starts octo816 with its output in files of folder, or its standard output on outFd.
+pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
     const fs::path out = folder / "tool.out";
     const fs::path err = folder / "tool.err";
     std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
@@ -71,9 +72,19 @@ ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder, in
         execv(OCTO816_PATH, argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+ToolRun finishTool(pid_t pid, const fs::path& folder) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(out), fileText(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(folder / "tool.out"),
+            fileText(folder / "tool.err")};
+}
+
+// Runs octo816 with its output in files of folder, or its standard output on outFd.
+ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+    return finishTool(startTool(args, folder, outFd), folder);
 }
 
 class CliTest : public ::testing::Test {
@@ -541,6 +552,48 @@ TEST(CliSerialsTest, AListingShowsCountsRangesAndVoidsAndRefusesWhatIsNoLedger) 
         EXPECT_EQ(run.status, kBadInput) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+}
+
+// The unit's image erase lasts long enough (3 s at the tests' time scale) for the test to
+// act while the tool waits for it.
+constexpr char kLongImageErase[] = "timing.erase_image_ms=300000";
+
+TEST_F(CliTest, AnImageReplacedAfterItsCheckIsReportedWithTheCrcOfWhatWasLoaded) {
+    start({"target.all.type=ZEL816 A110", kLongImageErase});
+    const fs::path image = unit->folder() / "image.txt";
+    const fs::path other = unit->folder() / "other.txt";
+    const fs::path log = unit->folder() / "trace.csv";
+    fs::copy_file(samplePath("A110_blink.txt"), image);
+    std::ofstream(other) << "@FC00\n5A A5\nq\n";
+    const pid_t pid = startTool({"program", "--port", unit->link(), "--type", kA110, "--vcc", "3.0",
+                                 "--json", "--log", log.string(), image.string()},
+                                unit->folder());
+    ASSERT_TRUE(unit->waitFor("unit.working", "yes"));
+    fs::rename(other, image);
+    const ToolRun run = finishTool(pid, unit->folder());
+    ASSERT_EQ(run.status, kPassed) << run.err << run.out;
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", objfile::imageCrc32(imageOfFile(image)));
+    EXPECT_NE(run.out.find(std::string("\"image_bytes\":2,\"image_crc32\":\"") + crc + "\""),
+              std::string::npos)
+        << run.out;
+    const std::vector<std::string> lines = fileLines(log);
+    ASSERT_EQ(lines.size(), 1u + 8);
+    EXPECT_NE(lines[1].find(std::string(",") + crc + ","), std::string::npos) << lines[1];
+}
+
+TEST_F(CliTest, ASecondProgramOnTheSamePortIsRefusedAtOnceAndTheFirstCompletes) {
+    start({kLongImageErase});
+    const fs::path firstFolder = unit->folder() / "first";
+    fs::create_directory(firstFolder);
+    const pid_t first = startTool({"erase-image", "--port", unit->link()}, firstFolder);
+    ASSERT_TRUE(unit->waitFor("unit.working", "yes"));
+    const ToolRun second = tool({"info"});
+    EXPECT_EQ(second.status, kUnitError);
+    EXPECT_NE(second.err.find("already in use? (code 2)"), std::string::npos) << second.err;
+    const ToolRun run = finishTool(first, firstFolder);
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_EQ(unit->state("image.0.state"), "erased");
 }
 
 } // namespace

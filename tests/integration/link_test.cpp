@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -193,11 +195,34 @@ TEST_F(LinkTest, InitComOnAPortWithoutAUnitReportsNoUnit) {
     ASSERT_EQ(grantpt(master), 0);
     ASSERT_EQ(unlockpt(master), 0);
     const std::string slave = ptsname(master);
+    termios before{};
+    ASSERT_EQ(tcgetattr(master, &before), 0); // a new terminal's: canonical, with echo
     EXPECT_EQ(InitCom(slave.c_str(), kRate), 5);
     std::array<uint8_t, 256> block{};
     EXPECT_EQ(OctoGetResult(block.data()), 5);
     ReleaseCom();
+    // The terminal has its settings back (a --port /dev/tty must not stay raw).
+    termios after{};
+    ASSERT_EQ(tcgetattr(master, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
     close(master);
+}
+
+TEST_F(LinkTest, APortAnotherProgramHoldsIsInUse) {
+    SimulatedUnit unit;
+    const int holder = open(unit.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0); // as a second octo816 holds it
+    const size_t descriptors = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                             std::filesystem::directory_iterator());
+    EXPECT_EQ(InitCom(unit.link().c_str(), kRate), 2);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                            std::filesystem::directory_iterator()),
+              static_cast<std::ptrdiff_t>(descriptors));
+    close(holder);
+    EXPECT_EQ(InitCom(unit.link().c_str(), kRate), 0);
 }
 
 TEST_F(LinkTest, InitComSwitchesToAnotherPortWhileOneIsOpen) {

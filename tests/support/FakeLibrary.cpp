@@ -1,5 +1,7 @@
 #include "support/FakeLibrary.h"
 
+#include <objfile/firmware_file.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -38,7 +40,8 @@ void FakeLibrary::record(const std::string& text) {
     }
 }
 
-int32_t FakeLibrary::answer(const std::string& function, const std::string& text) {
+int32_t FakeLibrary::answer(const std::string& function, const std::string& text,
+                            int32_t unscripted) {
     record(text);
     if (whileWaiting) {
         whileWaiting(function);
@@ -50,7 +53,7 @@ int32_t FakeLibrary::answer(const std::string& function, const std::string& text
         return result;
     }
     const auto fallback = fallback_.find(function);
-    return fallback == fallback_.end() ? 0 : fallback->second;
+    return fallback == fallback_.end() ? unscripted : fallback->second;
 }
 
 int32_t FakeLibrary::unitAnswer(const std::string& function, const std::string& text) {
@@ -138,6 +141,21 @@ int32_t FakeLibrary::eraseFirmware(uint32_t start, uint32_t length) {
 
 int32_t FakeLibrary::loadFirmware(const std::string& pathOrLoader) {
     return unitAnswer("OctoLoadFirmware", "OctoLoadFirmware " + pathOrLoader);
+}
+
+int32_t FakeLibrary::checkFirmware(const std::string& path) {
+    using Problem = objfile::FirmwareFile::Problem;
+    const objfile::FirmwareFile file = objfile::readFirmwareFile(path, path);
+    constexpr int32_t kCannotOpen = 15;
+    constexpr int32_t kFileIo = 13;
+    constexpr int32_t kNotFirmware = 18;
+    const int32_t code = file.problem == Problem::None         ? 0
+                         : file.problem == Problem::CannotOpen ? kCannotOpen
+                         : file.problem == Problem::FileIo     ? kFileIo
+                         : file.problem == Problem::NotFirmware
+                             ? kNotFirmware
+                             : static_cast<int32_t>(file.read.code());
+    return answer("OctoCheckFirmware", "OctoCheckFirmware " + path, code);
 }
 
 int32_t FakeLibrary::selectBaudrate(uint32_t baudIndex) {

@@ -58,13 +58,16 @@ public:
     int32_t setSignals(uint32_t signalWord, uint32_t supplyCode) override;
     int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                             uint16_t* value) override;
+    // Unless scripted, the library's answer for the file: 0 for a firmware file, else the
+    // code of the file's fault.
+    int32_t checkFirmware(const std::string& path) override;
 
     // The text getErrorString gives for a code.
     static std::string errorText(int32_t code) { return "library text " + std::to_string(code); }
 
 private:
     void record(const std::string& call);
-    int32_t answer(const std::string& function, const std::string& call);
+    int32_t answer(const std::string& function, const std::string& call, int32_t unscripted = 0);
     // A call that talks to the unit.
     int32_t unitAnswer(const std::string& function, const std::string& call);
 

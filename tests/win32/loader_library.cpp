@@ -50,4 +50,7 @@ int32_t OCTO_API OctoAccessTargetSFR(uint32_t t, uint32_t o, uint32_t a, uint16_
     *v = static_cast<uint16_t>(*v + a);
     return static_cast<int32_t>(t * 10 + o);
 }
+int32_t OCTO_API OctoCheckFirmware(const char* p) {
+    return static_cast<int32_t>(std::strlen(p) + 20);
+}
 }

@@ -18,7 +18,7 @@ std::string besideThisProgram(const std::string& name) {
     return path.substr(0, path.find_last_of('\\') + 1) + name;
 }
 
-TEST(DllLoader, ResolvesAll21FunctionsAndPassesArgumentsInOrder) {
+TEST(DllLoader, ResolvesAll22FunctionsAndPassesArgumentsInOrder) {
     auto library = loadDllProgrammerLibrary(besideThisProgram("octo_loader_complete.dll"));
     ASSERT_NE(library, nullptr);
     EXPECT_EQ(library->initProgress(nullptr, nullptr), 1);
@@ -48,6 +48,7 @@ TEST(DllLoader, ResolvesAll21FunctionsAndPassesArgumentsInOrder) {
     uint16_t value = 0x0101;
     EXPECT_EQ(library->accessTargetSfr(1, 3, 0x22, &value), 13);
     EXPECT_EQ(value, 0x0123);
+    EXPECT_EQ(library->checkFirmware("OCTO.TXT"), 28);
 }
 
 TEST(DllLoader, RefusesALibraryThatLacksAFunctionOrDoesNotExist) {

@@ -93,6 +93,9 @@ int32_t OCTO_API OctoEraseFirmware(uint32_t start, uint32_t length) {
 int32_t OCTO_API OctoLoadFirmware(const char* pathOrLoader) {
     return exports().OctoLoadFirmware(pathOrLoader);
 }
+int32_t OCTO_API OctoCheckFirmware(const char* path) {
+    return exports().OctoCheckFirmware(path);
+}
 int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t length,
                                     const char* path, uint32_t format) {
     return exports().OctoReadTargetFile(target, start, length, path, format);

@@ -77,7 +77,18 @@ ProgramPlan planProgram(const Invocation& in) {
     return plan;
 }
 
-void loadImages(const Invocation& in, const ProgramPlan& plan, Progress& progress) {
+uint32_t bigEndianAt(const ResultBlock& block, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = at; i < at + 4; ++i) {
+        value = (value << 8) | block[i];
+    }
+    return value;
+}
+
+// Loads the files, and takes the image's size and CRC-32 from what the unit confirmed for
+// its slot: the library reads each file once and sends what it read, which is not the
+// check's reading when a file changed in between.
+void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress) {
     progress.start("Erasing image memory", kEraseImageExpectedMs);
     int32_t result = OctoEraseImage();
     progress.finish();
@@ -100,6 +111,9 @@ void loadImages(const Invocation& in, const ProgramPlan& plan, Progress& progres
         }
     }
     progress.finish();
+    const ResultBlock block = readBlock("reading the loaded image");
+    plan.images.imageBytes = bigEndianAt(block, OCTO_RESULT_IMAGE_BYTES);
+    plan.images.imageCrc32 = bigEndianAt(block, OCTO_RESULT_IMAGE_CRC32);
 }
 
 struct RunOutcome {
@@ -262,7 +276,7 @@ void requireLogged(trace::LogWrite written, const Invocation& in, int number) {
 } // namespace
 
 int programCommand(const Invocation& in, std::FILE* out) {
-    const ProgramPlan plan = planProgram(in);
+    ProgramPlan plan = planProgram(in);
     // A log that cannot be written is found before any chip is touched; it is created with
     // the first run's lines, so a command that fails before leaves no file.
     checkLogFirst(in);

@@ -77,6 +77,8 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
     const std::string text = folder.file("b.txt");
     const std::string more = folder.file("c.txt");
     const std::string missing = folder.file("missing.txt");
+    const std::string empty = folder.file("empty.txt");
+    std::ofstream(empty) << "@F000\nq\n";
     std::ofstream(hex) << ":02F00000AABBA9\n:00000001FF\n";
     std::ofstream(text) << "@F000\nAA BB\nq\n";
     std::ofstream(more) << "@F002\nCC\nq\n";
@@ -105,6 +107,8 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
     } failures[] = {
         {{text, missing}, missing, objfile::ResultCode::CannotOpen},
         {{text, hex}, hex, objfile::ResultCode::DataAlreadySpecified},
+        {{text, empty}, empty, objfile::ResultCode::UnexpectedEnd},
+        {{folder.path().string()}, folder.path().string(), objfile::ResultCode::CannotOpen},
     };
     for (const auto& f : failures) {
         const ImageFiles files = read(f.paths);
