@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <array>
+
 namespace octo {
 
 namespace {
@@ -26,6 +28,7 @@ private:
 struct Functions {
 #define OCTO_POINTER(name) decltype(&::name) name = nullptr;
     OCTO816_EXPORTS(OCTO_POINTER)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_POINTER)
 #undef OCTO_POINTER
 };
 
@@ -78,9 +81,7 @@ public:
     int32_t loadFirmware(const std::string& pathOrLoader) override {
         return f_.OctoLoadFirmware(pathOrLoader.c_str());
     }
-    int32_t selectBaudrate(uint32_t baudIndex) override {
-        return f_.OctoSelectBaudrate(baudIndex);
-    }
+    int32_t selectBaudrate(uint32_t baudIndex) override { return f_.OctoSelectBaudrate(baudIndex); }
     int32_t setVccTarget(uint32_t supplyCode) override { return f_.OctoSetVccTarget(supplyCode); }
     int32_t readTargetFile(uint32_t target, uint32_t start, uint32_t length,
                            const std::string& path, uint32_t format) override {
@@ -92,6 +93,17 @@ public:
     int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                             uint16_t* value) override {
         return f_.OctoAccessTargetSFR(target, operation, address, value);
+    }
+    int32_t getUnitInfo(std::string& serial, uint32_t& runCount) override {
+        if (!f_.OctoGetUnitInfo) {
+            return kNotAvailableResult;
+        }
+        std::array<char, OCTO_UNIT_SERIAL_BYTES> text{};
+        const int32_t code = f_.OctoGetUnitInfo(text.data(), text.size(), &runCount);
+        if (code == 0) {
+            serial = text.data();
+        }
+        return code;
     }
 
 private:
@@ -114,6 +126,8 @@ std::unique_ptr<ProgrammerLibrary> loadDllProgrammerLibrary(const std::string& p
     if (!complete) {
         return nullptr;
     }
+    // Optional: an older library leaves it null, and the unit's record is then unknown.
+    resolve(module->get(), "OctoGetUnitInfo", functions.OctoGetUnitInfo);
     return std::make_unique<DllProgrammerLibrary>(std::move(module), functions);
 }
 
