@@ -1,6 +1,6 @@
-// The 21 exports, the two of target records and the unit's own record: check every argument
-// (kOutOfRange, never a crash), refuse a second call from inside the first one's message pump, and
-// keep every exception inside.
+// The 21 exports, the two of target records and the unit's own record: check every
+// argument (kOutOfRange, never a crash), refuse a second call from inside the first one's
+// message pump, and keep every exception inside.
 #include "api/Library.h"
 
 #include <devices/device_table.h>
