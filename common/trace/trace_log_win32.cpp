@@ -33,7 +33,12 @@ bool readAt(HANDLE file, LONGLONG offset, char* bytes, DWORD count, DWORD& read)
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return ReadFile(file, bytes, count, &read, &at) != 0;
+    if (ReadFile(file, bytes, count, &read, &at) != 0) {
+        return true;
+    }
+    // A read from an offset at the end fails with ERROR_HANDLE_EOF: a new, empty log.
+    read = 0;
+    return GetLastError() == ERROR_HANDLE_EOF;
 }
 
 // The file's first bytes, as many as its header needs; none when they cannot be read.
