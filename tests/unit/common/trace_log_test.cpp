@@ -174,7 +174,7 @@ TEST(TraceLogFile, ALogIsAppendedToInTheColumnsOfItsOwnHeader) {
     const TempFolder folder("octo_trace");
     std::array<uint8_t, 256> block{};
     block[0] = 0x01;
-    const RunRecord run{.time = "2026-12-08T06:00:00Z",
+    const RunRecord run{.time = "8 Dec, 06:00",
                         .station = "bay \"2\", west",
                         .firmwareVersion = "",
                         .hardwareVersion = "",
@@ -184,8 +184,7 @@ TEST(TraceLogFile, ALogIsAppendedToInTheColumnsOfItsOwnHeader) {
                         .unit = "U-7",
                         .run = 3,
                         .serials = {"S,1"}};
-    const std::string head =
-        "2026-12-08T06:00:00Z,\"bay \"\"2\"\", west\",,,,037874A1,1,1,0,0,0,0,0";
+    const std::string head = "\"8 Dec, 06:00\",\"bay \"\"2\"\", west\",,,,037874A1,1,1,0,0,0,0,0";
     const struct {
         const char* name;
         std::optional<std::string> content;

@@ -41,6 +41,8 @@ TEST(Messages, RoundTrips) {
     expectRoundTrip(result);
     EXPECT_EQ(ResultReply::decode(result.encode())->unit, result.unit);
     EXPECT_FALSE(ResultReply::decode(nameless.encode())->unit) << "an older unit's reply";
+    nameless.unit = UnitRecord{std::string(UnitRecord::kMaxSerialChars, 'S'), 0};
+    expectRoundTrip(nameless);
     expectRoundTrip(SetSignalsRequest{0x081F, 33});
     expectRoundTrip(ImageBeginRequest{3, ImageMode::Append, 100, 0xDEADBEEF, 2000, "ZEL816 A449"});
     expectRoundTrip(ImageDataReply{12345});
