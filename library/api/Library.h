@@ -58,6 +58,8 @@ public:
     int32_t releaseCom();
     int32_t selectBaudrate(uint32_t index);
     int32_t getResult(uint8_t* block);
+    // The unit's serial number ("" when it does not say) and count of main processes.
+    int32_t getUnitInfo(std::string& serial, std::optional<uint32_t>& runCount);
     protocol::LinkStats stats() const { return client_.stats(); }
 
     // Status and progress (LibraryStatus.cpp).

@@ -202,6 +202,26 @@ int32_t Library::getResult(uint8_t* block) {
     return afterRun && result->runFailed ? kRunFailed : kOk;
 }
 
+int32_t Library::getUnitInfo(std::string& serial, std::optional<uint32_t>& runCount) {
+    if (const int32_t code = ensureLink()) {
+        return code;
+    }
+    protocol::TransactOptions options;
+    options.attempts = kPollAttempts;
+    // Its own read: the run failure that the next OctoGetResult reports stays pending.
+    const auto exchange = client_.transact(Command::GetResult, {}, options);
+    if (!exchange.ok()) {
+        return linkCode(exchange.error);
+    }
+    const auto result = okReply<wire::ResultReply>(exchange);
+    if (!result) {
+        return kFailed;
+    }
+    serial = result->unit ? result->unit->serial : std::string();
+    runCount = result->unit ? std::optional<uint32_t>(result->unit->mainProcesses) : std::nullopt;
+    return kOk;
+}
+
 int32_t Library::selectBaudrate(uint32_t index) {
     if (const int32_t code = ensureLink()) {
         return status(errorText(code), kLampError, code);

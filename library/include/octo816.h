@@ -1,5 +1,6 @@
 /* The Programmer library OCTO816.DLL: its 22 exports, as the control program calls them,
- * and the two that set each target's own record (serial numbers, keys) for the next run.
+ * the two that set each target's own record (serial numbers, keys) for the next run, and
+ * the one that reports the unit's own serial number and run count.
  *
  * Plain C, __stdcall on 32-bit Windows, fixed-width types only. Shared by the library
  * itself, by the program's run-time loader and by the native build of the library that the
@@ -48,6 +49,11 @@ enum { OCTO_FORMAT_QX_TEXT = 1, OCTO_FORMAT_INTEL_HEX = 2 };
 /* Longest record OctoSetTargetData takes. */
 enum { OCTO_TARGET_DATA_BYTES = 32 };
 
+/* The least buffer OctoGetUnitInfo takes for the serial number (32 characters and the
+   zero), and the run count it reports when the unit does not say. */
+enum { OCTO_UNIT_SERIAL_BYTES = 33 };
+#define OCTO_RUN_COUNT_UNKNOWN 0xFFFFFFFFu
+
 int32_t OCTO_API InitProgress(OctoHandle statusLine, OctoHandle progressBar);
 int32_t OCTO_API InitStatusLamp(const OctoStatusLampTable* table);
 int32_t OCTO_API InitCom(const char* portPath, uint32_t baudRate);
@@ -78,6 +84,7 @@ int32_t OCTO_API OctoCheckFirmware(const char* path);
 int32_t OCTO_API OctoSetTargetData(uint32_t target, uint32_t address, const uint8_t* data,
                                    uint32_t length);
 int32_t OCTO_API OctoClearTargetData(void);
+int32_t OCTO_API OctoGetUnitInfo(char* serial, uint32_t serialSize, uint32_t* runCount);
 
 /* The names of the 22 exports, in the order above; the loader resolves each of them. */
 #define OCTO816_EXPORTS(X)                                                                   \
@@ -90,6 +97,10 @@ int32_t OCTO_API OctoClearTargetData(void);
 /* The target-record exports: a caller that serializes looks them up on their own, so a
    library without them still serves everything else. */
 #define OCTO816_TARGET_DATA_EXPORTS(X) X(OctoSetTargetData) X(OctoClearTargetData)
+
+/* The unit's serial number and run count: looked up on its own as well, a library without
+   it reporting them unknown. */
+#define OCTO816_UNIT_INFO_EXPORTS(X) X(OctoGetUnitInfo)
 
 #ifdef __cplusplus
 }

@@ -1,8 +1,8 @@
-// The Programmer library as the program calls it: the 22 functions of OCTO816.DLL as one
-// C++ interface, arguments in the library's order. Implementations: the DLL loaded at run
-// time (program/win32), the library code linked in directly (native integration tests), a
-// scripted fake (unit tests) and NoLibrary, which answers every call with a failure so that
-// the window works while no library is loaded.
+// The Programmer library as the program calls it: the 22 functions of OCTO816.DLL and the
+// unit's own record as one C++ interface, arguments in the library's order. Implementations: the
+// DLL loaded at run time (program/win32), the library code linked in directly (native integration
+// tests), a scripted fake (unit tests) and NoLibrary, which answers every call with a failure so
+// that the window works while no library is loaded.
 #pragma once
 
 #include "octo816.h"
@@ -41,10 +41,15 @@ public:
     virtual int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                                     uint16_t* value) = 0;
     virtual int32_t checkFirmware(const std::string& path) = 0;
+    // OctoGetUnitInfo: the unit's serial number ("" unknown) and count of main processes
+    // (OCTO_RUN_COUNT_UNKNOWN); kNotAvailableResult from a library without that export.
+    virtual int32_t getUnitInfo(std::string& serial, uint32_t& runCount) = 0;
 };
 
 // The answer of every call while no library is loaded: the unit cannot be reached.
 inline constexpr int32_t kNoLibraryResult = 5;
+// The library's code for a function it does not have.
+inline constexpr int32_t kNotAvailableResult = 10;
 
 class NoLibrary final : public ProgrammerLibrary {
 public:
@@ -74,6 +79,7 @@ public:
         return kNoLibraryResult;
     }
     int32_t checkFirmware(const std::string&) override { return kNoLibraryResult; }
+    int32_t getUnitInfo(std::string&, uint32_t&) override { return kNoLibraryResult; }
 };
 
 // The library in use. The start-up command replaces the stand-in with the loaded library,

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <array>
+
 namespace octo {
 
 namespace {
@@ -26,6 +28,7 @@ private:
 struct Functions {
 #define OCTO_POINTER(name) decltype(&::name) name = nullptr;
     OCTO816_EXPORTS(OCTO_POINTER)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_POINTER)
 #undef OCTO_POINTER
 };
 
@@ -95,6 +98,18 @@ public:
         return f_.OctoCheckFirmware(path.c_str());
     }
 
+    int32_t getUnitInfo(std::string& serial, uint32_t& runCount) override {
+        if (!f_.OctoGetUnitInfo) {
+            return kNotAvailableResult;
+        }
+        std::array<char, OCTO_UNIT_SERIAL_BYTES> text{};
+        const int32_t code = f_.OctoGetUnitInfo(text.data(), text.size(), &runCount);
+        if (code == 0) {
+            serial = text.data();
+        }
+        return code;
+    }
+
 private:
     std::unique_ptr<Module> module_;
     Functions f_;
@@ -115,6 +130,8 @@ std::unique_ptr<ProgrammerLibrary> loadDllProgrammerLibrary(const std::string& p
     if (!complete) {
         return nullptr;
     }
+    // Optional: an older library leaves it null, and the unit's record is then unknown.
+    resolve(module->get(), "OctoGetUnitInfo", functions.OctoGetUnitInfo);
     return std::make_unique<DllProgrammerLibrary>(std::move(module), functions);
 }
 

@@ -204,7 +204,7 @@ TEST_F(CliTest, FaultyTargetsGetExactlyTheSimulatorsFlagsInTheJsonAndTheLog) {
         ASSERT_LT(line, lines.size());
         const std::string ending = "," + n + "," + bit(t.connected) + "," + bit(t.eraseChecked) +
                                    "," + bit(t.verified) + "," + bit(t.secured) + "," +
-                                   bit(t.passed) + ",0";
+                                   bit(t.passed) + ",0,OCTO-000001,1,";
         const std::string& logged = lines[line++];
         EXPECT_EQ(logged.substr(logged.size() - ending.size()), ending) << logged;
         EXPECT_NE(logged.find(",1.56,1.30,ZEL816 A110,037874A1,"), std::string::npos) << logged;
@@ -496,6 +496,47 @@ TEST_F(CliTest, AReportOrALogThatCannotBeWrittenIsItsOwnOutcomeAndTheLogStaysTru
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(unit->state("run.main_processes"), "2");
     EXPECT_EQ(fileLines(log).size(), 1u + 8);
+}
+
+// The whole pipeline with a worn socket: the unit's runs, the log the tool writes and the
+// report read from it agree, socket by socket, with what the simulator did.
+TEST_F(CliTest, AWornSocketsRunsReachTheReportAsTheUnitCountedThem) {
+    constexpr int kRuns = 20;
+    start({"target.all.type=ZEL816 A110", "unit.serial=OCTO-000777", "fault.seed=7",
+           "target.3.fault.connect_rate=0.5"});
+    const fs::path log = unit->folder() / "L.csv";
+    ToolRun run = tool({"program", "--type", kA110, "--vcc", "3.0", "--repeat",
+                        std::to_string(kRuns), "--log", log, samplePath("A110_blink.txt")});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    ASSERT_EQ(unit->state("run.main_processes"), std::to_string(kRuns));
+    const int reached = std::stoi(unit->state("target.3.runs"));
+    ASSERT_GT(reached, 0);
+    ASSERT_LT(reached, kRuns) << "the seed makes socket 3 miss some runs";
+    const std::vector<std::string> lines = fileLines(log);
+    EXPECT_EQ(lines.size(), 1u + 7 * kRuns + reached);
+    EXPECT_TRUE(lines.back().ends_with(",OCTO-000777," + std::to_string(kRuns) + ","))
+        << lines.back();
+
+    run = runTool({"report", "--json", log.string()}, unit->folder());
+    ASSERT_EQ(run.status, kPassed) << run.err;
+    const auto socket = [](int n, int passed, int notFound) {
+        return "{\"socket\":" + std::to_string(n) + ",\"chips\":" + std::to_string(kRuns) +
+               ",\"passed\":" + std::to_string(passed) +
+               ",\"not_found\":" + std::to_string(notFound) +
+               ",\"not_connected\":0,\"erase_check\":0,\"verify\":0,\"secure\":0}";
+    };
+    std::string sockets;
+    for (int n = 1; n <= 8; ++n) {
+        sockets += (n > 1 ? "," : "") +
+                   (n == 3 ? socket(n, reached, kRuns - reached) : socket(n, kRuns, 0));
+    }
+    EXPECT_EQ(run.out.substr(0, run.out.find(",\"first_pass_yield\"")),
+              "{\"runs\":" + std::to_string(kRuns) + ",\"chips\":" + std::to_string(8 * kRuns))
+        << run.out;
+    EXPECT_NE(run.out.find("\"units\":[{\"unit\":\"OCTO-000777\",\"runs\":" +
+                           std::to_string(kRuns) + ",\"sockets\":[" + sockets + "]"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {

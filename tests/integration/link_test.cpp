@@ -32,6 +32,8 @@ TEST_F(LinkTest, EveryExportRejectsBadArgumentsWithCode16) {
     longPath = tooLong.c_str();
     static const uint8_t kByte[2] = {};
     const uint8_t record[33] = {};
+    char serial[OCTO_UNIT_SERIAL_BYTES] = {};
+    uint32_t runs = 0;
     const std::vector<BadCall> calls = {
         {"InitStatusLamp(null)", [] { return InitStatusLamp(nullptr); }},
         {"InitCom(null)", [] { return InitCom(nullptr, kRate); }},
@@ -88,6 +90,9 @@ TEST_F(LinkTest, EveryExportRejectsBadArgumentsWithCode16) {
         {"OctoSetTargetData(length 0)", [] { return OctoSetTargetData(1, 0x1000, kByte, 0); }},
         {"OctoSetTargetData(33 bytes)", [&] { return OctoSetTargetData(8, 0x1000, record, 33); }},
         {"OctoSetTargetData(past 1 MiB)", [] { return OctoSetTargetData(1, 0xFFFFF, kByte, 2); }},
+        {"OctoGetUnitInfo(null serial)", [&] { return OctoGetUnitInfo(nullptr, 33, &runs); }},
+        {"OctoGetUnitInfo(32 bytes)", [&] { return OctoGetUnitInfo(serial, 32, &runs); }},
+        {"OctoGetUnitInfo(null runs)", [&] { return OctoGetUnitInfo(serial, 33, nullptr); }},
     };
     for (const auto& call : calls) {
         EXPECT_EQ(call.call(), 16) << call.name;
@@ -115,6 +120,10 @@ TEST_F(LinkTest, CallsWithoutAnOpenPortAnswerNoUnitAndLeaveTheBlockAlone) {
     EXPECT_FALSE(std::filesystem::exists("/tmp/octo-never-written.txt"));
     EXPECT_EQ(OctoAccessTargetSFR(1, 3, 0x22, &value), 5);
     EXPECT_EQ(value, 0x1234);
+    char serial[OCTO_UNIT_SERIAL_BYTES] = "untouched";
+    uint32_t runs = 7;
+    EXPECT_EQ(OctoGetUnitInfo(serial, sizeof serial, &runs), 5);
+    EXPECT_EQ(std::string(serial) + std::to_string(runs), "untouched7");
     // The largest arguments accepted reach the library too.
     EXPECT_EQ(InitCom(std::string(259, 'x').c_str(), kRate), 2);
     EXPECT_EQ(OctoMainProcess(864000), 5);

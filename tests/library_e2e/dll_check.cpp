@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         std::printf("export_target_data %s %s\n", #name, found ? "yes" : "no");                    \
     }
     OCTO816_TARGET_DATA_EXPORTS(OCTO_CHECK)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_CHECK)
 #undef OCTO_CHECK
     std::printf("fileversion %s\n", fileVersion(dll.c_str()).c_str());
     if (!complete || argc < 4) {

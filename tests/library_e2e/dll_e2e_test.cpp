@@ -92,6 +92,7 @@ TEST(LibraryDll, LoadsUnderWineWithAll22NamesAndFileVersion156AndTalksOnCom1) {
     std::vector<std::string> targetData;
 #define OCTO_NAME(name) targetData.push_back(std::string(#name) + " yes");
     OCTO816_TARGET_DATA_EXPORTS(OCTO_NAME)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_NAME)
 #undef OCTO_NAME
     std::vector<std::string> found;
     for (auto [it, end] = lines.equal_range("export_target_data"); it != end; ++it) {

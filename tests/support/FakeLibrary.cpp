@@ -183,4 +183,13 @@ int32_t FakeLibrary::accessTargetSfr(uint32_t target, uint32_t operation, uint32
         call("OctoAccessTargetSFR", {target, operation, address, value ? *value : 0u}));
 }
 
+int32_t FakeLibrary::getUnitInfo(std::string& serial, uint32_t& runCount) {
+    const int32_t result = answer("OctoGetUnitInfo", "OctoGetUnitInfo");
+    if (result == 0) {
+        serial = unitSerial;
+        runCount = unitRuns;
+    }
+    return result;
+}
+
 } // namespace octo::testing

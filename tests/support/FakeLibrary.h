@@ -27,6 +27,9 @@ public:
     void setFallback(const std::string& function, int32_t result) { fallback_[function] = result; }
     // What OctoGetResult copies into the caller's block.
     std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> resultBlock{};
+    // What OctoGetUnitInfo reports.
+    std::string unitSerial;
+    uint32_t unitRuns = OCTO_RUN_COUNT_UNKNOWN;
     // The segment table GetDevice hands out, by type name.
     std::map<std::string, std::vector<OctoSegmentEntry>> devices;
     // Runs inside each call, as window messages do while the real library waits for the
@@ -61,6 +64,7 @@ public:
     // Unless scripted, the library's answer for the file: 0 for a firmware file, else the
     // code of the file's fault.
     int32_t checkFirmware(const std::string& path) override;
+    int32_t getUnitInfo(std::string& serial, uint32_t& runCount) override;
 
     // The text getErrorString gives for a code.
     static std::string errorText(int32_t code) { return "library text " + std::to_string(code); }

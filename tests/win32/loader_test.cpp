@@ -49,6 +49,11 @@ TEST(DllLoader, ResolvesAll22FunctionsAndPassesArgumentsInOrder) {
     EXPECT_EQ(library->accessTargetSfr(1, 3, 0x22, &value), 13);
     EXPECT_EQ(value, 0x0123);
     EXPECT_EQ(library->checkFirmware("OCTO.TXT"), 28);
+    // The unit's record is looked up on its own: a library without it loads and says so.
+    std::string serial = "kept";
+    uint32_t runs = 7;
+    EXPECT_EQ(library->getUnitInfo(serial, runs), kNotAvailableResult);
+    EXPECT_EQ(serial + std::to_string(runs), "kept7");
 }
 
 TEST(DllLoader, RefusesALibraryThatLacksAFunctionOrDoesNotExist) {

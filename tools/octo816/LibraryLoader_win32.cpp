@@ -12,10 +12,13 @@ namespace octo::cli {
 namespace {
 
 constexpr char kLibraryName[] = "OCTO816.DLL";
+// The library's code for a function it does not have.
+constexpr int32_t kNotAvailable = 10;
 
 struct Exports {
 #define OCTO_POINTER(name) decltype(&::name) name = nullptr;
     OCTO816_EXPORTS(OCTO_POINTER)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_POINTER)
 #undef OCTO_POINTER
 };
 
@@ -42,6 +45,8 @@ bool loadLibrary() {
 #define OCTO_RESOLVE(name) complete = resolve(module, #name, exports().name) && complete;
     OCTO816_EXPORTS(OCTO_RESOLVE)
 #undef OCTO_RESOLVE
+    // Optional: an older library leaves it null, and the unit's record is then unknown.
+    resolve(module, "OctoGetUnitInfo", exports().OctoGetUnitInfo);
     return complete;
 }
 
@@ -99,6 +104,12 @@ int32_t OCTO_API OctoCheckFirmware(const char* path) {
 int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t length,
                                     const char* path, uint32_t format) {
     return exports().OctoReadTargetFile(target, start, length, path, format);
+}
+int32_t OCTO_API OctoGetUnitInfo(char* serial, uint32_t serialSize, uint32_t* runCount) {
+    if (!exports().OctoGetUnitInfo) {
+        return octo::cli::kNotAvailable;
+    }
+    return exports().OctoGetUnitInfo(serial, serialSize, runCount);
 }
 
 } // extern "C"

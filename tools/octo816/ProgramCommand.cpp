@@ -224,13 +224,17 @@ trace::LogWrite logRun(const Invocation& in, const ProgramPlan& plan, const RunO
         return trace::LogWrite::Written;
     }
     const trace::UnitIdentity unit = trace::unitIdentity(run.block);
+    const UnitRecord unitRecord = readUnitRecord();
     const trace::RunRecord record{.time = trace::utcTimestamp(),
                                   .station = trace::stationName(),
                                   .firmwareVersion = trace::versionText(unit.firmwareVersion),
                                   .hardwareVersion = trace::versionText(unit.hardwareVersion),
                                   .deviceType = plan.type.name,
                                   .imageCrc32 = plan.images.imageCrc32,
-                                  .resultCode = run.code};
+                                  .resultCode = run.code,
+                                  .unit = unitRecord.serial,
+                                  .run = unitRecord.runs,
+                                  .serials = {}};
     return trace::appendLines(in.logPath, trace::runLines(record, run.block));
 }
 

@@ -503,8 +503,11 @@ TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnly
     library->resultBlock[kVerifiedByte] = 0x03;
     library->resultBlock[11] = 0x56; // firmware 0x0156
     library->resultBlock[10] = 0x01;
+    library->unitSerial = "U-1";
+    library->unitRuns = 9;
     view.click(IDC_START);
     library->script("OctoGetResult", {50});
+    library->script("OctoGetUnitInfo", {kNotAvailableResult}); // an older library
     view.click(IDC_START);
 
     const std::vector<std::string> log = lines(path);
@@ -515,10 +518,10 @@ TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnly
         size_t line;
         const char* ending;
     } cases[] = {
-        {1, ",1,1,0,1,0,1,0"},
-        {2, ",2,1,0,1,0,1,0"},
-        {3, ",3,1,0,0,0,0,0"},
-        {6, ",3,1,0,0,0,0,50"},
+        {1, ",1,1,0,1,0,1,0,U-1,9,"},
+        {2, ",2,1,0,1,0,1,0,U-1,9,"},
+        {3, ",3,1,0,0,0,0,0,U-1,9,"},
+        {6, ",3,1,0,0,0,0,50,,,"},
     };
     for (const auto& c : cases) {
         const std::string& line = log[c.line];
