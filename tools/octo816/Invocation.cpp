@@ -295,8 +295,9 @@ void addSerialOptions(CLI::App& command, Invocation& in) {
     addWholeNumber(command, "--serial-end", in.serialEnd, "the last serial number",
                    wholeNumberFrom(0, kLargestSerial), "takes a whole number")
         ->type_name("N");
-    addWholeNumber(command, "--serial-step", in.serialStep, "from one serial to the next (default 1)",
-                   wholeNumberFrom(1, kLargestSerial), "takes a step of 1 or more")
+    addWholeNumber(command, "--serial-step", in.serialStep,
+                   "from one serial to the next (default 1)", wholeNumberFrom(1, kLargestSerial),
+                   "takes a step of 1 or more")
         ->type_name("N");
     command
         .add_option("--serial-format", in.serialFormat,
@@ -320,7 +321,8 @@ void addSerialOptions(CLI::App& command, Invocation& in) {
                    wholeNumberFrom(0, kTargetAddressSpace - 1),
                    "lies outside a target's address space (0 to 0xFFFFF)")
         ->type_name("A");
-    command.add_option("--ledger", in.ledgerPath, "the station's serial ledger, required with them")
+    command
+        .add_option("--ledger", in.ledgerPath, "the station's serial ledger, required with them")
         ->type_name("PATH")
         ->check(refusing(kNotEmpty, "needs a file name"));
 }

@@ -227,11 +227,11 @@ void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
             const TargetRecord& r = (*run.records)[static_cast<size_t>(t.target - 1)];
             record = "  record " + r.value + " " + r.state;
         }
-        std::fprintf(
-            out, "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s%s\n",
-            t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
-            yesNo(t.verified).c_str(), yesNo(t.secured).c_str(), t.passed ? "passed" : "FAILED",
-            record.c_str());
+        std::fprintf(out,
+                     "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s%s\n",
+                     t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
+                     yesNo(t.verified).c_str(), yesNo(t.secured).c_str(),
+                     t.passed ? "passed" : "FAILED", record.c_str());
     }
     if (!empty.empty()) {
         std::fprintf(out, "  no target found:%s\n", empty.c_str());

@@ -47,8 +47,8 @@ std::string_view stateOf(Outcome outcome) {
 } // namespace
 
 SerialRun::SerialRun(const Invocation& in, uint32_t imageCrc32)
-    : ledgerPath_(in.ledgerPath), address_(*in.serialAddress),
-      facts_{.unit = in.port, .imageCrc32 = imageCrc32} {
+    : ledgerPath_(in.ledgerPath),
+      address_(*in.serialAddress), facts_{.unit = in.port, .imageCrc32 = imageCrc32} {
     if (!hasTargetData()) {
         throw Failure(kExitUnitError,
                       "OCTO816.DLL has no target records (OctoSetTargetData): it cannot give "
@@ -90,7 +90,8 @@ void SerialRun::send() {
     }
 }
 
-TargetRecords SerialRun::records(const std::array<std::string_view, serials::kSockets>& states) const {
+TargetRecords
+SerialRun::records(const std::array<std::string_view, serials::kSockets>& states) const {
     TargetRecords out;
     for (int socket : kAllSockets) {
         const serials::SocketRecord* r = pending_->forSocket(socket);
