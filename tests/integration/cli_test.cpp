@@ -458,6 +458,9 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         {{"program", "--port", "/dev/null", "--type", kA110, "--serial-format", "le24", blink},
          kBadInput,
          "--serial-format takes le16, le32"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--serial-address", "0x100000", blink},
+         kBadInput,
+         "--serial-address lies outside a target's address space"},
         {{"program", "--port", "/dev/null", "--type", kA110, "--serial-step", "0", blink},
          kBadInput,
          "--serial-step takes a step of 1 or more"},
@@ -776,6 +779,16 @@ TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched
     EXPECT_NE(run.err.find("the serial scheme has run out"), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(unit->state("run.main_processes"), "0");
+
+    // Reserved, then no unit on the port: the records never left the computer.
+    std::vector<std::string> noUnit = serialProgram(ledger, "1", "8");
+    noUnit.insert(noUnit.begin() + 1, {"--port", (unit->folder() / "no-port").string()});
+    run = runTool(noUnit, unit->folder());
+    EXPECT_EQ(run.status, kUnitError) << run.err;
+    EXPECT_EQ(
+        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
+            .count,
+        8u);
 
     run = tool(serialProgram(ledger, "1", "8"));
     EXPECT_EQ(run.status, kPassed) << run.err;
