@@ -813,12 +813,17 @@ TEST_F(CliTest, EachChipGetsItsOwnRecordAndTheChipLogTheLedgerAndTheJsonAgree) {
     EXPECT_EQ(stateIn(summary, serials::RecordState::Released).count, 1u) << "run 2's empty socket";
     EXPECT_EQ(stateIn(summary, serials::RecordState::Reserved).count, 0u);
 
+    const fs::path log = unit->folder() / "trace.csv";
     const ToolRun human = tool({"program", "--config", job.string(), "--ledger", ledger.string(),
-                                samplePath("A110_blink.txt")});
+                                "--log", log.string(), samplePath("A110_blink.txt")});
     EXPECT_NE(human.out.find("  target 1  connected yes  erase-checked yes  verified yes  secured "
                              "no   passed  record 0a000000 programmed\n"),
               std::string::npos)
         << human.out;
+    // The log's last column names the record the target got.
+    const std::vector<std::string> logged = fileLines(log);
+    ASSERT_GE(logged.size(), 2u);
+    EXPECT_TRUE(logged[1].ends_with(",0a000000")) << logged[1];
 }
 
 TEST_F(CliTest, AnUnplugDuringASerialRunVoidsItsRecordsAndTheNextRunGivesNewOnes) {
