@@ -54,6 +54,9 @@ public:
     int32_t setSignals(uint32_t signalWord, uint32_t supplyCode) override;
     int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                             uint16_t* value) override;
+    int32_t setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                          uint32_t length) override;
+    int32_t clearTargetData() override;
 
     // The text getErrorString gives for a code.
     static std::string errorText(int32_t code) { return "library text " + std::to_string(code); }
