@@ -1,8 +1,8 @@
 // The Programmer library as the program calls it: the 21 functions of OCTO816.DLL and the
-// two target-record calls as one C++ interface, arguments in the library's order. Implementations: the DLL loaded at run
-// time (program/win32), the library code linked in directly (native integration tests), a
-// scripted fake (unit tests) and NoLibrary, which answers every call with a failure so that
-// the window works while no library is loaded.
+// two target-record calls as one C++ interface, arguments in the library's order.
+// Implementations: the DLL loaded at run time (program/win32), a scripted fake (unit tests)
+// and NoLibrary, which answers every call with a failure so that the window works while no
+// library is loaded.
 #pragma once
 
 #include "octo816.h"

@@ -56,9 +56,8 @@ bool Serialization::prepare() {
         return true;
     }
     try {
-        if (!scheme_) {
-            scheme_ = serialSchemeOf(settings_);
-        }
+        // Made anew each run: a list file the operator mended after a box is taken.
+        scheme_ = serialSchemeOf(settings_);
         ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_);
         const serials::RunFacts facts{.unit = "COM" + std::to_string(settings_.comPort + 1),
                                       .imageCrc32 = state_.imageCrc32[state_.imageSlot]};
@@ -109,8 +108,8 @@ void Serialization::settle(const UnitRunEnd& end) {
             });
         } else {
             const int32_t code = end.mainProcess != 0 ? end.mainProcess : end.result.value_or(0);
-            ledger_->settleWithoutResult(*reservation_, "no result (code " +
-                                                            std::to_string(code) + ")");
+            ledger_->settleWithoutResult(*reservation_,
+                                         "no result (code " + std::to_string(code) + ")");
             fates.fill(Fate::Void);
         }
     } catch (const LedgerError& e) {

@@ -86,9 +86,7 @@ public:
     int32_t loadFirmware(const std::string& pathOrLoader) override {
         return f_.OctoLoadFirmware(pathOrLoader.c_str());
     }
-    int32_t selectBaudrate(uint32_t baudIndex) override {
-        return f_.OctoSelectBaudrate(baudIndex);
-    }
+    int32_t selectBaudrate(uint32_t baudIndex) override { return f_.OctoSelectBaudrate(baudIndex); }
     int32_t setVccTarget(uint32_t supplyCode) override { return f_.OctoSetVccTarget(supplyCode); }
     int32_t readTargetFile(uint32_t target, uint32_t start, uint32_t length,
                            const std::string& path, uint32_t format) override {
