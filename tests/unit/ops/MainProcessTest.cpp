@@ -727,7 +727,7 @@ TEST_F(SerialRunTest, WhatCannotBeGivenOutIsToldBeforeTheUnitIsTouchedAndEndsThe
     for (const auto& c : cases) {
         const std::string ledger = folder.file(std::string(c.name) + ".ledger");
         repeat(2);
-        dialog.settings() = Settings{};
+        dialog.settings() = Settings{.createLogFile = 1};
         serialize(ledger);
         c.set(dialog.settings(), *library);
         const std::size_t boxes = view.messageBoxes().size();
@@ -745,6 +745,8 @@ TEST_F(SerialRunTest, WhatCannotBeGivenOutIsToldBeforeTheUnitIsTouchedAndEndsThe
         EXPECT_EQ(view.text(IDC_START), "&Start") << c.name;
         EXPECT_TRUE(view.isEnabled(IDC_START)) << c.name;
         EXPECT_FALSE(dialog.flags().continualMain) << c.name;
+        EXPECT_NE(report().find("Time for one successful session:"), std::string::npos)
+            << c.name << ": the series' report is closed";
         if (std::filesystem::exists(ledger)) {
             EXPECT_EQ(inState(ledger, RecordState::Reserved).count, 0u) << c.name;
             EXPECT_EQ(inState(ledger, RecordState::Released).count, c.released) << c.name;
@@ -761,7 +763,8 @@ TEST_F(SerialRunTest, ARunWithoutAResultVoidsItsRecordsUnlessTheyNeverLeftTheLib
     } cases[] = {
         {"link lost in the run", "OctoMainProcess", 6, RecordState::Void},
         {"result not read", "OctoGetResult", 8, RecordState::Void},
-        {"records refused before sending", "OctoMainProcess", 55, RecordState::Released},
+        {"records outside the device", "OctoMainProcess", 54, RecordState::Released},
+        {"firmware without records", "OctoMainProcess", 57, RecordState::Released},
         {"parameters refused", "OctoLoadParameters", 8, RecordState::Released},
     };
     for (const auto& c : cases) {
@@ -771,7 +774,7 @@ TEST_F(SerialRunTest, ARunWithoutAResultVoidsItsRecordsUnlessTheyNeverLeftTheLib
         view.click(IDC_START);
         EXPECT_EQ(inState(ledger, c.state).count, 8u) << c.name;
     }
-    EXPECT_EQ(library->calls("OctoClearTargetData"), 2) << "records that never left are dropped";
+    EXPECT_EQ(library->calls("OctoClearTargetData"), 3) << "records that never left are dropped";
     const serials::LedgerSummary lost =
         serials::SerialLedger::inspect(folder.file("link lost in the run.ledger"));
     ASSERT_EQ(lost.voids.size(), 8u);
