@@ -20,6 +20,9 @@ namespace {
 
 // Addresses in a target's memory, for the fault keys.
 constexpr uint64_t kLastAddress = wire::kTargetAddressSpace - 1;
+// A serial number goes into logs: printable ASCII only.
+constexpr char kFirstPrintable = ' ';
+constexpr char kLastPrintable = '~';
 
 std::string_view trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -186,6 +189,9 @@ std::optional<std::string> setTarget(TargetSetup& target, std::string_view key,
         {"fault.marginal_at", [&](auto v) { return setAddress(target.faults.marginalAt, v); }},
         {"fault.secure", [&](auto v) { return setBool(target.faults.secure, v); }},
         {"fault.record", [&](auto v) { return setBool(target.faults.record, v); }},
+        {"fault.connect_rate", [&](auto v) { return setProbability(target.connectRate, v); }},
+        {"fault.connect_rate_from",
+         [&](auto v) { return setUnsigned(target.connectRateFrom, v, UINT64_MAX); }},
     };
     const auto found = setters.find(key);
     if (found == setters.end()) {
@@ -201,6 +207,17 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
         {"hardware_version", [&](auto v) { return setUnsigned(hardwareVersion, v, 0xFFFF); }},
         {"firmware_version", [&](auto v) { return setUnsigned(firmwareVersion, v, 0xFFFF); }},
         {"third_version", [&](auto v) { return setUnsigned(thirdVersion, v, 0xFFFF); }},
+        {"unit.serial",
+         [&](auto v) -> std::optional<std::string> {
+             const bool printable = std::all_of(v.begin(), v.end(), [](char c) {
+                 return c >= kFirstPrintable && c <= kLastPrintable;
+             });
+             if (v.empty() || v.size() > wire::UnitRecord::kMaxSerialChars || !printable) {
+                 return std::string("a serial number is 1 to 32 printable ASCII characters");
+             }
+             serial = std::string(v);
+             return std::nullopt;
+         }},
         {"firmware_name",
          [&](auto v) -> std::optional<std::string> {
              if (v == "none") {

@@ -38,6 +38,10 @@ struct TargetSetup {
     uint32_t supplyMin = 18; // the chip answers within this supply range, tenths of a volt
     uint32_t supplyMax = 36;
     TargetFaults faults;
+    // Worn contacts: from main process connectRateFrom on (counted as the unit counts
+    // them), each main process fails to reach the chip with this probability.
+    double connectRate = 0.0;
+    uint64_t connectRateFrom = 0;
 };
 
 // How long the unit's work takes, before the time scale. The main process costs
@@ -93,6 +97,8 @@ struct Scenario {
     uint16_t firmwareVersion = 0x0156;
     uint16_t thirdVersion = 0x0200;
     std::optional<std::string> firmwareName = std::string("OCTO816-156");
+    // The unit's serial number, reported after the identification.
+    std::string serial = "OCTO-000001";
 
     // The line.
     uint32_t baud = 115200;    // rate after power-on

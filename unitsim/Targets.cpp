@@ -158,7 +158,8 @@ objfile::Image TargetMemory::image() const {
     return image;
 }
 
-TargetBank::TargetBank(const Scenario& scenario) : scenario_(scenario) {
+TargetBank::TargetBank(const Scenario& scenario)
+    : scenario_(scenario), contacts_(scenario.faultSeed) {
     for (uint8_t i = 0; i < wire::kTargets; ++i) {
         sockets_[i].setup = scenario.targets[i];
         if (const auto* type = chipType(i, nullptr)) {
@@ -215,6 +216,12 @@ void TargetBank::ensureChip(uint8_t index, const devices::DeviceType& type) {
         }
         break;
     }
+}
+
+bool TargetBank::contactsFail(const TargetSetup& setup, uint64_t run) {
+    // Only worn sockets draw, so other sockets and scenarios see the same runs as before.
+    return setup.connectRate > 0 && run >= setup.connectRateFrom &&
+           std::uniform_real_distribution<double>(0.0, 1.0)(contacts_) < setup.connectRate;
 }
 
 bool TargetBank::answers(const TargetSocket& socket, const devices::DeviceType& type,
@@ -315,7 +322,7 @@ uint16_t TargetBank::accessRegister(uint8_t index, wire::SfrOperation operation,
 RunOutcome TargetBank::mainProcess(uint32_t options, uint32_t settleMs, bool switchOffs,
                                    const Reach& reach, const objfile::Image& image,
                                    const devices::DeviceType& type, double budgetMs,
-                                   std::span<const wire::TargetRecord> records) {
+                                   std::span<const wire::TargetRecord> records, uint64_t run) {
     const Timing& timing = scenario_.timing;
     const double speed = speedFactor(options);
     const double perKib = speed * ((options & opt::kDuoLink) ? timing.duolinkFactor : 1.0);
@@ -376,6 +383,10 @@ RunOutcome TargetBank::mainProcess(uint32_t options, uint32_t settleMs, bool swi
         // A chip of another type answers with an identity the unit does not accept.
         if (chip != &type || !answers(socket, *chip, reach)) {
             socket.last = "no answer";
+            continue;
+        }
+        if (contactsFail(socket.setup, run)) {
+            socket.last = "contacts failed";
             continue;
         }
         ensureChip(i, *chip);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
@@ -83,10 +84,12 @@ public:
     // The main process with these options on every socket, from image (for type), with the
     // supply given in reach and settleMs to wait at each switch-on (switchOffs: the supply
     // goes off between the steps). Stops when the work would exceed budgetMs. Each target
-    // still passing after verify gets its record, if records holds one for its socket.
+    // still passing after verify gets its record, if records holds one for its socket. run
+    // is the unit's count of main processes, this one included: worn contacts start from one.
     RunOutcome mainProcess(uint32_t options, uint32_t settleMs, bool switchOffs, const Reach& reach,
                            const objfile::Image& image, const devices::DeviceType& type,
-                           double budgetMs, std::span<const wire::TargetRecord> records = {});
+                           double budgetMs, std::span<const wire::TargetRecord> records = {},
+                           uint64_t run = 0);
 
     // Why a target cannot be reached now; none when it can. imageType is the type of the
     // image the unit works with (the chip's type when the scenario names none).
@@ -114,8 +117,12 @@ private:
     bool answers(const TargetSocket& socket, const devices::DeviceType& type,
                  const Reach& reach) const;
 
+    // Whether a worn socket's contacts fail in this run.
+    bool contactsFail(const TargetSetup& setup, uint64_t run);
+
     Scenario scenario_;
     std::array<TargetSocket, wire::kTargets> sockets_;
+    std::mt19937_64 contacts_; // draws for worn contacts only, from the fault seed
 };
 
 } // namespace octo::unitsim

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <utility>
 
 namespace octo::unitsim {
@@ -257,6 +258,9 @@ Response Unit::getResult(const NoPayload&) {
     result.firmwareVersion = firmware_ ? firmware_->version : uint16_t{0xFFFF};
     result.thirdVersion = scenario_.thirdVersion;
     result.firmwareName = firmware_ ? firmware_->name : std::nullopt;
+    result.unit = wire::UnitRecord{.serial = scenario_.serial,
+                                   .mainProcesses = static_cast<uint32_t>(std::min<uint64_t>(
+                                       mainProcesses_, std::numeric_limits<uint32_t>::max()))};
     return answer(Status::Ok, result.encode());
 }
 
@@ -310,6 +314,7 @@ std::string Unit::stateText() const {
     line("identity.hardware_version", hex(scenario_.hardwareVersion, 4));
     line("identity.firmware_version", firmware_ ? hex(firmware_->version, 4) : "0xFFFF");
     line("identity.third_version", hex(scenario_.thirdVersion, 4));
+    line("identity.serial", scenario_.serial);
     line("identity.firmware_name",
          firmware_ && firmware_->name ? *firmware_->name : std::string("none"));
     line("firmware.state", firmware_             ? "installed"

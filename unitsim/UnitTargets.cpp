@@ -70,7 +70,7 @@ Response Unit::mainProcess(const wire::WorkRequest& request, Reply& reply) {
     const double budget = scenario_.timeScale > 0 ? request.limitMs / scenario_.timeScale
                                                   : std::numeric_limits<double>::infinity();
     RunOutcome outcome = targets_.mainProcess(options, parameters_->settleMs, switchOffs, reach,
-                                              slot.data, *type, budget, records_);
+                                              slot.data, *type, budget, records_, mainProcesses_);
     recordWrites_ = std::move(outcome.records);
     run_ = outcome.run;
     runFailed_ = outcome.failed ? 1 : 0;

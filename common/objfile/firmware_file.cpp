@@ -4,7 +4,6 @@
 #include "objfile/text_scan.h"
 
 #include <array>
-#include <fstream>
 #include <string>
 
 namespace octo::objfile {
@@ -23,23 +22,14 @@ constexpr std::array<OctoSegmentEntry, 2> kFirmwareAreaSegments = {{
 FirmwareFile readFirmwareFile(const std::string& path, std::string_view fileName) {
     using Problem = FirmwareFile::Problem;
     FirmwareFile file;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        file.problem = Problem::CannotOpen;
+    ObjectFileBytes bytes = readObjectFileBytes(path);
+    if (bytes.error) {
+        file.problem =
+            bytes.error->code == ResultCode::CannotOpen ? Problem::CannotOpen : Problem::FileIo;
+        file.read.error = std::move(bytes.error);
         return file;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0 || static_cast<uint64_t>(size) > kLargestObjectFileBytes) {
-        file.problem = Problem::FileIo;
-        return file;
-    }
-    std::string content(static_cast<size_t>(size), '\0');
-    if (!in.read(content.data(), size)) {
-        file.problem = Problem::FileIo;
-        return file;
-    }
+    const std::string& content = bytes.bytes;
     LoadOptions options;
     options.segments = kFirmwareAreaSegments;
     file.read = loadObjectFile(fileName, content, file.image, options);

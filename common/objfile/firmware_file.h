@@ -16,7 +16,7 @@ namespace octo::objfile {
 struct FirmwareFile {
     enum class Problem {
         None,
-        CannotOpen,    // the file cannot be opened
+        CannotOpen,    // the file cannot be opened, or it is no regular file (read.error says)
         FileIo,        // it cannot be read whole, or it is too large for an object file
         NotObjectFile, // its text is no object file (read.error says why)
         NotFirmware,   // an object file without a valid firmware header (check.problem)

@@ -111,6 +111,11 @@ ReadResult loadObject(std::string_view text, Format format, Image& image,
     if (!result.ok()) {
         return result;
     }
+    if (loader.fresh().empty() && options.requireData) {
+        result.error =
+            Diagnostic{ResultCode::UnexpectedEnd, 0, "the file holds no data", std::nullopt};
+        return result;
+    }
     if (loader.fresh().empty()) {
         result.warnings.push_back(
             Diagnostic{ResultCode::LoadedWithWarning, 0, "the file holds no data", std::nullopt});
@@ -133,6 +138,29 @@ ReadResult loadObjectFile(std::string_view fileName, std::string_view text, Imag
         return result;
     }
     return loadObject(text, *format, image, options);
+}
+
+ObjectFileBytes readObjectFileBytes(const std::string& path) {
+    using Problem = files::FileRead::Problem;
+    files::FileRead read = files::readBoundedFile(path, kLargestObjectFileBytes);
+    const auto failure = [&read](ResultCode code, std::string message) {
+        return ObjectFileBytes{
+            {}, Diagnostic{code, 0, std::move(message), std::nullopt}, read.problem};
+    };
+    switch (read.problem) {
+    case Problem::None:
+        break;
+    case Problem::CannotOpen:
+        return failure(ResultCode::CannotOpen, "cannot be opened");
+    case Problem::NotRegular:
+        return failure(ResultCode::CannotOpen, "is not a regular file");
+    case Problem::TooLarge:
+        return failure(ResultCode::FileIo, "is larger than an object file can be (" +
+                                               std::to_string(kLargestObjectFileBytes) + " bytes)");
+    case Problem::ReadFailed:
+        return failure(ResultCode::FileIo, "cannot be read whole");
+    }
+    return ObjectFileBytes{std::move(read.bytes), std::nullopt, Problem::None};
 }
 
 ReadResult readImage(std::string_view text, Format format, Image& image) {

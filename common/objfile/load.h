@@ -7,22 +7,42 @@
 #include "objfile/result.h"
 
 #include "devices/segments.h"
+#include "files/read_file.h"
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace octo::objfile {
 
-// Object files beyond this size are not object files for a ZEL816.
+// Object files beyond this size are not object files for a ZEL816. The largest file a full
+// 1 MiB address space needs is Intel-Hex with one data byte a record: ":01AAAA00DDCC" and
+// CR LF, 15 bytes a data byte, plus a 04 record every 64 KiB, so about 15 MiB (QX-Text
+// needs at most "@AAAAA", "DD" and their line ends, 12 bytes a data byte). Four times
+// that leaves room for blanks, blank lines and files written by other tools.
 inline constexpr uint64_t kLargestObjectFileBytes = 64 * 1024 * 1024;
+
+// The whole of an object file, read once, or why it cannot be: "unable to open" (15) for
+// a file that is missing, unreadable or not a regular file (a directory, device or FIFO,
+// refused without waiting on it), "file I/O error" (13) for one beyond
+// kLargestObjectFileBytes (refused before it is read) or one that cannot be read whole.
+struct ObjectFileBytes {
+    std::string bytes;
+    std::optional<Diagnostic> error;
+    files::FileRead::Problem problem = files::FileRead::Problem::None;
+};
+ObjectFileBytes readObjectFileBytes(const std::string& path);
 
 struct LoadOptions {
     // The device type's segment table (up to its kind 0 entry, at most OCTO_MAX_SEGMENTS
     // rows). When given, data that no programmable segment covers is an error; RAM is
     // not programmable.
     std::optional<std::span<const OctoSegmentEntry>> segments;
+    // A file that gives no data byte is an error ("unexpected end of file") rather than a
+    // warning: an image for the unit, which would program blank chips and call it passed.
+    bool requireData = false;
 };
 
 // The first address of [address, address + length) that no programmable segment of the

@@ -3,46 +3,21 @@
 #include "objfile/crc32.h"
 #include "objfile/load.h"
 
-#include <fstream>
-#include <iterator>
-
 namespace octo::run {
-
-namespace {
-
-objfile::ReadResult failure(objfile::ResultCode code, std::string message) {
-    objfile::ReadResult result;
-    result.error = objfile::Diagnostic{.code = code, .message = std::move(message), .address = {}};
-    return result;
-}
-
-std::string fileName(const std::string& path) {
-    const size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
 
 ImageFiles readImageFiles(std::span<const std::string> paths,
                           std::span<const OctoSegmentEntry> segments) {
     ImageFiles out;
     objfile::Image image;
-    const objfile::LoadOptions options{.segments = segments};
+    const objfile::LoadOptions options{.segments = segments, .requireData = true};
     for (const std::string& path : paths) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
+        objfile::ObjectFileBytes file = objfile::readObjectFileBytes(path);
+        if (file.error) {
             out.failedPath = path;
-            out.read = failure(objfile::ResultCode::CannotOpen, "cannot be opened");
+            out.read.error = std::move(file.error);
             return out;
         }
-        const std::string text{std::istreambuf_iterator<char>(in),
-                               std::istreambuf_iterator<char>()};
-        if (in.bad() || text.size() > objfile::kLargestObjectFileBytes) {
-            out.failedPath = path;
-            out.read = failure(objfile::ResultCode::FileIo, "cannot be read whole");
-            return out;
-        }
-        objfile::ReadResult read = objfile::loadObjectFile(fileName(path), text, image, options);
+        objfile::ReadResult read = objfile::loadObjectFile(path, file.bytes, image, options);
         if (!read.ok()) {
             out.failedPath = path;
             out.read = std::move(read);
@@ -51,9 +26,9 @@ ImageFiles readImageFiles(std::span<const std::string> paths,
         for (objfile::Diagnostic& warning : read.warnings) {
             out.read.warnings.push_back(std::move(warning));
         }
-        const auto* data = reinterpret_cast<const uint8_t*>(text.data());
-        out.files.push_back(
-            {path, text.size(), objfile::crc32(std::span<const uint8_t>(data, text.size()), 0)});
+        const auto* data = reinterpret_cast<const uint8_t*>(file.bytes.data());
+        out.files.push_back({path, file.bytes.size(),
+                             objfile::crc32(std::span<const uint8_t>(data, file.bytes.size()), 0)});
     }
     out.imageBytes = image.byteCount();
     out.imageCrc32 = objfile::imageCrc32(image);

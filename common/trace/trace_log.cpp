@@ -20,9 +20,11 @@ constexpr size_t kIdentityBytes = kThirdVersionByte + 2;
 constexpr size_t kCrcDigits = 8;
 // Every header the log has had, the current one last: a log begun under an older one is
 // still appended to.
-constexpr std::array<std::string_view, 1> kHeaderVersions = {
+constexpr std::array<std::string_view, 2> kHeaderVersions = {
     "time,station,firmware,hardware,device_type,image_crc32,target,connected,erase_checked,"
     "verified,secured,passed,result_code",
+    "time,station,firmware,hardware,device_type,image_crc32,target,connected,erase_checked,"
+    "verified,secured,passed,result_code,unit,run,serial",
 };
 // Firmware up to this version leaves the third version word undefined.
 constexpr uint16_t kLastFirmwareWithoutThirdWord = 0x145;
@@ -50,6 +52,20 @@ std::string field(const std::string& text) {
 
 const char* flag(bool value) {
     return value ? "1" : "0";
+}
+
+std::string_view firstLine(std::string_view bytes) {
+    std::string_view line = bytes.substr(0, bytes.find('\n'));
+    // A log that passed through an editor on Windows.
+    if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+// The columns of a header line: none of its names holds a separator or a quote.
+size_t columnsOf(std::string_view header) {
+    return static_cast<size_t>(std::count(header.begin(), header.end(), ',')) + 1;
 }
 
 } // namespace
@@ -104,17 +120,40 @@ std::string headerLine() {
     return std::string(kHeaderVersions.back());
 }
 
+std::string firstHeaderLine() {
+    return std::string(kHeaderVersions.front());
+}
+
 bool isHeaderLine(std::string_view line) {
     return std::find(kHeaderVersions.begin(), kHeaderVersions.end(), line) != kHeaderVersions.end();
 }
 
 bool startsAsLog(std::string_view firstBytes) {
-    std::string_view line = firstBytes.substr(0, firstBytes.find('\n'));
-    // A log that passed through an editor on Windows.
-    if (line.ends_with('\r')) {
-        line.remove_suffix(1);
+    return firstBytes.empty() || isHeaderLine(firstLine(firstBytes));
+}
+
+std::vector<std::string> linesForLog(std::string_view firstBytes,
+                                     std::span<const std::string> lines) {
+    std::vector<std::string> cut(lines.begin(), lines.end());
+    if (firstBytes.empty()) {
+        return cut;
     }
-    return firstBytes.empty() || isHeaderLine(line);
+    const size_t columns = columnsOf(firstLine(firstBytes));
+    for (std::string& line : cut) {
+        // The fields are ours (field() quoted them), so a separator outside quotes ends one.
+        bool quoted = false;
+        size_t fields = 1;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '"') {
+                quoted = !quoted;
+            } else if (line[i] == ',' && !quoted && ++fields > columns) {
+                line.resize(i);
+                line += '\n';
+                break;
+            }
+        }
+    }
+    return cut;
 }
 
 std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t> block) {
@@ -127,6 +166,8 @@ std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t>
     const std::string common = field(run.time) + "," + field(run.station) + "," +
                                field(run.firmwareVersion) + "," + field(run.hardwareVersion) + "," +
                                field(run.deviceType) + "," + crc + ",";
+    const std::string unit =
+        "," + field(run.unit) + "," + (run.run ? std::to_string(*run.run) : std::string()) + ",";
     std::vector<std::string> lines;
     for (const TargetOutcome& t : targetOutcomes(block)) {
         if (!t.present()) {
@@ -134,7 +175,8 @@ std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t>
         }
         lines.push_back(common + std::to_string(t.target) + "," + flag(t.connected) + "," +
                         flag(t.eraseChecked) + "," + flag(t.verified) + "," + flag(t.secured) +
-                        "," + flag(t.passed) + "," + std::to_string(run.resultCode) + "\n");
+                        "," + flag(t.passed) + "," + std::to_string(run.resultCode) + unit +
+                        field(run.serials[static_cast<size_t>(t.target - 1)]) + "\n");
     }
     return lines;
 }

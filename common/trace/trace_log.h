@@ -54,10 +54,15 @@ struct RunRecord {
     std::string deviceType;
     std::optional<uint32_t> imageCrc32;
     int32_t resultCode = 0;
+    std::string unit;            // the unit's serial number; empty when it does not say
+    std::optional<uint32_t> run; // the unit's count of main processes, this run included
+    std::array<std::string, kTargets> serials; // each target's serial number, [0] target 1
 };
 
 // The header line, without its line end.
 std::string headerLine();
+// The header line of the first version of the log, which had no unit, run and serial.
+std::string firstHeaderLine();
 // True for the header line of any version of the log, without its line end.
 bool isHeaderLine(std::string_view line);
 // True when a file's first bytes (all of them when it is shorter) are a log's: nothing, or a
@@ -65,8 +70,13 @@ bool isHeaderLine(std::string_view line);
 bool startsAsLog(std::string_view firstBytes);
 // As many first bytes as startsAsLog needs: more than any header line with its line end.
 inline constexpr size_t kHeaderProbeBytes = 1024;
-// One line per present target, each ending in "\n".
+// One line per present target in the current header's columns, each ending in "\n".
 std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t> resultBlock);
+// The lines as a log whose file starts with these bytes takes them: cut to the columns of
+// its header, so that a log begun under an older header never mixes column counts. A new
+// or empty file takes the current columns.
+std::vector<std::string> linesForLog(std::string_view firstBytes,
+                                     std::span<const std::string> lines);
 
 // The current time as "2026-12-08T06:42:36Z".
 std::string utcTimestamp();
@@ -84,7 +94,8 @@ enum class LogWrite {
 // the few writes of one run, so a lock held this long is a stuck or foreign process.
 inline constexpr std::chrono::milliseconds kLockWait{5000};
 
-// Appends the lines to the log at path, the header first when the file is new or empty.
+// Appends the lines (as runLines makes them) to the log at path, the header first when the
+// file is new or empty, in the columns of the file's header (linesForLog).
 // The file is locked for the call and each line goes out in one write at the end of the
 // file, so two processes appending to it interleave whole lines; a line torn by a crash
 // before is ended first. Only a file that is empty or starts with a header is appended to.

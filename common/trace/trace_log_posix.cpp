@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,10 +29,19 @@ bool writeWhole(int fd, const std::string& text) {
     return write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
 }
 
-bool fileStartsAsLog(int fd) {
+// The file's first bytes, as many as its header needs; none when they cannot be read.
+std::optional<std::string> firstBytes(int fd) {
     std::array<char, kHeaderProbeBytes> first{};
     const ssize_t got = pread(fd, first.data(), first.size(), 0);
-    return got >= 0 && startsAsLog(std::string_view(first.data(), static_cast<size_t>(got)));
+    if (got < 0) {
+        return std::nullopt;
+    }
+    return std::string(first.data(), static_cast<size_t>(got));
+}
+
+bool fileStartsAsLog(int fd) {
+    const std::optional<std::string> first = firstBytes(fd);
+    return first && startsAsLog(*first);
 }
 
 class LockedFile {
@@ -102,7 +112,8 @@ LogWrite appendLines(const std::string& path, std::span<const std::string> lines
     if (file.fd() < 0 || fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return LogWrite::CannotWrite;
     }
-    if (!fileStartsAsLog(file.fd())) {
+    const std::optional<std::string> first = firstBytes(file.fd());
+    if (!first || !startsAsLog(*first)) {
         return LogWrite::NotALog;
     }
     if (info.st_size == 0) {
@@ -116,7 +127,7 @@ LogWrite appendLines(const std::string& path, std::span<const std::string> lines
             return LogWrite::CannotWrite;
         }
     }
-    for (const std::string& line : lines) {
+    for (const std::string& line : linesForLog(*first, lines)) {
         if (!writeWhole(file.fd(), line)) {
             return LogWrite::CannotWrite;
         }

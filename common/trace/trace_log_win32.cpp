@@ -7,6 +7,7 @@
 
 #include <array>
 #include <ctime>
+#include <optional>
 
 namespace octo::trace {
 
@@ -32,14 +33,27 @@ bool readAt(HANDLE file, LONGLONG offset, char* bytes, DWORD count, DWORD& read)
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
     at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    return ReadFile(file, bytes, count, &read, &at) != 0;
+    if (ReadFile(file, bytes, count, &read, &at) != 0) {
+        return true;
+    }
+    // A read from an offset at the end fails with ERROR_HANDLE_EOF: a new, empty log.
+    read = 0;
+    return GetLastError() == ERROR_HANDLE_EOF;
+}
+
+// The file's first bytes, as many as its header needs; none when they cannot be read.
+std::optional<std::string> firstBytes(HANDLE file) {
+    std::array<char, kHeaderProbeBytes> first{};
+    DWORD read = 0;
+    if (!readAt(file, 0, first.data(), static_cast<DWORD>(first.size()), read)) {
+        return std::nullopt;
+    }
+    return std::string(first.data(), read);
 }
 
 bool fileStartsAsLog(HANDLE file) {
-    std::array<char, kHeaderProbeBytes> first{};
-    DWORD read = 0;
-    return readAt(file, 0, first.data(), static_cast<DWORD>(first.size()), read) &&
-           startsAsLog(std::string_view(first.data(), read));
+    const std::optional<std::string> first = firstBytes(file);
+    return first && startsAsLog(*first);
 }
 
 class LockedFile {
@@ -113,7 +127,8 @@ LogWrite appendLines(const std::string& path, std::span<const std::string> lines
         !GetFileSizeEx(file.handle(), &size)) {
         return LogWrite::CannotWrite;
     }
-    if (!fileStartsAsLog(file.handle())) {
+    const std::optional<std::string> first = firstBytes(file.handle());
+    if (!first || !startsAsLog(*first)) {
         return LogWrite::NotALog;
     }
     if (size.QuadPart == 0) {
@@ -128,7 +143,7 @@ LogWrite appendLines(const std::string& path, std::span<const std::string> lines
             return LogWrite::CannotWrite;
         }
     }
-    for (const std::string& line : lines) {
+    for (const std::string& line : linesForLog(*first, lines)) {
         if (!writeWhole(file.handle(), line)) {
             return LogWrite::CannotWrite;
         }

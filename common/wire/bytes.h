@@ -76,6 +76,7 @@ public:
     // True when every read found its bytes and nothing is left over.
     bool complete() const { return !failed_ && pos_ == bytes_.size(); }
     bool failed() const { return failed_; }
+    bool atEnd() const { return pos_ >= bytes_.size(); }
 
 private:
     std::span<const uint8_t> bytes_;

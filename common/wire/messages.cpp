@@ -58,6 +58,13 @@ void put(ByteWriter& w, const std::optional<std::string>& value) {
     w.u8(value ? 1 : 0);
     w.text(value ? value->substr(0, ResultReply::kMaxNameBytes - 1) : std::string());
 }
+// The unit's tail, written only when there is one.
+void put(ByteWriter& w, const std::optional<UnitRecord>& value) {
+    if (value) {
+        w.text(value->serial.substr(0, UnitRecord::kMaxSerialChars));
+        w.u32(value->mainProcesses);
+    }
+}
 // Target records: a count, then each record's socket, address, length and bytes.
 void put(ByteWriter& w, const std::vector<TargetRecord>& records) {
     w.u8(static_cast<uint8_t>(records.size()));
@@ -110,6 +117,20 @@ bool take(ByteReader& r, std::optional<std::string>& value) {
     if (hasName) {
         value = std::move(name);
     }
+    return true;
+}
+// A reply that ends here comes from a unit that does not report itself.
+bool take(ByteReader& r, std::optional<UnitRecord>& value) {
+    if (r.atEnd()) {
+        return true;
+    }
+    UnitRecord unit;
+    unit.serial = r.text();
+    unit.mainProcesses = r.u32();
+    if (unit.serial.size() > UnitRecord::kMaxSerialChars) {
+        return false;
+    }
+    value = std::move(unit);
     return true;
 }
 bool take(ByteReader& r, std::vector<TargetRecord>& records) {
@@ -347,7 +368,7 @@ OCTO_WIRE_MESSAGE(HelloReply, &HelloReply::protocolVersion, &HelloReply::maxPayl
                   &HelloReply::baudRate)
 OCTO_WIRE_MESSAGE(ResultReply, &ResultReply::run, checked(&ResultReply::runFailed, isFlag),
                   &ResultReply::hardwareVersion, &ResultReply::firmwareVersion,
-                  &ResultReply::thirdVersion, &ResultReply::firmwareName)
+                  &ResultReply::thirdVersion, &ResultReply::firmwareName, &ResultReply::unit)
 OCTO_WIRE_MESSAGE(SetBaudRequest, checked(&SetBaudRequest::index, isBaudIndex))
 OCTO_WIRE_MESSAGE(SetSupplyRequest, checked(&SetSupplyRequest::code, validSupplyCode))
 OCTO_WIRE_MESSAGE(SetSignalsRequest, &SetSignalsRequest::word,

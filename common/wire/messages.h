@@ -89,6 +89,15 @@ struct HelloReply {
 
 // The unit's identification and its last run's result, as the 256-byte result block
 // needs them.
+// The unit's own serial number and how many main processes it has run since it started:
+// the tail of a result reply, missing from older units' replies.
+struct UnitRecord {
+    static constexpr size_t kMaxSerialChars = 32;
+    std::string serial;
+    uint32_t mainProcesses = 0;
+    bool operator==(const UnitRecord&) const = default;
+};
+
 struct ResultReply {
     static constexpr size_t kRunBytes = 8;
     static constexpr size_t kMaxNameBytes = 17; // bytes 12..29 of the block, zero included
@@ -98,6 +107,7 @@ struct ResultReply {
     uint16_t firmwareVersion = 0xFFFF;
     uint16_t thirdVersion = 0xFFFF;
     std::optional<std::string> firmwareName; // none: byte 12 reads 0xFF
+    std::optional<UnitRecord> unit;          // none: a reply that ends after the name
     std::vector<uint8_t> encode() const;
     static std::optional<ResultReply> decode(std::span<const uint8_t> body);
 };

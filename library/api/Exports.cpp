@@ -1,6 +1,6 @@
-// The 21 exports and the two of target records: check every argument (kOutOfRange, never
-// a crash), refuse a second call from inside the first one's message pump, and keep every
-// exception inside.
+// The 21 exports, the two of target records and the unit's own record: check every
+// argument (kOutOfRange, never a crash), refuse a second call from inside the first one's
+// message pump, and keep every exception inside.
 #include "api/Library.h"
 
 #include <devices/device_table.h>
@@ -22,6 +22,8 @@ constexpr size_t kLongestTypeName = 255;
 constexpr uint32_t kLongestTimeoutTenths = 24 * 60 * 60 * 10;
 static_assert(OCTO_TARGET_DATA_BYTES == octo::wire::kLongestTargetRecord,
               "a record the library takes fits the request");
+static_assert(OCTO_UNIT_SERIAL_BYTES == octo::wire::UnitRecord::kMaxSerialChars + 1,
+              "the longest serial number and its zero fit the caller's buffer");
 
 bool validText(const char* text, size_t longest) {
     return text != nullptr && text[0] != '\0' && strnlen(text, longest + 1) <= longest;
@@ -153,6 +155,13 @@ int32_t OCTO_API OctoLoadFirmware(const char* pathOrLoader) {
     return guarded([&](Library& l) { return l.loadFirmware(pathOrLoader); });
 }
 
+int32_t OCTO_API OctoCheckFirmware(const char* path) {
+    if (!validText(path, kLongestFilePath)) {
+        return codes::kOutOfRange;
+    }
+    return guarded([&](Library& l) { return l.checkFirmware(path); });
+}
+
 int32_t OCTO_API OctoSelectBaudrate(uint32_t baudIndex) {
     if (baudIndex >= octo::wire::kBaudRates.size()) {
         return codes::kOutOfRange;
@@ -225,6 +234,22 @@ int32_t OCTO_API OctoSetTargetData(uint32_t target, uint32_t address, const uint
 
 int32_t OCTO_API OctoClearTargetData(void) {
     return guarded([](Library& l) { return l.clearTargetData(); });
+}
+
+int32_t OCTO_API OctoGetUnitInfo(char* serial, uint32_t serialSize, uint32_t* runCount) {
+    if (!serial || serialSize < OCTO_UNIT_SERIAL_BYTES || !runCount) {
+        return codes::kOutOfRange;
+    }
+    return guarded([&](Library& l) {
+        std::string text;
+        std::optional<uint32_t> count;
+        const int32_t code = l.getUnitInfo(text, count);
+        if (code == codes::kOk) {
+            std::memcpy(serial, text.c_str(), text.size() + 1);
+            *runCount = count.value_or(OCTO_RUN_COUNT_UNKNOWN);
+        }
+        return code;
+    });
 }
 
 } // extern "C"

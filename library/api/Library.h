@@ -58,6 +58,8 @@ public:
     int32_t releaseCom();
     int32_t selectBaudrate(uint32_t index);
     int32_t getResult(uint8_t* block);
+    // The unit's serial number ("" when it does not say) and count of main processes.
+    int32_t getUnitInfo(std::string& serial, std::optional<uint32_t>& runCount);
     protocol::LinkStats stats() const { return client_.stats(); }
 
     // Status and progress (LibraryStatus.cpp).
@@ -80,6 +82,9 @@ public:
     int32_t selftest(uint32_t timeoutTenths);
 
     // Firmware (LibraryFirmware.cpp).
+    // Reads a firmware file whole and checks it, before anything is erased; the next
+    // loadFirmware of the same path sends what was read here.
+    int32_t checkFirmware(const std::string& path);
     int32_t eraseFirmware(uint32_t start, uint32_t length);
     int32_t loadFirmware(const std::string& pathOrLoader);
 
@@ -143,6 +148,10 @@ private:
     };
     TimedWork timedWork(wire::Command command, uint64_t limitMs, uint64_t deadline);
 
+    // Firmware (LibraryFirmware.cpp).
+    // Reads and checks a firmware file into image; kOk, or the code it showed.
+    int32_t readFirmware(const std::string& path, objfile::Image& image);
+
     // Target records (LibraryTargetData.cpp).
     // Empties the store; when it held records, checks them against the image of the
     // selected slot and sends them. kOk when there were none or the unit took them.
@@ -181,6 +190,13 @@ private:
 
     // Target records for the next main process, by socket.
     std::array<std::optional<wire::TargetRecord>, wire::kTargets> targetData_;
+
+    // Firmware: the file checkFirmware read last, until a loadFirmware of its path sends it.
+    struct CheckedFirmware {
+        std::string path;
+        objfile::Image image;
+    };
+    std::optional<CheckedFirmware> checkedFirmware_;
 
     // Runs: whether a main process ended with the unit's result since the last
     // OctoGetResult; the next one answers kRunFailed when the unit counts that run as failed.

@@ -3,6 +3,8 @@
 #include "api/Library.h"
 #include "api/LibraryInternal.h"
 
+#include <objfile/crc32.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -26,6 +28,12 @@ std::optional<uint8_t> baudIndex(uint32_t rate) {
         return std::nullopt;
     }
     return static_cast<uint8_t>(found - wire::kBaudRates.begin());
+}
+
+void putBigEndian(uint8_t* at, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        *at++ = static_cast<uint8_t>(value >> shift);
+    }
 }
 
 } // namespace
@@ -184,10 +192,34 @@ int32_t Library::getResult(uint8_t* block) {
     }
     block[30] = static_cast<uint8_t>(result->thirdVersion >> 8);
     block[31] = static_cast<uint8_t>(result->thirdVersion);
+    if (const auto& image = images_[slot_]) {
+        putBigEndian(block + OCTO_RESULT_IMAGE_BYTES, static_cast<uint32_t>(image->byteCount()));
+        putBigEndian(block + OCTO_RESULT_IMAGE_CRC32, objfile::imageCrc32(*image));
+    }
     // Only the read that follows a main process reports that run's failure; any other
     // read wants the identification and gets it with 0.
     const bool afterRun = std::exchange(runPending_, false);
     return afterRun && result->runFailed ? kRunFailed : kOk;
+}
+
+int32_t Library::getUnitInfo(std::string& serial, std::optional<uint32_t>& runCount) {
+    if (const int32_t code = ensureLink()) {
+        return code;
+    }
+    protocol::TransactOptions options;
+    options.attempts = kPollAttempts;
+    // Its own read: the run failure that the next OctoGetResult reports stays pending.
+    const auto exchange = client_.transact(Command::GetResult, {}, options);
+    if (!exchange.ok()) {
+        return linkCode(exchange.error);
+    }
+    const auto result = okReply<wire::ResultReply>(exchange);
+    if (!result) {
+        return kFailed;
+    }
+    serial = result->unit ? result->unit->serial : std::string();
+    runCount = result->unit ? std::optional<uint32_t>(result->unit->mainProcesses) : std::nullopt;
+    return kOk;
 }
 
 int32_t Library::selectBaudrate(uint32_t index) {

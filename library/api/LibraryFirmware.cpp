@@ -53,34 +53,57 @@ int32_t Library::eraseFirmware(uint32_t start, uint32_t length) {
     }
 }
 
+int32_t Library::readFirmware(const std::string& path, objfile::Image& image) {
+    const std::string fileName = baseName(path);
+    objfile::FirmwareFile file = objfile::readFirmwareFile(path, fileName);
+    using Problem = objfile::FirmwareFile::Problem;
+    switch (file.problem) {
+    case Problem::CannotOpen:
+        return status("ERROR: Unable to open file " + fileName + " !", kLampError, kCannotOpenFile);
+    case Problem::FileIo:
+        return status("ERROR: Error during file I/O reading " + fileName + " !", kLampError,
+                      kFileIo);
+    case Problem::NotObjectFile:
+        return status("ERROR: " + fileName + ", " + file.read.error->describe(), kLampError,
+                      static_cast<int32_t>(file.read.code()));
+    case Problem::NotFirmware:
+        return status("ERROR: Selected file is not a Firmware Update file ! " + fileName + ": " +
+                          file.check.problem + ".",
+                      kLampError, kNotFirmware);
+    case Problem::None:
+        break;
+    }
+    image = std::move(file.image);
+    return kOk;
+}
+
+int32_t Library::checkFirmware(const std::string& path) {
+    checkedFirmware_.reset();
+    objfile::Image image;
+    if (const int32_t code = readFirmware(path, image)) {
+        return code;
+    }
+    const objfile::FirmwareCheck check = objfile::identifyFirmware(image);
+    checkedFirmware_ = CheckedFirmware{path, std::move(image)};
+    return status("Firmware " + objfile::formatFirmwareVersion(check.info->version) + " \"" +
+                      check.info->name + "\" in " + baseName(path) + " checked.",
+                  kLampSuccess);
+}
+
 int32_t Library::loadFirmware(const std::string& pathOrLoader) {
     const bool loader = pathOrLoader == kTempLoaderName;
     const std::string fileName = loader ? "the temporary loader" : baseName(pathOrLoader);
     objfile::Image image;
     if (loader) {
         image = objfile::temporaryLoaderImage();
-    } else {
+    } else if (checkedFirmware_ && checkedFirmware_->path == pathOrLoader) {
+        // What was checked before the erase is what goes to the unit, whatever the file
+        // holds by now.
+        image = std::move(checkedFirmware_->image);
+        checkedFirmware_.reset();
+    } else if (const int32_t code = readFirmware(pathOrLoader, image)) {
         // The whole file is read and identified before anything goes to the unit.
-        objfile::FirmwareFile file = objfile::readFirmwareFile(pathOrLoader, fileName);
-        using Problem = objfile::FirmwareFile::Problem;
-        switch (file.problem) {
-        case Problem::CannotOpen:
-            return status("ERROR: Unable to open file " + fileName + " !", kLampError,
-                          kCannotOpenFile);
-        case Problem::FileIo:
-            return status("ERROR: Error during file I/O reading " + fileName + " !", kLampError,
-                          kFileIo);
-        case Problem::NotObjectFile:
-            return status("ERROR: " + fileName + ", " + file.read.error->describe(), kLampError,
-                          static_cast<int32_t>(file.read.code()));
-        case Problem::NotFirmware:
-            return status("ERROR: Selected file is not a Firmware Update file ! " + fileName +
-                              ": " + file.check.problem + ".",
-                          kLampError, kNotFirmware);
-        case Problem::None:
-            break;
-        }
-        image = std::move(file.image);
+        return code;
     }
 
     if (const int32_t code = ensureLink()) {

@@ -7,7 +7,6 @@
 #include <objfile/crc32.h>
 #include <objfile/load.h>
 
-#include <fstream>
 #include <utility>
 
 namespace octo::library {
@@ -19,6 +18,22 @@ using wire::Status;
 namespace {
 
 constexpr uint32_t kEraseLimitMs = 120000;
+
+std::string unreadableText(files::FileRead::Problem problem, const std::string& fileName) {
+    using Problem = files::FileRead::Problem;
+    switch (problem) {
+    case Problem::NotRegular:
+        return "ERROR: " + fileName + " is not a regular file !";
+    case Problem::TooLarge:
+        return "ERROR: " + fileName + " is too large for an object file !";
+    case Problem::ReadFailed:
+        return "ERROR: Error during file I/O reading " + fileName + " !";
+    case Problem::CannotOpen:
+    case Problem::None:
+        break;
+    }
+    return "ERROR: Unable to open file " + fileName + " !";
+}
 
 } // namespace
 
@@ -84,26 +99,14 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
                       kLampError, kOutOfRange);
     }
 
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        status("ERROR: Unable to open file " + fileName + " !", kLampError);
+    // Read once: the bytes checked below are the bytes sent.
+    objfile::ObjectFileBytes file = objfile::readObjectFileBytes(path);
+    if (file.error) {
+        status(unreadableText(file.problem, fileName), kLampError);
         abandonLoad();
-        return kCannotOpenFile;
+        return static_cast<int32_t>(file.error->code);
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0 || static_cast<uint64_t>(size) > objfile::kLargestObjectFileBytes) {
-        status("ERROR: " + fileName + " is too large for an object file !", kLampError);
-        abandonLoad();
-        return kFileIo;
-    }
-    std::string content(static_cast<size_t>(size), '\0');
-    if (!in.read(content.data(), size)) {
-        status("ERROR: Error during file I/O reading " + fileName + " !", kLampError);
-        abandonLoad();
-        return kFileIo;
-    }
+    const std::string& content = file.bytes;
 
     status("Loading " + fileName + " ...", kLampBusy);
     progress(0, 1);
@@ -111,6 +114,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
     objfile::Image fresh;
     objfile::LoadOptions options;
     options.segments = devices::usedSegments(*device);
+    options.requireData = true;
     const objfile::ReadResult read = objfile::loadObjectFile(fileName, content, fresh, options);
     if (!read.ok()) {
         status("ERROR: " + fileName + ", " + read.error->describe(), kLampError);

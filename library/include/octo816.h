@@ -1,5 +1,6 @@
-/* The Programmer library OCTO816.DLL: its 21 exports, as the control program calls them,
- * and the two that set each target's own record (serial numbers, keys) for the next run.
+/* The Programmer library OCTO816.DLL: its 22 exports, as the control program calls them,
+ * the two that set each target's own record (serial numbers, keys) for the next run, and
+ * the one that reports the unit's own serial number and run count.
  *
  * Plain C, __stdcall on 32-bit Windows, fixed-width types only. Shared by the library
  * itself, by the program's run-time loader and by the native build of the library that the
@@ -37,12 +38,21 @@ typedef struct OctoStatusLampTable {
 
 /* Size of the block OctoGetResult fills. */
 enum { OCTO_RESULT_BLOCK_BYTES = 256 };
+/* Where OctoGetResult puts the image of the selected slot as this library loaded it and
+   the unit confirmed it at the end of the load: its byte count and its CRC-32, each high
+   byte first; all 0 while it is not known (after an erase, a failed load). */
+enum { OCTO_RESULT_IMAGE_BYTES = 32, OCTO_RESULT_IMAGE_CRC32 = 36 };
 
 /* Read-out file formats of OctoReadTargetFile. */
 enum { OCTO_FORMAT_QX_TEXT = 1, OCTO_FORMAT_INTEL_HEX = 2 };
 
 /* Longest record OctoSetTargetData takes. */
 enum { OCTO_TARGET_DATA_BYTES = 32 };
+
+/* The least buffer OctoGetUnitInfo takes for the serial number (32 characters and the
+   zero), and the run count it reports when the unit does not say. */
+enum { OCTO_UNIT_SERIAL_BYTES = 33 };
+#define OCTO_RUN_COUNT_UNKNOWN 0xFFFFFFFFu
 
 int32_t OCTO_API InitProgress(OctoHandle statusLine, OctoHandle progressBar);
 int32_t OCTO_API InitStatusLamp(const OctoStatusLampTable* table);
@@ -67,21 +77,30 @@ int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t le
 int32_t OCTO_API OctoSetSignals(uint32_t signalWord, uint32_t supplyCode);
 int32_t OCTO_API OctoAccessTargetSFR(uint32_t target, uint32_t operation, uint32_t address,
                                      uint16_t* value);
+/* Reads a firmware file whole and checks it, before the caller erases the unit's firmware;
+   the next OctoLoadFirmware of the same path sends what was read here, even when the file
+   has changed since. 0 = a firmware file; else the code OctoLoadFirmware would give it. */
+int32_t OCTO_API OctoCheckFirmware(const char* path);
 int32_t OCTO_API OctoSetTargetData(uint32_t target, uint32_t address, const uint8_t* data,
                                    uint32_t length);
 int32_t OCTO_API OctoClearTargetData(void);
+int32_t OCTO_API OctoGetUnitInfo(char* serial, uint32_t serialSize, uint32_t* runCount);
 
-/* The names of the 21 exports, in the order above; the loader resolves each of them. */
+/* The names of the 22 exports, in the order above; the loader resolves each of them. */
 #define OCTO816_EXPORTS(X)                                                                   \
     X(InitProgress) X(InitStatusLamp) X(InitCom) X(ReleaseCom) X(GetErrorString) X(GetDevice) \
     X(OctoLoadParameters) X(OctoMainProcess) X(OctoGetResult) X(OctoSelftest)                \
     X(OctoEraseImage) X(OctoLoadImage) X(OctoAppendImage) X(OctoSelectImage)                 \
     X(OctoEraseFirmware) X(OctoLoadFirmware) X(OctoSelectBaudrate) X(OctoSetVccTarget)       \
-    X(OctoReadTargetFile) X(OctoSetSignals) X(OctoAccessTargetSFR)
+    X(OctoReadTargetFile) X(OctoSetSignals) X(OctoAccessTargetSFR) X(OctoCheckFirmware)
 
 /* The target-record exports: a caller that serializes looks them up on their own, so a
    library without them still serves everything else. */
 #define OCTO816_TARGET_DATA_EXPORTS(X) X(OctoSetTargetData) X(OctoClearTargetData)
+
+/* The unit's serial number and run count: looked up on its own as well, a library without
+   it reporting them unknown. */
+#define OCTO816_UNIT_INFO_EXPORTS(X) X(OctoGetUnitInfo)
 
 #ifdef __cplusplus
 }

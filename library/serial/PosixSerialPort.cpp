@@ -1,10 +1,15 @@
-// POSIX serial ports (and pseudo-terminals) through termios.
+// POSIX serial ports (and pseudo-terminals) through termios. A port is held exclusively
+// (TIOCEXCL against other openers, an advisory lock against another of our programs, which
+// TIOCEXCL does not stop when it runs as root), and is left with the settings it had.
 #include "serial/SerialPort.h"
 
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -39,10 +44,18 @@ public:
     ~PosixSerialPort() override { close(); }
 
     void close() override {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
+        if (fd_ < 0) {
+            return;
         }
+        // A terminal (say /dev/tty) must not stay raw after us, whatever ended the use.
+        if (saved_) {
+            tcsetattr(fd_, TCSANOW, &*saved_);
+            saved_.reset();
+        }
+        // The flag outlives this descriptor while another holds the terminal open.
+        ioctl(fd_, TIOCNXCL);
+        ::close(fd_); // drops the advisory lock with it
+        fd_ = -1;
     }
 
     bool isOpen() const override { return fd_ >= 0; }
@@ -127,11 +140,27 @@ public:
 
 private:
     bool openDevice(const std::string& path) override {
-        fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        return fd_ >= 0;
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        // A second program on the port would take the unit's answers from the first.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        fd_ = fd;
+        ioctl(fd_, TIOCEXCL);
+        termios original{};
+        if (tcgetattr(fd_, &original) == 0) {
+            saved_ = original;
+        }
+        return true;
     }
 
     int fd_ = -1;
+    // The terminal's settings before the port was set up, put back by close().
+    std::optional<termios> saved_;
 };
 
 } // namespace

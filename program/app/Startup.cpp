@@ -150,9 +150,14 @@ void ProgrammerDialog::onStartupCommand() {
     }
 
     if (connected) {
-        loadSetting(profile_, settings_, &Settings::useDlk);
-        showMembers();
-        catalogue_.applyDeviceType();
+        {
+            // The type applied anew changes controls the window has painted already: they
+            // paint once after "connected" instead of one by one before it.
+            const PaintingHeld held(view_);
+            loadSetting(profile_, settings_, &Settings::useDlk);
+            showMembers();
+            catalogue_.applyDeviceType();
+        }
         status_.showStatus(kShowString, IDS_CONNECTED);
     }
 

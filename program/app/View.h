@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace octo {
 
@@ -107,10 +108,9 @@ public:
     virtual bool isVisible(int id) const = 0;
     virtual void setVisible(int id, bool visible) = 0;
 
-    // Drop-down lists. A sorted list places a new row by case-insensitive order and
-    // returns where it went. Selection -1 means none.
-    virtual void clearList(int id) = 0;
-    virtual int addListRow(int id, std::string_view row) = 0;
+    // Drop-down lists. Setting the rows replaces them all and leaves no row selected; a
+    // sorted list places them by case-insensitive order. Selection -1 means none.
+    virtual void setListRows(int id, const std::vector<std::string>& rows) = 0;
     virtual int listCount(int id) const = 0;
     virtual std::string listRow(int id, int index) const = 0;
     virtual int listSelection(int id) const = 0;

@@ -59,10 +59,11 @@ void DeviceCatalogue::fillDeviceGroups() {
 }
 
 void DeviceCatalogue::fillDeviceGroupList() {
-    view_.clearList(IDC_DEVICE_GROUP);
+    std::vector<std::string> groupNames;
     for (int i = 0; i < offeredGroups_.count; ++i) {
-        view_.addListRow(IDC_DEVICE_GROUP, offeredGroups_.rows[i].groupName.data());
+        groupNames.emplace_back(offeredGroups_.rows[i].groupName.data());
     }
+    view_.setListRows(IDC_DEVICE_GROUP, groupNames);
     const std::string typeName =
         profile_.readString(ini::kSystem, ini::kDevTypeName, kDefaultDevTypeName, ini::kNameBuffer);
     const int32_t group = decimalValue(
@@ -74,7 +75,7 @@ void DeviceCatalogue::fillDeviceGroupList() {
         }
     }
     if (offeredGroups_.count == 0) {
-        view_.clearList(IDC_DEVICE_TYPE);
+        view_.setListRows(IDC_DEVICE_TYPE, {});
     } else {
         view_.setListSelection(IDC_DEVICE_GROUP, selected);
         fillDeviceTypes(offeredGroups_.rows[selected].groupNumber, typeName);
@@ -90,12 +91,13 @@ void DeviceCatalogue::fillDeviceGroupList() {
 void DeviceCatalogue::fillDeviceTypes(int32_t groupNumber, const std::string& selectName) {
     const ProfileSnapshot file = profile_.snapshot();
     const std::vector<std::string> names = catalogueSections(file);
-    view_.clearList(IDC_DEVICE_TYPE);
+    std::vector<std::string> types;
     for (const std::string& name : names) {
         if (isDeviceTypeSection(name) && file.readInt(name, ini::kGroup, kNoGroup) == groupNumber) {
-            view_.addListRow(IDC_DEVICE_TYPE, name);
+            types.push_back(name);
         }
     }
+    view_.setListRows(IDC_DEVICE_TYPE, types);
     const int count = view_.listCount(IDC_DEVICE_TYPE);
     int selected = count > 0 ? 0 : -1;
     for (int i = 0; i < count; ++i) {

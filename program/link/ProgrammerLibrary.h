@@ -1,8 +1,8 @@
-// The Programmer library as the program calls it: the 21 functions of OCTO816.DLL and the
-// two target-record calls as one C++ interface, arguments in the library's order.
-// Implementations: the DLL loaded at run time (program/win32), a scripted fake (unit tests)
-// and NoLibrary, which answers every call with a failure so that the window works while no
-// library is loaded.
+// The Programmer library as the program calls it: the 22 functions of OCTO816.DLL, the unit's
+// own record and the two target-record calls as one C++ interface, arguments in the library's
+// order. Implementations: the DLL loaded at run time (program/win32), the library code linked
+// in directly (native integration tests), a scripted fake (unit tests) and NoLibrary, which
+// answers every call with a failure so that the window works while no library is loaded.
 #pragma once
 
 #include "octo816.h"
@@ -40,19 +40,21 @@ public:
     virtual int32_t setSignals(uint32_t signalWord, uint32_t supplyCode) = 0;
     virtual int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                                     uint16_t* value) = 0;
+    virtual int32_t checkFirmware(const std::string& path) = 0;
+    // OctoGetUnitInfo: the unit's serial number ("" unknown) and count of main processes
+    // (OCTO_RUN_COUNT_UNKNOWN); kNotAvailableResult from a library without that export.
+    virtual int32_t getUnitInfo(std::string& serial, uint32_t& runCount) = 0;
     // Each target's own record for the next main process. A library without these exports
-    // answers kNoTargetDataExport.
+    // answers kNotAvailableResult.
     virtual int32_t setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
                                   uint32_t length) = 0;
     virtual int32_t clearTargetData() = 0;
 };
 
-// The answer of the target-record calls of a library that lacks their exports: the
-// library's own "Function not available in this library version !".
-inline constexpr int32_t kNoTargetDataExport = 10;
-
 // The answer of every call while no library is loaded: the unit cannot be reached.
 inline constexpr int32_t kNoLibraryResult = 5;
+// The library's code for a function it does not have.
+inline constexpr int32_t kNotAvailableResult = 10;
 
 class NoLibrary final : public ProgrammerLibrary {
 public:
@@ -81,6 +83,8 @@ public:
     int32_t accessTargetSfr(uint32_t, uint32_t, uint32_t, uint16_t*) override {
         return kNoLibraryResult;
     }
+    int32_t checkFirmware(const std::string&) override { return kNoLibraryResult; }
+    int32_t getUnitInfo(std::string&, uint32_t&) override { return kNoLibraryResult; }
     int32_t setTargetData(uint32_t, uint32_t, const uint8_t*, uint32_t) override {
         return kNoLibraryResult;
     }

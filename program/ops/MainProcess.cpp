@@ -42,7 +42,8 @@ uint32_t estimatedRunMs(const Settings& s, const DeviceType& type, uint16_t sett
 
 MainProcess::MainProcess(const MainProcessParts& parts)
     : Operation(parts.common), results_(parts.results), catalogue_(parts.catalogue),
-      report_(view_, settings_, state_.logPath), trace_(view_, settings_, deviceType_, state_),
+      report_(view_, settings_, state_.logPath),
+      trace_(view_, library_, settings_, deviceType_, state_),
       serialization_(view_, library_, settings_, state_),
       series_(view_, platform_, flags_, &OperationFlags::continualMain,
               {IDC_START, kStartCaption, kStopCaption, kSeriesTerminated, IDC_RUN_MAIN_PROCESS}) {}
@@ -105,7 +106,7 @@ void MainProcess::runGuarded() {
     serialization_.settle(end);
     // After the bracket and the measured duration, which its file work must not lengthen.
     if (result == 0 || result == kResultFailedRun) {
-        trace_.record(state_.runResult, *result);
+        trace_.record(state_.runResult, *result, serialization_.recordValues());
     }
     writeBusy(false);
     if (series_.active()) {

@@ -8,7 +8,6 @@
 
 #include "files/output_file.h"
 #include "objfile/firmware.h"
-#include "objfile/firmware_file.h"
 #include "wire/messages.h"
 
 #include <array>
@@ -30,6 +29,8 @@ constexpr unsigned kTempLoaderStartMs = 600;
 constexpr unsigned kFirmwareStartMs = 1000;
 constexpr int32_t kCallSucceeded = 0;
 constexpr int32_t kCallFailed = 1;
+// The library's code for a file that is not a firmware file of the unit.
+constexpr int32_t kNotFirmwareCode = 18;
 constexpr char kReadOutTitle[] = "Read out target %d";
 constexpr char kReadingTarget[] = "Reading target %d ...";
 constexpr std::size_t kFormattedTextChars = 64;
@@ -168,17 +169,16 @@ void Maintenance::upgradeFirmware() {
 }
 
 bool Maintenance::firmwareFileAccepted() {
-    // The library reads the file only after the unit's firmware has been erased: a file it
-    // refuses then would leave the unit without firmware, so it is read here first.
-    const objfile::FirmwareFile file =
-        objfile::readFirmwareFile(state_.firmwareFile, state_.firmwareFile);
-    if (file.ok()) {
+    // The library reads and checks the file whole before the unit's firmware is erased, and
+    // later sends what it read then: a file refused after the erase, or one changed in
+    // between, would leave the unit without firmware.
+    const int32_t checked = library_->checkFirmware(state_.firmwareFile);
+    if (checked == 0) {
         return true;
     }
     state_.lastResult = kCallFailed;
-    status_.showStatus(kShowString, file.problem == objfile::FirmwareFile::Problem::NotFirmware
-                                        ? IDS_NOT_FIRMWARE_FILE
-                                        : IDS_FIRMWARE_NOT_LOADED);
+    status_.showStatus(kShowString, checked == kNotFirmwareCode ? IDS_NOT_FIRMWARE_FILE
+                                                                : IDS_FIRMWARE_NOT_LOADED);
     return false;
 }
 

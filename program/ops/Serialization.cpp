@@ -52,6 +52,7 @@ serials::SerialScheme serialSchemeOf(const Settings& s) {
 }
 
 bool Serialization::prepare() {
+    values_ = {};
     if (!configured()) {
         return true;
     }
@@ -137,6 +138,7 @@ void Serialization::releaseAll() {
 
 void Serialization::showRecords(const Fates& fates) {
     for (const serials::SocketRecord& r : reservation_->records) {
+        values_[r.socket - 1] = r.value;
         std::string text = "Target " + std::to_string(r.socket) + ": ";
         const std::optional<serials::NumberRange>& range = scheme_->range();
         const std::optional<uint64_t> number =

@@ -45,6 +45,9 @@ public:
     // After the pass: the records settled by how it ended, the ledger closed, so that a
     // listing can read it between runs, and the Over All lamps' tooltips naming them.
     void settle(const UnitRunEnd& end);
+    // Each socket's record of the last run settled, as the ledger keeps it ([0] socket 1);
+    // empty strings after a run without records.
+    const std::array<std::string, serials::kSockets>& recordValues() const { return values_; }
 
 private:
     // What became of each socket's record, as the ledger is told.
@@ -64,6 +67,7 @@ private:
     std::optional<serials::SerialScheme> scheme_;
     std::optional<serials::SerialLedger> ledger_;
     std::optional<serials::Reservation> reservation_;
+    std::array<std::string, serials::kSockets> values_{};
 };
 
 } // namespace octo

@@ -75,14 +75,12 @@ std::vector<SettleTimeRow> settleTimeRows() {
 }
 
 void TargetPower::fillTargetPowerLists() {
-    view_.clearList(IDC_SUPPLY_VOLTAGE);
-    for (const std::string& row : supplyVoltageRows(settings_.maxSupplyIndex)) {
-        view_.addListRow(IDC_SUPPLY_VOLTAGE, row);
-    }
-    view_.clearList(IDC_SETTLE_TIME);
+    view_.setListRows(IDC_SUPPLY_VOLTAGE, supplyVoltageRows(settings_.maxSupplyIndex));
+    std::vector<std::string> settleTexts;
     for (const SettleTimeRow& row : settleTimeRows()) {
-        view_.addListRow(IDC_SETTLE_TIME, row.text);
+        settleTexts.push_back(row.text);
     }
+    view_.setListRows(IDC_SETTLE_TIME, settleTexts);
     // A stored voltage or settling time beyond the lists takes the nearest offered row.
     settings_.supplyVoltage =
         std::clamp(settings_.supplyVoltage, 0, offeredSupplyIndex(settings_.maxSupplyIndex));

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <array>
+
 namespace octo {
 
 namespace {
@@ -26,6 +28,7 @@ private:
 struct Functions {
 #define OCTO_POINTER(name) decltype(&::name) name = nullptr;
     OCTO816_EXPORTS(OCTO_POINTER)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_POINTER)
 #undef OCTO_POINTER
 };
 
@@ -99,13 +102,28 @@ public:
                             uint16_t* value) override {
         return f_.OctoAccessTargetSFR(target, operation, address, value);
     }
+    int32_t checkFirmware(const std::string& path) override {
+        return f_.OctoCheckFirmware(path.c_str());
+    }
+
+    int32_t getUnitInfo(std::string& serial, uint32_t& runCount) override {
+        if (!f_.OctoGetUnitInfo) {
+            return kNotAvailableResult;
+        }
+        std::array<char, OCTO_UNIT_SERIAL_BYTES> text{};
+        const int32_t code = f_.OctoGetUnitInfo(text.data(), text.size(), &runCount);
+        if (code == 0) {
+            serial = text.data();
+        }
+        return code;
+    }
     int32_t setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
                           uint32_t length) override {
         return resolveTargetData() ? t_.OctoSetTargetData(target, address, data, length)
-                                   : kNoTargetDataExport;
+                                   : kNotAvailableResult;
     }
     int32_t clearTargetData() override {
-        return resolveTargetData() ? t_.OctoClearTargetData() : kNoTargetDataExport;
+        return resolveTargetData() ? t_.OctoClearTargetData() : kNotAvailableResult;
     }
 
 private:
@@ -144,6 +162,8 @@ std::unique_ptr<ProgrammerLibrary> loadDllProgrammerLibrary(const std::string& p
     if (!complete) {
         return nullptr;
     }
+    // Optional: an older library leaves it null, and the unit's record is then unknown.
+    resolve(module->get(), "OctoGetUnitInfo", functions.OctoGetUnitInfo);
     return std::make_unique<DllProgrammerLibrary>(std::move(module), functions);
 }
 

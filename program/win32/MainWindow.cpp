@@ -132,9 +132,7 @@ void MainWindow::showLogo() {
 
 void MainWindow::fillTemplateLists() {
     for (const InitialList& list : mainDialogInitialLists()) {
-        for (const std::string& row : list.rows) {
-            view_.addListRow(list.id, row);
-        }
+        view_.setListRows(list.id, list.rows);
     }
 }
 

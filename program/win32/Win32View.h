@@ -36,8 +36,7 @@ public:
     std::string text(int id) const override;
     void setText(int id, std::string_view text) override;
 
-    void clearList(int id) override;
-    int addListRow(int id, std::string_view row) override;
+    void setListRows(int id, const std::vector<std::string>& rows) override;
     int listCount(int id) const override;
     std::string listRow(int id, int index) const override;
     int listSelection(int id) const override;

@@ -1,10 +1,10 @@
-// Start-up time of OCTO816.EXE under Wine: from launching it to the status line saying the
-// simulated unit on COM1 is connected, against two baselines launched to their window being
-// visible: a minimal dialog program (one static text), and a program with no logic that
-// shows the main window's own template and resources (what Wine needs to build those
+// Start-up time of OCTO816.EXE under Wine: from launching it to the status line's last
+// start-up message, the simulated unit on COM1 connected, against two baselines launched to their
+// window being visible: a minimal dialog program (one static text), and a program with no logic
+// that shows the main window's own template and resources (what Wine needs to build those
 // controls). All in one e2e session (same display, same prefix with a running server), the
 // programs taking turns so that all see the same load. Prints
-//   BENCH startup_vs_minimal_dialog <best program / best minimal> x
+//   BENCH startup_vs_minimal_dialog <best program / best minimal> x (median ratio too)
 //   BENCH startup_vs_bare_window <best program / best bare window> x (median ratio too)
 //   BENCH startup_to_connected_ms <best> ms (median too)
 //   BENCH minimal_dialog_visible_ms <best> ms (median too)
@@ -31,7 +31,6 @@ constexpr char kMinimalExe[] = "minimal_dialog.exe";
 constexpr char kMinimalTitle[] = "Minimal Dialog";
 // Shows the main window's template, so its title is the program's.
 constexpr char kBareExe[] = "bare_window.exe";
-constexpr char kConnected[] = "connected";
 constexpr Millis kConnectTimeout{30000};
 // The status line is read this often while the program starts.
 constexpr Millis kStatusPoll{2};
@@ -41,6 +40,8 @@ double millisSince(Clock::time_point start) {
 }
 
 // Launch to the status line reporting the unit, with a fresh configuration file and unit.
+// The line says "connected" already when the port opens; only the firmware check's and the
+// start-up's last message is the whole text.
 double programRun(Session& session) {
     session.stopProgram();
     session.installProgram();
@@ -48,8 +49,7 @@ double programRun(Session& session) {
     const auto start = Clock::now();
     Window window = session.launch();
     if (!waitUntil(
-            kConnectTimeout,
-            [&] { return window.text(IDC_STATUS_LINE).find(kConnected) != std::string::npos; },
+            kConnectTimeout, [&] { return window.text(IDC_STATUS_LINE) == kConnectedText; },
             kStatusPoll))
         throw E2eError("the status line never said connected: " + window.text(IDC_STATUS_LINE));
     const double took = millisSince(start);
@@ -96,6 +96,8 @@ int main() {
         const double bestMinimal = *std::min_element(minimal.begin(), minimal.end());
         const double bestBare = *std::min_element(bare.begin(), bare.end());
         std::printf("BENCH startup_vs_minimal_dialog %.2f x\n", bestProgram / bestMinimal);
+        std::printf("BENCH startup_vs_minimal_dialog_median %.2f x\n",
+                    median(program) / median(minimal));
         std::printf("BENCH startup_vs_bare_window %.2f x\n", bestProgram / bestBare);
         std::printf("BENCH startup_vs_bare_window_median %.2f x\n", median(program) / median(bare));
         std::printf("BENCH startup_to_connected_ms %.0f ms\n", bestProgram);

@@ -176,6 +176,9 @@ TEST_F(EightSockets, RunLightsEveryLampAsTheUnitDidAndProgramsTheImage) {
         unit().state("image." + unit().state("image.selected") + ".crc32").substr(2);
     EXPECT_NE(readWholeFile(folder() / kTraceLog).find("," + crc + ","), std::string::npos)
         << "the traceability log names the CRC " << crc << " the unit holds";
+    const std::string unitAndRun = ",OCTO-000001," + unit().state("run.main_processes") + ",";
+    EXPECT_NE(readWholeFile(folder() / kTraceLog).find(unitAndRun), std::string::npos)
+        << "the unit's serial number and run count " << unitAndRun;
 
     // The scenario did what it was written for, so every kind of lamp is met below.
     for (int t = 0; t < kSockets; ++t)

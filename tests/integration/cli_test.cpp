@@ -1,6 +1,7 @@
 // octo816, the command-line programmer, as a line runs it: the real program against the
 // simulated unit, its exit status, its standard error, its JSON and its traceability log.
 #include "SimulatedUnit.h"
+#include "objfile/crc32.h"
 #include "ops/MainProcess.h"
 #include "serials/serial_ledger.h"
 #include "support/TempFolder.h"
@@ -13,7 +14,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,8 +57,8 @@ std::vector<std::string> fileLines(const fs::path& path) {
     return lines;
 }
 
-// Runs octo816 with its output in files of folder, or its standard output on outFd.
-ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+// Starts octo816 with its output in files of folder, or its standard output on outFd.
+pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
     const fs::path out = folder / "tool.out";
     const fs::path err = folder / "tool.err";
     std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
@@ -71,9 +75,19 @@ ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder, in
         execv(OCTO816_PATH, argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+ToolRun finishTool(pid_t pid, const fs::path& folder) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(out), fileText(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(folder / "tool.out"),
+            fileText(folder / "tool.err")};
+}
+
+// Runs octo816 with its output in files of folder, or its standard output on outFd.
+ToolRun runTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+    return finishTool(startTool(args, folder, outFd), folder);
 }
 
 class CliTest : public ::testing::Test {
@@ -193,7 +207,7 @@ TEST_F(CliTest, FaultyTargetsGetExactlyTheSimulatorsFlagsInTheJsonAndTheLog) {
         ASSERT_LT(line, lines.size());
         const std::string ending = "," + n + "," + bit(t.connected) + "," + bit(t.eraseChecked) +
                                    "," + bit(t.verified) + "," + bit(t.secured) + "," +
-                                   bit(t.passed) + ",0";
+                                   bit(t.passed) + ",0,OCTO-000001,1,";
         const std::string& logged = lines[line++];
         EXPECT_EQ(logged.substr(logged.size() - ending.size()), ending) << logged;
         EXPECT_NE(logged.find(",1.56,1.30,ZEL816 A110,037874A1,"), std::string::npos) << logged;
@@ -297,6 +311,7 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     const std::string out = (folder.path() / "out.hex").string();
     std::ofstream(out + ".octo816-probe") << "kept";
     const std::string newLog = (folder.path() / "new.csv").string();
+    const std::string newLedger = (folder.path() / "new.ledger").string();
     const std::vector<std::string> readout = {"readout", "--port",  "/dev/null", "--target",
                                               "1",       "--start", "0",         "--length"};
     const auto readTo = [&](const std::string& path, const char* length = "1") {
@@ -426,6 +441,50 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         {readTo("/dev/null"), kBadInput, "it is not a regular file"},
         {readTo(readOnly), kBadInput, "it is write-protected"},
         {readTo(out), kUnitError, "no unit on /dev/null"},
+        // Serial records: a ledger and a whole scheme, or neither.
+        {{"program", "--port", "/dev/null", "--type", kA110, "--serial-address", "0x1000",
+          "--serial-start", "1", "--serial-end", "9", "--serial-format", "le32", blink},
+         kBadInput,
+         "serial records need --ledger"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger, blink},
+         kBadInput,
+         "--ledger needs a serial scheme"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-start", "1", "--serial-end", "9", "--serial-format", "le32", blink},
+         kBadInput,
+         "serial records need --serial-address"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-list", blink, "--serial-start", "1", blink},
+         kBadInput,
+         "--serial-list takes no --serial-start"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-start", "1", "--serial-format", "le32", blink},
+         kBadInput,
+         "serial numbers need --serial-start, --serial-end and --serial-format"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-start", "1", "--serial-end", "9",
+          "--serial-format", "le32", "--serial-width", "4", blink},
+         kBadInput,
+         "--serial-width goes with --serial-format ascii"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--serial-format", "le24", blink},
+         kBadInput,
+         "--serial-format takes le16, le32"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--serial-address", "0x100000", blink},
+         kBadInput,
+         "--serial-address lies outside a target's address space"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--serial-step", "0", blink},
+         kBadInput,
+         "--serial-step takes a step of 1 or more"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0xFFFFE", "--serial-start", "1", "--serial-end", "9",
+          "--serial-format", "le32", blink},
+         kBadInput,
+         "runs past a target's address space"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-start", "9", "--serial-end", "1",
+          "--serial-format", "le32", blink},
+         kBadInput,
+         "the end 1 lies below the start 9"},
         // Control characters typed are shown escaped, on the one line.
         {{"burn\n\x1B[2J\xE9"}, kBadInput, "unknown command \"burn\\x0A\\x1B[2J\\xE9\""},
     };
@@ -437,6 +496,7 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
     EXPECT_FALSE(fs::exists(newLog)) << "no header-only log";
+    EXPECT_FALSE(fs::exists(newLedger)) << "no ledger made by a refused command";
     EXPECT_EQ(fileText(out + ".octo816-probe"), "kept");
     EXPECT_EQ(fileText(readOnly), "kept");
 }
@@ -485,6 +545,47 @@ TEST_F(CliTest, AReportOrALogThatCannotBeWrittenIsItsOwnOutcomeAndTheLogStaysTru
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(unit->state("run.main_processes"), "2");
     EXPECT_EQ(fileLines(log).size(), 1u + 8);
+}
+
+// The whole pipeline with a worn socket: the unit's runs, the log the tool writes and the
+// report read from it agree, socket by socket, with what the simulator did.
+TEST_F(CliTest, AWornSocketsRunsReachTheReportAsTheUnitCountedThem) {
+    constexpr int kRuns = 20;
+    start({"target.all.type=ZEL816 A110", "unit.serial=OCTO-000777", "fault.seed=7",
+           "target.3.fault.connect_rate=0.5"});
+    const fs::path log = unit->folder() / "L.csv";
+    ToolRun run = tool({"program", "--type", kA110, "--vcc", "3.0", "--repeat",
+                        std::to_string(kRuns), "--log", log, samplePath("A110_blink.txt")});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    ASSERT_EQ(unit->state("run.main_processes"), std::to_string(kRuns));
+    const int reached = std::stoi(unit->state("target.3.runs"));
+    ASSERT_GT(reached, 0);
+    ASSERT_LT(reached, kRuns) << "the seed makes socket 3 miss some runs";
+    const std::vector<std::string> lines = fileLines(log);
+    EXPECT_EQ(lines.size(), 1u + 7 * kRuns + reached);
+    EXPECT_TRUE(lines.back().ends_with(",OCTO-000777," + std::to_string(kRuns) + ","))
+        << lines.back();
+
+    run = runTool({"report", "--json", log.string()}, unit->folder());
+    ASSERT_EQ(run.status, kPassed) << run.err;
+    const auto socket = [](int n, int passed, int notFound) {
+        return "{\"socket\":" + std::to_string(n) + ",\"chips\":" + std::to_string(kRuns) +
+               ",\"passed\":" + std::to_string(passed) +
+               ",\"not_found\":" + std::to_string(notFound) +
+               ",\"not_connected\":0,\"erase_check\":0,\"verify\":0,\"secure\":0}";
+    };
+    std::string sockets;
+    for (int n = 1; n <= 8; ++n) {
+        sockets += (n > 1 ? "," : "") +
+                   (n == 3 ? socket(n, reached, kRuns - reached) : socket(n, kRuns, 0));
+    }
+    EXPECT_EQ(run.out.substr(0, run.out.find(",\"first_pass_yield\"")),
+              "{\"runs\":" + std::to_string(kRuns) + ",\"chips\":" + std::to_string(8 * kRuns))
+        << run.out;
+    EXPECT_NE(run.out.find("\"units\":[{\"unit\":\"OCTO-000777\",\"runs\":" +
+                           std::to_string(kRuns) + ",\"sockets\":[" + sockets + "]"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {
@@ -541,6 +642,254 @@ TEST(CliSerialsTest, AListingShowsCountsRangesAndVoidsAndRefusesWhatIsNoLedger) 
         EXPECT_EQ(run.status, kBadInput) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
+}
+
+// The unit's image erase lasts long enough (3 s at the tests' time scale) for the test to
+// act while the tool waits for it.
+constexpr char kLongImageErase[] = "timing.erase_image_ms=300000";
+
+TEST_F(CliTest, AnImageReplacedAfterItsCheckIsReportedWithTheCrcOfWhatWasLoaded) {
+    start({"target.all.type=ZEL816 A110", kLongImageErase});
+    const fs::path image = unit->folder() / "image.txt";
+    const fs::path other = unit->folder() / "other.txt";
+    const fs::path log = unit->folder() / "trace.csv";
+    fs::copy_file(samplePath("A110_blink.txt"), image);
+    std::ofstream(other) << "@FC00\n5A A5\nq\n";
+    const pid_t pid = startTool({"program", "--port", unit->link(), "--type", kA110, "--vcc", "3.0",
+                                 "--json", "--log", log.string(), image.string()},
+                                unit->folder());
+    ASSERT_TRUE(unit->waitFor("unit.working", "yes"));
+    fs::rename(other, image);
+    const ToolRun run = finishTool(pid, unit->folder());
+    ASSERT_EQ(run.status, kPassed) << run.err << run.out;
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08X", objfile::imageCrc32(imageOfFile(image)));
+    EXPECT_NE(run.out.find(std::string("\"image_bytes\":2,\"image_crc32\":\"") + crc + "\""),
+              std::string::npos)
+        << run.out;
+    const std::vector<std::string> lines = fileLines(log);
+    ASSERT_EQ(lines.size(), 1u + 8);
+    EXPECT_NE(lines[1].find(std::string(",") + crc + ","), std::string::npos) << lines[1];
+}
+
+TEST_F(CliTest, ASecondProgramOnTheSamePortIsRefusedAtOnceAndTheFirstCompletes) {
+    start({kLongImageErase});
+    const fs::path firstFolder = unit->folder() / "first";
+    fs::create_directory(firstFolder);
+    const pid_t first = startTool({"erase-image", "--port", unit->link()}, firstFolder);
+    ASSERT_TRUE(unit->waitFor("unit.working", "yes"));
+    const ToolRun second = tool({"info"});
+    EXPECT_EQ(second.status, kUnitError);
+    EXPECT_NE(second.err.find("already in use? (code 2)"), std::string::npos) << second.err;
+    const ToolRun run = finishTool(first, firstFolder);
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_EQ(unit->state("image.0.state"), "erased");
+}
+
+// One line of the simulator's chip log: what reached a chip.
+struct ChipRecord {
+    int run = 0;
+    int socket = 0;
+    std::string data;
+    bool verified = false;
+};
+
+std::vector<ChipRecord> chipRecords(const SimulatedUnit& unit) {
+    static const std::regex kLine(
+        R"(run=(\d+) socket=(\d) address=0x1000 data=([0-9a-f]+) verified=([01]))");
+    std::vector<ChipRecord> records;
+    for (const std::string& line : unit.chipLog()) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(line, m, kLine)) << line;
+        if (!m.empty()) {
+            records.push_back({std::stoi(m[1]), std::stoi(m[2]), m[3], m[4] == "1"});
+        }
+    }
+    return records;
+}
+
+// Each target's record and its state in one run's JSON, socket n at n - 1.
+std::vector<std::pair<std::string, std::string>> jsonRecords(const std::string& runJson) {
+    static const std::regex kTarget(
+        R"re(\{"target":(\d)[^}]*"record":"([0-9a-f]*)","record_state":"(\w+)"\})re");
+    std::vector<std::pair<std::string, std::string>> records;
+    for (auto it = std::sregex_iterator(runJson.begin(), runJson.end(), kTarget);
+         it != std::sregex_iterator(); ++it) {
+        records.emplace_back((*it)[2], (*it)[3]);
+    }
+    return records;
+}
+
+std::set<uint64_t> numbersIn(const std::vector<serials::NumberRun>& runs) {
+    std::set<uint64_t> numbers;
+    for (const serials::NumberRun& run : runs) {
+        for (uint64_t n = run.first; n <= run.last; ++n) {
+            numbers.insert(n);
+        }
+    }
+    return numbers;
+}
+
+uint64_t le32Number(const std::string& hex) {
+    uint64_t number = 0;
+    for (size_t i = hex.size(); i >= 2; i -= 2) {
+        number = number * 256 + std::stoul(hex.substr(i - 2, 2), nullptr, 16);
+    }
+    return number;
+}
+
+const serials::StateSummary& stateIn(const serials::LedgerSummary& s, serials::RecordState state) {
+    return s.states[static_cast<size_t>(state)];
+}
+
+std::vector<std::string> serialProgram(const fs::path& ledger, const char* start, const char* end) {
+    return {"program",
+            "--type",
+            kA110,
+            "--vcc",
+            "3.0",
+            "--json",
+            "--ledger",
+            ledger.string(),
+            "--serial-address",
+            "0x1000",
+            "--serial-start",
+            start,
+            "--serial-end",
+            end,
+            "--serial-format",
+            "le32",
+            samplePath("A110_blink.txt")};
+}
+
+TEST_F(CliTest, EachChipGetsItsOwnRecordAndTheChipLogTheLedgerAndTheJsonAgree) {
+    start({"target.all.type=ZEL816 A110", "target.3.present=no", "target.5.fault.record=yes"});
+    const fs::path ledger = unit->folder() / "station.ledger";
+    // The scheme from a job file, as a line keeps it.
+    const fs::path job = unit->folder() / "job.toml";
+    std::ofstream(job) << "type = \"ZEL816 A110\"\nvcc = 3.0\nserial-address = \"0x1000\"\n"
+                          "serial-start = 1\nserial-end = 100\nserial-format = \"le32\"\n";
+    const ToolRun run = tool({"program", "--config", job.string(), "--ledger", ledger.string(),
+                              "--json", "--repeat", "2", samplePath("A110_blink.txt")});
+    EXPECT_EQ(run.status, kTargetsFailed) << run.err;
+
+    std::vector<std::string> runs;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        runs.push_back(line);
+    }
+    ASSERT_EQ(runs.size(), 2u) << run.out;
+    const std::vector<ChipRecord> chips = chipRecords(*unit);
+    EXPECT_EQ(chips.size(), 2u * 7) << "no line for the empty socket";
+    std::set<std::string> seen;
+    for (const ChipRecord& chip : chips) {
+        EXPECT_TRUE(seen.insert(chip.data).second) << chip.data << " reached two chips";
+        const auto records = jsonRecords(runs[static_cast<size_t>(chip.run - 1)]);
+        ASSERT_EQ(records.size(), 8u) << runs[static_cast<size_t>(chip.run - 1)];
+        EXPECT_EQ(records[static_cast<size_t>(chip.socket - 1)],
+                  std::make_pair(chip.data, std::string(chip.verified ? "programmed" : "void")))
+            << "run " << chip.run << " socket " << chip.socket;
+        EXPECT_EQ(chip.verified, chip.socket != 5) << chip.socket;
+    }
+    // The empty socket's record was never written; the next run gives it out first.
+    const auto first = jsonRecords(runs[0]);
+    const auto second = jsonRecords(runs[1]);
+    ASSERT_EQ(first.size(), 8u);
+    ASSERT_EQ(second.size(), 8u);
+    EXPECT_EQ(first[2].second, "released");
+    EXPECT_EQ(second[0], std::make_pair(first[2].first, std::string("programmed")));
+    EXPECT_NE(run.out.find("\"record\":\"01000000\",\"record_state\":\"programmed\""),
+              std::string::npos)
+        << "socket 1 gets the scheme's first record, in le32";
+
+    const serials::LedgerSummary summary = serials::SerialLedger::inspect(ledger.string());
+    std::set<uint64_t> programmed;
+    std::set<uint64_t> voided;
+    for (const ChipRecord& chip : chips) {
+        (chip.verified ? programmed : voided).insert(le32Number(chip.data));
+    }
+    EXPECT_EQ(numbersIn(stateIn(summary, serials::RecordState::Programmed).ranges), programmed);
+    EXPECT_EQ(numbersIn(stateIn(summary, serials::RecordState::Void).ranges), voided);
+    EXPECT_EQ(stateIn(summary, serials::RecordState::Released).count, 1u) << "run 2's empty socket";
+    EXPECT_EQ(stateIn(summary, serials::RecordState::Reserved).count, 0u);
+
+    const ToolRun human = tool({"program", "--config", job.string(), "--ledger", ledger.string(),
+                                samplePath("A110_blink.txt")});
+    EXPECT_NE(human.out.find("  target 1  connected yes  erase-checked yes  verified yes  secured "
+                             "no   passed  record 0a000000 programmed\n"),
+              std::string::npos)
+        << human.out;
+}
+
+TEST_F(CliTest, AnUnplugDuringASerialRunVoidsItsRecordsAndTheNextRunGivesNewOnes) {
+    // At full time scale the run takes over a second: long enough to pull the cable.
+    start({"target.all.type=ZEL816 A110", "time_scale=1", "timing.erase_image_ms=0",
+           "unplug.for_ms=300"});
+    const fs::path ledger = unit->folder() / "station.ledger";
+    const std::vector<std::string> program = serialProgram(ledger, "1", "100");
+    std::vector<std::string> args = program;
+    args.insert(args.begin() + 1, {"--port", unit->link()});
+    std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execv(OCTO816_PATH, argv.data());
+        _exit(127);
+    }
+    ASSERT_TRUE(unit->waitFor("run.main_processes", "1"));
+    unit->signal(SIGUSR1);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), kUnitError);
+    ASSERT_TRUE(unit->waitFor("link.unplugs", "1"));
+    ASSERT_TRUE(unit->waitFor("link.state", "plugged"));
+    serials::LedgerSummary summary = serials::SerialLedger::inspect(ledger.string());
+    EXPECT_EQ(stateIn(summary, serials::RecordState::Void).count, 8u) << "the run gave no result";
+
+    const ToolRun run = tool(program);
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    const std::vector<ChipRecord> chips = chipRecords(*unit);
+    EXPECT_EQ(chips.size(), 16u);
+    std::set<std::string> seen;
+    for (const ChipRecord& chip : chips) {
+        EXPECT_TRUE(seen.insert(chip.data).second) << chip.data << " reached two chips";
+    }
+    summary = serials::SerialLedger::inspect(ledger.string());
+    EXPECT_EQ(numbersIn(stateIn(summary, serials::RecordState::Programmed).ranges),
+              (std::set<uint64_t>{9, 10, 11, 12, 13, 14, 15, 16}));
+}
+
+TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched) {
+    start({"target.all.type=ZEL816 A110"});
+    const fs::path ledger = unit->folder() / "station.ledger";
+    ToolRun run = tool(serialProgram(ledger, "1", "7"));
+    EXPECT_EQ(run.status, kBadInput) << run.err;
+    EXPECT_NE(run.err.find("the serial scheme has run out"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(unit->state("run.main_processes"), "0");
+
+    // Reserved, then no unit on the port: the records never left the computer.
+    std::vector<std::string> noUnit = serialProgram(ledger, "1", "8");
+    noUnit.insert(noUnit.begin() + 1, {"--port", (unit->folder() / "no-port").string()});
+    run = runTool(noUnit, unit->folder());
+    EXPECT_EQ(run.status, kUnitError) << run.err;
+    EXPECT_EQ(
+        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
+            .count,
+        8u);
+
+    run = tool(serialProgram(ledger, "1", "8"));
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    run = tool(serialProgram(ledger, "1", "8"));
+    EXPECT_EQ(run.status, kBadInput) << run.err << " a used-up scheme";
+    EXPECT_EQ(unit->state("run.main_processes"), "1");
+    EXPECT_EQ(unit->chipLog().size(), 8u);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <fstream>
+#include <functional>
 #include <utility>
 
 namespace octo::testing {
@@ -34,9 +36,14 @@ protected:
         id.third = blockWord(block, 30);
         return id;
     }
-    // The program's upgrade: the loader stage when asked, the firmware area, the file.
-    std::vector<int32_t> upgrade(const std::string& file, bool withLoader) {
-        std::vector<int32_t> codes;
+    // The program's upgrade: the file checked, the loader stage when asked, the firmware
+    // area, the file; between the check and the erase, whatever the test does to the file.
+    std::vector<int32_t> upgrade(const std::string& file, bool withLoader,
+                                 const std::function<void()>& afterCheck = {}) {
+        std::vector<int32_t> codes{OctoCheckFirmware(file.c_str())};
+        if (afterCheck) {
+            afterCheck();
+        }
         if (withLoader) {
             codes.push_back(OctoEraseFirmware(0x8000, 0x6000));
             codes.push_back(OctoEraseFirmware(0x8000, 0x6000));
@@ -179,6 +186,7 @@ TEST_F(FirmwareTest, ANonFirmwareFileIsRefusedBeforeAnythingIsSent) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
+        EXPECT_EQ(OctoCheckFirmware(c.file.c_str()), c.code);
         EXPECT_EQ(OctoLoadFirmware(c.file.c_str()), c.code);
         EXPECT_EQ(lastPicture(), kLampRed);
     }
@@ -189,11 +197,22 @@ TEST_F(FirmwareTest, ANonFirmwareFileIsRefusedBeforeAnythingIsSent) {
     EXPECT_EQ(unit->state("firmware.state"), "installed");
 }
 
+TEST_F(FirmwareTest, AFileReplacedAfterItsCheckIsNotWhatTheUnitGets) {
+    start({"firmware_version=0x0150"});
+    const std::string file = (unit->folder() / "OCTO816-156.TXT").string();
+    std::filesystem::copy_file(firmwareFile("OCTO816-156.TXT"), file);
+    const auto codes = upgrade(file, false, [&] { std::ofstream(file) << "@2400\n00\nq\n"; });
+    EXPECT_EQ(codes, (std::vector<int32_t>{0, 0, 0})) << lastText();
+    EXPECT_EQ(identity().firmware, 0x0156);
+    // The checked bytes went once; a later load reads the file as it is now.
+    EXPECT_EQ(OctoLoadFirmware(file.c_str()), 18);
+}
+
 TEST_F(FirmwareTest, APowerCycleInTheMiddleOfAnUpgradeLeavesNoFirmwareUntilAnUpgradeCompletes) {
     start({"firmware_version=0x0150", "power_cycle.after_firmware_bytes=8000"});
     const auto codes = upgrade(firmwareFile("OCTO816-156.TXT"), false);
-    EXPECT_EQ(codes.at(0), 0);
-    EXPECT_NE(codes.at(1), 0);
+    EXPECT_EQ(codes.at(1), 0);
+    EXPECT_NE(codes.at(2), 0);
     EXPECT_EQ(lastPicture(), kLampRed);
     EXPECT_EQ(unit->state("unit.power_cycles"), "1");
     Identity id = identity();

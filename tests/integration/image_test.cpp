@@ -128,12 +128,17 @@ TEST_F(ImageTest, BrokenFilesGiveTheirCodeAndLineAndLeaveNothingComplete) {
     const std::string huge = (unit->folder() / "huge.hex").string();
     std::ofstream(huge).close();
     std::filesystem::resize_file(huge, objfile::kLargestObjectFileBytes + 1);
+    const std::string empty = (unit->folder() / "empty.txt").string();
+    std::ofstream(empty) << "@FC00\nq\n";
+    const std::string folder = unit->folder().string();
     const std::vector<BrokenCase> cases = {
         {"broken_byte.txt", "ZEL816 A110", 11, "line "},
         {"broken_checksum.hex", "ZEL816 A110", 11, "line "},
         {"A110_outside.txt", "ZEL816 A110", 11, "F000"},
         {"no_such_file.txt", "ZEL816 A110", 15, "no_such_file.txt"},
         {huge.c_str(), "ZEL816 A110", 13, "huge.hex is too large"},
+        {empty.c_str(), "ZEL816 A110", 12, "empty.txt, the file holds no data"},
+        {folder.c_str(), "ZEL816 A110", 15, "is not a regular file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

@@ -373,6 +373,26 @@ TEST_F(TargetsTest, TheResultOfARunSurvivesAPowerCycleOfTheUnitBeforeItIsRead) {
     EXPECT_EQ(bytes().connected, 0);
 }
 
+// The unit's own record comes back through its export, and asking for it leaves the failed
+// run for the OctoGetResult that follows.
+TEST_F(TargetsTest, TheUnitReportsItsSerialNumberAndItsCountOfMainProcesses) {
+    start({"unit.serial=OCTO-000123 \"bay, 2\""});
+    char serial[OCTO_UNIT_SERIAL_BYTES];
+    std::fill(std::begin(serial), std::end(serial), 'X');
+    uint32_t runs = 0;
+    ASSERT_EQ(OctoGetUnitInfo(serial, sizeof serial, &runs), 0);
+    EXPECT_STREQ(serial, "OCTO-000123 \"bay, 2\"");
+    EXPECT_EQ(runs, 0u);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(OctoLoadParameters(kFullRun, 30, kSettleMs), 0);
+        ASSERT_EQ(OctoMainProcess(kTimeoutTenths), 0); // no image: a failed run
+    }
+    ASSERT_EQ(OctoGetUnitInfo(serial, sizeof serial, &runs), 0);
+    EXPECT_EQ(runs, 2u);
+    EXPECT_EQ(unit->state("run.main_processes"), "2");
+    EXPECT_EQ(OctoGetResult(block.data()), 50);
+}
+
 TEST_F(TargetsTest, APartlyLoadedImageFailsLikeAnErasedOne) {
     // The line goes away in the middle of the load and comes back.
     start({"unplug.after_bytes=20000", "unplug.for_ms=300"});

@@ -1,7 +1,7 @@
 // Loads OCTO816.DLL from its own folder the way the program does, and reports on
 // standard output, one fact per line:
 //   loaded yes|no
-//   export <name> yes|no            (for each of the 21 names)
+//   export <name> yes|no            (for each of the 22 names)
 //   fileversion <text>
 // With a port, an object file and a device type as arguments it then talks to the unit:
 //   initcom <code>
@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         std::printf("export_target_data %s %s\n", #name, found ? "yes" : "no");                    \
     }
     OCTO816_TARGET_DATA_EXPORTS(OCTO_CHECK)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_CHECK)
 #undef OCTO_CHECK
     std::printf("fileversion %s\n", fileVersion(dll.c_str()).c_str());
     if (!complete || argc < 4) {
@@ -100,7 +101,8 @@ int main(int argc, char** argv) {
         const auto loadParameters =
             resolve<decltype(&OctoLoadParameters)>(module, "OctoLoadParameters");
         const auto mainProcess = resolve<decltype(&OctoMainProcess)>(module, "OctoMainProcess");
-        const auto readTarget = resolve<decltype(&OctoReadTargetFile)>(module, "OctoReadTargetFile");
+        const auto readTarget =
+            resolve<decltype(&OctoReadTargetFile)>(module, "OctoReadTargetFile");
         // Erase and check information and main memory, program, verify; 3.0 V left on.
         int32_t code = loadParameters(0x3BB, 30, 100);
         if (code == 0) {

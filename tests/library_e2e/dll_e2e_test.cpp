@@ -1,4 +1,4 @@
-// The real OCTO816.DLL under Wine: it loads, resolves its 21 names, carries FileVersion
+// The real OCTO816.DLL under Wine: it loads, resolves its 22 names, carries FileVersion
 // 1.56, talks to the simulated unit through Wine's COM1, and keeps its calls whole while
 // the caller's window handlers torture its message pump.
 #include "Operations.h"
@@ -67,7 +67,7 @@ std::string first(const std::multimap<std::string, std::string>& lines, const st
     return found == lines.end() ? "<missing>" : found->second;
 }
 
-TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
+TEST(LibraryDll, LoadsUnderWineWithAll22NamesAndFileVersion156AndTalksOnCom1) {
     // The test prefix (the one scripts/wine-run uses) maps COM1 onto this link.
     SimulatedUnit unit({"time_scale=0.01"}, com1Link());
     const auto sample = samplePath("A110_blink.txt");
@@ -80,8 +80,8 @@ TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
 #define OCTO_NAME(name) names.push_back(#name);
     OCTO816_EXPORTS(OCTO_NAME)
 #undef OCTO_NAME
-    ASSERT_EQ(names.size(), 21u);
-    EXPECT_EQ(lines.count("export"), 21u);
+    ASSERT_EQ(names.size(), 22u);
+    EXPECT_EQ(lines.count("export"), 22u);
     for (const auto& name : names) {
         bool found = false;
         for (auto [it, end] = lines.equal_range("export"); it != end; ++it) {
@@ -92,6 +92,7 @@ TEST(LibraryDll, LoadsUnderWineWithAll21NamesAndFileVersion156AndTalksOnCom1) {
     std::vector<std::string> targetData;
 #define OCTO_NAME(name) targetData.push_back(std::string(#name) + " yes");
     OCTO816_TARGET_DATA_EXPORTS(OCTO_NAME)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_NAME)
 #undef OCTO_NAME
     std::vector<std::string> found;
     for (auto [it, end] = lines.equal_range("export_target_data"); it != end; ++it) {
@@ -146,10 +147,10 @@ TEST(LibraryDll, CallsFromInsideThePumpAreRefusedAndTortureLeavesTheCallsWhole) 
                                            "ZEL816 A110", windowsPath(scratch)});
     EXPECT_EQ(first(lines, "initcom"), "0");
 
-    // All 21 called from the window's handler while an erase waits.
+    // All 22 called from the window's handler while an erase waits.
     EXPECT_EQ(outerCall(lines, "nested_erase").code, 0);
     EXPECT_EQ(outerCall(lines, "nested_erase").handled, 1);
-    EXPECT_EQ(lines.count("nested"), 21u);
+    EXPECT_EQ(lines.count("nested"), 22u);
     for (auto [it, end] = lines.equal_range("nested"); it != end; ++it) {
         std::istringstream fields(it->second);
         std::string name;

@@ -2,7 +2,7 @@
 // unit on the given port. Reports on standard output, one fact per line, flushed at once.
 //
 //   octo_dll_torture pump <port> <object file> <type> <scratch file>
-//     While the library waits for the unit, the client's window handlers call all 21
+//     While the library waits for the unit, the client's window handlers call all 22
 //     exports, post themselves a message each time they run, or block for 2 s:
 //       nested <name> <code>           (each export called from inside the pump)
 //       <case> <code> <ms> <handled>   (the outer call: nested_erase, selfpost_erase,

@@ -33,7 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDefaultTrials = 40;
 constexpr int kTargets = 8;
 constexpr char kRunsUntilKilled[] = "100000";
-constexpr size_t kFieldsPerLine = 13;
 // Kill moments reach this many full series of the calibration, so that the image load, the
 // runs and the moments between them are all hit.
 constexpr double kReach = 1.5;
@@ -85,6 +84,9 @@ int loggedRuns(const fs::path& log) {
     std::istringstream lines(text);
     std::string line;
     int count = 0;
+    const std::string header = trace::headerLine();
+    const auto fieldsPerLine =
+        static_cast<size_t>(std::count(header.begin(), header.end(), ',')) + 1;
     for (bool first = true; std::getline(lines, line); first = false) {
         if (first) {
             if (!trace::isHeaderLine(line)) {
@@ -92,7 +94,7 @@ int loggedRuns(const fs::path& log) {
             }
             continue;
         }
-        if (static_cast<size_t>(std::count(line.begin(), line.end(), ',')) + 1 != kFieldsPerLine) {
+        if (static_cast<size_t>(std::count(line.begin(), line.end(), ',')) + 1 != fieldsPerLine) {
             return -1;
         }
         ++count;

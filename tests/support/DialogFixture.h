@@ -21,6 +21,7 @@ class DialogUnderTest : public ::testing::Test {
 protected:
     DialogUnderTest() : view(&log), platform(&log), dialog(view, platform, state) {
         auto fake = std::make_unique<FakeLibrary>(&log);
+        fake->portNamed = true;
         library = fake.get();
         dialog.useLibrary(std::move(fake));
         view.connectTo(dialog);

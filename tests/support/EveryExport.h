@@ -1,4 +1,4 @@
-// Every one of the library's 21 exports called once with arguments it accepts, through a
+// Every one of the library's 22 exports called once with arguments it accepts, through a
 // table of function pointers: the native tests fill it with the linked functions, a Wine
 // client of OCTO816.DLL with GetProcAddress. Used from inside the caller's message pump,
 // where every export that touches the library's state must refuse with 4.
@@ -29,7 +29,7 @@ inline int32_t codeInsideThePump(const std::string& name) {
     return name == "GetErrorString" || name == "GetDevice" ? 0 : kBusy;
 }
 
-// Calls all 21. `scratchFile` is a path a stray read-out or load may name (nothing must be
+// Calls all 22. `scratchFile` is a path a stray read-out or load may name (nothing must be
 // written there); `port` the port the caller has open.
 inline ExportCodes callEveryExport(const ExportTable& t, const std::string& scratchFile,
                                    const std::string& port) {
@@ -73,6 +73,7 @@ inline ExportCodes callEveryExport(const ExportTable& t, const std::string& scra
                                                     OCTO_FORMAT_QX_TEXT)},
         {"OctoSetSignals", t.OctoSetSignals(kSignalWord, kVcc)},
         {"OctoAccessTargetSFR", t.OctoAccessTargetSFR(1, 0, kSfrAddress, &value)},
+        {"OctoCheckFirmware", t.OctoCheckFirmware(scratchFile.c_str())},
     };
 }
 

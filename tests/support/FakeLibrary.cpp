@@ -1,11 +1,16 @@
 #include "support/FakeLibrary.h"
 
+#include <objfile/firmware_file.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace octo::testing {
 
 namespace {
+
+// The real library's answer when no port has been named.
+constexpr int32_t kNoUnit = 5;
 
 std::string call(const std::string& name, std::initializer_list<uint32_t> args) {
     std::string text = name;
@@ -28,11 +33,16 @@ int FakeLibrary::calls(const std::string& function) const {
     }));
 }
 
-int32_t FakeLibrary::answer(const std::string& function, const std::string& text) {
+void FakeLibrary::record(const std::string& text) {
     calls_.push_back(text);
     if (log_) {
         log_->add(text);
     }
+}
+
+int32_t FakeLibrary::answer(const std::string& function, const std::string& text,
+                            int32_t unscripted) {
+    record(text);
     if (whileWaiting) {
         whileWaiting(function);
     }
@@ -43,7 +53,15 @@ int32_t FakeLibrary::answer(const std::string& function, const std::string& text
         return result;
     }
     const auto fallback = fallback_.find(function);
-    return fallback == fallback_.end() ? 0 : fallback->second;
+    return fallback == fallback_.end() ? unscripted : fallback->second;
+}
+
+int32_t FakeLibrary::unitAnswer(const std::string& function, const std::string& text) {
+    if (!portNamed) {
+        record(text);
+        return kNoUnit;
+    }
+    return answer(function, text);
 }
 
 int32_t FakeLibrary::initProgress(void*, void*) {
@@ -55,6 +73,7 @@ int32_t FakeLibrary::initStatusLamp(const OctoStatusLampTable*) {
 }
 
 int32_t FakeLibrary::initCom(const std::string& portPath, uint32_t baudRate) {
+    portNamed = true;
     return answer("InitCom", "InitCom " + portPath + " " + std::to_string(baudRate));
 }
 
@@ -79,15 +98,16 @@ int32_t FakeLibrary::getDevice(const std::string& typeName, const OctoSegmentEnt
 }
 
 int32_t FakeLibrary::loadParameters(uint32_t options, uint32_t targetVcc, uint32_t settleMs) {
-    return answer("OctoLoadParameters", call("OctoLoadParameters", {options, targetVcc, settleMs}));
+    return unitAnswer("OctoLoadParameters",
+                      call("OctoLoadParameters", {options, targetVcc, settleMs}));
 }
 
 int32_t FakeLibrary::mainProcess(uint32_t timeoutTenths) {
-    return answer("OctoMainProcess", call("OctoMainProcess", {timeoutTenths}));
+    return unitAnswer("OctoMainProcess", call("OctoMainProcess", {timeoutTenths}));
 }
 
 int32_t FakeLibrary::getResult(uint8_t* block) {
-    const int32_t result = answer("OctoGetResult", "OctoGetResult");
+    const int32_t result = unitAnswer("OctoGetResult", "OctoGetResult");
     // 50: the block is filled, but the run counts as failed.
     if (result == 0 || result == 50) {
         std::memcpy(block, resultBlock.data(), resultBlock.size());
@@ -96,55 +116,80 @@ int32_t FakeLibrary::getResult(uint8_t* block) {
 }
 
 int32_t FakeLibrary::selftest(uint32_t timeoutTenths) {
-    return answer("OctoSelftest", call("OctoSelftest", {timeoutTenths}));
+    return unitAnswer("OctoSelftest", call("OctoSelftest", {timeoutTenths}));
 }
 
 int32_t FakeLibrary::eraseImage() {
-    return answer("OctoEraseImage", "OctoEraseImage");
+    return unitAnswer("OctoEraseImage", "OctoEraseImage");
 }
 
 int32_t FakeLibrary::loadImage(const std::string& path, const std::string& typeName) {
-    return answer("OctoLoadImage", "OctoLoadImage " + path + " " + typeName);
+    return unitAnswer("OctoLoadImage", "OctoLoadImage " + path + " " + typeName);
 }
 
 int32_t FakeLibrary::appendImage() {
-    return answer("OctoAppendImage", "OctoAppendImage");
+    return unitAnswer("OctoAppendImage", "OctoAppendImage");
 }
 
 int32_t FakeLibrary::selectImage(uint32_t image) {
-    return answer("OctoSelectImage", call("OctoSelectImage", {image}));
+    return unitAnswer("OctoSelectImage", call("OctoSelectImage", {image}));
 }
 
 int32_t FakeLibrary::eraseFirmware(uint32_t start, uint32_t length) {
-    return answer("OctoEraseFirmware", call("OctoEraseFirmware", {start, length}));
+    return unitAnswer("OctoEraseFirmware", call("OctoEraseFirmware", {start, length}));
 }
 
 int32_t FakeLibrary::loadFirmware(const std::string& pathOrLoader) {
-    return answer("OctoLoadFirmware", "OctoLoadFirmware " + pathOrLoader);
+    return unitAnswer("OctoLoadFirmware", "OctoLoadFirmware " + pathOrLoader);
+}
+
+int32_t FakeLibrary::checkFirmware(const std::string& path) {
+    using Problem = objfile::FirmwareFile::Problem;
+    const objfile::FirmwareFile file = objfile::readFirmwareFile(path, path);
+    constexpr int32_t kCannotOpen = 15;
+    constexpr int32_t kFileIo = 13;
+    constexpr int32_t kNotFirmware = 18;
+    const int32_t code = file.problem == Problem::None         ? 0
+                         : file.problem == Problem::CannotOpen ? kCannotOpen
+                         : file.problem == Problem::FileIo     ? kFileIo
+                         : file.problem == Problem::NotFirmware
+                             ? kNotFirmware
+                             : static_cast<int32_t>(file.read.code());
+    return answer("OctoCheckFirmware", "OctoCheckFirmware " + path, code);
 }
 
 int32_t FakeLibrary::selectBaudrate(uint32_t baudIndex) {
-    return answer("OctoSelectBaudrate", call("OctoSelectBaudrate", {baudIndex}));
+    return unitAnswer("OctoSelectBaudrate", call("OctoSelectBaudrate", {baudIndex}));
 }
 
 int32_t FakeLibrary::setVccTarget(uint32_t supplyCode) {
-    return answer("OctoSetVccTarget", call("OctoSetVccTarget", {supplyCode}));
+    return unitAnswer("OctoSetVccTarget", call("OctoSetVccTarget", {supplyCode}));
 }
 
 int32_t FakeLibrary::readTargetFile(uint32_t target, uint32_t start, uint32_t length,
                                     const std::string& path, uint32_t format) {
-    return answer("OctoReadTargetFile", call("OctoReadTargetFile", {target, start, length}) + " " +
-                                            path + " " + std::to_string(format));
+    return unitAnswer("OctoReadTargetFile", call("OctoReadTargetFile", {target, start, length}) +
+                                                " " + path + " " + std::to_string(format));
 }
 
 int32_t FakeLibrary::setSignals(uint32_t signalWord, uint32_t supplyCode) {
-    return answer("OctoSetSignals", call("OctoSetSignals", {signalWord, supplyCode}));
+    return unitAnswer("OctoSetSignals", call("OctoSetSignals", {signalWord, supplyCode}));
 }
 
 int32_t FakeLibrary::accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                                      uint16_t* value) {
-    return answer("OctoAccessTargetSFR",
-                  call("OctoAccessTargetSFR", {target, operation, address, value ? *value : 0u}));
+    return unitAnswer(
+        "OctoAccessTargetSFR",
+        call("OctoAccessTargetSFR", {target, operation, address, value ? *value : 0u}));
+}
+
+int32_t FakeLibrary::getUnitInfo(std::string& serial, uint32_t& runCount) {
+    const int32_t result = answer("OctoGetUnitInfo", "OctoGetUnitInfo");
+    if (result == 0) {
+        serial = unitSerial;
+        runCount = unitRuns;
+    }
+    return result;
 }
 
 int32_t FakeLibrary::setTargetData(uint32_t target, uint32_t address, const uint8_t* data,

@@ -1,5 +1,6 @@
 // A scripted Programmer library: every call is logged and answers with the result the
-// test scripted for that function (0 unless told), in order.
+// test scripted for that function (0 unless told), in order. As the real library, it
+// answers a call that needs the unit with "no unit" until InitCom has named the port.
 #pragma once
 
 #include "link/ProgrammerLibrary.h"
@@ -18,11 +19,17 @@ class FakeLibrary final : public ProgrammerLibrary {
 public:
     explicit FakeLibrary(EventLog* log = nullptr) : log_(log) {}
 
+    // Set by InitCom; a test of a window past its start-up sets it itself.
+    bool portNamed = false;
+
     // The next calls of function answer with these results; after them, `fallback`.
     void script(const std::string& function, std::initializer_list<int32_t> results);
     void setFallback(const std::string& function, int32_t result) { fallback_[function] = result; }
     // What OctoGetResult copies into the caller's block.
     std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES> resultBlock{};
+    // What OctoGetUnitInfo reports.
+    std::string unitSerial;
+    uint32_t unitRuns = OCTO_RUN_COUNT_UNKNOWN;
     // The segment table GetDevice hands out, by type name.
     std::map<std::string, std::vector<OctoSegmentEntry>> devices;
     // Runs inside each call, as window messages do while the real library waits for the
@@ -54,6 +61,10 @@ public:
     int32_t setSignals(uint32_t signalWord, uint32_t supplyCode) override;
     int32_t accessTargetSfr(uint32_t target, uint32_t operation, uint32_t address,
                             uint16_t* value) override;
+    // Unless scripted, the library's answer for the file: 0 for a firmware file, else the
+    // code of the file's fault.
+    int32_t checkFirmware(const std::string& path) override;
+    int32_t getUnitInfo(std::string& serial, uint32_t& runCount) override;
     int32_t setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
                           uint32_t length) override;
     int32_t clearTargetData() override;
@@ -62,7 +73,10 @@ public:
     static std::string errorText(int32_t code) { return "library text " + std::to_string(code); }
 
 private:
-    int32_t answer(const std::string& function, const std::string& call);
+    void record(const std::string& call);
+    int32_t answer(const std::string& function, const std::string& call, int32_t unscripted = 0);
+    // A call that talks to the unit.
+    int32_t unitAnswer(const std::string& function, const std::string& call);
 
     EventLog* log_;
     std::map<std::string, std::deque<int32_t>> scripted_;

@@ -85,9 +85,7 @@ InMemoryView::InMemoryView(EventLog* log) : log_(log), menu_(kStandardMenu) {
     caption_ = "ZEL816 FLASH Octo Programmer";
     addControls(mainDialogControls());
     for (const InitialList& list : mainDialogInitialLists()) {
-        for (const std::string& row : list.rows) {
-            addListRow(list.id, row);
-        }
+        setListRows(list.id, list.rows);
     }
 }
 
@@ -306,29 +304,20 @@ void InMemoryView::setText(int id, std::string_view text) {
     }
 }
 
-void InMemoryView::clearList(int id) {
-    if (Control* c = find(id)) {
-        c->rows.clear();
-        c->selection = -1;
-    }
-}
-
-int InMemoryView::addListRow(int id, std::string_view row) {
+void InMemoryView::setListRows(int id, const std::vector<std::string>& rows) {
     Control* c = find(id);
     if (!c || !isList(c->kind)) {
-        return -1;
+        return;
     }
-    const std::string text(row);
-    auto at = c->rows.end();
-    if (c->kind == ControlKind::SortedDropDownList) {
-        at = std::upper_bound(c->rows.begin(), c->rows.end(), text, lessCaseInsensitive);
+    c->rows.clear();
+    c->selection = -1;
+    for (const std::string& text : rows) {
+        auto at = c->rows.end();
+        if (c->kind == ControlKind::SortedDropDownList) {
+            at = std::upper_bound(c->rows.begin(), c->rows.end(), text, lessCaseInsensitive);
+        }
+        c->rows.insert(at, text);
     }
-    const int index = static_cast<int>(at - c->rows.begin());
-    c->rows.insert(at, text);
-    if (c->selection >= index) {
-        ++c->selection;
-    }
-    return index;
 }
 
 int InMemoryView::listCount(int id) const {

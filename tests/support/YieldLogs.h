@@ -54,7 +54,10 @@ inline std::string lineLog(const LineModel& m) {
                                    .hardwareVersion = "1.30",
                                    .deviceType = "ZEL816 A110",
                                    .imageCrc32 = 0x037874A1,
-                                   .resultCode = 0};
+                                   .resultCode = 0,
+                                   .unit = "",
+                                   .run = std::nullopt,
+                                   .serials = {}};
         for (const std::string& line : trace::runLines(run, block)) {
             log += line;
         }

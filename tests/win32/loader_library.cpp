@@ -84,4 +84,7 @@ int32_t OCTO_API OctoSetTargetData(uint32_t t, uint32_t a, const uint8_t* d, uin
 int32_t OCTO_API OctoClearTargetData(void) {
     return 15;
 }
+int32_t OCTO_API OctoCheckFirmware(const char* p) {
+    return static_cast<int32_t>(std::strlen(p) + 20);
+}
 }

@@ -18,7 +18,7 @@ std::string besideThisProgram(const std::string& name) {
     return path.substr(0, path.find_last_of('\\') + 1) + name;
 }
 
-TEST(DllLoader, ResolvesAll21FunctionsAndPassesArgumentsInOrder) {
+TEST(DllLoader, ResolvesAll22FunctionsAndPassesArgumentsInOrder) {
     auto library = loadDllProgrammerLibrary(besideThisProgram("octo_loader_complete.dll"));
     ASSERT_NE(library, nullptr);
     EXPECT_EQ(library->initProgress(nullptr, nullptr), 1);
@@ -48,6 +48,12 @@ TEST(DllLoader, ResolvesAll21FunctionsAndPassesArgumentsInOrder) {
     uint16_t value = 0x0101;
     EXPECT_EQ(library->accessTargetSfr(1, 3, 0x22, &value), 13);
     EXPECT_EQ(value, 0x0123);
+    EXPECT_EQ(library->checkFirmware("OCTO.TXT"), 28);
+    // The unit's record is looked up on its own: a library without it loads and says so.
+    std::string serial = "kept";
+    uint32_t runs = 7;
+    EXPECT_EQ(library->getUnitInfo(serial, runs), kNotAvailableResult);
+    EXPECT_EQ(serial + std::to_string(runs), "kept7");
 }
 
 TEST(DllLoader, TargetRecordCallsReachTheirExportsOrAnswerThatTheLibraryLacksThem) {
@@ -58,8 +64,8 @@ TEST(DllLoader, TargetRecordCallsReachTheirExportsOrAnswerThatTheLibraryLacksThe
     EXPECT_EQ(records->clearTargetData(), 15);
     auto without = loadDllProgrammerLibrary(besideThisProgram("octo_loader_complete.dll"));
     ASSERT_NE(without, nullptr) << "the 21 suffice to load";
-    EXPECT_EQ(without->setTargetData(3, 0x1000, record, 4), kNoTargetDataExport);
-    EXPECT_EQ(without->clearTargetData(), kNoTargetDataExport);
+    EXPECT_EQ(without->setTargetData(3, 0x1000, record, 4), kNotAvailableResult);
+    EXPECT_EQ(without->clearTargetData(), kNotAvailableResult);
 }
 
 TEST(DllLoader, RefusesALibraryThatLacksAFunctionOrDoesNotExist) {

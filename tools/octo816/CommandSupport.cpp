@@ -116,6 +116,16 @@ ResultBlock readBlock(const char* what) {
     return block;
 }
 
+UnitRecord readUnitRecord() {
+    std::array<char, OCTO_UNIT_SERIAL_BYTES> serial{};
+    uint32_t runs = OCTO_RUN_COUNT_UNKNOWN;
+    if (OctoGetUnitInfo(serial.data(), serial.size(), &runs) != kOk) {
+        return {};
+    }
+    return {.serial = serial.data(),
+            .runs = runs == OCTO_RUN_COUNT_UNKNOWN ? std::nullopt : std::optional<uint32_t>(runs)};
+}
+
 std::string unitJson(const std::string& port, const trace::UnitIdentity& unit) {
     return JsonObject()
         .add("port", port)

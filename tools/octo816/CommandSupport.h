@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,14 @@ public:
 
 // The result block as the unit answers it now (50, a run it could not do, fills it too).
 ResultBlock readBlock(const char* what);
+
+// The unit's serial number and count of main processes, as the traceability log takes
+// them: empty and none when the library or the unit does not tell.
+struct UnitRecord {
+    std::string serial;
+    std::optional<uint32_t> runs;
+};
+UnitRecord readUnitRecord();
 
 std::string unitJson(const std::string& port, const trace::UnitIdentity& unit);
 std::string unitLine(const std::string& port, const trace::UnitIdentity& unit);

@@ -19,18 +19,18 @@ constexpr uint32_t kFirmwareEraseExpectedMs = 2000;
 constexpr auto kTempLoaderStart = std::chrono::milliseconds(600);
 constexpr auto kFirmwareStart = std::chrono::milliseconds(1000);
 
+// The file's firmware image, read and checked by the library before anything is erased;
+// its later load sends what was read here. Read here too for the messages with the line
+// and the bytes for the progress.
 objfile::FirmwareFile firmwareFile(const std::string& path) {
-    // Read before anything is erased: a file the library refused afterwards would leave the
-    // unit without firmware.
     objfile::FirmwareFile file = objfile::readFirmwareFile(path, fileName(path));
     using Problem = objfile::FirmwareFile::Problem;
     switch (file.problem) {
     case Problem::None:
         return file;
     case Problem::CannotOpen:
-        throw Failure(kExitBadInput, path + ": cannot be opened");
     case Problem::FileIo:
-        throw Failure(kExitBadInput, path + ": cannot be read whole");
+        throw Failure(kExitBadInput, path + ": " + file.read.error->message);
     case Problem::NotObjectFile:
         throw Failure(kExitBadInput, path + ": " + file.read.error->describe());
     case Problem::NotFirmware:
@@ -62,6 +62,9 @@ void loadFirmware(Progress& progress, const std::string& what, uint64_t bytes, u
 int firmwareCommand(const Invocation& in, std::FILE* out) {
     const std::string& path = in.files.front();
     const objfile::FirmwareFile file = firmwareFile(path);
+    if (const int32_t checked = OctoCheckFirmware(path.c_str()); checked != kOk) {
+        fail(checked, "checking " + path);
+    }
     UnitLink link(in);
     Progress progress;
     const auto started = Clock::now();

@@ -1,5 +1,6 @@
 #include "Invocation.h"
 
+#include "serials/serial_scheme.h"
 #include "yield/YieldLog.h"
 
 #include <CLI/CLI.hpp>
@@ -29,6 +30,8 @@ constexpr int kMaxRepeat = 100000;
 constexpr int kTargets = 8;
 // A target's address space.
 constexpr uint64_t kTargetAddressSpace = 0x100000;
+constexpr uint64_t kLargestSerial = UINT64_MAX;
+constexpr int kLongestAsciiSerial = 32;
 
 struct CommandName {
     std::string_view name;
@@ -285,6 +288,83 @@ void addSupply(CLI::App& command, Invocation& in, const char* description) {
     command.add_flag("--duolink", in.duoLink, "DuoLink instead of 4-wire JTAG");
 }
 
+void addSerialOptions(CLI::App& command, Invocation& in) {
+    addWholeNumber(command, "--serial-start", in.serialStart, "the first serial number",
+                   wholeNumberFrom(0, kLargestSerial), "takes a whole number")
+        ->type_name("N");
+    addWholeNumber(command, "--serial-end", in.serialEnd, "the last serial number",
+                   wholeNumberFrom(0, kLargestSerial), "takes a whole number")
+        ->type_name("N");
+    addWholeNumber(command, "--serial-step", in.serialStep,
+                   "from one serial to the next (default 1)", wholeNumberFrom(1, kLargestSerial),
+                   "takes a step of 1 or more")
+        ->type_name("N");
+    command
+        .add_option("--serial-format", in.serialFormat,
+                    "le16, le32, le64, be16, be32, be64 or ascii: how a serial is written")
+        ->type_name("F")
+        ->check(refusing(CLI::Validator(
+                             [](std::string& name) {
+                                 return serials::numberFormat(name) ? std::string() : "no";
+                             },
+                             ""),
+                         "takes le16, le32, le64, be16, be32, be64 or ascii"));
+    addWholeNumber(command, "--serial-width", in.serialWidth,
+                   "the digits of an ascii serial, zero-padded (1 to 32)",
+                   wholeNumberFrom(1, kLongestAsciiSerial), "takes a width from 1 to 32")
+        ->type_name("W");
+    command.add_option("--serial-list", in.serialList, "a file of records, one a line in hex")
+        ->type_name("FILE")
+        ->check(refusing(kNotEmpty, "needs a file name"));
+    addWholeNumber(command, "--serial-address", in.serialAddress,
+                   "where each target's record goes (0x hexadecimal or decimal)",
+                   wholeNumberFrom(0, kTargetAddressSpace - 1),
+                   "lies outside a target's address space (0 to 0xFFFFF)")
+        ->type_name("A");
+    command
+        .add_option("--ledger", in.ledgerPath, "the station's serial ledger, required with them")
+        ->type_name("PATH")
+        ->check(refusing(kNotEmpty, "needs a file name"));
+}
+
+// The serial options make one scheme or none: numbers or a list, each with what it needs.
+void checkSerialOptions(const CLI::App& command, const Invocation& in) {
+    const auto given = [&](const char* name) { return command.count(name) > 0; };
+    const bool numbers = given("--serial-start") || given("--serial-end") ||
+                         given("--serial-step") || given("--serial-format") ||
+                         given("--serial-width");
+    const bool list = given("--serial-list");
+    if (!numbers && !list && !given("--serial-address")) {
+        if (given("--ledger")) {
+            throw UsageError("--ledger needs a serial scheme (--serial-start and --serial-end, "
+                             "or --serial-list) and --serial-address");
+        }
+        return;
+    }
+    if (!given("--ledger")) {
+        throw UsageError("serial records need --ledger, the station's serial ledger");
+    }
+    if (!given("--serial-address")) {
+        throw UsageError("serial records need --serial-address, where each record goes");
+    }
+    if (numbers && list) {
+        throw UsageError("--serial-list takes no --serial-start, --serial-end, --serial-step, "
+                         "--serial-format or --serial-width");
+    }
+    if (list) {
+        return;
+    }
+    if (!numbers || !given("--serial-start") || !given("--serial-end") ||
+        !given("--serial-format")) {
+        throw UsageError("serial numbers need --serial-start, --serial-end and --serial-format "
+                         "(or --serial-list)");
+    }
+    const bool ascii = serials::numberFormat(in.serialFormat) == serials::NumberFormat::Ascii;
+    if (ascii != given("--serial-width")) {
+        throw UsageError("--serial-width goes with --serial-format ascii, and only with it");
+    }
+}
+
 Subcommand addProgram(CLI::App& root, Invocation& in) {
     CLI::App* command = addCommand(root, in, "program",
                                    "Loads the file(s) into the unit and runs the main process "
@@ -325,6 +405,7 @@ Subcommand addProgram(CLI::App& root, Invocation& in) {
     command->add_option("--log", in.logPath, "append each run to this traceability log (CSV)")
         ->type_name("FILE")
         ->check(refusing(kNotEmpty, "needs a file name"));
+    addSerialOptions(*command, in);
     return {command, files, "one or two image files"};
 }
 
@@ -472,6 +553,9 @@ Invocation parseArguments(std::span<const std::string> args) {
     if (in.command == Command::Program && in.files.size() > 2) {
         throw UsageError(std::string("expected ") + command.expected);
     }
+    if (in.command == Command::Program) {
+        checkSerialOptions(*command.app, in);
+    }
     if (in.command == Command::Readout) {
         if (command.app->count("--target") == 0 || command.app->count("--start") == 0 ||
             command.app->count("--length") == 0) {
@@ -496,7 +580,11 @@ const char* usageText() {
   program     --port P --type NAME FILE [FILE2] [--erase main,info,pinfo,bsl|none]
               [--no-verify] [--secure] [--vcc 3.0] [--settle 0.2] [--duolink]
               [--repeat N] [--log LOG.csv]
-              erase the image memory, load the file(s), run the main process N times
+              [--ledger PATH --serial-address A (--serial-start N --serial-end N
+               [--serial-step N] --serial-format le32|... [--serial-width W]
+               | --serial-list FILE)]
+              erase the image memory, load the file(s), run the main process N times;
+              with a ledger, each target gets its own record at A
   selftest    --port P              the unit's self-test
   readout     --port P --target N --start A --length L [--vcc V] [--duolink] OUT
               read a target's memory into OUT (.hex Intel-Hex, else QX-Text)

@@ -52,6 +52,15 @@ struct Invocation {
     uint16_t settleMs = 0;
     bool duoLink = false;
     int repeat = 1;
+    // program: each target's own record, from numbers or a list file, noted in the ledger
+    std::optional<uint64_t> serialStart;
+    std::optional<uint64_t> serialEnd;
+    uint64_t serialStep = 1;
+    std::string serialFormat;
+    int serialWidth = 0;
+    std::string serialList;
+    std::optional<uint32_t> serialAddress;
+    bool serializes() const { return serialAddress.has_value(); }
 
     // readout (target 1..8) and the output file
     int target = 0;
@@ -61,7 +70,7 @@ struct Invocation {
 
     // report: the logs are files, the page goes to outPath; since, a time as in the log
     std::string since;
-    // serials: the station's serial ledger
+    // serials and program: the station's serial ledger
     std::string ledgerPath;
 };
 

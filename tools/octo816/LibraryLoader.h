@@ -6,5 +6,8 @@ namespace octo::cli {
 
 // False when the library cannot be loaded or lacks a function the tool calls.
 bool loadLibrary();
+// Whether the library has the target-record functions, which only serialization calls: an
+// older library serves every other command without them.
+bool hasTargetData();
 
 } // namespace octo::cli

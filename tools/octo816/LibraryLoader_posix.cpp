@@ -6,4 +6,8 @@ bool loadLibrary() {
     return true; // the native library is linked into the program
 }
 
+bool hasTargetData() {
+    return true;
+}
+
 } // namespace octo::cli

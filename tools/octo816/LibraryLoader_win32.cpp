@@ -12,10 +12,14 @@ namespace octo::cli {
 namespace {
 
 constexpr char kLibraryName[] = "OCTO816.DLL";
+// The library's code for a function it does not have.
+constexpr int32_t kNotAvailable = 10;
 
 struct Exports {
 #define OCTO_POINTER(name) decltype(&::name) name = nullptr;
     OCTO816_EXPORTS(OCTO_POINTER)
+    OCTO816_UNIT_INFO_EXPORTS(OCTO_POINTER)
+    OCTO816_TARGET_DATA_EXPORTS(OCTO_POINTER)
 #undef OCTO_POINTER
 };
 
@@ -42,7 +46,17 @@ bool loadLibrary() {
 #define OCTO_RESOLVE(name) complete = resolve(module, #name, exports().name) && complete;
     OCTO816_EXPORTS(OCTO_RESOLVE)
 #undef OCTO_RESOLVE
+    // Optional: an older library leaves it null, and the unit's record is then unknown.
+    resolve(module, "OctoGetUnitInfo", exports().OctoGetUnitInfo);
+    // Looked up on their own: their absence matters only to a command that serializes.
+#define OCTO_RESOLVE_OPTIONAL(name) resolve(module, #name, exports().name);
+    OCTO816_TARGET_DATA_EXPORTS(OCTO_RESOLVE_OPTIONAL)
+#undef OCTO_RESOLVE_OPTIONAL
     return complete;
+}
+
+bool hasTargetData() {
+    return exports().OctoSetTargetData != nullptr && exports().OctoClearTargetData != nullptr;
 }
 
 } // namespace octo::cli
@@ -93,9 +107,26 @@ int32_t OCTO_API OctoEraseFirmware(uint32_t start, uint32_t length) {
 int32_t OCTO_API OctoLoadFirmware(const char* pathOrLoader) {
     return exports().OctoLoadFirmware(pathOrLoader);
 }
+int32_t OCTO_API OctoCheckFirmware(const char* path) {
+    return exports().OctoCheckFirmware(path);
+}
+// Called only after hasTargetData(): serialization refuses to start without them.
+int32_t OCTO_API OctoSetTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                                   uint32_t length) {
+    return exports().OctoSetTargetData(target, address, data, length);
+}
+int32_t OCTO_API OctoClearTargetData(void) {
+    return exports().OctoClearTargetData();
+}
 int32_t OCTO_API OctoReadTargetFile(uint32_t target, uint32_t start, uint32_t length,
                                     const char* path, uint32_t format) {
     return exports().OctoReadTargetFile(target, start, length, path, format);
+}
+int32_t OCTO_API OctoGetUnitInfo(char* serial, uint32_t serialSize, uint32_t* runCount) {
+    if (!exports().OctoGetUnitInfo) {
+        return octo::cli::kNotAvailable;
+    }
+    return exports().OctoGetUnitInfo(serial, serialSize, runCount);
 }
 
 } // extern "C"

@@ -5,11 +5,13 @@
 #include "Escape.h"
 #include "Json.h"
 #include "Progress.h"
+#include "SerialRun.h"
 
 #include "run/image_files.h"
 #include "run/programming.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace octo::cli {
 
@@ -77,7 +79,18 @@ ProgramPlan planProgram(const Invocation& in) {
     return plan;
 }
 
-void loadImages(const Invocation& in, const ProgramPlan& plan, Progress& progress) {
+uint32_t bigEndianAt(const ResultBlock& block, size_t at) {
+    uint32_t value = 0;
+    for (size_t i = at; i < at + 4; ++i) {
+        value = (value << 8) | block[i];
+    }
+    return value;
+}
+
+// Loads the files, and takes the image's size and CRC-32 from what the unit confirmed for
+// its slot: the library reads each file once and sends what it read, which is not the
+// check's reading when a file changed in between.
+void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress) {
     progress.start("Erasing image memory", kEraseImageExpectedMs);
     int32_t result = OctoEraseImage();
     progress.finish();
@@ -100,6 +113,9 @@ void loadImages(const Invocation& in, const ProgramPlan& plan, Progress& progres
         }
     }
     progress.finish();
+    const ResultBlock block = readBlock("reading the loaded image");
+    plan.images.imageBytes = bigEndianAt(block, OCTO_RESULT_IMAGE_BYTES);
+    plan.images.imageCrc32 = bigEndianAt(block, OCTO_RESULT_IMAGE_CRC32);
 }
 
 struct RunOutcome {
@@ -108,6 +124,7 @@ struct RunOutcome {
     int32_t code = kOk;
     double ms = 0;
     std::array<trace::TargetOutcome, trace::kTargets> targets{};
+    std::optional<TargetRecords> records; // with serial records only
 
     int present() const {
         return static_cast<int>(std::count_if(targets.begin(), targets.end(),
@@ -125,7 +142,19 @@ struct RunOutcome {
     }
 };
 
-RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number) {
+std::string codeText(int32_t code) {
+    return libraryText(code) + " (code " + std::to_string(code) + ")";
+}
+
+// A run that gave no result: its records void before the failure is told.
+[[noreturn]] void failRun(SerialRun* serial, int32_t code, const std::string& what) {
+    if (serial != nullptr) {
+        serial->settleWithoutResult(what + ": " + codeText(code));
+    }
+    fail(code, what);
+}
+
+RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number, SerialRun* serial) {
     RunOutcome outcome;
     outcome.number = number;
     const auto started = Clock::now();
@@ -134,18 +163,27 @@ RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number) {
     if (result != kOk) {
         fail(result, "sending the parameters");
     }
+    if (serial != nullptr) {
+        serial->send();
+        serial->handOver();
+    }
     progress.start("Main process", plan.expectedMs);
     result = OctoMainProcess(run::libraryTimeout(plan.expectedMs));
     progress.finish();
     if (result != kOk) {
-        fail(result, "the main process");
+        failRun(serial, result, "the main process");
     }
     outcome.code = OctoGetResult(outcome.block.data());
     if (outcome.code != kOk && outcome.code != kFailedRun) {
-        fail(outcome.code, "reading the result");
+        failRun(serial, outcome.code, "reading the result");
     }
     outcome.ms = msSince(started);
     outcome.targets = trace::targetOutcomes(outcome.block);
+    if (serial != nullptr) {
+        // A run the unit could not carry out has no result block to settle by.
+        outcome.records = outcome.code == kOk ? serial->settle(outcome.block)
+                                              : serial->settleWithoutResult(codeText(outcome.code));
+    }
     return outcome;
 }
 
@@ -160,15 +198,19 @@ std::string runJson(const Invocation& in, const ProgramPlan& plan, const RunOutc
     }
     std::vector<std::string> targets;
     for (const trace::TargetOutcome& t : run.targets) {
-        targets.push_back(JsonObject()
-                              .add("target", t.target)
-                              .add("present", t.present())
-                              .add("connected", t.connected)
-                              .add("erase_checked", t.eraseChecked)
-                              .add("verified", t.verified)
-                              .add("secured", t.secured)
-                              .add("passed", t.passed)
-                              .text());
+        JsonObject target;
+        target.add("target", t.target)
+            .add("present", t.present())
+            .add("connected", t.connected)
+            .add("erase_checked", t.eraseChecked)
+            .add("verified", t.verified)
+            .add("secured", t.secured)
+            .add("passed", t.passed);
+        if (run.records) {
+            const TargetRecord& r = (*run.records)[static_cast<size_t>(t.target - 1)];
+            target.add("record", r.value).add("record_state", r.state);
+        }
+        targets.push_back(target.text());
     }
     return JsonObject()
         .add("command", "program")
@@ -194,10 +236,16 @@ void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
             empty += " " + std::to_string(t.target);
             continue;
         }
-        std::fprintf(
-            out, "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s\n",
-            t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
-            yesNo(t.verified).c_str(), yesNo(t.secured).c_str(), t.passed ? "passed" : "FAILED");
+        std::string record;
+        if (run.records) {
+            const TargetRecord& r = (*run.records)[static_cast<size_t>(t.target - 1)];
+            record = "  record " + r.value + " " + r.state;
+        }
+        std::fprintf(out,
+                     "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s%s\n",
+                     t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
+                     yesNo(t.verified).c_str(), yesNo(t.secured).c_str(),
+                     t.passed ? "passed" : "FAILED", record.c_str());
     }
     if (!empty.empty()) {
         std::fprintf(out, "  no target found:%s\n", empty.c_str());
@@ -205,18 +253,33 @@ void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
     std::fprintf(out, "%d of %d targets passed.\n", run.passed(), run.present());
 }
 
+// The run's serial records in socket order, or none.
+std::array<std::string, trace::kTargets> recordValues(const RunOutcome& run) {
+    std::array<std::string, trace::kTargets> values;
+    if (run.records) {
+        for (size_t i = 0; i < values.size(); ++i) {
+            values[i] = (*run.records)[i].value;
+        }
+    }
+    return values;
+}
+
 trace::LogWrite logRun(const Invocation& in, const ProgramPlan& plan, const RunOutcome& run) {
     if (in.logPath.empty()) {
         return trace::LogWrite::Written;
     }
     const trace::UnitIdentity unit = trace::unitIdentity(run.block);
+    const UnitRecord unitRecord = readUnitRecord();
     const trace::RunRecord record{.time = trace::utcTimestamp(),
                                   .station = trace::stationName(),
                                   .firmwareVersion = trace::versionText(unit.firmwareVersion),
                                   .hardwareVersion = trace::versionText(unit.hardwareVersion),
                                   .deviceType = plan.type.name,
                                   .imageCrc32 = plan.images.imageCrc32,
-                                  .resultCode = run.code};
+                                  .resultCode = run.code,
+                                  .unit = unitRecord.serial,
+                                  .run = unitRecord.runs,
+                                  .serials = recordValues(run)};
     return trace::appendLines(in.logPath, trace::runLines(record, run.block));
 }
 
@@ -259,13 +322,35 @@ void requireLogged(trace::LogWrite written, const Invocation& in, int number) {
     throw Failure(kExitNotLogged, lost + "cannot write the log " + in.logPath);
 }
 
+int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std::FILE* out);
+
 } // namespace
 
 int programCommand(const Invocation& in, std::FILE* out) {
-    const ProgramPlan plan = planProgram(in);
+    ProgramPlan plan = planProgram(in);
     // A log that cannot be written is found before any chip is touched; it is created with
     // the first run's lines, so a command that fails before leaves no file.
     checkLogFirst(in);
+    // So is a ledger, a scheme or a library that cannot give the records: the first run's
+    // are reserved before the unit is touched.
+    std::optional<SerialRun> serial;
+    if (in.serializes()) {
+        serial.emplace(in, plan.images.imageCrc32);
+        serial->reserve(1);
+    }
+    try {
+        return programRuns(in, plan, serial ? &*serial : nullptr, out);
+    } catch (...) {
+        if (serial) {
+            serial->abandon();
+        }
+        throw;
+    }
+}
+
+namespace {
+
+int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std::FILE* out) {
     Progress progress;
     UnitLink link(in);
     if (!in.json) {
@@ -286,7 +371,10 @@ int programCommand(const Invocation& in, std::FILE* out) {
     }
     int status = kExitPassed;
     for (int number = 1; number <= in.repeat; ++number) {
-        const RunOutcome run = runOnce(plan, progress, number);
+        if (serial != nullptr && number > 1) {
+            serial->reserve(number);
+        }
+        const RunOutcome run = runOnce(plan, progress, number, serial);
         // The log first: a report that cannot be written must not cost the run its lines.
         const trace::LogWrite logged = logRun(in, plan, run);
         if (in.json) {
@@ -296,6 +384,9 @@ int programCommand(const Invocation& in, std::FILE* out) {
         }
         std::fflush(out);
         requireLogged(logged, in, number);
+        if (serial != nullptr) {
+            serial->requireSettled(number);
+        }
         flushReport(out);
         status = std::max(status, run.exitCode());
         if (run.code != kOk) {
@@ -307,5 +398,7 @@ int programCommand(const Invocation& in, std::FILE* out) {
     }
     return status;
 }
+
+} // namespace
 
 } // namespace octo::cli

@@ -5,6 +5,7 @@
 //   octoimg convert IN OUT              Intel-Hex (.hex .int .zhx), QX-Text (.txt) and raw
 //                                       binary (.bin), chosen by extension
 #include "devices/device_table.h"
+#include "files/atomic_file.h"
 #include "objfile/binary.h"
 #include "objfile/crc32.h"
 #include "objfile/firmware.h"
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,7 +30,8 @@ constexpr int kExitFileError = 1;
 constexpr int kExitUsage = 2;
 // A binary of a sparse 32-bit image could be gigabytes of fill; refuse beyond this.
 constexpr uint64_t kMaxBinaryBytes = 64ull * 1024 * 1024;
-constexpr size_t kReadChunkBytes = 64 * 1024;
+// Anything thrown that no check foresaw (memory running out): one line, this code.
+constexpr int kExitUnexpected = 3;
 
 constexpr const char* kUsage =
     "usage: octoimg info FILE [--device TYPE]\n"
@@ -81,46 +84,17 @@ void reportWarning(std::string_view file, const Diagnostic& d) {
     std::fprintf(stderr, ": warning: %s\n", d.message.c_str());
 }
 
-// The whole file, or the error to report.
-std::optional<std::string> readWholeFile(const std::string& path, Diagnostic& error) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        error = {ResultCode::CannotOpen, 0, std::strerror(errno), std::nullopt};
-        return std::nullopt;
-    }
-    std::string content;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0) {
-            content.reserve(static_cast<size_t>(size));
-        }
-        std::rewind(file);
-    }
-    std::vector<char> buffer(kReadChunkBytes);
-    size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
-        content.append(buffer.data(), got);
-    }
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        error = {ResultCode::FileIo, 0, "reading the file failed", std::nullopt};
-        return std::nullopt;
-    }
-    return content;
-}
-
 // Loads path into image; prints what went wrong and returns false on failure.
 bool loadInput(const std::string& path, Image& image, const LoadOptions& options = {}) {
-    Diagnostic error;
-    const auto content = readWholeFile(path, error);
-    if (!content) {
-        reportError(path, error);
+    const ObjectFileBytes file = readObjectFileBytes(path);
+    if (file.error) {
+        reportError(path, *file.error);
         return false;
     }
+    const std::string& content = file.bytes;
     if (isBinaryName(path)) {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(content->data());
-        if (!readBinary(std::span(bytes, content->size()), 0, image)) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(content.data());
+        if (!readBinary(std::span(bytes, content.size()), 0, image)) {
             reportError(
                 path, {ResultCode::OutOfRange, 0, "the binary is larger than 4 GiB", std::nullopt});
             return false;
@@ -136,7 +110,7 @@ bool loadInput(const std::string& path, Image& image, const LoadOptions& options
         }
         return true;
     }
-    const ReadResult result = loadObjectFile(path, *content, image, options);
+    const ReadResult result = loadObjectFile(path, content, image, options);
     for (const auto& warning : result.warnings) {
         reportWarning(path, warning);
     }
@@ -184,10 +158,6 @@ int info(const std::string& path, const char* deviceName) {
     return kExitOk;
 }
 
-bool writeAll(std::FILE* file, std::span<const uint8_t> bytes) {
-    return std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-}
-
 int convert(const std::string& in, const std::string& out) {
     const bool binaryOut = isBinaryName(out);
     const std::optional<Format> format = formatForFileName(out);
@@ -211,34 +181,30 @@ int convert(const std::string& in, const std::string& out) {
                      static_cast<unsigned long long>(kMaxBinaryBytes));
         return kExitFileError;
     }
-    std::FILE* file = std::fopen(out.c_str(), "wb");
-    if (file == nullptr) {
-        reportError(out, {ResultCode::CannotOpen, 0, std::strerror(errno), std::nullopt});
-        return kExitFileError;
-    }
-    bool written = false;
+    std::string bytes;
     if (binaryOut) {
-        written = writeBinary(image, kErasedByte, [&](std::span<const uint8_t> piece) {
-            return writeAll(file, piece);
+        writeBinary(image, kErasedByte, [&](std::span<const uint8_t> piece) {
+            bytes.append(reinterpret_cast<const char*>(piece.data()), piece.size());
+            return true;
         });
     } else {
-        const std::string text = writeObject(image, *format);
-        written =
-            writeAll(file, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+        bytes = writeObject(image, *format);
     }
-    written = std::fclose(file) == 0 && written;
-    if (!written) {
+    // Through a temporary file: a write that fails leaves a file of that name as it was.
+    switch (octo::files::replaceFile(out, bytes)) {
+    case octo::files::ReplaceResult::Ok:
+        break;
+    case octo::files::ReplaceResult::CannotCreate:
+        reportError(out, {ResultCode::CannotOpen, 0, std::strerror(errno), std::nullopt});
+        return kExitFileError;
+    case octo::files::ReplaceResult::WriteFailed:
         reportError(out, {ResultCode::FileIo, 0, "writing the file failed", std::nullopt});
-        std::remove(out.c_str());
         return kExitFileError;
     }
     return kExitOk;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+int run(const std::vector<std::string>& args) {
     if (args.size() == 2 && args[0] == "info") {
         return info(args[1], nullptr);
     }
@@ -250,4 +216,15 @@ int main(int argc, char** argv) {
     }
     std::fputs(kUsage, stderr);
     return kExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "octoimg: %s\n", error.what());
+        return kExitUnexpected;
+    }
 }

@@ -15,8 +15,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
+#include <string>
+#include <utility>
 
 namespace octo {
 namespace {
@@ -81,6 +84,7 @@ protected:
         fake.resultBlock[10] = firmware >> 8;
         fake.resultBlock[11] = firmware & 0xFF;
         fake.resultBlock[12] = 0;
+        fake.whileWaiting = duringCalls;
     }
 
     void start() {
@@ -112,6 +116,8 @@ protected:
     std::string loadedFrom;
     bool libraryLoads = true;
     bool unitPresent = false;
+    // Runs inside each library call, as the window's messages do.
+    std::function<void(const std::string&)> duringCalls;
     uint16_t firmware = 0x0156;
     InMemoryView view;
     FakePlatform platform;
@@ -217,7 +223,15 @@ TEST_F(StartupTest, WithoutAUnitTheWindowIsReadyAndTheSettingsAreSavedBack) {
     installConfig("[Version]\r\nVersion=1.56\r\n[System]\r\nBaudRate=1\r\nSwitchVccOff=0\r\n"
                   "ComPort=3\r\nSettleTime=14\r\n[User]\r\nCaptionIndexed=1\r\n"
                   "[ZEL816 A110]\r\nGroup=1\r\n");
+    // A command taken while the port opens finds the settling time and the type applied.
+    std::pair<uint16_t, std::string> atInitCom;
+    duringCalls = [&](const std::string& function) {
+        if (function == "InitCom") {
+            atInitCom = {dialog.targetPower().settleMs(), dialog.deviceType().typeName};
+        }
+    };
     start();
+    EXPECT_EQ(atInitCom, std::make_pair(uint16_t{1500}, std::string("ZEL816 A110")));
     EXPECT_TRUE(view.messageBoxes().empty());
     EXPECT_FALSE(view.isVisible(IDC_IMAGE_NUMBER));
     EXPECT_EQ(state.programDirectory, (dir.path() / "prog").string() + "\\");

@@ -1,6 +1,7 @@
 // What the window and the command-line programmer share for a run: a type's memory counted
 // from its segment table, the estimate's use of it, the time-out the unit is given and the
 // image files read before the unit is touched.
+#include "objfile/load.h"
 #include "run/image_files.h"
 #include "run/programming.h"
 #include "support/TempFolder.h"
@@ -76,6 +77,8 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
     const std::string text = folder.file("b.txt");
     const std::string more = folder.file("c.txt");
     const std::string missing = folder.file("missing.txt");
+    const std::string empty = folder.file("empty.txt");
+    std::ofstream(empty) << "@F000\nq\n";
     std::ofstream(hex) << ":02F00000AABBA9\n:00000001FF\n";
     std::ofstream(text) << "@F000\nAA BB\nq\n";
     std::ofstream(more) << "@F002\nCC\nq\n";
@@ -91,6 +94,7 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
     EXPECT_EQ(asHex.imageCrc32, asText.imageCrc32);
     EXPECT_NE(asHex.files[0].crc32, asText.files[0].crc32);
     EXPECT_EQ(asText.files[0].bytes, 14u);
+    EXPECT_EQ(asText.files[0].crc32, 0x845BB396u); // the standard CRC-32 of the file's bytes
     const ImageFiles both = read({text, more});
     ASSERT_EQ(both.files.size(), 2u);
     EXPECT_EQ(both.imageBytes, 3u);
@@ -103,6 +107,8 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
     } failures[] = {
         {{text, missing}, missing, objfile::ResultCode::CannotOpen},
         {{text, hex}, hex, objfile::ResultCode::DataAlreadySpecified},
+        {{text, empty}, empty, objfile::ResultCode::UnexpectedEnd},
+        {{folder.path().string()}, folder.path().string(), objfile::ResultCode::CannotOpen},
     };
     for (const auto& f : failures) {
         const ImageFiles files = read(f.paths);
@@ -110,6 +116,21 @@ TEST(ImageFiles, TheImageCrcIsTheDataOfAllFilesInAnyFormatAndTheFirstBadFileStop
         EXPECT_EQ(files.imageBytes, 0u) << f.failed;
         ASSERT_TRUE(files.read.error.has_value()) << f.failed;
         EXPECT_EQ(files.read.error->code, f.code) << f.failed;
+    }
+}
+
+TEST(ImageFiles, AFileOfTheLargestSizeIsReadAndOneByteMoreIsNot) {
+    const testing::TempFolder folder("octo_run");
+    const std::string path = folder.file("big.txt");
+    const std::string object = "@F000\nAA\nq\n";
+    const OctoSegmentEntry segments[] = {{OCTO_SEGMENT_FLASH, 0xF000, 0x1000},
+                                         {OCTO_SEGMENT_END, 0, 0}};
+    for (const uint64_t size :
+         {objfile::kLargestObjectFileBytes, objfile::kLargestObjectFileBytes + 1}) {
+        // What follows the end mark is not read as data.
+        std::ofstream(path, std::ios::binary) << object << std::string(size - object.size(), ' ');
+        const ImageFiles files = readImageFiles(std::vector<std::string>{path}, segments);
+        EXPECT_EQ(files.ok(), size == objfile::kLargestObjectFileBytes) << size;
     }
 }
 

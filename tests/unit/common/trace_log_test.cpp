@@ -12,9 +12,12 @@
 
 #include <array>
 #include <filesystem>
+#include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -103,6 +106,7 @@ TEST(TraceLogFile, OnlyAnEmptyFileOrOneThatStartsWithAHeaderIsAppendedTo) {
         {"new.csv", std::nullopt, LogWrite::Written},
         {"empty.csv", "", LogWrite::Written},
         {"log.csv", header + "\n", LogWrite::Written},
+        {"first.csv", firstHeaderLine() + "\n", LogWrite::Written},
         {"edited.csv", header + "\r\nx\r\n", LogWrite::Written},
         {"image.txt", "@FC00\n01 02\nq\n", LogWrite::NotALog},
         {"longer.csv", header + ",extra\n", LogWrite::NotALog},
@@ -153,14 +157,59 @@ TEST(TraceLogLines, OneLinePerTargetFoundWithFieldsQuotedWhereCsvNeedsIt) {
                         .hardwareVersion = "1.30",
                         .deviceType = "ZEL816 A449",
                         .imageCrc32 = 0x037874A1,
-                        .resultCode = 0};
+                        .resultCode = 0,
+                        .unit = "U,7",
+                        .run = 41,
+                        .serials = {"S\"1", "", "S3"}};
     const std::vector<std::string> lines = runLines(run, block);
     const std::string head =
         "2026-12-08T06:00:00Z,\"line \"\"A\"\", bay 2\",1.56,1.30,ZEL816 A449,037874A1,";
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], head + "1,1,1,1,0,1,0\n");
-    EXPECT_EQ(lines[1], head + "3,1,0,0,0,0,0\n");
-    EXPECT_EQ(lines[2], head + "7,0,0,0,1,0,0\n");
+    EXPECT_EQ(lines[0], head + "1,1,1,1,0,1,0,\"U,7\",41,\"S\"\"1\"\n");
+    EXPECT_EQ(lines[1], head + "3,1,0,0,0,0,0,\"U,7\",41,S3\n");
+    EXPECT_EQ(lines[2], head + "7,0,0,0,1,0,0,\"U,7\",41,\n");
+    EXPECT_EQ(runLines(RunRecord{}, block)[0], ",,,,,,1,1,1,1,0,1,0,,,\n")
+        << "an unknown unit, run and serial are empty fields";
+}
+
+// A log keeps the columns of the header it began with, whatever the fields hold.
+TEST(TraceLogFile, ALogIsAppendedToInTheColumnsOfItsOwnHeader) {
+    const TempFolder folder("octo_trace");
+    std::array<uint8_t, 256> block{};
+    block[0] = 0x01;
+    const RunRecord run{.time = "8 Dec, 06:00",
+                        .station = "bay \"2\", west",
+                        .firmwareVersion = "",
+                        .hardwareVersion = "",
+                        .deviceType = "",
+                        .imageCrc32 = 0x037874A1,
+                        .resultCode = 0,
+                        .unit = "U-7",
+                        .run = 3,
+                        .serials = {"S,1"}};
+    const std::string head = "\"8 Dec, 06:00\",\"bay \"\"2\"\", west\",,,,037874A1,1,1,0,0,0,0,0";
+    const struct {
+        const char* name;
+        std::optional<std::string> content;
+        std::string header;
+        std::string line;
+    } cases[] = {
+        {"new.csv", std::nullopt, headerLine(), head + ",U-7,3,\"S,1\""},
+        {"log.csv", headerLine() + "\n", headerLine(), head + ",U-7,3,\"S,1\""},
+        {"first.csv", firstHeaderLine() + "\n", firstHeaderLine(), head},
+        {"edited.csv", firstHeaderLine() + "\r\n", firstHeaderLine() + "\r", head},
+    };
+    for (const auto& c : cases) {
+        const std::string path = folder.file(c.name);
+        if (c.content) {
+            std::ofstream(path, std::ios::binary) << *c.content;
+        }
+        ASSERT_EQ(appendLines(path, runLines(run, block)), LogWrite::Written) << c.name;
+        const std::vector<std::string> lines = fileLines(path);
+        ASSERT_EQ(lines.size(), 2u) << c.name;
+        EXPECT_EQ(lines[0], c.header) << c.name;
+        EXPECT_EQ(lines[1], c.line) << c.name;
+    }
 }
 
 TEST(TraceLogLines, TheUnitIsNamedFromABlockThatReachesItsThirdVersionWord) {
@@ -169,6 +218,18 @@ TEST(TraceLogLines, TheUnitIsNamedFromABlockThatReachesItsThirdVersionWord) {
     block[11] = 0x56;
     EXPECT_EQ(unitIdentity(block).firmwareVersion, 0x0156);
     EXPECT_FALSE(unitIdentity(std::span(block).first(31)).firmwareVersion);
+}
+
+TEST(TraceLogLines, TheTimeIsTheCurrentSecondInUtcWrittenWhole) {
+    const std::time_t before = std::time(nullptr);
+    const std::string stamp = utcTimestamp();
+    const std::time_t after = std::time(nullptr);
+    std::tm read{};
+    std::istringstream(stamp) >> std::get_time(&read, "%Y-%m-%dT%H:%M:%S");
+    ASSERT_EQ(stamp.size(), 20u) << stamp;
+    EXPECT_EQ(stamp.back(), 'Z');
+    EXPECT_LE(before, timegm(&read)) << stamp;
+    EXPECT_LE(timegm(&read), after) << stamp;
 }
 
 TEST(TraceLogLines, AVersionIsItsTwoBytesInHexadecimalAndNoneIsEmpty) {

@@ -214,6 +214,12 @@ TEST(ReadOutField, AnEmptyTextIsNeverAWholeNumber) {
     EXPECT_FALSE(convertFieldNumber("  ").whole);
 }
 
+TEST(ReadOutField, TheNumberEndsWithTheTextGiven) {
+    const FieldNumber number = convertFieldNumber(std::string_view("12345").substr(0, 2));
+    EXPECT_EQ(number.value, 12u);
+    EXPECT_TRUE(number.whole);
+}
+
 TEST_F(SubDialogsTest, ReadOutShowsTheKeptValuesAndKeepsATargetCheckedBeforeAWrongStart) {
     std::vector<std::string> shown;
     int focus = 0;

@@ -1,10 +1,11 @@
 // The octoimg tool as engineers run it: output, conversions, exit codes and messages.
 #include "objfile/crc32.h"
-#include "support/TempFolder.h"
 #include "objfile/load.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -21,8 +22,9 @@ struct ToolRun {
     std::string output; // stdout and stderr together
 };
 
-ToolRun octoimg(const std::string& arguments) {
-    const std::string command = std::string(OCTOIMG_PATH) + " " + arguments + " 2>&1";
+// shellSetup runs in the shell before the tool (limits for it).
+ToolRun octoimg(const std::string& arguments, const std::string& shellSetup = "") {
+    const std::string command = shellSetup + std::string(OCTOIMG_PATH) + " " + arguments + " 2>&1";
     std::FILE* pipe = popen(command.c_str(), "r");
     ToolRun run{-1, {}};
     if (pipe == nullptr) {
@@ -94,6 +96,9 @@ TEST_F(OctoImg, FailsWithTheFileLineAndCode) {
     writeFile(path("bad.hex"), ":0100000011EE\n:0100010022DD\n");
     writeFile(path("sparse.txt"), "@0\n01\n@FFFFFF00\n02\nq\n");
     writeFile(path("ok.txt"), "@F000\n01\nq\n");
+    writeFile(path("huge.hex"), "");
+    fs::resize_file(path("huge.hex"), 100ull << 30); // sparse: refused before it is read
+    const std::string folder = dir_.path().string();
     struct Case {
         std::string arguments;
         int exitCode;
@@ -105,11 +110,14 @@ TEST_F(OctoImg, FailsWithTheFileLineAndCode) {
         {"convert " + path("bad.hex") + " " + path("out.txt"), 1, "bad.hex:2: error 11"},
         {"convert " + path("sparse.txt") + " " + path("out.bin"), 1, "refusing"},
         {"convert " + path("ok.txt") + " " + path("out.s19"), 2, "unknown output format"},
-        {"convert " + path("ok.txt") + " " + path("no/such/dir/out.hex"), 1, "error 15"},
+        {"convert " + path("ok.txt") + " " + path("no/such/dir/out.hex"), 1, "out.hex: error 15"},
         {"info " + path("ok.txt") + " --device \"ZEL816 A110\"", 1, "0x0F000 lies outside"},
         {"info " + path("ok.txt") + " --device \"ZEL816 A413\"", 0, "all data lies in its memory"},
         {"info " + path("ok.txt") + " --device NOPE", 2, "unknown device type"},
         {"frobnicate", 2, "usage:"},
+        {"info " + folder, 1, "error 15 (unable to open the file): is not a regular file"},
+        {"convert " + folder + " " + path("x.hex"), 1, "is not a regular file"},
+        {"info " + path("huge.hex"), 1, "error 13 (file I/O error): is larger than"},
     };
     for (const auto& c : cases) {
         const ToolRun run = octoimg(c.arguments);
@@ -119,6 +127,31 @@ TEST_F(OctoImg, FailsWithTheFileLineAndCode) {
     }
     EXPECT_FALSE(fs::exists(path("out.txt"))) << "a failed conversion must not leave output";
     EXPECT_FALSE(fs::exists(path("out.bin")));
+    EXPECT_FALSE(fs::exists(path("x.hex")));
+}
+
+TEST_F(OctoImg, AFailedWriteLeavesTheOldOutputFileAsItWas) {
+    std::string big = "@0\n";
+    for (int line = 0; line < 4096; ++line) {
+        big += "00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF\n";
+    }
+    writeFile(path("big.txt"), big + "q\n");
+    writeFile(path("precious.hex"), "keep me\n");
+    // The disk full after a few blocks: writes fail (EFBIG) instead of ending the tool.
+    const ToolRun run = octoimg("convert " + path("big.txt") + " " + path("precious.hex"),
+                                "trap '' XFSZ; ulimit -f 8; ");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("error 13"), std::string::npos) << run.output;
+    EXPECT_EQ(readFile(path("precious.hex")), "keep me\n");
+}
+
+TEST_F(OctoImg, MemoryRunningOutEndsWithOneLineAndItsOwnCode) {
+    writeFile(path("large.txt"), "");
+    fs::resize_file(path("large.txt"), 48ull << 20); // within the bound, sparse
+    const ToolRun run = octoimg("info " + path("large.txt"), "ulimit -v 40960; ");
+    EXPECT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_EQ(run.output.rfind("octoimg: ", 0), 0u) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
 }
 
 } // namespace

@@ -25,9 +25,7 @@ class ImageLoaderTest : public DialogWithIni {
 protected:
     ImageLoaderTest() {
         ini(kIniBefore);
-        view.clearList(IDC_DEVICE_TYPE);
-        view.addListRow(IDC_DEVICE_TYPE, "ZEL816 A110");
-        view.addListRow(IDC_DEVICE_TYPE, "ZEL816 A449");
+        view.setListRows(IDC_DEVICE_TYPE, {"ZEL816 A110", "ZEL816 A449"});
         view.setListSelection(IDC_DEVICE_TYPE, 1);
         view.setText(IDC_STATUS_LINE, kStatusBefore);
         dialog.flags().reloadRequired = true;
@@ -145,7 +143,7 @@ TEST_F(ImageLoaderTest, FileSelectionStoresTheChoiceOfItsKind) {
         const char* title;
         std::string image, image2, firmware;
     } cases[] = {
-        {IDC_BROWSE_IMAGE, {0, "Z:\\c.txt"}, "Load programmer unit", "old1", "old2", ""},
+        {IDC_BROWSE_IMAGE, {}, "Load programmer unit", "old1", "old2", ""}, // cancelled
         {IDC_BROWSE_IMAGE, {3, "Z:\\c.zhx"}, "Load programmer unit", "Z:\\c.zhx", "old2", ""},
         {IDC_BROWSE_IMAGE2, {1, ""}, "Append programmer unit", "old1", " ", ""},
         {0, {1, "Z:\\OCTO.TXT"}, "Upgrade programmer unit", "old1", "old2", "Z:\\OCTO.TXT"},

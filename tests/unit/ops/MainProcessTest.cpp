@@ -504,8 +504,11 @@ TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnly
     library->resultBlock[kVerifiedByte] = 0x03;
     library->resultBlock[11] = 0x56; // firmware 0x0156
     library->resultBlock[10] = 0x01;
+    library->unitSerial = "U-1";
+    library->unitRuns = 9;
     view.click(IDC_START);
     library->script("OctoGetResult", {50});
+    library->script("OctoGetUnitInfo", {kNotAvailableResult}); // an older library
     view.click(IDC_START);
 
     const std::vector<std::string> log = lines(path);
@@ -516,10 +519,10 @@ TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnly
         size_t line;
         const char* ending;
     } cases[] = {
-        {1, ",1,1,0,1,0,1,0"},
-        {2, ",2,1,0,1,0,1,0"},
-        {3, ",3,1,0,0,0,0,0"},
-        {6, ",3,1,0,0,0,0,50"},
+        {1, ",1,1,0,1,0,1,0,U-1,9,"},
+        {2, ",2,1,0,1,0,1,0,U-1,9,"},
+        {3, ",3,1,0,0,0,0,0,U-1,9,"},
+        {6, ",3,1,0,0,0,0,50,,,"},
     };
     for (const auto& c : cases) {
         const std::string& line = log[c.line];
@@ -672,6 +675,7 @@ TEST_F(SerialRunTest, RecordsGoToTheLibraryBeforeTheRunAndAreSettledByEachTarget
     EXPECT_EQ(tip(0), "");
 
     serialize(ledger);
+    dialog.settings().traceLog = folder.file("trace.csv");
     const std::size_t before = unitCalls().size();
     view.click(IDC_START);
     const std::vector<std::string> calls = unitCalls();
@@ -697,6 +701,9 @@ TEST_F(SerialRunTest, RecordsGoToTheLibraryBeforeTheRunAndAreSettledByEachTarget
     EXPECT_EQ(tip(0), "Target 1: serial 1 (01000000), programmed");
     EXPECT_EQ(tip(1), "Target 2: serial 2 (02000000), void");
     EXPECT_EQ(tip(2), "Target 3: serial 3 (03000000), released");
+    const std::vector<std::string> trace = lines(folder.file("trace.csv"));
+    ASSERT_EQ(trace.size(), 3u) << "the header and the two targets found";
+    EXPECT_TRUE(trace[2].ends_with(",02000000")) << "the serial column: " << trace[2];
 
     // The released records come back first, lowest first, then new ones.
     view.click(IDC_START);

@@ -70,6 +70,7 @@ protected:
             const std::string name = call.substr(0, call.find(' '));
             text += kLetters.contains(call)        ? kLetters.at(call)
                     : name == "OctoLoadFirmware"   ? 'F'
+                    : name == "OctoCheckFirmware"  ? 'c'
                     : name == "OctoLoadParameters" ? 'P'
                     : name == "OctoReadTargetFile" ? 'R'
                                                    : '?';
@@ -179,15 +180,15 @@ TEST_F(MaintenanceTest, UpgradeTakesTheTemporaryLoaderByTheUnitsVersionsAndStops
         bool completed;
     } cases[] = {
         // clang-format off
-        {"third word 0x200 loads directly",       0, 0x0156, 0x0200, {},     {},   "ifF",    true},
-        {"third word 0x1FF takes the loader",     0, 0x0156, 0x01FF, {},     {},   "illTfF", true},
-        {"up to 1.45 no third word counts",       0, 0x0145, 0x0300, {},     {},   "illTfF", true},
-        {"a unit that does not answer",           5, 0x0156, 0x0200, {},     {},   "illTfF", true},
-        {"the first loader erase does not count", 0, 0x0156, 0,      {8, 0}, {},   "illTfF", true},
-        {"the second loader erase fails",         0, 0x0156, 0,      {0, 8}, {},   "ill",    false},
-        {"the temporary loader fails",            0, 0x0156, 0,      {},     {8},  "illT",   false},
-        {"the firmware area is not erased",       0, 0x0156, 0x0200, {8},    {},   "if",     false},
-        {"the firmware is not loaded",            0, 0x0156, 0x0200, {},     {18}, "ifF",    false},
+        {"third word 0x200 loads directly",       0, 0x0156, 0x0200, {},     {},   "cifF",    true},
+        {"third word 0x1FF takes the loader",     0, 0x0156, 0x01FF, {},     {},   "cillTfF", true},
+        {"up to 1.45 no third word counts",       0, 0x0145, 0x0300, {},     {},   "cillTfF", true},
+        {"a unit that does not answer",           5, 0x0156, 0x0200, {},     {},   "cillTfF", true},
+        {"the first loader erase does not count", 0, 0x0156, 0,      {8, 0}, {},   "cillTfF", true},
+        {"the second loader erase fails",         0, 0x0156, 0,      {0, 8}, {},   "cill",    false},
+        {"the temporary loader fails",            0, 0x0156, 0,      {},     {8},  "cillT",   false},
+        {"the firmware area is not erased",       0, 0x0156, 0x0200, {8},    {},   "cif",     false},
+        {"the firmware is not loaded",            0, 0x0156, 0x0200, {},     {18}, "cifF",    false},
         // clang-format on
     };
     view.fileChoice = {1, firmwareFile()};
@@ -228,7 +229,8 @@ TEST_F(MaintenanceTest, AFileTheLibraryWouldRefuseLeavesTheUnitUntouched) {
         state.lastResult = 0;
         const std::size_t from = library->callLog().size();
         view.click(IDC_EXECUTE);
-        EXPECT_EQ(library->callLog().size(), from) << path;
+        ASSERT_EQ(library->callLog().size(), from + 1) << path;
+        EXPECT_EQ(library->callLog().back(), "OctoCheckFirmware " + path);
         EXPECT_EQ(status(), text) << path;
         EXPECT_EQ(state.lastResult, 1) << path;
     }

@@ -387,11 +387,11 @@ TEST_F(ProgrammerDialogTest, MinimisedWindowPaintsTheIconCentred) {
     initialise();
     EXPECT_FALSE(dialog.onPaint());
     view.minimised = true;
-    view.client = {160, 37};
+    view.client = {161, 37};
     view.icon = {32, 32};
     EXPECT_TRUE(dialog.onPaint());
-    // (160 - 32 + 1) / 2 = 64, (37 - 32 + 1) / 2 = 3
-    EXPECT_EQ(view.paintedIcons(), (std::vector<std::pair<int, int>>{{64, 3}}));
+    // (161 - 32 + 1) / 2 = 65, (37 - 32 + 1) / 2 = 3: an odd margin puts the extra pixel left
+    EXPECT_EQ(view.paintedIcons(), (std::vector<std::pair<int, int>>{{65, 3}}));
     EXPECT_EQ(dialog.onQueryDragIcon(), view.appIconHandle());
 }
 

@@ -37,6 +37,12 @@ TEST(Messages, RoundTrips) {
     expectRoundTrip(result);
     ResultReply nameless;
     expectRoundTrip(nameless);
+    result.unit = UnitRecord{"OCTO-000123", 0x01020304};
+    expectRoundTrip(result);
+    EXPECT_EQ(ResultReply::decode(result.encode())->unit, result.unit);
+    EXPECT_FALSE(ResultReply::decode(nameless.encode())->unit) << "an older unit's reply";
+    nameless.unit = UnitRecord{std::string(UnitRecord::kMaxSerialChars, 'S'), 0};
+    expectRoundTrip(nameless);
     expectRoundTrip(SetSignalsRequest{0x081F, 33});
     expectRoundTrip(ImageBeginRequest{3, ImageMode::Append, 100, 0xDEADBEEF, 2000, "ZEL816 A449"});
     expectRoundTrip(ImageDataReply{12345});
@@ -60,7 +66,11 @@ struct Rejected {
 };
 
 TEST(Messages, OutOfRangeFieldsAreRejected) {
+    std::vector<uint8_t> longSerial = ResultReply{}.encode();
+    longSerial.push_back(UnitRecord::kMaxSerialChars + 1);
+    longSerial.insert(longSerial.end(), UnitRecord::kMaxSerialChars + 1 + 4, 'S');
     const std::vector<Rejected> cases = {
+        {"serial of 33 characters", ResultReply::decode(longSerial).has_value()},
         {"baud index 5", SetBaudRequest::decode(std::vector<uint8_t>{5}).has_value()},
         {"supply 2", SetSupplyRequest::decode(std::vector<uint8_t>{2}).has_value()},
         {"supply 37", SetSupplyRequest::decode(std::vector<uint8_t>{37}).has_value()},

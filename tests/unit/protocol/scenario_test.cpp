@@ -18,7 +18,10 @@ TEST(Scenario, ParsesEveryKindOfValueAndComments) {
                                       "time_scale = 0.25\n"
                                       "fault.drop = 0.01\n"
                                       "fault.direction = to_unit\n"
-                                      "unplug.after_bytes = 5000\n");
+                                      "unplug.after_bytes = 5000\n"
+                                      "unit.serial = OCTO-000123\n"
+                                      "target.3.fault.connect_rate = 0.5\n"
+                                      "target.3.fault.connect_rate_from = 2000\n");
     ASSERT_FALSE(error) << *error;
     EXPECT_EQ(scenario.hardwareVersion, 0x0120);
     EXPECT_EQ(scenario.firmwareName, "OCTO816-150");
@@ -28,6 +31,10 @@ TEST(Scenario, ParsesEveryKindOfValueAndComments) {
     EXPECT_DOUBLE_EQ(scenario.faultDrop, 0.01);
     EXPECT_EQ(scenario.faultDirection, FaultDirection::ToUnit);
     EXPECT_EQ(scenario.unplugAfterBytes, 5000u);
+    EXPECT_EQ(scenario.serial, "OCTO-000123");
+    EXPECT_FALSE(scenario.set("unit.serial", std::string(32, '~'))) << "32 characters fit";
+    EXPECT_DOUBLE_EQ(scenario.targets[2].connectRate, 0.5);
+    EXPECT_EQ(scenario.targets[2].connectRateFrom, 2000u);
 }
 
 TEST(Scenario, FirmwareNameNoneMeansNoName) {
@@ -56,6 +63,10 @@ TEST(Scenario, ErrorsNameTheLineAndTheProblem) {
         {"baud = 1200\n", "line 1: baud: expected 9600, 19200, 38400, 57600 or 115200"},
         {"\nfault.drop = 1.5\n", "line 2: fault.drop: expected a probability from 0 to 1"},
         {"pace = maybe\n", "yes or no"},
+        {"unit.serial =\n", "unit.serial: a serial number is 1 to 32 printable ASCII characters"},
+        {"unit.serial = OCTO-0000000000000000000000000001\n", "1 to 32 printable"},
+        {"unit.serial = OCTO\x01\n", "1 to 32 printable"},
+        {"target.3.fault.connect_rate = 1.5\n", "a probability from 0 to 1"},
         {"no_such_key = 1\n", "unknown key \"no_such_key\""},
         {"hardware_version = 0x10000\n", "hardware_version: expected a number up to 65535"},
         {"just words\n", "line 1: expected key = value"},

@@ -54,6 +54,34 @@ TEST(TargetBank, ProgrammingWithoutEraseOnlyClearsBitsSoVerifyFindsTheOldData) {
     EXPECT_FALSE(outcome.failed);
 }
 
+// Worn contacts: never before their first run, then at their rate, on that socket only.
+TEST(TargetBank, AWornSocketFailsToConnectFromItsRunOnAtItsRate) {
+    Scenario scenario = withType("ZEL816 A110");
+    scenario.targets[2].connectRate = 0.5;
+    scenario.targets[2].connectRateFrom = 11;
+    scenario.targets[5].connectRate = 1.0;
+    TargetBank bank(scenario);
+    const auto image = bytesAt(0xFC00, {0x5A});
+    constexpr uint64_t kRuns = 400;
+    std::array<uint64_t, wire::kTargets> missed{};
+    for (uint64_t run = 1; run <= kRuns; ++run) {
+        const RunOutcome outcome = bank.mainProcess(opt::kProgram, 0, false, kOn, image,
+                                                    type("ZEL816 A110"), kNoBudget, {}, run);
+        for (uint8_t i = 0; i < wire::kTargets; ++i) {
+            missed[i] += (outcome.run[wire::kConnectedByte] >> i & 1) == 0;
+        }
+        if (run <= 10) {
+            EXPECT_EQ(outcome.run[wire::kConnectedByte], 0xDF) << "run " << run;
+        }
+    }
+    EXPECT_EQ(missed[5], kRuns);
+    EXPECT_EQ(bank.socket(2).runs, kRuns - missed[2]);
+    // 390 draws at one half (fixed seed): far from none and from all.
+    EXPECT_GT(missed[2], 150u);
+    EXPECT_LT(missed[2], 240u);
+    EXPECT_EQ(missed[0] + missed[1] + missed[3] + missed[4] + missed[6] + missed[7], 0u);
+}
+
 TEST(TargetBank, ARecordVerifiesOnlyWhereTheChipHoldsItAsWritten) {
     Scenario scenario = withType("ZEL816 A110");
     scenario.targets[2].memory = InitialMemory::File;

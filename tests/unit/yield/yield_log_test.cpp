@@ -11,8 +11,8 @@
 namespace octo::yield {
 namespace {
 
-const std::string kNewHeader = trace::headerLine() + ",unit,run,serial\n";
-const std::string kOldHeader = trace::headerLine() + "\n";
+const std::string kNewHeader = trace::headerLine() + "\n";
+const std::string kOldHeader = trace::firstHeaderLine() + "\n";
 
 // A line of the older log: time, station, socket and the five flags.
 std::string oldLine(const std::string& time, const std::string& station, int socket,

@@ -1,0 +1,75 @@
+// What serial records add to one run of `octo816 program` against the simulated unit: the
+// same run of ZEL816 A110 on 8 targets with and without a ledger (synchronous, in the
+// current folder, so on the disk the station would use), taking turns; each with-ledger
+// run opens the ledger, reserves 8 records on the disk, hands them to the library and
+// settles them. Prints
+//   BENCH serial_overhead_ms <median of (with - without)> ms
+//   usage: octo_cli_serial_bench [pairs]
+#include "SimulatedUnit.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDefaultPairs = 15;
+
+// The wall time of the program with its output discarded; negative when it failed.
+double runMs(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const auto started = Clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int pairs = argc > 1 ? std::stoi(argv[1]) : kDefaultPairs;
+    const std::filesystem::path ledger = std::filesystem::current_path() / "serial_bench.ledger";
+    std::filesystem::remove(ledger);
+    octo::testing::SimulatedUnit unit({"target.all.type=ZEL816 A110"});
+    const std::vector<std::string> plain = {
+        OCTO816_PATH, "program", "--port",
+        unit.link(),  "--type",  "ZEL816 A110",
+        "--vcc",      "3.0",     octo::testing::samplePath("A110_blink.txt").string()};
+    std::vector<std::string> serial = plain;
+    serial.insert(serial.end(),
+                  {"--ledger", ledger.string(), "--serial-address", "0x1000", "--serial-start", "1",
+                   "--serial-end", "100000000", "--serial-format", "le32"});
+    std::vector<double> added;
+    for (int i = 0; i < pairs; ++i) {
+        const double without = runMs(plain);
+        const double with = runMs(serial);
+        if (without < 0 || with < 0) {
+            std::fprintf(stderr, "bench: pair %d failed\n", i);
+            return 1;
+        }
+        added.push_back(with - without);
+    }
+    std::sort(added.begin(), added.end());
+    std::printf("BENCH serial_overhead_ms %.1f ms\n", added[added.size() / 2]);
+    std::filesystem::remove(ledger);
+    return 0;
+}

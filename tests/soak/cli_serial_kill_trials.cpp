@@ -1,0 +1,180 @@
+// Kills octo816 program --repeat 5 with serial records (SIGKILL at random moments), again and
+// again on one ledger and one simulated unit that logs every record it writes into a chip,
+// then checks the chips' history against the ledger:
+//   - no record appears twice in the chip log;
+//   - every record in the chip log is programmed or void in the ledger;
+//   - every programmed record is in the chip log, verified.
+//
+//   octo_cli_serial_kill_trials [trials]
+// prints "SOAK <name> <value>" lines and exits 1 when a check failed.
+#include "SimulatedUnit.h"
+#include "serials/serial_ledger.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <thread>
+
+namespace octo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kDefaultTrials = 40;
+constexpr char kLast[] = "1000000";
+// Kill moments reach past a whole series, so that its end is hit too.
+constexpr double kReach = 1.3;
+
+pid_t startTool(const SimulatedUnit& unit, const fs::path& ledger) {
+    const std::string image = samplePath("A110_blink.txt").string();
+    std::vector<std::string> args = {OCTO816_PATH,
+                                     "program",
+                                     "--port",
+                                     unit.link(),
+                                     "--type",
+                                     "ZEL816 A110",
+                                     "--vcc",
+                                     "3.0",
+                                     "--repeat",
+                                     "5",
+                                     "--ledger",
+                                     ledger.string(),
+                                     "--serial-address",
+                                     "0x1000",
+                                     "--serial-start",
+                                     "1",
+                                     "--serial-end",
+                                     kLast,
+                                     "--serial-format",
+                                     "le32",
+                                     image};
+    std::vector<char*> argv;
+    for (std::string& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execv(OCTO816_PATH, argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+serials::SerialScheme scheme() {
+    return serials::SerialScheme::numbers(
+        {.start = 1, .end = std::stoull(kLast), .step = 1, .format = serials::NumberFormat::Le32});
+}
+
+std::set<uint64_t> numbersIn(const serials::StateSummary& state) {
+    std::set<uint64_t> numbers;
+    for (const serials::NumberRun& run : state.ranges) {
+        for (uint64_t n = run.first; n <= run.last; ++n) {
+            numbers.insert(n);
+        }
+    }
+    return numbers;
+}
+
+int run(int trials) {
+    const char* seedText = std::getenv("OCTO_KILL_SEED");
+    const auto seed =
+        seedText ? static_cast<uint32_t>(std::stoul(seedText)) : std::random_device{}();
+    std::cerr << "seed " << seed << " (OCTO_KILL_SEED repeats it)\n";
+    std::mt19937 random(seed);
+    SimulatedUnit unit(
+        {"target.all.type=ZEL816 A110", "target.4.present=no", "target.6.fault.record=yes"});
+    const fs::path ledger = unit.folder() / "station.ledger";
+
+    const auto started = Clock::now();
+    int status = 0;
+    waitpid(startTool(unit, ledger), &status, 0);
+    const auto seriesMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    std::cerr << "a series of five runs: " << seriesMs << " ms\n";
+    std::uniform_int_distribution<long long> moment(0, static_cast<long long>(seriesMs * kReach));
+
+    for (int i = 0; i < trials; ++i) {
+        // A killed tool may leave the unit in a run: the next one waits for its end.
+        unit.waitFor("unit.working", "no");
+        const pid_t tool = startTool(unit, ledger);
+        std::this_thread::sleep_for(std::chrono::milliseconds(moment(random)));
+        kill(tool, SIGKILL);
+        waitpid(tool, &status, 0);
+    }
+    unit.waitFor("unit.working", "no");
+
+    // The next open turns what the last kill left reserved into void records, as any would.
+    const serials::LedgerSummary summary = serials::SerialLedger::open(ledger, scheme()).summary();
+    const auto state = [&](serials::RecordState s) {
+        return numbersIn(summary.states[static_cast<size_t>(s)]);
+    };
+    const std::set<uint64_t> programmed = state(serials::RecordState::Programmed);
+    const std::set<uint64_t> voided = state(serials::RecordState::Void);
+
+    static const std::regex kLine(
+        R"(run=\d+ socket=\d address=0x1000 data=([0-9a-f]{8}) verified=([01]))");
+    std::map<uint64_t, bool> written; // number -> verified
+    int duplicates = 0;
+    int unrecorded = 0;
+    for (const std::string& line : unit.chipLog()) {
+        std::smatch m;
+        if (!std::regex_match(line, m, kLine)) {
+            std::cerr << "chip log line not understood: " << line << "\n";
+            return 1;
+        }
+        const serials::Record bytes = {
+            static_cast<uint8_t>(std::stoul(m[1].str().substr(0, 2), nullptr, 16)),
+            static_cast<uint8_t>(std::stoul(m[1].str().substr(2, 2), nullptr, 16)),
+            static_cast<uint8_t>(std::stoul(m[1].str().substr(4, 2), nullptr, 16)),
+            static_cast<uint8_t>(std::stoul(m[1].str().substr(6, 2), nullptr, 16))};
+        const uint64_t number = *serials::decodeNumber(serials::NumberFormat::Le32, 0, bytes);
+        if (!written.emplace(number, m[2] == "1").second) {
+            ++duplicates;
+            std::cerr << "written twice: " << number << "\n";
+        }
+        if (!programmed.contains(number) && !voided.contains(number)) {
+            ++unrecorded;
+            std::cerr << "in a chip, neither programmed nor void: " << number << "\n";
+        }
+    }
+    int programmedUnwritten = 0;
+    for (const uint64_t number : programmed) {
+        const auto chip = written.find(number);
+        if (chip == written.end() || !chip->second) {
+            ++programmedUnwritten;
+            std::cerr << "programmed but not verified in a chip: " << number << "\n";
+        }
+    }
+    std::cout << "SOAK serial_kill_trials " << trials << "\n"
+              << "SOAK serial_records_written " << written.size() << "\n"
+              << "SOAK serial_duplicates " << duplicates << "\n"
+              << "SOAK serial_unrecorded " << unrecorded << "\n"
+              << "SOAK serial_programmed_unwritten " << programmedUnwritten << "\n";
+    return duplicates + unrecorded + programmedUnwritten == 0 && !written.empty() ? 0 : 1;
+}
+
+} // namespace
+} // namespace octo::testing
+
+int main(int argc, char** argv) {
+    try {
+        return octo::testing::run(argc > 1 ? std::stoi(argv[1]) : octo::testing::kDefaultTrials);
+    } catch (const std::exception& e) {
+        std::cerr << "cli serial kill trials: " << e.what() << "\n";
+        return 2;
+    }
+}
