@@ -1,8 +1,8 @@
-// The Programmer library as the program calls it: the 22 functions of OCTO816.DLL and the
-// unit's own record as one C++ interface, arguments in the library's order. Implementations: the
-// DLL loaded at run time (program/win32), the library code linked in directly (native integration
-// tests), a scripted fake (unit tests) and NoLibrary, which answers every call with a failure so
-// that the window works while no library is loaded.
+// The Programmer library as the program calls it: the 22 functions of OCTO816.DLL, the unit's
+// own record and the two target-record calls as one C++ interface, arguments in the library's
+// order. Implementations: the DLL loaded at run time (program/win32), the library code linked
+// in directly (native integration tests), a scripted fake (unit tests) and NoLibrary, which
+// answers every call with a failure so that the window works while no library is loaded.
 #pragma once
 
 #include "octo816.h"
@@ -44,6 +44,11 @@ public:
     // OctoGetUnitInfo: the unit's serial number ("" unknown) and count of main processes
     // (OCTO_RUN_COUNT_UNKNOWN); kNotAvailableResult from a library without that export.
     virtual int32_t getUnitInfo(std::string& serial, uint32_t& runCount) = 0;
+    // Each target's own record for the next main process. A library without these exports
+    // answers kNotAvailableResult.
+    virtual int32_t setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                                  uint32_t length) = 0;
+    virtual int32_t clearTargetData() = 0;
 };
 
 // The answer of every call while no library is loaded: the unit cannot be reached.
@@ -80,6 +85,10 @@ public:
     }
     int32_t checkFirmware(const std::string&) override { return kNoLibraryResult; }
     int32_t getUnitInfo(std::string&, uint32_t&) override { return kNoLibraryResult; }
+    int32_t setTargetData(uint32_t, uint32_t, const uint8_t*, uint32_t) override {
+        return kNoLibraryResult;
+    }
+    int32_t clearTargetData() override { return kNoLibraryResult; }
 };
 
 // The library in use. The start-up command replaces the stand-in with the loaded library,

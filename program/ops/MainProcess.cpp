@@ -44,6 +44,7 @@ MainProcess::MainProcess(const MainProcessParts& parts)
     : Operation(parts.common), results_(parts.results), catalogue_(parts.catalogue),
       report_(view_, settings_, state_.logPath),
       trace_(view_, library_, settings_, deviceType_, state_),
+      serialization_(view_, library_, settings_, state_),
       series_(view_, platform_, flags_, &OperationFlags::continualMain,
               {IDC_START, kStartCaption, kStopCaption, kSeriesTerminated, IDC_RUN_MAIN_PROCESS}) {}
 
@@ -81,21 +82,31 @@ void MainProcess::runMainProcess() {
 
 void MainProcess::runGuarded() {
     resyncDeviceType();
+    // The records are reserved and handed over before the unit is touched; without them
+    // no run starts, and a series ends here.
+    if (!serialization_.prepare()) {
+        if (series_.endNow()) {
+            report_.close(settings_.timeOctoProg);
+        }
+        return;
+    }
     writeBusy(true);
     bracket_.beginOperation();
     estimateProgTime();
     progress_.startProgress(settings_.timeOctoProg, progress_.period(), true);
     const uint32_t startMs = platform_.tickCount();
-    const std::optional<int32_t> result = runUnit();
+    const UnitRunEnd end = runUnit();
+    const std::optional<int32_t>& result = end.result;
     const bool succeeded = result == 0;
     progress_.stopProgress(true);
     bracket_.endOperation();
     if (succeeded) {
         showRunOutcome(startMs);
     }
+    serialization_.settle(end);
     // After the bracket and the measured duration, which its file work must not lengthen.
     if (result == 0 || result == kResultFailedRun) {
-        trace_.record(state_.runResult, *result);
+        trace_.record(state_.runResult, *result, serialization_.recordValues());
     }
     writeBusy(false);
     if (series_.active()) {
@@ -134,19 +145,22 @@ void MainProcess::resyncDeviceType() {
     catalogue_.applyDeviceType();
 }
 
-std::optional<int32_t> MainProcess::runUnit() {
+UnitRunEnd MainProcess::runUnit() {
+    UnitRunEnd end;
     if (sendParameters() != 0) {
-        return std::nullopt;
+        return end;
     }
-    if (library_->mainProcess(libraryTimeout(settings_.timeOctoProg)) != 0) {
-        return std::nullopt;
+    end.started = true;
+    end.mainProcess = library_->mainProcess(libraryTimeout(settings_.timeOctoProg));
+    if (end.mainProcess != 0) {
+        return end;
     }
-    const int32_t result = library_->getResult(state_.runResult.data());
-    if (result == kResultFailedRun) {
+    end.result = library_->getResult(state_.runResult.data());
+    if (end.result == kResultFailedRun) {
         // The unit's own verdict is shown at once, though the run counts as failed.
         results_.showResult(true);
     }
-    return result;
+    return end;
 }
 
 void MainProcess::showRunOutcome(uint32_t startMs) {

@@ -7,6 +7,7 @@
 #include "link/ResultGrid.h"
 #include "ops/Operation.h"
 #include "ops/RunReport.h"
+#include "ops/Serialization.h"
 #include "ops/Series.h"
 #include "ops/TraceLog.h"
 #include "run/programming.h"
@@ -79,9 +80,9 @@ private:
     // The run after the supply guard: Busy, the bracket, the unit, the outcome, the
     // traceability log and the series' next step.
     void runGuarded();
-    // One pass of the unit: parameters, the run and its result; the library's answer to the
-    // result read, none when the unit delivered no result.
-    std::optional<int32_t> runUnit();
+    // One pass of the unit: parameters, the run and its result; how far it came and the
+    // library's answer to the result read, none when the unit delivered no result.
+    UnitRunEnd runUnit();
     void showRunOutcome(uint32_t startMs);
     void writeBusy(bool busy);
 
@@ -89,6 +90,7 @@ private:
     DeviceCatalogue& catalogue_;
     RunReport report_;
     TraceLog trace_;
+    Serialization serialization_;
     Series series_;
 };
 

@@ -40,4 +40,13 @@ void Series::afterRun(const char* failure, const std::function<void()>& pressBut
     view_.setEnabled(controls_.button, true);
 }
 
+bool Series::endNow() {
+    if (!active()) {
+        return false;
+    }
+    press(1); // any number of runs: an active series is ended
+    view_.setEnabled(controls_.button, true);
+    return true;
+}
+
 } // namespace octo

@@ -42,6 +42,9 @@ public:
     // after a passed run); then the next run is posted, or after the last one pressButton
     // ends the series as the operator's stop does and the button is enabled again.
     void afterRun(const char* failure, const std::function<void()>& pressButton);
+    // Ends an active series where a run could not start, as the operator's stop does, and
+    // enables the button again; false when no series was active.
+    bool endNow();
 
 private:
     View& view_;

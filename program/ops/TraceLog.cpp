@@ -6,7 +6,8 @@
 
 namespace octo {
 
-void TraceLog::record(std::span<const uint8_t> resultBlock, int32_t resultCode) {
+void TraceLog::record(std::span<const uint8_t> resultBlock, int32_t resultCode,
+                      const std::array<std::string, trace::kTargets>& serials) {
     if (settings_.traceLog.empty()) {
         return;
     }
@@ -31,7 +32,7 @@ void TraceLog::record(std::span<const uint8_t> resultBlock, int32_t resultCode) 
                                .run = runCount == OCTO_RUN_COUNT_UNKNOWN
                                           ? std::nullopt
                                           : std::optional<uint32_t>(runCount),
-                               .serials = {}};
+                               .serials = serials};
     // A log that another process keeps locked past the wait is one not written, too.
     if (trace::appendLines(settings_.traceLog, trace::runLines(run, resultBlock)) !=
         trace::LogWrite::Written) {

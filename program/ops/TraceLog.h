@@ -8,9 +8,12 @@
 #include "devices/DeviceType.h"
 #include "link/ProgrammerLibrary.h"
 #include "settings/Settings.h"
+#include "trace/trace_log.h"
 
+#include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace octo {
 
@@ -27,9 +30,10 @@ public:
 
     // The lines of a run from its result block and the library's answer to OctoGetResult
     // (0, or 50 for a run the unit could not carry out), with the unit's serial number and
-    // run count when it tells them; nothing while no log is named. A log that cannot be
-    // written is kept for reportFailure.
-    void record(std::span<const uint8_t> resultBlock, int32_t resultCode);
+    // run count when it tells them and each target's serial record (empty without one);
+    // nothing while no log is named. A log that cannot be written is kept for reportFailure.
+    void record(std::span<const uint8_t> resultBlock, int32_t resultCode,
+                const std::array<std::string, trace::kTargets>& serials);
     // Tells the operator, once, that lines could not be written since the last report.
     void reportFailure();
 

@@ -11,6 +11,7 @@ inline constexpr char kUser[] = "User";
 inline constexpr char kTiming[] = "Timing";
 inline constexpr char kDiagnostic[] = "Diagnostic";
 inline constexpr char kVersion[] = "Version";
+inline constexpr char kSerial[] = "Serial";
 
 // Text keys are read into buffers of these sizes: a longer value is cut to size - 1.
 inline constexpr uint32_t kPathBuffer = 260;
@@ -47,6 +48,15 @@ inline constexpr char kRepeatSelftest[] = "RepeatSelftest";
 inline constexpr char kRepeatOctoprog[] = "RepeatOctoprog";
 inline constexpr char kCreateLogFile[] = "CreateLogFile";
 inline constexpr char kTraceLog[] = "TraceLog";
+
+inline constexpr char kSerialLedger[] = "Ledger";
+inline constexpr char kSerialAddress[] = "Address";
+inline constexpr char kSerialStart[] = "Start";
+inline constexpr char kSerialEnd[] = "End";
+inline constexpr char kSerialStep[] = "Step";
+inline constexpr char kSerialFormat[] = "Format";
+inline constexpr char kSerialWidth[] = "Width";
+inline constexpr char kSerialList[] = "List";
 
 inline constexpr char kTimeSelfTest[] = "TimeSelfTest";
 inline constexpr char kTimeOctoProg[] = "TimeOctoProg";

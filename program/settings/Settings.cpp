@@ -65,6 +65,14 @@ const SettingRow kRows[] = {
     {.section = kTiming, .key = kTimeEraseImage, .fileDefault = 1000, .field = &Settings::timeEraseImage},
     {.section = kTiming, .key = kTimeLoadImage, .fileDefault = 4000, .field = &Settings::timeLoadImage},
     {.section = kTiming, .key = kTimeLoadFirmware, .fileDefault = 2000, .field = &Settings::timeLoadFirmware},
+    {.section = kSerial, .key = kSerialLedger, .encoding = E::Text, .textBuffer = kPathBuffer, .field = &Settings::serialLedger},
+    {.section = kSerial, .key = kSerialAddress, .fileDefault = 0, .field = &Settings::serialAddress},
+    {.section = kSerial, .key = kSerialStart, .fileDefault = 0, .field = &Settings::serialStart},
+    {.section = kSerial, .key = kSerialEnd, .fileDefault = 0, .field = &Settings::serialEnd},
+    {.section = kSerial, .key = kSerialStep, .fileDefault = 1, .field = &Settings::serialStep},
+    {.section = kSerial, .key = kSerialFormat, .encoding = E::Text, .textBuffer = kNameBuffer, .field = &Settings::serialFormat},
+    {.section = kSerial, .key = kSerialWidth, .fileDefault = 0, .field = &Settings::serialWidth},
+    {.section = kSerial, .key = kSerialList, .encoding = E::Text, .textBuffer = kPathBuffer, .field = &Settings::serialList},
 
     {.control = IDC_CATEGORY, .field = &Settings::category, .loaded = false},
     // clang-format on

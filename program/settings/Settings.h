@@ -70,6 +70,17 @@ struct Settings {
     uint32_t timeEraseImage = 1000;
     uint32_t timeLoadFirmware = 2000;
 
+    // Section Serial: each target's own record at address, from a number range or a list
+    // file. Without a ledger the window uses none of it.
+    std::string serialLedger{};
+    uint32_t serialAddress = 0;
+    uint32_t serialStart = 0;
+    uint32_t serialEnd = 0;
+    uint32_t serialStep = 1;
+    std::string serialFormat{}; // empty: le32
+    int serialWidth = 0;
+    std::string serialList{}; // a list file instead of the numbers
+
     bool locked() const { return showSettings == 0; }
 };
 

@@ -39,6 +39,14 @@ bool resolve(HMODULE module, const char* name, Function& function) {
     return function != nullptr;
 }
 
+// The target-record exports, looked up at their first use only: a program that does not
+// serialize never asks for them, and a library without them serves everything else.
+struct TargetDataFunctions {
+#define OCTO_POINTER(name) decltype(&::name) name = nullptr;
+    OCTO816_TARGET_DATA_EXPORTS(OCTO_POINTER)
+#undef OCTO_POINTER
+};
+
 class DllProgrammerLibrary final : public ProgrammerLibrary {
 public:
     DllProgrammerLibrary(std::unique_ptr<Module> module, const Functions& functions)
@@ -109,10 +117,34 @@ public:
         }
         return code;
     }
+    int32_t setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                          uint32_t length) override {
+        return resolveTargetData() ? t_.OctoSetTargetData(target, address, data, length)
+                                   : kNotAvailableResult;
+    }
+    int32_t clearTargetData() override {
+        return resolveTargetData() ? t_.OctoClearTargetData() : kNotAvailableResult;
+    }
 
 private:
+    bool resolveTargetData() {
+        if (!targetDataResolved_) {
+            targetDataResolved_ = true;
+            bool complete = true;
+#define OCTO_RESOLVE(name) complete = resolve(module_->get(), #name, t_.name) && complete;
+            OCTO816_TARGET_DATA_EXPORTS(OCTO_RESOLVE)
+#undef OCTO_RESOLVE
+            if (!complete) {
+                t_ = {};
+            }
+        }
+        return t_.OctoSetTargetData != nullptr;
+    }
+
     std::unique_ptr<Module> module_;
     Functions f_;
+    TargetDataFunctions t_;
+    bool targetDataResolved_ = false;
 };
 
 } // namespace

@@ -58,7 +58,7 @@ public:
                            const std::vector<std::string>& settings = {},
                            const std::filesystem::path& scenario = {})
         : link_(Paths::winePrefix() / "com1"), state_(folder / "unit.state"),
-          events_(folder / "unit.events") {
+          events_(folder / "unit.events"), chipLog_(folder / "unit.chips") {
         std::filesystem::remove(state_);
         std::vector<std::string> argv{simulatorExecutable().string(),
                                       "--link",
@@ -66,7 +66,9 @@ public:
                                       "--state",
                                       state_.string(),
                                       "--events",
-                                      events_.string()};
+                                      events_.string(),
+                                      "--chip-log",
+                                      chipLog_.string()};
         if (!scenario.empty()) {
             argv.insert(argv.end(), {"--scenario", scenario.string()});
         }
@@ -109,6 +111,10 @@ public:
         return state_.string() + ".slot" + std::to_string(n) + ".txt";
     }
 
+    // One line per target record the unit wrote: "run=1 socket=3 address=0x1000 data=...
+    // verified=1".
+    std::filesystem::path chipLog() const { return chipLog_; }
+
     // The event log so far.
     std::vector<UnitEvent> events() const {
         std::vector<UnitEvent> list;
@@ -131,6 +137,7 @@ private:
     std::filesystem::path link_;
     std::filesystem::path state_;
     std::filesystem::path events_;
+    std::filesystem::path chipLog_;
     ChildProcess process_;
 };
 

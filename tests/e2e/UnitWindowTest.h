@@ -35,10 +35,11 @@ protected:
     // Installs the program with `userKeys` set in section User of its configuration file
     // (`addedKeys` added there, where the shipped file has no such key), starts a unit with
     // the scenario text (written to `scenarioName` in the program folder) and the settings
-    // on top, and opens the window once start-up has ended.
+    // on top, and opens the window once start-up has ended. `sections` (whole sections, CR
+    // LF lines) is appended to the configuration file.
     static void openWithUnit(const std::string& scenarioName, const std::string& scenarioText,
                              const std::vector<std::string>& unitSettings, const Keys& userKeys,
-                             const Keys& addedKeys = {}) {
+                             const Keys& addedKeys = {}, const std::string& sections = {}) {
         Base::openWindow([&](Session& s) {
             s.installProgram();
             const std::filesystem::path scenario = s.programFolder() / scenarioName;
@@ -47,6 +48,8 @@ protected:
                 setIniKey(s.programFolder() / kConfigIni, "User", key, value);
             for (const auto& [key, value] : addedKeys)
                 addIniKey(s.programFolder() / kConfigIni, "User", key, value);
+            std::ofstream(s.programFolder() / kConfigIni, std::ios::binary | std::ios::app)
+                << sections;
             unit_ = std::make_unique<SimulatedUnit>(s.programFolder(), unitSettings, scenario);
             Base::window_ =
                 std::make_unique<Window>(launchAndWaitForStartup(s, kUnitWindowStartTimeout));

@@ -192,4 +192,19 @@ int32_t FakeLibrary::getUnitInfo(std::string& serial, uint32_t& runCount) {
     return result;
 }
 
+int32_t FakeLibrary::setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                                   uint32_t length) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (uint32_t i = 0; data != nullptr && i < length; ++i) {
+        hex += kDigits[data[i] >> 4];
+        hex += kDigits[data[i] & 0xF];
+    }
+    return answer("OctoSetTargetData", call("OctoSetTargetData", {target, address}) + " " + hex);
+}
+
+int32_t FakeLibrary::clearTargetData() {
+    return answer("OctoClearTargetData", "OctoClearTargetData");
+}
+
 } // namespace octo::testing

@@ -65,6 +65,9 @@ public:
     // code of the file's fault.
     int32_t checkFirmware(const std::string& path) override;
     int32_t getUnitInfo(std::string& serial, uint32_t& runCount) override;
+    int32_t setTargetData(uint32_t target, uint32_t address, const uint8_t* data,
+                          uint32_t length) override;
+    int32_t clearTargetData() override;
 
     // The text getErrorString gives for a code.
     static std::string errorText(int32_t code) { return "library text " + std::to_string(code); }

@@ -56,6 +56,18 @@ TEST(DllLoader, ResolvesAll22FunctionsAndPassesArgumentsInOrder) {
     EXPECT_EQ(serial + std::to_string(runs), "kept7");
 }
 
+TEST(DllLoader, TargetRecordCallsReachTheirExportsOrAnswerThatTheLibraryLacksThem) {
+    const uint8_t record[] = {0xe8, 0x03, 0x00, 0x07};
+    auto records = loadDllProgrammerLibrary(besideThisProgram("octo_loader_records.dll"));
+    ASSERT_NE(records, nullptr);
+    EXPECT_EQ(records->setTargetData(3, 0x1000, record, 4), 300000 + 0x1000 + 70 + 4);
+    EXPECT_EQ(records->clearTargetData(), 15);
+    auto without = loadDllProgrammerLibrary(besideThisProgram("octo_loader_complete.dll"));
+    ASSERT_NE(without, nullptr) << "the 21 suffice to load";
+    EXPECT_EQ(without->setTargetData(3, 0x1000, record, 4), kNotAvailableResult);
+    EXPECT_EQ(without->clearTargetData(), kNotAvailableResult);
+}
+
 TEST(DllLoader, RefusesALibraryThatLacksAFunctionOrDoesNotExist) {
     EXPECT_EQ(loadDllProgrammerLibrary(besideThisProgram("octo_loader_incomplete.dll")), nullptr);
     EXPECT_EQ(loadDllProgrammerLibrary(besideThisProgram("no_such_library.dll")), nullptr);
@@ -72,9 +84,9 @@ TEST(Win32Platform, FindsFilesAndVersionStrings) {
     // This test program carries the program's own version resource.
     EXPECT_EQ(platform.fileVersionString(self, "FileVersion"), "1.56");
     EXPECT_EQ(platform.fileVersionString(self, "NoSuchValue"), "???");
-    EXPECT_EQ(platform.fileVersionString(besideThisProgram("octo_loader_complete.dll"),
-                                         "FileVersion"),
-              "???");
+    EXPECT_EQ(
+        platform.fileVersionString(besideThisProgram("octo_loader_complete.dll"), "FileVersion"),
+        "???");
     EXPECT_EQ(platform.fileVersionString(besideThisProgram("missing.dll"), "FileVersion"), "???");
 }
 

@@ -383,6 +383,61 @@ std::string cmdCheck(const Args& a) {
     return std::to_string(query(controlArg(a, 0), BM_GETCHECK, 0, 0));
 }
 
+struct ToolTipSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK findToolTips(HWND hwnd, LPARAM lParam) {
+    auto* s = reinterpret_cast<ToolTipSearch*>(lParam);
+    if (GetWindow(hwnd, GW_OWNER) == s->owner && className(hwnd) == "tooltips_class32") {
+        s->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The tip a window's tooltip control keeps for one of its controls (a tool registered by the
+// control's handle). The tooltip control answers in its own process, so the TOOLINFOW and
+// the text buffer are made in that process's memory.
+std::string cmdToolTip(const Args& a) {
+    HWND dialog = windowArg(a, 0);
+    HWND control = controlArg(a, 0);
+    ToolTipSearch search{dialog, nullptr};
+    EnumWindows(findToolTips, reinterpret_cast<LPARAM>(&search));
+    if (!search.found)
+        return quote("");
+    DWORD processId = 0;
+    GetWindowThreadProcessId(dialog, &processId);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process)
+        fail("cannot open the program's process");
+    constexpr std::size_t kTipChars = 512;
+    const std::size_t size = sizeof(TOOLINFOW) + kTipChars * sizeof(wchar_t);
+    auto* remote = static_cast<char*>(
+        VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    std::wstring text(kTipChars, L'\0');
+    if (remote) {
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.uFlags = TTF_IDISHWND;
+        tool.hwnd = dialog;
+        tool.uId = reinterpret_cast<UINT_PTR>(control);
+        tool.lpszText = reinterpret_cast<wchar_t*>(remote + sizeof(TOOLINFOW));
+        WriteProcessMemory(process, remote, &tool, sizeof tool, nullptr);
+        WriteProcessMemory(process, remote + sizeof(TOOLINFOW), text.data(),
+                           kTipChars * sizeof(wchar_t), nullptr);
+        query(search.found, TTM_GETTEXTW, kTipChars, reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process, remote + sizeof(TOOLINFOW), text.data(),
+                          (kTipChars - 1) * sizeof(wchar_t), nullptr);
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    text.resize(wcslen(text.c_str()));
+    return quote(toUtf8(text));
+}
+
 std::string cmdEnabled(const Args& a) {
     return IsWindowEnabled(controlArg(a, 0)) ? "1" : "0";
 }
@@ -719,6 +774,7 @@ const std::map<std::string, Handler>& commands() {
         {"settext", cmdSetText},
         {"check", cmdCheck},
         {"enabled", cmdEnabled},
+        {"tooltip", cmdToolTip},
         {"visible", cmdVisible},
         {"class", cmdClass},
         {"rect", cmdRect},

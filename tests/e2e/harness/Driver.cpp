@@ -185,6 +185,10 @@ std::string Window::text(int id) const {
     return one(call("text", ref(id)), "text");
 }
 
+std::string Window::toolTip(int id) const {
+    return one(call("tooltip", ref(id)), "tooltip");
+}
+
 int Window::checkState(int id) const {
     return static_cast<int>(toNumber(one(call("check", ref(id)), "check"), "check"));
 }

@@ -123,6 +123,7 @@ public:
     int checkState(int id) const; // 0 unchecked, 1 checked, 2 indeterminate
     bool enabled(int id) const;
     bool visible(int id) const;
+    std::string toolTip(int id) const; // the window's tooltip for the control; "" for none
     ControlClass controlClass(int id) const;
     Rect rect(int id) const;
     int comboCount(int id) const;

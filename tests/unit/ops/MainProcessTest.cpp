@@ -3,6 +3,7 @@
 // operator's Stop, and the report of a series.
 #include "ops/MainProcess.h"
 #include "resources/StringIds.h"
+#include "serials/serial_ledger.h"
 #include "support/DialogWithIni.h"
 
 #include <gtest/gtest.h>
@@ -625,6 +626,166 @@ TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
         const std::size_t at = line.find(type) + type.size();
         EXPECT_EQ(line.substr(at, line.find(',', at) - at), c.crc) << c.name;
     }
+}
+
+// ---- serial numbers ---------------------------------------------------------------------
+
+using serials::RecordState;
+
+class SerialRunTest : public MainProcessTest {
+protected:
+    SerialRunTest() {
+        view.createToolTips(); // as the window's initialisation does
+        repeat(0);
+        // Target 1 passes, target 2 fails, the others are empty.
+        library->resultBlock[kConnectedByte] = 0x03;
+        library->resultBlock[kOverAllByte] = 0x01;
+    }
+    void serialize(const std::string& ledger) {
+        Settings& s = dialog.settings();
+        s.serialLedger = ledger;
+        s.serialAddress = 0x1000;
+        s.serialStart = 1;
+        s.serialEnd = 1000;
+    }
+    static serials::StateSummary inState(const std::string& ledger, RecordState state) {
+        return serials::SerialLedger::inspect(ledger).states[static_cast<size_t>(state)];
+    }
+    std::string tip(int target) const { return view.toolTip(resultLampId(kOverAllByte, target)); }
+    // The calls that carry records to the unit, in order.
+    std::vector<std::string> unitCalls() const {
+        std::vector<std::string> calls;
+        for (const std::string& c : library->callLog()) {
+            for (const char* name :
+                 {"OctoSetTargetData", "OctoLoadParameters", "OctoMainProcess", "OctoGetResult"}) {
+                if (c.starts_with(name)) {
+                    calls.push_back(c.substr(0, c.starts_with("OctoSet") ? c.size() : c.find(' ')));
+                }
+            }
+        }
+        return calls;
+    }
+};
+
+TEST_F(SerialRunTest, RecordsGoToTheLibraryBeforeTheRunAndAreSettledByEachTargetsOutcome) {
+    const std::string ledger = folder.file("station.ledger");
+    view.click(IDC_START);
+    EXPECT_EQ(library->calls("OctoSetTargetData"), 0) << "no Ledger key, no records";
+    EXPECT_FALSE(std::filesystem::exists(ledger));
+    EXPECT_EQ(tip(0), "");
+
+    serialize(ledger);
+    dialog.settings().traceLog = folder.file("trace.csv");
+    const std::size_t before = unitCalls().size();
+    view.click(IDC_START);
+    const std::vector<std::string> calls = unitCalls();
+    const std::vector<std::string> expected = {"OctoSetTargetData 1 4096 01000000",
+                                               "OctoSetTargetData 2 4096 02000000",
+                                               "OctoSetTargetData 3 4096 03000000",
+                                               "OctoSetTargetData 4 4096 04000000",
+                                               "OctoSetTargetData 5 4096 05000000",
+                                               "OctoSetTargetData 6 4096 06000000",
+                                               "OctoSetTargetData 7 4096 07000000",
+                                               "OctoSetTargetData 8 4096 08000000",
+                                               "OctoLoadParameters",
+                                               "OctoMainProcess",
+                                               "OctoGetResult"};
+    EXPECT_EQ(
+        std::vector<std::string>(calls.begin() + static_cast<std::ptrdiff_t>(before), calls.end()),
+        expected);
+    EXPECT_EQ(inState(ledger, RecordState::Programmed).ranges,
+              (std::vector<serials::NumberRun>{{1, 1}}));
+    EXPECT_EQ(inState(ledger, RecordState::Void).ranges, (std::vector<serials::NumberRun>{{2, 2}}));
+    EXPECT_EQ(inState(ledger, RecordState::Released).ranges,
+              (std::vector<serials::NumberRun>{{3, 8}}));
+    EXPECT_EQ(tip(0), "Target 1: serial 1 (01000000), programmed");
+    EXPECT_EQ(tip(1), "Target 2: serial 2 (02000000), void");
+    EXPECT_EQ(tip(2), "Target 3: serial 3 (03000000), released");
+    const std::vector<std::string> trace = lines(folder.file("trace.csv"));
+    ASSERT_EQ(trace.size(), 3u) << "the header and the two targets found";
+    EXPECT_TRUE(trace[2].ends_with(",02000000")) << "the serial column: " << trace[2];
+
+    // The released records come back first, lowest first, then new ones.
+    view.click(IDC_START);
+    EXPECT_EQ(tip(0), "Target 1: serial 3 (03000000), programmed");
+    EXPECT_EQ(tip(7), "Target 8: serial 10 (0a000000), released");
+    EXPECT_TRUE(view.messageBoxes().empty());
+}
+
+TEST_F(SerialRunTest, WhatCannotBeGivenOutIsToldBeforeTheUnitIsTouchedAndEndsTheSeries) {
+    const struct {
+        const char* name;
+        void (*set)(Settings&, testing::FakeLibrary&);
+        const char* says;
+        uint64_t released;
+    } cases[] = {
+        {"used up", [](Settings& s, testing::FakeLibrary&) { s.serialEnd = 7; }, "run out", 0},
+        {"no such format", [](Settings& s, testing::FakeLibrary&) { s.serialFormat = "LE33"; },
+         "le33", 0},
+        {"ledger in a missing folder",
+         [](Settings& s, testing::FakeLibrary&) { s.serialLedger += ".d/x.ledger"; }, ".d/x.ledger",
+         0},
+        {"refused by the library",
+         [](Settings&, testing::FakeLibrary& l) {
+             l.script("OctoSetTargetData", {0, 0, 16});
+         },
+         "target 3:\nlibrary text 16", 8},
+    };
+    for (const auto& c : cases) {
+        const std::string ledger = folder.file(std::string(c.name) + ".ledger");
+        repeat(2);
+        dialog.settings() = Settings{.createLogFile = 1};
+        serialize(ledger);
+        c.set(dialog.settings(), *library);
+        const std::size_t boxes = view.messageBoxes().size();
+        const int runs = library->calls("OctoLoadParameters") + library->calls("OctoMainProcess");
+
+        view.click(IDC_START);
+        view.runPosted();
+
+        ASSERT_EQ(view.messageBoxes().size(), boxes + 1) << c.name;
+        const testing::ShownMessageBox& box = view.messageBoxes().back();
+        EXPECT_EQ(box.caption, "Serial numbers") << c.name;
+        EXPECT_NE(box.text.find(c.says), std::string::npos) << c.name << ": " << box.text;
+        EXPECT_EQ(library->calls("OctoLoadParameters") + library->calls("OctoMainProcess"), runs)
+            << c.name;
+        EXPECT_EQ(view.text(IDC_START), "&Start") << c.name;
+        EXPECT_TRUE(view.isEnabled(IDC_START)) << c.name;
+        EXPECT_FALSE(dialog.flags().continualMain) << c.name;
+        EXPECT_NE(report().find("Time for one successful session:"), std::string::npos)
+            << c.name << ": the series' report is closed";
+        if (std::filesystem::exists(ledger)) {
+            EXPECT_EQ(inState(ledger, RecordState::Reserved).count, 0u) << c.name;
+            EXPECT_EQ(inState(ledger, RecordState::Released).count, c.released) << c.name;
+        }
+    }
+}
+
+TEST_F(SerialRunTest, ARunWithoutAResultVoidsItsRecordsUnlessTheyNeverLeftTheLibrary) {
+    const struct {
+        const char* name;
+        const char* failing;
+        int32_t code;
+        RecordState state;
+    } cases[] = {
+        {"link lost in the run", "OctoMainProcess", 6, RecordState::Void},
+        {"result not read", "OctoGetResult", 8, RecordState::Void},
+        {"records outside the device", "OctoMainProcess", 54, RecordState::Released},
+        {"firmware without records", "OctoMainProcess", 57, RecordState::Released},
+        {"parameters refused", "OctoLoadParameters", 8, RecordState::Released},
+    };
+    for (const auto& c : cases) {
+        const std::string ledger = folder.file(std::string(c.name) + ".ledger");
+        serialize(ledger);
+        library->script(c.failing, {c.code});
+        view.click(IDC_START);
+        EXPECT_EQ(inState(ledger, c.state).count, 8u) << c.name;
+    }
+    EXPECT_EQ(library->calls("OctoClearTargetData"), 3) << "records that never left are dropped";
+    const serials::LedgerSummary lost =
+        serials::SerialLedger::inspect(folder.file("link lost in the run.ledger"));
+    ASSERT_EQ(lost.voids.size(), 8u);
+    EXPECT_EQ(lost.voids[0].reason, "no result (code 6)");
 }
 
 } // namespace

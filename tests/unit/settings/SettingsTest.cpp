@@ -61,6 +61,11 @@ std::vector<Loaded> loadedSettings() {
         {"TimeEraseImage", [](S s) { return static_cast<int>(s.timeEraseImage); }, 1000},
         {"TimeLoadImage", [](S s) { return static_cast<int>(s.timeLoadImage); }, 4000},
         {"TimeLoadFirmware", [](S s) { return static_cast<int>(s.timeLoadFirmware); }, 2000},
+        {"Serial Address", [](S s) { return static_cast<int>(s.serialAddress); }, 0},
+        {"Serial Start", [](S s) { return static_cast<int>(s.serialStart); }, 0},
+        {"Serial End", [](S s) { return static_cast<int>(s.serialEnd); }, 0},
+        {"Serial Step", [](S s) { return static_cast<int>(s.serialStep); }, 1},
+        {"Serial Width", [](S s) { return s.serialWidth; }, 0},
     };
 }
 
@@ -97,16 +102,22 @@ TEST_F(SettingsTest, EveryKeyIsReadFromItsSection) {
         "[User]\r\nCaptionIndexed=1\r\nMaxSupplyVoltage=33\r\nRepeatSelftest=3\r\n"
         "RepeatOctoprog=9\r\nCreateLogFile=1\r\n"
         "[Timing]\r\nTimeSelfTest=11\r\nTimeOctoProg=12\r\nTimeEraseImage=13\r\n"
-        "TimeLoadImage=14\r\nTimeLoadFirmware=15\r\n");
+        "TimeLoadImage=14\r\nTimeLoadFirmware=15\r\n"
+        "[Serial]\r\nLedger=D:\\s.ledger\r\nAddress=0x1000\r\nStart=16\r\nEnd=0x20\r\n"
+        "Step=2\r\nFormat=ascii\r\nWidth=6\r\nList=D:\\macs.txt\r\n");
     dialog.loadSettings();
-    const std::vector<int> expected = {6, 2, 0, 4, 0, 0, 0,  0, 1, 0, 0,  7,  0,  5,  0,
-                                       0, 0, 0, 1, 0, 1, 15, 3, 9, 1, 11, 12, 13, 14, 15};
+    const std::vector<int> expected = {6, 2,  0,  4,  0,  0,  0,      0,  1,  0,  0, 7,
+                                       0, 5,  0,  0,  0,  0,  1,      0,  1,  15, 3, 9,
+                                       1, 11, 12, 13, 14, 15, 0x1000, 16, 32, 2,  6};
     const auto settings = loadedSettings();
     ASSERT_EQ(settings.size(), expected.size());
     for (size_t i = 0; i < settings.size(); ++i) {
         EXPECT_EQ(settings[i].value(dialog.settings()), expected[i]) << settings[i].what;
     }
     EXPECT_EQ(dialog.settings().imageFile, "C:\\a.hex");
+    EXPECT_EQ(dialog.settings().serialLedger, "D:\\s.ledger");
+    EXPECT_EQ(dialog.settings().serialFormat, "ascii");
+    EXPECT_EQ(dialog.settings().serialList, "D:\\macs.txt");
     EXPECT_EQ(view.text(IDC_IMAGE2_FILE), "C:\\b.txt");
     EXPECT_EQ(view.text(IDC_COM_PORT), "COM7");
     EXPECT_EQ(view.text(IDC_SUPPLY_VOLTAGE), "2.5 V ");

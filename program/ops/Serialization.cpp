@@ -1,0 +1,162 @@
+#include "ops/Serialization.h"
+
+#include "link/ResultGrid.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace octo {
+
+namespace {
+
+using serials::LedgerError;
+using serials::Outcome;
+using serials::SchemeError;
+
+constexpr char kDefaultFormat[] = "le32";
+constexpr int32_t kResultFailedRun = 50; // block filled, but the run counts as failed
+// OctoMainProcess refused the records before anything went to the unit.
+constexpr int32_t kFirstRecordRefusal = 54;
+constexpr int32_t kLastRecordRefusal = 57;
+
+constexpr std::array<int, serials::kSockets> kAllSockets = {1, 2, 3, 4, 5, 6, 7, 8};
+
+std::string lowercase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+const char* fateName(int fate) {
+    static constexpr const char* kNames[] = {"programmed", "void", "released"};
+    return kNames[fate];
+}
+
+} // namespace
+
+serials::SerialScheme serialSchemeOf(const Settings& s) {
+    if (!s.serialList.empty()) {
+        return serials::SerialScheme::listFile(s.serialList);
+    }
+    const std::string name = lowercase(s.serialFormat.empty() ? kDefaultFormat : s.serialFormat);
+    const std::optional<serials::NumberFormat> format = serials::numberFormat(name);
+    if (!format) {
+        throw SchemeError("the serial format " + name +
+                          " is none of le16, le32, le64, be16, be32, be64, ascii");
+    }
+    return serials::SerialScheme::numbers({.start = s.serialStart,
+                                           .end = s.serialEnd,
+                                           .step = s.serialStep,
+                                           .format = *format,
+                                           .width = s.serialWidth});
+}
+
+bool Serialization::prepare() {
+    values_ = {};
+    if (!configured()) {
+        return true;
+    }
+    try {
+        // Made anew each run: a list file the operator mended after a box is taken.
+        scheme_ = serialSchemeOf(settings_);
+        ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_);
+        const serials::RunFacts facts{.unit = "COM" + std::to_string(settings_.comPort + 1),
+                                      .imageCrc32 = state_.imageCrc32[state_.imageSlot]};
+        reservation_ = ledger_->reserve(facts, kAllSockets);
+    } catch (const std::exception& e) { // SchemeError, LedgerError
+        close();
+        tell(std::string("No serial numbers can be given out:\n") + e.what() + "\n" +
+             kSerialNotStarted);
+        return false;
+    }
+    for (const serials::SocketRecord& r : reservation_->records) {
+        const int32_t code =
+            library_->setTargetData(static_cast<uint32_t>(r.socket), settings_.serialAddress,
+                                    r.record.data(), static_cast<uint32_t>(r.record.size()));
+        if (code != 0) {
+            const std::string text = library_->getErrorString(code);
+            library_->clearTargetData();
+            releaseAll();
+            tell("The library refused the serial number of target " + std::to_string(r.socket) +
+                 ":\n" + text + "\n" + kSerialNotStarted);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Serialization::settle(const UnitRunEnd& end) {
+    if (!reservation_) {
+        return;
+    }
+    const bool unsent = !end.started || (end.mainProcess >= kFirstRecordRefusal &&
+                                         end.mainProcess <= kLastRecordRefusal);
+    if (unsent) {
+        // Records the library still holds must not go with a later run.
+        library_->clearTargetData();
+        releaseAll();
+        return;
+    }
+    Fates fates{};
+    try {
+        if (end.mainProcess == 0 && (end.result == 0 || end.result == kResultFailedRun)) {
+            const serials::Outcomes outcomes = serials::outcomesOf(state_.runResult);
+            ledger_->settle(*reservation_, outcomes);
+            std::transform(outcomes.begin(), outcomes.end(), fates.begin(), [](Outcome o) {
+                return o == Outcome::Passed   ? Fate::Programmed
+                       : o == Outcome::Failed ? Fate::Void
+                                              : Fate::Released;
+            });
+        } else {
+            const int32_t code = end.mainProcess != 0 ? end.mainProcess : end.result.value_or(0);
+            ledger_->settleWithoutResult(*reservation_,
+                                         "no result (code " + std::to_string(code) + ")");
+            fates.fill(Fate::Void);
+        }
+    } catch (const LedgerError& e) {
+        // Still reserved in the file: the next open makes them void.
+        fates.fill(Fate::Void);
+        tell(std::string("The ledger cannot note what became of this run's serial numbers:\n") +
+             e.what() + "\nThey will not be given out again.");
+    }
+    showRecords(fates);
+    close();
+}
+
+void Serialization::releaseAll() {
+    Fates fates{};
+    fates.fill(Fate::Released);
+    serials::Outcomes none{};
+    none.fill(Outcome::NotConnected);
+    try {
+        ledger_->settle(*reservation_, none);
+    } catch (const LedgerError&) {
+        // Left reserved, the records become void at the next open: none is given out twice.
+    }
+    close();
+}
+
+void Serialization::showRecords(const Fates& fates) {
+    for (const serials::SocketRecord& r : reservation_->records) {
+        values_[r.socket - 1] = r.value;
+        std::string text = "Target " + std::to_string(r.socket) + ": ";
+        const std::optional<serials::NumberRange>& range = scheme_->range();
+        const std::optional<uint64_t> number =
+            range ? serials::decodeNumber(range->format, range->width, r.record) : std::nullopt;
+        text += number ? "serial " + std::to_string(*number) + " (" + r.value + ")"
+                       : "record " + r.value;
+        text += std::string(", ") + fateName(static_cast<int>(fates[r.socket - 1]));
+        view_.setToolTipText(resultLampId(kOverAllByte, r.socket - 1), text);
+    }
+}
+
+void Serialization::close() {
+    reservation_.reset();
+    ledger_.reset();
+}
+
+void Serialization::tell(const std::string& text) {
+    view_.messageBox(text, kSerialCaption, mb::kOk | mb::kIconExclamation);
+}
+
+} // namespace octo
