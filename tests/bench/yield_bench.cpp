@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <sstream>
+#include <string>
 #include <vector>
 
 namespace {
@@ -30,9 +33,29 @@ octo::yield::Report reportOf(const LineModel& model) {
     return aggregator.finish();
 }
 
+// The speed figure's input: one log per station of a line of four units, each of a quarter of
+// the runs, written as the programs write them.
+int writeLogs(const char* folder, int runs) {
+    constexpr int kStations = 4;
+    for (int s = 1; s <= kStations; ++s) {
+        const std::string path = std::string(folder) + "/line" + std::to_string(s) + ".csv";
+        std::ofstream(path, std::ios::binary)
+            << octo::testing::lineLog({.station = "line" + std::to_string(s),
+                                       .runs = runs / kStations,
+                                       .wornSocket = s == 1 ? kWornSocket : 0,
+                                       .wornFrom = runs / kStations / 2,
+                                       .seed = static_cast<uint32_t>(s)});
+    }
+    return 0;
+}
+
 } // namespace
 
-int main() {
+// With "--write-logs FOLDER RUNS" it writes the logs of the speed figure instead.
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--write-logs") == 0) {
+        return writeLogs(argv[2], std::atoi(argv[3]));
+    }
     int falseAlarms = 0;
     for (int seed = 1; seed <= kSeeds; ++seed) {
         const auto report = reportOf({.runs = kHealthyRuns, .seed = static_cast<uint32_t>(seed)});
