@@ -1,6 +1,6 @@
 // The bounded read on POSIX: opened without blocking (a FIFO without a writer would wait
 // for one), then judged by fstat of the open descriptor, so what is checked is what is read.
-#include "files/read_file.h"
+#include "files/read_file_platform.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -27,24 +27,16 @@ private:
     int fd_;
 };
 
-// Reads until the end or one byte past maxBytes, whichever comes first.
-bool readUpTo(int fd, uint64_t maxBytes, std::string& bytes) {
-    constexpr size_t kChunkBytes = 64 * 1024;
-    char chunk[kChunkBytes];
+// One read of at most capacity bytes, again when a signal interrupted it.
+bool readChunk(int fd, char* chunk, size_t capacity, size_t& got) {
     for (;;) {
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        const ssize_t n = ::read(fd, chunk, capacity);
+        if (n >= 0) {
+            got = static_cast<size_t>(n);
+            return true;
+        }
+        if (errno != EINTR) {
             return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        bytes.append(chunk, static_cast<size_t>(got));
-        if (bytes.size() > maxBytes) {
-            return true;
         }
     }
 }
@@ -68,20 +60,10 @@ FileRead readBoundedFile(const std::string& path, uint64_t maxBytes) {
         read.problem = FileRead::Problem::NotRegular;
         return read;
     }
-    if (static_cast<uint64_t>(st.st_size) > maxBytes) {
-        read.problem = FileRead::Problem::TooLarge;
-        return read;
-    }
-    read.bytes.reserve(static_cast<size_t>(st.st_size));
-    if (!readUpTo(file.get(), maxBytes, read.bytes)) {
-        read.problem = FileRead::Problem::ReadFailed;
-    } else if (read.bytes.size() > maxBytes) {
-        read.problem = FileRead::Problem::TooLarge;
-    }
-    if (!read.ok()) {
-        read.bytes.clear();
-    }
-    return read;
+    return readSizedFile(static_cast<uint64_t>(st.st_size), maxBytes,
+                         [&](char* chunk, size_t capacity, size_t& got) {
+                             return readChunk(file.get(), chunk, capacity, got);
+                         });
 }
 
 } // namespace octo::files

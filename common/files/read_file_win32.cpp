@@ -1,6 +1,6 @@
 // The bounded read on Win32: CreateFile refuses a directory by itself (it needs
 // FILE_FLAG_BACKUP_SEMANTICS for one); GetFileType tells a disk file from a device or pipe.
-#include "files/read_file.h"
+#include "files/read_file_platform.h"
 
 #include <windows.h>
 
@@ -23,24 +23,6 @@ public:
 private:
     HANDLE handle_;
 };
-
-bool readUpTo(HANDLE file, uint64_t maxBytes, std::string& bytes) {
-    constexpr DWORD kChunkBytes = 64 * 1024;
-    char chunk[kChunkBytes];
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, chunk, kChunkBytes, &got, nullptr)) {
-            return false;
-        }
-        if (got == 0) {
-            return true;
-        }
-        bytes.append(chunk, got);
-        if (bytes.size() > maxBytes) {
-            return true;
-        }
-    }
-}
 
 } // namespace
 
@@ -65,20 +47,16 @@ FileRead readBoundedFile(const std::string& path, uint64_t maxBytes) {
         read.problem = FileRead::Problem::ReadFailed;
         return read;
     }
-    if (static_cast<uint64_t>(size.QuadPart) > maxBytes) {
-        read.problem = FileRead::Problem::TooLarge;
-        return read;
-    }
-    read.bytes.reserve(static_cast<size_t>(size.QuadPart));
-    if (!readUpTo(file.get(), maxBytes, read.bytes)) {
-        read.problem = FileRead::Problem::ReadFailed;
-    } else if (read.bytes.size() > maxBytes) {
-        read.problem = FileRead::Problem::TooLarge;
-    }
-    if (!read.ok()) {
-        read.bytes.clear();
-    }
-    return read;
+    return readSizedFile(
+        static_cast<uint64_t>(size.QuadPart), maxBytes,
+        [&](char* chunk, size_t capacity, size_t& got) {
+            DWORD n = 0;
+            if (!ReadFile(file.get(), chunk, static_cast<DWORD>(capacity), &n, nullptr)) {
+                return false;
+            }
+            got = n;
+            return true;
+        });
 }
 
 } // namespace octo::files
