@@ -834,24 +834,11 @@ TEST_F(CliTest, AnUnplugDuringASerialRunVoidsItsRecordsAndTheNextRunGivesNewOnes
     const std::vector<std::string> program = serialProgram(ledger, "1", "100");
     std::vector<std::string> args = program;
     args.insert(args.begin() + 1, {"--port", unit->link()});
-    std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execv(OCTO816_PATH, argv.data());
-        _exit(127);
-    }
+    const pid_t pid = startTool(args, unit->folder());
     ASSERT_TRUE(unit->waitFor("run.main_processes", "1"));
     unit->signal(SIGUSR1);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), kUnitError);
+    const ToolRun unplugged = finishTool(pid, unit->folder());
+    EXPECT_EQ(unplugged.status, kUnitError) << unplugged.err;
     ASSERT_TRUE(unit->waitFor("link.unplugs", "1"));
     ASSERT_TRUE(unit->waitFor("link.state", "plugged"));
     serials::LedgerSummary summary = serials::SerialLedger::inspect(ledger.string());

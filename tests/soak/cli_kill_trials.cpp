@@ -7,6 +7,7 @@
 //
 //   octo_cli_kill_trials [trials]
 // prints one "SOAK <name> <value>" line per figure and exits 1 when a log was damaged.
+#include "QuietTool.h"
 #include "SimulatedUnit.h"
 #include "trace/trace_log.h"
 
@@ -23,6 +24,7 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace octo::testing {
 namespace {
@@ -48,23 +50,10 @@ struct Figures {
 
 pid_t startTool(const SimulatedUnit& unit, const fs::path& log, const char* repeat) {
     const std::string image = samplePath("A110_blink.txt").string();
-    std::vector<std::string> args = {OCTO816_PATH,  "program",    "--port", unit.link(), "--type",
-                                     "ZEL816 A110", "--vcc",      "3.0",    "--repeat",  repeat,
-                                     "--log",       log.string(), image};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execv(OCTO816_PATH, argv.data());
-        _exit(127);
-    }
-    return pid;
+    std::vector<std::string> args = {"program",     "--port", unit.link(),  "--type",
+                                     "ZEL816 A110", "--vcc",  "3.0",        "--repeat",
+                                     repeat,        "--log",  log.string(), image};
+    return startQuietTool(std::move(args));
 }
 
 int startedRuns(const SimulatedUnit& unit) {

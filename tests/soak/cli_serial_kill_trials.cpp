@@ -7,6 +7,7 @@
 //
 //   octo_cli_serial_kill_trials [trials]
 // prints "SOAK <name> <value>" lines and exits 1 when a check failed.
+#include "QuietTool.h"
 #include "SimulatedUnit.h"
 #include "serials/serial_ledger.h"
 
@@ -23,6 +24,7 @@
 #include <regex>
 #include <set>
 #include <thread>
+#include <utility>
 
 namespace octo::testing {
 namespace {
@@ -37,8 +39,7 @@ constexpr double kReach = 1.3;
 
 pid_t startTool(const SimulatedUnit& unit, const fs::path& ledger) {
     const std::string image = samplePath("A110_blink.txt").string();
-    std::vector<std::string> args = {OCTO816_PATH,
-                                     "program",
+    std::vector<std::string> args = {"program",
                                      "--port",
                                      unit.link(),
                                      "--type",
@@ -58,20 +59,7 @@ pid_t startTool(const SimulatedUnit& unit, const fs::path& ledger) {
                                      "--serial-format",
                                      "le32",
                                      image};
-    std::vector<char*> argv;
-    for (std::string& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execv(OCTO816_PATH, argv.data());
-        _exit(127);
-    }
-    return pid;
+    return startQuietTool(std::move(args));
 }
 
 serials::SerialScheme scheme() {
