@@ -1,6 +1,7 @@
 // octo816 report: the yield report of traceability logs, as a page (--out), JSON (--json) or
 // a few lines. Needs no unit and no library.
 #include "CommandSupport.h"
+#include "Escape.h"
 
 #include "files/atomic_file.h"
 #include "yield/YieldOutput.h"
@@ -56,8 +57,8 @@ void readLogs(const Invocation& in, yield::Aggregator& aggregator) {
 
 void tellMalformed(const yield::Report& report) {
     for (const yield::Malformed& m : report.malformed) {
-        std::fprintf(stderr, "octo816: %s:%llu: %s, skipped\n", m.file.c_str(),
-                     static_cast<unsigned long long>(m.line), yield::printable(m.reason).c_str());
+        std::fprintf(stderr, "octo816: %s:%llu: %s, skipped\n", printable(m.file).c_str(),
+                     static_cast<unsigned long long>(m.line), printable(m.reason).c_str());
     }
     if (report.malformedCount > report.malformed.size()) {
         std::fprintf(

@@ -188,7 +188,7 @@ TEST(YieldLog, ThePageEscapesEveryTextFromTheLog) {
     // A terminal gets no escape sequence from a station's name.
     const std::string log =
         testing::lineLog({.station = "a\x1b[2Jb", .runs = 1000, .wornSocket = 2, .wornFrom = 500});
-    EXPECT_NE(reportText(reportOf(log)).find("unit a?[2Jb socket 2"), std::string::npos);
+    EXPECT_NE(reportText(reportOf(log)).find("unit a\\x1B[2Jb socket 2"), std::string::npos);
 }
 
 TEST(YieldLog, AWornSocketOfAGeneratedLogIsTheOnlyAlarmAndItsSinceIsNearTheChange) {

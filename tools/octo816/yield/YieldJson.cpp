@@ -1,5 +1,6 @@
 #include "YieldOutput.h"
 
+#include "Escape.h"
 #include "Json.h"
 
 #include <array>
@@ -85,9 +86,10 @@ std::string reportText(const Report& report) {
                        percent(report.firstPassYield()) + "\n";
     for (const UnitReport& unit : report.units) {
         for (const Alarm& a : unit.alarms) {
-            text += "alarm: unit " + printable(unit.unit) + " socket " + std::to_string(a.socket) +
-                    " since " + timeText(a.since) + ": fails " + percent(a.failureRate) +
-                    " against " + percent(a.othersRate) + " (p = " + number(a.pValue) + ")\n";
+            text += "alarm: unit " + cli::printable(unit.unit) + " socket " +
+                    std::to_string(a.socket) + " since " + timeText(a.since) + ": fails " +
+                    percent(a.failureRate) + " against " + percent(a.othersRate) +
+                    " (p = " + number(a.pValue) + ")\n";
         }
     }
     return text;

@@ -23,8 +23,6 @@ constexpr int kHoursPerDay = 24;
 constexpr int kMinutesPerHour = 60;
 constexpr int kLastSecond = 60; // a leap second
 constexpr int kCrcDigits = 8;
-constexpr unsigned char kFirstPrintable = 0x20;
-constexpr unsigned char kDelete = 0x7F;
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -196,17 +194,6 @@ std::string timeText(int64_t seconds) {
                   static_cast<int>(rest % kSecondsPerHour / kSecondsPerMinute),
                   static_cast<int>(rest % kSecondsPerMinute));
     return text.data();
-}
-
-std::string printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < kFirstPrintable || byte == kDelete) {
-            c = '?';
-        }
-    }
-    return out;
 }
 
 std::variant<LogColumns, std::string> LogColumns::fromHeader(std::string_view header) {

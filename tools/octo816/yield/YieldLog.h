@@ -33,10 +33,6 @@ Stage stageOf(const ChipFlags& flags);
 std::optional<int64_t> parseTime(std::string_view text);
 std::string timeText(int64_t seconds);
 
-// Text from a log for a terminal: control characters (an escape sequence in a station's
-// name) become '?'.
-std::string printable(std::string_view text);
-
 // One line of a log.
 struct LogLine {
     int64_t time = 0;
