@@ -66,6 +66,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
         session_->installProgram();
         window_ = std::make_unique<Window>(session_->launch());
+        session_->waitStartupEnd();
     }
 
     std::unique_ptr<Window> window_;

@@ -207,10 +207,7 @@ inline Window launchAndWaitForStartup(Session& session, Millis timeout) {
     const std::string connected = kConnectedText;
     if (eventually([&] { return w.text(IDC_STATUS_LINE); }, connected, timeout) != connected)
         throw E2eError("the program did not connect: " + session.programLog());
-    const auto ini = session.programFolder() / kConfigIni;
-    if (!waitUntil(timeout,
-                   [&] { return readWholeFile(ini).find("\nBusy=1\r\n") != std::string::npos; }))
-        throw E2eError("the program did not end its start-up: " + session.programLog());
+    session.waitStartupEnd(timeout);
     return w;
 }
 

@@ -63,6 +63,10 @@ public:
     // Starts `wine <exe>` in the program folder and waits for its window to be visible.
     Window launch(const std::string& exe = kProgramExe, const std::string& title = kMainTitle,
                   Millis timeout = kStartTimeout);
+    // Waits for the save that ends the program's start-up command (the only write of
+    // Busy=1); until then start-up holds the window's painting, which hides its controls
+    // from anything that asks whether they are visible. Throws with the program's log.
+    void waitStartupEnd(Millis timeout = kStartTimeout);
     // The Unix process of the last launch: its exit status once it has ended.
     std::optional<int> waitProgramExit(Millis timeout);
     bool programRunning();
