@@ -180,9 +180,15 @@ private:
     OctoHandle progressBar_ = nullptr;
     std::optional<OctoStatusLampTable> lamps_;
 
-    // Image: what each slot of the unit holds, as far as this library loaded it; none when
-    // unknown (before the first erase, after an interrupted load).
-    std::array<std::optional<objfile::Image>, wire::kImageSlots> images_;
+    // Image: what each slot of the unit holds, as far as this library loaded it, with the
+    // CRC-32 the unit confirmed for it; none when unknown (before the first erase, after an
+    // interrupted load). The CRC is kept so that reading the result does not walk the image.
+    struct SlotImage {
+        objfile::Image image;
+        uint32_t crc = 0;
+    };
+    static SlotImage blankSlot();
+    std::array<std::optional<SlotImage>, wire::kImageSlots> images_;
     uint8_t slot_ = 0;
     bool append_ = false;
     // The device type of each slot's image, beside images_.

@@ -192,9 +192,10 @@ int32_t Library::getResult(uint8_t* block) {
     }
     block[30] = static_cast<uint8_t>(result->thirdVersion >> 8);
     block[31] = static_cast<uint8_t>(result->thirdVersion);
-    if (const auto& image = images_[slot_]) {
-        putBigEndian(block + OCTO_RESULT_IMAGE_BYTES, static_cast<uint32_t>(image->byteCount()));
-        putBigEndian(block + OCTO_RESULT_IMAGE_CRC32, objfile::imageCrc32(*image));
+    if (const auto& loaded = images_[slot_]) {
+        putBigEndian(block + OCTO_RESULT_IMAGE_BYTES,
+                     static_cast<uint32_t>(loaded->image.byteCount()));
+        putBigEndian(block + OCTO_RESULT_IMAGE_CRC32, loaded->crc);
     }
     // Only the read that follows a main process reports that run's failure; any other
     // read wants the identification and gets it with 0.

@@ -37,6 +37,10 @@ std::string unreadableText(files::FileRead::Problem problem, const std::string& 
 
 } // namespace
 
+Library::SlotImage Library::blankSlot() {
+    return {objfile::Image{}, objfile::imageCrc32(objfile::Image{})};
+}
+
 int32_t Library::eraseImage() {
     clearTargetData(); // records were meant for the image that goes, as at the unit
     if (const int32_t code = ensureLink()) {
@@ -52,7 +56,7 @@ int32_t Library::eraseImage() {
         images_.fill(std::nullopt);
         return status(errorText(code), kLampError, code);
     }
-    images_.fill(objfile::Image{});
+    images_.fill(blankSlot());
     return status("Image memory erased.", kLampSuccess);
 }
 
@@ -86,7 +90,7 @@ void Library::abandonLoad() {
     const auto exchange =
         client_.transact(Command::ImageAbort, wire::ImageSlotRequest{slot_}.encode());
     if (exchange.ok() && exchange.response.status == Status::Ok) {
-        images_[slot_] = objfile::Image{};
+        images_[slot_] = blankSlot();
     }
 }
 
@@ -132,7 +136,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
             abandonLoad();
             return kFailed;
         }
-        merged = *images_[slot_];
+        merged = images_[slot_]->image;
         for (const auto& run : fresh.runs()) {
             if (const auto address = merged.firstFilled(run.start, run.bytes.size())) {
                 status("ERROR: " + fileName + " holds data at 0x" + hex(*address, 4) +
@@ -144,7 +148,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
         }
     }
     const uint32_t baseBytes = static_cast<uint32_t>(merged.byteCount());
-    const uint32_t baseCrc = append ? objfile::imageCrc32(merged) : 0;
+    const uint32_t baseCrc = append ? images_[slot_]->crc : 0;
     objfile::Image freshCopy = fresh;
     merged.merge(std::move(freshCopy));
     const uint32_t imageBytes = static_cast<uint32_t>(merged.byteCount());
@@ -204,7 +208,7 @@ int32_t Library::loadImage(const std::string& path, const std::string& typeName)
         return status("ERROR: The image memory does not hold what was sent; image marked invalid !",
                       kLampError, kFailed);
     }
-    images_[slot_] = std::move(merged);
+    images_[slot_] = SlotImage{std::move(merged), imageCrc};
     imageTypes_[slot_] = device;
 
     std::string message =

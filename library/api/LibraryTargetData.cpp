@@ -43,7 +43,7 @@ int32_t Library::clearTargetData() {
 }
 
 int32_t Library::checkTargetData() {
-    const objfile::Image* image = images_[slot_] ? &*images_[slot_] : nullptr;
+    const objfile::Image* image = images_[slot_] ? &images_[slot_]->image : nullptr;
     const devices::DeviceType* type = imageTypes_[slot_];
     if (!image || !type) {
         return status("ERROR: Target data cannot be checked: the selected image was not loaded "
