@@ -6,10 +6,10 @@
 //   - every programmed record is in the chip log, verified.
 //
 //   octo_cli_serial_kill_trials [trials]
-// prints "SOAK <name> <value>" lines and exits 1 when a check failed.
+// prints "SOAK cli_serial_<name> <value>" lines and exits 1 when a check failed.
 #include "QuietTool.h"
+#include "SerialHistory.h"
 #include "SimulatedUnit.h"
-#include "serials/serial_ledger.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -19,10 +19,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <random>
-#include <regex>
-#include <set>
 #include <thread>
 #include <utility>
 
@@ -67,16 +64,6 @@ serials::SerialScheme scheme() {
         {.start = 1, .end = std::stoull(kLast), .step = 1, .format = serials::NumberFormat::Le32});
 }
 
-std::set<uint64_t> numbersIn(const serials::StateSummary& state) {
-    std::set<uint64_t> numbers;
-    for (const serials::NumberRun& run : state.ranges) {
-        for (uint64_t n = run.first; n <= run.last; ++n) {
-            numbers.insert(n);
-        }
-    }
-    return numbers;
-}
-
 int run(int trials) {
     const char* seedText = std::getenv("OCTO_KILL_SEED");
     const auto seed =
@@ -106,53 +93,10 @@ int run(int trials) {
     unit.waitFor("unit.working", "no");
 
     // The next open turns what the last kill left reserved into void records, as any would.
-    const serials::LedgerSummary summary = serials::SerialLedger::open(ledger, scheme()).summary();
-    const auto state = [&](serials::RecordState s) {
-        return numbersIn(summary.states[static_cast<size_t>(s)]);
-    };
-    const std::set<uint64_t> programmed = state(serials::RecordState::Programmed);
-    const std::set<uint64_t> voided = state(serials::RecordState::Void);
-
-    static const std::regex kLine(
-        R"(run=\d+ socket=\d address=0x1000 data=([0-9a-f]{8}) verified=([01]))");
-    std::map<uint64_t, bool> written; // number -> verified
-    int duplicates = 0;
-    int unrecorded = 0;
-    for (const std::string& line : unit.chipLog()) {
-        std::smatch m;
-        if (!std::regex_match(line, m, kLine)) {
-            std::cerr << "chip log line not understood: " << line << "\n";
-            return 1;
-        }
-        const serials::Record bytes = {
-            static_cast<uint8_t>(std::stoul(m[1].str().substr(0, 2), nullptr, 16)),
-            static_cast<uint8_t>(std::stoul(m[1].str().substr(2, 2), nullptr, 16)),
-            static_cast<uint8_t>(std::stoul(m[1].str().substr(4, 2), nullptr, 16)),
-            static_cast<uint8_t>(std::stoul(m[1].str().substr(6, 2), nullptr, 16))};
-        const uint64_t number = *serials::decodeNumber(serials::NumberFormat::Le32, 0, bytes);
-        if (!written.emplace(number, m[2] == "1").second) {
-            ++duplicates;
-            std::cerr << "written twice: " << number << "\n";
-        }
-        if (!programmed.contains(number) && !voided.contains(number)) {
-            ++unrecorded;
-            std::cerr << "in a chip, neither programmed nor void: " << number << "\n";
-        }
-    }
-    int programmedUnwritten = 0;
-    for (const uint64_t number : programmed) {
-        const auto chip = written.find(number);
-        if (chip == written.end() || !chip->second) {
-            ++programmedUnwritten;
-            std::cerr << "programmed but not verified in a chip: " << number << "\n";
-        }
-    }
-    std::cout << "SOAK serial_kill_trials " << trials << "\n"
-              << "SOAK serial_records_written " << written.size() << "\n"
-              << "SOAK serial_duplicates " << duplicates << "\n"
-              << "SOAK serial_unrecorded " << unrecorded << "\n"
-              << "SOAK serial_programmed_unwritten " << programmedUnwritten << "\n";
-    return duplicates + unrecorded + programmedUnwritten == 0 && !written.empty() ? 0 : 1;
+    const soak::SerialHistory history =
+        soak::checkSerialHistory(unit.chipLog(), ledger.string(), scheme());
+    soak::printSerialHistory("cli_serial", trials, history);
+    return history.clean() ? 0 : 1;
 }
 
 } // namespace
