@@ -876,6 +876,17 @@ TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched
             .count,
         8u);
 
+    // Records the library refuses at the run (the A110's RAM) never left the computer either.
+    std::vector<std::string> inRam = serialProgram(ledger, "1", "8");
+    *(std::find(inRam.begin(), inRam.end(), "--serial-address") + 1) = "0x0200";
+    run = tool(inRam);
+    EXPECT_NE(run.err.find("outside the device's flash and information memory"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(
+        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
+            .count,
+        8u);
+
     run = tool(serialProgram(ledger, "1", "8"));
     EXPECT_EQ(run.status, kPassed) << run.err;
     run = tool(serialProgram(ledger, "1", "8"));

@@ -27,6 +27,9 @@ using ResultBlock = std::array<uint8_t, OCTO_RESULT_BLOCK_BYTES>;
 inline constexpr int32_t kOk = 0;
 inline constexpr int32_t kUnitRefused = 8;
 inline constexpr int32_t kFailedRun = 50;
+// The library's refusals of target records, before it sends anything to the unit.
+inline constexpr int32_t kFirstRecordRefusal = 54;
+inline constexpr int32_t kLastRecordRefusal = 57;
 
 // The window's first expectation of the image erase, for the progress bar.
 inline constexpr uint32_t kEraseImageExpectedMs = 1000;

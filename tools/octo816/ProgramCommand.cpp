@@ -171,6 +171,10 @@ RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number, Seri
     result = OctoMainProcess(run::libraryTimeout(plan.expectedMs));
     progress.finish();
     if (result != kOk) {
+        if (serial != nullptr && result >= kFirstRecordRefusal && result <= kLastRecordRefusal) {
+            serial->refusedBeforeSending();
+            fail(result, "the main process");
+        }
         failRun(serial, result, "the main process");
     }
     outcome.code = OctoGetResult(outcome.block.data());
