@@ -38,11 +38,8 @@ public:
     // From here the records may reach the chips: only the run's result may free them.
     void handOver() { handedOver_ = true; }
     // The library refused the records at the main process, before sending anything to the
-    // unit: they never left the computer and are released.
-    void refusedBeforeSending() noexcept {
-        handedOver_ = false;
-        abandon();
-    }
+    // unit: they never left the computer, and the command's end (abandon) releases them.
+    void refusedBeforeSending() { handedOver_ = false; }
 
     // The run gave a result block: each record programmed, void or released. A ledger that
     // cannot take it leaves them reserved (void at its next open): see requireSettled.
