@@ -895,5 +895,20 @@ TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched
     EXPECT_EQ(unit->chipLog().size(), 8u);
 }
 
+// A unit whose firmware does not know target records refuses them at the run: they never
+// reached a chip and are given out again.
+TEST_F(CliTest, RecordsTheUnitsFirmwareCannotTakeAreReleased) {
+    start({"target.all.type=ZEL816 A110", "firmware_version=0x155"});
+    const fs::path ledger = unit->folder() / "station.ledger";
+    const ToolRun run = tool(serialProgram(ledger, "1", "8"));
+    EXPECT_EQ(run.status, kUnitError) << run.err;
+    EXPECT_EQ(
+        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
+            .count,
+        8u)
+        << run.err;
+    EXPECT_TRUE(unit->chipLog().empty());
+}
+
 } // namespace
 } // namespace octo::testing
