@@ -113,6 +113,9 @@ private:
     // says at our rate after the switch.
     int32_t fetchUnit();
     int32_t linkCode(protocol::LinkError error);
+    // Reads the unit's result and identity into reply: kOk, a link code or kFailed. Leaves
+    // the run failure that OctoGetResult reports pending.
+    int32_t readResultReply(std::optional<wire::ResultReply>& reply);
 
     // Status and progress (LibraryStatus.cpp).
     void text(const std::string& message);

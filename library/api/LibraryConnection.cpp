@@ -160,7 +160,7 @@ int32_t Library::releaseCom() {
     return kOk;
 }
 
-int32_t Library::getResult(uint8_t* block) {
+int32_t Library::readResultReply(std::optional<wire::ResultReply>& reply) {
     if (const int32_t code = ensureLink()) {
         return code;
     }
@@ -170,9 +170,14 @@ int32_t Library::getResult(uint8_t* block) {
     if (!exchange.ok()) {
         return linkCode(exchange.error);
     }
-    auto result = okReply<wire::ResultReply>(exchange);
-    if (!result) {
-        return kFailed;
+    reply = okReply<wire::ResultReply>(exchange);
+    return reply ? kOk : kFailed;
+}
+
+int32_t Library::getResult(uint8_t* block) {
+    std::optional<wire::ResultReply> result;
+    if (const int32_t code = readResultReply(result)) {
+        return code;
     }
     if (lastRun_) {
         result->run = lastRun_->run;
@@ -204,19 +209,10 @@ int32_t Library::getResult(uint8_t* block) {
 }
 
 int32_t Library::getUnitInfo(std::string& serial, std::optional<uint32_t>& runCount) {
-    if (const int32_t code = ensureLink()) {
-        return code;
-    }
-    protocol::TransactOptions options;
-    options.attempts = kPollAttempts;
     // Its own read: the run failure that the next OctoGetResult reports stays pending.
-    const auto exchange = client_.transact(Command::GetResult, {}, options);
-    if (!exchange.ok()) {
-        return linkCode(exchange.error);
-    }
-    const auto result = okReply<wire::ResultReply>(exchange);
-    if (!result) {
-        return kFailed;
+    std::optional<wire::ResultReply> result;
+    if (const int32_t code = readResultReply(result)) {
+        return code;
     }
     serial = result->unit ? result->unit->serial : std::string();
     runCount = result->unit ? std::optional<uint32_t>(result->unit->mainProcesses) : std::nullopt;
