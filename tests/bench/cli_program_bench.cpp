@@ -7,10 +7,8 @@
 //   BENCH cli_program_overhead_pct <(wall - modelled) / modelled x 100, mean of the runs> %
 //   BENCH cli_program_s <wall time of one run> s
 //   usage: octo_cli_program_bench [--quick]
+#include "QuietTool.h"
 #include "SimulatedUnit.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -26,24 +24,6 @@ constexpr double kBaud = 115200;
 constexpr double kLineBitsPerByte = 10;
 constexpr double kMsPerSecond = 1000;
 constexpr double kPercent = 100;
-
-// Runs the program with its output discarded; its exit status.
-int runQuiet(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 double stateMs(const octo::testing::SimulatedUnit& unit, const char* key) {
     return std::strtod(unit.state(key).c_str(), nullptr);
@@ -62,8 +42,8 @@ int main(int argc, char** argv) {
         octo::testing::SimulatedUnit unit({"pace=yes", "time_scale=1"});
         const auto started = Clock::now();
         const int status =
-            runQuiet({OCTO816_PATH, "program", "--port", unit.link(), "--type", "ZEL816 A449",
-                      "--vcc", "3.0", "--settle", "0.1", image.string()});
+            octo::testing::runQuietTool({"program", "--port", unit.link(), "--type", "ZEL816 A449",
+                                         "--vcc", "3.0", "--settle", "0.1", image.string()});
         const double wallMs =
             std::chrono::duration<double, std::milli>(Clock::now() - started).count();
         const double busyMs = stateMs(unit, "unit.work_ms");

@@ -5,10 +5,8 @@
 // settles them. Prints
 //   BENCH serial_overhead_ms <median of (with - without)> ms
 //   usage: octo_cli_serial_bench [pairs]
+#include "QuietTool.h"
 #include "SimulatedUnit.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,24 +21,12 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultPairs = 15;
 
-// The wall time of the program with its output discarded; negative when it failed.
+// The wall time of octo816 with its output discarded; negative when it failed.
 double runMs(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
     const auto started = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const int status = octo::testing::runQuietTool(args);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+    return status == 0 ? ms : -1;
 }
 
 } // namespace
@@ -51,9 +37,8 @@ int main(int argc, char** argv) {
     std::filesystem::remove(ledger);
     octo::testing::SimulatedUnit unit({"target.all.type=ZEL816 A110"});
     const std::vector<std::string> plain = {
-        OCTO816_PATH, "program", "--port",
-        unit.link(),  "--type",  "ZEL816 A110",
-        "--vcc",      "3.0",     octo::testing::samplePath("A110_blink.txt").string()};
+        "program",     "--port", unit.link(), "--type",
+        "ZEL816 A110", "--vcc",  "3.0",       octo::testing::samplePath("A110_blink.txt").string()};
     std::vector<std::string> serial = plain;
     serial.insert(serial.end(),
                   {"--ledger", ledger.string(), "--serial-address", "0x1000", "--serial-start", "1",

@@ -1,11 +1,13 @@
-// The kill trials' way of starting octo816: a child of its own, its output dropped, so that
-// the trial can kill it at any moment.
+// The kill trials' and benchmarks' way of starting octo816: a child of its own, its output
+// dropped, so that a trial can kill it at any moment and a benchmark times only its work.
 #pragma once
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace octo::testing {
@@ -27,6 +29,13 @@ inline pid_t startQuietTool(std::vector<std::string> args) {
         _exit(127);
     }
     return pid;
+}
+
+// Runs OCTO816_PATH with args to its end; its exit status, -1 when it did not exit.
+inline int runQuietTool(std::vector<std::string> args) {
+    int status = 0;
+    waitpid(startQuietTool(std::move(args)), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace octo::testing
