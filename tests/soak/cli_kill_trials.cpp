@@ -7,6 +7,7 @@
 //
 //   octo_cli_kill_trials [trials]
 // prints one "SOAK <name> <value>" line per figure and exits 1 when a log was damaged.
+#include "KillSeed.h"
 #include "QuietTool.h"
 #include "SimulatedUnit.h"
 #include "trace/trace_log.h"
@@ -98,10 +99,7 @@ void waitUntilIdle(const SimulatedUnit& unit) {
 }
 
 int run(int trials) {
-    const char* seedText = std::getenv("OCTO_KILL_SEED");
-    const auto seed =
-        seedText ? static_cast<uint32_t>(std::stoul(seedText)) : std::random_device{}();
-    std::cerr << "seed " << seed << " (OCTO_KILL_SEED repeats it)\n";
+    const uint32_t seed = soak::killTrialSeed();
     std::mt19937 random(seed);
     SimulatedUnit unit({"target.all.type=ZEL816 A110"});
     const fs::path log = unit.folder() / "trace.csv";

@@ -7,6 +7,7 @@
 //
 //   octo_cli_serial_kill_trials [trials]
 // prints "SOAK cli_serial_<name> <value>" lines and exits 1 when a check failed.
+#include "KillSeed.h"
 #include "QuietTool.h"
 #include "SerialHistory.h"
 #include "SimulatedUnit.h"
@@ -65,10 +66,7 @@ serials::SerialScheme scheme() {
 }
 
 int run(int trials) {
-    const char* seedText = std::getenv("OCTO_KILL_SEED");
-    const auto seed =
-        seedText ? static_cast<uint32_t>(std::stoul(seedText)) : std::random_device{}();
-    std::cerr << "seed " << seed << " (OCTO_KILL_SEED repeats it)\n";
+    const uint32_t seed = soak::killTrialSeed();
     std::mt19937 random(seed);
     SimulatedUnit unit(
         {"target.all.type=ZEL816 A110", "target.4.present=no", "target.6.fault.record=yes"});

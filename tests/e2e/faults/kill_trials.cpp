@@ -8,6 +8,7 @@
 //
 //   octo_kill_trials [settings trials] [read-out trials]
 // prints one "SOAK <name> <value>" line per figure and exits 1 when a file was damaged.
+#include "KillSeed.h"
 #include "SimulatedUnit.h"
 #include "files/atomic_file.h"
 
@@ -393,10 +394,7 @@ private:
 };
 
 int run(int settingsTrials, int readoutTrials) {
-    const char* seedText = std::getenv("OCTO_KILL_SEED");
-    const std::uint32_t seed =
-        seedText ? static_cast<std::uint32_t>(std::stoul(seedText)) : std::random_device{}();
-    std::cerr << "seed " << seed << " (OCTO_KILL_SEED repeats it)\n";
+    const uint32_t seed = soak::killTrialSeed();
     const auto started = Clock::now();
     Session session;
     KillTrials trials(session, seed);

@@ -9,6 +9,7 @@
 //
 //   octo_window_serial_kill_trials [trials]
 // prints "SOAK window_serial_<name> <value>" lines and exits 1 when a check failed.
+#include "KillSeed.h"
 #include "SerialHistory.h"
 #include "SimulatedUnit.h"
 
@@ -124,10 +125,7 @@ private:
 };
 
 int run(int trials) {
-    const char* seedText = std::getenv("OCTO_KILL_SEED");
-    const uint32_t seed =
-        seedText ? static_cast<uint32_t>(std::stoul(seedText)) : std::random_device{}();
-    std::cerr << "seed " << seed << " (OCTO_KILL_SEED repeats it)\n";
+    const uint32_t seed = soak::killTrialSeed();
     Session session;
     SerialKillTrials kills(session, seed);
     kills.prepare();
