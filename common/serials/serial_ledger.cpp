@@ -389,14 +389,10 @@ Reservation SerialLedger::reserve(const RunFacts& run, std::span<const int> sock
         uint64_t next = 0;
         std::vector<Impl::Pick> picks = impl.pick(sockets.size(), next);
         const std::string time = trace::utcTimestamp();
+        const std::optional<int64_t> imageCrc =
+            run.imageCrc32 ? std::optional<int64_t>(*run.imageCrc32) : std::nullopt;
         Statement addRun(impl.db, "INSERT INTO runs (time, unit, image_crc) VALUES (?, ?, ?)");
-        addRun.bind(1, time).bind(2, run.unit);
-        if (run.imageCrc32) {
-            addRun.bind(3, int64_t{*run.imageCrc32});
-        } else {
-            addRun.bindNull(3);
-        }
-        addRun.run();
+        addRun.bind(1, time).bind(2, run.unit).bind(3, imageCrc).run();
         Reservation reservation;
         reservation.run = sqlite3_last_insert_rowid(impl.db.handle());
 
@@ -409,13 +405,7 @@ Reservation SerialLedger::reserve(const RunFacts& run, std::span<const int> sock
             SocketRecord record{sockets[i], picks[i].record, hexText(picks[i].record)};
             Statement& write = picks[i].released ? again : fresh;
             write.bind(1, reservation.run).bind(2, int64_t{record.socket}).bind(3, run.unit);
-            write.bind(4, time).bind(6, record.value);
-            if (run.imageCrc32) {
-                write.bind(5, int64_t{*run.imageCrc32});
-            } else {
-                write.bindNull(5);
-            }
-            write.run();
+            write.bind(4, time).bind(5, imageCrc).bind(6, record.value).run();
             reservation.records.push_back(std::move(record));
         }
         Statement cursor(impl.db, "UPDATE scheme SET next_index = ? WHERE id = 1");

@@ -88,6 +88,10 @@ Statement& Statement::bindNull(int index) {
     return *this;
 }
 
+Statement& Statement::bind(int index, const std::optional<int64_t>& value) {
+    return value ? bind(index, *value) : bindNull(index);
+}
+
 bool Statement::step() {
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) {

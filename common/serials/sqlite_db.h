@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -52,6 +53,8 @@ public:
     Statement& bind(int index, int64_t value);
     Statement& bind(int index, const std::string& value);
     Statement& bindNull(int index);
+    // The value, or NULL when there is none.
+    Statement& bind(int index, const std::optional<int64_t>& value);
     // The next row: true while there is one; false when done (and reset for another run).
     bool step();
     // Runs a statement that yields no rows, then resets it.
