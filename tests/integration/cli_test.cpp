@@ -876,17 +876,6 @@ TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched
             .count,
         8u);
 
-    // Records the library refuses at the run (the A110's RAM) never left the computer either.
-    std::vector<std::string> inRam = serialProgram(ledger, "1", "8");
-    *(std::find(inRam.begin(), inRam.end(), "--serial-address") + 1) = "0x0200";
-    run = tool(inRam);
-    EXPECT_NE(run.err.find("outside the device's flash and information memory"), std::string::npos)
-        << run.err;
-    EXPECT_EQ(
-        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
-            .count,
-        8u);
-
     run = tool(serialProgram(ledger, "1", "8"));
     EXPECT_EQ(run.status, kPassed) << run.err;
     run = tool(serialProgram(ledger, "1", "8"));
@@ -895,19 +884,31 @@ TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched
     EXPECT_EQ(unit->chipLog().size(), 8u);
 }
 
-// A unit whose firmware does not know target records refuses them at the run: they never
-// reached a chip and are given out again.
-TEST_F(CliTest, RecordsTheUnitsFirmwareCannotTakeAreReleased) {
-    start({"target.all.type=ZEL816 A110", "firmware_version=0x155"});
-    const fs::path ledger = unit->folder() / "station.ledger";
-    const ToolRun run = tool(serialProgram(ledger, "1", "8"));
-    EXPECT_EQ(run.status, kUnitError) << run.err;
-    EXPECT_EQ(
-        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
-            .count,
-        8u)
-        << run.err;
-    EXPECT_TRUE(unit->chipLog().empty());
+// Records the library refuses at the run never reached a chip: they are given out again.
+TEST_F(CliTest, RecordsRefusedAtTheRunAreReleased) {
+    const struct {
+        const char* firmware;
+        const char* address;
+        const char* message;
+    } cases[] = {
+        {"firmware_version=0x156", "0x0200", "outside the device's flash and information memory"},
+        {"firmware_version=0x155", "0x1000", "(code 57)"},
+    };
+    for (const auto& c : cases) {
+        start({"target.all.type=ZEL816 A110", c.firmware});
+        const fs::path ledger = unit->folder() / "station.ledger";
+        std::vector<std::string> args = serialProgram(ledger, "1", "8");
+        *(std::find(args.begin(), args.end(), "--serial-address") + 1) = c.address;
+        const ToolRun run = tool(args);
+        EXPECT_EQ(run.status, kUnitError) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(
+            stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
+                .count,
+            8u)
+            << run.err;
+        EXPECT_TRUE(unit->chipLog().empty());
+    }
 }
 
 } // namespace
