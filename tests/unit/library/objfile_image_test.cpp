@@ -376,5 +376,25 @@ TEST(Firmware, AFileIsReadOnlyInsideTheFirmwareArea) {
     EXPECT_TRUE(file.image.empty());
 }
 
+// What the window and the tool tell the operator depends on it: a file that is not there,
+// or is no file, cannot be opened; one too large for any object file cannot be read.
+TEST(Firmware, AFileThatCannotBeOpenedIsToldApartFromOneTooLargeToRead) {
+    const octo::testing::TempFolder folder("firmware_unread");
+    const std::string tooLarge = folder.file("HUGE.TXT");
+    std::ofstream{tooLarge};
+    std::filesystem::resize_file(tooLarge, kLargestObjectFileBytes + 1); // sparse
+    const struct {
+        std::string path;
+        FirmwareFile::Problem problem;
+    } cases[] = {
+        {folder.file("MISSING.TXT"), FirmwareFile::Problem::CannotOpen},
+        {folder.path().string(), FirmwareFile::Problem::CannotOpen},
+        {tooLarge, FirmwareFile::Problem::FileIo},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(readFirmwareFile(c.path, "F.TXT").problem, c.problem) << c.path;
+    }
+}
+
 } // namespace
 } // namespace octo::objfile
