@@ -66,7 +66,8 @@ protected:
         ASSERT_NO_FATAL_FAILURE(SessionTest::SetUp());
         session_->installProgram();
         window_ = std::make_unique<Window>(session_->launch());
-        session_->waitStartupEnd();
+        ASSERT_TRUE(session_->waitStartupEnd())
+            << "the program did not end its start-up: " << session_->programLog();
     }
 
     std::unique_ptr<Window> window_;

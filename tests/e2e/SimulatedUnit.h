@@ -207,7 +207,8 @@ inline Window launchAndWaitForStartup(Session& session, Millis timeout) {
     const std::string connected = kConnectedText;
     if (eventually([&] { return w.text(IDC_STATUS_LINE); }, connected, timeout) != connected)
         throw E2eError("the program did not connect: " + session.programLog());
-    session.waitStartupEnd(timeout);
+    if (!session.waitStartupEnd(timeout))
+        throw E2eError("the program did not end its start-up: " + session.programLog());
     return w;
 }
 

@@ -246,9 +246,7 @@ private:
         const std::string connected = kConnectedText;
         const bool ok = eventually([&] { return w.text(IDC_STATUS_LINE); }, connected,
                                    kStartupTimeout) == connected &&
-                        waitUntil(kStartupTimeout, [&] {
-                            return readWholeFile(ini()).find("\nBusy=1\r\n") != std::string::npos;
-                        });
+                        session_.waitStartupEnd(kStartupTimeout);
         if (!ok) {
             ++figures_.failedStarts;
             std::cerr << "a start did not end its start-up: " << session_.programLog() << "\n";

@@ -65,8 +65,8 @@ public:
                   Millis timeout = kStartTimeout);
     // Waits for the save that ends the program's start-up command (the only write of
     // Busy=1); until then start-up holds the window's painting, which hides its controls
-    // from anything that asks whether they are visible. Throws with the program's log.
-    void waitStartupEnd(Millis timeout = kStartTimeout);
+    // from anything that asks whether they are visible. False when it did not come.
+    bool waitStartupEnd(Millis timeout = kStartTimeout);
     // The Unix process of the last launch: its exit status once it has ended.
     std::optional<int> waitProgramExit(Millis timeout);
     bool programRunning();
