@@ -22,7 +22,9 @@ function(octo_add_gtest target)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
-    set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT})
+    # device_modes (tests/support): the device files must be as they were after the tests.
+    set_tests_properties(${target} PROPERTIES LABELS "${ARG_LABEL}" TIMEOUT ${ARG_TIMEOUT}
+        FIXTURES_REQUIRED device_modes)
     if(ARG_SERIAL)
         set_tests_properties(${target} PROPERTIES RESOURCE_LOCK wineprefix)
     endif()

@@ -1,5 +1,6 @@
 // A folder of its own under the system's temporary folder, for a test's files; removed
-// with everything in it (read-only files too) when the object goes.
+// with everything in it (read-only files and folders too) when the object goes. Nothing
+// outside the folder is ever changed: links inside it are removed, never followed.
 #pragma once
 
 #include <unistd.h>
@@ -21,9 +22,7 @@ public:
     }
     ~TempFolder() {
         std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator(path_, ec)) {
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all, ec);
-        }
+        openFolders(path_);
         std::filesystem::remove_all(path_, ec);
     }
     TempFolder(const TempFolder&) = delete;
@@ -41,6 +40,25 @@ public:
     }
 
 private:
+    // Removing an entry needs the rights on the folder that holds it, not on the entry: a
+    // test may have taken them from a folder, so every real folder in the tree (the root
+    // included) gets its owner's rights back before the removal. Only the entry itself is
+    // looked at (lstat): a link is neither followed nor changed, whatever it points to.
+    static void openFolders(const std::filesystem::path& folder) {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        if (fs::symlink_status(folder, ec).type() != fs::file_type::directory) {
+            return;
+        }
+        fs::permissions(folder, fs::perms::owner_all,
+                        fs::perm_options::add | fs::perm_options::nofollow, ec);
+        for (const auto& entry : fs::directory_iterator(folder, ec)) {
+            if (entry.symlink_status(ec).type() == fs::file_type::directory) {
+                openFolders(entry.path());
+            }
+        }
+    }
+
     std::filesystem::path path_;
 };
 
