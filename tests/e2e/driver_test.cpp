@@ -53,12 +53,12 @@ TEST_F(Fixture, ListsChildrenInCreationOrderWithVisibility) {
         ids.push_back(c.id);
     EXPECT_EQ(ids, (std::vector<int>{kLabel, kAsk, kAnswer, kCheck, kCombo, kComboEcho, kProgress,
                                      kRedBox, kOpen, kOpenResult, kDisabled, kHidden, kDialogKeys,
-                                     kEdit}));
+                                     kEdit, kHold}));
     for (const auto& c : children) {
         EXPECT_EQ(c.visible(), c.id != kHidden) << c.id;
         EXPECT_TRUE(w().rect().contains(c.rect)) << c.id;
     }
-    ASSERT_EQ(children.size(), 14u);
+    ASSERT_EQ(children.size(), 15u);
     EXPECT_EQ(children[0].text, "Hello fixture");
     EXPECT_EQ(children[8].text, "&Open...");
 }
@@ -110,6 +110,18 @@ TEST_F(Fixture, ClicksToggleCheckBoxesAndRefuseDisabledOrHiddenControls) {
     EXPECT_EQ(eventually([&] { return w().checkState(kCheck); }, before), before);
     EXPECT_THROW(w().click(kDisabled), E2eError);
     EXPECT_THROW(w().click(kHidden), E2eError);
+}
+
+TEST_F(Fixture, AnActionWaitsForAControlTheWindowHoldsForAMoment) {
+    // The window stops painting and disables the check box for kHoldMs: Wine reports the box
+    // as hidden meanwhile, and a click then is taken once the window gives the box back.
+    const int before = w().checkState(kCheck);
+    w().click(kHold);
+    w().click(kCheck);
+    EXPECT_EQ(eventually([&] { return w().checkState(kCheck); }, 1 - before), 1 - before);
+    EXPECT_TRUE(w().visible(kCheck));
+    w().click(kCheck);
+    EXPECT_EQ(eventually([&] { return w().checkState(kCheck); }, before), before);
 }
 
 TEST_F(Fixture, SetsAndReadsTextsWithAnyCharacters) {

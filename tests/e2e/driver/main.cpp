@@ -3,7 +3,8 @@
 // reads one command per line on standard input and answers one line per command on
 // standard output (see README.md beside this folder for the commands).
 //
-// Every wait has a deadline given by the caller. Actions are sent with SendMessageTimeout:
+// Every wait has a deadline: the caller's, or for an action's control to become usable the
+// protocol's kUsableWaitMs. Actions are sent with SendMessageTimeout:
 // the answer says "done" when the program's handler has returned, "pending" when it had
 // not returned at the deadline (a modal box opened, or long work); the message is
 // delivered either way, and nothing the harness does later can overtake it.
@@ -174,14 +175,28 @@ bool waitUntil(DWORD timeoutMs, Predicate done) {
     }
 }
 
-void requireUsable(HWND dialog, HWND control) {
+// The reason an operator could not use the control now, or null when it is usable.
+const char* unusable(HWND dialog, HWND control) {
+    if (!IsWindow(control))
+        return "control is gone";
     if (!IsWindowVisible(control))
-        fail("control is hidden");
+        return "control is hidden";
     if (!IsWindowEnabled(control))
-        fail("control is disabled");
+        return "control is disabled";
     // A posted or sent click reaches a window disabled behind a modal box; an operator's would not.
     if (!IsWindowEnabled(dialog))
-        fail("window is disabled");
+        return "window is disabled";
+    return nullptr;
+}
+
+// Waits, within kUsableWaitMs, for the control to be usable: a window that holds its painting
+// reads as hidden for that moment, and an operation's end enables its controls a moment after
+// it shows its result. Still unusable at the bound, the action is refused with the reason.
+void waitUsable(HWND dialog, HWND control) {
+    const char* reason = nullptr;
+    if (!waitUntil(static_cast<DWORD>(octo::e2e::kUsableWaitMs),
+                   [&] { return (reason = unusable(dialog, control)) == nullptr; }))
+        fail(std::string(reason) + " (for " + std::to_string(octo::e2e::kUsableWaitMs) + " ms)");
 }
 
 BOOL CALLBACK collectWindow(HWND hwnd, LPARAM lp) {
@@ -603,14 +618,14 @@ std::string cmdCursor(const Args& a) {
 std::string cmdClick(const Args& a) {
     HWND dialog = windowArg(a, 0);
     HWND control = controlArg(a, 0);
-    requireUsable(dialog, control);
+    waitUsable(dialog, control);
     return act(control, BM_CLICK, 0, 0, static_cast<UINT>(numberOr(a, 2, kDefaultActionTimeoutMs)));
 }
 
 std::string cmdSelect(const Args& a) {
     HWND dialog = windowArg(a, 0);
     HWND combo = controlArg(a, 0);
-    requireUsable(dialog, combo);
+    waitUsable(dialog, combo);
     const auto index = number(a, 2, "row index");
     if (query(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0) != index)
         fail("no row " + a[2]);
@@ -646,7 +661,7 @@ std::string cmdClose(const Args& a) {
 std::string cmdFocus(const Args& a) {
     HWND dialog = windowArg(a, 0);
     HWND control = controlArg(a, 0);
-    requireUsable(dialog, control);
+    waitUsable(dialog, control);
     bringToForeground(dialog);
     act(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE, kQueryTimeoutMs);
     if (!waitUntil(kKeyTimeoutMs, [&] { return focusOf(dialog) == control; }))
@@ -675,6 +690,10 @@ std::string cmdKey(const Args& a) {
         fail("usage: key <hwnd> <keys> [sync|nosync]");
     const Chord chord = parseChord(a[1]);
     const bool sync = a.size() < 3 || a[2] == "sync";
+    // A window that holds its painting reads as hidden and cannot come to the foreground.
+    if (!waitUntil(static_cast<DWORD>(octo::e2e::kUsableWaitMs),
+                   [&] { return IsWindowVisible(dialog) != FALSE; }))
+        fail("window is hidden (for " + std::to_string(octo::e2e::kUsableWaitMs) + " ms)");
     HWND before = focusOf(dialog);
     if (sync && (!before || !IsChild(dialog, before)))
         fail("no control of the window has the focus");

@@ -15,6 +15,11 @@ namespace {
 constexpr Millis kQuitGrace{2000};
 // Added to a command's own wait for the round trip through Wine.
 constexpr Millis kRoundTripMargin{10000};
+// What an action may spend waiting for its control to be usable, before its own wait.
+constexpr Millis kUsableWait{kUsableWaitMs};
+// The driver's own waits in the focus command: for the foreground, the focus message to be
+// answered and the focus to arrive.
+constexpr Millis kFocusWaits{30000};
 
 std::int64_t toNumber(const std::string& token, const std::string& command) {
     const auto value = parseNumber(token);
@@ -287,11 +292,12 @@ bool Window::exists() const {
 }
 
 Outcome Window::click(int id, Millis wait) {
-    return outcome(call("click", ref(id) + " " + ms(wait), wait));
+    return outcome(call("click", ref(id) + " " + ms(wait), wait + kUsableWait));
 }
 
 Outcome Window::select(int id, int row, Millis wait) {
-    return outcome(call("select", ref(id) + " " + std::to_string(row) + " " + ms(wait), wait));
+    return outcome(
+        call("select", ref(id) + " " + std::to_string(row) + " " + ms(wait), wait + kUsableWait));
 }
 
 Outcome Window::select(int id, const std::string& rowText, Millis wait) {
@@ -319,16 +325,16 @@ void Window::close() {
 }
 
 void Window::focus(int id) {
-    call("focus", ref(id));
+    call("focus", ref(id), kFocusWaits + kUsableWait);
 }
 
 AfterKey Window::key(const std::string& chord) {
-    const auto v = call("key", quote(chord) + " sync");
+    const auto v = call("key", quote(chord) + " sync", Millis{30000} + kUsableWait);
     return one(v, "key") == "closed" ? AfterKey::Closed : AfterKey::Open;
 }
 
 void Window::keyNoWait(const std::string& chord) {
-    call("key", quote(chord) + " nosync");
+    call("key", quote(chord) + " nosync", Millis{30000} + kUsableWait);
 }
 
 void Window::waitGone(Millis timeout) const {

@@ -30,6 +30,16 @@ std::optional<std::int64_t> parseNumber(std::string_view token);
 // Window handles and styles travel as 0x-prefixed hexadecimal.
 std::string hex32(std::uint32_t value);
 
+// How long an action (click, select, focus, key) waits for its control to be usable
+// (visible and enabled, in an enabled window) before the driver refuses it. A window holds
+// its painting while it changes many controls at once (WM_SETREDRAW), and Wine then reports
+// the window and its controls as hidden; an operation disables the controls at its start
+// and gives them back at its end. Either lasts one burst of the program's own handler, a
+// few milliseconds; the bound leaves room for that thread being starved on a loaded
+// machine, and a control still unusable after it is a real refusal. The harness adds it to
+// the deadline of every action's answer.
+inline constexpr int kUsableWaitMs = 10000;
+
 } // namespace octo::e2e
 
 #endif
