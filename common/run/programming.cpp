@@ -86,6 +86,24 @@ MemoryWords memoryWords(std::span<const OctoSegmentEntry> table) {
             bslBytes / kBytesPerWord};
 }
 
+uint32_t recordOptions(std::span<const OctoSegmentEntry> table, uint32_t address, uint32_t length) {
+    uint32_t needed = option::kProgram;
+    const uint64_t end = uint64_t{address} + length;
+    for (const OctoSegmentEntry& entry : table) {
+        const uint32_t kind = entry.kind & kKindMask;
+        if (kind == OCTO_SEGMENT_END) {
+            break;
+        }
+        const bool touched = address < uint64_t{entry.start} + entry.length && entry.start < end;
+        if (touched && kind == OCTO_SEGMENT_FLASH) {
+            needed |= option::kEraseMain;
+        } else if (touched && kind == OCTO_SEGMENT_INFO) {
+            needed |= option::kEraseInfo;
+        }
+    }
+    return needed;
+}
+
 uint32_t estimatedRunMs(const ProgrammingChoice& c, const MemoryWords& words, uint16_t settleMs) {
     const uint32_t sizeK =
         ((words.flash + words.info + kBslWeight * words.bsl) * kBytesPerWord) >> kKibShift;

@@ -1,6 +1,7 @@
 // The parameter block of a main process and the expected duration of a run, from the
 // operator's choices: one computation for the window and the command-line programmer, so
-// both send the unit the same option bits, supply byte and settling time.
+// both send the unit the same option bits, supply byte and settling time. Also the option
+// bits a run needs to write a target's own record, which the library and the window check.
 #pragma once
 
 #include "devices/segments.h"
@@ -60,6 +61,13 @@ MemoryWords memoryWords(std::span<const OctoSegmentEntry> table);
 // time (0 while the unit does not supply the targets), with the interface's slowdown.
 uint32_t estimatedRunMs(const ProgrammingChoice& choice, const MemoryWords& words,
                         uint16_t settleMs);
+
+// The option bits a run must carry to write a target's own record at [address, address +
+// length): the program bits and the erase bit of each memory the record touches (main or
+// information memory), so that the record lands on flash this run itself erased. Rows of
+// other kinds add nothing (records are refused there anyway); the table ends at its first
+// kind 0 row or its end.
+uint32_t recordOptions(std::span<const OctoSegmentEntry> table, uint32_t address, uint32_t length);
 
 // Extra time the unit is given beyond the expected duration before a run counts as hung.
 inline constexpr uint32_t kRunTimeoutMarginMs = 5000;

@@ -28,10 +28,12 @@ enum Code : int32_t {
     kRunFailed = 50,        // the result block is filled, but the last run failed
     kAlreadySpecified = 53, // the file holds data for addresses already filled
     // Target records refused before anything was sent.
-    kRecordOutside = 54,  // a record lies outside the device's flash and information memory
-    kRecordNotBlank = 55, // a record covers bytes the loaded image does not leave 0xFF
-    kRecordLengths = 56,  // the records are not all of one length
-    kRecordsUnknown = 57, // the unit's firmware does not know target records
+    kRecordOutside = 54,   // a record lies outside the device's flash and information memory
+    kRecordNotBlank = 55,  // a record covers bytes the loaded image does not leave 0xFF
+    kRecordLengths = 56,   // the records are not all of one length
+    kRecordsUnknown = 57,  // the unit's firmware does not know target records
+    kRecordNotErased = 58, // the run does not erase and program the memory of a record
+    kRecordNoImage = 59,   // the selected slot holds no image this library loaded
 };
 
 // The text of a code; a generic text for codes the library never returns. The text

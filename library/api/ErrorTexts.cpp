@@ -54,6 +54,10 @@ const char* errorText(int32_t code) {
         return "ERROR: Target data of different lengths !";
     case kRecordsUnknown:
         return "ERROR: The programmer unit's firmware does not know target data !";
+    case kRecordNotErased:
+        return "ERROR: Target data needs a run that erases and programs its memory !";
+    case kRecordNoImage:
+        return "ERROR: Target data needs an image loaded by this library !";
     default:
         return "General Error !";
     }

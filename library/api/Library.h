@@ -199,6 +199,10 @@ private:
 
     // Target records for the next main process, by socket.
     std::array<std::optional<wire::TargetRecord>, wire::kTargets> targetData_;
+    // The option word of the parameters the unit last took from this library; none before
+    // the first, after one that did not reach the unit or was refused, and after InitCom.
+    // Records go only with a run that erases and programs their memory.
+    std::optional<uint32_t> runOptions_;
 
     // Firmware: the file checkFirmware read last, until a loadFirmware of its path sends it.
     struct CheckedFirmware {

@@ -106,10 +106,11 @@ int32_t Library::initCom(const std::string& path, uint32_t rate) {
     if (!wanted) {
         return kOutOfRange;
     }
-    // Another port may have another unit behind it, with results of its own; records
-    // set before belong to the session that ends.
+    // Another port may have another unit behind it, with results of its own; records and
+    // parameters set before belong to the session that ends.
     lastRun_.reset();
     clearTargetData();
+    runOptions_.reset();
     path_ = path;
     rate_ = rate;
     if (!port_->open(path_, rate_)) {

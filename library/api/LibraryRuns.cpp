@@ -60,6 +60,8 @@ int32_t Library::setSignals(uint16_t word, uint8_t code) {
 }
 
 int32_t Library::loadParameters(uint32_t options, uint8_t targetVcc, uint16_t settleMs) {
+    // What the unit holds after a failed send is not known: records wait for a new one.
+    runOptions_.reset();
     if (const int32_t code = ensureLink()) {
         return failedTransfer("Parameters not sent:", code);
     }
@@ -72,6 +74,7 @@ int32_t Library::loadParameters(uint32_t options, uint8_t targetVcc, uint16_t se
     if (exchange.response.status != Status::Ok) {
         return refused(exchange.response, "");
     }
+    runOptions_ = options;
     return kOk;
 }
 

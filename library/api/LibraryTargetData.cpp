@@ -3,6 +3,8 @@
 #include "api/Library.h"
 #include "api/LibraryInternal.h"
 
+#include <run/programming.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -46,9 +48,9 @@ int32_t Library::checkTargetData() {
     const objfile::Image* image = images_[slot_] ? &images_[slot_]->image : nullptr;
     const devices::DeviceType* type = imageTypes_[slot_];
     if (!image || !type) {
-        return status("ERROR: Target data cannot be checked: the selected image was not loaded "
-                      "by this library !",
-                      kLampError, kRecordNotBlank);
+        return status("ERROR: Target data needs the image of the selected slot loaded by this "
+                      "library: load the image first !",
+                      kLampError, kRecordNoImage);
     }
     std::optional<size_t> length;
     for (const auto& record : targetData_) {
@@ -76,6 +78,18 @@ int32_t Library::checkTargetData() {
                                   hex(address, 4) + " !",
                               kLampError, kRecordNotBlank);
             }
+        }
+        // The record must land on blank flash that this run itself erased: a pass that only
+        // verifies or erases would write it over an earlier chip's record.
+        const uint32_t needed = run::recordOptions(devices::usedSegments(*type), record->address,
+                                                   static_cast<uint32_t>(record->data.size()));
+        if (!runOptions_ || (*runOptions_ & needed) != needed) {
+            return status("ERROR: " + where(*record) +
+                              " needs a run that erases and programs its memory (options 0x" +
+                              hex(needed, 2) + "), the parameters " +
+                              (runOptions_ ? "are 0x" + hex(*runOptions_, 2) : "were not loaded") +
+                              " !",
+                          kLampError, kRecordNotErased);
         }
     }
     return kOk;

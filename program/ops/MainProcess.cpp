@@ -44,7 +44,7 @@ MainProcess::MainProcess(const MainProcessParts& parts)
     : Operation(parts.common), results_(parts.results), catalogue_(parts.catalogue),
       report_(view_, settings_, state_.logPath),
       trace_(view_, library_, settings_, deviceType_, state_),
-      serialization_(view_, library_, settings_, state_),
+      serialization_(view_, library_, settings_, deviceType_, state_),
       series_(view_, platform_, flags_, &OperationFlags::continualMain,
               {IDC_START, kStartCaption, kStopCaption, kSeriesTerminated, IDC_RUN_MAIN_PROCESS}) {}
 
@@ -83,8 +83,10 @@ void MainProcess::runMainProcess() {
 void MainProcess::runGuarded() {
     resyncDeviceType();
     // The records are reserved and handed over before the unit is touched; without them
-    // no run starts, and a series ends here.
-    if (!serialization_.prepare()) {
+    // no run starts, and a series ends here. They go only with the options this run sends.
+    const uint32_t options =
+        programmingParameters(settings_, deviceType_, power_.settleMs()).options;
+    if (!serialization_.prepare(options)) {
         if (series_.endNow()) {
             report_.close(settings_.timeOctoProg);
         }

@@ -1,9 +1,14 @@
 #include "ops/Serialization.h"
 
 #include "link/ResultGrid.h"
+#include "run/programming.h"
+#include "wire/messages.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <span>
+#include <vector>
 
 namespace octo {
 
@@ -17,7 +22,7 @@ constexpr char kDefaultFormat[] = "le32";
 constexpr int32_t kResultFailedRun = 50; // block filled, but the run counts as failed
 // OctoMainProcess refused the records before anything went to the unit.
 constexpr int32_t kFirstRecordRefusal = 54;
-constexpr int32_t kLastRecordRefusal = 57;
+constexpr int32_t kLastRecordRefusal = 59;
 
 constexpr std::array<int, serials::kSockets> kAllSockets = {1, 2, 3, 4, 5, 6, 7, 8};
 
@@ -32,7 +37,21 @@ const char* fateName(int fate) {
     return kNames[fate];
 }
 
+// "a", "a and b", "a, b and c".
+std::string spoken(const std::vector<const char*>& items) {
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == items.size() ? " and " : ", ";
+        text += items[i];
+    }
+    return text;
+}
+
 } // namespace
+
+std::string ledgerUnit(const std::string& unitSerial, const std::string& port) {
+    return unitSerial.empty() ? port : unitSerial + " " + port;
+}
 
 serials::SerialScheme serialSchemeOf(const Settings& s) {
     if (!s.serialList.empty()) {
@@ -51,17 +70,28 @@ serials::SerialScheme serialSchemeOf(const Settings& s) {
                                            .width = s.serialWidth});
 }
 
-bool Serialization::prepare() {
+bool Serialization::prepare(uint32_t options) {
     values_ = {};
     if (!configured()) {
         return true;
     }
+    // After a restart the unit may still hold an image, but the library knows nothing of it
+    // and would refuse the records at the run.
+    if (!state_.imageCrc32[state_.imageSlot]) {
+        tell(std::string(kSerialNeedsImage) + "\n" + kSerialNotStarted);
+        return false;
+    }
     try {
         // Made anew each run: a list file the operator mended after a box is taken.
         scheme_ = serialSchemeOf(settings_);
-        ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_);
-        const serials::RunFacts facts{.unit = "COM" + std::to_string(settings_.comPort + 1),
+        if (const std::string why = refusal(options, scheme_->recordLength()); !why.empty()) {
+            tell(why + "\n" + kSerialNotStarted);
+            return false;
+        }
+        // Asked before the ledger is opened: a listing may read it while the unit answers.
+        const serials::RunFacts facts{.unit = unitName(),
                                       .imageCrc32 = state_.imageCrc32[state_.imageSlot]};
+        ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_);
         reservation_ = ledger_->reserve(facts, kAllSockets);
     } catch (const std::exception& e) { // SchemeError, LedgerError
         close();
@@ -83,6 +113,45 @@ bool Serialization::prepare() {
         }
     }
     return true;
+}
+
+std::string Serialization::refusal(uint32_t options, size_t recordLength) {
+    const OctoSegmentEntry* table = nullptr;
+    std::span<const OctoSegmentEntry> rows;
+    if (library_->getDevice(deviceType_.typeName, &table) == 0 && table != nullptr) {
+        rows = {table, OCTO_MAX_SEGMENTS};
+    }
+    const uint32_t needed =
+        run::recordOptions(rows, settings_.serialAddress, static_cast<uint32_t>(recordLength));
+    if ((options & needed) == needed) {
+        return {};
+    }
+    // The boxes of the window that give those bits.
+    std::vector<const char*> boxes;
+    if ((needed & wire::option::kErase) != 0) {
+        boxes.push_back("Erase");
+    }
+    if ((needed & wire::option::kEraseMain) != 0) {
+        boxes.push_back("Main Memory");
+    }
+    if ((needed & wire::option::kEraseInfo) != 0) {
+        boxes.push_back("Info Memory");
+    }
+    boxes.push_back("Program");
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%04X", settings_.serialAddress);
+    return std::string("The serial numbers at ") + address +
+           " go only into memory that this pass erases and programs itself.\nCheck " +
+           spoken(boxes) + ".";
+}
+
+std::string Serialization::unitName() {
+    std::string serial;
+    uint32_t runCount = OCTO_RUN_COUNT_UNKNOWN;
+    if (library_->getUnitInfo(serial, runCount) != 0) {
+        serial.clear(); // a library or unit that does not tell: the port alone
+    }
+    return ledgerUnit(serial, "COM" + std::to_string(settings_.comPort + 1));
 }
 
 void Serialization::settle(const UnitRunEnd& end) {

@@ -5,6 +5,7 @@
 
 #include "serials/serial_ledger.h"
 
+#include <algorithm>
 #include <map>
 #include <regex>
 
@@ -94,6 +95,85 @@ TEST_F(SerialRuns, ARunGivesEachChipItsOwnRecordAndTheLedgerAgreesWithTheChips) 
     EXPECT_EQ(w().toolTip(lampId(kOverAllRow, 0)), "Target 1: serial 1000 (e8030000), programmed");
     EXPECT_EQ(w().toolTip(lampId(kOverAllRow, kFaultySocket - 1)),
               "Target 3: serial 1002 (ea030000), void");
+}
+
+// A pass that would not write the records afresh, and a window started anew, get no records:
+// the box says why, and neither the unit, the chips nor the ledger see anything of it.
+TEST_F(SerialRuns, APassThatDoesNotProgramAndARestartedWindowGetNoRecords) {
+    const auto loadImage = [&] {
+        w().setText(IDC_IMAGE2_FILE, "");
+        w().setText(IDC_IMAGE_FILE,
+                    windowsPath(Paths::repository() / "dist" / "samples" / kSample));
+        ASSERT_EQ(w().click(IDC_LOAD_IMAGES, kOperationTimeout), Outcome::Done);
+        ASSERT_EQ(w().text(IDC_STATUS_LINE).rfind("Image loaded", 0), 0u)
+            << w().text(IDC_STATUS_LINE);
+    };
+    const auto programmed = [&] {
+        return serials::SerialLedger::inspect(folder() / kLedger)
+            .states[static_cast<size_t>(RecordState::Programmed)]
+            .count;
+    };
+    const auto chipLines = [&] {
+        const std::string log = readWholeFile(unit().chipLog());
+        return std::count(log.begin(), log.end(), '\n');
+    };
+    const auto chipRecord = [&] { return readObject(unit().targetDump(1)).at(kRecordAddress); };
+    // Start, then the box it opens: its text, closed with OK.
+    const auto refusedStart = [&] {
+        w().click(IDC_START);
+        Window box = w().waitPopup(kAnswerTimeout);
+        const MessageBoxContent content = box.messageBox();
+        box.press(kIdOk);
+        box.waitGone(kAnswerTimeout);
+        EXPECT_EQ(content.title, "Serial numbers");
+        return content.text;
+    };
+
+    ASSERT_NO_FATAL_FAILURE(loadImage());
+    ASSERT_EQ(w().click(IDC_START, kOperationTimeout), Outcome::Done);
+    ASSERT_EQ(w().text(IDC_STATUS_LINE), kSeeResults);
+    const uint64_t before = programmed();
+    const auto lines = chipLines();
+    const auto record = chipRecord();
+    const std::string runs = unit().state("run.main_processes");
+
+    // Verify only (options 0x4020): Erase, Erase Check and Program cleared.
+    for (int box : {IDC_ERASE, IDC_ERASE_CHECK, IDC_PROGRAM})
+        w().click(box);
+    ASSERT_EQ(w().checkState(IDC_VERIFY), 1);
+    for (int box : {IDC_ERASE, IDC_ERASE_CHECK, IDC_PROGRAM, IDC_ERASE_INFO})
+        ASSERT_EQ(w().checkState(box), 0) << box;
+    EXPECT_EQ(refusedStart(), "The serial numbers at 0x1000 go only into memory that this pass "
+                              "erases and programs itself.\nCheck Erase, Info Memory and "
+                              "Program.\nThe run was not started.");
+    EXPECT_EQ(unit().state("run.main_processes"), runs);
+    EXPECT_EQ(chipLines(), lines);
+    EXPECT_EQ(chipRecord(), record);
+    EXPECT_EQ(programmed(), before);
+    for (int box : {IDC_ERASE, IDC_ERASE_CHECK, IDC_PROGRAM, IDC_ERASE_INFO})
+        w().click(box);
+    for (int box : {IDC_ERASE, IDC_ERASE_CHECK, IDC_PROGRAM, IDC_ERASE_MAIN, IDC_ERASE_INFO})
+        ASSERT_EQ(w().checkState(box), 1) << box;
+
+    // Started anew, the window finds the image in the unit but did not load it itself.
+    session().stopProgram();
+    window_ = std::make_unique<Window>(launchAndWaitForStartup(session(), kUnitWindowStartTimeout));
+    EXPECT_EQ(refusedStart(), "Serial numbers need an image that this program loaded since it "
+                              "started.\nPress Load Image(s) first, then Start.\nThe run was "
+                              "not started.");
+    EXPECT_EQ(unit().state("run.main_processes"), runs);
+    EXPECT_EQ(chipLines(), lines);
+    EXPECT_EQ(programmed(), before);
+    const serials::LedgerSummary ledger = serials::SerialLedger::inspect(folder() / kLedger);
+    EXPECT_EQ(ledger.states[static_cast<size_t>(RecordState::Reserved)].count, 0u);
+
+    // Loaded again, the next Start programs the chips with new records.
+    ASSERT_NO_FATAL_FAILURE(loadImage());
+    ASSERT_EQ(w().click(IDC_START, kOperationTimeout), Outcome::Done);
+    ASSERT_EQ(w().text(IDC_STATUS_LINE), kSeeResults);
+    EXPECT_EQ(programmed(), before + 6) << "the empty and the faulty socket excepted";
+    EXPECT_EQ(chipLines(), lines + 7);
+    EXPECT_NE(chipRecord(), record);
 }
 
 } // namespace

@@ -39,6 +39,8 @@ protected:
         settings.push_back("dump_targets=yes");
         SimulatedUnitTest::start(settings);
         ASSERT_EQ(OctoEraseImage(), 0);
+        // The library outlives each unit: a test that chose another slot leaves it chosen.
+        ASSERT_EQ(OctoSelectImage(0), 0);
     }
     void load(const std::filesystem::path& file, const std::string& type) {
         ASSERT_EQ(OctoLoadImage(file.c_str(), type.c_str()), 0) << lastText();
@@ -589,6 +591,14 @@ TEST_F(TargetsTest, RecordsThatCannotBeWrittenAreRefusedBeforeAnythingIsSent) {
          [] { setEveryRecord(); },
          57,
          "does not know target data"},
+        {"with a slot this library did not load",
+         {},
+         [] {
+             ASSERT_EQ(OctoSelectImage(1), 0);
+             setEveryRecord();
+         },
+         59,
+         "selected slot loaded by this library"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -604,6 +614,90 @@ TEST_F(TargetsTest, RecordsThatCannotBeWrittenAreRefusedBeforeAnythingIsSent) {
         // Refused records are gone too: the next run programs without them.
         ASSERT_EQ(OctoMainProcess(kTimeoutTenths), 0) << lastText();
         EXPECT_TRUE(unit->chipLog().empty());
+        unit.reset();
+    }
+}
+
+// Socket n's second record, unlike its first in every byte.
+std::vector<uint8_t> secondRecordOf(int socket) {
+    std::vector<uint8_t> data = recordOf(socket);
+    for (uint8_t& byte : data) {
+        byte = static_cast<uint8_t>(byte ^ 0xA5);
+    }
+    return data;
+}
+
+std::vector<uint8_t> memoryAt(const objfile::Image& memory, uint32_t address, size_t length) {
+    std::vector<uint8_t> bytes;
+    for (uint32_t a = address; a < address + length; ++a) {
+        bytes.push_back(memory.at(a).value_or(0xFF));
+    }
+    return bytes;
+}
+
+TEST_F(TargetsTest, RecordsGoOnlyWithARunThatErasesAndProgramsTheirMemory) {
+    // A110: the image leaves 0xFD00 blank in main memory.
+    constexpr uint32_t kInMain = 0xFD00;
+    constexpr uint32_t kNoParameters = 0xFFFFFFFF; // the line opened anew, none sent since
+    const struct {
+        const char* name;
+        uint32_t address;
+        uint32_t options;
+        int32_t code; // 0: the pass ran and wrote the second records
+    } cases[] = {
+        {"verify only", kRecordAt, opt::kVerify | opt::kMarginal, 58},
+        {"erase and check only", kRecordAt, kErase | kCheck, 58},
+        {"check only", kRecordAt, kCheck, 58},
+        {"program without erase", kRecordAt, opt::kProgram | opt::kVerify, 58},
+        {"main memory erased, record in information memory", kRecordAt,
+         opt::kEraseMain | opt::kProgram, 58},
+        {"information memory erased, record in main memory", kInMain,
+         opt::kEraseInfo | opt::kProgram, 58},
+        {"parameters of the line before", kRecordAt, kNoParameters, 58},
+        {"information memory erased and programmed", kRecordAt, opt::kEraseInfo | opt::kProgram, 0},
+        {"main memory erased and programmed", kInMain, opt::kEraseMain | opt::kProgram, 0},
+        {"the full run", kRecordAt, kFullRun, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        start({});
+        load(samplePath("A110_blink.txt"), "ZEL816 A110");
+        // Every chip holds its first record from a run that erased and programmed it.
+        setEveryRecord(c.address);
+        ASSERT_EQ(run(kFullRun), 0) << lastText();
+        ASSERT_EQ(unit->chipLog().size(), 8u);
+
+        for (int socket = 1; socket <= 8; ++socket) {
+            const auto data = secondRecordOf(socket);
+            ASSERT_EQ(OctoSetTargetData(socket, c.address, data.data(), 4), 0);
+        }
+        if (c.options == kNoParameters) {
+            ASSERT_EQ(OctoLoadParameters(kFullRun, kVcc, kSettleMs), 0);
+            ASSERT_EQ(InitCom(unit->link().c_str(), kRate), 0);
+            const auto data = secondRecordOf(1);
+            ASSERT_EQ(OctoSetTargetData(1, c.address, data.data(), 4), 0);
+        } else {
+            ASSERT_EQ(OctoLoadParameters(c.options, kVcc, kSettleMs), 0) << lastText();
+        }
+        ASSERT_EQ(OctoMainProcess(kTimeoutTenths), c.code) << lastText();
+        if (c.code != 0) {
+            EXPECT_NE(lastText().find("needs a run that erases and programs its memory"),
+                      std::string::npos)
+                << lastText();
+            EXPECT_EQ(lastPicture(), kLampRed);
+            EXPECT_EQ(unit->state("run.main_processes"), "1") << "nothing sent";
+        }
+        EXPECT_EQ(unit->chipLog().size(), c.code == 0 ? 16u : 8u);
+        for (int socket = 1; socket <= 8; ++socket) {
+            EXPECT_EQ(memoryAt(unit->targetMemory(socket), c.address, 4),
+                      c.code == 0 ? secondRecordOf(socket) : recordOf(socket))
+                << "socket " << socket;
+        }
+        // Refused records are dropped: a later run writes none.
+        if (c.code != 0) {
+            ASSERT_EQ(run(kFullRun), 0) << lastText();
+            EXPECT_EQ(unit->chipLog().size(), 8u);
+        }
         unit.reset();
     }
 }

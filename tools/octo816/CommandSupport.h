@@ -29,7 +29,7 @@ inline constexpr int32_t kUnitRefused = 8;
 inline constexpr int32_t kFailedRun = 50;
 // The library's refusals of target records, before it sends anything to the unit.
 inline constexpr int32_t kFirstRecordRefusal = 54;
-inline constexpr int32_t kLastRecordRefusal = 57;
+inline constexpr int32_t kLastRecordRefusal = 59;
 
 // The window's first expectation of the image erase, for the progress bar.
 inline constexpr uint32_t kEraseImageExpectedMs = 1000;

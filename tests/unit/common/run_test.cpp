@@ -52,6 +52,37 @@ TEST(MemoryWords, EachKindCountsInItsOwnSumUpToTheEndRow) {
 }
 
 // A choice names only what it sets: everything else is off.
+TEST(RecordOptions, ARecordNeedsTheProgramBitsAndTheEraseBitOfEveryMemoryItTouches) {
+    constexpr uint32_t kProgram = 0x98;
+    constexpr uint32_t kInfo = 0x1;
+    constexpr uint32_t kMain = 0x2;
+    const std::vector<OctoSegmentEntry> table = {{OCTO_SEGMENT_RAM, 0x200, 0x100},
+                                                 {OCTO_SEGMENT_INFO, 0x1000, 0xC0},
+                                                 {OCTO_SEGMENT_PROTECTED_INFO, 0x10C0, 0x40},
+                                                 {0x10000 | OCTO_SEGMENT_FLASH, 0x1100, 0x100},
+                                                 {OCTO_SEGMENT_END, 0, 0},
+                                                 {OCTO_SEGMENT_FLASH, 0x200, 0x100}};
+    const struct {
+        const char* name;
+        uint32_t address, length, options;
+    } cases[] = {
+        {"first byte of the information memory", 0x1000, 1, kProgram | kInfo},
+        {"last byte of the information memory", 0x10BF, 1, kProgram | kInfo},
+        {"the protected segment after it", 0x10C0, 4, kProgram},
+        {"ending just before main memory", 0x10FC, 4, kProgram},
+        {"one byte into main memory", 0x10FD, 4, kProgram | kMain},
+        {"from the information memory across into main memory", 0x10BE, 0x44,
+         kProgram | kInfo | kMain},
+        {"last byte of main memory", 0x11FF, 1, kProgram | kMain},
+        {"just past it", 0x1200, 1, kProgram},
+        {"RAM, and a row after the end row", 0x200, 4, kProgram},
+        {"just below the information memory", 0xFFC, 4, kProgram},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(recordOptions(table, c.address, c.length), c.options) << c.name;
+    }
+}
+
 TEST(EstimatedRunMs, NothingChosenCostsTheBaseAndOnlyWholeKibOfEveryMemoryCount) {
     EXPECT_EQ(estimatedRunMs(ProgrammingChoice{}, {.flash = 512, .info = 0, .bsl = 0}, 0), 1210u);
     EXPECT_EQ(programmingParameters(ProgrammingChoice{}, true, 0),

@@ -2,11 +2,13 @@
 // supply guard, one run and its outcome, a continual series with its failed runs and the
 // operator's Stop, and the report of a series.
 #include "ops/MainProcess.h"
+#include "devices/device_table.h"
 #include "resources/StringIds.h"
 #include "serials/serial_ledger.h"
 #include "support/DialogWithIni.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -632,6 +634,11 @@ TEST_F(MainProcessTest, TraceLogGivesTheCrcTheUnitConfirmedForTheSlotThatRuns) {
 
 using serials::RecordState;
 
+// A110: information memory 0x1000-0x10FF, main memory 0xFC00-0xFFFF.
+constexpr char kA110[] = "ZEL816 A110";
+constexpr uint32_t kInInfoMemory = 0x1000;
+constexpr uint32_t kInMainMemory = 0xFD00;
+
 class SerialRunTest : public MainProcessTest {
 protected:
     SerialRunTest() {
@@ -640,13 +647,37 @@ protected:
         // Target 1 passes, target 2 fails, the others are empty.
         library->resultBlock[kConnectedByte] = 0x03;
         library->resultBlock[kOverAllByte] = 0x01;
+        dialog.deviceType().typeName = kA110;
+        const auto rows = devices::usedSegments(*devices::findDeviceType(kA110));
+        library->devices[kA110] = {rows.begin(), rows.end()};
+        library->devices[kA110].push_back({OCTO_SEGMENT_END, 0, 0});
+        state.imageCrc32[0] = 0x037874A1; // loaded by this process
     }
+    // Serial numbers at the information memory, on a pass that erases and programs it.
     void serialize(const std::string& ledger) {
         Settings& s = dialog.settings();
         s.serialLedger = ledger;
-        s.serialAddress = 0x1000;
+        s.serialAddress = kInInfoMemory;
         s.serialStart = 1;
         s.serialEnd = 1000;
+        for (int box : {IDC_ERASE, IDC_ERASE_MAIN, IDC_ERASE_INFO, IDC_PROGRAM}) {
+            view.setChecked(box, true);
+        }
+    }
+    // The unit the ledger noted for its last run.
+    static std::string lastRunUnit(const std::string& ledger) {
+        sqlite3* db = nullptr;
+        std::string unit = "(none)";
+        sqlite3_stmt* query = nullptr;
+        if (sqlite3_open_v2(ledger.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+            sqlite3_prepare_v2(db, "SELECT unit FROM runs ORDER BY id DESC LIMIT 1", -1, &query,
+                               nullptr) == SQLITE_OK &&
+            sqlite3_step(query) == SQLITE_ROW) {
+            unit = reinterpret_cast<const char*>(sqlite3_column_text(query, 0));
+        }
+        sqlite3_finalize(query);
+        sqlite3_close(db);
+        return unit;
     }
     static serials::StateSummary inState(const std::string& ledger, RecordState state) {
         return serials::SerialLedger::inspect(ledger).states[static_cast<size_t>(state)];
@@ -766,26 +797,124 @@ TEST_F(SerialRunTest, ARunWithoutAResultVoidsItsRecordsUnlessTheyNeverLeftTheLib
         const char* name;
         const char* failing;
         int32_t code;
-        RecordState state;
+        uint64_t programmed, voided, released;
     } cases[] = {
-        {"link lost in the run", "OctoMainProcess", 6, RecordState::Void},
-        {"result not read", "OctoGetResult", 8, RecordState::Void},
-        {"records outside the device", "OctoMainProcess", 54, RecordState::Released},
-        {"firmware without records", "OctoMainProcess", 57, RecordState::Released},
-        {"parameters refused", "OctoLoadParameters", 8, RecordState::Released},
+        {"link lost in the run", "OctoMainProcess", 6, 0, 8, 0},
+        {"result not read", "OctoGetResult", 8, 0, 8, 0},
+        {"records outside the device", "OctoMainProcess", 54, 0, 0, 8},
+        {"firmware without records", "OctoMainProcess", 57, 0, 0, 8},
+        {"a pass that does not erase their memory", "OctoMainProcess", 58, 0, 0, 8},
+        {"no image loaded by the library", "OctoMainProcess", 59, 0, 0, 8},
+        {"parameters refused", "OctoLoadParameters", 8, 0, 0, 8},
+        // The block is the truth: target 1 passed, target 2 failed, the others are empty.
+        {"run failed with its block", "OctoGetResult", 50, 1, 1, 6},
     };
     for (const auto& c : cases) {
         const std::string ledger = folder.file(std::string(c.name) + ".ledger");
         serialize(ledger);
         library->script(c.failing, {c.code});
         view.click(IDC_START);
-        EXPECT_EQ(inState(ledger, c.state).count, 8u) << c.name;
+        EXPECT_EQ(inState(ledger, RecordState::Programmed).count, c.programmed) << c.name;
+        EXPECT_EQ(inState(ledger, RecordState::Void).count, c.voided) << c.name;
+        EXPECT_EQ(inState(ledger, RecordState::Released).count, c.released) << c.name;
     }
-    EXPECT_EQ(library->calls("OctoClearTargetData"), 3) << "records that never left are dropped";
+    EXPECT_EQ(library->calls("OctoClearTargetData"), 5) << "records that never left are dropped";
     const serials::LedgerSummary lost =
         serials::SerialLedger::inspect(folder.file("link lost in the run.ledger"));
     ASSERT_EQ(lost.voids.size(), 8u);
     EXPECT_EQ(lost.voids[0].reason, "no result (code 6)");
+}
+
+TEST_F(SerialRunTest, RecordsGoOnlyWithAPassThatErasesAndProgramsTheirMemoryAndAnImageOfOurs) {
+    constexpr char kInfoBoxes[] = "Check Erase, Info Memory and Program.";
+    const struct {
+        const char* name;
+        uint32_t address;
+        void (*set)(testing::InMemoryView&, ProgramState&);
+        const char* says; // none: the pass gets its records
+    } cases[] = {
+        {"verify only", kInInfoMemory,
+         [](testing::InMemoryView& v, ProgramState&) {
+             v.setChecked(IDC_ERASE, false);
+             v.setChecked(IDC_PROGRAM, false);
+             v.setChecked(IDC_VERIFY, true);
+         },
+         kInfoBoxes},
+        {"erase only", kInInfoMemory,
+         [](testing::InMemoryView& v, ProgramState&) { v.setChecked(IDC_PROGRAM, false); },
+         kInfoBoxes},
+        {"program without erase", kInInfoMemory,
+         [](testing::InMemoryView& v, ProgramState&) { v.setChecked(IDC_ERASE, false); },
+         kInfoBoxes},
+        {"main memory erased, records in the information memory", kInInfoMemory,
+         [](testing::InMemoryView& v, ProgramState&) { v.setChecked(IDC_ERASE_INFO, false); },
+         "The serial numbers at 0x1000 go only into memory that this pass erases and programs "
+         "itself.\nCheck Erase, Info Memory and Program."},
+        {"information memory erased, records in main memory", kInMainMemory,
+         [](testing::InMemoryView& v, ProgramState&) { v.setChecked(IDC_ERASE_MAIN, false); },
+         "at 0xFD00 go only into memory that this pass erases and programs itself.\nCheck Erase, "
+         "Main Memory and Program."},
+        {"no image loaded since the program started", kInInfoMemory,
+         [](testing::InMemoryView&, ProgramState& s) { s.imageCrc32.fill(std::nullopt); },
+         kSerialNeedsImage},
+        {"another slot made current than the one loaded", kInInfoMemory,
+         [](testing::InMemoryView&, ProgramState& s) { s.imageSlot = 1; }, kSerialNeedsImage},
+        {"information memory erased and programmed", kInInfoMemory,
+         [](testing::InMemoryView& v, ProgramState&) { v.setChecked(IDC_ERASE_MAIN, false); },
+         nullptr},
+        {"main memory erased and programmed", kInMainMemory,
+         [](testing::InMemoryView& v, ProgramState&) { v.setChecked(IDC_ERASE_INFO, false); },
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string ledger = folder.file(std::string(c.name) + ".ledger");
+        const ProgramState loaded = state;
+        serialize(ledger);
+        dialog.settings().serialAddress = c.address;
+        c.set(view, state);
+        const std::size_t boxes = view.messageBoxes().size();
+        const std::size_t calls = unitCalls().size();
+
+        view.click(IDC_START);
+        state = loaded;
+
+        if (c.says == nullptr) {
+            EXPECT_EQ(view.messageBoxes().size(), boxes);
+            EXPECT_EQ(unitCalls().size(), calls + 8 + 3) << "eight records, then the run";
+            EXPECT_EQ(inState(ledger, RecordState::Programmed).count, 1u);
+            continue;
+        }
+        ASSERT_EQ(view.messageBoxes().size(), boxes + 1);
+        const testing::ShownMessageBox& box = view.messageBoxes().back();
+        EXPECT_EQ(box.caption, "Serial numbers");
+        EXPECT_NE(box.text.find(c.says), std::string::npos) << box.text;
+        EXPECT_TRUE(box.text.ends_with(kSerialNotStarted)) << box.text;
+        EXPECT_EQ(unitCalls().size(), calls) << "neither records nor a run";
+        EXPECT_FALSE(std::filesystem::exists(ledger)) << "nothing reserved, no ledger made";
+    }
+}
+
+TEST_F(SerialRunTest, TheLedgerNamesTheUnitBySerialNumberAndPort) {
+    const struct {
+        const char* serial;
+        int32_t answer;
+        const char* unit;
+    } cases[] = {
+        {"OCTO-0042", 0, "OCTO-0042 COM1"},
+        {"", 0, "COM1"},                            // a unit that has no serial number
+        {"OCTO-0042", kNotAvailableResult, "COM1"}, // an older library
+        {"OCTO-0042", 6, "COM1"},                   // the unit did not answer
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string ledger = folder.file("unit" + std::to_string(++n) + ".ledger");
+        serialize(ledger);
+        library->unitSerial = c.serial;
+        library->script("OctoGetUnitInfo", {c.answer});
+        view.click(IDC_START);
+        EXPECT_EQ(lastRunUnit(ledger), c.unit) << c.serial << " " << c.answer;
+    }
 }
 
 } // namespace
