@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -310,6 +311,12 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     // A file of the operator's named as the read-out's probe was once.
     const std::string out = (folder.path() / "out.hex").string();
     std::ofstream(out + ".octo816-probe") << "kept";
+    // Neither a FIFO nor a huge (sparse) file is opened for reading.
+    const std::string fifo = (folder.path() / "list.fifo").string();
+    mkfifo(fifo.c_str(), 0600);
+    const std::string hugeList = (folder.path() / "huge.txt").string();
+    std::ofstream(hugeList) << "0011\n";
+    fs::resize_file(hugeList, uintmax_t{3} << 30);
     const std::string newLog = (folder.path() / "new.csv").string();
     const std::string newLedger = (folder.path() / "new.ledger").string();
     const std::vector<std::string> readout = {"readout", "--port",  "/dev/null", "--target",
@@ -485,6 +492,17 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
           "--serial-format", "le32", blink},
          kBadInput,
          "the end 1 lies below the start 9"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-list", fifo, blink},
+         kBadInput,
+         "list.fifo is not a regular file"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-list", hugeList, blink},
+         kBadInput,
+         "huge.txt is larger than 8 MiB"},
+        {{"info", "--port", "/dev/null", "--config", fifo},
+         kBadInput,
+         "list.fifo: not a regular file"},
         // Control characters typed are shown escaped, on the one line.
         {{"burn\n\x1B[2J\xE9"}, kBadInput, "unknown command \"burn\\x0A\\x1B[2J\\xE9\""},
     };
