@@ -5,6 +5,7 @@
 #include "ops/MainProcess.h"
 #include "serials/serial_ledger.h"
 #include "support/TempFolder.h"
+#include "trace/trace_log.h"
 
 #include <gtest/gtest.h>
 
@@ -604,6 +605,60 @@ TEST_F(CliTest, AWornSocketsRunsReachTheReportAsTheUnitCountedThem) {
                            std::to_string(kRuns) + ",\"sockets\":[" + sockets + "]"),
               std::string::npos)
         << run.out;
+}
+
+// --out writes a new file or replaces an earlier page; a log, a ledger or what a link leads
+// to is left as it was, and the command fails.
+TEST(CliReportTest, ThePageGoesOnlyToANewFileOrOverAnEarlierPage) {
+    const TempFolder folder("octo_cli_out");
+    const fs::path log = folder.path() / "trace.csv";
+    std::ofstream(log) << trace::headerLine() << "\n";
+    const fs::path ledger = folder.path() / "station.ledger";
+    serials::SerialLedger::open(ledger.string(), serials::SerialScheme::numbers(
+                                                     {1, 100, 1, serials::NumberFormat::Le32, 0}));
+    const fs::path page = folder.path() / "week.html";
+    ASSERT_EQ(runTool({"report", "--out", page.string(), log.string()}, folder.path()).status,
+              kPassed);
+    const fs::path toLog = folder.path() / "to-log.html";
+    fs::create_symlink(log.filename(), toLog);
+    const fs::path toPage = folder.path() / "to-page.html";
+    fs::create_symlink(page.filename(), toPage);
+    const fs::path empty = folder.path() / "empty.html";
+    std::ofstream{empty};
+    const struct {
+        fs::path out;
+        const char* refusal; // nullptr: the page is written
+    } cases[] = {
+        {log, "trace.csv is not a yield report page"},
+        {ledger, "station.ledger is not a yield report page"},
+        {toLog, "to-log.html is not a yield report page"},
+        {"", "--out needs a file name"},
+        {folder.path(), ": cannot be written: it is a folder"},
+        {page, nullptr},
+        {toPage, nullptr},
+        {empty, nullptr},
+        {folder.path() / "new.html", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string before = fs::is_regular_file(c.out) ? fileText(c.out) : "";
+        // A second log with a run, so that a page written differs from one written before.
+        const fs::path runs = folder.path() / "runs.csv";
+        std::ofstream(runs) << trace::headerLine() << "\n2026-12-08T06:00:00Z,st,1.56,1.30,A,,"
+                            << (&c - cases) + 1 << ",1,1,1,0,1,0,U,1,\n";
+        const ToolRun run =
+            runTool({"report", "--out", c.out.string(), runs.string()}, folder.path());
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(run.status, kBadInput) << c.out;
+            EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+            EXPECT_EQ(fs::is_regular_file(c.out) ? fileText(c.out) : "", before) << c.out;
+            continue;
+        }
+        EXPECT_EQ(run.status, kPassed) << c.out << run.err;
+        const std::string written = fileText(c.out);
+        EXPECT_TRUE(written.starts_with("<!DOCTYPE html>")) << c.out;
+        EXPECT_NE(written, before) << c.out;
+    }
+    EXPECT_TRUE(fs::is_symlink(toPage)) << "the link stays, the page behind it is replaced";
 }
 
 TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {

@@ -515,8 +515,11 @@ Subcommand addReport(CLI::App& root, Invocation& in) {
     CLI::Option* logs = command->add_option("logs", in.files, "the traceability logs (CSV)")
                             ->type_name("LOG")
                             ->required();
-    command->add_option("--out", in.outPath, "write the report's page to this HTML file")
-        ->type_name("FILE");
+    command
+        ->add_option("--out", in.outPath,
+                     "write the report's page to this HTML file (new, or a page written before)")
+        ->type_name("FILE")
+        ->check(refusing(kNotEmpty, "needs a file name"));
     command
         ->add_option("--since", in.since,
                      "only the runs from this time on (2026-12-08T06:00:00Z or 2026-12-08)")

@@ -305,10 +305,13 @@ std::string malformedLines(const Report& report) {
 
 } // namespace
 
+bool startsAsPage(std::string_view firstBytes) {
+    return firstBytes.empty() || firstBytes.starts_with(kPageStart);
+}
+
 std::string reportHtml(const Report& report) {
-    std::string html = std::string("<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
-                                   "charset=\"utf-8\"><title>Yield report</title><style>") +
-                       kStyle + "</style></head><body><h1>Yield report</h1>";
+    std::string html =
+        std::string(kPageStart) + "<style>" + kStyle + "</style></head><body><h1>Yield report</h1>";
     html += "<p class=\"meta\">" + std::to_string(report.units.size()) +
             (report.units.size() == 1 ? " unit" : " units") +
             (report.since ? ", runs since " + timeText(*report.since) : std::string()) + "</p>";
