@@ -95,6 +95,10 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
         {oldLine(kT1, "st", 8, "1,1,1,0,1"), "socket 8 of this run has a line already"},
         {std::string(kMaxLineBytes + 1, 'x') + "\n", "longer than 4096 bytes"},
         {kT1 + std::string(",st,1.56,1.30,A,12345,2,1,1,1,0,1,0\n"), "image_crc32 \"12345\""},
+        // A field whose quotes hold a line break: the second line alone would be socket 5's.
+        {kT1 + std::string(",st,1.56,1.30,A,,2,1,1,1,0,1,\"0\n") + kT1 +
+             ",st,1.56,1.30,A,,5,1,1,1,0,1,0\"\n",
+         "a quoted field holds a line break (lines 3 to 4)"},
     };
     for (const auto& c : cases) {
         const Report report =
@@ -106,6 +110,7 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
         EXPECT_NE(report.malformed[0].reason.find(c.reason), std::string::npos)
             << report.malformed[0].reason;
         EXPECT_EQ(report.units.at(0).sockets[2].passed(), 1u) << c.reason;
+        EXPECT_EQ(report.units[0].sockets[4].at(Stage::NotFound), 1u) << c.reason;
         EXPECT_NE(reportHtml(report).find("<li>a.csv:3: "), std::string::npos) << c.reason;
     }
     const std::string run = kT1 + std::string(",st,1.56,1.30,A,,1,1,1,1,0,1,0,U,");

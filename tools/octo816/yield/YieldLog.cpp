@@ -196,6 +196,26 @@ std::string timeText(int64_t seconds) {
     return text.data();
 }
 
+bool endsInsideQuotes(std::string_view line, bool inside) {
+    // As splitFields reads: a quote opens a field only at its start, and inside one a
+    // doubled quote stands for itself.
+    bool fieldStart = !inside;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (inside) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                ++i;
+            } else if (c == '"') {
+                inside = false;
+            }
+            continue;
+        }
+        inside = c == '"' && fieldStart;
+        fieldStart = c == ',';
+    }
+    return inside;
+}
+
 std::variant<LogColumns, std::string> LogColumns::fromHeader(std::string_view header) {
     std::string text(header);
     if (!text.empty() && text.back() == '\r') {

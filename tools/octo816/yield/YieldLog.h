@@ -44,6 +44,11 @@ struct LogLine {
     ChipFlags flags;
 };
 
+// Whether a line of a log ends inside a quoted field (so that, in CSV, the record runs on
+// into the next line), read as a line starts (inside false) or as the rest of a record whose
+// quoted field is still open (inside true).
+bool endsInsideQuotes(std::string_view line, bool inside);
+
 // The positions of the columns the report reads, from a log's header line.
 class LogColumns {
 public:

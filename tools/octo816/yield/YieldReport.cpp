@@ -1,6 +1,7 @@
 #include "YieldReport.h"
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <limits>
 
@@ -35,6 +36,88 @@ bool nextLine(std::istream& in, std::string& line, bool& tooLong) {
     return true;
 }
 
+// The records of a log: its lines, except that a line ending inside a quoted field runs on
+// into the next ones, as CSV reads it, up to kMaxLineBytes in all. Such a record is one
+// record, malformed, at its first line: a quoted line break in a field never makes a line
+// of its own. A quote that no later line within the bound closes is its line's fault
+// alone, and the lines read ahead are read again as lines.
+class Records {
+public:
+    enum class Kind { Line, TooLong, LineBreak };
+    struct Record {
+        Kind kind = Kind::Line;
+        uint64_t first = 0; // its line numbers
+        uint64_t last = 0;
+        std::string text; // a Line's
+    };
+
+    explicit Records(std::istream& in) : in_(in) {}
+
+    bool next(Record& record) {
+        Line line;
+        if (!pull(line)) {
+            return false;
+        }
+        record = {.kind = line.tooLong ? Kind::TooLong : Kind::Line,
+                  .first = line.number,
+                  .last = line.number,
+                  .text = std::move(line.text)};
+        if (line.tooLong || !endsInsideQuotes(record.text, false)) {
+            return true;
+        }
+        std::vector<Line> ahead;
+        size_t bytes = record.text.size();
+        bool inside = true;
+        while (inside) {
+            Line more;
+            if (!pull(more)) {
+                break;
+            }
+            const bool fits = !more.tooLong && bytes + 1 + more.text.size() <= kMaxLineBytes;
+            bytes += 1 + more.text.size();
+            inside = endsInsideQuotes(more.text, true);
+            ahead.push_back(std::move(more));
+            if (!fits) {
+                inside = true;
+                break;
+            }
+        }
+        if (inside) {
+            pending_.insert(pending_.begin(), std::make_move_iterator(ahead.begin()),
+                            std::make_move_iterator(ahead.end()));
+            return true;
+        }
+        record.kind = Kind::LineBreak;
+        record.last = ahead.back().number;
+        record.text.clear();
+        return true;
+    }
+
+private:
+    struct Line {
+        uint64_t number = 0;
+        std::string text;
+        bool tooLong = false;
+    };
+
+    bool pull(Line& line) {
+        if (!pending_.empty()) {
+            line = std::move(pending_.front());
+            pending_.pop_front();
+            return true;
+        }
+        if (!nextLine(in_, line.text, line.tooLong)) {
+            return false;
+        }
+        line.number = ++read_;
+        return true;
+    }
+
+    std::istream& in_;
+    std::deque<Line> pending_;
+    uint64_t read_ = 0;
+};
+
 double rate(uint64_t part, uint64_t whole) {
     return whole == 0 ? 0 : static_cast<double>(part) / static_cast<double>(whole);
 }
@@ -50,18 +133,24 @@ size_t Aggregator::RunKeyHash::operator()(const RunKey& k) const {
 }
 
 void Aggregator::read(std::istream& in, const std::string& name) {
-    std::string line;
+    Records records(in);
+    Records::Record record;
     std::string scratch;
-    bool tooLong = false;
-    uint64_t number = 0;
     std::optional<LogColumns> columns;
     std::string header;
-    while (nextLine(in, line, tooLong)) {
-        ++number;
-        if (tooLong) {
+    while (records.next(record)) {
+        const uint64_t number = record.first;
+        if (record.kind == Records::Kind::TooLong) {
             malformed(name, number, "longer than " + std::to_string(kMaxLineBytes) + " bytes");
             continue;
         }
+        if (record.kind == Records::Kind::LineBreak) {
+            malformed(name, number,
+                      "a quoted field holds a line break (lines " + std::to_string(number) +
+                          " to " + std::to_string(record.last) + ")");
+            continue;
+        }
+        const std::string& line = record.text;
         if (!columns) {
             if (line.empty() || line == "\r") {
                 continue; // an empty file, or blank lines before the header
