@@ -11,6 +11,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,8 +60,10 @@ std::vector<std::string> fileLines(const fs::path& path) {
     return lines;
 }
 
-// Starts octo816 with its output in files of folder, or its standard output on outFd.
-pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+// Starts octo816 with its output in files of folder, or its standard output on outFd; with
+// at most addressSpace bytes of memory when that is given.
+pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1,
+                rlim_t addressSpace = 0) {
     const fs::path out = folder / "tool.out";
     const fs::path err = folder / "tool.err";
     std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
@@ -74,6 +77,10 @@ pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, in
         dup2(outFd >= 0 ? outFd : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
              STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
+        const rlimit limit{addressSpace, addressSpace};
+        if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0) {
+            _exit(126);
+        }
         execv(OCTO816_PATH, argv.data());
         _exit(127);
     }
@@ -659,6 +666,40 @@ TEST(CliReportTest, ThePageGoesOnlyToANewFileOrOverAnEarlierPage) {
         EXPECT_NE(written, before) << c.out;
     }
     EXPECT_TRUE(fs::is_symlink(toPage)) << "the link stays, the page behind it is replaced";
+}
+
+// A log of 500,000 units of one run each (names a hostile or broken writer made up): the
+// first units found get panels, the others one row, so that the page stays small and the
+// report needs little memory (it once made a 2.4 GB page with 7.5 GB).
+TEST(CliReportTest, FiveHundredThousandUnitNamesMakeASmallPageInLittleMemory) {
+    constexpr int kUnits = 500000;
+    constexpr rlim_t kMemory = rlim_t{1} << 30;
+    const TempFolder folder("octo_cli_units");
+    const fs::path log = folder.path() / "names.csv";
+    {
+        std::ofstream out(log);
+        out << trace::headerLine() << "\n";
+        for (int u = 0; u < kUnits; ++u) {
+            out << "2026-12-08T06:00:00Z,st,1.56,1.30,A,,1,1,1,1,0,1,0,u" << u << ",1,\n";
+        }
+    }
+    const fs::path page = folder.path() / "page.html";
+    const ToolRun run =
+        finishTool(startTool({"report", "--json", "--out", page.string(), log.string()},
+                             folder.path(), -1, kMemory),
+                   folder.path());
+    ASSERT_EQ(run.status, kPassed) << run.err;
+    EXPECT_LT(fs::file_size(page), uintmax_t{2} << 20);
+    EXPECT_TRUE(run.out.starts_with("{\"runs\":500000,\"chips\":4000000,"))
+        << run.out.substr(0, 80);
+    EXPECT_NE(run.out.find("\"other_units\":{\"units\":499800,\"runs\":499800,"),
+              std::string::npos);
+    size_t units = 0;
+    for (size_t at = run.out.find("{\"unit\":"); at != std::string::npos;
+         at = run.out.find("{\"unit\":", at + 1)) {
+        ++units;
+    }
+    EXPECT_EQ(units, 200u);
 }
 
 TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {
