@@ -1,13 +1,11 @@
 #include "serials/serial_scheme.h"
 
+#include "files/read_file.h"
 #include "objfile/text_scan.h"
 #include "wire/checksums.h"
 
 #include <array>
-#include <filesystem>
-#include <fstream>
 #include <limits>
-#include <sstream>
 
 namespace octo::serials {
 
@@ -232,17 +230,22 @@ SerialScheme SerialScheme::list(std::string_view text, const std::string& source
 }
 
 SerialScheme SerialScheme::listFile(const std::string& path) {
-    std::error_code ec;
-    std::ifstream in(path, std::ios::binary);
-    if (!std::filesystem::is_regular_file(path, ec) || !in) {
-        throw SchemeError("the list file " + path + " cannot be read");
+    // What the path names and its size are judged before a byte is read: a FIFO never
+    // blocks the station, and a huge (or sparse) file costs no memory.
+    files::FileRead read = files::readBoundedFile(path, kMaxListFileBytes);
+    switch (read.problem) {
+    case files::FileRead::Problem::None:
+        return list(read.bytes, path);
+    case files::FileRead::Problem::NotRegular:
+        throw SchemeError("the list file " + path + " is not a regular file");
+    case files::FileRead::Problem::TooLarge:
+        throw SchemeError("the list file " + path + " is larger than " +
+                          std::to_string(kMaxListFileBytes >> 20) + " MiB");
+    case files::FileRead::Problem::CannotOpen:
+    case files::FileRead::Problem::ReadFailed:
+        break;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        throw SchemeError("the list file " + path + " cannot be read");
-    }
-    return list(text.str(), path);
+    throw SchemeError("the list file " + path + " cannot be read");
 }
 
 uint64_t SerialScheme::size() const {

@@ -15,6 +15,9 @@
 namespace octo::serials {
 
 inline constexpr size_t kMinRecordBytes = 1;
+// The largest list file read: 8 MiB, some 460,000 MAC addresses written with colons; a
+// larger file is refused before it is read, as each record costs memory while it is used.
+inline constexpr uint64_t kMaxListFileBytes = uint64_t{8} << 20;
 inline constexpr size_t kMaxRecordBytes = 32;
 
 using Record = std::vector<uint8_t>;
@@ -54,7 +57,9 @@ public:
     // SchemeError, naming source and the line, for a line that is no record, a record of
     // another length than the first, a record given twice, or a list without records.
     static SerialScheme list(std::string_view text, const std::string& source);
-    // The same from a file; throws SchemeError when the file cannot be read.
+    // The same from a file; throws SchemeError when it is missing or cannot be read, is no
+    // regular file (a folder, a FIFO, a device) or is larger than kMaxListFileBytes, each
+    // found before a byte is read.
     static SerialScheme listFile(const std::string& path);
 
     bool isNumbers() const { return range_.has_value(); }

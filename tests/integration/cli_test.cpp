@@ -5,11 +5,14 @@
 #include "ops/MainProcess.h"
 #include "serials/serial_ledger.h"
 #include "support/TempFolder.h"
+#include "trace/trace_log.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,8 +60,10 @@ std::vector<std::string> fileLines(const fs::path& path) {
     return lines;
 }
 
-// Starts octo816 with its output in files of folder, or its standard output on outFd.
-pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1) {
+// Starts octo816 with its output in files of folder, or its standard output on outFd; with
+// at most addressSpace bytes of memory when that is given.
+pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, int outFd = -1,
+                rlim_t addressSpace = 0) {
     const fs::path out = folder / "tool.out";
     const fs::path err = folder / "tool.err";
     std::vector<char*> argv{const_cast<char*>(OCTO816_PATH)};
@@ -72,6 +77,10 @@ pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, in
         dup2(outFd >= 0 ? outFd : open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
              STDOUT_FILENO);
         dup2(errFd, STDERR_FILENO);
+        const rlimit limit{addressSpace, addressSpace};
+        if (addressSpace != 0 && setrlimit(RLIMIT_AS, &limit) != 0) {
+            _exit(126);
+        }
         execv(OCTO816_PATH, argv.data());
         _exit(127);
     }
@@ -310,6 +319,12 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
     // A file of the operator's named as the read-out's probe was once.
     const std::string out = (folder.path() / "out.hex").string();
     std::ofstream(out + ".octo816-probe") << "kept";
+    // Neither a FIFO nor a huge (sparse) file is opened for reading.
+    const std::string fifo = (folder.path() / "list.fifo").string();
+    mkfifo(fifo.c_str(), 0600);
+    const std::string hugeList = (folder.path() / "huge.txt").string();
+    std::ofstream(hugeList) << "0011\n";
+    fs::resize_file(hugeList, uintmax_t{3} << 30);
     const std::string newLog = (folder.path() / "new.csv").string();
     const std::string newLedger = (folder.path() / "new.ledger").string();
     const std::vector<std::string> readout = {"readout", "--port",  "/dev/null", "--target",
@@ -351,10 +366,10 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
          "--config none.toml: no such file"},
         {{"program", "--port", "/dev/null", "--config", badJob, blink},
          kBadInput,
-         "bad.toml: unknown key \"vcx\""},
+         "bad.toml:2: unknown key \"vcx\""},
         {{"program", "--port", "/dev/null", "--type", kA110, "--config", lowJob, blink},
          kBadInput,
-         "low.toml: --vcc takes a supply from 1.8 to 3.6 V"},
+         "low.toml:1: --vcc takes a supply from 1.8 to 3.6 V"},
         {{"info", "--port", "/dev/null", "--type", kA110}, kBadInput, "unknown option --type"},
         {{"program", "--port", "/dev/null", "--type", kA110, "--repeat", "0", blink},
          kBadInput,
@@ -485,6 +500,17 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
           "--serial-format", "le32", blink},
          kBadInput,
          "the end 1 lies below the start 9"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-list", fifo, blink},
+         kBadInput,
+         "list.fifo is not a regular file"},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--ledger", newLedger,
+          "--serial-address", "0x1000", "--serial-list", hugeList, blink},
+         kBadInput,
+         "huge.txt is larger than 8 MiB"},
+        {{"info", "--port", "/dev/null", "--config", fifo},
+         kBadInput,
+         "list.fifo: not a regular file"},
         // Control characters typed are shown escaped, on the one line.
         {{"burn\n\x1B[2J\xE9"}, kBadInput, "unknown command \"burn\\x0A\\x1B[2J\\xE9\""},
     };
@@ -586,6 +612,94 @@ TEST_F(CliTest, AWornSocketsRunsReachTheReportAsTheUnitCountedThem) {
                            std::to_string(kRuns) + ",\"sockets\":[" + sockets + "]"),
               std::string::npos)
         << run.out;
+}
+
+// --out writes a new file or replaces an earlier page; a log, a ledger or what a link leads
+// to is left as it was, and the command fails.
+TEST(CliReportTest, ThePageGoesOnlyToANewFileOrOverAnEarlierPage) {
+    const TempFolder folder("octo_cli_out");
+    const fs::path log = folder.path() / "trace.csv";
+    std::ofstream(log) << trace::headerLine() << "\n";
+    const fs::path ledger = folder.path() / "station.ledger";
+    serials::SerialLedger::open(ledger.string(), serials::SerialScheme::numbers(
+                                                     {1, 100, 1, serials::NumberFormat::Le32, 0}));
+    const fs::path page = folder.path() / "week.html";
+    ASSERT_EQ(runTool({"report", "--out", page.string(), log.string()}, folder.path()).status,
+              kPassed);
+    const fs::path toLog = folder.path() / "to-log.html";
+    fs::create_symlink(log.filename(), toLog);
+    const fs::path toPage = folder.path() / "to-page.html";
+    fs::create_symlink(page.filename(), toPage);
+    const fs::path empty = folder.path() / "empty.html";
+    std::ofstream{empty};
+    const struct {
+        fs::path out;
+        const char* refusal; // nullptr: the page is written
+    } cases[] = {
+        {log, "trace.csv is not a yield report page"},
+        {ledger, "station.ledger is not a yield report page"},
+        {toLog, "to-log.html is not a yield report page"},
+        {"", "--out needs a file name"},
+        {folder.path(), ": cannot be written: it is a folder"},
+        {page, nullptr},
+        {toPage, nullptr},
+        {empty, nullptr},
+        {folder.path() / "new.html", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string before = fs::is_regular_file(c.out) ? fileText(c.out) : "";
+        // A second log with a run, so that a page written differs from one written before.
+        const fs::path runs = folder.path() / "runs.csv";
+        std::ofstream(runs) << trace::headerLine() << "\n2026-12-08T06:00:00Z,st,1.56,1.30,A,,"
+                            << (&c - cases) + 1 << ",1,1,1,0,1,0,U,1,\n";
+        const ToolRun run =
+            runTool({"report", "--out", c.out.string(), runs.string()}, folder.path());
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(run.status, kBadInput) << c.out;
+            EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+            EXPECT_EQ(fs::is_regular_file(c.out) ? fileText(c.out) : "", before) << c.out;
+            continue;
+        }
+        EXPECT_EQ(run.status, kPassed) << c.out << run.err;
+        const std::string written = fileText(c.out);
+        EXPECT_TRUE(written.starts_with("<!DOCTYPE html>")) << c.out;
+        EXPECT_NE(written, before) << c.out;
+    }
+    EXPECT_TRUE(fs::is_symlink(toPage)) << "the link stays, the page behind it is replaced";
+}
+
+// A log of 500,000 units of one run each (names a hostile or broken writer made up): the
+// first units found get panels, the others one row, so that the page stays small and the
+// report needs little memory (it once made a 2.4 GB page with 7.5 GB).
+TEST(CliReportTest, FiveHundredThousandUnitNamesMakeASmallPageInLittleMemory) {
+    constexpr int kUnits = 500000;
+    constexpr rlim_t kMemory = rlim_t{1} << 30;
+    const TempFolder folder("octo_cli_units");
+    const fs::path log = folder.path() / "names.csv";
+    {
+        std::ofstream out(log);
+        out << trace::headerLine() << "\n";
+        for (int u = 0; u < kUnits; ++u) {
+            out << "2026-12-08T06:00:00Z,st,1.56,1.30,A,,1,1,1,1,0,1,0,u" << u << ",1,\n";
+        }
+    }
+    const fs::path page = folder.path() / "page.html";
+    const ToolRun run =
+        finishTool(startTool({"report", "--json", "--out", page.string(), log.string()},
+                             folder.path(), -1, kMemory),
+                   folder.path());
+    ASSERT_EQ(run.status, kPassed) << run.err;
+    EXPECT_LT(fs::file_size(page), uintmax_t{2} << 20);
+    EXPECT_TRUE(run.out.starts_with("{\"runs\":500000,\"chips\":4000000,"))
+        << run.out.substr(0, 80);
+    EXPECT_NE(run.out.find("\"other_units\":{\"units\":499800,\"runs\":499800,"),
+              std::string::npos);
+    size_t units = 0;
+    for (size_t at = run.out.find("{\"unit\":"); at != std::string::npos;
+         at = run.out.find("{\"unit\":", at + 1)) {
+        ++units;
+    }
+    EXPECT_EQ(units, 200u);
 }
 
 TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {

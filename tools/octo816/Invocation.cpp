@@ -1,5 +1,6 @@
 #include "Invocation.h"
 
+#include "JobFile.h"
 #include "serials/serial_scheme.h"
 #include "yield/YieldLog.h"
 
@@ -182,15 +183,80 @@ std::string oneLine(const CLI::ParseError& error) {
     return text;
 }
 
-CLI::Option* jobOption(CLI::App& command, const CLI::ConfigItem& item) {
-    // Keys stand alone or in a section named after the command.
-    const bool inSection = item.parents.size() == 1 && item.parents.front() == command.get_name();
-    if ((!item.parents.empty() && !inSection) || item.name == "config") {
+// What a job file's value must be for an option: switches and the image files are known by
+// how many values their option takes, the numbers by their names.
+enum class Wanted { Switch, WholeNumber, Decimal, Text, Files };
+
+constexpr std::array<std::string_view, 10> kWholeNumberKeys = {
+    "baud",         "repeat",         "serial-start", "serial-end", "serial-step",
+    "serial-width", "serial-address", "target",       "start",      "length"};
+constexpr std::array<std::string_view, 2> kDecimalKeys = {"vcc", "settle"};
+// The keys of a scheme of numbers; serial-list is the scheme of a list.
+constexpr std::array<std::string_view, 5> kSerialNumberKeys = {
+    "serial-start", "serial-end", "serial-step", "serial-format", "serial-width"};
+
+template <size_t N>
+bool among(const std::array<std::string_view, N>& keys, std::string_view name) {
+    return std::find(keys.begin(), keys.end(), name) != keys.end();
+}
+
+Wanted wanted(const CLI::Option& option, const std::string& name) {
+    if (option.get_expected_min() == 0) {
+        return Wanted::Switch;
+    }
+    if (option.get_items_expected_max() > 1) {
+        return Wanted::Files;
+    }
+    if (among(kWholeNumberKeys, name)) {
+        return Wanted::WholeNumber;
+    }
+    return among(kDecimalKeys, name) ? Wanted::Decimal : Wanted::Text;
+}
+
+// Numbers may be TOML numbers or text ("0x1000"): either goes through the option's check.
+bool fits(JobValue::Kind kind, Wanted want) {
+    using Kind = JobValue::Kind;
+    switch (want) {
+    case Wanted::Switch:
+        return kind == Kind::Switch;
+    case Wanted::WholeNumber:
+        return kind == Kind::Integer || kind == Kind::Text;
+    case Wanted::Decimal:
+        return kind == Kind::Integer || kind == Kind::Decimal || kind == Kind::Text;
+    case Wanted::Text:
+        return kind == Kind::Text;
+    case Wanted::Files:
+        return kind == Kind::Text || kind == Kind::List;
+    }
+    return false;
+}
+
+const char* wantedWords(Wanted want) {
+    switch (want) {
+    case Wanted::Switch:
+        return "takes true or false";
+    case Wanted::WholeNumber:
+        return "takes a whole number";
+    case Wanted::Decimal:
+        return "takes a number";
+    case Wanted::Text:
+        return "takes text in quotes";
+    case Wanted::Files:
+        return "takes a file name in quotes or a list of them";
+    }
+    return "";
+}
+
+CLI::Option* jobOption(CLI::App& command, const JobValue& value) {
+    if (value.name.empty() || value.name == "config" || value.name.starts_with("-")) {
         return nullptr;
     }
-    CLI::Option* option = command.get_option_no_throw("--" + item.name);
+    CLI::Option* option = command.get_option_no_throw("--" + value.name);
     if (option == nullptr) {
-        option = command.get_option_no_throw(item.name); // files, out, file
+        option = command.get_option_no_throw(value.name); // files, out, file, logs
+        if (option != nullptr && option->nonpositional()) {
+            return nullptr;
+        }
     }
     return option == command.get_help_ptr() ? nullptr : option;
 }
@@ -199,43 +265,41 @@ CLI::Option* jobOption(CLI::App& command, const CLI::ConfigItem& item) {
 // as the callback of --config, the command's first option, so that the values it adds go
 // through the same checks as those typed.
 void applyJobFile(CLI::App& command, const std::string& path) {
-    CLI::ConfigTOML reader;
-    std::vector<CLI::ConfigItem> items;
-    try {
-        items = reader.from_file(path);
-    } catch (const CLI::Error&) {
-        throw UsageError("--config " + path + " cannot be read");
-    }
-    for (const CLI::ConfigItem& item : items) {
-        if (item.name == "++" || item.name == "--") {
-            continue; // a section's start and end
-        }
-        CLI::Option* option = jobOption(command, item);
+    const std::vector<JobValue> values = readJobFile(path, command.get_name());
+    const auto typed = [&](std::string_view name) {
+        const CLI::Option* option = command.get_option_no_throw("--" + std::string(name));
+        return option != nullptr && option->count() > 0;
+    };
+    // The command line wins, the kind of serial scheme included: a list typed leaves out the
+    // file's numbers, numbers typed leave out its list.
+    const bool numbersTyped =
+        std::any_of(kSerialNumberKeys.begin(), kSerialNumberKeys.end(), typed);
+    const bool listTyped = typed("serial-list");
+    for (const JobValue& value : values) {
+        const std::string where = path + ":" + std::to_string(value.line) + ": ";
+        CLI::Option* option = jobOption(command, value);
         if (option == nullptr) {
-            throw UsageError(path + ": unknown key \"" + item.fullname() + "\" (octo816 " +
+            throw UsageError(where + "unknown key \"" + value.key + "\" (octo816 " +
                              command.get_name() + " --help lists the options)");
         }
-        if (!option->empty()) {
+        const Wanted want = wanted(*option, value.name);
+        if (!fits(value.kind, want)) {
+            throw UsageError(where + "key \"" + value.key + "\" " + wantedWords(want));
+        }
+        const bool otherScheme = (value.name == "serial-list" && numbersTyped) ||
+                                 (among(kSerialNumberKeys, value.name) && listTyped);
+        if (!option->empty() || otherScheme) {
             continue;
         }
-        if (option->get_expected_min() == 0) {
-            if (item.inputs.size() != 1) {
-                throw UsageError(path + ": " + item.name + " takes true or false");
-            }
-            option->add_result(option->get_flag_value(item.name, item.inputs.front()));
-            continue;
+        if (want == Wanted::Switch) {
+            option->add_result(option->get_flag_value(value.name, value.texts.front()));
+        } else {
+            option->add_result(value.texts);
         }
-        const auto most = static_cast<size_t>(option->get_items_expected_max());
-        if (item.inputs.size() > most) {
-            throw UsageError(path + ": " + item.name + " takes " +
-                             (most == 1 ? std::string("one value (text with spaces in quotes)")
-                                        : "at most " + std::to_string(most) + " values"));
-        }
-        option->add_result(item.inputs);
         try {
             option->run_callback(); // checked now, so that a value refused names the file
         } catch (const CLI::ParseError& e) {
-            throw UsageError(path + ": " + oneLine(e));
+            throw UsageError(where + oneLine(e));
         }
     }
 }
@@ -253,10 +317,9 @@ CLI::App* addCommand(CLI::App& root, Invocation& in, const char* name, const cha
     command
         ->add_option_function<std::string>(
             "--config", [command](const std::string& path) { applyJobFile(*command, path); },
-            "a job file (TOML or INI) with these options; the command line wins")
+            "a job file (TOML) with these options; the command line wins")
         ->type_name("FILE")
-        ->check(refusing(CLI::ExistingFile,
-                         [](const std::string& path) { return path + ": no such file"; }));
+        ->check(refusing(kNotEmpty, "needs a file name"));
     if (port) {
         command->add_option("--port", in.port, "the unit's serial port (COM1, /dev/ttyUSB0)")
             ->type_name("PORT")
@@ -452,8 +515,11 @@ Subcommand addReport(CLI::App& root, Invocation& in) {
     CLI::Option* logs = command->add_option("logs", in.files, "the traceability logs (CSV)")
                             ->type_name("LOG")
                             ->required();
-    command->add_option("--out", in.outPath, "write the report's page to this HTML file")
-        ->type_name("FILE");
+    command
+        ->add_option("--out", in.outPath,
+                     "write the report's page to this HTML file (new, or a page written before)")
+        ->type_name("FILE")
+        ->check(refusing(kNotEmpty, "needs a file name"));
     command
         ->add_option("--since", in.since,
                      "only the runs from this time on (2026-12-08T06:00:00Z or 2026-12-08)")
@@ -598,7 +664,7 @@ const char* usageText() {
   --baud B    9600, 19200, 38400, 57600 or 115200 (default 115200)
   --json      one JSON object per run (or per command) on standard output
   --vcc V     the unit supplies the targets at V volts; without it they supply themselves
-  --config F  a job file (TOML or INI) with the command's options; the command line wins
+  --config F  a job file (TOML) with the command's options; the command line wins
 
 octo816 <command> --help lists a command's options.
 

@@ -4,6 +4,7 @@
 #include "Escape.h"
 
 #include "files/atomic_file.h"
+#include "files/output_file.h"
 #include "yield/YieldOutput.h"
 
 #include <filesystem>
@@ -32,6 +33,40 @@ uintmax_t logSize(const std::string& path) {
         throw Failure(kExitBadInput, path + ": cannot be read");
     }
     return size;
+}
+
+// The page is written only as a new file or over a page of this tool's (or an empty file),
+// as the log is appended to only when it is one: a mistyped --out never replaces a log, a
+// ledger or any other file, nor one a link leads to.
+void checkPage(const std::string& path) {
+    using files::OutputCheck;
+    const files::OutputTarget target = files::checkOutputFile(path);
+    switch (target.check) {
+    case OutputCheck::Writable:
+        break;
+    case OutputCheck::EmptyPath:
+        throw Failure(kExitBadInput, "--out needs a file name");
+    case OutputCheck::Directory:
+        throw Failure(kExitBadInput, path + ": cannot be written: it is a folder");
+    case OutputCheck::NotRegular:
+        throw Failure(kExitBadInput, path + ": cannot be written: it is not a regular file");
+    case OutputCheck::ReadOnly:
+        throw Failure(kExitBadInput, path + ": cannot be written: it is write-protected");
+    case OutputCheck::CannotCreate:
+        throw Failure(kExitBadInput, path + ": cannot be written");
+    }
+    std::error_code error;
+    if (!std::filesystem::exists(target.path, error)) {
+        return;
+    }
+    std::ifstream page(target.path, std::ios::binary);
+    std::string first(yield::kPageStart.size(), '\0');
+    page.read(first.data(), static_cast<std::streamsize>(first.size()));
+    first.resize(static_cast<size_t>(page.gcount()));
+    if (!page.is_open() || page.bad() || !yield::startsAsPage(first)) {
+        throw Failure(kExitBadInput, path + " is not a yield report page (it does not begin as "
+                                            "one): name a new file or an earlier report");
+    }
 }
 
 void readLogs(const Invocation& in, yield::Aggregator& aggregator) {
@@ -73,6 +108,9 @@ int reportCommand(const Invocation& in, std::FILE* out) {
     std::optional<int64_t> since;
     if (!in.since.empty()) {
         since = yield::parseTime(in.since);
+    }
+    if (!in.outPath.empty()) {
+        checkPage(in.outPath);
     }
     yield::Aggregator aggregator(since);
     readLogs(in, aggregator);

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 
@@ -130,14 +133,36 @@ TEST(SerialScheme, ListLinesThatAreNoRecordAreRefusedByLine) {
     }
 }
 
-TEST(SerialScheme, AListFileThatCannotBeReadIsRefused) {
+TEST(SerialScheme, AListFileIsReadOnlyWhenItIsARegularFileWithinTheBound) {
     const testing::TempFolder folder("octo_scheme");
-    for (const std::string& path : {folder.file("missing.txt"), folder.path().string()}) {
+    const std::string fifo = folder.file("fifo.txt");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Sparse: past the bound by a byte, it costs no disk.
+    const std::string large = folder.file("large.txt");
+    std::ofstream(large) << "0011\n";
+    std::filesystem::resize_file(large, kMaxListFileBytes + 1);
+    // At the bound: two records, then a comment up to it.
+    const std::string largest = folder.file("largest.txt");
+    const std::string records = "0011\n0022\n#";
+    std::ofstream(largest, std::ios::binary)
+        << records << std::string(kMaxListFileBytes - records.size(), 'x');
+    const struct {
+        std::string path;
+        std::string message; // "" when read
+    } cases[] = {
+        {folder.file("missing.txt"), "cannot be read"},
+        {folder.path().string(), "is not a regular file"},
+        {fifo, "is not a regular file"},
+        {"/dev/zero", "is not a regular file"},
+        {large, "is larger than 8 MiB"},
+        {largest, ""},
+    };
+    for (const auto& c : cases) {
         try {
-            SerialScheme::listFile(path);
-            ADD_FAILURE() << "accepted " << path;
+            EXPECT_EQ(SerialScheme::listFile(c.path).size(), 2u) << c.path;
+            EXPECT_EQ(c.message, "") << c.path;
         } catch (const SchemeError& e) {
-            EXPECT_EQ(std::string(e.what()), "the list file " + path + " cannot be read");
+            EXPECT_EQ(std::string(e.what()), "the list file " + c.path + " " + c.message);
         }
     }
 }

@@ -95,6 +95,10 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
         {oldLine(kT1, "st", 8, "1,1,1,0,1"), "socket 8 of this run has a line already"},
         {std::string(kMaxLineBytes + 1, 'x') + "\n", "longer than 4096 bytes"},
         {kT1 + std::string(",st,1.56,1.30,A,12345,2,1,1,1,0,1,0\n"), "image_crc32 \"12345\""},
+        // A field whose quotes hold a line break: the second line alone would be socket 5's.
+        {kT1 + std::string(",st,1.56,1.30,A,,2,1,1,1,0,1,\"0\n") + kT1 +
+             ",st,1.56,1.30,A,,5,1,1,1,0,1,0\"\n",
+         "a quoted field holds a line break (lines 3 to 4)"},
     };
     for (const auto& c : cases) {
         const Report report =
@@ -106,6 +110,7 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
         EXPECT_NE(report.malformed[0].reason.find(c.reason), std::string::npos)
             << report.malformed[0].reason;
         EXPECT_EQ(report.units.at(0).sockets[2].passed(), 1u) << c.reason;
+        EXPECT_EQ(report.units[0].sockets[4].at(Stage::NotFound), 1u) << c.reason;
         EXPECT_NE(reportHtml(report).find("<li>a.csv:3: "), std::string::npos) << c.reason;
     }
     const std::string run = kT1 + std::string(",st,1.56,1.30,A,,1,1,1,1,0,1,0,U,");
@@ -146,8 +151,8 @@ TEST(YieldLog, SinceLeavesOutEarlierRunsAndAnEmptyLogGivesAnEmptyReport) {
 
     for (const std::string& empty : {std::string(), kOldHeader}) {
         const Report report = reportOf(empty);
-        EXPECT_EQ(reportJson(report),
-                  "{\"runs\":0,\"chips\":0,\"first_pass_yield\":0,\"units\":[]}\n");
+        EXPECT_EQ(reportJson(report), "{\"runs\":0,\"chips\":0,\"first_pass_yield\":0,\"units\":[],"
+                                      "\"serials_on_two_chips\":[]}\n");
         EXPECT_NE(reportHtml(report).find("id=\"no-alarms\""), std::string::npos);
         EXPECT_EQ(report.malformedCount, 0u);
     }
@@ -163,7 +168,7 @@ TEST(YieldLog, TheJsonHasTheCountsOfEachSocketUnderItsKeys) {
     EXPECT_NE(json.find("{\"socket\":2,\"chips\":1,\"passed\":0,\"not_found\":0,\"not_connected\":"
                         "0,\"erase_check\":0,\"verify\":1,\"secure\":0}"),
               std::string::npos);
-    EXPECT_NE(json.find("],\"alarms\":[]}]}"), std::string::npos);
+    EXPECT_NE(json.find("],\"alarms\":[]}],\"serials_on_two_chips\":[]}"), std::string::npos);
     // The page's socket chart has the eight sockets on a yield axis that ends at 100 %.
     const std::string html = reportHtml(report);
     size_t columns = 0;
@@ -189,6 +194,128 @@ TEST(YieldLog, ThePageEscapesEveryTextFromTheLog) {
     const std::string log =
         testing::lineLog({.station = "a\x1b[2Jb", .runs = 1000, .wornSocket = 2, .wornFrom = 500});
     EXPECT_NE(reportText(reportOf(log)).find("unit a\\x1B[2Jb socket 2"), std::string::npos);
+}
+
+// A line of the newer log: unit, run, socket, passed or not, and the record.
+std::string recordLine(const std::string& unit, int run, int socket, bool passed,
+                       const std::string& serial, const std::string& type = "ZEL816 A110") {
+    return kT1 + std::string(",st,1.56,1.30,") + type + ",037874A1," + std::to_string(socket) +
+           (passed ? ",1,1,1,0,1,0," : ",1,1,0,0,0,0,") + unit + "," + std::to_string(run) + "," +
+           serial + "\n";
+}
+
+Report reportOfLogs(const std::vector<std::pair<std::string, std::string>>& logs) {
+    Aggregator aggregator;
+    for (const auto& [name, text] : logs) {
+        std::istringstream in(text);
+        aggregator.read(in, name);
+    }
+    return aggregator.finish();
+}
+
+TEST(YieldLog, WhatALineAddsIsBoundedByNamesUnitsAndProducts) {
+    const std::string name128(kMaxNameBytes, 'n');
+    std::string units = kNewHeader;
+    std::string products = kNewHeader;
+    for (size_t i = 0; i <= kMostUnits; ++i) {
+        units += recordLine("U" + std::to_string(i), 1, 1, true, "");
+    }
+    for (size_t i = 0; i <= kMostProducts + 1; ++i) {
+        products += recordLine("U", static_cast<int>(i), 1, true, "", "T" + std::to_string(i));
+    }
+    const struct {
+        const char* what;
+        std::string log;
+        size_t units, otherUnits, products, otherProducts, malformed, runs;
+    } cases[] = {
+        {"a name at the bound", kNewHeader + recordLine(name128, 1, 1, true, ""), 1, 0, 1, 0, 0, 1},
+        {"a unit's name past it", kNewHeader + recordLine(name128 + "n", 1, 1, true, ""), 0, 0, 0,
+         0, 1, 0},
+        {"a device type past it", kNewHeader + recordLine("U", 1, 1, true, "", name128 + "t"), 0, 0,
+         0, 0, 1, 0},
+        {"a record past 32 bytes", kNewHeader + recordLine("U", 1, 1, true, std::string(65, 'a')),
+         0, 0, 0, 0, 1, 0},
+        {"one unit more than have panels", units, kMostUnits, 1, 1, 0, 0, kMostUnits + 1},
+        {"two products more than have rows", products, 1, 0, kMostProducts + 1, 2, 0,
+         kMostProducts + 2},
+    };
+    for (const auto& c : cases) {
+        const Report report = reportOf(c.log);
+        EXPECT_EQ(report.units.size(), c.units) << c.what;
+        EXPECT_EQ(report.otherUnits, c.otherUnits) << c.what;
+        EXPECT_EQ(report.products.size(), c.products) << c.what;
+        EXPECT_EQ(report.otherProducts, c.otherProducts) << c.what;
+        EXPECT_EQ(report.malformedCount, c.malformed) << c.what;
+        // Every run is counted, in a panel or summed.
+        EXPECT_EQ(report.runs, c.runs) << c.what;
+        EXPECT_EQ(report.others.runs, c.otherUnits) << c.what;
+    }
+}
+
+TEST(YieldLog, ARecordOnTwoPassedChipsIsFoundAcrossTheLogs) {
+    const std::string a = kNewHeader + recordLine("U1", 41, 3, true, "0a000000") +
+                          recordLine("U1", 41, 4, true, "0b000000") +
+                          recordLine("U1", 41, 5, false, "0c000000");
+    const struct {
+        const char* what;
+        std::string b;
+        const char* found; // the record found twice, or "" for none
+        size_t chips;
+    } cases[] = {
+        {"the same record on another unit", kNewHeader + recordLine("U2", 7, 1, true, "0a000000"),
+         "0a000000", 2},
+        {"written in capitals", kNewHeader + recordLine("U2", 7, 1, true, "0B000000"), "0b000000",
+         2},
+        {"on a chip that failed", kNewHeader + recordLine("U2", 7, 1, false, "0a000000"), "", 0},
+        {"a failed chip's record on a passed one",
+         kNewHeader + recordLine("U2", 7, 1, true, "0c000000"), "", 0},
+        {"the same log twice", a, "", 0},
+        {"chips without a record", kNewHeader + recordLine("U2", 7, 1, true, ""), "", 0},
+        {"three chips",
+         kNewHeader + recordLine("U2", 7, 1, true, "0a000000") +
+             recordLine("U2", 8, 1, true, "0a000000"),
+         "0a000000", 3},
+    };
+    for (const auto& c : cases) {
+        const Report report = reportOfLogs({{"a.csv", a}, {"b.csv", c.b}});
+        const std::string json = reportJson(report);
+        if (*c.found == '\0') {
+            EXPECT_TRUE(report.serialsOnTwoChips.empty()) << c.what;
+            EXPECT_NE(json.find("\"serials_on_two_chips\":[]}"), std::string::npos) << c.what;
+            continue;
+        }
+        ASSERT_EQ(report.serialsOnTwoChips.size(), 1u) << c.what;
+        EXPECT_EQ(report.serialsOnTwoChips[0].serial, c.found) << c.what;
+        EXPECT_EQ(report.serialsOnTwoChips[0].chips.size(), c.chips) << c.what;
+        EXPECT_NE(reportHtml(report).find("<tr class=\"serial-twice\" data-serial=\"" +
+                                          std::string(c.found) + "\"><td>"),
+                  std::string::npos)
+            << c.what;
+    }
+    // Each chip with where its line is.
+    const Report report = reportOfLogs(
+        {{"a.csv", a}, {"b.csv", kNewHeader + "\n" + recordLine("U2", 7, 1, true, "0a000000")}});
+    const std::string json = reportJson(report);
+    EXPECT_NE(json.find("\"serials_on_two_chips\":[{\"serial\":\"0a000000\",\"chips\":["
+                        "{\"unit\":\"U1\",\"run\":41,\"socket\":3,\"time\":\"2026-12-08T06:"
+                        "00:00Z\",\"file\":\"a.csv\",\"line\":2},{\"unit\":\"U2\",\"run\":7,"
+                        "\"socket\":1,\"time\":\"2026-12-08T06:00:00Z\",\"file\":\"b.csv\","
+                        "\"line\":3}]}]}"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(report.serialChips, 3u);
+}
+
+TEST(YieldLog, ChipsPastTheListedOnesAreCounted) {
+    std::string log = kNewHeader;
+    for (size_t run = 0; run < kListedSerialChips + 2; ++run) {
+        log += recordLine("U", static_cast<int>(run), 1, true, "ff");
+    }
+    const Report report = reportOf(log);
+    ASSERT_EQ(report.serialsOnTwoChips.size(), 1u);
+    EXPECT_EQ(report.serialsOnTwoChips[0].chips.size(), kListedSerialChips);
+    EXPECT_EQ(report.unlistedSerialChips, 2u);
+    EXPECT_NE(reportJson(report).find("\"serials_on_two_chips_unlisted\":2}"), std::string::npos);
 }
 
 TEST(YieldLog, AWornSocketOfAGeneratedLogIsTheOnlyAlarmAndItsSinceIsNearTheChange) {

@@ -228,11 +228,16 @@ std::string summary(const Report& report) {
                        yieldCell(report.passed, report.chips) + "</tr></table>";
     html += "<table><tr><th>Device type</th><th>Image CRC-32</th><th>Runs</th><th>Chips</"
             "th><th>Passed</th><th>Yield</th><th>95 % interval</th></tr>";
-    for (const ProductCounts& p : report.products) {
-        html += "<tr><td>" + escaped(p.deviceType) + "</td><td>" + escaped(p.imageCrc32) +
-                "</td><td>" + std::to_string(p.runs) + "</td><td>" + std::to_string(p.chips) +
-                "</td><td>" + std::to_string(p.passed) + "</td>" + yieldCell(p.passed, p.chips) +
-                "</tr>";
+    for (size_t i = 0; i < report.products.size(); ++i) {
+        const ProductCounts& p = report.products[i];
+        const bool summed = report.otherProducts > 0 && i + 1 == report.products.size();
+        html += (summed ? "<tr id=\"other-products\"><td colspan=\"2\">" +
+                              std::to_string(report.otherProducts) +
+                              " other device types and images, summed</td><td>"
+                        : "<tr><td>" + escaped(p.deviceType) + "</td><td>" + escaped(p.imageCrc32) +
+                              "</td><td>") +
+                std::to_string(p.runs) + "</td><td>" + std::to_string(p.chips) + "</td><td>" +
+                std::to_string(p.passed) + "</td>" + yieldCell(p.passed, p.chips) + "</tr>";
     }
     return html + "</table></section>";
 }
@@ -257,6 +262,45 @@ std::string alarms(const Report& report) {
                       "other sockets of its unit.</p></section>";
     }
     return html + "<ul>" + items + "</ul></section>";
+}
+
+std::string serialChipRows(const SerialOnChips& found) {
+    std::string rows;
+    for (const SerialChip& chip : found.chips) {
+        rows += "<tr class=\"serial-twice\" data-serial=\"" + escaped(found.serial) + "\"><td>" +
+                escaped(found.serial) + "</td><td>" + escaped(chip.unit) + "</td><td>" +
+                (chip.run ? std::to_string(*chip.run) : std::string("–")) + "</td><td>" +
+                std::to_string(chip.socket) + "</td><td>" + timeText(chip.time) + "</td><td>" +
+                escaped(chip.file) + ":" + std::to_string(chip.line) + "</td></tr>";
+    }
+    return rows;
+}
+
+// The records that more than one passed chip carries: each is a chip too many.
+std::string serialsOnTwoChips(const Report& report) {
+    std::string html = "<section id=\"serials\"><h2>Records on two chips</h2>";
+    if (report.serialsOnTwoChips.empty()) {
+        return html + "<p id=\"no-serials-on-two-chips\">" +
+               (report.serialChips == 0
+                    ? std::string("No passed chip in these logs has a serial record.")
+                    : "No record is carried by two passed chips (" +
+                          std::to_string(report.serialChips) + " passed chips with a record).") +
+               "</p></section>";
+    }
+    html += "<p class=\"alarm\">" + std::to_string(report.serialsOnTwoChips.size()) +
+            (report.serialsOnTwoChips.size() == 1 ? " record is" : " records are") +
+            " carried by more than one passed chip:</p><table id=\"serials-on-two-chips\"><tr>"
+            "<th>Record</th><th>Unit</th><th>Run</th><th>Socket</th><th>Time</th><th>Log "
+            "line</th></tr>";
+    for (const SerialOnChips& found : report.serialsOnTwoChips) {
+        html += serialChipRows(found);
+    }
+    html += "</table>";
+    if (report.unlistedSerialChips > 0) {
+        html += "<p>" + std::to_string(report.unlistedSerialChips) +
+                " more passed chips carry a record seen before; they are not listed.</p>";
+    }
+    return html + "</section>";
 }
 
 std::string overTime(const Report& report) {
@@ -305,19 +349,31 @@ std::string malformedLines(const Report& report) {
 
 } // namespace
 
+bool startsAsPage(std::string_view firstBytes) {
+    return firstBytes.empty() || firstBytes.starts_with(kPageStart);
+}
+
 std::string reportHtml(const Report& report) {
-    std::string html = std::string("<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
-                                   "charset=\"utf-8\"><title>Yield report</title><style>") +
-                       kStyle + "</style></head><body><h1>Yield report</h1>";
-    html += "<p class=\"meta\">" + std::to_string(report.units.size()) +
-            (report.units.size() == 1 ? " unit" : " units") +
+    std::string html =
+        std::string(kPageStart) + "<style>" + kStyle + "</style></head><body><h1>Yield report</h1>";
+    const uint64_t units = report.units.size() + report.otherUnits;
+    html += "<p class=\"meta\">" + std::to_string(units) + (units == 1 ? " unit" : " units") +
             (report.since ? ", runs since " + timeText(*report.since) : std::string()) + "</p>";
-    html += summary(report) + alarms(report);
+    html += summary(report) + alarms(report) + serialsOnTwoChips(report);
     for (size_t u = 0; u < report.units.size(); ++u) {
         const UnitReport& unit = report.units[u];
         html += "<section class=\"unit\" id=\"unit-" + std::to_string(u + 1) + "\"><h2>Unit " +
                 escaped(unit.unit) + " (" + std::to_string(unit.runs) + " runs)</h2>" +
                 socketChart(unit) + legend() + socketTable(unit) + "</section>";
+    }
+    if (report.otherUnits > 0) {
+        html += "<section class=\"unit\" id=\"other-units\"><h2>" +
+                std::to_string(report.otherUnits) + " other units, summed (" +
+                std::to_string(report.others.runs) + " runs)</h2><p>The first " +
+                std::to_string(kMostUnits) +
+                " units found have a panel of their own; the runs of the others are summed "
+                "here, without socket alarms.</p>" +
+                socketChart(report.others) + legend() + socketTable(report.others) + "</section>";
     }
     return html + overTime(report) + malformedLines(report) + "</body></html>\n";
 }

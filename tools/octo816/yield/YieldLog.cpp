@@ -196,6 +196,29 @@ std::string timeText(int64_t seconds) {
     return text.data();
 }
 
+bool endsInsideQuotes(std::string_view line, bool inside) {
+    // As splitFields reads: a quote opens a field only at its start, and inside one a
+    // doubled quote stands for itself.
+    if (!inside && line.find('"') == std::string_view::npos) {
+        return false; // most lines: nothing quoted
+    }
+    bool fieldStart = !inside;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (inside) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                ++i;
+            } else if (c == '"') {
+                inside = false;
+            }
+            continue;
+        }
+        inside = c == '"' && fieldStart;
+        fieldStart = c == ',';
+    }
+    return inside;
+}
+
 std::variant<LogColumns, std::string> LogColumns::fromHeader(std::string_view header) {
     std::string text(header);
     if (!text.empty() && text.back() == '\r') {
@@ -237,6 +260,7 @@ std::variant<LogColumns, std::string> LogColumns::fromHeader(std::string_view he
     }
     columns.unit_ = find("unit");
     columns.run_ = find("run");
+    columns.serial_ = find("serial");
     return columns;
 }
 
@@ -285,6 +309,16 @@ std::variant<LogLine, std::string> LogColumns::parse(std::string_view line,
     out.imageCrc32 = fields[crc_];
     out.deviceType = fields[deviceType_];
     out.unit = unit_ && !fields[*unit_].empty() ? fields[*unit_] : fields[station_];
+    if (out.deviceType.size() > kMaxNameBytes || out.unit.size() > kMaxNameBytes) {
+        return std::string(out.unit.size() > kMaxNameBytes ? "the unit's name" : "device_type") +
+               " is longer than " + std::to_string(kMaxNameBytes) + " bytes";
+    }
+    if (serial_) {
+        out.serial = fields[*serial_];
+        if (out.serial.size() > kMaxSerialDigits) {
+            return "serial is longer than " + std::to_string(kMaxSerialDigits) + " characters";
+        }
+    }
     if (run_ && !fields[*run_].empty()) {
         out.run = number<uint64_t>(fields[*run_]);
         if (!out.run) {

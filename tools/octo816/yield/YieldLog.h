@@ -13,6 +13,13 @@
 namespace octo::yield {
 
 inline constexpr int kSockets = 8;
+// A name from a log (the unit, the station standing for it, the device type) longer than
+// this makes its line malformed: no unit, station or type is named so, and a line adds at
+// most this much to the page.
+inline constexpr size_t kMaxNameBytes = 128;
+// A record is 1 to 32 bytes, written as two hexadecimal digits a byte: a longer serial
+// makes its line malformed.
+inline constexpr size_t kMaxSerialDigits = 64;
 
 // Where a chip ended: passed, or the first stage it did not get through. NotFound is a
 // socket that has no line in a run whose other sockets have one.
@@ -42,7 +49,13 @@ struct LogLine {
     std::string_view imageCrc32;
     int socket = 0; // 1..8
     ChipFlags flags;
+    std::string_view serial; // the record the chip got (hexadecimal); empty for none
 };
+
+// Whether a line of a log ends inside a quoted field (so that, in CSV, the record runs on
+// into the next line), read as a line starts (inside false) or as the rest of a record whose
+// quoted field is still open (inside true).
+bool endsInsideQuotes(std::string_view line, bool inside);
 
 // The positions of the columns the report reads, from a log's header line.
 class LogColumns {
@@ -57,7 +70,7 @@ private:
     size_t count_ = 0;
     size_t time_ = 0, station_ = 0, deviceType_ = 0, crc_ = 0, target_ = 0;
     size_t connected_ = 0, eraseChecked_ = 0, verified_ = 0, secured_ = 0, passed_ = 0;
-    std::optional<size_t> unit_, run_;
+    std::optional<size_t> unit_, run_, serial_;
 };
 
 } // namespace octo::yield

@@ -1,6 +1,8 @@
 #include "YieldReport.h"
 
 #include <algorithm>
+#include <cctype>
+#include <deque>
 #include <functional>
 #include <limits>
 
@@ -35,6 +37,115 @@ bool nextLine(std::istream& in, std::string& line, bool& tooLong) {
     return true;
 }
 
+// The records of a log: its lines, except that a line ending inside a quoted field runs on
+// into the next ones, as CSV reads it, up to kMaxLineBytes in all. Such a record is one
+// record, malformed, at its first line: a quoted line break in a field never makes a line
+// of its own. A quote that no later line within the bound closes is its line's fault
+// alone, and the lines read ahead are read again as lines.
+class Records {
+public:
+    enum class Kind { Line, TooLong, LineBreak };
+    struct Record {
+        Kind kind = Kind::Line;
+        uint64_t first = 0; // its line numbers
+        uint64_t last = 0;
+        std::string text; // a Line's
+    };
+
+    explicit Records(std::istream& in) : in_(in) {}
+
+    bool next(Record& record) {
+        Line line;
+        if (!pull(line)) {
+            return false;
+        }
+        record = {.kind = line.tooLong ? Kind::TooLong : Kind::Line,
+                  .first = line.number,
+                  .last = line.number,
+                  .text = std::move(line.text)};
+        if (line.tooLong || !endsInsideQuotes(record.text, false)) {
+            return true;
+        }
+        std::vector<Line> ahead;
+        size_t bytes = record.text.size();
+        bool inside = true;
+        while (inside) {
+            Line more;
+            if (!pull(more)) {
+                break;
+            }
+            const bool fits = !more.tooLong && bytes + 1 + more.text.size() <= kMaxLineBytes;
+            bytes += 1 + more.text.size();
+            inside = endsInsideQuotes(more.text, true);
+            ahead.push_back(std::move(more));
+            if (!fits) {
+                inside = true;
+                break;
+            }
+        }
+        if (inside) {
+            pending_.insert(pending_.begin(), std::make_move_iterator(ahead.begin()),
+                            std::make_move_iterator(ahead.end()));
+            return true;
+        }
+        record.kind = Kind::LineBreak;
+        record.last = ahead.back().number;
+        record.text.clear();
+        return true;
+    }
+
+private:
+    struct Line {
+        uint64_t number = 0;
+        std::string text;
+        bool tooLong = false;
+    };
+
+    bool pull(Line& line) {
+        if (!pending_.empty()) {
+            line = std::move(pending_.front());
+            pending_.pop_front();
+            return true;
+        }
+        if (!nextLine(in_, line.text, line.tooLong)) {
+            return false;
+        }
+        line.number = ++read_;
+        return true;
+    }
+
+    std::istream& in_;
+    std::deque<Line> pending_;
+    uint64_t read_ = 0;
+};
+
+// A 64-bit mix of the bits (splitmix64's finalizer): keys that differ in a few bits, or
+// were made to differ little, spread over the whole range.
+uint64_t mixed(uint64_t x) {
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+// FNV-1a of a text, never 0: the units summed are told apart by it.
+uint64_t nameHash(std::string_view text) {
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : text) {
+        hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001b3ULL;
+    }
+    return hash == 0 ? 1 : hash;
+}
+
+std::string lowercase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
 double rate(uint64_t part, uint64_t whole) {
     return whole == 0 ? 0 : static_cast<double>(part) / static_cast<double>(whole);
 }
@@ -46,22 +157,30 @@ double Report::firstPassYield() const {
 }
 
 size_t Aggregator::RunKeyHash::operator()(const RunKey& k) const {
-    return std::hash<int64_t>()(k.time) * 31 + std::hash<uint64_t>()(k.run);
+    return static_cast<size_t>(mixed(static_cast<uint64_t>(k.time) ^ mixed(k.run ^ mixed(k.unit))));
 }
 
 void Aggregator::read(std::istream& in, const std::string& name) {
-    std::string line;
+    const auto file = static_cast<uint32_t>(files_.size());
+    files_.push_back(name);
+    Records records(in);
+    Records::Record record;
     std::string scratch;
-    bool tooLong = false;
-    uint64_t number = 0;
     std::optional<LogColumns> columns;
     std::string header;
-    while (nextLine(in, line, tooLong)) {
-        ++number;
-        if (tooLong) {
+    while (records.next(record)) {
+        const uint64_t number = record.first;
+        if (record.kind == Records::Kind::TooLong) {
             malformed(name, number, "longer than " + std::to_string(kMaxLineBytes) + " bytes");
             continue;
         }
+        if (record.kind == Records::Kind::LineBreak) {
+            malformed(name, number,
+                      "a quoted field holds a line break (lines " + std::to_string(number) +
+                          " to " + std::to_string(record.last) + ")");
+            continue;
+        }
+        const std::string& line = record.text;
         if (!columns) {
             if (line.empty() || line == "\r") {
                 continue; // an empty file, or blank lines before the header
@@ -88,7 +207,7 @@ void Aggregator::read(std::istream& in, const std::string& name) {
         if (since_ && log.time < *since_) {
             continue;
         }
-        if (!add(log)) {
+        if (!add(log, {.file = file, .line = number})) {
             malformed(name, number,
                       "socket " + std::to_string(log.socket) + " of this run has a line already");
         }
@@ -102,30 +221,71 @@ void Aggregator::malformed(const std::string& file, uint64_t line, std::string r
     }
 }
 
-Aggregator::Unit& Aggregator::unitNamed(std::string_view name) {
-    const auto [it, added] = unitIndex_.try_emplace(std::string(name), units_.size());
-    if (added) {
-        units_.push_back({.name = std::string(name), .index = {}, .runs = {}});
+Aggregator::Unit& Aggregator::unitNamed(std::string_view name, uint64_t& summedAs) {
+    summedAs = 0;
+    const auto found = unitIndex_.find(name);
+    if (found != unitIndex_.end()) {
+        return units_[found->second];
     }
-    return units_[it->second];
+    if (units_.size() < kMostUnits) {
+        unitIndex_.emplace(std::string(name), units_.size());
+        units_.push_back({.name = std::string(name), .index = {}, .runs = {}});
+        return units_.back();
+    }
+    summedAs = nameHash(name);
+    otherUnitNames_.insert(summedAs);
+    return others_;
 }
 
 uint32_t Aggregator::productOf(const LogLine& line) {
     std::string key(line.deviceType);
     key += '\0';
     key += line.imageCrc32;
-    const auto [it, added] =
-        productIndex_.try_emplace(key, static_cast<uint32_t>(products_.size()));
-    if (added) {
+    const auto found = productIndex_.find(key);
+    if (found != productIndex_.end()) {
+        return found->second;
+    }
+    if (products_.size() < kMostProducts) {
+        productIndex_.emplace(key, static_cast<uint32_t>(products_.size()));
         products_.push_back({.deviceType = std::string(line.deviceType),
                              .imageCrc32 = std::string(line.imageCrc32)});
+        return static_cast<uint32_t>(products_.size() - 1);
     }
-    return it->second;
+    // The products past the bound share one row, after the others.
+    otherProductNames_.insert(nameHash(key));
+    return static_cast<uint32_t>(kMostProducts);
 }
 
-bool Aggregator::add(const LogLine& line) {
-    Unit& unit = unitNamed(line.unit);
-    const RunKey key{line.time, line.run.value_or(0)};
+void Aggregator::noteSerial(const LogLine& line, const Origin& origin) {
+    ++serialChips_;
+    Sighting chip{.unit = std::string(line.unit),
+                  .run = line.run,
+                  .time = line.time,
+                  .line = origin.line,
+                  .file = origin.file,
+                  .socket = static_cast<uint8_t>(line.socket)};
+    const auto [first, added] = serials_.try_emplace(lowercase(line.serial), chip);
+    if (added) {
+        return;
+    }
+    std::vector<Sighting>& chips = serialsTwice_[first->first];
+    for (const Sighting* listed : {chips.empty() ? &first->second : nullptr, &chip}) {
+        if (listed == nullptr) {
+            continue;
+        }
+        if (listedSerialChips_ < kListedSerialChips) {
+            chips.push_back(*listed);
+            ++listedSerialChips_;
+        } else {
+            ++unlistedSerialChips_;
+        }
+    }
+}
+
+bool Aggregator::add(const LogLine& line, const Origin& origin) {
+    uint64_t summedAs = 0;
+    Unit& unit = unitNamed(line.unit, summedAs);
+    const RunKey key{line.time, line.run.value_or(0), summedAs};
     const auto [it, added] = unit.index.try_emplace(key, static_cast<uint32_t>(unit.runs.size()));
     if (added) {
         Run run{.key = key, .product = productOf(line), .present = 0, .stages = {}};
@@ -139,10 +299,22 @@ bool Aggregator::add(const LogLine& line) {
     }
     run.present |= bit;
     run.stages[static_cast<size_t>(line.socket - 1)] = stageOf(line.flags);
+    if (line.flags.passed && !line.serial.empty()) {
+        noteSerial(line, origin);
+    }
     return true;
 }
 
-UnitReport Aggregator::unitReport(Unit& unit, Report& report) {
+SerialChip Aggregator::chipOf(const Sighting& sighting) const {
+    return {.unit = sighting.unit,
+            .run = sighting.run,
+            .socket = sighting.socket,
+            .time = sighting.time,
+            .file = files_[sighting.file],
+            .line = sighting.line};
+}
+
+UnitReport Aggregator::unitReport(Unit& unit, Report& report, bool alarms) {
     // The unit's own count orders its runs; older logs have none, and their times do.
     std::sort(unit.runs.begin(), unit.runs.end(), [](const Run& a, const Run& b) {
         return a.key.run != b.key.run ? a.key.run < b.key.run : a.key.time < b.key.time;
@@ -164,7 +336,7 @@ UnitReport Aggregator::unitReport(Unit& unit, Report& report) {
             product.passed += stage == Stage::Passed ? 1 : 0;
         }
     }
-    for (int s = 0; s < kSockets; ++s) {
+    for (int s = 0; s < kSockets && alarms; ++s) {
         const SocketTest test = testSocket(failed, kSockets, s);
         if (test.alarm) {
             out.alarms.push_back(
@@ -185,8 +357,13 @@ void Aggregator::timeBuckets(Report& report) const {
         uint8_t passed;
     };
     std::vector<Stamp> stamps;
+    std::vector<const Unit*> all;
     for (const Unit& unit : units_) {
-        for (const Run& run : unit.runs) {
+        all.push_back(&unit);
+    }
+    all.push_back(&others_);
+    for (const Unit* unit : all) {
+        for (const Run& run : unit->runs) {
             uint8_t passed = 0;
             for (Stage stage : run.stages) {
                 passed += stage == Stage::Passed ? 1 : 0;
@@ -230,10 +407,17 @@ Report Aggregator::finish() {
     Report report;
     report.since = since_;
     report.products = products_;
+    report.otherProducts = otherProductNames_.size();
+    if (report.otherProducts > 0) {
+        report.products.push_back({});
+    }
     for (Unit& unit : units_) {
-        report.units.push_back(unitReport(unit, report));
+        report.units.push_back(unitReport(unit, report, true));
         report.runs += unit.runs.size();
     }
+    report.otherUnits = otherUnitNames_.size();
+    report.others = unitReport(others_, report, false);
+    report.runs += others_.runs.size();
     std::sort(report.units.begin(), report.units.end(),
               [](const UnitReport& a, const UnitReport& b) { return a.unit < b.unit; });
     for (const ProductCounts& product : report.products) {
@@ -243,6 +427,18 @@ Report Aggregator::finish() {
     timeBuckets(report);
     report.malformedCount = malformedCount_;
     report.malformed = malformed_;
+    report.serialChips = serialChips_;
+    for (const auto& [serial, chips] : serialsTwice_) {
+        if (chips.empty()) {
+            continue; // seen again past the listed chips
+        }
+        SerialOnChips& found = report.serialsOnTwoChips.emplace_back();
+        found.serial = serial;
+        for (const Sighting& chip : chips) {
+            found.chips.push_back(chipOf(chip));
+        }
+    }
+    report.unlistedSerialChips = unlistedSerialChips_;
     return report;
 }
 

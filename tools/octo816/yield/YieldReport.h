@@ -9,9 +9,11 @@
 #include <array>
 #include <cstdint>
 #include <istream>
+#include <map>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace octo::yield {
@@ -25,6 +27,14 @@ inline constexpr int64_t kHourlyFromHours = 4;
 inline constexpr uint64_t kRunsPerBucket = 100;
 // More buckets than this are merged, neighbours together, so that the chart stays readable.
 inline constexpr size_t kMostBuckets = 200;
+// What one line can add to the report is bounded (names by kMaxNameBytes too), so that the
+// page and the memory grow with the runs, not with the names a log holds. The units with a
+// panel of their own: the first this many found; the runs of the others are summed in one.
+inline constexpr size_t kMostUnits = 200;
+// The device types and images with a row of their own; the others are summed in one row.
+inline constexpr size_t kMostProducts = 100;
+// The chips listed under the records carried by two passed chips; the rest are counted.
+inline constexpr size_t kListedSerialChips = 1000;
 
 struct SocketCounts {
     uint64_t chips = 0;
@@ -70,17 +80,43 @@ struct Malformed {
     std::string reason;
 };
 
+// A passed chip that carries a record, and where its line is.
+struct SerialChip {
+    std::string unit;
+    std::optional<uint64_t> run;
+    int socket = 0;
+    int64_t time = 0;
+    std::string file;
+    uint64_t line = 0;
+};
+
+// A record that two or more passed chips carry, with those chips in the order read.
+struct SerialOnChips {
+    std::string serial; // as the log has it (hexadecimal), in lowercase
+    std::vector<SerialChip> chips;
+};
+
 struct Report {
     uint64_t runs = 0;
     uint64_t chips = 0;
     uint64_t passed = 0;
     std::vector<UnitReport> units;
-    std::vector<ProductCounts> products;
+    // The units past kMostUnits, summed: their number, and their runs and sockets as one
+    // unit's (no alarms: sockets of different units share no rate).
+    uint64_t otherUnits = 0;
+    UnitReport others;
+    std::vector<ProductCounts> products; // the last one sums otherProducts when there are any
+    uint64_t otherProducts = 0;
     bool hourly = false;
     std::vector<Bucket> buckets;
     uint64_t malformedCount = 0;
     std::vector<Malformed> malformed; // the first kListedMalformed
     std::optional<int64_t> since;
+    // Passed chips with a record, and the records among them that more than one carries,
+    // lowest first; chips past kListedSerialChips are counted, not listed.
+    uint64_t serialChips = 0;
+    std::vector<SerialOnChips> serialsOnTwoChips;
+    uint64_t unlistedSerialChips = 0;
 
     double firstPassYield() const;
 };
@@ -93,8 +129,13 @@ public:
     // Reads a log line by line: its header, then each line added or counted as malformed
     // under name and its line number.
     void read(std::istream& in, const std::string& name);
+    // Where a line stands: the log (its index among those read) and its line number.
+    struct Origin {
+        uint32_t file = 0;
+        uint64_t line = 0;
+    };
     // A line of a log; false when its run has a line for its socket already.
-    bool add(const LogLine& line);
+    bool add(const LogLine& line, const Origin& origin);
     void malformed(const std::string& file, uint64_t line, std::string reason);
 
     Report finish();
@@ -103,6 +144,7 @@ private:
     struct RunKey {
         int64_t time = 0;
         uint64_t run = 0;
+        uint64_t unit = 0; // among the units summed, a hash of the unit's name; else 0
         bool operator==(const RunKey&) const = default;
     };
     struct RunKeyHash {
@@ -120,16 +162,47 @@ private:
         std::vector<Run> runs;
     };
 
-    Unit& unitNamed(std::string_view name);
+    // The first sighting of a record on a passed chip: as SerialChip, the file by its index.
+    struct Sighting {
+        std::string unit;
+        std::optional<uint64_t> run;
+        int64_t time = 0;
+        uint64_t line = 0;
+        uint32_t file = 0;
+        uint8_t socket = 0;
+    };
+
+    // The unit of that name, or the units summed (summedAs then names it among them).
+    Unit& unitNamed(std::string_view name, uint64_t& summedAs);
     uint32_t productOf(const LogLine& line);
-    UnitReport unitReport(Unit& unit, Report& report);
+    void noteSerial(const LogLine& line, const Origin& origin);
+    SerialChip chipOf(const Sighting& sighting) const;
+    UnitReport unitReport(Unit& unit, Report& report, bool alarms);
     void timeBuckets(Report& report) const;
 
     std::optional<int64_t> since_;
-    std::unordered_map<std::string, size_t> unitIndex_;
+    std::vector<std::string> files_;
+    // Looked up by a view of the line's field, without a copy of it.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>()(name);
+        }
+    };
+    std::unordered_map<std::string, size_t, NameHash, std::equal_to<>> unitIndex_;
     std::vector<Unit> units_;
+    Unit others_;
+    std::unordered_set<uint64_t> otherUnitNames_;
     std::unordered_map<std::string, uint32_t> productIndex_;
     std::vector<ProductCounts> products_;
+    std::unordered_set<uint64_t> otherProductNames_; // by a hash of the key
+    // Every record on a passed chip, in lowercase, with its first sighting;
+    // and those seen again, with the chips listed.
+    std::unordered_map<std::string, Sighting> serials_;
+    std::map<std::string, std::vector<Sighting>> serialsTwice_;
+    uint64_t serialChips_ = 0;
+    size_t listedSerialChips_ = 0;
+    uint64_t unlistedSerialChips_ = 0;
     uint64_t malformedCount_ = 0;
     std::vector<Malformed> malformed_;
 };
