@@ -864,17 +864,17 @@ TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched
     EXPECT_EQ(run.status, kBadInput) << run.err;
     EXPECT_NE(run.err.find("the serial scheme has run out"), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(unit->state("run.main_processes"), "0");
+    EXPECT_EQ(unit->state("unit.commands"), "0");
 
-    // Reserved, then no unit on the port: the records never left the computer.
+    // No unit on the port: nothing is reserved before the unit has told its serial number.
     std::vector<std::string> noUnit = serialProgram(ledger, "1", "8");
     noUnit.insert(noUnit.begin() + 1, {"--port", (unit->folder() / "no-port").string()});
     run = runTool(noUnit, unit->folder());
     EXPECT_EQ(run.status, kUnitError) << run.err;
-    EXPECT_EQ(
-        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
-            .count,
-        8u);
+    for (const serials::StateSummary& state :
+         serials::SerialLedger::inspect(ledger.string()).states) {
+        EXPECT_EQ(state.count, 0u) << serials::stateName(state.state);
+    }
 
     run = tool(serialProgram(ledger, "1", "8"));
     EXPECT_EQ(run.status, kPassed) << run.err;
