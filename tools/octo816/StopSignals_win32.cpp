@@ -1,7 +1,7 @@
 // The stop signals on Windows: the console's Ctrl-C, Ctrl-Break and close events. The system
-// calls the handler on a thread of its own, which waits there for the stop's bound while the
-// main thread finishes the command; the process ends when either is through. Windows ends a
-// process whose console is closed some seconds after the event, whatever the handler does.
+// calls the handler on a thread of its own; a watch thread ends the process when the stop's
+// wait runs out, unless the main thread has finished the command before. Windows ends a
+// process whose console is closed some seconds after the event, whatever it does.
 #include "StopSignals.h"
 
 #include <windows.h>
@@ -36,6 +36,13 @@ void tell(const char* text) {
     ExitProcess(static_cast<UINT>(kSignalStatusBase + number));
 }
 
+// Ends the process when the stop's wait has run out before the command's end.
+DWORD WINAPI watchStop(void*) {
+    Sleep(gWaitMs.load());
+    tell("octo816: the unit's step did not end within the stop's wait: ended at once\r\n");
+    endNow(gStop.load());
+}
+
 BOOL WINAPI onConsoleEvent(DWORD event) {
     int number = 0;
     switch (event) {
@@ -55,16 +62,25 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
         gEvent.store(first);
         endNow(gStop.load()); // a second stop
     }
-    const uint32_t waitMs = gWaitMs.load();
     char note[128];
     std::snprintf(note, sizeof note,
                   "octo816: stopping after the unit's current step, in at most %u s (a second "
                   "stop ends octo816 at once)\r\n",
-                  static_cast<unsigned>((waitMs + kMsPerSecond - 1) / kMsPerSecond));
+                  static_cast<unsigned>((gWaitMs.load() + kMsPerSecond - 1) / kMsPerSecond));
     tell(note);
-    Sleep(waitMs);
-    tell("octo816: the unit's step did not end within the stop's wait: ended at once\r\n");
-    endNow(number);
+    // The system runs one event's handlers at a time: this one returns at once, so that a
+    // second stop reaches it, and a thread of its own keeps the wait.
+    const HANDLE watch = CreateThread(nullptr, 0, watchStop, nullptr, 0, nullptr);
+    if (watch == nullptr) {
+        watchStop(nullptr);
+    }
+    CloseHandle(watch);
+    if (event == CTRL_CLOSE_EVENT) {
+        // The system ends the process as soon as the close's handler returns: it waits here
+        // for the command's end, the wait's end or the system's own bound.
+        Sleep(INFINITE);
+    }
+    return TRUE;
 }
 
 } // namespace
