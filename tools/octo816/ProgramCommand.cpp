@@ -388,6 +388,7 @@ namespace {
 
 int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std::FILE* out) {
     Progress progress;
+    stopPoint(serial, "before run 1");
     UnitLink link(in);
     if (!in.json) {
         std::fprintf(
