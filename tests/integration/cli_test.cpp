@@ -883,25 +883,18 @@ TEST_F(CliTest, EachStopSignalAtEachPhaseOfASerialRun) {
         const char* key;     // the unit's state that says the phase has begun
         const char* value;
         bool second;
-        std::pair<uint64_t, std::array<uint64_t, serials::kStates>> ledger;
         size_t chips;
         const char* stopped; // the last line of standard error, after the signal's name
+        std::pair<uint64_t, std::array<uint64_t, serials::kStates>> ledger;
     } phases[] = {
-        {"timing.erase_image_ms=1500",
-         "unit.last_command",
-         "ImageErase",
-         false,
-         {0, {0, 0, 0, 8}},
-         0,
-         " before run 1: its records are released\n"},
-        {"timing.run_ms=2000",
-         "run.main_processes",
-         "1",
-         false,
-         {0, {0, 6, 1, 1}},
-         7,
-         " after run 1\n"},
-        {"timing.run_ms=2000", "run.main_processes", "1", true, {8, {0, 0, 8, 0}}, 7, nullptr},
+        // clang-format off
+        {"timing.erase_image_ms=2500", "unit.last_command", "ImageErase", false, 0,
+         " before run 1: its records are released\n", {0, {0, 0, 0, 8}}},
+        {"timing.run_ms=2500", "run.main_processes", "1", false, 7,
+         " after run 1\n", {0, {0, 6, 1, 1}}},
+        {"timing.run_ms=2500", "run.main_processes", "1", true, 7,
+         nullptr, {8, {0, 0, 8, 0}}},
+        // clang-format on
     };
     const std::pair<int, const char*> signals[] = {
         {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
@@ -962,7 +955,9 @@ TEST_F(CliTest, TheLedgerNamesTheUnitAndAFailedRunIsSettledByItsBlock) {
     const std::vector<std::string> runs = fileLines(unit->folder() / "tool.out");
     ASSERT_EQ(runs.size(), 2u) << run.out;
     EXPECT_NE(runs[1].find("\"result\":{\"code\":50,"), std::string::npos) << runs[1];
-    for (const auto& [record, state] : jsonRecords(runs[1])) {
+    const auto records = jsonRecords(runs[1]);
+    EXPECT_EQ(records.size(), 8u) << runs[1];
+    for (const auto& [record, state] : records) {
         EXPECT_EQ(state, "released") << record;
     }
     EXPECT_EQ(openLedger(ledger).second, (std::array<uint64_t, serials::kStates>{0, 7, 0, 8}));
