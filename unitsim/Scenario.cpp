@@ -266,6 +266,7 @@ std::optional<std::string> Scenario::set(std::string_view key, std::string_view 
         {"dump_targets", [&](auto v) { return setBool(dumpTargets, v); }},
         {"power_cycle.after_firmware_bytes",
          [&](auto v) { return setUnsigned(powerCycleAfterFirmwareBytes, v, UINT64_MAX); }},
+        {"image.lost_at_run", [&](auto v) { return setUnsigned(imageLostAtRun, v, UINT64_MAX); }},
         {"fault.seed", [&](auto v) { return setUnsigned(faultSeed, v, UINT64_MAX); }},
         {"fault.drop", [&](auto v) { return setProbability(faultDrop, v); }},
         {"fault.corrupt", [&](auto v) { return setProbability(faultCorrupt, v); }},

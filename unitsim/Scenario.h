@@ -130,6 +130,10 @@ struct Scenario {
     // The unit loses power once when a firmware load has received this many bytes (0 =
     // never).
     uint64_t powerCycleAfterFirmwareBytes = 0;
+    // The main process (counted from 1 since the start) before which the selected image slot
+    // loses its image, as a failing image memory would (0 = never): that run touches no
+    // target and counts as failed.
+    uint64_t imageLostAtRun = 0;
 
     // Link faults: each byte is dropped, corrupted or delayed with these probabilities.
     uint64_t faultSeed = 1;

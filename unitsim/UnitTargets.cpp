@@ -33,6 +33,10 @@ Response Unit::mainProcess(const wire::WorkRequest& request, Reply& reply) {
         return targetFault(Status::BadState, wire::TargetFault::NoParameters);
     }
     ++mainProcesses_;
+    if (mainProcesses_ == scenario_.imageLostAtRun) {
+        slots_[selected_] = ImageSlot{};
+        markChanged(selected_);
+    }
     wire::RunReply result;
     const ImageSlot& slot = slots_[selected_];
     const devices::DeviceType* type = selectedType();

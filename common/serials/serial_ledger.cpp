@@ -417,6 +417,15 @@ Reservation SerialLedger::reserve(const RunFacts& run, std::span<const int> sock
     }
 }
 
+void SerialLedger::requireRecords(size_t needed) {
+    try {
+        uint64_t next = 0;
+        impl_->pick(needed, next);
+    } catch (const SqliteError& e) {
+        throw ledgerError(impl_->path, e);
+    }
+}
+
 void SerialLedger::Impl::settleRecords(const Reservation& reservation,
                                        const std::vector<RecordState>& states,
                                        const std::vector<std::string>& reasons) {

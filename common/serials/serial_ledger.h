@@ -131,6 +131,9 @@ public:
     // then records never given out, in the scheme's order; committed before it returns.
     // Throws LedgerError (Exhausted, CannotWrite) reserving nothing.
     Reservation reserve(const RunFacts& run, std::span<const int> sockets);
+    // Throws what reserve would for want of records (LedgerError, Exhausted) when the scheme
+    // has fewer than needed left; reserves nothing.
+    void requireRecords(size_t needed);
     // The run's result: passed programmed, failed void ("failed"), not connected released.
     // Records of the reservation no longer reserved stay as they are. Throws LedgerError
     // (CannotWrite): the records then stay reserved, and become void at the next open.

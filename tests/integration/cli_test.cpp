@@ -4,6 +4,7 @@
 #include "objfile/crc32.h"
 #include "ops/MainProcess.h"
 #include "serials/serial_ledger.h"
+#include "serials/sqlite_db.h"
 #include "support/TempFolder.h"
 #include "trace/trace_log.h"
 
@@ -40,6 +41,7 @@ constexpr char kA110[] = "ZEL816 A110";
 
 struct ToolRun {
     int status = -1;
+    int signal = 0; // the signal that ended it
     std::string out;
     std::string err;
 };
@@ -90,7 +92,8 @@ pid_t startTool(const std::vector<std::string>& args, const fs::path& folder, in
 ToolRun finishTool(pid_t pid, const fs::path& folder) {
     int status = 0;
     waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, fileText(folder / "tool.out"),
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            WIFSIGNALED(status) ? WTERMSIG(status) : 0, fileText(folder / "tool.out"),
             fileText(folder / "tool.err")};
 }
 
@@ -971,6 +974,114 @@ TEST_F(CliTest, AnUnplugDuringASerialRunVoidsItsRecordsAndTheNextRunGivesNewOnes
               (std::set<uint64_t>{9, 10, 11, 12, 13, 14, 15, 16}));
 }
 
+// The ledger as the next run opens it (what a kill or a second stop left reserved becomes
+// void): how many it found reserved, and the count in each state.
+std::pair<uint64_t, std::array<uint64_t, serials::kStates>> openLedger(const fs::path& ledger) {
+    const serials::SerialLedger opened = serials::SerialLedger::open(
+        ledger.string(),
+        serials::SerialScheme::numbers(
+            {.start = 1, .end = 100, .step = 1, .format = serials::NumberFormat::Le32}));
+    std::array<uint64_t, serials::kStates> counts{};
+    for (size_t i = 0; i < counts.size(); ++i) {
+        counts[i] = opened.summary().states[i].count;
+    }
+    return {opened.interruptedAtOpen(), counts};
+}
+
+// A stop before the main process hands the records back; during the unit's run it waits for
+// the result, which settles and logs them; a second stop ends at once and leaves them to the
+// next open. The series stops in each case, and the program ends by the signal.
+TEST_F(CliTest, EachStopSignalAtEachPhaseOfASerialRun) {
+    const struct {
+        const char* setting; // makes the phase long enough to meet
+        const char* key;     // the unit's state that says the phase has begun
+        const char* value;
+        bool second;
+        size_t chips;
+        const char* stopped; // the last line of standard error, after the signal's name
+        std::pair<uint64_t, std::array<uint64_t, serials::kStates>> ledger;
+    } phases[] = {
+        // clang-format off
+        {"timing.erase_image_ms=2500", "unit.last_command", "ImageErase", false, 0,
+         " before run 1: its records are released\n", {0, {0, 0, 0, 8}}},
+        {"timing.run_ms=2500", "run.main_processes", "1", false, 7,
+         " after run 1\n", {0, {0, 6, 1, 1}}},
+        {"timing.run_ms=2500", "run.main_processes", "1", true, 7,
+         nullptr, {8, {0, 0, 8, 0}}},
+        // clang-format on
+    };
+    const std::pair<int, const char*> signals[] = {
+        {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}};
+    for (const auto& [number, name] : signals) {
+        for (const auto& p : phases) {
+            SCOPED_TRACE(std::string(name) + " " + p.setting + (p.second ? " twice" : ""));
+            start({"target.all.type=ZEL816 A110", "target.3.present=no",
+                   "target.5.fault.record=yes", "time_scale=1", "timing.erase_image_ms=0",
+                   p.setting});
+            const fs::path log = unit->folder() / "trace.csv";
+            std::vector<std::string> args = serialProgram(unit->folder() / "l", "1", "100");
+            args.insert(args.begin() + 1,
+                        {"--port", unit->link(), "--repeat", "2", "--log", log.string()});
+            const pid_t pid = startTool(args, unit->folder());
+            ASSERT_TRUE(unit->waitFor(p.key, p.value));
+            kill(pid, number);
+            for (int i = 0; p.second && i < 2000; ++i) {
+                if (fileText(unit->folder() / "tool.err").find("stopping") != std::string::npos) {
+                    kill(pid, number);
+                    break;
+                }
+                usleep(10000);
+            }
+            const ToolRun run = finishTool(pid, unit->folder());
+            EXPECT_EQ(run.signal, number) << run.err;
+            if (p.stopped != nullptr) {
+                EXPECT_TRUE(
+                    run.err.ends_with(std::string("octo816: stopped by ") + name + p.stopped))
+                    << run.err;
+            } else {
+                EXPECT_EQ(run.err.find("stopped by"), std::string::npos) << run.err;
+            }
+            EXPECT_EQ(unit->state("run.main_processes"), p.chips == 0 ? "0" : "1");
+            EXPECT_EQ(openLedger(unit->folder() / "l"), p.ledger);
+            // Each chip's record, and the log's line for it when the run was settled.
+            const std::vector<ChipRecord> chips = chipRecords(*unit);
+            EXPECT_EQ(chips.size(), p.chips);
+            const std::vector<std::string> lines = fileLines(log);
+            EXPECT_EQ(lines.size(), p.stopped && p.chips > 0 ? 1 + p.chips : 0);
+            for (size_t i = 1; i < lines.size() && i <= chips.size(); ++i) {
+                EXPECT_TRUE(lines[i].ends_with("," + chips[i - 1].data)) << lines[i];
+            }
+        }
+    }
+}
+
+// The ledger names the unit by its serial number and its port; a run the unit counts as
+// failed (50: its image memory lost the image) is settled by its result block, which says
+// the unit reached no chip, so its records are given out again.
+TEST_F(CliTest, TheLedgerNamesTheUnitAndAFailedRunIsSettledByItsBlock) {
+    start({"target.all.type=ZEL816 A110", "target.3.present=no", "image.lost_at_run=2",
+           "unit.serial=OCTO-0042"});
+    const fs::path ledger = unit->folder() / "l";
+    std::vector<std::string> args = serialProgram(ledger, "1", "100");
+    args.insert(args.begin() + 1, {"--repeat", "2"});
+    const ToolRun run = tool(args);
+    EXPECT_EQ(run.status, kUnitError) << run.err;
+    const std::vector<std::string> runs = fileLines(unit->folder() / "tool.out");
+    ASSERT_EQ(runs.size(), 2u) << run.out;
+    EXPECT_NE(runs[1].find("\"result\":{\"code\":50,"), std::string::npos) << runs[1];
+    const auto records = jsonRecords(runs[1]);
+    EXPECT_EQ(records.size(), 8u) << runs[1];
+    for (const auto& [record, state] : records) {
+        EXPECT_EQ(state, "released") << record;
+    }
+    EXPECT_EQ(openLedger(ledger).second, (std::array<uint64_t, serials::kStates>{0, 7, 0, 8}));
+    serials::sqlite::Database db(ledger.string(), SQLITE_OPEN_READONLY);
+    EXPECT_EQ(db.textOf("SELECT group_concat(DISTINCT unit) FROM runs"),
+              "OCTO-0042 " + unit->link());
+    EXPECT_EQ(db.textOf("SELECT group_concat(DISTINCT unit) FROM serials"),
+              "OCTO-0042 " + unit->link());
+}
+
 TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched) {
     start({"target.all.type=ZEL816 A110"});
     const fs::path ledger = unit->folder() / "station.ledger";
@@ -978,17 +1089,17 @@ TEST_F(CliTest, ASchemeThatCannotServeEverySocketIsRefusedBeforeTheUnitIsTouched
     EXPECT_EQ(run.status, kBadInput) << run.err;
     EXPECT_NE(run.err.find("the serial scheme has run out"), std::string::npos) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    EXPECT_EQ(unit->state("run.main_processes"), "0");
+    EXPECT_EQ(unit->state("unit.commands"), "0");
 
-    // Reserved, then no unit on the port: the records never left the computer.
+    // No unit on the port: nothing is reserved before the unit has told its serial number.
     std::vector<std::string> noUnit = serialProgram(ledger, "1", "8");
     noUnit.insert(noUnit.begin() + 1, {"--port", (unit->folder() / "no-port").string()});
     run = runTool(noUnit, unit->folder());
     EXPECT_EQ(run.status, kUnitError) << run.err;
-    EXPECT_EQ(
-        stateIn(serials::SerialLedger::inspect(ledger.string()), serials::RecordState::Released)
-            .count,
-        8u);
+    for (const serials::StateSummary& state :
+         serials::SerialLedger::inspect(ledger.string()).states) {
+        EXPECT_EQ(state.count, 0u) << serials::stateName(state.state);
+    }
 
     run = tool(serialProgram(ledger, "1", "8"));
     EXPECT_EQ(run.status, kPassed) << run.err;

@@ -13,13 +13,15 @@ namespace octo::cli {
 // line or a file is wrong; the unit or the link failed; the chips were programmed but the
 // log could not take the run (held by another process too long, or not writable); the
 // report could not be written to standard output (a closed pipe, a full disk), with the
-// log, if any, holding every run carried out.
+// log, if any, holding every run carried out; a stop signal ended it (StopSignals.h).
 inline constexpr int kExitPassed = 0;
 inline constexpr int kExitTargetsFailed = 1;
 inline constexpr int kExitBadInput = 2;
 inline constexpr int kExitUnitError = 3;
 inline constexpr int kExitNotLogged = 4;
 inline constexpr int kExitOutputFailed = 5;
+// A stop signal ended the command: 128 + the signal's number, as shells report it.
+inline constexpr int kExitStopped = 128;
 
 // A command that cannot go on; the message is the one line for standard error.
 class Failure : public std::runtime_error {

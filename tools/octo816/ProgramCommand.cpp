@@ -6,6 +6,7 @@
 #include "Json.h"
 #include "Progress.h"
 #include "SerialRun.h"
+#include "StopSignals.h"
 
 #include "run/image_files.h"
 #include "run/programming.h"
@@ -87,20 +88,47 @@ uint32_t bigEndianAt(const ResultBlock& block, size_t at) {
     return value;
 }
 
+// A long step of the unit: its bar, and how long a stop that comes during it waits.
+void startStep(Progress& progress, const std::string& label, uint32_t expectedMs) {
+    progress.start(label, expectedMs);
+    stopMayWait(expectedMs);
+}
+
+void endStep(Progress& progress) {
+    progress.finish();
+    stopMayWait(0);
+}
+
+// Where a stop signal ends the command, between the unit's steps: before run N, or after
+// it. Records that never left the computer are released first.
+void stopPoint(SerialRun* serial, const std::string& where) {
+    if (stopSignal() == 0) {
+        return;
+    }
+    std::string message = "stopped by " + stopSignalName() + " " + where;
+    if (serial != nullptr && serial->holdsRecords()) {
+        message += serial->abandon() ? ": its records are released"
+                                     : ": its records stay reserved (void at the ledger's "
+                                       "next open)";
+    }
+    throw Failure(kExitStopped + stopSignal(), message);
+}
+
 // Loads the files, and takes the image's size and CRC-32 from what the unit confirmed for
 // its slot: the library reads each file once and sends what it read, which is not the
 // check's reading when a file changed in between.
-void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress) {
-    progress.start("Erasing image memory", kEraseImageExpectedMs);
+void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress, SerialRun* serial) {
+    startStep(progress, "Erasing image memory", kEraseImageExpectedMs);
     int32_t result = OctoEraseImage();
-    progress.finish();
+    endStep(progress);
     if (result != kOk) {
         fail(result, "erasing the unit's image memory");
     }
+    stopPoint(serial, "before run 1");
     if ((result = OctoSelectImage(0)) != kOk) {
         fail(result, "selecting the image");
     }
-    progress.start("Loading the image", streamMs(plan.images.imageBytes, in.baud));
+    startStep(progress, "Loading the image", streamMs(plan.images.imageBytes, in.baud));
     for (size_t i = 0; i < in.files.size(); ++i) {
         // Without it the second file would replace the first instead of joining it.
         if (i > 0) {
@@ -108,11 +136,12 @@ void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress) {
         }
         result = OctoLoadImage(in.files[i].c_str(), plan.type.name.c_str());
         if (result != kOk && result != kLoadedWithWarning) {
-            progress.finish();
+            endStep(progress);
             fail(result, "loading " + in.files[i]);
         }
     }
-    progress.finish();
+    endStep(progress);
+    stopPoint(serial, "before run 1");
     const ResultBlock block = readBlock("reading the loaded image");
     plan.images.imageBytes = bigEndianAt(block, OCTO_RESULT_IMAGE_BYTES);
     plan.images.imageCrc32 = bigEndianAt(block, OCTO_RESULT_IMAGE_CRC32);
@@ -163,13 +192,15 @@ RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number, Seri
     if (result != kOk) {
         fail(result, "sending the parameters");
     }
+    // The last point where the run's records have not left the computer.
+    stopPoint(serial, "before run " + std::to_string(number));
     if (serial != nullptr) {
         serial->send();
         serial->handOver();
     }
-    progress.start("Main process", plan.expectedMs);
+    startStep(progress, "Main process", plan.expectedMs);
     result = OctoMainProcess(run::libraryTimeout(plan.expectedMs));
-    progress.finish();
+    endStep(progress);
     if (result != kOk) {
         if (serial != nullptr && result >= kFirstRecordRefusal && result <= kLastRecordRefusal) {
             serial->refusedBeforeSending();
@@ -184,9 +215,9 @@ RunOutcome runOnce(const ProgramPlan& plan, Progress& progress, int number, Seri
     outcome.ms = msSince(started);
     outcome.targets = trace::targetOutcomes(outcome.block);
     if (serial != nullptr) {
-        // A run the unit could not carry out has no result block to settle by.
-        outcome.records = outcome.code == kOk ? serial->settle(outcome.block)
-                                              : serial->settleWithoutResult(codeText(outcome.code));
+        // A run the unit counts as failed (50) has its block too, and it says which chips
+        // the unit reached.
+        outcome.records = serial->settle(outcome.block);
     }
     return outcome;
 }
@@ -331,16 +362,17 @@ int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std:
 } // namespace
 
 int programCommand(const Invocation& in, std::FILE* out) {
+    // From here a stop signal ends the command at its next stop point.
+    catchStopSignals();
     ProgramPlan plan = planProgram(in);
     // A log that cannot be written is found before any chip is touched; it is created with
     // the first run's lines, so a command that fails before leaves no file.
     checkLogFirst(in);
-    // So is a ledger, a scheme or a library that cannot give the records: the first run's
-    // are reserved before the unit is touched.
+    // So is a ledger, a scheme or a library that cannot give the records; the first run's
+    // are reserved once the unit has told its serial number, before its image is loaded.
     std::optional<SerialRun> serial;
     if (in.serializes()) {
         serial.emplace(in, plan.images.imageCrc32);
-        serial->reserve(1);
     }
     try {
         return programRuns(in, plan, serial ? &*serial : nullptr, out);
@@ -356,6 +388,7 @@ namespace {
 
 int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std::FILE* out) {
     Progress progress;
+    stopPoint(serial, "before run 1");
     UnitLink link(in);
     if (!in.json) {
         std::fprintf(
@@ -363,7 +396,12 @@ int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std:
             printable(unitLine(in.port, trace::unitIdentity(readBlock("reading the unit"))))
                 .c_str());
     }
-    loadImages(in, plan, progress);
+    stopPoint(serial, "before run 1");
+    if (serial != nullptr) {
+        serial->noteUnit(readUnitRecord().serial);
+        serial->reserve(1);
+    }
+    loadImages(in, plan, progress, serial);
     if (!in.json) {
         for (const run::ImageFileFacts& f : plan.images.files) {
             std::fprintf(out, "Image file %s: %llu bytes, CRC-32 %s\n", printable(f.path).c_str(),
@@ -399,6 +437,7 @@ int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std:
                          number, libraryText(run.code).c_str(), run.code);
             break;
         }
+        stopPoint(serial, "after run " + std::to_string(number));
     }
     return status;
 }

@@ -47,7 +47,7 @@ std::string_view stateOf(Outcome outcome) {
 } // namespace
 
 SerialRun::SerialRun(const Invocation& in, uint32_t imageCrc32)
-    : ledgerPath_(in.ledgerPath),
+    : ledgerPath_(in.ledgerPath), port_(in.port),
       address_(*in.serialAddress), facts_{.unit = in.port, .imageCrc32 = imageCrc32} {
     if (!hasTargetData()) {
         throw Failure(kExitUnitError,
@@ -62,9 +62,14 @@ SerialRun::SerialRun(const Invocation& in, uint32_t imageCrc32)
     }
     try {
         ledger_.emplace(serials::SerialLedger::open(ledgerPath_, scheme));
+        ledger_->requireRecords(serials::kSockets);
     } catch (const serials::LedgerError& e) {
         throw Failure(kExitBadInput, e.what());
     }
+}
+
+void SerialRun::noteUnit(const std::string& serial) {
+    facts_.unit = serial.empty() ? port_ : serial + " " + port_;
 }
 
 void SerialRun::reserve(int run) {
@@ -141,10 +146,11 @@ void SerialRun::requireSettled(int run) const {
     }
 }
 
-void SerialRun::abandon() noexcept {
+bool SerialRun::abandon() noexcept {
     if (!pending_) {
-        return;
+        return true;
     }
+    bool taken = true;
     try {
         if (handedOver_) {
             ledger_->settleWithoutResult(*pending_, "octo816 stopped during the run");
@@ -154,9 +160,10 @@ void SerialRun::abandon() noexcept {
             ledger_->settle(*pending_, none);
         }
     } catch (...) {
-        // Left reserved: the ledger's next open makes them void.
+        taken = false; // left reserved: the ledger's next open makes them void
     }
     pending_.reset();
+    return taken;
 }
 
 } // namespace octo::cli

@@ -24,10 +24,15 @@ using TargetRecords = std::array<TargetRecord, serials::kSockets>;
 
 class SerialRun {
 public:
-    // Opens the ledger for the invocation's scheme. Throws Failure: the library lacks the
-    // target records (unit error); the scheme, its list file or the ledger cannot be used
-    // (bad input).
+    // Opens the ledger for the invocation's scheme, before the unit is touched. Throws
+    // Failure: the library lacks the target records (unit error); the scheme, its list file
+    // or the ledger cannot be used, or the scheme has too few records left for a run (bad
+    // input).
     SerialRun(const Invocation& in, uint32_t imageCrc32);
+
+    // The unit's serial number ("" when it does not tell), for the runs' unit column
+    // beside the port: "OCTO-0042 /dev/ttyUSB0".
+    void noteUnit(const std::string& serial);
 
     // Reserves the next run's records. Throws Failure (bad input) when the scheme has run out
     // or the ledger cannot take them; nothing is reserved then.
@@ -48,14 +53,18 @@ public:
     TargetRecords settleWithoutResult(const std::string& reason);
     // Throws Failure (not recorded) when the last settle did not reach the ledger.
     void requireSettled(int run) const;
+    // Whether records are reserved and not yet settled.
+    bool holdsRecords() const { return pending_.has_value(); }
     // The command stops with records still reserved: released when they never left the
-    // computer, else void. Never throws: what the ledger cannot take, its next open voids.
-    void abandon() noexcept;
+    // computer, else void. Never throws: false when the ledger could not take it (its next
+    // open voids them).
+    bool abandon() noexcept;
 
 private:
     TargetRecords records(const std::array<std::string_view, serials::kSockets>& states) const;
 
     std::string ledgerPath_;
+    std::string port_;
     uint32_t address_ = 0;
     serials::RunFacts facts_;
     std::optional<serials::SerialLedger> ledger_;

@@ -4,6 +4,7 @@
 #include "Escape.h"
 #include "Invocation.h"
 #include "LibraryLoader.h"
+#include "StopSignals.h"
 
 #include <csignal>
 #include <cstdio>
@@ -19,16 +20,8 @@ void printFailure(const char* prefix, const char* text) {
     std::fprintf(stderr, "octo816: %s%s\n", prefix, octo::cli::printable(text).c_str());
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int runMain(const std::vector<std::string>& args) {
     using namespace octo::cli;
-#ifdef SIGPIPE
-    // A reader that went away is a failed write of the report, told after the log is safe,
-    // not a death that leaves programmed chips out of the log.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-    const std::vector<std::string> args(argv + 1, argv + argc);
     try {
         const Invocation invocation = parseArguments(args);
         if (needsLibrary(invocation.command) && !loadLibrary()) {
@@ -47,4 +40,24 @@ int main(int argc, char** argv) {
         printFailure("internal error: ", e.what());
         return kExitUnitError;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace octo::cli;
+#ifdef SIGPIPE
+    // A reader that went away is a failed write of the report, told after the log is safe,
+    // not a death that leaves programmed chips out of the log.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    const int status = runMain(std::vector<std::string>(argv + 1, argv + argc));
+    if (stopSignal() != 0) {
+        // A stop that met a failure or the end of the work: the status still tells the stop.
+        if (status < kExitStopped) {
+            printFailure("stopped by ", stopSignalName().c_str());
+        }
+        endByStopSignal();
+    }
+    return status;
 }
