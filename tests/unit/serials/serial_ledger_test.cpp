@@ -200,17 +200,21 @@ TEST_F(SerialLedgerTest, AListGivesOutItsLinesInOrder) {
     EXPECT_TRUE(state(ledger.summary(), RecordState::Programmed).ranges.empty());
 }
 
-TEST_F(SerialLedgerTest, ASecondHolderIsToldTheLedgerIsInUse) {
-    const SerialLedger holder = SerialLedger::open(path_, le32(1, 100));
-    for (const bool listing : {false, true}) {
-        try {
-            listing ? (void)SerialLedger::inspect(path_)
-                    : (void)SerialLedger::open(path_, le32(1, 100));
-            ADD_FAILURE() << "opened twice";
-        } catch (const LedgerError& e) {
-            EXPECT_EQ(e.fault(), LedgerFault::InUse);
-        }
+TEST_F(SerialLedgerTest, ASecondHolderIsToldTheLedgerIsInUseAListingReadsItAsCommitted) {
+    SerialLedger holder = SerialLedger::open(path_, le32(1, 100));
+    const Reservation run = holder.reserve(kRun, kAllSockets);
+    try {
+        (void)SerialLedger::open(path_, le32(1, 100));
+        ADD_FAILURE() << "opened twice";
+    } catch (const LedgerError& e) {
+        EXPECT_EQ(e.fault(), LedgerFault::InUse);
     }
+    const LedgerSummary seen = SerialLedger::inspect(path_);
+    EXPECT_TRUE(seen.inUse);
+    EXPECT_EQ(state(seen, RecordState::Reserved).ranges, (std::vector<NumberRun>{{1, 8}}))
+        << "the holder's records stay reserved: the refused open voided nothing";
+    holder.settle(run, outcomes("PPPPPPPP"));
+    EXPECT_EQ(state(SerialLedger::inspect(path_), RecordState::Programmed).count, 8u);
 }
 
 struct Unusable {
@@ -229,7 +233,7 @@ TEST_F(SerialLedgerTest, AnUnusableLedgerIsRefusedAndLeftAsItWas) {
     sqlite3_open(file("newer.ledger").c_str(), &other);
     sqlite3_exec(other,
                  "CREATE TABLE serials (value TEXT); PRAGMA application_id = 1329812300; "
-                 "PRAGMA user_version = 2",
+                 "PRAGMA user_version = 3",
                  nullptr, nullptr, nullptr);
     sqlite3_close(other);
     const Unusable cases[] = {
