@@ -8,12 +8,16 @@
 #include <sqlite3.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +60,37 @@ std::string contents(const std::string& path) {
     }
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs sql on the file with a plain SQLite connection, as another program could.
+void rawExec(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    EXPECT_EQ(rc, SQLITE_OK) << sql << ": " << (error != nullptr ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+// A commit of another program stopped after its journal was made hot and before it was
+// removed: the database and its journal as they were then, copied to path. The commit grows
+// past the page cache, so that SQLite writes pages into the file before the commit ends.
+void copyMidCommit(const std::string& from, const std::string& path) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(from.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode = DELETE; PRAGMA cache_size = 2; BEGIN; "
+                           "CREATE TABLE IF NOT EXISTS filler (x); "
+                           "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c "
+                           "WHERE i < 100) INSERT INTO filler SELECT randomblob(900) FROM c",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(from + "-journal", path + "-journal",
+                               std::filesystem::copy_options::overwrite_existing);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
 }
 
 class SerialLedgerTest : public ::testing::Test {
@@ -275,6 +310,151 @@ TEST_F(SerialLedgerTest, AReadOnlyLedgerIsRefused) {
         ADD_FAILURE() << "opened a read-only ledger";
     } catch (const LedgerError& e) {
         EXPECT_EQ(e.fault(), LedgerFault::CannotWrite);
+    }
+}
+
+// A ledger changed by another program: what it added must never run, and the ledger is
+// refused, by every opener, without a change and without a file left beside it.
+TEST_F(SerialLedgerTest, ACraftedLedgerIsRefusedWithoutRunningWhatWasAdded) {
+    const struct {
+        const char* name;
+        const char* sql;
+        bool writerRefuses; // the writer reads no row the change made too long
+    } cases[] = {
+        {"a trigger that releases programmed records",
+         "CREATE TRIGGER back AFTER UPDATE ON serials BEGIN UPDATE serials SET state = "
+         "'released' WHERE state = 'programmed'; END",
+         true},
+        {"a view with an endless query",
+         "CREATE VIEW forever AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM "
+         "c) SELECT i FROM c",
+         true},
+        {"a trigger with an endless query",
+         "CREATE TRIGGER slow BEFORE INSERT ON runs BEGIN WITH RECURSIVE c(i) AS (SELECT 1 "
+         "UNION ALL SELECT i + 1 FROM c) SELECT max(i) FROM c; END",
+         true},
+        {"another table", "CREATE TABLE notes (text)", true},
+        {"another column", "ALTER TABLE serials ADD COLUMN note TEXT", true},
+        {"another index", "CREATE INDEX serials_by_run ON serials (run)", true},
+        {"a reason longer than any a ledger writes",
+         "UPDATE serials SET reason = hex(zeroblob(70000)) WHERE value = '01000000'", false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("crafted.ledger");
+        std::filesystem::remove(path);
+        {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100));
+            ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("FPPPPPPP"));
+        }
+        rawExec(path, c.sql);
+        const std::string before = contents(path);
+        const std::vector<std::string> entries = folder_.entries();
+        const auto started = std::chrono::steady_clock::now();
+        for (const bool listing : {false, true}) {
+            if (!listing && !c.writerRefuses) {
+                continue;
+            }
+            try {
+                listing ? (void)SerialLedger::inspect(path)
+                        : (void)SerialLedger::open(path, le32(1, 100));
+                ADD_FAILURE() << "opened a ledger with " << c.name;
+            } catch (const LedgerError& e) {
+                EXPECT_EQ(e.fault(), LedgerFault::NotALedger) << c.name;
+                EXPECT_NE(std::string(e.what()).find("is no serial ledger or is damaged"),
+                          std::string::npos)
+                    << e.what();
+            }
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.name;
+        EXPECT_EQ(contents(path), before) << c.name;
+        EXPECT_EQ(folder_.entries().size(), entries.size()) << c.name << ": a file beside it";
+    }
+}
+
+// What SQLite would take in from beside a ledger is judged before it does: another
+// database's journal or write-ahead log, or no regular file there, is refused and nothing is
+// written; the ledger's own journal, left by a commit that stopped, is rolled back.
+TEST_F(SerialLedgerTest, FilesBesideTheLedgerAreTakenOnlyWhenTheyAreItsOwn) {
+    const std::string other = file("other.db");
+    rawExec(other, "PRAGMA application_id = 7; CREATE TABLE parts (id INTEGER)");
+    // Another database's write-ahead log, copied while it holds commits.
+    const std::string foreignWal = file("foreign-wal");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file("wal.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0; "
+                               "CREATE TABLE parts (id INTEGER); INSERT INTO parts VALUES (1)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        std::filesystem::copy_file(file("wal.db-wal"), foreignWal);
+        sqlite3_close(db);
+    }
+    const std::string otherMidCommit = file("other-mid.db");
+    copyMidCommit(other, otherMidCommit);
+    const std::string own = file("own.ledger");
+    {
+        SerialLedger ledger = SerialLedger::open(own, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    }
+    const std::string ownMidCommit = file("own-mid.ledger");
+    copyMidCommit(own, ownMidCommit);
+
+    const struct {
+        const char* name;
+        std::function<void(const std::string& path)> put;
+        bool taken;
+    } cases[] = {
+        {"another database's write-ahead log",
+         [&](const std::string& p) { std::filesystem::copy_file(foreignWal, p + "-wal"); }, false},
+        {"an empty write-ahead log",
+         [&](const std::string& p) { std::ofstream(p + "-wal", std::ios::binary); }, false},
+        {"another database's journal of a commit that stopped",
+         [&](const std::string& p) {
+             std::filesystem::copy_file(otherMidCommit + "-journal", p + "-journal");
+         },
+         false},
+        {"a pipe as the journal",
+         [&](const std::string& p) { ASSERT_EQ(mkfifo((p + "-journal").c_str(), 0600), 0); },
+         false},
+        {"a pipe as the write-ahead log",
+         [&](const std::string& p) { ASSERT_EQ(mkfifo((p + "-wal").c_str(), 0600), 0); }, false},
+        {"its own journal of a commit that stopped",
+         [&](const std::string& p) {
+             std::filesystem::copy_file(ownMidCommit, p,
+                                        std::filesystem::copy_options::overwrite_existing);
+             std::filesystem::copy_file(ownMidCommit + "-journal", p + "-journal");
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("station.ledger");
+        for (const char* side : {"", "-journal", "-wal"}) {
+            std::filesystem::remove(path + side);
+        }
+        std::filesystem::copy_file(own, path);
+        c.put(path);
+        const std::string before = contents(path);
+        if (c.taken) {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100));
+            EXPECT_EQ(state(ledger.summary(), RecordState::Programmed).count, 8u) << c.name;
+            EXPECT_FALSE(std::filesystem::exists(path + "-journal")) << c.name;
+            continue;
+        }
+        for (const bool listing : {true, false}) {
+            try {
+                listing ? (void)SerialLedger::inspect(path)
+                        : (void)SerialLedger::open(path, le32(1, 100));
+                ADD_FAILURE() << "took " << c.name;
+            } catch (const LedgerError& e) {
+                EXPECT_EQ(e.fault(), LedgerFault::NotALedger) << c.name;
+                EXPECT_NE(std::string(e.what()).find("beside it that is not its own"),
+                          std::string::npos)
+                    << e.what();
+            }
+        }
+        EXPECT_EQ(contents(path), before) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(path + "-shm")) << c.name;
     }
 }
 
