@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 namespace octo {
 
@@ -59,7 +60,11 @@ bool Serialization::prepare() {
     try {
         // Made anew each run: a list file the operator mended after a box is taken.
         scheme_ = serialSchemeOf(settings_);
-        ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_);
+        // A ledger older than the station's log (a restored copy) is refused here.
+        const std::vector<std::string> logs = settings_.traceLog.empty()
+                                                  ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{settings_.traceLog};
+        ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_, logs);
         const serials::RunFacts facts{.unit = "COM" + std::to_string(settings_.comPort + 1),
                                       .imageCrc32 = state_.imageCrc32[state_.imageSlot]};
         reservation_ = ledger_->reserve(facts, kAllSockets);

@@ -626,7 +626,8 @@ TEST(CliSerialsTest, AListingShowsCountsRangesAndVoidsAndRefusesWhatIsNoLedger) 
     run = runTool({"serials", "--ledger", path, "--json"}, folder.path());
     EXPECT_EQ(run.status, kPassed) << run.err;
     EXPECT_NE(run.out.find("\"counts\":{\"reserved\":0,\"programmed\":6,\"void\":1,"
-                           "\"released\":1},\"ranges\":{\"reserved\":[],\"programmed\":"
+                           "\"released\":1,\"released_outside_scheme\":0},\"ranges\":{"
+                           "\"reserved\":[],\"programmed\":"
                            "[{\"first\":1,\"last\":2},"),
               std::string::npos)
         << run.out;
