@@ -501,6 +501,7 @@ struct Reader {
         if (db->integerOf("PRAGMA user_version") == 0) {
             throw LedgerError(LedgerFault::NotALedger, path + " is not a serial ledger");
         }
+        checkIntact(*db, path);
     }
     std::string path;
     std::optional<Database> db;
