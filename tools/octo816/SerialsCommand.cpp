@@ -198,9 +198,8 @@ int findCommand(const Invocation& in, std::FILE* out) {
         if (r.number) {
             line += " (" + r.value + ")";
         }
-        line += ": " + std::string(serials::stateName(r.state)) + ", run " +
-                std::to_string(r.run) + " socket " + std::to_string(r.socket) + ", unit " +
-                r.unit + ", " + r.time;
+        line += ": " + std::string(serials::stateName(r.state)) + ", run " + std::to_string(r.run) +
+                " socket " + std::to_string(r.socket) + ", unit " + r.unit + ", " + r.time;
         if (r.imageCrc32) {
             line += ", image CRC-32 " + crcText(r.imageCrc32);
         }
@@ -278,9 +277,8 @@ void replace(const std::string& option, const std::string& path, const std::stri
 
 int exportCommand(const Invocation& in, std::FILE* out) {
     const std::string path =
-        outputFile("--export", in.exportPath, in.ledgerPath, [](const std::string& bytes) {
-            return bytes.starts_with(kExportHeader);
-        });
+        outputFile("--export", in.exportPath, in.ledgerPath,
+                   [](const std::string& bytes) { return bytes.starts_with(kExportHeader); });
     std::vector<RecordEntry> records;
     try {
         records = serials::SerialLedger::programmed(in.ledgerPath);

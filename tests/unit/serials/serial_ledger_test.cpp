@@ -2,7 +2,9 @@
 // again and what never, what an interrupted or killed run leaves, and ledgers refused
 // without a change.
 #include "serials/serial_ledger.h"
+#include "serials/sqlite_db.h"
 #include "support/TempFolder.h"
+#include "trace/trace_log.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -456,6 +458,308 @@ TEST_F(SerialLedgerTest, FilesBesideTheLedgerAreTakenOnlyWhenTheyAreItsOwn) {
         EXPECT_EQ(contents(path), before) << c.name;
         EXPECT_FALSE(std::filesystem::exists(path + "-shm")) << c.name;
     }
+}
+
+// A log line in the current header's columns: target, connected, passed, the record.
+std::string logLine(int target, bool connected, bool passed, const std::string& serial) {
+    return "2026-12-08T06:42:36Z,ST1,1.56,1.00,ZEL816 A110,1234ABCD," + std::to_string(target) +
+           "," + (connected ? "1" : "0") + ",1,1,0," + (passed ? "1" : "0") + ",0,OCTO-7,3," +
+           serial + "\n";
+}
+
+std::string logOf(const std::vector<std::string>& lines) {
+    std::string text = trace::headerLine() + "\n";
+    for (const std::string& line : lines) {
+        text += line;
+    }
+    return text;
+}
+
+// A ledger that knows records 1..8 (1 to 6 programmed, 7 void, 8 released): what its open
+// makes of a log that names a record.
+TEST_F(SerialLedgerTest, AnOpenWithTheLogRefusesALedgerThatDoesNotKnowWhatReachedAChip) {
+    const std::string log = file("trace.csv");
+    const struct {
+        const char* name;
+        std::string log;
+        const char* refusal; // none: taken
+    } cases[] = {
+        {"a programmed record", logOf({logLine(1, true, true, "01000000")}), nullptr},
+        {"a void record", logOf({logLine(7, true, false, "07000000")}), nullptr},
+        {"a record the ledger never gave out",
+         logOf({logLine(1, true, true, "01000000"), logLine(2, true, true, "09000000")}),
+         "line 3 gives record 09000000 to the chip of target 2, and the ledger does not know it"},
+        {"a released record on a failed chip", logOf({logLine(8, true, false, "08000000")}),
+         "line 2 gives record 08000000 to the chip of target 8, and the ledger has it as released"},
+        {"a released record the unit did not reach (secured only)",
+         logOf({logLine(8, false, false, "08000000")}), nullptr},
+        {"a record of another length", logOf({logLine(1, true, true, "0900")}), nullptr},
+        {"no record", logOf({logLine(1, true, true, "")}), nullptr},
+        {"a log of the first version",
+         trace::firstHeaderLine() + "\n2026-12-08T06:42:36Z,ST1,1.56,1.00,A110,,1,1,1,1,0,1,0\n",
+         nullptr},
+        {"line ends of Windows, a quoted unit",
+         logOf({"2026-12-08T06:42:36Z,ST1,1.56,1.00,A110,,3,1,1,1,0,1,0,\"OCTO,7\",3,"
+                "0A000000\r\n"}),
+         "line 2 gives record 0a000000"},
+        {"a last line still being written",
+         logOf({logLine(2, true, true, "09000000").substr(0, 80)}), nullptr},
+        {"no log yet", "", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("station.ledger");
+        std::filesystem::remove(path);
+        {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100));
+            ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPFN"));
+        }
+        std::filesystem::remove(log);
+        if (!c.log.empty()) {
+            std::ofstream(log, std::ios::binary) << c.log;
+        }
+        const std::string before = contents(path);
+        const std::array<std::string, 1> logs = {log};
+        try {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100), logs);
+            EXPECT_EQ(c.refusal, nullptr) << c.name << ": taken";
+            EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)).front(), 8u) << c.name;
+        } catch (const LedgerError& e) {
+            ASSERT_NE(c.refusal, nullptr) << c.name << ": " << e.what();
+            EXPECT_EQ(e.fault(), LedgerFault::BehindLog);
+            EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("octo816 serials --ledger " + path +
+                                                 " --reconcile " + log),
+                      std::string::npos)
+                << e.what();
+            EXPECT_EQ(contents(path), before) << c.name << ": changed";
+        }
+    }
+}
+
+// A copy of the ledger taken between two runs, restored after more runs that the log holds:
+// refused until reconciled, and then none of the later records is given out again.
+TEST_F(SerialLedgerTest, AnOlderCopyIsRefusedUntilReconciledAndThenGivesNothingTwice) {
+    const std::string log = file("trace.csv");
+    const std::array<std::string, 1> logs = {log};
+    std::string copy;
+    std::vector<std::string> lines;
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 100), logs);
+        for (int run = 0; run < 3; ++run) {
+            if (run == 1) {
+                copy = contents(path_);
+            }
+            const Reservation r = ledger.reserve(kRun, kAllSockets);
+            const Outcomes o = outcomes(run == 2 ? "PPPPPPFN" : "PPPPPPPP");
+            ledger.settle(r, o);
+            for (const SocketRecord& record : r.records) {
+                const Outcome outcome = o[static_cast<size_t>(record.socket - 1)];
+                if (outcome != Outcome::NotConnected) {
+                    lines.push_back(
+                        logLine(record.socket, true, outcome == Outcome::Passed, record.value));
+                }
+            }
+            std::ofstream(log, std::ios::binary) << logOf(lines);
+        }
+    }
+    std::ofstream(path_, std::ios::binary) << copy;
+    try {
+        SerialLedger::open(path_, le32(1, 100), logs);
+        ADD_FAILURE() << "an older copy gave records out";
+    } catch (const LedgerError& e) {
+        EXPECT_EQ(e.fault(), LedgerFault::BehindLog) << e.what();
+        EXPECT_NE(std::string(e.what()).find("record 09000000"), std::string::npos) << e.what();
+    }
+    const std::vector<ReconcileCount> counts = SerialLedger::reconcile(path_, logs);
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_EQ(counts[0].programmed, 14u);
+    EXPECT_EQ(counts[0].voided, 1u);
+    EXPECT_EQ(counts[0].known, 8u);
+
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 100), logs);
+    EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)),
+              (std::vector<uint64_t>{24, 25, 26, 27, 28, 29, 30, 31}))
+        << "24 was released by a run the copy did not know: it reached no chip";
+    const LedgerSummary summary = ledger.summary();
+    EXPECT_EQ(state(summary, RecordState::Programmed).ranges, (std::vector<NumberRun>{{1, 22}}));
+    EXPECT_EQ(summary.voids.back().reason, "reconciled from trace.csv");
+    EXPECT_EQ(summary.voids.back().number, 23u) << "the failed chip of socket 7";
+}
+
+// The ledger goes on from where its last check of a log ended: what the log gets later is
+// checked, and a log that is no longer the one it checked is read again from its start.
+TEST_F(SerialLedgerTest, EachOpenChecksWhatTheLogGotSinceTheLastAndAnotherLogWhole) {
+    const std::string log = file("trace.csv");
+    const std::array<std::string, 1> logs = {log};
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    }
+    std::ofstream(log, std::ios::binary) << logOf({logLine(1, true, true, "01000000")});
+    SerialLedger::open(path_, le32(1, 100), logs);
+    std::ofstream(log, std::ios::app | std::ios::binary) << logLine(2, true, true, "0b000000");
+    EXPECT_THROW(SerialLedger::open(path_, le32(1, 100), logs), LedgerError) << "a later line";
+
+    // Another log of the same length, whose new line comes before where the check ended.
+    std::ofstream(log, std::ios::binary)
+        << logOf({logLine(3, true, true, "0c000000"), logLine(1, true, true, "01000000")});
+    try {
+        SerialLedger::open(path_, le32(1, 100), logs);
+        ADD_FAILURE() << "took a record only the start of another log names";
+    } catch (const LedgerError& e) {
+        EXPECT_NE(std::string(e.what()).find("line 2 gives record 0c000000"), std::string::npos)
+            << e.what();
+    }
+}
+
+// Released records outside the scheme the ledger is opened with are set apart for good, and
+// a listing shows them apart from those waiting to be given out again.
+TEST_F(SerialLedgerTest, ReleasedRecordsOutsideTheSchemeAreNeverGivenOutAgain) {
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPNPPPNP"));
+    }
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(5, 100));
+        const LedgerSummary summary = ledger.summary();
+        EXPECT_EQ(state(summary, RecordState::Released).ranges, (std::vector<NumberRun>{{7, 7}}));
+        EXPECT_EQ(summary.releasedOutside.ranges, (std::vector<NumberRun>{{3, 3}}));
+        EXPECT_EQ(summary.releasedOutside.count, 1u);
+    }
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+    EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)),
+              (std::vector<uint64_t>{7, 9, 10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(SerialLedger::inspect(path_).releasedOutside.count, 1u);
+}
+
+// A record named by its number or by its bytes, and the programmed records in order.
+TEST_F(SerialLedgerTest, FindTakesTheNumberOrTheBytesAndTheExportHoldsTheProgrammedOnes) {
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(255, 1000));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PFPPPPPP"));
+    }
+    const struct {
+        std::string value;
+        std::vector<std::string> found;
+    } cases[] = {
+        {"256", {"00010000"}},
+        {"0x100", {"00010000"}},
+        {"00:01:00:00", {"00010000"}},
+        {"FF000000", {"ff000000"}},
+        // Eight decimal digits read as bytes too: 10000000 is 0x10 and the number 10000000.
+        {"10000000", {}},
+        {"1001", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> found;
+        for (const RecordEntry& r : SerialLedger::find(path_, c.value)) {
+            found.push_back(r.value);
+        }
+        EXPECT_EQ(found, c.found) << c.value;
+    }
+    const std::vector<RecordEntry> failed = SerialLedger::find(path_, "256");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].state, RecordState::Void);
+    EXPECT_EQ(failed[0].socket, 2);
+    EXPECT_EQ(failed[0].unit, kRun.unit);
+    EXPECT_EQ(failed[0].imageCrc32, kRun.imageCrc32);
+    EXPECT_EQ(failed[0].reason, "failed");
+    for (const char* bad : {"0100 0000", "x", "4294967296", "00:01:00", ""}) {
+        EXPECT_THROW(SerialLedger::find(path_, bad), std::invalid_argument) << bad;
+    }
+    std::vector<uint64_t> programmed;
+    for (const RecordEntry& r : SerialLedger::programmed(path_)) {
+        programmed.push_back(r.number.value());
+    }
+    EXPECT_EQ(programmed, (std::vector<uint64_t>{255, 257, 258, 259, 260, 261, 262}));
+}
+
+// A copy made while a station holds the ledger is the ledger as of its last commit, and the
+// readers leave no file beside it.
+TEST_F(SerialLedgerTest, ABackupWhileAStationHoldsTheLedgerIsTheLedgerAsCommitted) {
+    SerialLedger holder = SerialLedger::open(path_, le32(1, 100));
+    holder.settle(holder.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    holder.reserve(kRun, kAllSockets);
+    const std::vector<std::string> entries = folder_.entries();
+    const std::string copyPath = file("copy.ledger");
+    const std::string bytes = SerialLedger::backup(path_);
+    (void)SerialLedger::inspect(path_);
+    (void)SerialLedger::find(path_, "1");
+    EXPECT_EQ(folder_.entries(), entries) << "a reader made a file";
+    std::ofstream(copyPath, std::ios::binary) << bytes;
+    const LedgerSummary copied = SerialLedger::inspect(copyPath);
+    EXPECT_EQ(state(copied, RecordState::Programmed).ranges, (std::vector<NumberRun>{{1, 8}}));
+    EXPECT_EQ(state(copied, RecordState::Reserved).ranges, (std::vector<NumberRun>{{9, 16}}));
+    EXPECT_FALSE(copied.inUse);
+    SerialLedger restored = SerialLedger::open(copyPath, le32(1, 100));
+    EXPECT_EQ(restored.interruptedAtOpen(), 8u);
+}
+
+// Ledger names are file names: one SQLite would take as a URI or a database in memory names
+// a file in the current folder, held like any other.
+TEST_F(SerialLedgerTest, ANameSqliteCouldTakeAsAUriIsAFileName) {
+    const std::filesystem::path was = std::filesystem::current_path();
+    std::filesystem::current_path(folder_.path());
+    for (const char* name : {"file:u6.ledger?vfs=unix-none", ":memory:"}) {
+        {
+            SerialLedger holder = SerialLedger::open(name, le32(1, 100));
+            holder.reserve(kRun, kAllSockets);
+            EXPECT_THROW(SerialLedger::open(name, le32(1, 100)), LedgerError) << name;
+        }
+        EXPECT_EQ(state(SerialLedger::inspect(name), RecordState::Reserved).count, 8u) << name;
+        EXPECT_TRUE(std::filesystem::is_regular_file(folder_.path() / name)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder_.path() / "u6.ledger"));
+    std::filesystem::current_path(was);
+}
+
+// A ledger an earlier version wrote (a write-ahead log holding runs beside it) is taken in
+// whole by the next writer, and read by the listing after that.
+TEST_F(SerialLedgerTest, ALedgerOfTheEarlierVersionIsTakenInWithItsLog) {
+    const std::string log = file("older.ledger");
+    {
+        SerialLedger ledger = SerialLedger::open(log, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(log.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA locking_mode = EXCLUSIVE; PRAGMA journal_mode = WAL; "
+                           "DROP TABLE log_checks; PRAGMA user_version = 1; "
+                           "UPDATE serials SET state = 'void', reason = 'failed' "
+                           "WHERE value = '01000000'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string saved = file("saved");
+    std::filesystem::copy_file(log, saved);
+    std::filesystem::copy_file(log + "-wal", saved + "-wal");
+    sqlite3_close(db);
+    std::filesystem::copy_file(saved, log, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(saved + "-wal", log + "-wal");
+
+    EXPECT_THROW(SerialLedger::inspect(log), LedgerError) << "read without making files";
+    EXPECT_FALSE(std::filesystem::exists(log + "-shm"));
+    {
+        SerialLedger ledger = SerialLedger::open(log, le32(1, 100));
+        EXPECT_EQ(ledger.summary().voids.size(), 1u) << "the run in the log";
+    }
+    EXPECT_FALSE(std::filesystem::exists(log + "-wal"));
+    EXPECT_EQ(SerialLedger::inspect(log).voids.size(), 1u);
+}
+
+TEST(SqliteStatements, AStepThatRunsPastItsBoundIsStopped) {
+    sqlite::Database db{sqlite::Database::InMemory{}};
+    db.setStatementLimit(std::chrono::milliseconds(50));
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        db.exec("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c) "
+                "SELECT max(i) FROM c");
+        ADD_FAILURE() << "an endless query ended";
+    } catch (const sqlite::SqliteError& e) {
+        EXPECT_EQ(e.code(), SQLITE_INTERRUPT);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(db.integerOf("SELECT 1 + 1"), 2) << "the next statement has its own time";
 }
 
 TEST(SerialOutcomes, TheResultBlockSaysWhatBecameOfEachSocket) {
