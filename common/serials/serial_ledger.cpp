@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -365,7 +367,7 @@ std::optional<KeptScheme> keptScheme(Database& db) {
     return kept;
 }
 
-std::string logKey(const std::string& log) {
+std::string fileKey(const std::string& log) {
     std::error_code ec;
     const fs::path absolute = fs::absolute(log, ec);
     return (ec ? fs::path(log) : absolute).lexically_normal().string();
@@ -448,7 +450,7 @@ void checkLogs(Database& db, const std::string& path, size_t recordBytes,
         if (!reader) {
             continue;
         }
-        const std::string key = logKey(log);
+        const std::string key = fileKey(log);
         resumeLog(db, *reader, key);
         trace::LogEntry entry;
         while (reader->next(entry)) {
@@ -650,9 +652,50 @@ void checkSockets(std::span<const int> sockets) {
 
 // A writer's hold on the ledger: the claim first, then the connection, which goes before
 // the claim does. A file the open made is removed again unless the open went through.
+// How a ledger file looked when a writer of this process let go of it: the same again at the
+// next open means no other program wrote it since, and the file, checked whole at the earlier
+// open, has had only this process's commits.
+struct FileMark {
+    uint32_t changeCounter = 0;
+    uintmax_t size = 0;
+    fs::file_time_type written{};
+    bool operator==(const FileMark&) const = default;
+};
+
+std::optional<FileMark> markOf(const std::string& path) {
+    const std::optional<DatabaseHeader> header = readDatabaseHeader(path);
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    const fs::file_time_type written = ec ? fs::file_time_type{} : fs::last_write_time(path, ec);
+    if (!header || ec) {
+        return std::nullopt;
+    }
+    return FileMark{header->changeCounter, size, written};
+}
+
+std::mutex gMarksLock;
+std::map<std::string, FileMark> gMarks; // by fileKey() of the path
+
+bool asLeft(const std::string& path) {
+    const std::optional<FileMark> now = markOf(path);
+    const std::lock_guard<std::mutex> lock(gMarksLock);
+    const auto left = gMarks.find(fileKey(path));
+    return now && left != gMarks.end() && left->second == *now;
+}
+
 struct Writer {
     ~Writer() {
         db.reset();
+        if (!discard) {
+            // Still held: nobody else wrote it since the last commit.
+            const std::optional<FileMark> mark = markOf(path);
+            const std::lock_guard<std::mutex> lock(gMarksLock);
+            if (mark) {
+                gMarks[fileKey(path)] = *mark;
+            } else {
+                gMarks.erase(fileKey(path));
+            }
+        }
         const bool made = claim.created();
         claim.release();
         std::error_code ec;
@@ -690,6 +733,7 @@ std::unique_ptr<Writer> openWriter(const std::string& path, bool mayBeMissing) {
         throw LedgerError(LedgerFault::CannotOpen, ledger + " cannot be opened");
     }
     refuseForeignFiles(path, false);
+    const bool unchanged = asLeft(path);
     try {
         Database& db = writer->db.emplace(path, SQLITE_OPEN_READWRITE);
         if (db.readOnly()) {
@@ -697,7 +741,10 @@ std::unique_ptr<Writer> openWriter(const std::string& path, bool mayBeMissing) {
         }
         sqlite3_busy_timeout(db.handle(), static_cast<int>(kBusyWait.count()));
         checkLedger(db, path);
-        checkIntact(db, path);
+        // The whole file is read once a process, and again whenever another program wrote it.
+        if (!unchanged) {
+            checkIntact(db, path);
+        }
         // Every commit goes whole into the main file; the journal is removed and the folder
         // synced after it, so that a power loss cannot bring back a committed journal.
         if (db.textOf("PRAGMA journal_mode = DELETE") != "delete") {
@@ -871,7 +918,7 @@ std::vector<ReconcileCount> SerialLedger::reconcile(const std::string& path,
         for (const std::string& log : logs) {
             const std::unique_ptr<trace::LogReader> reader = openLog(log, path, false);
             counts.push_back(reconcileLog(db, *reader, log, *recordBytes, run));
-            noteLogChecked(db, *reader, logKey(log));
+            noteLogChecked(db, *reader, fileKey(log));
         }
         transaction.commit();
     } catch (const SqliteError& e) {
