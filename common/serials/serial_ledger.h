@@ -9,14 +9,23 @@
 // out again) or `released` (its target was not connected, the unit never wrote it: it is
 // given out again, lowest first).
 //
-// A ledger is held by the one program that has it open: another program's open (a second
-// station on the same file, a listing) waits a moment and is then told it is in use. A
-// window may hold it from one run's reserve to its settle only; a killed holder's lock goes
-// with its process, and its next open turns what is still reserved into void records with
+// A ledger is held by the one program that has it open for writing: another writer's open (a
+// second station on the same file) waits a moment and is then told it is in use, before it
+// changes anything. Readers (a listing, a backup) are not held up: every commit goes whole
+// into the main file (a rollback journal), so they read it as of the last commit, and a
+// plain copy taken between two runs is the ledger as it was. A killed holder's hold goes
+// with its process, and the next open turns what is still reserved into void records with
 // the reason "interrupted".
+//
+// An open given the station's traceability logs checks them first: a record a log says
+// reached a chip must be one the ledger gave out and did not release; else the ledger is
+// older than what happened (a restored backup, a copy) and is refused until reconcile()
+// has taken the logs in.
 #pragma once
 
 #include "serials/serial_scheme.h"
+
+#include <span>
 
 #include <array>
 #include <cstdint>
@@ -70,6 +79,7 @@ enum class LedgerFault {
     OtherKind,   // the ledger keeps records of another kind than the scheme makes
     InUse,       // another program holds it
     Exhausted,   // the scheme has fewer records left than the sockets need
+    BehindLog,   // a log names a record the ledger does not know, or has as released
 };
 
 // The ledger refused: the message is one line for the operator, naming the file.
@@ -108,9 +118,41 @@ struct VoidRecord {
 struct LedgerSummary {
     std::string scheme; // the description of the scheme it was last opened with
     int64_t runs = 0;
-    std::array<StateSummary, kStates> states; // in RecordState's order
-    std::vector<VoidRecord> voids;            // lowest first
+    // In RecordState's order; Released holds the records waiting to be given out again.
+    std::array<StateSummary, kStates> states;
+    // Released records outside the scheme the ledger was last opened with: never given out
+    // again, whatever scheme comes later.
+    StateSummary releasedOutside;
+    std::vector<VoidRecord> voids; // lowest first
+    bool inUse = false;            // a station holds the ledger (its run's records are reserved)
 };
+
+// A record as the ledger has it.
+struct RecordEntry {
+    std::string value;
+    std::optional<uint64_t> number; // number schemes
+    RecordState state = RecordState::Reserved;
+    int64_t run = 0;
+    int socket = 0;
+    std::string unit;
+    std::string time;
+    std::optional<uint32_t> imageCrc32;
+    std::string reason;
+};
+
+// What reconcile() made of one log.
+struct ReconcileCount {
+    std::string log;
+    uint64_t programmed = 0; // records it noted as programmed
+    uint64_t voided = 0;     // ... as void
+    uint64_t known = 0;      // lines whose record the ledger already had given out
+    uint64_t otherKind = 0;  // lines with a record of another length than the ledger's
+    uint64_t malformed = 0;  // lines that are not a log's
+};
+
+// The texts of reasons the ledger writes.
+inline constexpr char kOutsideSchemeReason[] = "outside the scheme";
+std::string reconciledReason(const std::string& log);
 
 class SerialLedger {
 public:
@@ -118,10 +160,30 @@ public:
     // still reserved become void ("interrupted"). A scheme of another kind than the
     // ledger keeps is refused; another range or list of the kind is taken, and records
     // the ledger knows are never given out again. Throws LedgerError, changing no file.
-    static SerialLedger open(const std::string& path, const SerialScheme& scheme);
-    // The summary of the ledger at path, read without changing anything (records of a run
-    // interrupted and not yet opened since show as reserved). Throws LedgerError.
+    // With logs (the station's traceability logs), each is read from where the ledger's last
+    // check of it ended, and a record of the scheme's length that a line says reached a chip
+    // (connected) must be one the ledger gave out and did not release: else BehindLog.
+    static SerialLedger open(const std::string& path, const SerialScheme& scheme,
+                             std::span<const std::string> logs = {});
+    // Brings a ledger up to date with logs: each record of the ledger's length that a line
+    // says reached a chip and that the ledger does not know, or has as released, becomes
+    // programmed (a line says the chip passed) or void, with the reason "reconciled from"
+    // the log's file name, and is never given out again. Throws LedgerError.
+    static std::vector<ReconcileCount> reconcile(const std::string& path,
+                                                 std::span<const std::string> logs);
+
+    // The readers: each reads the ledger at path as of its last commit, also while a station
+    // holds it, and changes no file. Throw LedgerError.
+    // The summary (records of a run interrupted and not yet opened since show as reserved).
     static LedgerSummary inspect(const std::string& path);
+    // The record value names: hexadecimal bytes of the ledger's record length (optionally
+    // separated by ':' or '-') or, for a ledger of numbers, a number. None when the ledger
+    // never gave it out. Throws std::invalid_argument for a value that is neither.
+    static std::vector<RecordEntry> find(const std::string& path, const std::string& value);
+    // The programmed records, lowest first.
+    static std::vector<RecordEntry> programmed(const std::string& path);
+    // The bytes of a consistent copy of the ledger (SQLite's online backup).
+    static std::string backup(const std::string& path);
 
     SerialLedger(SerialLedger&&) noexcept;
     SerialLedger& operator=(SerialLedger&&) noexcept;

@@ -2,17 +2,79 @@
 
 #include "serials/file_name.h"
 
+#include <algorithm>
+#include <cctype>
+#include <utility>
+
 namespace octo::serials::sqlite {
 
-Database::Database(const std::string& path, int flags) {
-    const int rc = sqlite3_open_v2(sqliteFileName(path).c_str(), &db_, flags, nullptr);
+namespace {
+
+// Opens name with flags (never SQLITE_OPEN_URI); throws SqliteError.
+sqlite3* openDatabase(const std::string& name, int flags) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(name.c_str(), &db, flags & ~SQLITE_OPEN_URI, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-        sqlite3_close(db_);
-        db_ = nullptr;
+        const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        sqlite3_close(db);
         throw SqliteError(rc, message);
     }
+    return db;
+}
+
+// The name for SQLite of a file the program names: one SQLite would take as something else
+// (an empty name: a temporary database; ":memory:"; "file:...", a URI when the library
+// takes them by default) is made the same file's name in the current folder.
+std::string plainFileName(const std::string& path) {
+    if (path.empty()) {
+        throw SqliteError(SQLITE_CANTOPEN, "no file name");
+    }
+    constexpr std::string_view kUriScheme = "file:";
+    const bool uri =
+        path.size() >= kUriScheme.size() &&
+        std::equal(kUriScheme.begin(), kUriScheme.end(), path.begin(),
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+    return uri || path == ":memory:" ? "./" + path : path;
+}
+
+// Steps between two looks at the clock: a few microseconds of work.
+constexpr int kProgressSteps = 1000;
+
+} // namespace
+
+Database::Database(const std::string& path, int flags)
+    : db_(openDatabase(sqliteFileName(plainFileName(path)), flags)) {
+    guard();
+}
+
+Database::Database(InMemory) : db_(openDatabase(":memory:", SQLITE_OPEN_READWRITE)) {
+    guard();
+}
+
+void Database::guard() {
     sqlite3_extended_result_codes(db_, 1);
+    // What the schema may do: write nothing a statement does not name, run no function the
+    // schema names, no trigger and no view (the ledger has none; a crafted file's would run).
+    const std::pair<int, int> settings[] = {
+        {SQLITE_DBCONFIG_DEFENSIVE, 1},
+        {SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0},
+        {SQLITE_DBCONFIG_ENABLE_TRIGGER, 0},
+        {SQLITE_DBCONFIG_ENABLE_VIEW, 0},
+    };
+    for (const auto& [option, value] : settings) {
+        if (sqlite3_db_config(db_, option, value, nullptr) != SQLITE_OK) {
+            const SqliteError error(SQLITE_MISUSE, "SQLite refused a safety setting");
+            sqlite3_close(db_);
+            throw error;
+        }
+    }
+    sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+    sqlite3_progress_handler(db_, kProgressSteps, &Database::pastDeadline, this);
+    startStep();
+}
+
+int Database::pastDeadline(void* database) {
+    return std::chrono::steady_clock::now() > static_cast<Database*>(database)->deadline_ ? 1 : 0;
 }
 
 Database::~Database() {
@@ -24,6 +86,7 @@ void Database::fail(int code) const {
 }
 
 void Database::exec(const char* sql) {
+    startStep();
     const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         fail(rc);
@@ -93,6 +156,7 @@ Statement& Statement::bind(int index, const std::optional<int64_t>& value) {
 }
 
 bool Statement::step() {
+    db_.startStep();
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) {
         return true;
@@ -122,6 +186,7 @@ Transaction::Transaction(Database& db) : db_(db) {
 
 Transaction::~Transaction() {
     if (!done_) {
+        db_.startStep();
         sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
 }

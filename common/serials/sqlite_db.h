@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -16,15 +17,29 @@ public:
     SqliteError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
     // The primary result code (SQLITE_BUSY, SQLITE_NOTADB, ...).
     int code() const { return code_ & 0xFF; }
+    // The extended result code (SQLITE_READONLY_ROLLBACK, ...).
+    int extendedCode() const { return code_; }
 
 private:
     int code_;
 };
 
+// How long one step of a statement may run before it is stopped (SQLITE_INTERRUPT): a
+// damaged or crafted file must not hold a program for ever.
+inline constexpr std::chrono::milliseconds kStatementLimit{10000};
+// The longest text or blob a row may hold: a ledger's are short, a crafted one's are not read.
+inline constexpr int kMaxValueBytes = 64 * 1024;
+
 class Database {
 public:
-    // Opens path with sqlite3_open_v2's flags; throws SqliteError.
+    // Opens the file path names with sqlite3_open_v2's flags (a name is never taken as a URI
+    // nor as an in-memory database), guarded against what a crafted file could make SQLite
+    // do: defensive mode, no trusted schema, no triggers, no views, bounded values and
+    // statements. Throws SqliteError.
     Database(const std::string& path, int flags);
+    // A private database in memory, guarded the same way.
+    struct InMemory {};
+    explicit Database(InMemory);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -38,9 +53,18 @@ public:
     int changes() const { return sqlite3_changes(db_); }
     bool readOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
     [[noreturn]] void fail(int code) const;
+    // Each step from now on may run limit long (kStatementLimit unless set).
+    void setStatementLimit(std::chrono::milliseconds limit) { limit_ = limit; }
+    // The next step's time starts now.
+    void startStep() { deadline_ = std::chrono::steady_clock::now() + limit_; }
 
 private:
+    void guard();
+    static int pastDeadline(void* database);
+
     sqlite3* db_ = nullptr;
+    std::chrono::milliseconds limit_ = kStatementLimit;
+    std::chrono::steady_clock::time_point deadline_{};
 };
 
 class Statement {

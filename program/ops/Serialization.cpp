@@ -91,7 +91,11 @@ bool Serialization::prepare(uint32_t options) {
         // Asked before the ledger is opened: a listing may read it while the unit answers.
         const serials::RunFacts facts{.unit = unitName(),
                                       .imageCrc32 = state_.imageCrc32[state_.imageSlot]};
-        ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_);
+        // A ledger older than the station's log (a restored copy) is refused here.
+        const std::vector<std::string> logs = settings_.traceLog.empty()
+                                                  ? std::vector<std::string>{}
+                                                  : std::vector<std::string>{settings_.traceLog};
+        ledger_ = serials::SerialLedger::open(settings_.serialLedger, *scheme_, logs);
         reservation_ = ledger_->reserve(facts, kAllSockets);
     } catch (const std::exception& e) { // SchemeError, LedgerError
         close();

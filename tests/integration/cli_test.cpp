@@ -9,6 +9,7 @@
 #include "trace/trace_log.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -743,7 +744,8 @@ TEST(CliSerialsTest, AListingShowsCountsRangesAndVoidsAndRefusesWhatIsNoLedger) 
     run = runTool({"serials", "--ledger", path, "--json"}, folder.path());
     EXPECT_EQ(run.status, kPassed) << run.err;
     EXPECT_NE(run.out.find("\"counts\":{\"reserved\":0,\"programmed\":6,\"void\":1,"
-                           "\"released\":1},\"ranges\":{\"reserved\":[],\"programmed\":"
+                           "\"released\":1,\"released_outside_scheme\":0},\"ranges\":{"
+                           "\"reserved\":[],\"programmed\":"
                            "[{\"first\":1,\"last\":2},"),
               std::string::npos)
         << run.out;
@@ -1133,6 +1135,247 @@ TEST_F(CliTest, RecordsRefusedAtTheRunAreReleased) {
             8u)
             << run.err;
         EXPECT_TRUE(unit->chipLog().empty());
+    }
+}
+
+// The serial ledger's files and the log, as a line keeps them: the chip log is the truth.
+std::vector<std::string> withLog(std::vector<std::string> args, const fs::path& log) {
+    args.insert(args.end() - 1, {"--log", log.string()});
+    return args;
+}
+
+std::vector<std::string> sideFiles(const fs::path& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with("-wal") || name.ends_with("-shm") || name.ends_with("-journal")) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+// A plain copy of the ledger's file taken while a series runs holds every run settled before
+// it; restored after more runs, it is refused while the log names what it lacks, and once
+// reconciled it gives no record a second time.
+TEST_F(CliTest, ACopyTakenMidSeriesIsTheLedgerAsItWasAndRestoredIsRefusedUntilReconciled) {
+    start({"target.all.type=ZEL816 A110", "target.3.present=no", "target.5.fault.record=yes"});
+    const fs::path ledger = unit->folder() / "station.ledger";
+    const fs::path log = unit->folder() / "trace.csv";
+    const fs::path copy = unit->folder() / "copy.ledger";
+    std::vector<std::string> series = withLog(serialProgram(ledger, "1", "100000"), log);
+    *(std::find(series.begin(), series.end(), "--json")) = "--repeat";
+    series.insert(std::find(series.begin(), series.end(), "--repeat") + 1, "12");
+    series.insert(series.begin() + 1, {"--port", unit->link()});
+    const pid_t pid = startTool(series, unit->folder());
+    ASSERT_TRUE(unit->waitFor("run.main_processes", "6"));
+    fs::copy_file(ledger, copy);
+    EXPECT_EQ(finishTool(pid, unit->folder()).status, kTargetsFailed);
+
+    const serials::LedgerSummary copied = serials::SerialLedger::inspect(copy.string());
+    EXPECT_GE(stateIn(copied, serials::RecordState::Programmed).count, 6u * 5)
+        << "five runs settled before the copy, six chips passed in each";
+    fs::copy_file(copy, ledger, fs::copy_options::overwrite_existing);
+    const std::vector<std::string> one = withLog(serialProgram(ledger, "1", "100000"), log);
+    ToolRun run = tool(one);
+    EXPECT_EQ(run.status, kBadInput) << run.err;
+    EXPECT_NE(run.err.find("is older than the log " + log.string() + ": line "), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("--reconcile " + log.string()), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_EQ(unit->state("run.main_processes"), "12") << "refused before the unit was touched";
+
+    run = runTool({"serials", "--ledger", ledger.string(), "--reconcile", log.string()},
+                  unit->folder());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find(" void; "), std::string::npos) << run.out;
+    run = tool(one);
+    EXPECT_EQ(run.status, kTargetsFailed) << run.err;
+    std::set<std::string> seen;
+    for (const ChipRecord& chip : chipRecords(*unit)) {
+        EXPECT_TRUE(seen.insert(chip.data).second) << chip.data << " reached two chips";
+    }
+    EXPECT_EQ(seen.size(), 13u * 7);
+}
+
+// While a station holds the ledger for a series, a listing and a copy read it as of its last
+// commit, and no file is made beside it.
+TEST_F(CliTest, AListingAndABackupDuringASeriesReadTheLedgerAndMakeNoFile) {
+    start({"target.all.type=ZEL816 A110"});
+    const fs::path ledger = unit->folder() / "station.ledger";
+    const fs::path copy = unit->folder() / "copy.ledger";
+    std::vector<std::string> series = serialProgram(ledger, "1", "100000");
+    *(std::find(series.begin(), series.end(), "--json")) = "--repeat";
+    series.insert(std::find(series.begin(), series.end(), "--repeat") + 1, "40");
+    series.insert(series.begin() + 1, {"--port", unit->link()});
+    const pid_t pid = startTool(series, unit->folder());
+    ASSERT_TRUE(unit->waitFor("run.main_processes", "2"));
+    const fs::path reader = unit->folder() / "reader";
+    fs::create_directory(reader);
+    ToolRun run = runTool({"serials", "--ledger", ledger.string()}, reader);
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("in use by a station"), std::string::npos) << run.out;
+    run = runTool({"serials", "--ledger", ledger.string(), "--backup", copy.string()}, reader);
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    for (const std::string& name : sideFiles(unit->folder())) {
+        EXPECT_TRUE(name.ends_with("-journal")) << name << ": only a commit's own journal";
+    }
+    EXPECT_EQ(finishTool(pid, unit->folder()).status, kPassed);
+    EXPECT_TRUE(sideFiles(unit->folder()).empty());
+    const serials::LedgerSummary copied = serials::SerialLedger::inspect(copy.string());
+    EXPECT_GE(stateIn(copied, serials::RecordState::Programmed).count, 8u);
+    EXPECT_FALSE(copied.inUse);
+}
+
+// What a ledger path can be that is no ledger to write: refused before the unit is touched,
+// with one line, the file as it was and nothing left beside it.
+TEST_F(CliTest, ALedgerThatIsNoPlainLedgerIsRefusedBeforeTheUnitIsTouched) {
+    start({"target.all.type=ZEL816 A110"});
+    const fs::path good = unit->folder() / "good.ledger";
+    ASSERT_EQ(tool(serialProgram(good, "1", "100")).status, kPassed);
+    const auto crafted = [&](const char* name, const char* sql) {
+        const fs::path path = unit->folder() / name;
+        fs::copy_file(good, path);
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(db);
+        return path;
+    };
+    const fs::path pipe = unit->folder() / "pipe.ledger";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const fs::path foreignWal = unit->folder() / "wal.ledger";
+    fs::copy_file(good, foreignWal);
+    std::ofstream(foreignWal.string() + "-wal", std::ios::binary) << std::string(4096, 'w');
+    const struct {
+        fs::path path;
+        const char* words;
+        bool writerRefuses; // a writer never reads the rows the change made too long
+    } cases[] = {
+        {crafted("trigger.ledger", "CREATE TRIGGER back AFTER UPDATE ON serials BEGIN UPDATE "
+                                   "serials SET state = 'released'; END"),
+         "is no serial ledger or is damaged", true},
+        {crafted("view.ledger", "CREATE VIEW forever AS WITH RECURSIVE c(i) AS (SELECT 1 UNION "
+                                "ALL SELECT i + 1 FROM c) SELECT i FROM c"),
+         "is no serial ledger or is damaged", true},
+        {crafted("long.ledger", "UPDATE serials SET reason = hex(zeroblob(100000))"),
+         "is no serial ledger or is damaged", false},
+        {pipe, "it is not a regular file", true},
+        {foreignWal, "-wal beside it that is not its own", true},
+    };
+    for (const auto& c : cases) {
+        const fs::path kept = c.path.string() + ".kept";
+        if (c.path != pipe) {
+            fs::copy_file(c.path, kept);
+        }
+        const std::vector<std::string> sides = sideFiles(unit->folder());
+        for (const bool listing : {true, false}) {
+            if (!listing && !c.writerRefuses) {
+                continue;
+            }
+            const ToolRun run =
+                listing ? runTool({"serials", "--ledger", c.path.string()}, unit->folder())
+                        : tool(serialProgram(c.path, "1", "100"));
+            EXPECT_EQ(run.status, kBadInput) << c.path << " " << run.err;
+            EXPECT_NE(run.err.find(c.words), std::string::npos) << run.err;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        }
+        if (c.path != pipe) {
+            EXPECT_TRUE(fileText(c.path) == fileText(kept)) << c.path << " changed";
+        }
+        EXPECT_EQ(sideFiles(unit->folder()), sides) << c.path;
+    }
+    EXPECT_EQ(unit->state("run.main_processes"), "1");
+}
+
+// A ledger path written as an SQLite URI is a file name: two stations given it are one
+// ledger's holder and a refused second.
+TEST_F(CliTest, ALedgerPathWrittenAsAUriIsAFileName) {
+    start({"target.all.type=ZEL816 A110", kLongImageErase});
+    const std::string name = "file:u6.ledger?vfs=unix-none";
+    std::vector<std::string> first = serialProgram(name, "1", "100");
+    first.insert(first.begin() + 1, {"--port", unit->link()});
+    // The name is relative: the tools run in the unit's folder.
+    const fs::path was = fs::current_path();
+    fs::current_path(unit->folder());
+    const pid_t pid = startTool(first, unit->folder());
+    fs::current_path(was);
+    ASSERT_TRUE(unit->waitFor("unit.working", "yes"));
+    const fs::path other = unit->folder() / "other";
+    fs::create_directory(other);
+    fs::create_symlink(unit->folder() / name, other / name);
+    std::vector<std::string> second = serialProgram(name, "1", "100");
+    second.insert(second.begin() + 1, {"--port", (unit->folder() / "no-port").string()});
+    fs::current_path(other);
+    const ToolRun refused = runTool(second, other);
+    fs::current_path(was);
+    EXPECT_EQ(refused.status, kBadInput) << refused.err;
+    EXPECT_NE(refused.err.find("is in use by another program"), std::string::npos) << refused.err;
+    EXPECT_EQ(finishTool(pid, unit->folder()).status, kPassed);
+    EXPECT_TRUE(fs::is_regular_file(unit->folder() / name));
+    EXPECT_FALSE(fs::exists(unit->folder() / "u6.ledger"));
+}
+
+// --find and --export say of each record what the chips got.
+TEST_F(CliTest, FindAndExportAgreeWithTheChipLog) {
+    start({"target.all.type=ZEL816 A110", "target.5.fault.record=yes"});
+    const fs::path ledger = unit->folder() / "station.ledger";
+    ASSERT_EQ(tool(serialProgram(ledger, "1000", "2000")).status, kTargetsFailed);
+    const std::vector<ChipRecord> chips = chipRecords(*unit);
+    ASSERT_EQ(chips.size(), 8u);
+    for (const ChipRecord& chip : chips) {
+        const std::string state = chip.verified ? "programmed" : "void";
+        const std::string number = std::to_string(le32Number(chip.data));
+        for (const std::string& value : {chip.data, number}) {
+            ToolRun run =
+                runTool({"serials", "--ledger", ledger.string(), "--find", value}, unit->folder());
+            EXPECT_EQ(run.status, kPassed) << run.err;
+            EXPECT_NE(run.out.find("record " + number + " (" + chip.data + "): " + state +
+                                   ", run 1 socket " + std::to_string(chip.socket) + ", unit "),
+                      std::string::npos)
+                << run.out;
+        }
+        const ToolRun json =
+            runTool({"serials", "--ledger", ledger.string(), "--find", chip.data, "--json"},
+                    unit->folder());
+        EXPECT_NE(json.out.find("\"records\":[{\"value\":\"" + chip.data +
+                                "\",\"number\":" + number + ",\"state\":\"" + state +
+                                "\",\"run\":1,\"socket\":" + std::to_string(chip.socket) + ","),
+                  std::string::npos)
+            << json.out;
+    }
+    ToolRun run =
+        runTool({"serials", "--ledger", ledger.string(), "--find", "3000"}, unit->folder());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_NE(run.out.find("3000: not in the ledger"), std::string::npos) << run.out;
+
+    const fs::path csv = unit->folder() / "programmed.csv";
+    run =
+        runTool({"serials", "--ledger", ledger.string(), "--export", csv.string()}, unit->folder());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    const std::vector<std::string> lines = fileLines(csv);
+    ASSERT_EQ(lines.size(), 1u + 7);
+    EXPECT_EQ(lines[0], "value,number,run,socket,unit,time,image_crc32");
+    std::set<std::string> exported;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        exported.insert(lines[i].substr(0, lines[i].find(',')));
+    }
+    std::set<std::string> verified;
+    for (const ChipRecord& chip : chips) {
+        if (chip.verified) {
+            verified.insert(chip.data);
+        }
+    }
+    EXPECT_EQ(exported, verified);
+    // Only an earlier export is replaced: not the ledger, not a log.
+    const fs::path log = unit->folder() / "trace.csv";
+    std::ofstream(log) << "time,station\n";
+    for (const fs::path& target : {ledger, log}) {
+        const std::string before = fileText(target);
+        run = runTool({"serials", "--ledger", ledger.string(), "--export", target.string()},
+                      unit->folder());
+        EXPECT_EQ(run.status, kBadInput) << target;
+        EXPECT_EQ(fileText(target), before) << target;
     }
 }
 

@@ -47,6 +47,12 @@ TEST_F(WindowsLedgerTest, ARunIsReservedSettledAndReadBack) {
         } catch (const LedgerError& e) {
             EXPECT_EQ(e.fault(), LedgerFault::InUse);
         }
+        // A reader is not kept out by the holder, and makes no file.
+        const LedgerSummary held = SerialLedger::inspect(path());
+        EXPECT_TRUE(held.inUse);
+        EXPECT_EQ(held.states[static_cast<size_t>(RecordState::Programmed)].count, 6u);
+        EXPECT_FALSE(SerialLedger::backup(path()).empty());
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
         ledger.reserve({"COM1", std::nullopt}, std::array<int, 1>{1});
     }
     SerialLedger ledger = SerialLedger::open(path(), scheme);

@@ -538,6 +538,38 @@ Subcommand addSerials(CLI::App& root, Invocation& in) {
     command->add_option("--ledger", in.ledgerPath, "the station's serial ledger")
         ->type_name("PATH")
         ->required();
+    const std::array actions = {
+        command
+            ->add_option("--find", in.findValue,
+                         "one record's state, run, socket, unit, time, image CRC and reason: "
+                         "the record in hexadecimal or, for numbers, the number")
+            ->type_name("VALUE"),
+        command
+            ->add_option("--export", in.exportPath,
+                         "write the programmed records to this CSV file (value, number, run, "
+                         "socket, unit, time, image CRC)")
+            ->type_name("FILE")
+            ->check(refusing(kNotEmpty, "needs a file name")),
+        command
+            ->add_option("--backup", in.backupPath,
+                         "write a consistent copy of the ledger to this file, also while a "
+                         "station runs")
+            ->type_name("FILE")
+            ->check(refusing(kNotEmpty, "needs a file name")),
+        command
+            ->add_option("--reconcile", in.reconcileLogs,
+                         "bring the ledger up to date with these traceability logs: each record "
+                         "they say reached a chip is never given out again")
+            ->type_name("LOG")
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
+    };
+    for (CLI::Option* action : actions) {
+        for (CLI::Option* other : actions) {
+            if (other != action) {
+                action->excludes(other);
+            }
+        }
+    }
     return {command};
 }
 
@@ -659,7 +691,10 @@ const char* usageText() {
   types                             the device types and their memory
   report      [--out FILE.html] [--since TIME] LOG.csv...
               the yield report of traceability logs: totals, sockets, alarms
-  serials     --ledger PATH         what a station's serial ledger holds
+  serials     --ledger PATH [--find VALUE | --export FILE.csv | --backup FILE
+              | --reconcile LOG.csv...]
+              what a station's serial ledger holds; one record; the programmed records;
+              a consistent copy; brought up to date with the traceability logs
 
   --baud B    9600, 19200, 38400, 57600 or 115200 (default 115200)
   --json      one JSON object per run (or per command) on standard output

@@ -72,6 +72,11 @@ struct Invocation {
     std::string since;
     // serials and program: the station's serial ledger
     std::string ledgerPath;
+    // serials: at most one of these; none lists the ledger
+    std::string findValue;                  // --find: one record's state
+    std::string exportPath;                 // --export: the programmed records as CSV
+    std::string backupPath;                 // --backup: a consistent copy
+    std::vector<std::string> reconcileLogs; // --reconcile: the logs to bring it up to date with
 };
 
 // A command line the tool refuses; the message names what is wrong.

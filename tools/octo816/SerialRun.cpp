@@ -6,6 +6,7 @@
 #include "wire/messages.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace octo::cli {
 
@@ -61,7 +62,10 @@ SerialRun::SerialRun(const Invocation& in, uint32_t imageCrc32)
                                          "-byte record there runs past a target's address space");
     }
     try {
-        ledger_.emplace(serials::SerialLedger::open(ledgerPath_, scheme));
+        // A ledger older than the station's log (a restored copy) is refused here.
+        const std::vector<std::string> logs =
+            in.logPath.empty() ? std::vector<std::string>{} : std::vector<std::string>{in.logPath};
+        ledger_.emplace(serials::SerialLedger::open(ledgerPath_, scheme, logs));
         ledger_->requireRecords(serials::kSockets);
     } catch (const serials::LedgerError& e) {
         throw Failure(kExitBadInput, e.what());

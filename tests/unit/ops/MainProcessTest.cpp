@@ -6,6 +6,7 @@
 #include "resources/StringIds.h"
 #include "serials/serial_ledger.h"
 #include "support/DialogWithIni.h"
+#include "trace/trace_log.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -761,6 +762,14 @@ TEST_F(SerialRunTest, WhatCannotBeGivenOutIsToldBeforeTheUnitIsTouchedAndEndsThe
              l.script("OctoSetTargetData", {0, 0, 16});
          },
          "target 3:\nlibrary text 16", 8},
+        {"a ledger older than the log",
+         [](Settings& s, testing::FakeLibrary&) {
+             s.traceLog = s.serialLedger + ".csv";
+             std::ofstream(s.traceLog) << trace::headerLine()
+                                       << "\n2026-12-08T06:42:36Z,S,,,T,,"
+                                          "1,1,1,1,0,1,0,U,1,0a000000\n";
+         },
+         "is older than the log", 0},
     };
     for (const auto& c : cases) {
         const std::string ledger = folder.file(std::string(c.name) + ".ledger");

@@ -2,18 +2,24 @@
 // again and what never, what an interrupted or killed run leaves, and ledgers refused
 // without a change.
 #include "serials/serial_ledger.h"
+#include "serials/sqlite_db.h"
 #include "support/TempFolder.h"
+#include "trace/trace_log.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,6 +62,37 @@ std::string contents(const std::string& path) {
     }
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs sql on the file with a plain SQLite connection, as another program could.
+void rawExec(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
+    EXPECT_EQ(rc, SQLITE_OK) << sql << ": " << (error != nullptr ? error : "");
+    sqlite3_free(error);
+    sqlite3_close(db);
+}
+
+// A commit of another program stopped after its journal was made hot and before it was
+// removed: the database and its journal as they were then, copied to path. The commit grows
+// past the page cache, so that SQLite writes pages into the file before the commit ends.
+void copyMidCommit(const std::string& from, const std::string& path) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(from.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA journal_mode = DELETE; PRAGMA cache_size = 2; BEGIN; "
+                           "CREATE TABLE IF NOT EXISTS filler (x); "
+                           "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c "
+                           "WHERE i < 100) INSERT INTO filler SELECT randomblob(900) FROM c",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(from + "-journal", path + "-journal",
+                               std::filesystem::copy_options::overwrite_existing);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
 }
 
 class SerialLedgerTest : public ::testing::Test {
@@ -200,17 +237,21 @@ TEST_F(SerialLedgerTest, AListGivesOutItsLinesInOrder) {
     EXPECT_TRUE(state(ledger.summary(), RecordState::Programmed).ranges.empty());
 }
 
-TEST_F(SerialLedgerTest, ASecondHolderIsToldTheLedgerIsInUse) {
-    const SerialLedger holder = SerialLedger::open(path_, le32(1, 100));
-    for (const bool listing : {false, true}) {
-        try {
-            listing ? (void)SerialLedger::inspect(path_)
-                    : (void)SerialLedger::open(path_, le32(1, 100));
-            ADD_FAILURE() << "opened twice";
-        } catch (const LedgerError& e) {
-            EXPECT_EQ(e.fault(), LedgerFault::InUse);
-        }
+TEST_F(SerialLedgerTest, ASecondHolderIsToldTheLedgerIsInUseAListingReadsItAsCommitted) {
+    SerialLedger holder = SerialLedger::open(path_, le32(1, 100));
+    const Reservation run = holder.reserve(kRun, kAllSockets);
+    try {
+        (void)SerialLedger::open(path_, le32(1, 100));
+        ADD_FAILURE() << "opened twice";
+    } catch (const LedgerError& e) {
+        EXPECT_EQ(e.fault(), LedgerFault::InUse);
     }
+    const LedgerSummary seen = SerialLedger::inspect(path_);
+    EXPECT_TRUE(seen.inUse);
+    EXPECT_EQ(state(seen, RecordState::Reserved).ranges, (std::vector<NumberRun>{{1, 8}}))
+        << "the holder's records stay reserved: the refused open voided nothing";
+    holder.settle(run, outcomes("PPPPPPPP"));
+    EXPECT_EQ(state(SerialLedger::inspect(path_), RecordState::Programmed).count, 8u);
 }
 
 struct Unusable {
@@ -229,7 +270,7 @@ TEST_F(SerialLedgerTest, AnUnusableLedgerIsRefusedAndLeftAsItWas) {
     sqlite3_open(file("newer.ledger").c_str(), &other);
     sqlite3_exec(other,
                  "CREATE TABLE serials (value TEXT); PRAGMA application_id = 1329812300; "
-                 "PRAGMA user_version = 2",
+                 "PRAGMA user_version = 3",
                  nullptr, nullptr, nullptr);
     sqlite3_close(other);
     const Unusable cases[] = {
@@ -272,6 +313,453 @@ TEST_F(SerialLedgerTest, AReadOnlyLedgerIsRefused) {
     } catch (const LedgerError& e) {
         EXPECT_EQ(e.fault(), LedgerFault::CannotWrite);
     }
+}
+
+// A ledger changed by another program: what it added must never run, and the ledger is
+// refused, by every opener, without a change and without a file left beside it.
+TEST_F(SerialLedgerTest, ACraftedLedgerIsRefusedWithoutRunningWhatWasAdded) {
+    const struct {
+        const char* name;
+        const char* sql;
+        bool writerRefuses; // the writer reads no row the change made too long
+    } cases[] = {
+        {"a trigger that releases programmed records",
+         "CREATE TRIGGER back AFTER UPDATE ON serials BEGIN UPDATE serials SET state = "
+         "'released' WHERE state = 'programmed'; END",
+         true},
+        {"a view with an endless query",
+         "CREATE VIEW forever AS WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM "
+         "c) SELECT i FROM c",
+         true},
+        {"a trigger with an endless query",
+         "CREATE TRIGGER slow BEFORE INSERT ON runs BEGIN WITH RECURSIVE c(i) AS (SELECT 1 "
+         "UNION ALL SELECT i + 1 FROM c) SELECT max(i) FROM c; END",
+         true},
+        {"another table", "CREATE TABLE notes (text)", true},
+        {"another column", "ALTER TABLE serials ADD COLUMN note TEXT", true},
+        {"another index", "CREATE INDEX serials_by_run ON serials (run)", true},
+        {"a reason longer than any a ledger writes",
+         "UPDATE serials SET reason = hex(zeroblob(70000)) WHERE value = '01000000'", false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("crafted.ledger");
+        std::filesystem::remove(path);
+        {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100));
+            ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("FPPPPPPP"));
+        }
+        rawExec(path, c.sql);
+        const std::string before = contents(path);
+        const std::vector<std::string> entries = folder_.entries();
+        const auto started = std::chrono::steady_clock::now();
+        for (const bool listing : {false, true}) {
+            if (!listing && !c.writerRefuses) {
+                continue;
+            }
+            try {
+                listing ? (void)SerialLedger::inspect(path)
+                        : (void)SerialLedger::open(path, le32(1, 100));
+                ADD_FAILURE() << "opened a ledger with " << c.name;
+            } catch (const LedgerError& e) {
+                EXPECT_EQ(e.fault(), LedgerFault::NotALedger) << c.name;
+                EXPECT_NE(std::string(e.what()).find("is no serial ledger or is damaged"),
+                          std::string::npos)
+                    << e.what();
+            }
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.name;
+        EXPECT_EQ(contents(path), before) << c.name;
+        EXPECT_EQ(folder_.entries().size(), entries.size()) << c.name << ": a file beside it";
+    }
+}
+
+// What SQLite would take in from beside a ledger is judged before it does: another
+// database's journal or write-ahead log, or no regular file there, is refused and nothing is
+// written; the ledger's own journal, left by a commit that stopped, is rolled back.
+TEST_F(SerialLedgerTest, FilesBesideTheLedgerAreTakenOnlyWhenTheyAreItsOwn) {
+    const std::string other = file("other.db");
+    rawExec(other, "PRAGMA application_id = 7; CREATE TABLE parts (id INTEGER)");
+    // Another database's write-ahead log, copied while it holds commits.
+    const std::string foreignWal = file("foreign-wal");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file("wal.db").c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db,
+                               "PRAGMA journal_mode = WAL; PRAGMA wal_autocheckpoint = 0; "
+                               "CREATE TABLE parts (id INTEGER); INSERT INTO parts VALUES (1)",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        std::filesystem::copy_file(file("wal.db-wal"), foreignWal);
+        sqlite3_close(db);
+    }
+    const std::string otherMidCommit = file("other-mid.db");
+    copyMidCommit(other, otherMidCommit);
+    const std::string own = file("own.ledger");
+    {
+        SerialLedger ledger = SerialLedger::open(own, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    }
+    const std::string ownMidCommit = file("own-mid.ledger");
+    copyMidCommit(own, ownMidCommit);
+
+    const struct {
+        const char* name;
+        std::function<void(const std::string& path)> put;
+        bool taken;
+    } cases[] = {
+        {"another database's write-ahead log",
+         [&](const std::string& p) { std::filesystem::copy_file(foreignWal, p + "-wal"); }, false},
+        {"an empty write-ahead log",
+         [&](const std::string& p) { std::ofstream(p + "-wal", std::ios::binary); }, false},
+        {"another database's journal of a commit that stopped",
+         [&](const std::string& p) {
+             std::filesystem::copy_file(otherMidCommit + "-journal", p + "-journal");
+         },
+         false},
+        {"a pipe as the journal",
+         [&](const std::string& p) { ASSERT_EQ(mkfifo((p + "-journal").c_str(), 0600), 0); },
+         false},
+        {"a pipe as the write-ahead log",
+         [&](const std::string& p) { ASSERT_EQ(mkfifo((p + "-wal").c_str(), 0600), 0); }, false},
+        {"its own journal of a commit that stopped",
+         [&](const std::string& p) {
+             std::filesystem::copy_file(ownMidCommit, p,
+                                        std::filesystem::copy_options::overwrite_existing);
+             std::filesystem::copy_file(ownMidCommit + "-journal", p + "-journal");
+         },
+         true},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("station.ledger");
+        for (const char* side : {"", "-journal", "-wal"}) {
+            std::filesystem::remove(path + side);
+        }
+        std::filesystem::copy_file(own, path);
+        c.put(path);
+        const std::string before = contents(path);
+        if (c.taken) {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100));
+            EXPECT_EQ(state(ledger.summary(), RecordState::Programmed).count, 8u) << c.name;
+            EXPECT_FALSE(std::filesystem::exists(path + "-journal")) << c.name;
+            continue;
+        }
+        for (const bool listing : {true, false}) {
+            try {
+                listing ? (void)SerialLedger::inspect(path)
+                        : (void)SerialLedger::open(path, le32(1, 100));
+                ADD_FAILURE() << "took " << c.name;
+            } catch (const LedgerError& e) {
+                EXPECT_EQ(e.fault(), LedgerFault::NotALedger) << c.name;
+                EXPECT_NE(std::string(e.what()).find("beside it that is not its own"),
+                          std::string::npos)
+                    << e.what();
+            }
+        }
+        EXPECT_EQ(contents(path), before) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(path + "-shm")) << c.name;
+    }
+}
+
+// A log line in the current header's columns: target, connected, passed, the record.
+std::string logLine(int target, bool connected, bool passed, const std::string& serial) {
+    return "2026-12-08T06:42:36Z,ST1,1.56,1.00,ZEL816 A110,1234ABCD," + std::to_string(target) +
+           "," + (connected ? "1" : "0") + ",1,1,0," + (passed ? "1" : "0") + ",0,OCTO-7,3," +
+           serial + "\n";
+}
+
+std::string logOf(const std::vector<std::string>& lines) {
+    std::string text = trace::headerLine() + "\n";
+    for (const std::string& line : lines) {
+        text += line;
+    }
+    return text;
+}
+
+// A ledger that knows records 1..8 (1 to 6 programmed, 7 void, 8 released): what its open
+// makes of a log that names a record.
+TEST_F(SerialLedgerTest, AnOpenWithTheLogRefusesALedgerThatDoesNotKnowWhatReachedAChip) {
+    const std::string log = file("trace.csv");
+    const struct {
+        const char* name;
+        std::string log;
+        const char* refusal; // none: taken
+    } cases[] = {
+        {"a programmed record", logOf({logLine(1, true, true, "01000000")}), nullptr},
+        {"a void record", logOf({logLine(7, true, false, "07000000")}), nullptr},
+        {"a record the ledger never gave out",
+         logOf({logLine(1, true, true, "01000000"), logLine(2, true, true, "09000000")}),
+         "line 3 gives record 09000000 to the chip of target 2, and the ledger does not know it"},
+        {"a released record on a failed chip", logOf({logLine(8, true, false, "08000000")}),
+         "line 2 gives record 08000000 to the chip of target 8, and the ledger has it as released"},
+        {"a released record the unit did not reach (secured only)",
+         logOf({logLine(8, false, false, "08000000")}), nullptr},
+        {"a record of another length", logOf({logLine(1, true, true, "0900")}), nullptr},
+        {"no record", logOf({logLine(1, true, true, "")}), nullptr},
+        {"a log of the first version",
+         trace::firstHeaderLine() + "\n2026-12-08T06:42:36Z,ST1,1.56,1.00,A110,,1,1,1,1,0,1,0\n",
+         nullptr},
+        {"line ends of Windows, a quoted unit",
+         logOf({"2026-12-08T06:42:36Z,ST1,1.56,1.00,A110,,3,1,1,1,0,1,0,\"OCTO,7\",3,"
+                "0A000000\r\n"}),
+         "line 2 gives record 0a000000"},
+        {"a last line still being written",
+         logOf({logLine(2, true, true, "09000000").substr(0, 80)}), nullptr},
+        {"no log yet", "", nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("station.ledger");
+        std::filesystem::remove(path);
+        {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100));
+            ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPFN"));
+        }
+        std::filesystem::remove(log);
+        if (!c.log.empty()) {
+            std::ofstream(log, std::ios::binary) << c.log;
+        }
+        const std::string before = contents(path);
+        const std::array<std::string, 1> logs = {log};
+        try {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100), logs);
+            EXPECT_EQ(c.refusal, nullptr) << c.name << ": taken";
+            EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)).front(), 8u) << c.name;
+        } catch (const LedgerError& e) {
+            ASSERT_NE(c.refusal, nullptr) << c.name << ": " << e.what();
+            EXPECT_EQ(e.fault(), LedgerFault::BehindLog);
+            EXPECT_NE(std::string(e.what()).find(c.refusal), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("octo816 serials --ledger " + path +
+                                                 " --reconcile " + log),
+                      std::string::npos)
+                << e.what();
+            EXPECT_EQ(contents(path), before) << c.name << ": changed";
+        }
+    }
+}
+
+// A copy of the ledger taken between two runs, restored after more runs that the log holds:
+// refused until reconciled, and then none of the later records is given out again.
+TEST_F(SerialLedgerTest, AnOlderCopyIsRefusedUntilReconciledAndThenGivesNothingTwice) {
+    const std::string log = file("trace.csv");
+    const std::array<std::string, 1> logs = {log};
+    std::string copy;
+    std::vector<std::string> lines;
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 100), logs);
+        for (int run = 0; run < 3; ++run) {
+            if (run == 1) {
+                copy = contents(path_);
+            }
+            const Reservation r = ledger.reserve(kRun, kAllSockets);
+            const Outcomes o = outcomes(run == 2 ? "PPPPPPFN" : "PPPPPPPP");
+            ledger.settle(r, o);
+            for (const SocketRecord& record : r.records) {
+                const Outcome outcome = o[static_cast<size_t>(record.socket - 1)];
+                if (outcome != Outcome::NotConnected) {
+                    lines.push_back(
+                        logLine(record.socket, true, outcome == Outcome::Passed, record.value));
+                }
+            }
+            std::ofstream(log, std::ios::binary) << logOf(lines);
+        }
+    }
+    std::ofstream(path_, std::ios::binary) << copy;
+    try {
+        SerialLedger::open(path_, le32(1, 100), logs);
+        ADD_FAILURE() << "an older copy gave records out";
+    } catch (const LedgerError& e) {
+        EXPECT_EQ(e.fault(), LedgerFault::BehindLog) << e.what();
+        EXPECT_NE(std::string(e.what()).find("record 09000000"), std::string::npos) << e.what();
+    }
+    const std::vector<ReconcileCount> counts = SerialLedger::reconcile(path_, logs);
+    ASSERT_EQ(counts.size(), 1u);
+    EXPECT_EQ(counts[0].programmed, 14u);
+    EXPECT_EQ(counts[0].voided, 1u);
+    EXPECT_EQ(counts[0].known, 8u);
+
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 100), logs);
+    EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)),
+              (std::vector<uint64_t>{24, 25, 26, 27, 28, 29, 30, 31}))
+        << "24 was released by a run the copy did not know: it reached no chip";
+    const LedgerSummary summary = ledger.summary();
+    EXPECT_EQ(state(summary, RecordState::Programmed).ranges, (std::vector<NumberRun>{{1, 22}}));
+    EXPECT_EQ(summary.voids.back().reason, "reconciled from trace.csv");
+    EXPECT_EQ(summary.voids.back().number, 23u) << "the failed chip of socket 7";
+}
+
+// The ledger goes on from where its last check of a log ended: what the log gets later is
+// checked, and a log that is no longer the one it checked is read again from its start.
+TEST_F(SerialLedgerTest, EachOpenChecksWhatTheLogGotSinceTheLastAndAnotherLogWhole) {
+    const std::string log = file("trace.csv");
+    const std::array<std::string, 1> logs = {log};
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    }
+    std::ofstream(log, std::ios::binary) << logOf({logLine(1, true, true, "01000000")});
+    SerialLedger::open(path_, le32(1, 100), logs);
+    std::ofstream(log, std::ios::app | std::ios::binary) << logLine(2, true, true, "0b000000");
+    EXPECT_THROW(SerialLedger::open(path_, le32(1, 100), logs), LedgerError) << "a later line";
+
+    // Another log of the same length, whose new line comes before where the check ended.
+    std::ofstream(log, std::ios::binary)
+        << logOf({logLine(3, true, true, "0c000000"), logLine(1, true, true, "01000000")});
+    try {
+        SerialLedger::open(path_, le32(1, 100), logs);
+        ADD_FAILURE() << "took a record only the start of another log names";
+    } catch (const LedgerError& e) {
+        EXPECT_NE(std::string(e.what()).find("line 2 gives record 0c000000"), std::string::npos)
+            << e.what();
+    }
+}
+
+// Released records outside the scheme the ledger is opened with are set apart for good, and
+// a listing shows them apart from those waiting to be given out again.
+TEST_F(SerialLedgerTest, ReleasedRecordsOutsideTheSchemeAreNeverGivenOutAgain) {
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPNPPPNP"));
+    }
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(5, 100));
+        const LedgerSummary summary = ledger.summary();
+        EXPECT_EQ(state(summary, RecordState::Released).ranges, (std::vector<NumberRun>{{7, 7}}));
+        EXPECT_EQ(summary.releasedOutside.ranges, (std::vector<NumberRun>{{3, 3}}));
+        EXPECT_EQ(summary.releasedOutside.count, 1u);
+    }
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+    EXPECT_EQ(numbers(ledger.reserve(kRun, kAllSockets)),
+              (std::vector<uint64_t>{7, 9, 10, 11, 12, 13, 14, 15}));
+    EXPECT_EQ(SerialLedger::inspect(path_).releasedOutside.count, 1u);
+}
+
+// A record named by its number or by its bytes, and the programmed records in order.
+TEST_F(SerialLedgerTest, FindTakesTheNumberOrTheBytesAndTheExportHoldsTheProgrammedOnes) {
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(255, 1000));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PFPPPPPP"));
+    }
+    const struct {
+        std::string value;
+        std::vector<std::string> found;
+    } cases[] = {
+        {"256", {"00010000"}},
+        {"0x100", {"00010000"}},
+        {"00:01:00:00", {"00010000"}},
+        {"FF000000", {"ff000000"}},
+        // Eight decimal digits read as bytes too: 10000000 is 0x10 and the number 10000000.
+        {"10000000", {}},
+        {"1001", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> found;
+        for (const RecordEntry& r : SerialLedger::find(path_, c.value)) {
+            found.push_back(r.value);
+        }
+        EXPECT_EQ(found, c.found) << c.value;
+    }
+    const std::vector<RecordEntry> failed = SerialLedger::find(path_, "256");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].state, RecordState::Void);
+    EXPECT_EQ(failed[0].socket, 2);
+    EXPECT_EQ(failed[0].unit, kRun.unit);
+    EXPECT_EQ(failed[0].imageCrc32, kRun.imageCrc32);
+    EXPECT_EQ(failed[0].reason, "failed");
+    for (const char* bad : {"0100 0000", "x", "4294967296", "00:01:00", ""}) {
+        EXPECT_THROW(SerialLedger::find(path_, bad), std::invalid_argument) << bad;
+    }
+    std::vector<uint64_t> programmed;
+    for (const RecordEntry& r : SerialLedger::programmed(path_)) {
+        programmed.push_back(r.number.value());
+    }
+    EXPECT_EQ(programmed, (std::vector<uint64_t>{255, 257, 258, 259, 260, 261, 262}));
+}
+
+// A copy made while a station holds the ledger is the ledger as of its last commit, and the
+// readers leave no file beside it.
+TEST_F(SerialLedgerTest, ABackupWhileAStationHoldsTheLedgerIsTheLedgerAsCommitted) {
+    SerialLedger holder = SerialLedger::open(path_, le32(1, 100));
+    holder.settle(holder.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    holder.reserve(kRun, kAllSockets);
+    const std::vector<std::string> entries = folder_.entries();
+    const std::string copyPath = file("copy.ledger");
+    const std::string bytes = SerialLedger::backup(path_);
+    (void)SerialLedger::inspect(path_);
+    (void)SerialLedger::find(path_, "1");
+    EXPECT_EQ(folder_.entries(), entries) << "a reader made a file";
+    std::ofstream(copyPath, std::ios::binary) << bytes;
+    const LedgerSummary copied = SerialLedger::inspect(copyPath);
+    EXPECT_EQ(state(copied, RecordState::Programmed).ranges, (std::vector<NumberRun>{{1, 8}}));
+    EXPECT_EQ(state(copied, RecordState::Reserved).ranges, (std::vector<NumberRun>{{9, 16}}));
+    EXPECT_FALSE(copied.inUse);
+    SerialLedger restored = SerialLedger::open(copyPath, le32(1, 100));
+    EXPECT_EQ(restored.interruptedAtOpen(), 8u);
+}
+
+// Ledger names are file names: one SQLite would take as a URI or a database in memory names
+// a file in the current folder, held like any other.
+TEST_F(SerialLedgerTest, ANameSqliteCouldTakeAsAUriIsAFileName) {
+    const std::filesystem::path was = std::filesystem::current_path();
+    std::filesystem::current_path(folder_.path());
+    for (const char* name : {"file:u6.ledger?vfs=unix-none", ":memory:"}) {
+        {
+            SerialLedger holder = SerialLedger::open(name, le32(1, 100));
+            holder.reserve(kRun, kAllSockets);
+            EXPECT_THROW(SerialLedger::open(name, le32(1, 100)), LedgerError) << name;
+        }
+        EXPECT_EQ(state(SerialLedger::inspect(name), RecordState::Reserved).count, 8u) << name;
+        EXPECT_TRUE(std::filesystem::is_regular_file(folder_.path() / name)) << name;
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder_.path() / "u6.ledger"));
+    std::filesystem::current_path(was);
+}
+
+// A ledger an earlier version wrote (a write-ahead log holding runs beside it) is taken in
+// whole by the next writer, and read by the listing after that.
+TEST_F(SerialLedgerTest, ALedgerOfTheEarlierVersionIsTakenInWithItsLog) {
+    const std::string log = file("older.ledger");
+    {
+        SerialLedger ledger = SerialLedger::open(log, le32(1, 100));
+        ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(log.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "PRAGMA locking_mode = EXCLUSIVE; PRAGMA journal_mode = WAL; "
+                           "DROP TABLE log_checks; PRAGMA user_version = 1; "
+                           "UPDATE serials SET state = 'void', reason = 'failed' "
+                           "WHERE value = '01000000'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const std::string saved = file("saved");
+    std::filesystem::copy_file(log, saved);
+    std::filesystem::copy_file(log + "-wal", saved + "-wal");
+    sqlite3_close(db);
+    std::filesystem::copy_file(saved, log, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(saved + "-wal", log + "-wal");
+
+    EXPECT_THROW(SerialLedger::inspect(log), LedgerError) << "read without making files";
+    EXPECT_FALSE(std::filesystem::exists(log + "-shm"));
+    {
+        SerialLedger ledger = SerialLedger::open(log, le32(1, 100));
+        EXPECT_EQ(ledger.summary().voids.size(), 1u) << "the run in the log";
+    }
+    EXPECT_FALSE(std::filesystem::exists(log + "-wal"));
+    EXPECT_EQ(SerialLedger::inspect(log).voids.size(), 1u);
+}
+
+TEST(SqliteStatements, AStepThatRunsPastItsBoundIsStopped) {
+    sqlite::Database db{sqlite::Database::InMemory{}};
+    db.setStatementLimit(std::chrono::milliseconds(50));
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        db.exec("WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c) "
+                "SELECT max(i) FROM c");
+        ADD_FAILURE() << "an endless query ended";
+    } catch (const sqlite::SqliteError& e) {
+        EXPECT_EQ(e.code(), SQLITE_INTERRUPT);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(db.integerOf("SELECT 1 + 1"), 2) << "the next statement has its own time";
 }
 
 TEST(SerialOutcomes, TheResultBlockSaysWhatBecameOfEachSocket) {

@@ -1,0 +1,119 @@
+// The ledger's hold on POSIX systems: flock() on the ledger file. It is apart from the
+// byte-range locks SQLite takes on the same file, so readers are never blocked by it, and
+// two opens conflict even within one process.
+#include "serials/ledger_claim.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace octo::serials {
+
+namespace {
+
+constexpr std::chrono::milliseconds kRetry{10};
+constexpr mode_t kLedgerMode = 0644; // as SQLite makes its files
+
+LedgerClaim::Result openFailure(int error) {
+    switch (error) {
+    case ENOENT:
+        return LedgerClaim::Result::Missing;
+    case EACCES:
+    case EROFS:
+    case EPERM:
+        return LedgerClaim::Result::ReadOnly;
+    case EISDIR:
+        return LedgerClaim::Result::NotRegular;
+    default:
+        return LedgerClaim::Result::CannotOpen;
+    }
+}
+
+int openFile(const std::string& path, bool create, bool& created) {
+    created = false;
+    constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = ::open(path.c_str(), kFlags);
+        if (fd >= 0 || errno != ENOENT || !create) {
+            return fd;
+        }
+        const int made = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLedgerMode);
+        if (made >= 0 || errno != EEXIST) {
+            created = made >= 0;
+            return made;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+LedgerClaim::~LedgerClaim() {
+    release();
+}
+
+LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
+    : handle_(other.handle_), created_(other.created_) {
+    other.handle_ = -1;
+}
+
+LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
+    if (this != &other) {
+        release();
+        handle_ = other.handle_;
+        created_ = other.created_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
+                                      std::chrono::milliseconds wait) {
+    release();
+    const int fd = openFile(path, create, created_);
+    if (fd < 0) {
+        return openFailure(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return Result::NotRegular;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
+            return Result::Held;
+        }
+        std::this_thread::sleep_for(kRetry);
+    }
+    handle_ = fd;
+    return Result::Taken;
+}
+
+void LedgerClaim::release() {
+    if (handle_ >= 0) {
+        ::close(static_cast<int>(handle_)); // the lock goes with the descriptor
+        handle_ = -1;
+    }
+}
+
+bool LedgerClaim::heldElsewhere(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    bool held = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    }
+    ::close(fd);
+    return held;
+}
+
+} // namespace octo::serials
