@@ -1097,7 +1097,7 @@ void SerialLedger::requireRecords(size_t needed) {
         uint64_t next = 0;
         impl_->pick(needed, next);
     } catch (const SqliteError& e) {
-        throw ledgerError(impl_->path, e);
+        throw ledgerError(impl_->path(), e);
     }
 }
 
