@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 
 namespace octo::e2e {
 namespace {
@@ -53,12 +54,12 @@ TEST_F(Fixture, ListsChildrenInCreationOrderWithVisibility) {
         ids.push_back(c.id);
     EXPECT_EQ(ids, (std::vector<int>{kLabel, kAsk, kAnswer, kCheck, kCombo, kComboEcho, kProgress,
                                      kRedBox, kOpen, kOpenResult, kDisabled, kHidden, kDialogKeys,
-                                     kEdit, kHold}));
+                                     kEdit, kHold, kHeldActions}));
     for (const auto& c : children) {
         EXPECT_EQ(c.visible(), c.id != kHidden) << c.id;
         EXPECT_TRUE(w().rect().contains(c.rect)) << c.id;
     }
-    ASSERT_EQ(children.size(), 15u);
+    ASSERT_EQ(children.size(), 16u);
     EXPECT_EQ(children[0].text, "Hello fixture");
     EXPECT_EQ(children[8].text, "&Open...");
 }
@@ -112,16 +113,29 @@ TEST_F(Fixture, ClicksToggleCheckBoxesAndRefuseDisabledOrHiddenControls) {
     EXPECT_THROW(w().click(kHidden), E2eError);
 }
 
-TEST_F(Fixture, AnActionWaitsForAControlTheWindowHoldsForAMoment) {
-    // The window stops painting and disables the check box for kHoldMs: Wine reports the box
-    // as hidden meanwhile, and a click then is taken once the window gives the box back.
-    const int before = w().checkState(kCheck);
-    w().click(kHold);
-    w().click(kCheck);
-    EXPECT_EQ(eventually([&] { return w().checkState(kCheck); }, 1 - before), 1 - before);
-    EXPECT_TRUE(w().visible(kCheck));
-    w().click(kCheck);
-    EXPECT_EQ(eventually([&] { return w().checkState(kCheck); }, before), before);
+TEST_F(Fixture, ActionsWaitForTheControlsTheWindowHoldsForAMoment) {
+    // The window stops painting and disables the check box and the list for kHoldMs (Wine
+    // reports them as hidden meanwhile): each action is taken once the window gives them
+    // back, and none reaches them during the hold (the fixture counts those that do).
+    int checkBefore = 0;
+    const struct {
+        const char* action;
+        std::function<void()> act;
+        std::function<bool()> taken;
+    } rows[] = {
+        {"click", [&] { w().click(kCheck); },
+         [&] { return w().checkState(kCheck) == 1 - checkBefore; }},
+        {"select", [&] { w().select(kCombo, 1); }, [&] { return w().text(kComboEcho) == "beta"; }},
+        {"focus", [&] { w().focus(kCheck); }, [&] { return w().focusedId() == kCheck; }},
+    };
+    for (const auto& row : rows) {
+        w().focus(kEdit);
+        checkBefore = w().checkState(kCheck);
+        w().click(kHold);
+        row.act();
+        EXPECT_TRUE(eventually(row.taken, true)) << row.action;
+        EXPECT_EQ(w().text(kHeldActions), "0") << row.action;
+    }
 }
 
 TEST_F(Fixture, SetsAndReadsTextsWithAnyCharacters) {
