@@ -1057,6 +1057,48 @@ TEST_F(CliTest, EachStopSignalAtEachPhaseOfASerialRun) {
     }
 }
 
+// A stop waits for the command's end within a bound: here the report cannot be written, as a
+// pipe its reader no longer empties holds it up. The run was settled and logged before.
+TEST_F(CliTest, AStopThatTheCommandCannotMeetEndsItWithinItsWait) {
+    start({"target.all.type=ZEL816 A110"});
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+    for (size_t piece : {4096, 1}) {
+        const std::string filler(piece, 'x');
+        while (write(pipeFds[1], filler.data(), filler.size()) > 0) {
+        }
+    }
+    fcntl(pipeFds[1], F_SETFL, 0);
+    const fs::path log = unit->folder() / "trace.csv";
+    std::vector<std::string> args = serialProgram(unit->folder() / "l", "1", "100");
+    args.insert(args.begin() + 1, {"--port", unit->link(), "--log", log.string()});
+    const pid_t pid = startTool(args, unit->folder(), pipeFds[1]);
+    close(pipeFds[1]);
+    for (int i = 0; i < 2000 && fileLines(log).size() < 1 + 8; ++i) {
+        usleep(10000);
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 6000 && (ended = waitpid(pid, &status, WNOHANG)) == 0; ++i) {
+        usleep(10000);
+    }
+    if (ended == 0) {
+        ADD_FAILURE() << "octo816 still waits a minute after the stop";
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    close(pipeFds[0]);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    const std::string err = fileText(unit->folder() / "tool.err");
+    EXPECT_NE(err.find("in at most 10 s"), std::string::npos) << err;
+    EXPECT_NE(err.find("did not stop within the stop's wait: ended at once"), std::string::npos)
+        << err;
+    EXPECT_EQ(openLedger(unit->folder() / "l"),
+              std::make_pair(uint64_t{0}, std::array<uint64_t, serials::kStates>{0, 8, 0, 0}));
+}
+
 // The ledger names the unit by its serial number and its port; a run the unit counts as
 // failed (50: its image memory lost the image) is settled by its result block, which says
 // the unit reached no chip, so its records are given out again.

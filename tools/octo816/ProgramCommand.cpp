@@ -141,7 +141,6 @@ void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress, Ser
         }
     }
     endStep(progress);
-    stopPoint(serial, "before run 1");
     const ResultBlock block = readBlock("reading the loaded image");
     plan.images.imageBytes = bigEndianAt(block, OCTO_RESULT_IMAGE_BYTES);
     plan.images.imageCrc32 = bigEndianAt(block, OCTO_RESULT_IMAGE_CRC32);
@@ -388,7 +387,6 @@ namespace {
 
 int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std::FILE* out) {
     Progress progress;
-    stopPoint(serial, "before run 1");
     UnitLink link(in);
     if (!in.json) {
         std::fprintf(

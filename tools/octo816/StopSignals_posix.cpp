@@ -57,7 +57,7 @@ void setAction(int number, void (*handler)(int), bool blockStops) {
 }
 
 void onWaitRunOut(int) {
-    tell("octo816: the unit's step did not end within the stop's wait: ended at once\n");
+    tell("octo816: the command did not stop within the stop's wait: ended at once\n");
     const int number = gStop.load();
     raise(number); // its action is the system's again: the process ends here
     _exit(kSignalStatusBase + number);

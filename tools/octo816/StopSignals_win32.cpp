@@ -39,7 +39,7 @@ void tell(const char* text) {
 // Ends the process when the stop's wait has run out before the command's end.
 DWORD WINAPI watchStop(void*) {
     Sleep(gWaitMs.load());
-    tell("octo816: the unit's step did not end within the stop's wait: ended at once\r\n");
+    tell("octo816: the command did not stop within the stop's wait: ended at once\r\n");
     endNow(gStop.load());
 }
 
