@@ -1421,5 +1421,28 @@ TEST_F(CliTest, FindAndExportAgreeWithTheChipLog) {
     }
 }
 
+// The ledger's texts reach the terminal as printable text: a control sequence a crafted or
+// damaged ledger holds is shown, never obeyed.
+TEST(CliSerialsTest, TheLedgersTextsArePrintedAsText) {
+    const TempFolder folder("octo_cli_serials");
+    const std::string path = (folder.path() / "station\x1b[2J.ledger").string();
+    {
+        using namespace serials;
+        SerialLedger ledger =
+            SerialLedger::open(path, SerialScheme::numbers({1, 100, 1, NumberFormat::Le32, 0}));
+        constexpr std::array<int, kSockets> kAll = {1, 2, 3, 4, 5, 6, 7, 8};
+        ledger.settleWithoutResult(ledger.reserve({"COM1\x07", 0x1234u}, kAll), "bad\x1b]0;x\x07");
+    }
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"serials", "--ledger", path},
+          std::vector<std::string>{"serials", "--ledger", path, "--find", "1"}}) {
+        const ToolRun run = runTool(args, folder.path());
+        EXPECT_EQ(run.status, kPassed) << run.err;
+        EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find('\x07'), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("bad\\x1B]0;x\\x07"), std::string::npos) << run.out;
+    }
+}
+
 } // namespace
 } // namespace octo::testing
