@@ -702,6 +702,28 @@ TEST_F(TargetsTest, RecordsGoOnlyWithARunThatErasesAndProgramsTheirMemory) {
     }
 }
 
+TEST_F(TargetsTest, RecordsWaitForParametersTheUnitIsKnownToHold) {
+    // The unit carries out a second parameter block (verify only) but its answer is lost:
+    // which block the unit holds is not known, so the full run's block no longer counts.
+    start({});
+    load(samplePath("A110_blink.txt"), "ZEL816 A110");
+    ASSERT_EQ(OctoLoadParameters(kFullRun, kVcc, kSettleMs), 0);
+    const int lost = std::stoi(unit->state("unit.commands")) + 1;
+    unit.reset();
+    start({"misbehave.silent_after=" + std::to_string(lost), "misbehave.silent_for_ms=5000"});
+    load(samplePath("A110_blink.txt"), "ZEL816 A110");
+    ASSERT_EQ(OctoLoadParameters(kFullRun, kVcc, kSettleMs), 0);
+    EXPECT_EQ(OctoLoadParameters(opt::kVerify, kVcc, kSettleMs), 6);
+    EXPECT_EQ(unit->state("params.options"), "0x00020") << "the unit took it";
+    ASSERT_TRUE(unit->waitFor("unit.silent", "no"));
+
+    setEveryRecord();
+    EXPECT_EQ(OctoMainProcess(kTimeoutTenths), 58) << lastText();
+    EXPECT_NE(lastText().find("the parameters were not loaded"), std::string::npos) << lastText();
+    EXPECT_EQ(unit->state("run.main_processes"), "0");
+    EXPECT_TRUE(unit->chipLog().empty());
+}
+
 TEST_F(TargetsTest, AnUnplugDuringARecordRunGivesNoResultAndTheChipLogHoldsWhatWasWritten) {
     // At full time scale the run takes over a second: long enough to pull the cable.
     start({"time_scale=1", "timing.erase_image_ms=0", "unplug.for_ms=300"});
