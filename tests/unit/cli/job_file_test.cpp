@@ -74,6 +74,8 @@ TEST(JobFile, EachRuleOfTheFileHoldsAndARefusalNamesTheFileTheLineAndTheKey) {
                     in.settleMs == 250 && !in.verify && !in.secure &&
                     in.files == std::vector<std::string>{"b.hex"};
          }},
+        {"an empty table of the command", "[program]\n", "", kProgram, "",
+         [](const Invocation& in) { return in.typeName == "T"; }},
         {"a key without a value", "type = \"T\"\nsecure\n", "", kProgram,
          "%:2: key \"secure\" has no value (key = value; a switch takes true or false)"},
         {"a key with nothing after =", "vcc =\n", "", kProgram,

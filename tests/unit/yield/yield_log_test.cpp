@@ -333,20 +333,20 @@ TEST(YieldLog, ChipsPastTheListedOnesAreCounted) {
 TEST(YieldLog, AQuotedLineBreakJoinsLinesUpToTheLineBound) {
     const std::string start = kT1 + std::string(",\"");
     const std::string end = "\",1.56,1.30,A,,2,1,1,1,0,1,0\n";
-    // The second line's length that brings the record, with its line break, to the bound.
-    const size_t rest = kMaxLineBytes - start.size() - 1 - (end.size() - 1);
+    // The last line's length that brings the record, with its two line breaks, to the bound.
+    const size_t rest = kMaxLineBytes - start.size() - 3 - (end.size() - 1);
     const struct {
-        size_t secondLine;
+        size_t lastLine;
         const char* reason;
         uint64_t malformed;
     } cases[] = {
-        {rest, "a quoted field holds a line break (lines 2 to 3)", 1},
-        {rest + 1, "a quote is not closed", 2},
+        {rest, "a quoted field holds a line break (lines 2 to 4)", 1},
+        {rest + 1, "a quote is not closed", 3},
     };
     for (const auto& c : cases) {
         const Report report =
-            reportOf(kOldHeader + start + "\n" + std::string(c.secondLine, 's') + end);
-        EXPECT_EQ(report.malformedCount, c.malformed) << c.secondLine;
+            reportOf(kOldHeader + start + "\nm\n" + std::string(c.lastLine, 's') + end);
+        EXPECT_EQ(report.malformedCount, c.malformed) << c.lastLine;
         ASSERT_FALSE(report.malformed.empty());
         EXPECT_EQ(report.malformed[0].line, 2u);
         EXPECT_EQ(report.malformed[0].reason, c.reason);
