@@ -291,11 +291,7 @@ void applyJobFile(CLI::App& command, const std::string& path) {
         if (!option->empty() || otherScheme) {
             continue;
         }
-        if (want == Wanted::Switch) {
-            option->add_result(option->get_flag_value(value.name, value.texts.front()));
-        } else {
-            option->add_result(value.texts);
-        }
+        option->add_result(value.texts);
         try {
             option->run_callback(); // checked now, so that a value refused names the file
         } catch (const CLI::ParseError& e) {

@@ -124,20 +124,15 @@ std::string at(const std::string& path, uint32_t line) {
     const std::string_view description = error.description();
     const std::string key =
         line >= 1 && line <= lines.size() ? leadingKey(lines[line - 1]) : std::string();
-    if (description.find("cannot redefine existing") != std::string_view::npos) {
-        // toml++ names the key in single quotes at the end.
-        const size_t open = description.rfind('\'', description.size() - 2);
-        const std::string twice(open == std::string_view::npos
-                                    ? std::string_view(key)
-                                    : description.substr(open + 1, description.size() - open - 2));
-        for (uint32_t earlier = 1; earlier < line && earlier <= lines.size(); ++earlier) {
-            if (leadingKey(lines[earlier - 1]) == twice) {
-                throw UsageError(at(path, line) + "key \"" + twice +
+    if (description.find("cannot redefine existing") != std::string_view::npos && !key.empty()) {
+        for (uint32_t earlier = 1; earlier < line; ++earlier) {
+            if (leadingKey(lines[earlier - 1]) == key) {
+                throw UsageError(at(path, line) + "key \"" + key +
                                  "\" is given twice (first at line " + std::to_string(earlier) +
                                  ")");
             }
         }
-        throw UsageError(at(path, line) + "key \"" + twice + "\" is given twice");
+        throw UsageError(at(path, line) + "key \"" + key + "\" is given twice");
     }
     const bool noValue = description.find("expected '='") != std::string_view::npos ||
                          description.find("expected value") != std::string_view::npos;

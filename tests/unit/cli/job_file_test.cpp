@@ -74,12 +74,16 @@ TEST(JobFile, EachRuleOfTheFileHoldsAndARefusalNamesTheFileTheLineAndTheKey) {
                     in.settleMs == 250 && !in.verify && !in.secure &&
                     in.files == std::vector<std::string>{"b.hex"};
          }},
+        {"an empty table of the command", "[program]\n", "", kProgram, "",
+         [](const Invocation& in) { return in.typeName == "T"; }},
         {"a key without a value", "type = \"T\"\nsecure\n", "", kProgram,
          "%:2: key \"secure\" has no value (key = value; a switch takes true or false)"},
         {"a key with nothing after =", "vcc =\n", "", kProgram,
          "%:1: key \"vcc\" has no value (key = value; a switch takes true or false)"},
         {"a key twice, far apart", farApart, "", kProgram,
          "%:12: key \"vcc\" is given twice (first at line 1)"},
+        {"a key twice, quoted", "\"vcc\" = 3.3\n'vcc' = 2.8\n", "", kProgram,
+         "%:2: key \"vcc\" is given twice (first at line 1)"},
         {"a key at the top and in the command's table", "vcc = 3.3\n[program]\nvcc = 2.8\n", "",
          kProgram, "%:3: key \"vcc\" is given twice (first at line 1)"},
         {"a switch as text", "secure = \"yes\"\n", "", kProgram,

@@ -249,6 +249,16 @@ TEST(YieldLog, WhatALineAddsIsBoundedByNamesUnitsAndProducts) {
         // Every run is counted, in a panel or summed.
         EXPECT_EQ(report.runs, c.runs) << c.what;
         EXPECT_EQ(report.others.runs, c.otherUnits) << c.what;
+        const std::string html = reportHtml(report);
+        EXPECT_EQ(html.find("<tr id=\"other-products\"><td colspan=\"2\">" +
+                            std::to_string(c.otherProducts) + " other device types") !=
+                      std::string::npos,
+                  c.otherProducts > 0)
+            << c.what;
+        EXPECT_EQ(html.find("<section class=\"unit\" id=\"other-units\"><h2>" +
+                            std::to_string(c.otherUnits) + " other units") != std::string::npos,
+                  c.otherUnits > 0)
+            << c.what;
     }
 }
 
@@ -318,7 +328,39 @@ TEST(YieldLog, ChipsPastTheListedOnesAreCounted) {
     EXPECT_NE(reportJson(report).find("\"serials_on_two_chips_unlisted\":2}"), std::string::npos);
 }
 
+// A record whose quoted field runs over lines is one record up to the line bound, and
+// past it the quote is its first line's fault alone.
+TEST(YieldLog, AQuotedLineBreakJoinsLinesUpToTheLineBound) {
+    const std::string start = kT1 + std::string(",\"");
+    const std::string end = "\",1.56,1.30,A,,2,1,1,1,0,1,0\n";
+    // The last line's length that brings the record, with its two line breaks, to the bound.
+    const size_t rest = kMaxLineBytes - start.size() - 3 - (end.size() - 1);
+    const struct {
+        size_t lastLine;
+        const char* reason;
+        uint64_t malformed;
+    } cases[] = {
+        {rest, "a quoted field holds a line break (lines 2 to 4)", 1},
+        {rest + 1, "a quote is not closed", 3},
+    };
+    for (const auto& c : cases) {
+        const Report report =
+            reportOf(kOldHeader + start + "\nm\n" + std::string(c.lastLine, 's') + end);
+        EXPECT_EQ(report.malformedCount, c.malformed) << c.lastLine;
+        ASSERT_FALSE(report.malformed.empty());
+        EXPECT_EQ(report.malformed[0].line, 2u);
+        EXPECT_EQ(report.malformed[0].reason, c.reason);
+    }
+}
+
 TEST(YieldLog, AWornSocketOfAGeneratedLogIsTheOnlyAlarmAndItsSinceIsNearTheChange) {
+    // The sockets at the ends are alarmed as the others are.
+    for (const int socket : {1, 8}) {
+        const Report report = reportOf(
+            testing::lineLog({.runs = 2300, .wornSocket = socket, .wornFrom = 2000, .seed = 7}));
+        ASSERT_EQ(report.units.at(0).alarms.size(), 1u) << socket;
+        EXPECT_EQ(report.units[0].alarms[0].socket, socket);
+    }
     const Report report =
         reportOf(testing::lineLog({.runs = 2300, .wornSocket = 6, .wornFrom = 2000, .seed = 7}));
     ASSERT_EQ(report.units.size(), 1u);

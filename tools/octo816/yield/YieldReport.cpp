@@ -129,13 +129,13 @@ uint64_t mixed(uint64_t x) {
     return x ^ (x >> 31);
 }
 
-// FNV-1a of a text, never 0: the units summed are told apart by it.
+// FNV-1a of a text: the units summed are told apart by it.
 uint64_t nameHash(std::string_view text) {
     uint64_t hash = 0xcbf29ce484222325ULL;
     for (const char c : text) {
         hash = (hash ^ static_cast<uint8_t>(c)) * 0x100000001b3ULL;
     }
-    return hash == 0 ? 1 : hash;
+    return hash;
 }
 
 std::string lowercase(std::string_view text) {
