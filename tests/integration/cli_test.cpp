@@ -941,6 +941,23 @@ TEST_F(CliTest, EachStopSignalAtEachPhaseOfASerialRun) {
     }
 }
 
+// A stop signal the caller ignores stays ignored (a hang-up under nohup): the series goes on.
+TEST_F(CliTest, AStopSignalIgnoredByTheCallerDoesNotStopTheSeries) {
+    start({"target.all.type=ZEL816 A110", "time_scale=1", "timing.erase_image_ms=0",
+           "timing.run_ms=1500"});
+    std::vector<std::string> args = serialProgram(unit->folder() / "l", "1", "100");
+    args.insert(args.begin() + 1, {"--port", unit->link(), "--repeat", "2"});
+    // The child keeps the disposition through fork and exec.
+    const auto before = std::signal(SIGHUP, SIG_IGN);
+    const pid_t pid = startTool(args, unit->folder());
+    std::signal(SIGHUP, before);
+    ASSERT_TRUE(unit->waitFor("run.main_processes", "1"));
+    kill(pid, SIGHUP);
+    const ToolRun run = finishTool(pid, unit->folder());
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_EQ(unit->state("run.main_processes"), "2");
+}
+
 // A stop waits for the command's end within a bound: here the report cannot be written, as a
 // pipe its reader no longer empties holds it up. The run was settled and logged before.
 TEST_F(CliTest, AStopThatTheCommandCannotMeetEndsItWithinItsWait) {

@@ -81,6 +81,11 @@ void onStop(int number) {
 void catchStopSignals() {
     setAction(SIGALRM, onWaitRunOut, false);
     for (const int stop : kStopSignals) {
+        // One the caller ignores stays ignored: nohup's hang-up, a background job's Ctrl-C.
+        struct sigaction inherited {};
+        if (sigaction(stop, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN) {
+            continue;
+        }
         setAction(stop, onStop, true);
     }
 }
