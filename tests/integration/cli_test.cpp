@@ -1057,6 +1057,33 @@ TEST_F(CliTest, EachStopSignalAtEachPhaseOfASerialRun) {
     }
 }
 
+// A stop signal the caller ignores stays ignored (a hang-up under nohup): the series goes on,
+// and a stop by another signal does not make it count either.
+TEST_F(CliTest, AStopSignalIgnoredByTheCallerStaysIgnored) {
+    start({"target.all.type=ZEL816 A110", "time_scale=1", "timing.erase_image_ms=0",
+           "timing.run_ms=1500"});
+    std::vector<std::string> args = serialProgram(unit->folder() / "l", "1", "100");
+    args.insert(args.begin() + 1, {"--port", unit->link(), "--repeat", "2"});
+    // The child keeps the disposition through fork and exec.
+    const auto before = std::signal(SIGHUP, SIG_IGN);
+    const pid_t pid = startTool(args, unit->folder());
+    std::signal(SIGHUP, before);
+    ASSERT_TRUE(unit->waitFor("run.main_processes", "1"));
+    kill(pid, SIGHUP);
+    ASSERT_TRUE(unit->waitFor("run.main_processes", "2"));
+    kill(pid, SIGINT);
+    for (int i = 0; i < 2000; ++i) {
+        if (fileText(unit->folder() / "tool.err").find("stopping") != std::string::npos) {
+            kill(pid, SIGHUP);
+            break;
+        }
+        usleep(10000);
+    }
+    const ToolRun run = finishTool(pid, unit->folder());
+    EXPECT_EQ(run.signal, SIGINT) << run.err;
+    EXPECT_TRUE(run.err.ends_with("octo816: stopped by SIGINT after run 2\n")) << run.err;
+}
+
 // A stop waits for the command's end within a bound: here the report cannot be written, as a
 // pipe its reader no longer empties holds it up. The run was settled and logged before.
 TEST_F(CliTest, AStopThatTheCommandCannotMeetEndsItWithinItsWait) {

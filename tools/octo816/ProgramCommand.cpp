@@ -99,8 +99,9 @@ void endStep(Progress& progress) {
     stopMayWait(0);
 }
 
-// Where a stop signal ends the command, between the unit's steps: before run N, or after
-// it. Records that never left the computer are released first.
+// Where a stop signal ends the command: before a run's records leave the computer (the steps
+// before, the link and the image's load, run to their end), or after a run. Records that
+// never left it are released first.
 void stopPoint(SerialRun* serial, const std::string& where) {
     if (stopSignal() == 0) {
         return;
@@ -117,14 +118,13 @@ void stopPoint(SerialRun* serial, const std::string& where) {
 // Loads the files, and takes the image's size and CRC-32 from what the unit confirmed for
 // its slot: the library reads each file once and sends what it read, which is not the
 // check's reading when a file changed in between.
-void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress, SerialRun* serial) {
+void loadImages(const Invocation& in, ProgramPlan& plan, Progress& progress) {
     startStep(progress, "Erasing image memory", kEraseImageExpectedMs);
     int32_t result = OctoEraseImage();
     endStep(progress);
     if (result != kOk) {
         fail(result, "erasing the unit's image memory");
     }
-    stopPoint(serial, "before run 1");
     if ((result = OctoSelectImage(0)) != kOk) {
         fail(result, "selecting the image");
     }
@@ -394,12 +394,11 @@ int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std:
             printable(unitLine(in.port, trace::unitIdentity(readBlock("reading the unit"))))
                 .c_str());
     }
-    stopPoint(serial, "before run 1");
     if (serial != nullptr) {
         serial->noteUnit(readUnitRecord().serial);
         serial->reserve(1);
     }
-    loadImages(in, plan, progress, serial);
+    loadImages(in, plan, progress);
     if (!in.json) {
         for (const run::ImageFileFacts& f : plan.images.files) {
             std::fprintf(out, "Image file %s: %llu bytes, CRC-32 %s\n", printable(f.path).c_str(),

@@ -20,7 +20,8 @@ namespace octo::cli {
 // records settled and its lines logged: the log's lock wait, and as much again for the rest.
 inline constexpr uint32_t kStopSettleMs = 2 * static_cast<uint32_t>(trace::kLockWait.count());
 
-// Catches the stop signals from here to the end of the process.
+// Catches the stop signals from here to the end of the process, but for one the process was
+// started ignoring (under nohup, a background job of a shell).
 void catchStopSignals();
 
 // The signal that asked to stop, 0 while none did. Numbered as on POSIX on both systems:

@@ -21,6 +21,8 @@ constexpr int kSignalStatusBase = 128;
 
 std::atomic<int> gStop{0};
 std::atomic<uint32_t> gWaitMs{kStopSettleMs};
+// Which of kStopSignals are caught (set before their handlers are, read by them).
+std::array<bool, kStopSignals.size()> gCaught{};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<uint32_t>::is_always_lock_free);
 
 void tell(const char* text) {
@@ -66,8 +68,10 @@ void onWaitRunOut(int) {
 void onStop(int number) {
     gStop.store(number);
     // From here a second stop meets the system's own action: the process ends at once.
-    for (const int stop : kStopSignals) {
-        setAction(stop, SIG_DFL, false);
+    for (size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (gCaught[i]) {
+            setAction(kStopSignals[i], SIG_DFL, false);
+        }
     }
     const uint32_t seconds = (gWaitMs.load() + kMsPerSecond - 1) / kMsPerSecond;
     tell("octo816: stopping after the unit's current step, in at most ");
@@ -80,8 +84,14 @@ void onStop(int number) {
 
 void catchStopSignals() {
     setAction(SIGALRM, onWaitRunOut, false);
-    for (const int stop : kStopSignals) {
-        setAction(stop, onStop, true);
+    for (size_t i = 0; i < kStopSignals.size(); ++i) {
+        // One the caller ignores stays ignored: nohup's hang-up, a background job's Ctrl-C.
+        struct sigaction inherited {};
+        gCaught[i] =
+            sigaction(kStopSignals[i], nullptr, &inherited) != 0 || inherited.sa_handler != SIG_IGN;
+        if (gCaught[i]) {
+            setAction(kStopSignals[i], onStop, true);
+        }
     }
 }
 
