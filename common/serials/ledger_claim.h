@@ -34,13 +34,15 @@ public:
     Result take(const std::string& path, bool create, std::chrono::milliseconds wait);
     // True when this call made the file.
     bool created() const { return created_; }
-    // Lets go (and closes the file); what take() made stays.
-    void release();
+    // Lets go (and closes the file); what take() made stays, unless discardMade and it is
+    // still empty.
+    void release(bool discardMade = false);
 
     // True when another program holds path now: a look that neither waits nor makes a file.
     static bool heldElsewhere(const std::string& path);
 
 private:
+    std::string path_;
     std::intptr_t handle_ = -1; // a descriptor, or a HANDLE
     bool created_ = false;
 };

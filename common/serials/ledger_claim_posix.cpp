@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace octo::serials {
 
@@ -33,20 +35,16 @@ LedgerClaim::Result openFailure(int error) {
 }
 
 int openFile(const std::string& path, bool create, bool& created) {
-    created = false;
     constexpr int kFlags = O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(path.c_str(), kFlags);
-        if (fd >= 0 || errno != ENOENT || !create) {
-            return fd;
-        }
+    created = false;
+    if (create) {
         const int made = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLedgerMode);
         if (made >= 0 || errno != EEXIST) {
             created = made >= 0;
             return made;
         }
     }
-    return -1;
+    return ::open(path.c_str(), kFlags);
 }
 
 } // namespace
@@ -56,16 +54,19 @@ LedgerClaim::~LedgerClaim() {
 }
 
 LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
-    : handle_(other.handle_), created_(other.created_) {
+    : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
     other.handle_ = -1;
+    other.created_ = false;
 }
 
 LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
     if (this != &other) {
         release();
+        path_ = std::move(other.path_);
         handle_ = other.handle_;
         created_ = other.created_;
         other.handle_ = -1;
+        other.created_ = false;
     }
     return *this;
 }
@@ -73,6 +74,7 @@ LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
 LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
                                       std::chrono::milliseconds wait) {
     release();
+    path_ = path;
     const int fd = openFile(path, create, created_);
     if (fd < 0) {
         return openFailure(errno);
@@ -80,6 +82,7 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
+        created_ = false;
         return Result::NotRegular;
     }
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -87,6 +90,7 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
         if ((errno != EWOULDBLOCK && errno != EINTR) ||
             std::chrono::steady_clock::now() >= deadline) {
             ::close(fd);
+            created_ = false;
             return Result::Held;
         }
         std::this_thread::sleep_for(kRetry);
@@ -95,10 +99,15 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
     return Result::Taken;
 }
 
-void LedgerClaim::release() {
+void LedgerClaim::release(bool discardMade) {
     if (handle_ >= 0) {
         ::close(static_cast<int>(handle_)); // the lock goes with the descriptor
         handle_ = -1;
+    }
+    std::error_code ec;
+    if (std::exchange(created_, false) && discardMade &&
+        std::filesystem::file_size(path_, ec) == 0 && !ec) {
+        std::filesystem::remove(path_, ec);
     }
 }
 
@@ -107,11 +116,8 @@ bool LedgerClaim::heldElsewhere(const std::string& path) {
     if (fd < 0) {
         return false;
     }
-    struct stat st {};
-    bool held = false;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    }
+    // Callers name regular files only; a shared hold is refused only while a writer holds it.
+    const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
     return held;
 }

@@ -3,7 +3,9 @@
 // readers are never blocked by it, and two opens conflict even within one process.
 #include "serials/ledger_claim.h"
 
+#include <filesystem>
 #include <thread>
+#include <utility>
 #include <windows.h>
 
 namespace octo::serials {
@@ -49,16 +51,19 @@ LedgerClaim::~LedgerClaim() {
 }
 
 LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
-    : handle_(other.handle_), created_(other.created_) {
+    : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
     other.handle_ = -1;
+    other.created_ = false;
 }
 
 LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
     if (this != &other) {
         release();
+        path_ = std::move(other.path_);
         handle_ = other.handle_;
         created_ = other.created_;
         other.handle_ = -1;
+        other.created_ = false;
     }
     return *this;
 }
@@ -66,7 +71,7 @@ LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
 LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
                                       std::chrono::milliseconds wait) {
     release();
-    created_ = false;
+    path_ = path;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return Result::NotRegular;
@@ -81,12 +86,14 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
     created_ = create && GetLastError() != ERROR_ALREADY_EXISTS;
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
+        created_ = false;
         return Result::NotRegular;
     }
     const auto deadline = std::chrono::steady_clock::now() + wait;
     while (!lockClaim(file, LOCKFILE_EXCLUSIVE_LOCK)) {
         if (std::chrono::steady_clock::now() >= deadline) {
             CloseHandle(file);
+            created_ = false;
             return Result::Held;
         }
         std::this_thread::sleep_for(kRetry);
@@ -95,11 +102,16 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
     return Result::Taken;
 }
 
-void LedgerClaim::release() {
+void LedgerClaim::release(bool discardMade) {
     if (handle_ != -1) {
         unlockClaim(handleOf(handle_));
         CloseHandle(handleOf(handle_));
         handle_ = -1;
+    }
+    std::error_code ec;
+    if (std::exchange(created_, false) && discardMade &&
+        std::filesystem::file_size(path_, ec) == 0 && !ec) {
+        std::filesystem::remove(path_, ec);
     }
 }
 

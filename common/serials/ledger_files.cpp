@@ -23,7 +23,6 @@ constexpr std::array<uint8_t, 8> kJournalMagic = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 
 constexpr size_t kJournalHeaderBytes = 28;
 constexpr size_t kJournalSectorAt = 20;
 constexpr size_t kJournalPageSizeAt = 24;
-constexpr uint32_t kLargestSector = 65536;
 // A page's record in the journal: its number, its bytes, a checksum.
 constexpr size_t kRecordExtraBytes = 8;
 
@@ -38,15 +37,13 @@ uint32_t bigEndian32(const std::string& bytes, size_t at) {
            static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3]));
 }
 
-// count bytes of the file from at; fewer at its end, none when it cannot be read.
+// count bytes of the file from at, zeros past its end (and all zeros when it cannot be read):
+// every header checked here has a magic number that is not zeros.
 std::string readAt(const fs::path& path, uint64_t at, size_t count) {
     std::ifstream in(path, std::ios::binary);
     std::string bytes(count, '\0');
-    if (!in.seekg(static_cast<std::streamoff>(at))) {
-        return {};
-    }
+    in.seekg(static_cast<std::streamoff>(at));
     in.read(bytes.data(), static_cast<std::streamsize>(count));
-    bytes.resize(static_cast<size_t>(in.gcount()));
     return bytes;
 }
 
@@ -75,20 +72,19 @@ SideFile sideFile(const fs::path& path) {
 // made hot, so the journal of every interrupted commit of the ledger has it.
 bool ownJournal(const fs::path& journal, uint64_t size, const DatabaseHeader& main) {
     const std::string header = readAt(journal, 0, kJournalHeaderBytes);
-    if (header.size() < kJournalHeaderBytes ||
-        !std::equal(kJournalMagic.begin(), kJournalMagic.end(), header.begin(),
+    if (!std::equal(kJournalMagic.begin(), kJournalMagic.end(), header.begin(),
                     [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); })) {
         return false;
     }
+    // The records start a sector in; whatever the header says, the scan only reads the file.
     const uint32_t sector = bigEndian32(header, kJournalSectorAt);
     const uint32_t pageSize = bigEndian32(header, kJournalPageSizeAt);
-    if (pageSize != main.pageSize || sector < kJournalHeaderBytes || sector > kLargestSector) {
+    if (pageSize != main.pageSize) {
         return false;
     }
     for (uint64_t at = sector; at + pageSize + kRecordExtraBytes <= size;
          at += pageSize + kRecordExtraBytes) {
-        const std::string number = readAt(journal, at, 4);
-        if (number.size() == 4 && bigEndian32(number, 0) == 1) {
+        if (bigEndian32(readAt(journal, at, 4), 0) == 1) {
             const std::optional<DatabaseHeader> page =
                 databaseHeader(readAt(journal, at + 4, kHeaderBytes));
             return page && page->applicationId == kLedgerApplicationId &&
@@ -130,9 +126,8 @@ Beside besideLedger(const std::string& path) {
             return Beside::ForeignLog;
         }
         const std::string header = readAt(log, 0, kWalHeaderBytes);
-        if (wal.size != 0 &&
-            (header.size() < kWalHeaderBytes || (bigEndian32(header, 0) & ~1U) != kWalMagic ||
-             bigEndian32(header, kWalPageSizeAt) != main->pageSize)) {
+        if (wal.size != 0 && ((bigEndian32(header, 0) & ~1U) != kWalMagic ||
+                              bigEndian32(header, kWalPageSizeAt) != main->pageSize)) {
             return Beside::ForeignLog;
         }
     }
@@ -142,9 +137,8 @@ Beside besideLedger(const std::string& path) {
         if (!journal.regular) {
             return Beside::ForeignJournal;
         }
-        const std::string first = readAt(journalPath, 0, 1);
         // Empty, or a first byte of zero: SQLite takes it for no journal at all.
-        if (!first.empty() && first[0] != '\0') {
+        if (readAt(journalPath, 0, 1)[0] != '\0') {
             if (!main || !ownJournal(journalPath, journal.size, *main)) {
                 return Beside::ForeignJournal;
             }

@@ -16,7 +16,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 #include <tuple>
 
 namespace octo::serials {
@@ -368,7 +367,6 @@ std::optional<KeptScheme> keptScheme(Database& db) {
     KeptScheme kept{scheme.text(0), scheme.text(1), numberFormat(scheme.text(2)),
                     static_cast<int>(scheme.integer(3)),
                     std::max<uint64_t>(1, static_cast<uint64_t>(scheme.integer(4)))};
-    scheme.reset();
     return kept;
 }
 
@@ -416,8 +414,9 @@ void resumeLog(Database& db, trace::LogReader& reader, const std::string& key) {
     if (!last.step()) {
         return;
     }
-    const auto offset = static_cast<uint64_t>(std::max<int64_t>(0, last.integer(0)));
-    const auto line = static_cast<uint64_t>(std::max<int64_t>(0, last.integer(1)));
+    // A crafted note only costs a read of the log from its start.
+    const auto offset = static_cast<uint64_t>(last.integer(0));
+    const auto line = static_cast<uint64_t>(last.integer(1));
     const std::string tail = last.text(2);
     last.reset();
     if (hexOf(reader.bytesBefore(offset, kLogTailBytes)) == tail) {
@@ -614,7 +613,7 @@ std::vector<std::string> valuesNamed(const std::string& value, const KeptScheme&
     } catch (const SchemeError&) {
         // Not a record in hexadecimal.
     }
-    uint64_t number = 0;
+    uint64_t number{};
     const bool hex = value.starts_with("0x") || value.starts_with("0X");
     const char* first = value.data() + (hex ? 2 : 0);
     const char* last = value.data() + value.size();
@@ -701,12 +700,7 @@ struct Writer {
                 gMarks.erase(fileKey(path));
             }
         }
-        const bool made = claim.created();
-        claim.release();
-        std::error_code ec;
-        if (discard && made && fs::file_size(path, ec) == 0 && !ec) {
-            fs::remove(path, ec);
-        }
+        claim.release(discard);
     }
 
     std::string path;
@@ -998,14 +992,8 @@ std::string SerialLedger::backup(const std::string& path) {
             copy.fail(sqlite3_errcode(copy.handle()));
         }
         // All pages in one step, under one read lock: the ledger as of one commit. A station's
-        // commit under way is waited for.
-        const auto deadline = std::chrono::steady_clock::now() + kBusyWait;
-        int step = sqlite3_backup_step(backup, -1);
-        while ((step == SQLITE_BUSY || step == SQLITE_LOCKED) &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            step = sqlite3_backup_step(backup, -1);
-        }
+        // commit under way is waited for by the reader's busy wait.
+        const int step = sqlite3_backup_step(backup, -1);
         const int finish = sqlite3_backup_finish(backup);
         if (step != SQLITE_DONE) {
             throw SqliteError(step, sqlite3_errstr(step));

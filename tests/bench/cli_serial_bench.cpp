@@ -2,8 +2,10 @@
 // same run of ZEL816 A110 on 8 targets with and without a ledger (synchronous, in the
 // current folder, so on the disk the station would use), taking turns; each with-ledger
 // run opens the ledger, reserves 8 records on the disk, hands them to the library and
-// settles them. Prints
+// settles them. Then, while one command runs a series of 60 such runs on the ledger, how long
+// a listing of the ledger (`octo816 serials`) takes. Prints
 //   BENCH serial_overhead_ms <median of (with - without)> ms
+//   BENCH serial_listing_during_series_ms <median of the listings> ms
 //   usage: octo_cli_serial_bench [pairs]
 #include "QuietTool.h"
 #include "SimulatedUnit.h"
@@ -14,6 +16,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
 
 namespace {
 
@@ -55,6 +59,27 @@ int main(int argc, char** argv) {
     }
     std::sort(added.begin(), added.end());
     std::printf("BENCH serial_overhead_ms %.1f ms\n", added[added.size() / 2]);
+
+    std::vector<std::string> series = serial;
+    series.insert(series.end(), {"--repeat", "60"});
+    const pid_t holder = octo::testing::startQuietTool(series);
+    std::vector<double> listings;
+    int status = 0;
+    while (waitpid(holder, &status, WNOHANG) == 0) {
+        const double ms = runMs({"serials", "--ledger", ledger.string()});
+        if (ms < 0) {
+            std::fprintf(stderr, "bench: a listing during the series failed\n");
+            waitpid(holder, &status, 0);
+            return 1;
+        }
+        listings.push_back(ms);
+    }
+    if (listings.empty()) {
+        std::fprintf(stderr, "bench: the series ended before a listing\n");
+        return 1;
+    }
+    std::sort(listings.begin(), listings.end());
+    std::printf("BENCH serial_listing_during_series_ms %.1f ms\n", listings[listings.size() / 2]);
     std::filesystem::remove(ledger);
     return 0;
 }

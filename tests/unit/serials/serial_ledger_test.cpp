@@ -85,7 +85,7 @@ void copyMidCommit(const std::string& from, const std::string& path) {
                            "PRAGMA journal_mode = DELETE; PRAGMA cache_size = 2; BEGIN; "
                            "CREATE TABLE IF NOT EXISTS filler (x); "
                            "WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c "
-                           "WHERE i < 100) INSERT INTO filler SELECT randomblob(900) FROM c",
+                           "WHERE i < 400) INSERT INTO filler SELECT randomblob(900) FROM c",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
     std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
@@ -401,6 +401,12 @@ TEST_F(SerialLedgerTest, FilesBesideTheLedgerAreTakenOnlyWhenTheyAreItsOwn) {
     }
     const std::string ownMidCommit = file("own-mid.ledger");
     copyMidCommit(own, ownMidCommit);
+    // The same with the largest pages, whose size the header writes as 1.
+    const std::string largePages = file("large.ledger");
+    std::filesystem::copy_file(own, largePages);
+    rawExec(largePages, "PRAGMA page_size = 65536; VACUUM");
+    const std::string largeMidCommit = file("large-mid.ledger");
+    copyMidCommit(largePages, largeMidCommit);
 
     const struct {
         const char* name;
@@ -421,11 +427,29 @@ TEST_F(SerialLedgerTest, FilesBesideTheLedgerAreTakenOnlyWhenTheyAreItsOwn) {
          false},
         {"a pipe as the write-ahead log",
          [&](const std::string& p) { ASSERT_EQ(mkfifo((p + "-wal").c_str(), 0600), 0); }, false},
+        {"a journal of other bytes",
+         [&](const std::string& p) {
+             std::ofstream(p + "-journal", std::ios::binary) << std::string(4096, 'j');
+         },
+         false},
+        {"a journal without a page of the ledger",
+         [&](const std::string& p) {
+             std::ofstream(p + "-journal", std::ios::binary)
+                 << contents(ownMidCommit + "-journal").substr(0, 512);
+         },
+         false},
         {"its own journal of a commit that stopped",
          [&](const std::string& p) {
              std::filesystem::copy_file(ownMidCommit, p,
                                         std::filesystem::copy_options::overwrite_existing);
              std::filesystem::copy_file(ownMidCommit + "-journal", p + "-journal");
+         },
+         true},
+        {"its own journal of a commit that stopped, with pages of 64 KiB",
+         [&](const std::string& p) {
+             std::filesystem::copy_file(largeMidCommit, p,
+                                        std::filesystem::copy_options::overwrite_existing);
+             std::filesystem::copy_file(largeMidCommit + "-journal", p + "-journal");
          },
          true},
     };
@@ -534,6 +558,13 @@ TEST_F(SerialLedgerTest, AnOpenWithTheLogRefusesALedgerThatDoesNotKnowWhatReache
             EXPECT_EQ(contents(path), before) << c.name << ": changed";
         }
     }
+    // A new ledger refused is not left behind, nor a journal beside it.
+    std::filesystem::remove(file("new.ledger"));
+    std::ofstream(log, std::ios::binary) << logOf({logLine(1, true, true, "01000000")});
+    const std::array<std::string, 1> logs = {log};
+    EXPECT_THROW(SerialLedger::open(file("new.ledger"), le32(1, 100), logs), LedgerError);
+    EXPECT_FALSE(std::filesystem::exists(file("new.ledger")));
+    EXPECT_FALSE(std::filesystem::exists(file("new.ledger-journal")));
 }
 
 // A copy of the ledger taken between two runs, restored after more runs that the log holds:
@@ -598,7 +629,13 @@ TEST_F(SerialLedgerTest, EachOpenChecksWhatTheLogGotSinceTheLastAndAnotherLogWho
     std::ofstream(log, std::ios::binary) << logOf({logLine(1, true, true, "01000000")});
     SerialLedger::open(path_, le32(1, 100), logs);
     std::ofstream(log, std::ios::app | std::ios::binary) << logLine(2, true, true, "0b000000");
-    EXPECT_THROW(SerialLedger::open(path_, le32(1, 100), logs), LedgerError) << "a later line";
+    try {
+        SerialLedger::open(path_, le32(1, 100), logs);
+        ADD_FAILURE() << "took a record a later line names";
+    } catch (const LedgerError& e) {
+        EXPECT_NE(std::string(e.what()).find("line 3 gives record 0b000000"), std::string::npos)
+            << e.what();
+    }
 
     // Another log of the same length, whose new line comes before where the check ended.
     std::ofstream(log, std::ios::binary)
@@ -657,6 +694,12 @@ TEST_F(SerialLedgerTest, FindTakesTheNumberOrTheBytesAndTheExportHoldsTheProgram
         }
         EXPECT_EQ(found, c.found) << c.value;
     }
+    const std::vector<RecordEntry> passed = SerialLedger::find(path_, "255");
+    ASSERT_EQ(passed.size(), 1u);
+    EXPECT_EQ(passed[0].state, RecordState::Programmed);
+    EXPECT_EQ(passed[0].number, 255u);
+    EXPECT_EQ(passed[0].reason, "");
+    EXPECT_EQ(passed[0].time.size(), std::string("2026-12-08T06:42:36Z").size()) << passed[0].time;
     const std::vector<RecordEntry> failed = SerialLedger::find(path_, "256");
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_EQ(failed[0].state, RecordState::Void);
@@ -700,7 +743,7 @@ TEST_F(SerialLedgerTest, ABackupWhileAStationHoldsTheLedgerIsTheLedgerAsCommitte
 TEST_F(SerialLedgerTest, ANameSqliteCouldTakeAsAUriIsAFileName) {
     const std::filesystem::path was = std::filesystem::current_path();
     std::filesystem::current_path(folder_.path());
-    for (const char* name : {"file:u6.ledger?vfs=unix-none", ":memory:"}) {
+    for (const char* name : {"file:u6.ledger?vfs=unix-none", ":memory:", "file:"}) {
         {
             SerialLedger holder = SerialLedger::open(name, le32(1, 100));
             holder.reserve(kRun, kAllSockets);
@@ -745,6 +788,94 @@ TEST_F(SerialLedgerTest, ALedgerOfTheEarlierVersionIsTakenInWithItsLog) {
     }
     EXPECT_FALSE(std::filesystem::exists(log + "-wal"));
     EXPECT_EQ(SerialLedger::inspect(log).voids.size(), 1u);
+}
+
+// Damage in a part of the file that an open does not otherwise read is found by the check of
+// the whole file, which runs when another program wrote the file since this process did.
+TEST_F(SerialLedgerTest, DamageWhereTheOpenDoesNotReadIsFoundAndNothingWritten) {
+    {
+        SerialLedger ledger = SerialLedger::open(path_, le32(1, 1000));
+        for (int run = 0; run < 40; ++run) {
+            ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
+        }
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* root = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT rootpage, (SELECT page_size FROM pragma_page_size) FROM "
+                       "sqlite_master WHERE name = 'runs'",
+                       -1, &root, nullptr);
+    ASSERT_EQ(sqlite3_step(root), SQLITE_ROW);
+    const int64_t at = (sqlite3_column_int64(root, 0) - 1) * sqlite3_column_int64(root, 1);
+    sqlite3_finalize(root);
+    sqlite3_close(db);
+    std::string bytes = contents(path_);
+    bytes[static_cast<size_t>(at)] = '\x01'; // no kind of b-tree page
+    std::ofstream(path_, std::ios::binary) << bytes;
+
+    for (const bool listing : {false, true}) {
+        try {
+            listing ? (void)SerialLedger::inspect(path_)
+                    : (void)SerialLedger::open(path_, le32(1, 1000));
+            ADD_FAILURE() << "took a damaged ledger";
+        } catch (const LedgerError& e) {
+            EXPECT_EQ(e.fault(), LedgerFault::NotALedger);
+            EXPECT_NE(std::string(e.what()).find("is damaged"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(contents(path_), bytes);
+    }
+}
+
+// Reconcile takes a log's records of the ledger's length, whatever kind of scheme it keeps,
+// and refuses a ledger whose kind it does not know.
+TEST_F(SerialLedgerTest, ReconcileTakesTheRecordsOfTheLedgersLength) {
+    const std::string log = file("trace.csv");
+    std::ofstream(log, std::ios::binary) << logOf(
+        {logLine(1, true, true, "0102"), logLine(2, true, true, "010203"),
+         logLine(3, true, false, "0102030405"), logLine(4, true, true, "0102030405060708")});
+    const std::array<std::string, 1> logs = {log};
+    const struct {
+        const char* name;
+        SerialScheme scheme;
+        const char* crafted; // the kind a crafted ledger says it keeps; null: as made
+        int length;          // of the records taken; 0: refused
+    } cases[] = {
+        {"le16", SerialScheme::numbers({1, 9, 1, NumberFormat::Le16, 0}), nullptr, 2},
+        {"be64", SerialScheme::numbers({1, 9, 1, NumberFormat::Be64, 0}), nullptr, 8},
+        {"ascii width 5", SerialScheme::numbers({1, 9, 1, NumberFormat::Ascii, 5}), nullptr, 5},
+        {"a list", SerialScheme::list("aabbcc\n", "list.txt"), nullptr, 3},
+        {"a list of 0-byte records", SerialScheme::list("aabbcc\n", "list.txt"),
+         "list of 0-byte records", 0},
+        {"a list of 33-byte records", SerialScheme::list("aabbcc\n", "list.txt"),
+         "list of 33-byte records", 0},
+        {"another kind", SerialScheme::list("aabbcc\n", "list.txt"), "list of 3-byte things", 0},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("kind.ledger");
+        std::filesystem::remove(path);
+        SerialLedger::open(path, c.scheme);
+        if (c.crafted != nullptr) {
+            rawExec(path, std::string("UPDATE scheme SET kind = '") + c.crafted + "'");
+        }
+        try {
+            const std::vector<ReconcileCount> counts = SerialLedger::reconcile(path, logs);
+            ASSERT_EQ(counts.size(), 1u);
+            EXPECT_NE(c.length, 0) << c.name << ": reconciled";
+            EXPECT_EQ(counts[0].programmed + counts[0].voided, 1u) << c.name;
+            EXPECT_EQ(counts[0].otherKind, 3u) << c.name;
+            const std::vector<RecordEntry> found =
+                SerialLedger::find(path, std::string("0102030405060708").substr(0, 2 * c.length));
+            ASSERT_EQ(found.size(), 1u) << c.name;
+            EXPECT_EQ(found[0].reason, "reconciled from trace.csv") << c.name;
+            EXPECT_EQ(found[0].imageCrc32, 0x1234ABCDu) << c.name;
+            EXPECT_EQ(found[0].unit, "OCTO-7") << c.name;
+            EXPECT_EQ(found[0].socket, c.length == 5 ? 3 : (c.length == 8 ? 4 : c.length - 1))
+                << c.name;
+        } catch (const LedgerError& e) {
+            EXPECT_EQ(c.length, 0) << c.name << ": " << e.what();
+        }
+    }
 }
 
 TEST(SqliteStatements, AStepThatRunsPastItsBoundIsStopped) {
