@@ -81,8 +81,7 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        created_ = false;
+        ::close(fd); // never one this call made: it makes regular files
         return Result::NotRegular;
     }
     const auto deadline = std::chrono::steady_clock::now() + wait;

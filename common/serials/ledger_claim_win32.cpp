@@ -85,8 +85,7 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
     }
     created_ = create && GetLastError() != ERROR_ALREADY_EXISTS;
     if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        created_ = false;
+        CloseHandle(file); // never one this call made: it makes regular files
         return Result::NotRegular;
     }
     const auto deadline = std::chrono::steady_clock::now() + wait;

@@ -15,9 +15,8 @@ sqlite3* openDatabase(const std::string& name, int flags) {
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(name.c_str(), &db, flags & ~SQLITE_OPEN_URI, nullptr);
     if (rc != SQLITE_OK) {
-        const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
         sqlite3_close(db);
-        throw SqliteError(rc, message);
+        throw SqliteError(rc, sqlite3_errstr(rc));
     }
     return db;
 }
