@@ -122,9 +122,14 @@ LRESULT query(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     DWORD_PTR result = 0;
     // Not SMTO_ABORTIFHUNG: Wine calls a thread hung after 5 s without reading its queue, which
     // a starved thread on a loaded machine can reach while it is working normally.
-    if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_NORMAL, kQueryTimeoutMs, &result))
+    SetLastError(0);
+    if (!SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_NORMAL, kQueryTimeoutMs, &result)) {
+        const DWORD error = GetLastError();
+        if (!IsWindow(hwnd))
+            fail("window " + hex32(handleValue(hwnd)) + " is gone");
         fail("window " + hex32(handleValue(hwnd)) + " did not answer message " +
-             std::to_string(msg));
+             std::to_string(msg) + ", error " + std::to_string(error));
+    }
     return static_cast<LRESULT>(result);
 }
 
@@ -722,12 +727,29 @@ std::string cmdFileName(const Args& a) {
     HWND dialog = windowArg(a, 0);
     if (a.size() < 2)
         fail("usage: file_name <hwnd> <path>");
-    HWND box = GetDlgItem(dialog, kFileNameId);
-    if (!box)
-        fail("no file name box in window " + a[0]);
     const std::wstring text = toWide(a[1]);
-    query(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    return quote(windowText(box));
+    // Wine's dialog may put a new name box in place of the old one just after it changed
+    // folder: a box gone while the name went in is found again, within kUsableWaitMs.
+    std::string reason = "no file name box in window " + a[0];
+    std::string shown;
+    const auto entered = [&] {
+        HWND box = GetDlgItem(dialog, kFileNameId);
+        if (!box)
+            return false;
+        try {
+            query(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+            shown = windowText(box);
+            return true;
+        } catch (const Failure& f) {
+            if (IsWindow(box))
+                throw;
+            reason = f.reason;
+            return false;
+        }
+    };
+    if (!waitUntil(static_cast<DWORD>(octo::e2e::kUsableWaitMs), entered))
+        fail(reason);
+    return quote(shown);
 }
 
 // Choosing a filter: Wine's file dialog reacts to CBN_SELENDOK, programs to CBN_SELCHANGE.

@@ -15,6 +15,7 @@
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 namespace octo::e2e {
@@ -344,7 +345,32 @@ private:
         return w().waitPopup(kAnswerTimeout);
     }
 
+    // A key's value in the program's configuration file, "" when it has none.
+    std::string iniValue(const std::string& section, const std::string& key) {
+        std::istringstream file(readWholeFile(ini()));
+        bool inSection = false;
+        for (std::string line; std::getline(file, line);) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty() && line.front() == '[')
+                inSection = line == "[" + section + "]";
+            else if (inSection && line.rfind(key + "=", 0) == 0)
+                return line.substr(key.size() + 1);
+        }
+        return "";
+    }
+
+    // How many main processes the unit was asked for since the event `since`.
+    std::size_t mainProcessesSince(std::size_t since) const {
+        const auto events = unit_->events();
+        return std::count_if(
+            events.begin() + static_cast<std::ptrdiff_t>(std::min(since, events.size())),
+            events.end(),
+            [](const UnitEvent& e) { return e.kind == "request" && e.command == "MainProcess"; });
+    }
+
     void series() {
+        const std::size_t before = unit_->events().size();
         camera_.take("series-running", [&] {
             setIniKey(ini(), "User", "RepeatOctoprog", std::to_string(kSeriesRuns));
             w().click(IDC_START, kActionWait);
@@ -354,7 +380,16 @@ private:
             return Shot{w().rect(), [&] { return unit_->state("unit.working") == "yes"; }};
         });
         camera_.take("status-series-ended", [&] {
-            waitStatus(w(), kSeriesEnded, kSeriesTimeout);
+            try {
+                waitStatus(w(), kSeriesEnded, kSeriesTimeout);
+            } catch (const E2eError& e) {
+                // What tells a series that never ended from one that ran on or ran once more.
+                throw E2eError(std::string(e.what()) + "; the unit ran " +
+                               std::to_string(mainProcessesSince(before)) + " of " +
+                               std::to_string(kSeriesRuns) + " main processes, the file says " +
+                               "RepeatOctoprog=" + iniValue("User", "RepeatOctoprog") +
+                               ", Start reads '" + w().text(IDC_START) + "'");
+            }
             waitFor("Start enabled", kOperationTimeout, [&] { return w().enabled(IDC_START); });
             setIniKey(ini(), "User", "RepeatOctoprog", "0");
             return Shot{group(w(), "Status")};
