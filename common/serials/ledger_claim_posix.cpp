@@ -104,8 +104,7 @@ void LedgerClaim::release(bool discardMade) {
         handle_ = -1;
     }
     std::error_code ec;
-    if (std::exchange(created_, false) && discardMade &&
-        std::filesystem::file_size(path_, ec) == 0 && !ec) {
+    if (created_ && discardMade && std::filesystem::file_size(path_, ec) == 0 && !ec) {
         std::filesystem::remove(path_, ec);
     }
 }

@@ -82,8 +82,7 @@ bool ownJournal(const fs::path& journal, uint64_t size, const DatabaseHeader& ma
     if (pageSize != main.pageSize) {
         return false;
     }
-    for (uint64_t at = sector; at + pageSize + kRecordExtraBytes <= size;
-         at += pageSize + kRecordExtraBytes) {
+    for (uint64_t at = sector; at < size; at += pageSize + kRecordExtraBytes) {
         if (bigEndian32(readAt(journal, at, 4), 0) == 1) {
             const std::optional<DatabaseHeader> page =
                 databaseHeader(readAt(journal, at + 4, kHeaderBytes));

@@ -185,7 +185,6 @@ Transaction::Transaction(Database& db) : db_(db) {
 
 Transaction::~Transaction() {
     if (!done_) {
-        db_.startStep();
         sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
 }
