@@ -11,6 +11,9 @@
 
 namespace octo::serials {
 
+// What a claim holds when it holds nothing (no descriptor, no HANDLE).
+inline constexpr std::intptr_t kNoHandle = -1;
+
 class LedgerClaim {
 public:
     enum class Result {
@@ -43,7 +46,7 @@ public:
 
 private:
     std::string path_;
-    std::intptr_t handle_ = -1; // a descriptor, or a HANDLE
+    std::intptr_t handle_ = kNoHandle; // a descriptor, or a HANDLE
     bool created_ = false;
 };
 

@@ -39,8 +39,8 @@ int openFile(const std::string& path, bool create, bool& created) {
     created = false;
     if (create) {
         const int made = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLedgerMode);
-        if (made >= 0 || errno != EEXIST) {
-            created = made >= 0;
+        created = made != kNoHandle;
+        if (created || errno != EEXIST) {
             return made;
         }
     }
@@ -55,7 +55,7 @@ LedgerClaim::~LedgerClaim() {
 
 LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
     : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
-    other.handle_ = -1;
+    other.handle_ = kNoHandle;
     other.created_ = false;
 }
 
@@ -65,7 +65,7 @@ LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
         path_ = std::move(other.path_);
         handle_ = other.handle_;
         created_ = other.created_;
-        other.handle_ = -1;
+        other.handle_ = kNoHandle;
         other.created_ = false;
     }
     return *this;
@@ -99,9 +99,9 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
 }
 
 void LedgerClaim::release(bool discardMade) {
-    if (handle_ >= 0) {
+    if (handle_ != kNoHandle) {
         ::close(static_cast<int>(handle_)); // the lock goes with the descriptor
-        handle_ = -1;
+        handle_ = kNoHandle;
     }
     std::error_code ec;
     if (created_ && discardMade && std::filesystem::file_size(path_, ec) == 0 && !ec) {

@@ -52,7 +52,7 @@ LedgerClaim::~LedgerClaim() {
 
 LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
     : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
-    other.handle_ = -1;
+    other.handle_ = kNoHandle;
     other.created_ = false;
 }
 
@@ -62,7 +62,7 @@ LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
         path_ = std::move(other.path_);
         handle_ = other.handle_;
         created_ = other.created_;
-        other.handle_ = -1;
+        other.handle_ = kNoHandle;
         other.created_ = false;
     }
     return *this;
@@ -102,10 +102,10 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
 }
 
 void LedgerClaim::release(bool discardMade) {
-    if (handle_ != -1) {
+    if (handle_ != kNoHandle) {
         unlockClaim(handleOf(handle_));
         CloseHandle(handleOf(handle_));
-        handle_ = -1;
+        handle_ = kNoHandle;
     }
     std::error_code ec;
     if (created_ && discardMade && std::filesystem::file_size(path_, ec) == 0 && !ec) {

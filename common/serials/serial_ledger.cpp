@@ -703,10 +703,9 @@ struct Writer {
             // Still held: nobody else wrote it since the last commit.
             const std::optional<FileMark> mark = markOf(path);
             const std::lock_guard<std::mutex> lock(gMarksLock);
+            // A file with no mark is never as left: the next open checks it whole.
             if (mark) {
                 gMarks[fileKey(path)] = *mark;
-            } else {
-                gMarks.erase(fileKey(path));
             }
         }
         claim.release(discard);

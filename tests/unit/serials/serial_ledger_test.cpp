@@ -900,6 +900,7 @@ TEST_F(SerialLedgerTest, ReconcileTakesTheRecordsOfTheLedgersLength) {
             EXPECT_EQ(found[0].reason, "reconciled from trace.csv") << c.name;
             EXPECT_EQ(found[0].imageCrc32, 0x1234ABCDu) << c.name;
             EXPECT_EQ(found[0].unit, "OCTO-7") << c.name;
+            EXPECT_EQ(found[0].time, "2026-12-08T06:42:36Z") << c.name;
             EXPECT_EQ(found[0].state, RecordState::Programmed) << c.name;
             EXPECT_EQ(found[0].socket, c.length == 5 ? 5 : (c.length == 8 ? 4 : c.length - 1))
                 << c.name;
