@@ -27,8 +27,6 @@ public:
 
     LedgerClaim() = default;
     ~LedgerClaim();
-    LedgerClaim(LedgerClaim&& other) noexcept;
-    LedgerClaim& operator=(LedgerClaim&& other) noexcept;
     LedgerClaim(const LedgerClaim&) = delete;
     LedgerClaim& operator=(const LedgerClaim&) = delete;
 

@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 
 namespace octo::serials {
 
@@ -51,24 +50,6 @@ int openFile(const std::string& path, bool create, bool& created) {
 
 LedgerClaim::~LedgerClaim() {
     release();
-}
-
-LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
-    : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
-    other.handle_ = kNoHandle;
-    other.created_ = false;
-}
-
-LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
-    if (this != &other) {
-        release();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        created_ = other.created_;
-        other.handle_ = kNoHandle;
-        other.created_ = false;
-    }
-    return *this;
 }
 
 LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,

@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <thread>
-#include <utility>
 #include <windows.h>
 
 namespace octo::serials {
@@ -48,24 +47,6 @@ void unlockClaim(HANDLE file) {
 
 LedgerClaim::~LedgerClaim() {
     release();
-}
-
-LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
-    : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
-    other.handle_ = kNoHandle;
-    other.created_ = false;
-}
-
-LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
-    if (this != &other) {
-        release();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        created_ = other.created_;
-        other.handle_ = kNoHandle;
-        other.created_ = false;
-    }
-    return *this;
 }
 
 LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,

@@ -51,7 +51,7 @@ std::string readAt(const fs::path& path, uint64_t at, size_t count) {
 struct SideFile {
     bool exists = false;
     bool regular = false;
-    uint64_t size = 0;
+    uint64_t size{};
 };
 
 SideFile sideFile(const fs::path& path) {

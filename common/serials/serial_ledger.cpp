@@ -420,7 +420,6 @@ void resumeLog(Database& db, trace::LogReader& reader, const std::string& key) {
     const auto offset = static_cast<uint64_t>(last.integer(0));
     const auto line = static_cast<uint64_t>(last.integer(1));
     const std::string tail = last.text(2);
-    last.reset();
     if (hexOf(reader.bytesBefore(offset, kLogTailBytes)) == tail) {
         reader.seek(offset, line);
     }
@@ -1009,8 +1008,7 @@ std::string SerialLedger::backup(const std::string& path) {
         if (finish != SQLITE_OK) {
             copy.fail(finish);
         }
-        checkIntact(copy, path);
-        sqlite3_int64 size = 0;
+        sqlite3_int64 size{};
         unsigned char* bytes = sqlite3_serialize(copy.handle(), "main", &size, 0);
         if (bytes == nullptr) {
             throw SqliteError(SQLITE_NOMEM, "the copy cannot be made in memory");

@@ -73,7 +73,8 @@ void Database::guard() {
 }
 
 int Database::pastDeadline(void* database) {
-    return std::chrono::steady_clock::now() > static_cast<Database*>(database)->deadline_ ? 1 : 0;
+    return static_cast<int>(std::chrono::steady_clock::now() >
+                            static_cast<Database*>(database)->deadline_);
 }
 
 Database::~Database() {
