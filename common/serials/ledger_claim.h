@@ -11,6 +11,9 @@
 
 namespace octo::serials {
 
+// What a claim holds when it holds nothing (no descriptor, no HANDLE).
+inline constexpr std::intptr_t kNoHandle = -1;
+
 class LedgerClaim {
 public:
     enum class Result {
@@ -24,8 +27,6 @@ public:
 
     LedgerClaim() = default;
     ~LedgerClaim();
-    LedgerClaim(LedgerClaim&& other) noexcept;
-    LedgerClaim& operator=(LedgerClaim&& other) noexcept;
     LedgerClaim(const LedgerClaim&) = delete;
     LedgerClaim& operator=(const LedgerClaim&) = delete;
 
@@ -43,7 +44,7 @@ public:
 
 private:
     std::string path_;
-    std::intptr_t handle_ = -1; // a descriptor, or a HANDLE
+    std::intptr_t handle_ = kNoHandle; // a descriptor, or a HANDLE
     bool created_ = false;
 };
 

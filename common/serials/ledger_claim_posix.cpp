@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
-#include <utility>
 
 namespace octo::serials {
 
@@ -39,8 +38,8 @@ int openFile(const std::string& path, bool create, bool& created) {
     created = false;
     if (create) {
         const int made = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, kLedgerMode);
-        if (made >= 0 || errno != EEXIST) {
-            created = made >= 0;
+        created = made != kNoHandle;
+        if (created || errno != EEXIST) {
             return made;
         }
     }
@@ -51,24 +50,6 @@ int openFile(const std::string& path, bool create, bool& created) {
 
 LedgerClaim::~LedgerClaim() {
     release();
-}
-
-LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
-    : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
-    other.handle_ = -1;
-    other.created_ = false;
-}
-
-LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
-    if (this != &other) {
-        release();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        created_ = other.created_;
-        other.handle_ = -1;
-        other.created_ = false;
-    }
-    return *this;
 }
 
 LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
@@ -99,13 +80,12 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
 }
 
 void LedgerClaim::release(bool discardMade) {
-    if (handle_ >= 0) {
+    if (handle_ != kNoHandle) {
         ::close(static_cast<int>(handle_)); // the lock goes with the descriptor
-        handle_ = -1;
+        handle_ = kNoHandle;
     }
     std::error_code ec;
-    if (std::exchange(created_, false) && discardMade &&
-        std::filesystem::file_size(path_, ec) == 0 && !ec) {
+    if (created_ && discardMade && std::filesystem::file_size(path_, ec) == 0 && !ec) {
         std::filesystem::remove(path_, ec);
     }
 }

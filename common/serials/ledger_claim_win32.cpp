@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <thread>
-#include <utility>
 #include <windows.h>
 
 namespace octo::serials {
@@ -50,24 +49,6 @@ LedgerClaim::~LedgerClaim() {
     release();
 }
 
-LedgerClaim::LedgerClaim(LedgerClaim&& other) noexcept
-    : path_(std::move(other.path_)), handle_(other.handle_), created_(other.created_) {
-    other.handle_ = -1;
-    other.created_ = false;
-}
-
-LedgerClaim& LedgerClaim::operator=(LedgerClaim&& other) noexcept {
-    if (this != &other) {
-        release();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        created_ = other.created_;
-        other.handle_ = -1;
-        other.created_ = false;
-    }
-    return *this;
-}
-
 LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
                                       std::chrono::milliseconds wait) {
     release();
@@ -102,14 +83,13 @@ LedgerClaim::Result LedgerClaim::take(const std::string& path, bool create,
 }
 
 void LedgerClaim::release(bool discardMade) {
-    if (handle_ != -1) {
+    if (handle_ != kNoHandle) {
         unlockClaim(handleOf(handle_));
         CloseHandle(handleOf(handle_));
-        handle_ = -1;
+        handle_ = kNoHandle;
     }
     std::error_code ec;
-    if (std::exchange(created_, false) && discardMade &&
-        std::filesystem::file_size(path_, ec) == 0 && !ec) {
+    if (created_ && discardMade && std::filesystem::file_size(path_, ec) == 0 && !ec) {
         std::filesystem::remove(path_, ec);
     }
 }

@@ -51,7 +51,7 @@ std::string readAt(const fs::path& path, uint64_t at, size_t count) {
 struct SideFile {
     bool exists = false;
     bool regular = false;
-    uint64_t size = 0;
+    uint64_t size{};
 };
 
 SideFile sideFile(const fs::path& path) {
@@ -82,8 +82,7 @@ bool ownJournal(const fs::path& journal, uint64_t size, const DatabaseHeader& ma
     if (pageSize != main.pageSize) {
         return false;
     }
-    for (uint64_t at = sector; at + pageSize + kRecordExtraBytes <= size;
-         at += pageSize + kRecordExtraBytes) {
+    for (uint64_t at = sector; at < size; at += pageSize + kRecordExtraBytes) {
         if (bigEndian32(readAt(journal, at, 4), 0) == 1) {
             const std::optional<DatabaseHeader> page =
                 databaseHeader(readAt(journal, at + 4, kHeaderBytes));

@@ -162,9 +162,11 @@ void refuseForeignFiles(const std::string& path, bool reader) {
         }
         refuseOlderForm(path);
     case Beside::ForeignJournal:
-        // A station's commit under way has its journal beside the ledger, changing as it is
-        // read; a reader never plays a journal back, so it leaves that one to SQLite's locks.
-        if (reader && fs::is_regular_file(path + "-journal") && LedgerClaim::heldElsewhere(path)) {
+        // A station's commit under way has its journal beside the ledger, changing and then
+        // gone as it is read; a reader never plays a journal back, so it leaves a held
+        // ledger's journal, or one that is gone on a second look, to SQLite's locks.
+        if (reader &&
+            (LedgerClaim::heldElsewhere(path) || besideLedger(path) != Beside::ForeignJournal)) {
             return;
         }
         throw LedgerError(LedgerFault::NotALedger,
@@ -418,15 +420,17 @@ void resumeLog(Database& db, trace::LogReader& reader, const std::string& key) {
     const auto offset = static_cast<uint64_t>(last.integer(0));
     const auto line = static_cast<uint64_t>(last.integer(1));
     const std::string tail = last.text(2);
-    last.reset();
     if (hexOf(reader.bytesBefore(offset, kLogTailBytes)) == tail) {
         reader.seek(offset, line);
     }
 }
 
 void noteLogChecked(Database& db, trace::LogReader& reader, const std::string& key) {
-    Statement note(db, "INSERT OR REPLACE INTO log_checks (log, offset, line, tail) "
-                       "VALUES (?, ?, ?, ?)");
+    // Written only when it moved: an open that finds nothing new in the log writes nothing.
+    Statement note(db, "INSERT INTO log_checks (log, offset, line, tail) VALUES (?, ?, ?, ?) "
+                       "ON CONFLICT (log) DO UPDATE SET offset = excluded.offset, "
+                       "line = excluded.line, tail = excluded.tail "
+                       "WHERE offset != excluded.offset OR tail != excluded.tail");
     note.bind(1, key)
         .bind(2, static_cast<int64_t>(reader.offset()))
         .bind(3, static_cast<int64_t>(reader.line()))
@@ -479,6 +483,10 @@ void checkLogs(Database& db, const std::string& path, size_t recordBytes,
 
 // A ledger made or last written by an earlier version becomes one of this version.
 void upgrade(Database& db) {
+    // A ledger of this version is left as it is: a commit that writes nothing costs no sync.
+    if (db.integerOf("PRAGMA user_version") == kLedgerVersion) {
+        return;
+    }
     db.exec(kTables);
     db.exec(kLogChecks);
     db.exec(("PRAGMA application_id = " + std::to_string(kLedgerApplicationId)).c_str());
@@ -694,10 +702,9 @@ struct Writer {
             // Still held: nobody else wrote it since the last commit.
             const std::optional<FileMark> mark = markOf(path);
             const std::lock_guard<std::mutex> lock(gMarksLock);
+            // A file with no mark is never as left: the next open checks it whole.
             if (mark) {
                 gMarks[fileKey(path)] = *mark;
-            } else {
-                gMarks.erase(fileKey(path));
             }
         }
         claim.release(discard);
@@ -1001,8 +1008,7 @@ std::string SerialLedger::backup(const std::string& path) {
         if (finish != SQLITE_OK) {
             copy.fail(finish);
         }
-        checkIntact(copy, path);
-        sqlite3_int64 size = 0;
+        sqlite3_int64 size{};
         unsigned char* bytes = sqlite3_serialize(copy.handle(), "main", &size, 0);
         if (bytes == nullptr) {
             throw SqliteError(SQLITE_NOMEM, "the copy cannot be made in memory");

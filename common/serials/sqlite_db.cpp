@@ -73,7 +73,8 @@ void Database::guard() {
 }
 
 int Database::pastDeadline(void* database) {
-    return std::chrono::steady_clock::now() > static_cast<Database*>(database)->deadline_ ? 1 : 0;
+    return static_cast<int>(std::chrono::steady_clock::now() >
+                            static_cast<Database*>(database)->deadline_);
 }
 
 Database::~Database() {
@@ -185,7 +186,6 @@ Transaction::Transaction(Database& db) : db_(db) {
 
 Transaction::~Transaction() {
     if (!done_) {
-        db_.startStep();
         sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
 }

@@ -20,7 +20,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace octo::serials {
@@ -727,6 +729,7 @@ TEST_F(SerialLedgerTest, FindTakesTheNumberOrTheBytesAndTheExportHoldsTheProgram
     EXPECT_EQ(passed[0].state, RecordState::Programmed);
     EXPECT_EQ(passed[0].number, 255u);
     EXPECT_EQ(passed[0].reason, "");
+    EXPECT_EQ(passed[0].imageCrc32, kRun.imageCrc32);
     EXPECT_EQ(passed[0].time.size(), std::string("2026-12-08T06:42:36Z").size()) << passed[0].time;
     const std::vector<RecordEntry> failed = SerialLedger::find(path_, "256");
     ASSERT_EQ(failed.size(), 1u);
@@ -738,6 +741,11 @@ TEST_F(SerialLedgerTest, FindTakesTheNumberOrTheBytesAndTheExportHoldsTheProgram
     for (const char* bad : {"0100 0000", "x", "4294967296", "00:01:00", ""}) {
         EXPECT_THROW(SerialLedger::find(path_, bad), std::invalid_argument) << bad;
     }
+    // Big-endian digits that read the same both ways name one record, found once.
+    const std::string be32 = file("be32.ledger");
+    SerialLedger::open(be32, SerialScheme::numbers({1, 9, 1, NumberFormat::Be32, 0}))
+        .reserve(kRun, kAllSockets);
+    EXPECT_EQ(SerialLedger::find(be32, "00000001").size(), 1u);
     std::vector<uint64_t> programmed;
     for (const RecordEntry& r : SerialLedger::programmed(path_)) {
         programmed.push_back(r.number.value());
@@ -787,13 +795,14 @@ TEST_F(SerialLedgerTest, ANameSqliteCouldTakeAsAUriIsAFileName) {
 // A ledger an earlier version wrote (a write-ahead log holding runs beside it) is taken in
 // whole by the next writer, and read by the listing after that.
 TEST_F(SerialLedgerTest, ALedgerOfTheEarlierVersionIsTakenInWithItsLog) {
-    const std::string log = file("older.ledger");
+    const std::string older = file("older.ledger");
     {
-        SerialLedger ledger = SerialLedger::open(log, le32(1, 100));
+        SerialLedger ledger = SerialLedger::open(older, le32(1, 100));
         ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP"));
     }
+    // The earlier form: a write-ahead log held exclusively; a run committed into the log.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(log.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(older.c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db,
                            "PRAGMA locking_mode = EXCLUSIVE; PRAGMA journal_mode = WAL; "
                            "DROP TABLE log_checks; PRAGMA user_version = 1; "
@@ -801,21 +810,46 @@ TEST_F(SerialLedgerTest, ALedgerOfTheEarlierVersionIsTakenInWithItsLog) {
                            "WHERE value = '01000000'",
                            nullptr, nullptr, nullptr),
               SQLITE_OK);
-    const std::string saved = file("saved");
-    std::filesystem::copy_file(log, saved);
-    std::filesystem::copy_file(log + "-wal", saved + "-wal");
-    sqlite3_close(db);
-    std::filesystem::copy_file(saved, log, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(saved + "-wal", log + "-wal");
+    const std::string killed = contents(older);
+    const std::string log = contents(older + "-wal");
+    sqlite3_close(db); // its log taken in and removed, as the earlier version left a ledger
+    const std::string closed = contents(older);
 
-    EXPECT_THROW(SerialLedger::inspect(log), LedgerError) << "read without making files";
-    EXPECT_FALSE(std::filesystem::exists(log + "-shm"));
-    {
-        SerialLedger ledger = SerialLedger::open(log, le32(1, 100));
-        EXPECT_EQ(ledger.summary().voids.size(), 1u) << "the run in the log";
+    const struct {
+        const char* name;
+        const std::string& main;
+        std::optional<std::string> wal;
+        bool taken;
+    } cases[] = {
+        {"killed, its log beside it", killed, log, true},
+        {"closed, no log", closed, std::nullopt, true},
+        {"closed, an empty log", closed, std::string(), true},
+        {"a log of other bytes", killed, std::string(4096, 'w'), false},
+    };
+    for (const auto& c : cases) {
+        const std::string path = file("station.ledger");
+        for (const char* side : {"", "-wal", "-shm"}) {
+            std::filesystem::remove(path + side);
+        }
+        std::ofstream(path, std::ios::binary) << c.main;
+        if (c.wal) {
+            std::ofstream(path + "-wal", std::ios::binary) << *c.wal;
+        }
+        EXPECT_THROW(SerialLedger::inspect(path), LedgerError) << c.name;
+        EXPECT_FALSE(std::filesystem::exists(path + "-shm")) << c.name << ": a reader made it";
+        EXPECT_EQ(std::filesystem::exists(path + "-wal"), c.wal.has_value()) << c.name;
+        try {
+            SerialLedger ledger = SerialLedger::open(path, le32(1, 100));
+            EXPECT_TRUE(c.taken) << c.name;
+            EXPECT_EQ(ledger.summary().voids.size(), 1u) << c.name << ": the run in the log";
+        } catch (const LedgerError& e) {
+            EXPECT_FALSE(c.taken) << c.name << ": " << e.what();
+            EXPECT_EQ(contents(path), c.main) << c.name;
+            continue;
+        }
+        EXPECT_FALSE(std::filesystem::exists(path + "-wal")) << c.name;
+        EXPECT_EQ(SerialLedger::inspect(path).voids.size(), 1u) << c.name;
     }
-    EXPECT_FALSE(std::filesystem::exists(log + "-wal"));
-    EXPECT_EQ(SerialLedger::inspect(log).voids.size(), 1u);
 }
 
 // Damage in a part of the file that an open does not otherwise read is found by the check of
@@ -883,7 +917,8 @@ TEST_F(SerialLedgerTest, ReconcileTakesTheRecordsOfTheLedgersLength) {
     for (const auto& c : cases) {
         const std::string path = file("kind.ledger");
         std::filesystem::remove(path);
-        SerialLedger::open(path, c.scheme);
+        // A run killed after its reservation: the reconcile's open makes its record void.
+        SerialLedger::open(path, c.scheme).reserve(kRun, std::array<int, 1>{8});
         if (c.crafted != nullptr) {
             rawExec(path, std::string("UPDATE scheme SET kind = '") + c.crafted + "'");
         }
@@ -900,13 +935,35 @@ TEST_F(SerialLedgerTest, ReconcileTakesTheRecordsOfTheLedgersLength) {
             EXPECT_EQ(found[0].reason, "reconciled from trace.csv") << c.name;
             EXPECT_EQ(found[0].imageCrc32, 0x1234ABCDu) << c.name;
             EXPECT_EQ(found[0].unit, "OCTO-7") << c.name;
+            EXPECT_EQ(found[0].time, "2026-12-08T06:42:36Z") << c.name;
             EXPECT_EQ(found[0].state, RecordState::Programmed) << c.name;
+            EXPECT_EQ(state(SerialLedger::inspect(path), RecordState::Reserved).count, 0u)
+                << c.name;
             EXPECT_EQ(found[0].socket, c.length == 5 ? 5 : (c.length == 8 ? 4 : c.length - 1))
                 << c.name;
         } catch (const LedgerError& e) {
             EXPECT_EQ(c.length, 0) << c.name << ": " << e.what();
         }
     }
+}
+
+// A reader in the middle of its read (a listing, a copy) makes a station's commit wait for
+// it, not fail.
+TEST_F(SerialLedgerTest, AStationsCommitWaitsForAReaderInTheMiddleOfItsRead) {
+    SerialLedger ledger = SerialLedger::open(path_, le32(1, 100));
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path_.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM serials", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    std::thread done([reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    EXPECT_NO_THROW(ledger.settle(ledger.reserve(kRun, kAllSockets), outcomes("PPPPPPPP")));
+    done.join();
+    sqlite3_close(reader);
+    EXPECT_EQ(state(ledger.summary(), RecordState::Programmed).count, 8u);
 }
 
 TEST(SqliteStatements, AStepThatRunsPastItsBoundIsStopped) {
