@@ -314,6 +314,11 @@ TEST(YieldLog, ARecordOnTwoPassedChipsIsFoundAcrossTheLogs) {
               std::string::npos)
         << json;
     EXPECT_EQ(report.serialChips, 3u);
+    EXPECT_NE(reportText(report).find("record 0a000000 on 2 passed chips: unit U1 run 41 socket 3 "
+                                      "(a.csv:2), unit U2 run 7 socket 1 (b.csv:3)\n"),
+              std::string::npos)
+        << reportText(report);
+    EXPECT_NE(reportHtml(report).find("<p class=\"meta\">2 units</p>"), std::string::npos);
 }
 
 TEST(YieldLog, ChipsPastTheListedOnesAreCounted) {
