@@ -50,7 +50,6 @@ JobValue valueOf(const toml::node& node) {
         for (const toml::node& item : *array) {
             if (!item.is_string()) {
                 value.kind = JobValue::Kind::Other;
-                value.texts.clear();
                 break;
             }
             value.texts.push_back(item.as_string()->get());

@@ -99,6 +99,8 @@ TEST(JobFile, EachRuleOfTheFileHoldsAndARefusalNamesTheFileTheLineAndTheKey) {
          "%:2: unknown key \"vcx\" (octo816 program --help lists the options)"},
         {"another command's table", "[report]\nout = \"r.html\"\n", "", kProgram,
          "%:2: unknown key \"report.out\" (octo816 program --help lists the options)"},
+        {"a table inside the command's", "[program.extra]\nvcc = 3.0\n", "", kProgram,
+         "%:2: unknown key \"program.extra.vcc\" (octo816 program --help lists the options)"},
         {"the job file itself", "config = \"other.toml\"\n", "", kProgram,
          "%:1: unknown key \"config\" (octo816 program --help lists the options)"},
         {"a value out of range", "vcc = 5.0\n", "", kProgram,

@@ -220,7 +220,7 @@ TEST(YieldLog, WhatALineAddsIsBoundedByNamesUnitsAndProducts) {
     for (size_t i = 0; i <= kMostUnits; ++i) {
         units += recordLine("U" + std::to_string(i), 1, 1, true, "");
     }
-    for (size_t i = 0; i <= kMostProducts + 1; ++i) {
+    for (size_t i = 0; i <= kMostProducts; ++i) {
         products += recordLine("U", static_cast<int>(i), 1, true, "", "T" + std::to_string(i));
     }
     const struct {
@@ -236,8 +236,8 @@ TEST(YieldLog, WhatALineAddsIsBoundedByNamesUnitsAndProducts) {
         {"a record past 32 bytes", kNewHeader + recordLine("U", 1, 1, true, std::string(65, 'a')),
          0, 0, 0, 0, 1, 0},
         {"one unit more than have panels", units, kMostUnits, 1, 1, 0, 0, kMostUnits + 1},
-        {"two products more than have rows", products, 1, 0, kMostProducts + 1, 2, 0,
-         kMostProducts + 2},
+        {"one product more than have rows", products, 1, 0, kMostProducts + 1, 1, 0,
+         kMostProducts + 1},
     };
     for (const auto& c : cases) {
         const Report report = reportOf(c.log);
@@ -314,6 +314,11 @@ TEST(YieldLog, ARecordOnTwoPassedChipsIsFoundAcrossTheLogs) {
               std::string::npos)
         << json;
     EXPECT_EQ(report.serialChips, 3u);
+    EXPECT_NE(reportText(report).find("record 0a000000 on 2 passed chips: unit U1 run 41 socket 3 "
+                                      "(a.csv:2), unit U2 run 7 socket 1 (b.csv:3)\n"),
+              std::string::npos)
+        << reportText(report);
+    EXPECT_NE(reportHtml(report).find("<p class=\"meta\">2 units</p>"), std::string::npos);
 }
 
 TEST(YieldLog, ChipsPastTheListedOnesAreCounted) {
@@ -333,8 +338,9 @@ TEST(YieldLog, ChipsPastTheListedOnesAreCounted) {
 TEST(YieldLog, AQuotedLineBreakJoinsLinesUpToTheLineBound) {
     const std::string start = kT1 + std::string(",\"");
     const std::string end = "\",1.56,1.30,A,,2,1,1,1,0,1,0\n";
-    // The last line's length that brings the record, with its two line breaks, to the bound.
-    const size_t rest = kMaxLineBytes - start.size() - 3 - (end.size() - 1);
+    // Its middle line a quote written twice, which stands for itself; the last line's
+    // length brings the record, with its two line breaks, to the bound.
+    const size_t rest = kMaxLineBytes - start.size() - 4 - (end.size() - 1);
     const struct {
         size_t lastLine;
         const char* reason;
@@ -345,7 +351,7 @@ TEST(YieldLog, AQuotedLineBreakJoinsLinesUpToTheLineBound) {
     };
     for (const auto& c : cases) {
         const Report report =
-            reportOf(kOldHeader + start + "\nm\n" + std::string(c.lastLine, 's') + end);
+            reportOf(kOldHeader + start + "\n\"\"\n" + std::string(c.lastLine, 's') + end);
         EXPECT_EQ(report.malformedCount, c.malformed) << c.lastLine;
         ASSERT_FALSE(report.malformed.empty());
         EXPECT_EQ(report.malformed[0].line, 2u);
