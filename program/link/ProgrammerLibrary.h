@@ -42,7 +42,8 @@ public:
                                     uint16_t* value) = 0;
     virtual int32_t checkFirmware(const std::string& path) = 0;
     // OctoGetUnitInfo: the unit's serial number ("" unknown) and count of main processes
-    // (OCTO_RUN_COUNT_UNKNOWN); kNotAvailableResult from a library without that export.
+    // (OCTO_RUN_COUNT_UNKNOWN), both left alone on failure; kNotAvailableResult from a
+    // library without that export.
     virtual int32_t getUnitInfo(std::string& serial, uint32_t& runCount) = 0;
     // Each target's own record for the next main process. A library without these exports
     // answers kNotAvailableResult.

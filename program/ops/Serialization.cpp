@@ -152,9 +152,8 @@ std::string Serialization::refusal(uint32_t options, size_t recordLength) {
 std::string Serialization::unitName() {
     std::string serial;
     uint32_t runCount = OCTO_RUN_COUNT_UNKNOWN;
-    if (library_->getUnitInfo(serial, runCount) != 0) {
-        serial.clear(); // a library or unit that does not tell: the port alone
-    }
+    // A call that fails leaves the serial number alone, so an empty one names the port alone.
+    library_->getUnitInfo(serial, runCount);
     return ledgerUnit(serial, "COM" + std::to_string(settings_.comPort + 1));
 }
 

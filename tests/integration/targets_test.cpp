@@ -680,6 +680,11 @@ TEST_F(TargetsTest, RecordsGoOnlyWithARunThatErasesAndProgramsTheirMemory) {
             ASSERT_EQ(OctoLoadParameters(c.options, kVcc, kSettleMs), 0) << lastText();
         }
         ASSERT_EQ(OctoMainProcess(kTimeoutTenths), c.code) << lastText();
+        if (c.options == (opt::kProgram | opt::kVerify)) {
+            EXPECT_EQ(lastText(), "ERROR: Target data of target 1 at 0x1000 needs a run that "
+                                  "erases and programs its memory (options 0x99), the "
+                                  "parameters are 0xB8 !");
+        }
         if (c.code != 0) {
             EXPECT_NE(lastText().find("needs a run that erases and programs its memory"),
                       std::string::npos)
