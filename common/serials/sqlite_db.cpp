@@ -186,6 +186,9 @@ Transaction::Transaction(Database& db) : db_(db) {
 
 Transaction::~Transaction() {
     if (!done_) {
+        // A fresh step time: the step that failed may have spent its own, and an
+        // interrupted rollback would leave the transaction open.
+        db_.startStep();
         sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
     }
 }
