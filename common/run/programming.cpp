@@ -2,6 +2,8 @@
 
 #include "wire/messages.h"
 
+#include <utility>
+
 namespace octo::run {
 
 namespace {
@@ -121,6 +123,89 @@ uint32_t estimatedRunMs(const ProgrammingChoice& c, const MemoryWords& words, ui
         estimate *= static_cast<uint32_t>(c.jtagSpeed * kSpeedSlowdown);
     }
     return estimate;
+}
+
+std::string askedSteps(const ProgrammingChoice& c) {
+    std::string steps;
+    for (const auto& [flag, letter] : {std::pair{c.erase, 'e'}, std::pair{c.eraseCheck, 'c'},
+                                       std::pair{c.program, 'p'}, std::pair{c.verify, 'v'},
+                                       std::pair{c.secure, 's'}}) {
+        if (flag != 0) {
+            steps += letter;
+        }
+    }
+    return steps;
+}
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// A socket number 1..8, alone.
+std::optional<int> socketNumber(std::string_view text) {
+    text = trimmed(text);
+    if (text.size() != 1 || text[0] < '1' || text[0] > '8') {
+        return std::nullopt;
+    }
+    return text[0] - '0';
+}
+
+} // namespace
+
+std::optional<uint8_t> parseSockets(std::string_view text) {
+    if (trimmed(text).empty()) {
+        return std::nullopt;
+    }
+    unsigned sockets = 0;
+    while (true) {
+        const size_t comma = text.find(',');
+        const std::string_view item = text.substr(0, comma);
+        const size_t dash = item.find('-');
+        const auto first = socketNumber(item.substr(0, dash));
+        const auto last =
+            dash == std::string_view::npos ? first : socketNumber(item.substr(dash + 1));
+        if (!first || !last || *first > *last) {
+            return std::nullopt;
+        }
+        for (int s = *first; s <= *last; ++s) {
+            sockets |= 1U << (s - 1);
+        }
+        if (comma == std::string_view::npos) {
+            return static_cast<uint8_t>(sockets);
+        }
+        text.remove_prefix(comma + 1);
+    }
+}
+
+std::string socketsText(uint8_t sockets) {
+    std::string text;
+    for (int s = 1; s <= 8;) {
+        if ((sockets >> (s - 1) & 1U) == 0) {
+            ++s;
+            continue;
+        }
+        int last = s;
+        while (last < 8 && (sockets >> last & 1U) != 0) {
+            ++last;
+        }
+        if (!text.empty()) {
+            text += ',';
+        }
+        text += std::to_string(s);
+        if (last - s >= 2) {
+            text += '-' + std::to_string(last);
+        } else if (last > s) {
+            text += ',' + std::to_string(last);
+        }
+        s = last + 1;
+    }
+    return text;
 }
 
 } // namespace octo::run

@@ -7,7 +7,10 @@
 #include "devices/segments.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 namespace octo::run {
 
@@ -68,6 +71,19 @@ uint32_t estimatedRunMs(const ProgrammingChoice& choice, const MemoryWords& word
 // other kinds add nothing (records are refused there anyway); the table ends at its first
 // kind 0 row or its end.
 uint32_t recordOptions(std::span<const OctoSegmentEntry> table, uint32_t address, uint32_t length);
+
+// The steps a run asks for, as the traceability log names them: "e" erase, "c" erase check,
+// "p" program, "v" verify, "s" secure, in that order ("ecpv").
+std::string askedSteps(const ProgrammingChoice& choice);
+
+// The sockets in use at a station, bit n for socket n + 1.
+inline constexpr uint8_t kAllSockets = 0xFF;
+// "1-6,8" as sockets: numbers 1 to 8 and ranges a-b with a <= b, separated by commas,
+// spaces around them allowed; nothing for an empty text, a socket outside 1..8 or any other
+// text.
+std::optional<uint8_t> parseSockets(std::string_view text);
+// The sockets as parseSockets reads them, ranges of three or more joined: "1-6,8", "1-8".
+std::string socketsText(uint8_t sockets);
 
 // Extra time the unit is given beyond the expected duration before a run counts as hung.
 inline constexpr uint32_t kRunTimeoutMarginMs = 5000;

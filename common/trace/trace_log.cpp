@@ -20,12 +20,16 @@ constexpr size_t kIdentityBytes = kThirdVersionByte + 2;
 constexpr size_t kCrcDigits = 8;
 // Every header the log has had, the current one last: a log begun under an older one is
 // still appended to.
-constexpr std::array<std::string_view, 2> kHeaderVersions = {
+constexpr std::array<std::string_view, 3> kHeaderVersions = {
     "time,station,firmware,hardware,device_type,image_crc32,target,connected,erase_checked,"
     "verified,secured,passed,result_code",
     "time,station,firmware,hardware,device_type,image_crc32,target,connected,erase_checked,"
     "verified,secured,passed,result_code,unit,run,serial",
+    "time,station,firmware,hardware,device_type,image_crc32,target,connected,erase_checked,"
+    "verified,secured,passed,result_code,unit,run,serial,asked,found",
 };
+// The line of a socket in use where no chip was found ends so (found = 0, the last column).
+constexpr std::string_view kNotFoundEnd = ",0\n";
 // Firmware up to this version leaves the third version word undefined.
 constexpr uint16_t kLastFirmwareWithoutThirdWord = 0x145;
 constexpr size_t kVersionChars = 16;
@@ -134,11 +138,18 @@ bool startsAsLog(std::string_view firstBytes) {
 
 std::vector<std::string> linesForLog(std::string_view firstBytes,
                                      std::span<const std::string> lines) {
-    std::vector<std::string> cut(lines.begin(), lines.end());
     if (firstBytes.empty()) {
-        return cut;
+        return {lines.begin(), lines.end()};
     }
-    const size_t columns = columnsOf(firstLine(firstBytes));
+    const std::string_view header = firstLine(firstBytes);
+    const size_t columns = columnsOf(header);
+    std::vector<std::string> cut;
+    for (const std::string& line : lines) {
+        if (columns < columnsOf(kHeaderVersions.back()) && line.ends_with(kNotFoundEnd)) {
+            continue; // an older log has no line for an empty socket
+        }
+        cut.push_back(line);
+    }
     for (std::string& line : cut) {
         // The fields are ours (field() quoted them), so a separator outside quotes ends one.
         bool quoted = false;
@@ -170,13 +181,15 @@ std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t>
         "," + field(run.unit) + "," + (run.run ? std::to_string(*run.run) : std::string()) + ",";
     std::vector<std::string> lines;
     for (const TargetOutcome& t : targetOutcomes(block)) {
-        if (!t.present()) {
+        const bool inUse = (run.socketsInUse >> (t.target - 1) & 1U) != 0;
+        if (!t.present() && !inUse) {
             continue;
         }
         lines.push_back(common + std::to_string(t.target) + "," + flag(t.connected) + "," +
                         flag(t.eraseChecked) + "," + flag(t.verified) + "," + flag(t.secured) +
                         "," + flag(t.passed) + "," + std::to_string(run.resultCode) + unit +
-                        field(run.serials[static_cast<size_t>(t.target - 1)]) + "\n");
+                        field(run.serials[static_cast<size_t>(t.target - 1)]) + "," +
+                        field(run.asked) + "," + flag(t.present()) + "\n");
     }
     return lines;
 }

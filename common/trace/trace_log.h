@@ -1,5 +1,6 @@
-// The traceability log of a production line: one CSV line per target a run found in its
-// socket, saying when, on which station, with which unit and image, and with what result.
+// The traceability log of a production line: one CSV line per socket in use in a run (and
+// per chip found in a socket not in use), saying when, on which station, with which unit and
+// image, what the run asked for, whether a chip was found, and with what result.
 // The window and the command-line programmer write the same lines to the same kind of file.
 #pragma once
 
@@ -57,6 +58,8 @@ struct RunRecord {
     std::string unit;            // the unit's serial number; empty when it does not say
     std::optional<uint32_t> run; // the unit's count of main processes, this run included
     std::array<std::string, kTargets> serials; // each target's serial number, [0] target 1
+    std::string asked;            // the steps asked for, as run::askedSteps gives them
+    uint8_t socketsInUse = 0xFF;  // bit n: socket n + 1 is in use at the station
 };
 
 // The header line, without its line end.
@@ -70,11 +73,14 @@ bool isHeaderLine(std::string_view line);
 bool startsAsLog(std::string_view firstBytes);
 // As many first bytes as startsAsLog needs: more than any header line with its line end.
 inline constexpr size_t kHeaderProbeBytes = 1024;
-// One line per present target in the current header's columns, each ending in "\n".
+// One line per socket in use, with found = 0 where no chip answered, and one per chip found
+// in a socket not in use (a programmed chip is never left out of the log), in the current
+// header's columns, each ending in "\n".
 std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t> resultBlock);
 // The lines as a log whose file starts with these bytes takes them: cut to the columns of
-// its header, so that a log begun under an older header never mixes column counts. A new
-// or empty file takes the current columns.
+// its header, so that a log begun under an older header never mixes column counts, and
+// without the lines of sockets where no chip was found when that header has no `found`
+// (an older log had no line for them). A new or empty file takes the current columns.
 std::vector<std::string> linesForLog(std::string_view firstBytes,
                                      std::span<const std::string> lines);
 

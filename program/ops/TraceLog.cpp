@@ -1,5 +1,7 @@
 #include "ops/TraceLog.h"
 
+#include "ops/MainProcess.h"
+#include "run/programming.h"
 #include "trace/trace_log.h"
 
 #include <utility>
@@ -32,7 +34,9 @@ void TraceLog::record(std::span<const uint8_t> resultBlock, int32_t resultCode,
                                .run = runCount == OCTO_RUN_COUNT_UNKNOWN
                                           ? std::nullopt
                                           : std::optional<uint32_t>(runCount),
-                               .serials = serials};
+                               .serials = serials,
+                               .asked = run::askedSteps(programmingChoice(settings_)),
+                               .socketsInUse = run::kAllSockets};
     // A log that another process keeps locked past the wait is one not written, too.
     if (trace::appendLines(settings_.traceLog, trace::runLines(run, resultBlock)) !=
         trace::LogWrite::Written) {

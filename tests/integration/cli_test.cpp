@@ -655,7 +655,7 @@ TEST(CliReportTest, ThePageGoesOnlyToANewFileOrOverAnEarlierPage) {
         // A second log with a run, so that a page written differs from one written before.
         const fs::path runs = folder.path() / "runs.csv";
         std::ofstream(runs) << trace::headerLine() << "\n2026-12-08T06:00:00Z,st,1.56,1.30,A,,"
-                            << (&c - cases) + 1 << ",1,1,1,0,1,0,U,1,\n";
+                            << (&c - cases) + 1 << ",1,1,1,0,1,0,U,1,,ecpv,1\n";
         const ToolRun run =
             runTool({"report", "--out", c.out.string(), runs.string()}, folder.path());
         if (c.refusal != nullptr) {
@@ -684,7 +684,7 @@ TEST(CliReportTest, FiveHundredThousandUnitNamesMakeASmallPageInLittleMemory) {
         std::ofstream out(log);
         out << trace::headerLine() << "\n";
         for (int u = 0; u < kUnits; ++u) {
-            out << "2026-12-08T06:00:00Z,st,1.56,1.30,A,,1,1,1,1,0,1,0,u" << u << ",1,\n";
+            out << "2026-12-08T06:00:00Z,st,1.56,1.30,A,,1,1,1,1,0,1,0,u" << u << ",1,,ecpv,1\n";
         }
     }
     const fs::path page = folder.path() / "page.html";

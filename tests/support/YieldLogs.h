@@ -57,7 +57,9 @@ inline std::string lineLog(const LineModel& m) {
                                    .resultCode = 0,
                                    .unit = "",
                                    .run = std::nullopt,
-                                   .serials = {}};
+                                   .serials = {},
+                                   .asked = "ecpv",
+                                   .socketsInUse = 0xFF};
         for (const std::string& line : trace::runLines(run, block)) {
             log += line;
         }

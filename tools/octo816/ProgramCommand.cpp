@@ -313,7 +313,9 @@ trace::LogWrite logRun(const Invocation& in, const ProgramPlan& plan, const RunO
                                   .resultCode = run.code,
                                   .unit = unitRecord.serial,
                                   .run = unitRecord.runs,
-                                  .serials = recordValues(run)};
+                                  .serials = recordValues(run),
+                                  .asked = run::askedSteps(plan.choice),
+                                  .socketsInUse = run::kAllSockets};
     return trace::appendLines(in.logPath, trace::runLines(record, run.block));
 }
 

@@ -97,6 +97,46 @@ TEST(EstimatedRunMs, NothingChosenCostsTheBaseAndOnlyWholeKibOfEveryMemoryCount)
     EXPECT_EQ(estimatedRunMs(program, {.info = 511}, 0), 1210u);
 }
 
+TEST(AskedSteps, TheLettersOfTheChosenStepsInTheRunsOrder) {
+    EXPECT_EQ(askedSteps({}), "");
+    EXPECT_EQ(askedSteps({.erase = 1, .eraseCheck = 1, .program = 1, .verify = 1, .secure = 1}),
+              "ecpvs");
+    EXPECT_EQ(askedSteps({.eraseCheck = 1, .verify = 1, .verifyMarginal = 1}), "cv");
+}
+
+TEST(Sockets, ATextOfNumbersAndRangesNamesSocketsAndAnythingElseNamesNone) {
+    const struct {
+        const char* text;
+        std::optional<uint8_t> sockets;
+        const char* written; // as socketsText gives them back
+    } cases[] = {
+        {"1-8", 0xFF, "1-8"},
+        {"1-6,8", 0xBF, "1-6,8"},
+        {" 8 , 1 - 2 ", 0x83, "1,2,8"},
+        {"3", 0x04, "3"},
+        {"2,2-3", 0x06, "2,3"},
+        {"5-7", 0x70, "5-7"},
+        {"", std::nullopt, ""},
+        {" ", std::nullopt, ""},
+        {"0", std::nullopt, ""},
+        {"9", std::nullopt, ""},
+        {"4-2", std::nullopt, ""},
+        {"1,", std::nullopt, ""},
+        {",1", std::nullopt, ""},
+        {"1-", std::nullopt, ""},
+        {"1--3", std::nullopt, ""},
+        {"12", std::nullopt, ""},
+        {"1;2", std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseSockets(c.text), c.sockets) << '"' << c.text << '"';
+        if (c.sockets) {
+            EXPECT_EQ(socketsText(*c.sockets), c.written) << c.text;
+            EXPECT_EQ(parseSockets(socketsText(*c.sockets)), c.sockets) << c.text;
+        }
+    }
+}
+
 TEST(LibraryTimeout, TheUnitGetsFiveSecondsBeyondTheEstimateInTenthsOfASecond) {
     EXPECT_EQ(libraryTimeout(0), 50u);
     EXPECT_EQ(libraryTimeout(2711), 77u);

@@ -20,7 +20,7 @@ using testing::TempFolder;
 std::string line(int target, const char* connected, const char* passed, const std::string& unit,
                  const std::string& serial) {
     return "2026-12-08T06:42:36Z,ST1,1.56,1.00,ZEL816 A110,1234ABCD," + std::to_string(target) +
-           "," + connected + ",1,1,0," + passed + ",0," + unit + ",7," + serial + "\n";
+           "," + connected + ",1,1,0," + passed + ",0," + unit + ",7," + serial + ",ecpv,1\n";
 }
 
 // What a read gives: each taken line as "line:target:connected passed:unit:record".
@@ -67,7 +67,7 @@ TEST(LogReader, TakesWellFormedLinesAndSkipsTheOthersOneByOne) {
          {"3:7:cp:U:08"},
          1},
         {"line ends of Windows",
-         header + "2026-12-08T06:42:36Z,S,,,T,,8,1,1,1,0,1,0,U,,0c\r\n",
+         header + "2026-12-08T06:42:36Z,S,,,T,,8,1,1,1,0,1,0,U,,0c,ecpv,1\r\n",
          {"2:8:cp:U:0c"},
          0},
         {"a last line still being written",
@@ -100,7 +100,7 @@ TEST(LogReader, GoesOnFromWhereAnEarlierReadEnded) {
         EXPECT_EQ(taken(reader).size(), 1u);
         offset = reader.offset();
         lineNumber = reader.line();
-        EXPECT_EQ(reader.bytesBefore(offset, 3), "01\n");
+        EXPECT_EQ(reader.bytesBefore(offset, 3), ",1\n");
     }
     std::ofstream(path, std::ios::app | std::ios::binary) << line(2, "1", "1", "U", "02");
     LogReader reader(path);

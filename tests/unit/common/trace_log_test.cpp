@@ -144,7 +144,7 @@ TEST(TraceLogFile, ALockHeldPastTheWaitIsBusyAndLeavesTheLogAsItWas) {
     EXPECT_EQ(appendLines(path, line, std::chrono::milliseconds(50)), LogWrite::Written);
 }
 
-TEST(TraceLogLines, OneLinePerTargetFoundWithFieldsQuotedWhereCsvNeedsIt) {
+TEST(TraceLogLines, OneLinePerSocketInUseAndPerChipFoundWithFieldsQuotedWhereCsvNeedsIt) {
     std::array<uint8_t, 256> block{};
     block[0] = 0x05; // connected: targets 1 and 3
     block[1] = 0x01;
@@ -160,16 +160,20 @@ TEST(TraceLogLines, OneLinePerTargetFoundWithFieldsQuotedWhereCsvNeedsIt) {
                         .resultCode = 0,
                         .unit = "U,7",
                         .run = 41,
-                        .serials = {"S\"1", "", "S3"}};
+                        .serials = {"S\"1", "", "S3"},
+                        .asked = "ecpv",
+                        .socketsInUse = 0x07};
     const std::vector<std::string> lines = runLines(run, block);
     const std::string head =
         "2026-12-08T06:00:00Z,\"line \"\"A\"\", bay 2\",1.56,1.30,ZEL816 A449,037874A1,";
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], head + "1,1,1,1,0,1,0,\"U,7\",41,\"S\"\"1\"\n");
-    EXPECT_EQ(lines[1], head + "3,1,0,0,0,0,0,\"U,7\",41,S3\n");
-    EXPECT_EQ(lines[2], head + "7,0,0,0,1,0,0,\"U,7\",41,\n");
-    EXPECT_EQ(runLines(RunRecord{}, block)[0], ",,,,,,1,1,1,1,0,1,0,,,\n")
-        << "an unknown unit, run and serial are empty fields";
+    ASSERT_EQ(lines.size(), 4u) << "sockets 1 to 3 are in use; a chip sits in socket 7";
+    EXPECT_EQ(lines[0], head + "1,1,1,1,0,1,0,\"U,7\",41,\"S\"\"1\",ecpv,1\n");
+    EXPECT_EQ(lines[1], head + "2,0,0,0,0,0,0,\"U,7\",41,,ecpv,0\n");
+    EXPECT_EQ(lines[2], head + "3,1,0,0,0,0,0,\"U,7\",41,S3,ecpv,1\n");
+    EXPECT_EQ(lines[3], head + "7,0,0,0,1,0,0,\"U,7\",41,,ecpv,1\n");
+    EXPECT_EQ(runLines(RunRecord{}, block)[0], ",,,,,,1,1,1,1,0,1,0,,,,,1\n")
+        << "an unknown unit, run, serial and steps are empty fields";
+    EXPECT_EQ(runLines(RunRecord{}, block).size(), 8u) << "every socket is in use by default";
 }
 
 // A log keeps the columns of the header it began with, whatever the fields hold.
@@ -186,18 +190,32 @@ TEST(TraceLogFile, ALogIsAppendedToInTheColumnsOfItsOwnHeader) {
                         .resultCode = 0,
                         .unit = "U-7",
                         .run = 3,
-                        .serials = {"S,1"}};
-    const std::string head = "\"8 Dec, 06:00\",\"bay \"\"2\"\", west\",,,,037874A1,1,1,0,0,0,0,0";
+                        .serials = {"S,1"},
+                        .asked = "p",
+                        .socketsInUse = 0x03};
+    const std::string head = "\"8 Dec, 06:00\",\"bay \"\"2\"\", west\",,,,037874A1,";
+    const std::string found = head + "1,1,0,0,0,0,0";
+    const std::string second = "time,station,firmware,hardware,device_type,image_crc32,target,"
+                               "connected,erase_checked,verified,secured,passed,result_code,"
+                               "unit,run,serial";
+    // Socket 2 is in use and empty: only a log with the found column has a line for it.
     const struct {
         const char* name;
         std::optional<std::string> content;
         std::string header;
-        std::string line;
+        std::vector<std::string> lines;
     } cases[] = {
-        {"new.csv", std::nullopt, headerLine(), head + ",U-7,3,\"S,1\""},
-        {"log.csv", headerLine() + "\n", headerLine(), head + ",U-7,3,\"S,1\""},
-        {"first.csv", firstHeaderLine() + "\n", firstHeaderLine(), head},
-        {"edited.csv", firstHeaderLine() + "\r\n", firstHeaderLine() + "\r", head},
+        {"new.csv",
+         std::nullopt,
+         headerLine(),
+         {found + ",U-7,3,\"S,1\",p,1", head + "2,0,0,0,0,0,0,U-7,3,,p,0"}},
+        {"log.csv",
+         headerLine() + "\n",
+         headerLine(),
+         {found + ",U-7,3,\"S,1\",p,1", head + "2,0,0,0,0,0,0,U-7,3,,p,0"}},
+        {"second.csv", second + "\n", second, {found + ",U-7,3,\"S,1\""}},
+        {"first.csv", firstHeaderLine() + "\n", firstHeaderLine(), {found}},
+        {"edited.csv", firstHeaderLine() + "\r\n", firstHeaderLine() + "\r", {found}},
     };
     for (const auto& c : cases) {
         const std::string path = folder.file(c.name);
@@ -205,10 +223,9 @@ TEST(TraceLogFile, ALogIsAppendedToInTheColumnsOfItsOwnHeader) {
             std::ofstream(path, std::ios::binary) << *c.content;
         }
         ASSERT_EQ(appendLines(path, runLines(run, block)), LogWrite::Written) << c.name;
-        const std::vector<std::string> lines = fileLines(path);
-        ASSERT_EQ(lines.size(), 2u) << c.name;
-        EXPECT_EQ(lines[0], c.header) << c.name;
-        EXPECT_EQ(lines[1], c.line) << c.name;
+        std::vector<std::string> expected{c.header};
+        expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+        EXPECT_EQ(fileLines(path), expected) << c.name;
     }
 }
 

@@ -767,7 +767,7 @@ TEST_F(SerialRunTest, WhatCannotBeGivenOutIsToldBeforeTheUnitIsTouchedAndEndsThe
              s.traceLog = s.serialLedger + ".csv";
              std::ofstream(s.traceLog) << trace::headerLine()
                                        << "\n2026-12-08T06:42:36Z,S,,,T,,"
-                                          "1,1,1,1,0,1,0,U,1,0a000000\n";
+                                          "1,1,1,1,0,1,0,U,1,0a000000,ecpv,1\n";
          },
          "is older than the log", 0},
     };

@@ -518,7 +518,7 @@ TEST_F(SerialLedgerTest, FilesBesideTheLedgerAreTakenOnlyWhenTheyAreItsOwn) {
 std::string logLine(int target, bool connected, bool passed, const std::string& serial) {
     return "2026-12-08T06:42:36Z,ST1,1.56,1.00,ZEL816 A110,1234ABCD," + std::to_string(target) +
            "," + (connected ? "1" : "0") + ",1,1,0," + (passed ? "1" : "0") + ",0,OCTO-7,3," +
-           serial + "\n";
+           serial + ",ecpv,1\n";
 }
 
 std::string logOf(const std::vector<std::string>& lines) {

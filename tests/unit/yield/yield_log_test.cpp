@@ -11,7 +11,9 @@
 namespace octo::yield {
 namespace {
 
-const std::string kNewHeader = trace::headerLine() + "\n";
+// The second version of the header: unit, run and serial.
+const std::string kNewHeader = "time,station,firmware,hardware,device_type,image_crc32,target,connected,"
+                               "erase_checked,verified,secured,passed,result_code,unit,run,serial\n";
 const std::string kOldHeader = trace::firstHeaderLine() + "\n";
 
 // A line of the older log: time, station, socket and the five flags.
