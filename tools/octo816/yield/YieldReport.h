@@ -46,16 +46,46 @@ struct SocketCounts {
 struct Alarm {
     int socket = 0; // 1..8
     int64_t since = 0;
-    size_t sinceRun = 0; // the index of that run among the unit's runs
+    size_t sinceRun = 0; // the index of that run among the unit's runs (in time order)
+    std::optional<uint64_t> sinceRunNumber; // the unit's own number of that run, when logged
     double failureRate = 0;
     double othersRate = 0;
+    double ratio = 0; // failureRate / othersRate (infinity when the others never failed)
     double pValue = 1;
+    std::optional<int64_t> maintenanceSince; // the socket's latest maintenance before its runs
+};
+
+// One point of a socket's chart: a stretch of the unit's runs (in time order), with the
+// socket's chips and failures and those of the other sockets in use in the same runs.
+struct TrendPoint {
+    size_t firstRun = 0; // the index of its first run among the unit's runs
+    int64_t from = 0;    // that run's time
+    uint64_t chips = 0;
+    uint64_t failed = 0;
+    uint64_t othersChips = 0;
+    uint64_t othersFailed = 0;
+};
+
+// A line of the maintenance file that applies to a socket of a unit.
+struct MaintenanceMark {
+    int64_t time = 0;
+    size_t beforeRun = 0; // the index of the first of the unit's runs after it
+    std::string note;
+};
+
+// A socket's chart: its points, and the maintenance done on it. Empty for a socket never in
+// use.
+struct SocketTrend {
+    std::vector<TrendPoint> points;
+    std::vector<MaintenanceMark> maintenance;
 };
 
 struct UnitReport {
     std::string unit;
     uint64_t runs = 0;
     std::array<SocketCounts, kSockets> sockets{};
+    std::array<uint64_t, kSockets> inUse{}; // the runs in which each socket was in use
+    std::array<SocketTrend, kSockets> trends;
     std::vector<Alarm> alarms;
 };
 
@@ -117,6 +147,8 @@ struct Report {
     uint64_t serialChips = 0;
     std::vector<SerialOnChips> serialsOnTwoChips;
     uint64_t unlistedSerialChips = 0;
+    // The runs by the steps they asked for ("ecpv"); "" for logs that do not say.
+    std::map<std::string, uint64_t> asked;
 
     double firstPassYield() const;
 };
