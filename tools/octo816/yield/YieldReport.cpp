@@ -343,9 +343,12 @@ UnitReport Aggregator::unitReport(Unit& unit, Report& report, bool alarms) {
                 {.socket = s + 1,
                  .since = unit.runs[test.since].key.time,
                  .sinceRun = test.since,
+                 .sinceRunNumber = std::nullopt,
                  .failureRate = rate(test.failures, test.runs),
                  .othersRate = rate(test.othersFailures, test.runs * (kSockets - 1)),
-                 .pValue = test.pValue});
+                 .ratio = 0,
+                 .pValue = test.pValue,
+                 .maintenanceSince = std::nullopt});
         }
     }
     return out;
