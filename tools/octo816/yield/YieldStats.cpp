@@ -143,4 +143,35 @@ SocketTest testSocket(std::span<const uint8_t> failed, int sockets, int socket) 
     return test;
 }
 
+SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rule) {
+    SocketFinding finding;
+    const size_t runs = history.size();
+    if (runs == 0) {
+        return finding;
+    }
+    std::vector<uint8_t> own(runs);
+    for (size_t r = 0; r < runs; ++r) {
+        own[r] = history[r].failed;
+    }
+    finding.since = climbStart(own);
+    finding.runs = runs - finding.since;
+    for (size_t r = finding.since; r < runs; ++r) {
+        finding.failures += history[r].failed != 0 ? 1 : 0;
+        finding.othersFailures += history[r].othersFailed;
+        finding.othersChips += history[r].othersInUse;
+    }
+    const uint64_t chips = finding.runs + finding.othersChips;
+    const double p = fisherUpperTail(finding.failures, chips,
+                                     finding.failures + finding.othersFailures, finding.runs);
+    finding.pValue = std::min(1.0, p * 8 * static_cast<double>(runs));
+    const double own_rate = static_cast<double>(finding.failures) / static_cast<double>(finding.runs);
+    const double others = finding.othersChips == 0 ? 0
+                                                   : static_cast<double>(finding.othersFailures) /
+                                                         static_cast<double>(finding.othersChips);
+    const bool matters =
+        own_rate >= rule.minRatio * others && own_rate >= others + rule.minPoints / 100;
+    finding.alarm = matters && finding.pValue < kFamilyLevel;
+    return finding;
+}
+
 } // namespace octo::yield

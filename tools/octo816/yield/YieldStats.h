@@ -45,4 +45,39 @@ struct SocketTest {
 // failed[r * sockets + s] = 1 when socket s failed in run r; n runs.
 SocketTest testSocket(std::span<const uint8_t> failed, int sockets, int socket);
 
+// The least effect an alarm names, so that it matters in practice and not only in
+// statistics: a socket's failure rate at least kMinRatio times the other sockets' and at
+// least kMinPoints percentage points above it.
+inline constexpr double kMinRatio = 2.0;
+inline constexpr double kMinPoints = 1.0;
+
+struct AlarmRule {
+    double minRatio = kMinRatio;
+    double minPoints = kMinPoints; // percentage points
+};
+
+// One run of a socket's history: whether its chip failed, and the failures among the chips
+// of the other sockets in use in that run.
+struct SocketRun {
+    uint8_t failed = 0;
+    uint8_t othersFailed = 0;
+    uint8_t othersInUse = 0;
+};
+
+// What the alarm found for one socket.
+struct SocketFinding {
+    size_t since = 0;   // the index in the history where the climb began
+    uint64_t runs = 0;  // from since on
+    uint64_t failures = 0;
+    uint64_t othersChips = 0; // of the other sockets in those runs
+    uint64_t othersFailures = 0;
+    double pValue = 1;
+    bool alarm = false;
+};
+
+// A socket's history: the unit's runs in time order, since the socket's latest maintenance,
+// in which it was in use. Whether it has got worse than the other sockets, by at least the
+// rule's effect, and since which run.
+SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rule = {});
+
 } // namespace octo::yield
