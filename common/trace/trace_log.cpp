@@ -182,14 +182,18 @@ std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t>
     std::vector<std::string> lines;
     for (const TargetOutcome& t : targetOutcomes(block)) {
         const bool inUse = (run.socketsInUse >> (t.target - 1) & 1U) != 0;
-        if (!t.present() && !inUse) {
+        const bool found = t.present();
+        if (!found && !inUse) {
             continue;
         }
-        lines.push_back(common + std::to_string(t.target) + "," + flag(t.connected) + "," +
-                        flag(t.eraseChecked) + "," + flag(t.verified) + "," + flag(t.secured) +
-                        "," + flag(t.passed) + "," + std::to_string(run.resultCode) + unit +
-                        field(run.serials[static_cast<size_t>(t.target - 1)]) + "," +
-                        field(run.asked) + "," + flag(t.present()) + "\n");
+        // Where no chip was found, no step reached one and no record was written: whatever
+        // else the block's masks or the run's records hold for the socket is not a chip's.
+        lines.push_back(
+            common + std::to_string(t.target) + "," + flag(t.connected) + "," +
+            flag(found && t.eraseChecked) + "," + flag(found && t.verified) + "," +
+            flag(t.secured) + "," + flag(found && t.passed) + "," + std::to_string(run.resultCode) +
+            unit + (found ? field(run.serials[static_cast<size_t>(t.target - 1)]) : std::string()) +
+            "," + field(run.asked) + "," + flag(found) + "\n");
     }
     return lines;
 }

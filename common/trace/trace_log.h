@@ -58,8 +58,8 @@ struct RunRecord {
     std::string unit;            // the unit's serial number; empty when it does not say
     std::optional<uint32_t> run; // the unit's count of main processes, this run included
     std::array<std::string, kTargets> serials; // each target's serial number, [0] target 1
-    std::string asked;            // the steps asked for, as run::askedSteps gives them
-    uint8_t socketsInUse = 0xFF;  // bit n: socket n + 1 is in use at the station
+    std::string asked;                         // the steps asked for, as run::askedSteps gives them
+    uint8_t socketsInUse = 0xFF;               // bit n: socket n + 1 is in use at the station
 };
 
 // The header line, without its line end.
@@ -73,8 +73,9 @@ bool isHeaderLine(std::string_view line);
 bool startsAsLog(std::string_view firstBytes);
 // As many first bytes as startsAsLog needs: more than any header line with its line end.
 inline constexpr size_t kHeaderProbeBytes = 1024;
-// One line per socket in use, with found = 0 where no chip answered, and one per chip found
-// in a socket not in use (a programmed chip is never left out of the log), in the current
+// One line per socket in use, with found = 0 where no chip answered (its flags 0 and its
+// serial empty, whatever the block and the record say), and one per chip found in a socket
+// not in use (a programmed chip is never left out of the log), in the current
 // header's columns, each ending in "\n".
 std::vector<std::string> runLines(const RunRecord& run, std::span<const uint8_t> resultBlock);
 // The lines as a log whose file starts with these bytes takes them: cut to the columns of

@@ -36,7 +36,7 @@ void TraceLog::record(std::span<const uint8_t> resultBlock, int32_t resultCode,
                                           : std::optional<uint32_t>(runCount),
                                .serials = serials,
                                .asked = run::askedSteps(programmingChoice(settings_)),
-                               .socketsInUse = run::kAllSockets};
+                               .socketsInUse = socketsInUse(settings_)};
     // A log that another process keeps locked past the wait is one not written, too.
     if (trace::appendLines(settings_.traceLog, trace::runLines(run, resultBlock)) !=
         trace::LogWrite::Written) {

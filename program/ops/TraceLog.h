@@ -1,5 +1,6 @@
 // The traceability log of the window's main process: when key TraceLog of section User
-// names a file, every run the unit answered appends one CSV line per target it found, the
+// names a file, every run the unit answered appends one CSV line per socket in use (key
+// Sockets of section User; all eight by default) and per chip found in another socket, the
 // same lines the command-line programmer writes.
 #pragma once
 

@@ -48,6 +48,7 @@ inline constexpr char kRepeatSelftest[] = "RepeatSelftest";
 inline constexpr char kRepeatOctoprog[] = "RepeatOctoprog";
 inline constexpr char kCreateLogFile[] = "CreateLogFile";
 inline constexpr char kTraceLog[] = "TraceLog";
+inline constexpr char kSockets[] = "Sockets";
 
 inline constexpr char kSerialLedger[] = "Ledger";
 inline constexpr char kSerialAddress[] = "Address";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "resources/resource.h"
+#include "run/programming.h"
 #include "settings/ConfigKeys.h"
 
 #include <algorithm>
@@ -60,6 +61,7 @@ const SettingRow kRows[] = {
     {.section = kUser, .key = kRepeatOctoprog, .fileDefault = 0, .field = &Settings::repeatOctoprog},
     {.section = kUser, .key = kCreateLogFile, .fileDefault = 0, .encoding = E::Flag, .field = &Settings::createLogFile},
     {.section = kUser, .key = kTraceLog, .encoding = E::Text, .textBuffer = kPathBuffer, .field = &Settings::traceLog},
+    {.section = kUser, .key = kSockets, .encoding = E::Text, .textBuffer = kPathBuffer, .field = &Settings::sockets},
     {.section = kTiming, .key = kTimeSelfTest, .fileDefault = 5000, .field = &Settings::timeSelfTest},
     {.section = kTiming, .key = kTimeOctoProg, .fileDefault = 60000, .field = &Settings::timeOctoProg},
     {.section = kTiming, .key = kTimeEraseImage, .fileDefault = 1000, .field = &Settings::timeEraseImage},
@@ -248,6 +250,14 @@ bool refuseWhileLocked(View& view, const Settings& settings) {
         showSettings(view, settings);
     }
     return settings.locked();
+}
+
+uint8_t socketsInUse(const Settings& settings) {
+    // A text that fills its buffer may have been cut: what is left of it is not the list.
+    if (settings.sockets.size() + 1 >= kPathBuffer) {
+        return run::kAllSockets;
+    }
+    return run::parseSockets(settings.sockets).value_or(run::kAllSockets);
 }
 
 void writeTiming(ProfileStore& file, const char* key, uint32_t ms) {

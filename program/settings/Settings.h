@@ -64,6 +64,8 @@ struct Settings {
     int repeatOctoprog = 0;
     int createLogFile = 0;
     std::string traceLog{}; // the traceability log's file; empty: none is written
+    std::string sockets{};  // the sockets in use as the operator wrote them ("1-6,8"); see
+                            // socketsInUse()
     uint32_t timeOctoProg = 60000;
     uint32_t timeSelfTest = 5000;
     uint32_t timeLoadImage = 4000;
@@ -127,6 +129,11 @@ bool saveSettings(ProfileStore& file, Settings& settings, View& view);
 // Writes a duration in ms to section Timing, as the unsigned number it is. A failed write
 // is ignored by every caller: the operation it measured has succeeded.
 void writeTiming(ProfileStore& file, const char* key, uint32_t ms);
+
+// The sockets in use at the station (bit n: socket n + 1) from key Sockets: all eight when
+// the key is missing or its text is no list of sockets ("1-6,8"), the text itself being
+// left as the operator wrote it.
+uint8_t socketsInUse(const Settings& settings);
 
 // The data exchange: the controls into the settings, and the settings into the controls.
 void takeControls(const View& view, Settings& settings);

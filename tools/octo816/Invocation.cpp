@@ -1,6 +1,7 @@
 #include "Invocation.h"
 
 #include "JobFile.h"
+#include "run/programming.h"
 #include "serials/serial_scheme.h"
 #include "yield/YieldLog.h"
 
@@ -347,6 +348,23 @@ void addSupply(CLI::App& command, Invocation& in, const char* description) {
     command.add_flag("--duolink", in.duoLink, "DuoLink instead of 4-wire JTAG");
 }
 
+// The sockets in use at the station: the log has a line for each, and none for the others
+// unless a chip is found there.
+void addSockets(CLI::App& command, Invocation& in) {
+    command
+        .add_option_function<std::string>(
+            "--sockets", [&in](const std::string& text) { in.sockets = *run::parseSockets(text); },
+            "the sockets in use at the station, as in 1-6,8 (default 1-8)")
+        ->type_name("LIST")
+        ->check(refusing(
+            CLI::Validator(
+                [](std::string& text) { return run::parseSockets(text) ? std::string() : "no"; },
+                ""),
+            [](const std::string& text) {
+                return "takes sockets 1 to 8 and ranges of them, as in 1-6,8, not \"" + text + "\"";
+            }));
+}
+
 void addSerialOptions(CLI::App& command, Invocation& in) {
     addWholeNumber(command, "--serial-start", in.serialStart, "the first serial number",
                    wholeNumberFrom(0, kLargestSerial), "takes a whole number")
@@ -464,6 +482,7 @@ Subcommand addProgram(CLI::App& root, Invocation& in) {
     command->add_option("--log", in.logPath, "append each run to this traceability log (CSV)")
         ->type_name("FILE")
         ->check(refusing(kNotEmpty, "needs a file name"));
+    addSockets(*command, in);
     addSerialOptions(*command, in);
     return {command, files, "one or two image files"};
 }
@@ -614,9 +633,12 @@ Invocation parseArguments(std::span<const std::string> args) {
     root.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     root.allow_windows_style_options(false);
     root.require_subcommand(1);
+    CLI::App* info =
+        addCommand(root, in, "info",
+                   "The unit's versions, firmware name and state, and the sockets in use.", true);
+    addSockets(*info, in);
     const std::array commands = {
-        Subcommand{
-            addCommand(root, in, "info", "The unit's versions, firmware name and state.", true)},
+        Subcommand{info},
         addProgram(root, in),
         Subcommand{addCommand(root, in, "selftest", "The unit's self-test.", true)},
         addReadout(root, in),
@@ -669,11 +691,11 @@ bool needsLibrary(Command command) {
 const char* usageText() {
     return R"(usage: octo816 <command> [options]
 
-  info        --port P [--baud B]
-              the unit's versions, firmware name and state
+  info        --port P [--baud B] [--sockets 1-6,8]
+              the unit's versions, firmware name and state; the sockets in use
   program     --port P --type NAME FILE [FILE2] [--erase main,info,pinfo,bsl|none]
               [--no-verify] [--secure] [--vcc 3.0] [--settle 0.2] [--duolink]
-              [--repeat N] [--log LOG.csv]
+              [--repeat N] [--log LOG.csv] [--sockets 1-6,8]
               [--ledger PATH --serial-address A (--serial-start N --serial-end N
                [--serial-step N] --serial-format le32|... [--serial-width W]
                | --serial-list FILE)]

@@ -3,6 +3,8 @@
 // before anything touches a file or the unit.
 #pragma once
 
+#include "run/programming.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -41,6 +43,8 @@ struct Invocation {
     uint32_t baud = 0;
     bool json = false;
     std::string logPath;
+    // program and info: the sockets in use at the station, bit n for socket n + 1
+    uint8_t sockets = run::kAllSockets;
 
     // program
     std::string typeName;

@@ -261,13 +261,21 @@ std::string runJson(const Invocation& in, const ProgramPlan& plan, const RunOutc
         .text();
 }
 
-void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
+bool inUse(uint8_t sockets, int target) {
+    return (sockets >> (target - 1) & 1U) != 0;
+}
+
+// A socket not in use is expected to be empty: only a chip found there is told, as such.
+void printRun(std::FILE* out, const Invocation& in, const ProgramPlan& plan,
+              const RunOutcome& run) {
     std::fprintf(out, "Run %d: %s, %s: %s\n", run.number, plan.type.name.c_str(),
                  seconds(run.ms).c_str(), libraryText(run.code).c_str());
     std::string empty;
     for (const trace::TargetOutcome& t : run.targets) {
         if (!t.present()) {
-            empty += " " + std::to_string(t.target);
+            if (inUse(in.sockets, t.target)) {
+                empty += " " + std::to_string(t.target);
+            }
             continue;
         }
         std::string record;
@@ -275,11 +283,11 @@ void printRun(std::FILE* out, const ProgramPlan& plan, const RunOutcome& run) {
             const TargetRecord& r = (*run.records)[static_cast<size_t>(t.target - 1)];
             record = "  record " + r.value + " " + r.state;
         }
-        std::fprintf(out,
-                     "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s%s\n",
-                     t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
-                     yesNo(t.verified).c_str(), yesNo(t.secured).c_str(),
-                     t.passed ? "passed" : "FAILED", record.c_str());
+        std::fprintf(
+            out, "  target %d  connected %s  erase-checked %s  verified %s  secured %s  %s%s%s\n",
+            t.target, yesNo(t.connected).c_str(), yesNo(t.eraseChecked).c_str(),
+            yesNo(t.verified).c_str(), yesNo(t.secured).c_str(), t.passed ? "passed" : "FAILED",
+            record.c_str(), inUse(in.sockets, t.target) ? "" : "  (socket not in use)");
     }
     if (!empty.empty()) {
         std::fprintf(out, "  no target found:%s\n", empty.c_str());
@@ -315,7 +323,7 @@ trace::LogWrite logRun(const Invocation& in, const ProgramPlan& plan, const RunO
                                   .run = unitRecord.runs,
                                   .serials = recordValues(run),
                                   .asked = run::askedSteps(plan.choice),
-                                  .socketsInUse = run::kAllSockets};
+                                  .socketsInUse = in.sockets};
     return trace::appendLines(in.logPath, trace::runLines(record, run.block));
 }
 
@@ -421,7 +429,7 @@ int programRuns(const Invocation& in, ProgramPlan& plan, SerialRun* serial, std:
         if (in.json) {
             std::fprintf(out, "%s\n", runJson(in, plan, run).c_str());
         } else {
-            printRun(out, plan, run);
+            printRun(out, in, plan, run);
         }
         std::fflush(out);
         requireLogged(logged, in, number);

@@ -47,6 +47,7 @@ int infoCommand(const Invocation& in, std::FILE* out) {
                          .add("firmware_name", unit.firmwareName.value_or(""))
                          .add("third_version", trace::versionText(unit.thirdVersion))
                          .add("state", state)
+                         .add("sockets", run::socketsText(in.sockets))
                          .text()
                          .c_str());
         return kExitPassed;
@@ -56,6 +57,7 @@ int infoCommand(const Invocation& in, std::FILE* out) {
         std::fprintf(out, "  third version %s\n", trace::versionText(unit.thirdVersion).c_str());
     }
     std::fprintf(out, "  state: %s\n", state);
+    std::fprintf(out, "  sockets in use: %s\n", run::socketsText(in.sockets).c_str());
     return kExitPassed;
 }
 

@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include <array>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <map>
@@ -147,10 +147,10 @@ TEST(TraceLogFile, ALockHeldPastTheWaitIsBusyAndLeavesTheLogAsItWas) {
 TEST(TraceLogLines, OneLinePerSocketInUseAndPerChipFoundWithFieldsQuotedWhereCsvNeedsIt) {
     std::array<uint8_t, 256> block{};
     block[0] = 0x05; // connected: targets 1 and 3
-    block[1] = 0x01;
-    block[2] = 0x01;
+    block[1] = 0x03; // target 2's bits without a chip found: not a chip's outcome
+    block[2] = 0x03;
     block[3] = 0x40; // target 7 secured before the run: found, not reached
-    block[4] = 0x01;
+    block[4] = 0x03;
     const RunRecord run{.time = "2026-12-08T06:00:00Z",
                         .station = "line \"A\", bay 2",
                         .firmwareVersion = "1.56",
@@ -160,7 +160,7 @@ TEST(TraceLogLines, OneLinePerSocketInUseAndPerChipFoundWithFieldsQuotedWhereCsv
                         .resultCode = 0,
                         .unit = "U,7",
                         .run = 41,
-                        .serials = {"S\"1", "", "S3"},
+                        .serials = {"S\"1", "S2", "S3"}, // S2 released: socket 2 is empty
                         .asked = "ecpv",
                         .socketsInUse = 0x07};
     const std::vector<std::string> lines = runLines(run, block);

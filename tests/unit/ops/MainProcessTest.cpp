@@ -495,7 +495,7 @@ std::vector<std::string> lines(const std::string& path) {
     return out;
 }
 
-TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnlyThen) {
+TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerSocketInUseAndOnlyThen) {
     const std::string path = folder.file("trace.csv");
     repeat(0);
     view.click(IDC_START);
@@ -515,23 +515,80 @@ TEST_F(MainProcessTest, TraceLogNamedInSectionUserGetsALinePerTargetFoundAndOnly
     view.click(IDC_START);
 
     const std::vector<std::string> log = lines(path);
-    ASSERT_EQ(log.size(), 7u) << "the header and three targets of each run";
+    ASSERT_EQ(log.size(), 17u) << "the header and the eight sockets in use of each run";
     EXPECT_EQ(log[0].substr(0, 13), "time,station,");
     const std::string type = dialog.deviceType().typeName;
+    // Targets 1 to 3 found, the other sockets empty (found 0).
     const struct {
         size_t line;
         const char* ending;
     } cases[] = {
-        {1, ",1,1,0,1,0,1,0,U-1,9,"},
-        {2, ",2,1,0,1,0,1,0,U-1,9,"},
-        {3, ",3,1,0,0,0,0,0,U-1,9,"},
-        {6, ",3,1,0,0,0,0,50,,,"},
+        {1, ",1,1,0,1,0,1,0,U-1,9,,ecpv,1"}, {2, ",2,1,0,1,0,1,0,U-1,9,,ecpv,1"},
+        {3, ",3,1,0,0,0,0,0,U-1,9,,ecpv,1"}, {4, ",4,0,0,0,0,0,0,U-1,9,,ecpv,0"},
+        {8, ",8,0,0,0,0,0,0,U-1,9,,ecpv,0"}, {11, ",3,1,0,0,0,0,50,,,,ecpv,1"},
+        {16, ",8,0,0,0,0,0,50,,,,ecpv,0"},
     };
     for (const auto& c : cases) {
         const std::string& line = log[c.line];
         EXPECT_NE(line.find(",1.56,"), std::string::npos) << line;
         EXPECT_NE(line.find("," + type + ","), std::string::npos) << line;
-        EXPECT_EQ(line.substr(line.size() - std::string(c.ending).size()), c.ending) << line;
+        EXPECT_TRUE(line.ends_with(c.ending)) << line << "\n" << c.ending;
+    }
+}
+
+// Key Sockets of section User names the sockets that get a line in each run; a chip found
+// in another socket gets one too. A text that is no list of sockets counts as all eight,
+// and the window never writes the key, so the operator's text stays as it is.
+TEST_F(MainProcessTest, TheSocketsKeyNamesTheSocketsThatGetALineAndABadOneMeansAllEight) {
+    const std::string path = folder.file("trace.csv");
+    // Longer than the window reads: cut to its buffer it would read as socket 1 alone.
+    std::string cut = "1";
+    for (int i = 0; i < 200; ++i) {
+        cut += ",1";
+    }
+    cut += ",8";
+    const struct {
+        std::string key;     // the line in section User, without its line end
+        const char* sockets; // the sockets of the run's lines, "+" for a chip found
+    } cases[] = {
+        {"", "1+2+3+45678"},
+        {"Sockets=1-8", "1+2+3+45678"},
+        {"Sockets=1-2,5", "1+2+3+5"},
+        {"Sockets= 8 , 1 - 2 ", "1+2+3+8"},
+        {"Sockets=4-6", "1+2+3+456"},
+        {"Sockets=3", "1+2+3+"},
+        {"Sockets=", "1+2+3+45678"},
+        {"Sockets=1-9", "1+2+3+45678"},
+        {"Sockets=0", "1+2+3+45678"},
+        {"Sockets=6-4", "1+2+3+45678"},
+        {"Sockets=1;2", "1+2+3+45678"},
+        {"Sockets=all", "1+2+3+45678"},
+        {"Sockets=" + cut, "1+2+3+45678"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        const std::string text =
+            "[System]\r\nDevType=0\r\n[User]\r\nTraceLog=" + path + "\r\n" + c.key + "\r\n";
+        ini(text);
+        loadSettings(dialog.profile(), dialog.settings());
+        view.click(IDC_START);
+        std::string logged;
+        for (const std::string& line : lines(path)) {
+            if (line.starts_with("time,")) {
+                continue;
+            }
+            std::vector<std::string> fields;
+            std::stringstream split(line);
+            for (std::string f; std::getline(split, f, ',');) {
+                fields.push_back(f);
+            }
+            ASSERT_EQ(fields.size(), 18u) << line;
+            logged += fields[6] + (fields[17] == "1" ? "+" : "");
+        }
+        EXPECT_EQ(logged, c.sockets) << c.key;
+        ASSERT_TRUE(saveSettings(dialog.profile(), dialog.settings(), view));
+        EXPECT_NE(iniText().find("\r\n" + c.key + "\r\n"), std::string::npos)
+            << c.key << ": the operator's text is kept";
     }
 }
 
@@ -734,8 +791,10 @@ TEST_F(SerialRunTest, RecordsGoToTheLibraryBeforeTheRunAndAreSettledByEachTarget
     EXPECT_EQ(tip(1), "Target 2: serial 2 (02000000), void");
     EXPECT_EQ(tip(2), "Target 3: serial 3 (03000000), released");
     const std::vector<std::string> trace = lines(folder.file("trace.csv"));
-    ASSERT_EQ(trace.size(), 3u) << "the header and the two targets found";
-    EXPECT_TRUE(trace[2].ends_with(",02000000")) << "the serial column: " << trace[2];
+    ASSERT_EQ(trace.size(), 9u) << "the header and the eight sockets in use";
+    EXPECT_TRUE(trace[2].ends_with(",2,1,0,0,0,0,0,,,02000000,ecpv,1")) << "the serial column: " << trace[2];
+    EXPECT_TRUE(trace[3].ends_with(",3,0,0,0,0,0,0,,,,ecpv,0"))
+        << "an empty socket's record was released, not written: " << trace[3];
 
     // The released records come back first, lowest first, then new ones.
     view.click(IDC_START);

@@ -554,7 +554,7 @@ TEST_F(SerialLedgerTest, AnOpenWithTheLogRefusesALedgerThatDoesNotKnowWhatReache
          nullptr},
         {"line ends of Windows, a quoted unit",
          logOf({"2026-12-08T06:42:36Z,ST1,1.56,1.00,A110,,3,1,1,1,0,1,0,\"OCTO,7\",3,"
-                "0A000000\r\n"}),
+                "0A000000,ecpv,1\r\n"}),
          "line 2 gives record 0a000000"},
         {"a last line still being written",
          logOf({logLine(2, true, true, "09000000").substr(0, 80)}), nullptr},
