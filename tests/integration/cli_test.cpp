@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -61,6 +62,38 @@ std::vector<std::string> fileLines(const fs::path& path) {
         lines.push_back(line);
     }
     return lines;
+}
+
+// The traceability log's lines, each field named by the log's header (no field of these
+// tests holds a comma or a quote).
+std::vector<std::map<std::string, std::string>> logRows(const fs::path& path) {
+    const auto fields = [](const std::string& line) {
+        std::vector<std::string> out;
+        std::stringstream split(line);
+        for (std::string f; std::getline(split, f, ',');) {
+            out.push_back(f);
+        }
+        if (line.ends_with(',')) {
+            out.emplace_back();
+        }
+        return out;
+    };
+    const std::vector<std::string> lines = fileLines(path);
+    std::vector<std::map<std::string, std::string>> rows;
+    if (lines.empty()) {
+        return rows;
+    }
+    const std::vector<std::string> names = fields(lines[0]);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> values = fields(lines[i]);
+        EXPECT_EQ(values.size(), names.size()) << lines[i];
+        std::map<std::string, std::string> row;
+        for (size_t c = 0; c < names.size() && c < values.size(); ++c) {
+            row[names[c]] = values[c];
+        }
+        rows.push_back(row);
+    }
+    return rows;
 }
 
 // Starts octo816 with its output in files of folder, or its standard output on outFd; with
@@ -130,6 +163,11 @@ TEST_F(CliTest, EachCommandsHappyPathEndsWithStatusZeroAndDoesItsWork) {
     EXPECT_NE(run.out.find("\"firmware\":\"1.56\",\"firmware_name\":\"OCTO816-156\""),
               std::string::npos)
         << run.out;
+    EXPECT_NE(run.out.find("\"state\":\"ready\",\"sockets\":\"1-8\"}"), std::string::npos)
+        << run.out;
+    run = tool({"info", "--sockets", "8,1-3,6,5"});
+    EXPECT_EQ(run.status, kPassed) << run.err;
+    EXPECT_TRUE(run.out.ends_with("  state: ready\n  sockets in use: 1-3,5,6,8\n")) << run.out;
 
     run = tool({"program", "--type", kA110, "--vcc", "3.0", "--repeat", "2", "--log", log.string(),
                 samplePath("A110_blink.txt").string()});
@@ -214,18 +252,97 @@ TEST_F(CliTest, FaultyTargetsGetExactlyTheSimulatorsFlagsInTheJsonAndTheLog) {
             ",\"verified\":" + flag(t.verified) + ",\"secured\":" + flag(t.secured) +
             ",\"passed\":" + flag(t.passed) + "}";
         EXPECT_NE(run.out.find(json), std::string::npos) << json << "\n" << run.out;
-        if (!t.present) {
-            continue;
-        }
+        // Every socket is in use: an empty one and one that does not answer get found 0.
         ASSERT_LT(line, lines.size());
         const std::string ending = "," + n + "," + bit(t.connected) + "," + bit(t.eraseChecked) +
                                    "," + bit(t.verified) + "," + bit(t.secured) + "," +
-                                   bit(t.passed) + ",0,OCTO-000001,1,";
+                                   bit(t.passed) + ",0,OCTO-000001,1,,ecpv," + bit(t.present);
         const std::string& logged = lines[line++];
-        EXPECT_EQ(logged.substr(logged.size() - ending.size()), ending) << logged;
+        EXPECT_TRUE(logged.ends_with(ending)) << logged << "\n" << ending;
         EXPECT_NE(logged.find(",1.56,1.30,ZEL816 A110,037874A1,"), std::string::npos) << logged;
     }
-    EXPECT_EQ(line, lines.size()) << "one line per target found, no more";
+    EXPECT_EQ(line, lines.size()) << "one line per socket in use, no more";
+}
+
+// --sockets names the sockets in use: each gets its line in every run, found 0 when no chip
+// answered; a socket not in use gets none unless a chip was found there anyway, since the
+// unit programs it all the same. The human report names only empty sockets in use.
+TEST_F(CliTest, TheSocketsInUseGetTheirLinesAndAChipInAnotherSocketIsLoggedToo) {
+    const struct {
+        const char* name;
+        std::vector<std::string> settings; // of the simulated unit
+        std::vector<std::string> options;
+        const char* logged; // the sockets of the lines in order, "+" after one with a chip
+        const char* asked;
+        const char* notFound; // the human report's line
+        const char* notInUse; // the targets the human report finds in sockets not in use
+    } cases[] = {
+        {"socket 7 empty and not in use",
+         {"target.3.present=no", "target.7.present=no"},
+         {"--sockets", "1-6,8"},
+         "1+2+34+5+6+8+",
+         "ecpv",
+         "  no target found: 3\n",
+         ""},
+        {"a chip in socket 7, not in use",
+         {"target.3.present=no"},
+         {"--sockets", "1-6,8", "--erase", "none", "--no-verify"},
+         "1+2+34+5+6+7+8+",
+         "p",
+         "  no target found: 3\n",
+         "7"},
+        {"a chip in use that does not answer",
+         {"target.2.fault.no_answer=yes", "target.5.present=no"},
+         {"--sockets", "2,4", "--secure"},
+         "1+23+4+6+7+8+",
+         "ecpvs",
+         "  no target found: 2\n",
+         "13678"},
+        {"every socket by default",
+         {"target.8.present=no"},
+         {},
+         "1+2+3+4+5+6+7+8",
+         "ecpv",
+         "  no target found: 8\n",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> settings = {"target.all.type=ZEL816 A110"};
+        settings.insert(settings.end(), c.settings.begin(), c.settings.end());
+        start(settings);
+        const fs::path log = unit->folder() / "trace.csv";
+        std::vector<std::string> args = {"program", "--type", kA110,       "--vcc",
+                                         "3.0",     "--log",  log.string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(samplePath("A110_blink.txt").string());
+        const ToolRun run = tool(args);
+        EXPECT_EQ(run.status, kPassed) << "every chip found passed: " << run.err;
+        std::string logged;
+        for (const auto& row : logRows(log)) {
+            logged += row.at("target") + (row.at("found") == "1" ? "+" : "");
+            EXPECT_EQ(row.at("asked"), c.asked);
+            if (row.at("found") == "0") {
+                EXPECT_EQ(row.at("connected") + row.at("erase_checked") + row.at("verified") +
+                              row.at("secured") + row.at("passed"),
+                          "00000");
+            }
+        }
+        EXPECT_EQ(logged, c.logged);
+        const size_t at = run.out.find("  no target found:");
+        EXPECT_EQ(at == std::string::npos ? ""
+                                          : run.out.substr(at, run.out.find('\n', at) - at + 1),
+                  c.notFound)
+            << run.out;
+        std::string notInUse;
+        std::istringstream report(run.out);
+        for (std::string line; std::getline(report, line);) {
+            if (line.starts_with("  target ") && line.ends_with("  (socket not in use)")) {
+                notInUse += line.substr(9, 1);
+            }
+        }
+        EXPECT_EQ(notInUse, c.notInUse) << run.out;
+    }
 }
 
 std::string hexText(uint32_t value, int digits) {
@@ -443,6 +560,24 @@ TEST_F(CliTest, BadArgumentsFilesAndAMissingUnitGiveOneLineAndTheirStatus) {
          kBadInput,
          "unknown option --secure"},
         {{"readout", "--port", "/dev/null", "--type", kA110}, kBadInput, "unknown option --type"},
+        // The sockets in use: numbers 1 to 8 and ranges, checked before the unit is touched.
+        {{"program", "--port", "/dev/null", "--type", kA110, "--sockets", "1-9", blink},
+         kBadInput,
+         "--sockets takes sockets 1 to 8 and ranges of them, as in 1-6,8, not \"1-9\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--sockets", "", blink},
+         kBadInput,
+         "--sockets takes sockets 1 to 8 and ranges of them, as in 1-6,8, not \"\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--sockets=0,1", blink},
+         kBadInput,
+         "not \"0,1\""},
+        {{"program", "--port", "/dev/null", "--type", kA110, "--sockets", "1,,2", blink},
+         kBadInput,
+         "not \"1,,2\""},
+        {{"info", "--port", "/dev/null", "--sockets", "8-1"}, kBadInput, "not \"8-1\""},
+        {{"info", "--port", "/dev/null", "--sockets"}, kBadInput, "--sockets needs a value"},
+        {{"selftest", "--port", "/dev/null", "--sockets", "1"},
+         kBadInput,
+         "unknown option --sockets"},
         // The log: named, a log or empty, and not created by a command that fails before it.
         {{"program", "--port", "/dev/null", "--type", kA110, "--log", "", blink},
          kBadInput,
@@ -939,10 +1074,12 @@ TEST_F(CliTest, EachChipGetsItsOwnRecordAndTheChipLogTheLedgerAndTheJsonAgree) {
                              "no   passed  record 0a000000 programmed\n"),
               std::string::npos)
         << human.out;
-    // The log's last column names the record the target got.
-    const std::vector<std::string> logged = fileLines(log);
-    ASSERT_GE(logged.size(), 2u);
-    EXPECT_TRUE(logged[1].ends_with(",0a000000")) << logged[1];
+    // The log's serial column names the record the target got; the empty socket got none.
+    const auto logged = logRows(log);
+    ASSERT_EQ(logged.size(), 8u);
+    EXPECT_EQ(logged[0].at("serial"), "0a000000");
+    EXPECT_EQ(logged[2].at("found"), "0");
+    EXPECT_EQ(logged[2].at("serial"), "") << "socket 3's record was released";
 }
 
 TEST_F(CliTest, AnUnplugDuringASerialRunVoidsItsRecordsAndTheNextRunGivesNewOnes) {
@@ -1048,10 +1185,19 @@ TEST_F(CliTest, EachStopSignalAtEachPhaseOfASerialRun) {
             // Each chip's record, and the log's line for it when the run was settled.
             const std::vector<ChipRecord> chips = chipRecords(*unit);
             EXPECT_EQ(chips.size(), p.chips);
-            const std::vector<std::string> lines = fileLines(log);
-            EXPECT_EQ(lines.size(), p.stopped && p.chips > 0 ? 1 + p.chips : 0);
-            for (size_t i = 1; i < lines.size() && i <= chips.size(); ++i) {
-                EXPECT_TRUE(lines[i].ends_with("," + chips[i - 1].data)) << lines[i];
+            // Every socket is in use: the empty one (3) gets a line without a chip.
+            const auto rows = logRows(log);
+            EXPECT_EQ(rows.size(), p.stopped && p.chips > 0 ? 8u : 0u);
+            for (const ChipRecord& chip : chips) {
+                if (rows.size() == 8) {
+                    const auto& row = rows[static_cast<size_t>(chip.socket - 1)];
+                    EXPECT_EQ(row.at("serial"), chip.data) << chip.socket;
+                    EXPECT_EQ(row.at("found"), "1") << chip.socket;
+                }
+            }
+            if (rows.size() == 8) {
+                EXPECT_EQ(rows[2].at("found"), "0");
+                EXPECT_EQ(rows[2].at("serial"), "");
             }
         }
     }

@@ -124,6 +124,29 @@ TEST(JobFile, EachRuleOfTheFileHoldsAndARefusalNamesTheFileTheLineAndTheKey) {
              return args;
          }(),
          "", [](const Invocation& in) { return in.serialList == "macs.txt" && !in.serialStart; }},
+        {"the sockets in use", "sockets = \"1-6,8\"\n", "", kProgram, "",
+         [](const Invocation& in) { return in.sockets == 0xBF; }},
+        {"no sockets named: all eight", "type = \"T\"\n", "", kProgram, "",
+         [](const Invocation& in) { return in.sockets == 0xFF; }},
+        {"the sockets typed win", "sockets = \"1-2\"\n", "",
+         [] {
+             std::vector<std::string> args = kProgram;
+             args.insert(args.end(), {"--sockets", "8"});
+             return args;
+         }(),
+         "", [](const Invocation& in) { return in.sockets == 0x80; }},
+        {"info shows the file's sockets",
+         "[info]\nsockets = \"2-3\"\n",
+         "",
+         {"info", "--port", "P"},
+         "",
+         [](const Invocation& in) { return in.sockets == 0x06; }},
+        {"a socket out of range", "\nsockets = \"1-9\"\n", "", kProgram,
+         "%:2: --sockets takes sockets 1 to 8 and ranges of them, as in 1-6,8, not \"1-9\""},
+        {"a socket as a number", "sockets = 5\n", "", kProgram,
+         "%:1: key \"sockets\" takes text in quotes"},
+        {"sockets for a command without them", "sockets = \"1\"\n", "", kSerials,
+         "%:1: unknown key \"sockets\" (octo816 serials --help lists the options)"},
         {"a FIFO", "", fifo, kProgram, "--config %: not a regular file"},
         {"a device", "", "/dev/urandom", kProgram, "--config %: not a regular file"},
         {"a file past the bound", "", large, kProgram,
