@@ -80,6 +80,32 @@ Lamp lampAfterRun(const std::vector<uint8_t>& run, const std::array<bool, kGridR
     return locked && (row == 0 || row == kSecuredRow) ? shown : Lamp::Grey;
 }
 
+// The traceability log's lines that contain `part`, each as its fields (none of the run's
+// fields holds a comma or a quote).
+constexpr std::size_t kTargetColumn = 6;
+constexpr std::size_t kAskedColumn = 16;
+constexpr std::size_t kFoundColumn = 17;
+std::vector<std::vector<std::string>> logLines(const std::string& log, const std::string& part) {
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(part) == std::string::npos)
+            continue;
+        if (line.ends_with('\r'))
+            line.pop_back();
+        std::vector<std::string> fields;
+        std::size_t from = 0;
+        for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos;
+             from = comma + 1)
+            fields.push_back(line.substr(from, comma - from));
+        fields.push_back(line.substr(from));
+        EXPECT_EQ(fields.size(), kFoundColumn + 1) << line;
+        if (fields.size() == kFoundColumn + 1)
+            lines.push_back(fields);
+    }
+    return lines;
+}
+
 // ---- the window against one unit ----------------------------------------------------------
 
 template <typename Suite>
@@ -158,8 +184,11 @@ protected:
 
 class EightSockets : public SocketsWindowTest<EightSockets> {
 protected:
-    // The log beside the program: the window runs in its folder.
-    static void SetUpTestSuite() { openWith({kQuickRuns}, {}, {{"TraceLog", kTraceLog}}); }
+    // The log beside the program: the window runs in its folder. Socket 6 (empty) and 7 (a
+    // chip) are not in use at this station.
+    static void SetUpTestSuite() {
+        openWith({kQuickRuns}, {}, {{"TraceLog", kTraceLog}, {"Sockets", "1-5,8"}});
+    }
 };
 
 TEST_F(EightSockets, RunLightsEveryLampAsTheUnitDidAndProgramsTheImage) {
@@ -179,6 +208,20 @@ TEST_F(EightSockets, RunLightsEveryLampAsTheUnitDidAndProgramsTheImage) {
     const std::string unitAndRun = ",OCTO-000001," + unit().state("run.main_processes") + ",";
     EXPECT_NE(readWholeFile(folder() / kTraceLog).find(unitAndRun), std::string::npos)
         << "the unit's serial number and run count " << unitAndRun;
+    // The run's lines: one per socket in use, found 0 for the one that did not answer (4), and
+    // one for the chip in socket 7, not in use; none for the empty socket 6, not in use.
+    std::string asked;
+    for (const auto& [box, letter] :
+         {std::pair{IDC_ERASE, 'e'}, std::pair{IDC_ERASE_CHECK, 'c'}, std::pair{IDC_PROGRAM, 'p'},
+          std::pair{IDC_VERIFY, 'v'}, std::pair{IDC_SECURE, 's'}})
+        if (w().checkState(box) == 1)
+            asked += letter;
+    std::string logged;
+    for (const auto& line : logLines(readWholeFile(folder() / kTraceLog), unitAndRun)) {
+        logged += line[kTargetColumn] + (line[kFoundColumn] == "1" ? "+" : "");
+        EXPECT_EQ(line[kAskedColumn], asked) << "the steps the window asked for";
+    }
+    EXPECT_EQ(logged, "1+2+3+45+7+8+");
 
     // The scenario did what it was written for, so every kind of lamp is met below.
     for (int t = 0; t < kSockets; ++t)
