@@ -69,7 +69,7 @@ TEST(CliUnderWine, ProgramsEightTargetsOnCom1WithJsonAndTraceLog) {
     const std::string lines = fileText(log);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 1 + 8) << lines;
     // The unit's serial number and run count, through the DLL's optional export.
-    EXPECT_NE(lines.find(",1.56,1.30,ZEL816 A110,037874A1,8,1,1,1,0,1,0,OCTO-000001,1,\n"),
+    EXPECT_NE(lines.find(",1.56,1.30,ZEL816 A110,037874A1,8,1,1,1,0,1,0,OCTO-000001,1,,ecpv,1\n"),
               std::string::npos)
         << lines;
 }
