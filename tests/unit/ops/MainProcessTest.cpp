@@ -552,15 +552,11 @@ TEST_F(MainProcessTest, TheSocketsKeyNamesTheSocketsThatGetALineAndABadOneMeansA
         const char* sockets; // the sockets of the run's lines, "+" for a chip found
     } cases[] = {
         {"", "1+2+3+45678"},
-        {"Sockets=1-8", "1+2+3+45678"},
         {"Sockets=1-2,5", "1+2+3+5"},
         {"Sockets= 8 , 1 - 2 ", "1+2+3+8"},
-        {"Sockets=4-6", "1+2+3+456"},
         {"Sockets=3", "1+2+3+"},
         {"Sockets=", "1+2+3+45678"},
         {"Sockets=1-9", "1+2+3+45678"},
-        {"Sockets=0", "1+2+3+45678"},
-        {"Sockets=6-4", "1+2+3+45678"},
         {"Sockets=1;2", "1+2+3+45678"},
         {"Sockets=all", "1+2+3+45678"},
         {"Sockets=" + cut, "1+2+3+45678"},
@@ -792,7 +788,8 @@ TEST_F(SerialRunTest, RecordsGoToTheLibraryBeforeTheRunAndAreSettledByEachTarget
     EXPECT_EQ(tip(2), "Target 3: serial 3 (03000000), released");
     const std::vector<std::string> trace = lines(folder.file("trace.csv"));
     ASSERT_EQ(trace.size(), 9u) << "the header and the eight sockets in use";
-    EXPECT_TRUE(trace[2].ends_with(",2,1,0,0,0,0,0,,,02000000,ecpv,1")) << "the serial column: " << trace[2];
+    EXPECT_TRUE(trace[2].ends_with(",2,1,0,0,0,0,0,,,02000000,ecpv,1"))
+        << "the serial column: " << trace[2];
     EXPECT_TRUE(trace[3].ends_with(",3,0,0,0,0,0,0,,,,ecpv,0"))
         << "an empty socket's record was released, not written: " << trace[3];
 
