@@ -723,5 +723,27 @@ TEST(YieldInUse, AChartHasAtMostItsPointsPerHundredRunsOrPerHour) {
     }
 }
 
+TEST(YieldInUse, TheUnitsSummedHaveStretchesOfTheirOwn) {
+    // Past the units with a panel, two units of two runs each with socket 8 empty: four in
+    // a row only if their runs were taken as one unit's.
+    std::string log = trace::headerLine() + "\n";
+    for (size_t u = 0; u < kMostUnits; ++u) {
+        log += newLine(kStart, 1, 1, 'P', "ecpv", "U" + std::to_string(u));
+    }
+    for (const char* unit : {"X", "Y"}) {
+        for (int r = 0; r < 2; ++r) {
+            for (int s = 1; s <= kSockets; ++s) {
+                log += newLine(kStart + r * kSecondsPerRun, r + 1, s, s == 8 ? '.' : 'P', "ecpv",
+                               unit);
+            }
+        }
+    }
+    const Report report = reportOf(log);
+    ASSERT_EQ(report.otherUnits, 2u);
+    EXPECT_EQ(report.others.sockets[7].chips, 4u);
+    EXPECT_EQ(report.others.sockets[7].at(Stage::NotFound), 4u);
+    EXPECT_TRUE(report.others.emptyStretches.empty());
+}
+
 } // namespace
 } // namespace octo::yield
