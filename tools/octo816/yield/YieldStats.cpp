@@ -10,6 +10,7 @@ namespace {
 
 // Terms of a tail smaller than this share of the sum so far no longer change a double.
 constexpr double kNegligibleTerm = 1e-17;
+constexpr double kPercent = 100;
 
 double logChoose(uint64_t n, uint64_t k) {
     return std::lgamma(static_cast<double>(n) + 1) - std::lgamma(static_cast<double>(k) + 1) -
@@ -27,6 +28,107 @@ double bernoulliLogLikelihood(uint64_t f, uint64_t n) {
         sum += rest * std::log(rest / static_cast<double>(n));
     }
     return sum;
+}
+
+// The climb a socket's evidence is weighed for: its odds of failing against those of the
+// other chips of a run, usual before the climb and odds after it.
+struct Climb {
+    double odds = 1;
+    double usual = 1;
+};
+
+// The log-likelihood ratio of one run: the socket's failure (or not) given the failures of
+// the run, at the climb's odds against at its usual odds. With T of N chips in use failed,
+// a socket of odds ratio w to the others is among them with probability wT / (wT + N - T);
+// a run where none or all failed says nothing.
+double runEvidence(const SocketRun& run, const Climb& climb) {
+    const unsigned othersFailed = std::min(run.othersFailed, run.othersInUse);
+    const double failed = static_cast<double>(run.failed != 0 ? 1 : 0) + othersFailed;
+    const double passed = static_cast<double>(1 + run.othersInUse) - failed;
+    if (failed == 0 || passed == 0) {
+        return 0;
+    }
+    const double usual = climb.usual * failed + passed;
+    const double raised = climb.odds * failed + passed;
+    return (run.failed != 0 ? std::log(climb.odds / climb.usual) : 0) + std::log(usual / raised);
+}
+
+// The evidence of a climb at the history's end: the largest log-likelihood ratio of a
+// stretch that ends with the last run (the CUSUM read at the last run), and where that
+// stretch starts.
+struct Evidence {
+    double most = 0;
+    size_t at = 0;
+};
+
+Evidence tailEvidence(std::span<const SocketRun> history, const Climb& climb) {
+    Evidence evidence{.most = 0, .at = history.size()};
+    double sum = 0;
+    for (size_t r = history.size(); r-- > 0;) {
+        sum += runEvidence(history[r], climb);
+        if (sum > evidence.most) {
+            evidence.most = sum;
+            evidence.at = r;
+        }
+    }
+    return evidence;
+}
+
+// The first run of the stretches whose evidence is within `slack` of the best (likelihood at
+// least 1 / e^slack of it), in a row back from the best one's start: where the climb may have
+// begun.
+size_t evidenceFrom(std::span<const SocketRun> history, const Climb& climb,
+                    const Evidence& evidence, double slack) {
+    double sum = 0;
+    size_t from = evidence.at;
+    for (size_t r = history.size(); r-- > 0;) {
+        sum += runEvidence(history[r], climb);
+        if (r < evidence.at) {
+            if (sum < evidence.most - slack) {
+                break;
+            }
+            from = r;
+        }
+    }
+    return from;
+}
+
+// A stretch of a socket's history, summed.
+struct Counts {
+    uint64_t runs = 0;
+    uint64_t failures = 0;
+    uint64_t othersChips = 0;
+    uint64_t othersFailures = 0;
+
+    double rate() const { return runs == 0 ? 0 : static_cast<double>(failures) / runs; }
+    double othersRate() const {
+        return othersChips == 0 ? 0 : static_cast<double>(othersFailures) / othersChips;
+    }
+    // The socket's rate over the others' (1 where nothing compares; the most that counts when
+    // only the socket failed).
+    double ratio() const {
+        if (runs == 0 || othersChips == 0 || failures == 0) {
+            return 1;
+        }
+        return othersFailures == 0 ? kMostUsualRatio : rate() / othersRate();
+    }
+    // The rule's least effect: a rate at least minRatio times the others' and minPoints
+    // percentage points above it, against other sockets in use.
+    bool matters(const AlarmRule& rule) const {
+        return othersChips > 0 && rate() >= rule.minRatio * othersRate() &&
+               rate() >= othersRate() + rule.minPoints / kPercent;
+    }
+};
+
+Counts countsOf(std::span<const SocketRun> stretch) {
+    Counts counts;
+    counts.runs = stretch.size();
+    for (const SocketRun& run : stretch) {
+        counts.failures += run.failed != 0 ? 1 : 0;
+        counts.othersChips += run.othersInUse;
+        counts.othersFailures += std::min(run.othersFailed, run.othersInUse);
+    }
+    return counts;
 }
 
 } // namespace
@@ -86,15 +188,11 @@ double fisherUpperTail(uint64_t x, uint64_t total, uint64_t failures, uint64_t d
 
 size_t climbStart(std::span<const uint8_t> failed) {
     const uint64_t n = failed.size();
-    if (n < 2) {
-        return 0;
-    }
     uint64_t total = 0;
     for (uint8_t f : failed) {
         total += f != 0 ? 1 : 0;
     }
-    const double penalty = std::log(static_cast<double>(n));
-    double best = bernoulliLogLikelihood(total, n) + penalty;
+    double best = bernoulliLogLikelihood(total, n);
     size_t start = 0;
     uint64_t before = 0;
     for (uint64_t k = 1; k < n; ++k) {
@@ -144,33 +242,41 @@ SocketTest testSocket(std::span<const uint8_t> failed, int sockets, int socket) 
 }
 
 SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rule) {
+    const double leastRatio = std::max(1.0, rule.minRatio);
+    Climb climb{.odds = kClimbOverRule * leastRatio, .usual = 1};
+    // The threshold of the evidence: a healthy socket reaches it with a chance of at most
+    // kFamilyLevel / kSockets, so a healthy unit names a socket with at most kFamilyLevel.
+    const double threshold = std::log(kSockets / kFamilyLevel);
+    Evidence evidence = tailEvidence(history, climb);
     SocketFinding finding;
-    const size_t runs = history.size();
-    if (runs == 0) {
-        return finding;
+    if (evidence.most >= threshold) {
+        // Measured from the socket's usual ratio before the stretch the evidence comes from:
+        // a larger usual ratio only lowers every run's term, so the bound stands.
+        const Counts past =
+            countsOf(history.first(evidenceFrom(history, climb, evidence, threshold)));
+        const double usual = std::clamp(past.ratio(), 1.0, std::min(kMostUsualRatio, leastRatio));
+        if (usual > 1) {
+            climb = {.odds = climb.odds * usual, .usual = usual};
+            evidence = tailEvidence(history, climb);
+        }
     }
-    std::vector<uint8_t> own(runs);
-    for (size_t r = 0; r < runs; ++r) {
-        own[r] = history[r].failed;
+    if (evidence.most >= threshold) {
+        // Where the socket's own failures climbed, among the runs the evidence may start at.
+        const size_t from = evidenceFrom(history, climb, evidence, threshold);
+        std::vector<uint8_t> own;
+        own.reserve(history.size() - from);
+        for (const SocketRun& run : history.subspan(from)) {
+            own.push_back(run.failed);
+        }
+        finding.since = from + climbStart(own);
     }
-    finding.since = climbStart(own);
-    finding.runs = runs - finding.since;
-    for (size_t r = finding.since; r < runs; ++r) {
-        finding.failures += history[r].failed != 0 ? 1 : 0;
-        finding.othersFailures += history[r].othersFailed;
-        finding.othersChips += history[r].othersInUse;
-    }
-    const uint64_t chips = finding.runs + finding.othersChips;
-    const double p = fisherUpperTail(finding.failures, chips,
-                                     finding.failures + finding.othersFailures, finding.runs);
-    finding.pValue = std::min(1.0, p * 8 * static_cast<double>(runs));
-    const double own_rate = static_cast<double>(finding.failures) / static_cast<double>(finding.runs);
-    const double others = finding.othersChips == 0 ? 0
-                                                   : static_cast<double>(finding.othersFailures) /
-                                                         static_cast<double>(finding.othersChips);
-    const bool matters =
-        own_rate >= rule.minRatio * others && own_rate >= others + rule.minPoints / 100;
-    finding.alarm = matters && finding.pValue < kFamilyLevel;
+    const Counts stretch = countsOf(history.subspan(finding.since));
+    finding.runs = stretch.runs;
+    finding.failures = stretch.failures;
+    finding.othersChips = stretch.othersChips;
+    finding.othersFailures = stretch.othersFailures;
+    finding.pValue = std::min(1.0, kSockets / std::exp(evidence.most));
+    finding.alarm = evidence.most >= threshold && stretch.matters(rule);
     return finding;
 }
 
