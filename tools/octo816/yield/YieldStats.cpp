@@ -8,14 +8,7 @@ namespace octo::yield {
 
 namespace {
 
-// Terms of a tail smaller than this share of the sum so far no longer change a double.
-constexpr double kNegligibleTerm = 1e-17;
 constexpr double kPercent = 100;
-
-double logChoose(uint64_t n, uint64_t k) {
-    return std::lgamma(static_cast<double>(n) + 1) - std::lgamma(static_cast<double>(k) + 1) -
-           std::lgamma(static_cast<double>(n - k) + 1);
-}
 
 // The log-likelihood of f failures in n trials at their own rate (0 log 0 = 0).
 double bernoulliLogLikelihood(uint64_t f, uint64_t n) {
@@ -42,12 +35,11 @@ struct Climb {
 // a socket of odds ratio w to the others is among them with probability wT / (wT + N - T);
 // a run where none or all failed says nothing.
 double runEvidence(const SocketRun& run, const Climb& climb) {
-    const unsigned othersFailed = std::min(run.othersFailed, run.othersInUse);
-    const double failed = static_cast<double>(run.failed != 0 ? 1 : 0) + othersFailed;
-    const double passed = static_cast<double>(1 + run.othersInUse) - failed;
-    if (failed == 0 || passed == 0) {
-        return 0;
+    const double failed = (run.failed != 0 ? 1.0 : 0.0) + run.othersFailed;
+    if (failed == 0) {
+        return 0; // the common case, without a logarithm
     }
+    const double passed = 1.0 + run.othersInUse - failed;
     const double usual = climb.usual * failed + passed;
     const double raised = climb.odds * failed + passed;
     return (run.failed != 0 ? std::log(climb.odds / climb.usual) : 0) + std::log(usual / raised);
@@ -126,7 +118,7 @@ Counts countsOf(std::span<const SocketRun> stretch) {
     for (const SocketRun& run : stretch) {
         counts.failures += run.failed != 0 ? 1 : 0;
         counts.othersChips += run.othersInUse;
-        counts.othersFailures += std::min(run.othersFailed, run.othersInUse);
+        counts.othersFailures += run.othersFailed;
     }
     return counts;
 }
@@ -146,44 +138,6 @@ Interval wilsonInterval(uint64_t passed, uint64_t n) {
     // At 0 and at n of n one end is exactly 0 or 1; rounding must not move it.
     return {passed == 0 ? 0.0 : std::max(0.0, centre - half),
             passed == n ? 1.0 : std::min(1.0, centre + half)};
-}
-
-double fisherUpperTail(uint64_t x, uint64_t total, uint64_t failures, uint64_t draws) {
-    const uint64_t most = std::min(failures, draws);
-    const uint64_t least = draws + failures > total ? draws + failures - total : 0;
-    if (x <= least) {
-        return 1;
-    }
-    if (x > most) {
-        return 0;
-    }
-    const double logAll = logChoose(total, draws);
-    const auto term = [&](uint64_t k) {
-        return std::exp(logChoose(failures, k) + logChoose(total - failures, draws - k) - logAll);
-    };
-    // The terms fall away from the mode: sum the tail from x up, or, when x lies below the
-    // mode, one minus the lower tail from x - 1 down, stopping once they stop counting.
-    const double mode = static_cast<double>(draws + 1) * static_cast<double>(failures + 1) /
-                        static_cast<double>(total + 2);
-    double sum = 0;
-    if (static_cast<double>(x) >= mode) {
-        for (uint64_t k = x; k <= most; ++k) {
-            const double t = term(k);
-            sum += t;
-            if (t < sum * kNegligibleTerm) {
-                break;
-            }
-        }
-        return std::min(1.0, sum);
-    }
-    for (uint64_t k = x; k-- > least;) {
-        const double t = term(k);
-        sum += t;
-        if (t < sum * kNegligibleTerm) {
-            break;
-        }
-    }
-    return std::clamp(1 - sum, 0.0, 1.0);
 }
 
 size_t climbStart(std::span<const uint8_t> failed) {
@@ -210,35 +164,6 @@ size_t climbStart(std::span<const uint8_t> failed) {
         }
     }
     return start;
-}
-
-SocketTest testSocket(std::span<const uint8_t> failed, int sockets, int socket) {
-    const auto width = static_cast<size_t>(sockets);
-    const size_t runs = failed.size() / width;
-    std::vector<uint8_t> own(runs);
-    for (size_t r = 0; r < runs; ++r) {
-        own[r] = failed[r * width + static_cast<size_t>(socket)];
-    }
-    SocketTest test;
-    if (runs == 0) {
-        return test;
-    }
-    test.since = climbStart(own);
-    test.runs = runs - test.since;
-    for (size_t r = test.since; r < runs; ++r) {
-        for (size_t s = 0; s < width; ++s) {
-            const uint64_t f = failed[r * width + s] != 0 ? 1 : 0;
-            (s == static_cast<size_t>(socket) ? test.failures : test.othersFailures) += f;
-        }
-    }
-    const uint64_t chips = test.runs * width;
-    const double p =
-        fisherUpperTail(test.failures, chips, test.failures + test.othersFailures, test.runs);
-    // Bonferroni over the sockets and over the runs the climb's start was chosen from.
-    test.pValue = std::min(1.0, p * static_cast<double>(width) * static_cast<double>(runs));
-    const bool higher = test.failures * (width - 1) > test.othersFailures;
-    test.alarm = higher && test.pValue < kFamilyLevel;
-    return test;
 }
 
 SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rule) {

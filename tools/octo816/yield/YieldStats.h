@@ -25,27 +25,10 @@ struct Interval {
 // The Wilson score interval of passed out of n at kZ95; [0, 1] for n = 0.
 Interval wilsonInterval(uint64_t passed, uint64_t n);
 
-// P(X >= x) for X, the failures among `draws` chips taken from `total` chips of which
-// `failures` failed (hypergeometric): the one-sided Fisher exact test.
-double fisherUpperTail(uint64_t x, uint64_t total, uint64_t failures, uint64_t draws);
-
 // The run where the failure rate of the sequence (1 = failed) climbed: the maximum-likelihood
 // split into a lower rate before and a higher rate from it on; 0 when no split has a higher
 // rate after it than before.
 size_t climbStart(std::span<const uint8_t> failed);
-
-// One socket of a unit against the others over the unit's runs, from a run on.
-struct SocketTest {
-    size_t since = 0; // the run (index) where the climb began
-    uint64_t runs = 0;
-    uint64_t failures = 0;
-    uint64_t othersFailures = 0; // of (kSockets - 1) * runs chips
-    double pValue = 1;           // corrected for the sockets and the runs searched
-    bool alarm = false;
-};
-
-// failed[r * sockets + s] = 1 when socket s failed in run r; n runs.
-SocketTest testSocket(std::span<const uint8_t> failed, int sockets, int socket);
 
 // The least effect an alarm names, so that it matters in practice and not only in
 // statistics: a socket's failure rate at least kMinRatio times the other sockets' and at
@@ -72,7 +55,7 @@ inline constexpr double kClimbOverRule = 1.5;
 inline constexpr double kMostUsualRatio = 1.5;
 
 // One run of a socket's history: whether its chip failed, and the failures among the chips
-// of the other sockets in use in that run.
+// of the other sockets in use in that run (othersFailed <= othersInUse).
 struct SocketRun {
     uint8_t failed = 0;
     uint8_t othersFailed = 0;
