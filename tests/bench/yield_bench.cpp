@@ -52,6 +52,7 @@ struct Scenario {
     int wornSocket = 0; // the socket a report must name alone; 0 for a healthy unit
     int wornFrom = 0;   // the run (index in time order) where its climb began
     std::string maintenance;
+    uint32_t firstSeed = 0; // its seeds follow the scenario's before, so no log is drawn twice
 };
 
 std::string timeOf(const LineModel& m, int run) {
@@ -137,6 +138,9 @@ std::vector<Scenario> scenarios() {
     all.back().maintenance = "time,unit,socket,note\n" + timeOf(replaced, kWornFrom + kWithin) +
                              "," + kUnit + "," + std::to_string(kWornSocket) +
                              ",contacts replaced\n";
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i].firstSeed = static_cast<uint32_t>(i * kSeeds + 1);
+    }
     return all;
 }
 
@@ -203,13 +207,13 @@ int main(int argc, char** argv) {
     const auto began = std::chrono::steady_clock::now();
     std::vector<Scenario> all = scenarios();
     std::erase_if(all, [&](const Scenario& s) { return !only.empty() && s.name != only; });
-    // Every (scenario, seed) is one job; the seeds of a scenario follow those of the one
-    // before, so that no log is drawn twice.
+    // Every (scenario, seed) is one job.
     std::vector<Outcome> outcomes(all.size() * kSeeds);
     std::atomic<size_t> nextJob = 0;
     const auto work = [&] {
         for (size_t job = nextJob++; job < outcomes.size(); job = nextJob++) {
-            outcomes[job] = outcomeOf(all[job / kSeeds], static_cast<uint32_t>(job + 1));
+            const Scenario& s = all[job / kSeeds];
+            outcomes[job] = outcomeOf(s, s.firstSeed + static_cast<uint32_t>(job % kSeeds));
         }
     };
     std::vector<std::thread> workers;

@@ -6,6 +6,7 @@
 // as it is made (LineStream), so that a long one takes no memory.
 #pragma once
 
+#include "run/programming.h"
 #include "trace/trace_log.h"
 #include "wire/messages.h"
 #include "yield/YieldLog.h"
@@ -25,7 +26,7 @@ namespace octo::testing {
 // What the station's tray held in a run: the sockets named in use (bit n: socket n + 1), and
 // those of them without a chip (a tray not full).
 struct Tray {
-    uint8_t inUse = 0xFF;
+    uint8_t inUse = run::kAllSockets;
     uint8_t empty = 0;
 };
 
@@ -50,7 +51,7 @@ struct LineModel {
     int secondsPerRun = 30;
     // The unit's serial number; empty: none logged (the station stands for the unit) and no
     // run numbers either.
-    std::string unit;
+    std::string unit{};
     // The unit's run count restarts after this many runs (it is switched off and on); 0: never.
     int runsPerPowerCycle = 0;
     // Per socket base rates where the sockets differ; a 0 takes baseRate.
@@ -138,26 +139,30 @@ private:
             block[wire::kVerifiedByte] |= verified ? bit : 0;
             block[wire::kOverAllByte] |= verified ? bit : 0;
         }
-        const bool numbered = !m_.unit.empty();
         const int cycle = m_.runsPerPowerCycle > 0 ? m_.runsPerPowerCycle : m_.runs;
-        const trace::RunRecord run{
-            .time = yield::timeText(m_.start + int64_t{r} * m_.secondsPerRun),
-            .station = m_.station,
-            .firmwareVersion = "1.56",
-            .hardwareVersion = "1.30",
-            .deviceType = "ZEL816 A110",
-            .imageCrc32 = 0x037874A1,
-            .resultCode = 0,
-            .unit = m_.unit,
-            .run = numbered ? std::optional(static_cast<uint32_t>(r % cycle + 1)) : std::nullopt,
-            .serials = {},
-            .asked = "ecpv",
-            .socketsInUse = tray.inUse};
-        const std::vector<std::string> lines = trace::runLines(run, block);
+        record_.time = yield::timeText(m_.start + int64_t{r} * m_.secondsPerRun);
+        if (!m_.unit.empty()) {
+            record_.run = static_cast<uint32_t>(r % cycle + 1);
+        }
+        record_.socketsInUse = tray.inUse;
+        const std::vector<std::string> lines = trace::runLines(record_, block);
         return m_.oldHeader ? trace::linesForLog(header_, lines) : lines;
     }
 
     LineModel m_;
+    // What every run's lines say alike; the time, run number and sockets in use change.
+    trace::RunRecord record_{.time = "",
+                             .station = m_.station,
+                             .firmwareVersion = "1.56",
+                             .hardwareVersion = "1.30",
+                             .deviceType = "ZEL816 A110",
+                             .imageCrc32 = 0x037874A1,
+                             .resultCode = 0,
+                             .unit = m_.unit,
+                             .run = std::nullopt,
+                             .serials = {},
+                             .asked = "ecpv",
+                             .socketsInUse = run::kAllSockets};
     std::mt19937 random_;
     std::string header_;
     bool headerWritten_ = false;
