@@ -200,7 +200,7 @@ SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rul
     finding.failures = stretch.failures;
     finding.othersChips = stretch.othersChips;
     finding.othersFailures = stretch.othersFailures;
-    finding.pValue = std::min(1.0, kSockets / std::exp(evidence.most));
+    finding.pValue = std::min(1.0, std::exp(std::log(kSockets) - evidence.most));
     finding.alarm = evidence.most >= threshold && stretch.matters(rule);
     return finding;
 }
