@@ -86,10 +86,9 @@ TEST(FindClimb, TheEvidenceNeededDoesNotGrowWithTheHistory) {
         bool alarm;
         double pValue;
     } cases[] = {
-        {1000, 7, false, 8 / std::pow(2.4, 7)},
-        {1000, 8, true, 8 / std::pow(2.4, 8)},
-        {125000, 7, false, 8 / std::pow(2.4, 7)},
-        {125000, 8, true, 8 / std::pow(2.4, 8)},
+        {8, 8, true, 8 / std::pow(2.4, 8)}, // from the first run on
+        {1000, 7, false, 8 / std::pow(2.4, 7)},   {1000, 8, true, 8 / std::pow(2.4, 8)},
+        {125000, 7, false, 8 / std::pow(2.4, 7)}, {125000, 8, true, 8 / std::pow(2.4, 8)},
     };
     for (const auto& c : cases) {
         const SocketFinding f = findClimb(loneFailuresAtTheEnd(c.runs, c.lone));
@@ -134,6 +133,33 @@ TEST(FindClimb, AlarmsOnlyOnTheLeastEffectThatMatters) {
         // Nothing climbed: since lies within the stretch's first runs (before its first
         // failures, evenly spread, the rate looks lower).
         EXPECT_LT(f.since, 100u) << c.what;
+    }
+}
+
+// At the edge: over 3200 runs the socket fails in every 16th from the first on (6.25 %), the
+// others in 7 of every 32 of their chips (3.125 %): exactly 2 times and 3.125 points, since
+// the first run (a failure opens each of the socket's periods, so its rate never climbs).
+TEST(FindClimb, TheLeastEffectHoldsAtItsEdge) {
+    std::vector<SocketRun> runs(3200, {.failed = 0, .othersFailed = 0, .othersInUse = 7});
+    for (size_t r = 0; r < runs.size(); ++r) {
+        runs[r].failed = r % 16 == 0 ? 1 : 0;
+        runs[r].othersFailed = r % 32 % 4 == 1 && r % 32 < 28 ? 1 : 0;
+    }
+    const struct {
+        AlarmRule rule;
+        bool alarm;
+    } cases[] = {
+        {{.minRatio = 2, .minPoints = 3.125}, true},
+        {{.minRatio = 2.01, .minPoints = 3.125}, false},
+        {{.minRatio = 2, .minPoints = 3.13}, false},
+    };
+    for (const auto& c : cases) {
+        const SocketFinding f = findClimb(runs, c.rule);
+        EXPECT_EQ(f.alarm, c.alarm) << c.rule.minRatio << " " << c.rule.minPoints;
+        EXPECT_EQ(f.since, 0u);
+        EXPECT_EQ(f.failures, 200u);
+        EXPECT_EQ(f.othersFailures, 700u);
+        EXPECT_EQ(f.othersChips, 22400u);
     }
 }
 

@@ -49,8 +49,8 @@ double runEvidence(const SocketRun& run, const Climb& climb) {
 // stretch that ends with the last run (the CUSUM read at the last run), and where that
 // stretch starts.
 struct Evidence {
-    double most = 0;
-    size_t at = 0;
+    double most;
+    size_t at;
 };
 
 Evidence tailEvidence(std::span<const SocketRun> history, const Climb& climb) {
@@ -87,22 +87,14 @@ size_t evidenceFrom(std::span<const SocketRun> history, const Climb& climb,
 
 // A stretch of a socket's history, summed.
 struct Counts {
-    uint64_t runs = 0;
+    uint64_t runs;
     uint64_t failures = 0;
     uint64_t othersChips = 0;
     uint64_t othersFailures = 0;
 
-    double rate() const { return runs == 0 ? 0 : static_cast<double>(failures) / runs; }
+    double rate() const { return static_cast<double>(failures) / static_cast<double>(runs); }
     double othersRate() const {
-        return othersChips == 0 ? 0 : static_cast<double>(othersFailures) / othersChips;
-    }
-    // The socket's rate over the others' (1 where nothing compares; the most that counts when
-    // only the socket failed).
-    double ratio() const {
-        if (runs == 0 || othersChips == 0 || failures == 0) {
-            return 1;
-        }
-        return othersFailures == 0 ? kMostUsualRatio : rate() / othersRate();
+        return static_cast<double>(othersFailures) / static_cast<double>(othersChips);
     }
     // The rule's least effect: a rate at least minRatio times the others' and minPoints
     // percentage points above it, against other sockets in use.
@@ -113,8 +105,7 @@ struct Counts {
 };
 
 Counts countsOf(std::span<const SocketRun> stretch) {
-    Counts counts;
-    counts.runs = stretch.size();
+    Counts counts{.runs = stretch.size()};
     for (const SocketRun& run : stretch) {
         counts.failures += run.failed != 0 ? 1 : 0;
         counts.othersChips += run.othersInUse;
@@ -175,24 +166,23 @@ SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rul
     Evidence evidence = tailEvidence(history, climb);
     SocketFinding finding;
     if (evidence.most >= threshold) {
-        // Measured from the socket's usual ratio before the stretch the evidence comes from:
-        // a larger usual ratio only lowers every run's term, so the bound stands.
+        // Measured from the socket's usual ratio before the stretch the evidence comes from: a
+        // larger usual ratio only lowers every run's term, so the bound stands. Those runs, when
+        // there are any, end with one where other sockets failed and this one passed (it put
+        // the evidence out of reach), so the others' rate there is above 0.
         const Counts past =
             countsOf(history.first(evidenceFrom(history, climb, evidence, threshold)));
-        const double usual = std::clamp(past.ratio(), 1.0, std::min(kMostUsualRatio, leastRatio));
-        if (usual > 1) {
-            climb = {.odds = climb.odds * usual, .usual = usual};
-            evidence = tailEvidence(history, climb);
-        }
+        const double ratio = past.failures == 0 ? 1 : past.rate() / past.othersRate();
+        const double usual = std::clamp(ratio, 1.0, std::min(kMostUsualRatio, leastRatio));
+        climb = {.odds = climb.odds * usual, .usual = usual};
+        evidence = tailEvidence(history, climb);
     }
     if (evidence.most >= threshold) {
         // Where the socket's own failures climbed, among the runs the evidence may start at.
         const size_t from = evidenceFrom(history, climb, evidence, threshold);
-        std::vector<uint8_t> own;
-        own.reserve(history.size() - from);
-        for (const SocketRun& run : history.subspan(from)) {
-            own.push_back(run.failed);
-        }
+        std::vector<uint8_t> own(history.size() - from);
+        std::transform(history.begin() + static_cast<ptrdiff_t>(from), history.end(), own.begin(),
+                       [](const SocketRun& run) { return run.failed; });
         finding.since = from + climbStart(own);
     }
     const Counts stretch = countsOf(history.subspan(finding.since));
