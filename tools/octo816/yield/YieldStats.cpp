@@ -26,8 +26,8 @@ double bernoulliLogLikelihood(uint64_t f, uint64_t n) {
 // The climb a socket's evidence is weighed for: its odds of failing against those of the
 // other chips of a run, usual before the climb and odds after it.
 struct Climb {
-    double odds = 1;
-    double usual = 1;
+    double odds;
+    double usual;
 };
 
 // The log-likelihood ratio of one run: the socket's failure (or not) given the failures of
@@ -97,9 +97,10 @@ struct Counts {
         return static_cast<double>(othersFailures) / static_cast<double>(othersChips);
     }
     // The rule's least effect: a rate at least minRatio times the others' and minPoints
-    // percentage points above it, against other sockets in use.
+    // percentage points above it. Without other chips in use their rate is not a number, and
+    // neither holds.
     bool matters(const AlarmRule& rule) const {
-        return othersChips > 0 && rate() >= rule.minRatio * othersRate() &&
+        return rate() >= rule.minRatio * othersRate() &&
                rate() >= othersRate() + rule.minPoints / kPercent;
     }
 };
@@ -163,21 +164,20 @@ SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rul
     // The threshold of the evidence: a healthy socket reaches it with a chance of at most
     // kFamilyLevel / kSockets, so a healthy unit names a socket with at most kFamilyLevel.
     const double threshold = std::log(kSockets / kFamilyLevel);
-    Evidence evidence = tailEvidence(history, climb);
+    // Weighed again from the socket's usual ratio before the stretch the evidence comes from:
+    // a larger usual ratio only lowers every run's term, so the bound stands. Those runs, when
+    // there are any, end with one where other sockets failed and this one passed (it put the
+    // evidence out of reach), so the others' rate there is above 0.
+    const size_t pastRuns = evidenceFrom(history, climb, tailEvidence(history, climb), threshold);
+    const Counts past = countsOf(history.first(pastRuns));
+    const double usual = pastRuns == 0 ? 1
+                                       : std::clamp(past.rate() / past.othersRate(), 1.0,
+                                                    std::min(kMostUsualRatio, leastRatio));
+    climb = {.odds = climb.odds * usual, .usual = usual};
+    const Evidence evidence = tailEvidence(history, climb);
+    const bool evident = evidence.most >= threshold;
     SocketFinding finding;
-    if (evidence.most >= threshold) {
-        // Measured from the socket's usual ratio before the stretch the evidence comes from: a
-        // larger usual ratio only lowers every run's term, so the bound stands. Those runs, when
-        // there are any, end with one where other sockets failed and this one passed (it put
-        // the evidence out of reach), so the others' rate there is above 0.
-        const Counts past =
-            countsOf(history.first(evidenceFrom(history, climb, evidence, threshold)));
-        const double ratio = past.failures == 0 ? 1 : past.rate() / past.othersRate();
-        const double usual = std::clamp(ratio, 1.0, std::min(kMostUsualRatio, leastRatio));
-        climb = {.odds = climb.odds * usual, .usual = usual};
-        evidence = tailEvidence(history, climb);
-    }
-    if (evidence.most >= threshold) {
+    if (evident) {
         // Where the socket's own failures climbed, among the runs the evidence may start at.
         const size_t from = evidenceFrom(history, climb, evidence, threshold);
         std::vector<uint8_t> own(history.size() - from);
@@ -191,7 +191,7 @@ SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rul
     finding.othersChips = stretch.othersChips;
     finding.othersFailures = stretch.othersFailures;
     finding.pValue = std::min(1.0, std::exp(std::log(kSockets) - evidence.most));
-    finding.alarm = evidence.most >= threshold && stretch.matters(rule);
+    finding.alarm = evident && stretch.matters(rule);
     return finding;
 }
 
