@@ -8,13 +8,7 @@ namespace octo::yield {
 
 namespace {
 
-// Terms of a tail smaller than this share of the sum so far no longer change a double.
-constexpr double kNegligibleTerm = 1e-17;
-
-double logChoose(uint64_t n, uint64_t k) {
-    return std::lgamma(static_cast<double>(n) + 1) - std::lgamma(static_cast<double>(k) + 1) -
-           std::lgamma(static_cast<double>(n - k) + 1);
-}
+constexpr double kPercent = 100;
 
 // The log-likelihood of f failures in n trials at their own rate (0 log 0 = 0).
 double bernoulliLogLikelihood(uint64_t f, uint64_t n) {
@@ -27,6 +21,98 @@ double bernoulliLogLikelihood(uint64_t f, uint64_t n) {
         sum += rest * std::log(rest / static_cast<double>(n));
     }
     return sum;
+}
+
+// The climb a socket's evidence is weighed for: its odds of failing against those of the
+// other chips of a run, usual before the climb and odds after it.
+struct Climb {
+    double odds;
+    double usual;
+};
+
+// The log-likelihood ratio of one run: the socket's failure (or not) given the failures of
+// the run, at the climb's odds against at its usual odds. With T of N chips in use failed,
+// a socket of odds ratio w to the others is among them with probability wT / (wT + N - T);
+// a run where none or all failed says nothing.
+double runEvidence(const SocketRun& run, const Climb& climb) {
+    const double failed = (run.failed != 0 ? 1.0 : 0.0) + run.othersFailed;
+    if (failed == 0) {
+        return 0; // the common case, without a logarithm
+    }
+    const double passed = 1.0 + run.othersInUse - failed;
+    const double usual = climb.usual * failed + passed;
+    const double raised = climb.odds * failed + passed;
+    return (run.failed != 0 ? std::log(climb.odds / climb.usual) : 0) + std::log(usual / raised);
+}
+
+// The evidence of a climb at the history's end: the largest log-likelihood ratio of a
+// stretch that ends with the last run (the CUSUM read at the last run), and where that
+// stretch starts.
+struct Evidence {
+    double most;
+    size_t at;
+};
+
+Evidence tailEvidence(std::span<const SocketRun> history, const Climb& climb) {
+    Evidence evidence{.most = 0, .at = history.size()};
+    double sum = 0;
+    for (size_t r = history.size(); r-- > 0;) {
+        sum += runEvidence(history[r], climb);
+        if (sum > evidence.most) {
+            evidence.most = sum;
+            evidence.at = r;
+        }
+    }
+    return evidence;
+}
+
+// The first run of the stretches whose evidence is within `slack` of the best (likelihood at
+// least 1 / e^slack of it), in a row back from the best one's start: where the climb may have
+// begun.
+size_t evidenceFrom(std::span<const SocketRun> history, const Climb& climb,
+                    const Evidence& evidence, double slack) {
+    double sum = 0;
+    size_t from = evidence.at;
+    for (size_t r = history.size(); r-- > 0;) {
+        sum += runEvidence(history[r], climb);
+        if (r < evidence.at) {
+            if (sum < evidence.most - slack) {
+                break;
+            }
+            from = r;
+        }
+    }
+    return from;
+}
+
+// A stretch of a socket's history, summed.
+struct Counts {
+    uint64_t runs;
+    uint64_t failures = 0;
+    uint64_t othersChips = 0;
+    uint64_t othersFailures = 0;
+
+    double rate() const { return static_cast<double>(failures) / static_cast<double>(runs); }
+    double othersRate() const {
+        return static_cast<double>(othersFailures) / static_cast<double>(othersChips);
+    }
+    // The rule's least effect: a rate at least minRatio times the others' and minPoints
+    // percentage points above it. Without other chips in use their rate is not a number, and
+    // neither holds.
+    bool matters(const AlarmRule& rule) const {
+        return rate() >= rule.minRatio * othersRate() &&
+               rate() >= othersRate() + rule.minPoints / kPercent;
+    }
+};
+
+Counts countsOf(std::span<const SocketRun> stretch) {
+    Counts counts{.runs = stretch.size()};
+    for (const SocketRun& run : stretch) {
+        counts.failures += run.failed != 0 ? 1 : 0;
+        counts.othersChips += run.othersInUse;
+        counts.othersFailures += run.othersFailed;
+    }
+    return counts;
 }
 
 } // namespace
@@ -46,55 +132,13 @@ Interval wilsonInterval(uint64_t passed, uint64_t n) {
             passed == n ? 1.0 : std::min(1.0, centre + half)};
 }
 
-double fisherUpperTail(uint64_t x, uint64_t total, uint64_t failures, uint64_t draws) {
-    const uint64_t most = std::min(failures, draws);
-    const uint64_t least = draws + failures > total ? draws + failures - total : 0;
-    if (x <= least) {
-        return 1;
-    }
-    if (x > most) {
-        return 0;
-    }
-    const double logAll = logChoose(total, draws);
-    const auto term = [&](uint64_t k) {
-        return std::exp(logChoose(failures, k) + logChoose(total - failures, draws - k) - logAll);
-    };
-    // The terms fall away from the mode: sum the tail from x up, or, when x lies below the
-    // mode, one minus the lower tail from x - 1 down, stopping once they stop counting.
-    const double mode = static_cast<double>(draws + 1) * static_cast<double>(failures + 1) /
-                        static_cast<double>(total + 2);
-    double sum = 0;
-    if (static_cast<double>(x) >= mode) {
-        for (uint64_t k = x; k <= most; ++k) {
-            const double t = term(k);
-            sum += t;
-            if (t < sum * kNegligibleTerm) {
-                break;
-            }
-        }
-        return std::min(1.0, sum);
-    }
-    for (uint64_t k = x; k-- > least;) {
-        const double t = term(k);
-        sum += t;
-        if (t < sum * kNegligibleTerm) {
-            break;
-        }
-    }
-    return std::clamp(1 - sum, 0.0, 1.0);
-}
-
 size_t climbStart(std::span<const uint8_t> failed) {
     const uint64_t n = failed.size();
-    if (n < 2) {
-        return 0;
-    }
     uint64_t total = 0;
     for (uint8_t f : failed) {
         total += f != 0 ? 1 : 0;
     }
-    const double penalty = std::log(static_cast<double>(n));
-    double best = bernoulliLogLikelihood(total, n) + penalty;
+    double best = bernoulliLogLikelihood(total, n);
     size_t start = 0;
     uint64_t before = 0;
     for (uint64_t k = 1; k < n; ++k) {
@@ -114,63 +158,40 @@ size_t climbStart(std::span<const uint8_t> failed) {
     return start;
 }
 
-SocketTest testSocket(std::span<const uint8_t> failed, int sockets, int socket) {
-    const auto width = static_cast<size_t>(sockets);
-    const size_t runs = failed.size() / width;
-    std::vector<uint8_t> own(runs);
-    for (size_t r = 0; r < runs; ++r) {
-        own[r] = failed[r * width + static_cast<size_t>(socket)];
-    }
-    SocketTest test;
-    if (runs == 0) {
-        return test;
-    }
-    test.since = climbStart(own);
-    test.runs = runs - test.since;
-    for (size_t r = test.since; r < runs; ++r) {
-        for (size_t s = 0; s < width; ++s) {
-            const uint64_t f = failed[r * width + s] != 0 ? 1 : 0;
-            (s == static_cast<size_t>(socket) ? test.failures : test.othersFailures) += f;
-        }
-    }
-    const uint64_t chips = test.runs * width;
-    const double p =
-        fisherUpperTail(test.failures, chips, test.failures + test.othersFailures, test.runs);
-    // Bonferroni over the sockets and over the runs the climb's start was chosen from.
-    test.pValue = std::min(1.0, p * static_cast<double>(width) * static_cast<double>(runs));
-    const bool higher = test.failures * (width - 1) > test.othersFailures;
-    test.alarm = higher && test.pValue < kFamilyLevel;
-    return test;
-}
-
 SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rule) {
+    const double leastRatio = std::max(1.0, rule.minRatio);
+    Climb climb{.odds = kClimbOverRule * leastRatio, .usual = 1};
+    // The threshold of the evidence: a healthy socket reaches it with a chance of at most
+    // kFamilyLevel / kSockets, so a healthy unit names a socket with at most kFamilyLevel.
+    const double threshold = std::log(kSockets / kFamilyLevel);
+    // Weighed again from the socket's usual ratio before the stretch the evidence comes from:
+    // a larger usual ratio only lowers every run's term, so the bound stands. Those runs, when
+    // there are any, end with one where other sockets failed and this one passed (it put the
+    // evidence out of reach), so the others' rate there is above 0.
+    const size_t pastRuns = evidenceFrom(history, climb, tailEvidence(history, climb), threshold);
+    const Counts past = countsOf(history.first(pastRuns));
+    const double usual = pastRuns == 0 ? 1
+                                       : std::clamp(past.rate() / past.othersRate(), 1.0,
+                                                    std::min(kMostUsualRatio, leastRatio));
+    climb = {.odds = climb.odds * usual, .usual = usual};
+    const Evidence evidence = tailEvidence(history, climb);
+    const bool evident = evidence.most >= threshold;
     SocketFinding finding;
-    const size_t runs = history.size();
-    if (runs == 0) {
-        return finding;
+    if (evident) {
+        // Where the socket's own failures climbed, among the runs the evidence may start at.
+        const size_t from = evidenceFrom(history, climb, evidence, threshold);
+        std::vector<uint8_t> own(history.size() - from);
+        std::transform(history.begin() + static_cast<ptrdiff_t>(from), history.end(), own.begin(),
+                       [](const SocketRun& run) { return run.failed; });
+        finding.since = from + climbStart(own);
     }
-    std::vector<uint8_t> own(runs);
-    for (size_t r = 0; r < runs; ++r) {
-        own[r] = history[r].failed;
-    }
-    finding.since = climbStart(own);
-    finding.runs = runs - finding.since;
-    for (size_t r = finding.since; r < runs; ++r) {
-        finding.failures += history[r].failed != 0 ? 1 : 0;
-        finding.othersFailures += history[r].othersFailed;
-        finding.othersChips += history[r].othersInUse;
-    }
-    const uint64_t chips = finding.runs + finding.othersChips;
-    const double p = fisherUpperTail(finding.failures, chips,
-                                     finding.failures + finding.othersFailures, finding.runs);
-    finding.pValue = std::min(1.0, p * 8 * static_cast<double>(runs));
-    const double own_rate = static_cast<double>(finding.failures) / static_cast<double>(finding.runs);
-    const double others = finding.othersChips == 0 ? 0
-                                                   : static_cast<double>(finding.othersFailures) /
-                                                         static_cast<double>(finding.othersChips);
-    const bool matters =
-        own_rate >= rule.minRatio * others && own_rate >= others + rule.minPoints / 100;
-    finding.alarm = matters && finding.pValue < kFamilyLevel;
+    const Counts stretch = countsOf(history.subspan(finding.since));
+    finding.runs = stretch.runs;
+    finding.failures = stretch.failures;
+    finding.othersChips = stretch.othersChips;
+    finding.othersFailures = stretch.othersFailures;
+    finding.pValue = std::min(1.0, std::exp(std::log(kSockets) - evidence.most));
+    finding.alarm = evident && stretch.matters(rule);
     return finding;
 }
 
