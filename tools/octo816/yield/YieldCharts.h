@@ -1,0 +1,35 @@
+// The small multiples of a unit's panel on the page: one chart per socket in use, its failure
+// rate over the unit's runs against the other sockets' rate, with the alarm's change point and
+// the maintenance marked. Inline SVG, nothing fetched, no script.
+#pragma once
+
+#include "YieldReport.h"
+
+#include <string>
+#include <string_view>
+
+namespace octo::yield {
+
+// A socket's chart holds at most this many points (neighbours merged) and this many
+// maintenance marks (the latest), with notes cut to kMarkNoteBytes, so that the page stays
+// bounded whatever the report holds.
+inline constexpr size_t kMostTrendPoints = 60;
+inline constexpr size_t kMostMarks = 5;
+inline constexpr size_t kMarkNoteBytes = 60;
+
+// The CSS the charts need, for the page's style sheet.
+inline constexpr std::string_view kTrendStyle = R"(
+.trends { display: grid; grid-template-columns: repeat(4, 1fr); gap: 0.5em; max-width: 45em; }
+.trends svg { max-width: none; }
+.trends svg text { font-size: 10px; }
+.legend b { display: inline-block; width: 1.2em; height: 0; margin: 0 0.3em 0.25em 0; border-top: 2px solid; vertical-align: middle; }
+)";
+
+// Text from the logs made safe inside HTML text and attributes (YieldHtml.cpp).
+std::string escaped(std::string_view text);
+
+// The unit's charts with their legend, one <svg class="socket-trend"> per socket in use;
+// nothing when no socket was in use.
+std::string socketTrends(const UnitReport& unit);
+
+} // namespace octo::yield
