@@ -26,12 +26,6 @@ constexpr std::array<double, 10> kScaleTops = {0.01, 0.02, 0.03, 0.05, 0.1,
 // top.
 constexpr uint64_t kScaleChips = 20;
 
-constexpr const char* kOwnColour = "#1f77b4";
-constexpr const char* kAlarmColour = "#b00";
-constexpr const char* kOthersColour = "#888";
-constexpr const char* kMaintenanceColour = "#2ca02c";
-constexpr const char* kIdleColour = "#eee";
-
 template <typename... Args>
 std::string format(const char* pattern, Args... args) {
     std::string text(static_cast<size_t>(std::snprintf(nullptr, 0, pattern, args...)), '\0');
@@ -110,11 +104,9 @@ struct Plot {
     }
 };
 
-std::string verticalLine(const char* type, double x, const char* colour, const char* dashes,
-                         const std::string& title) {
-    return format("<line class=\"%s\" x1=\"%.1f\" x2=\"%.1f\" y1=\"%d\" y2=\"%d\" stroke=\"%s\" "
-                  "stroke-width=\"1.5\" stroke-dasharray=\"%s\"><title>",
-                  type, x, x, kPlotTop - 4, kPlotBottom, colour, dashes) +
+std::string verticalLine(const char* type, double x, const std::string& title) {
+    return format("<line class=\"%s\" x1=\"%.1f\" x2=\"%.1f\" y1=\"%d\" y2=\"%d\"><title>", type, x,
+                  x, kPlotTop - 4, kPlotBottom) +
            title + "</title></line>";
 }
 
@@ -130,13 +122,14 @@ std::string noteText(std::string_view note) {
     return escaped(note.substr(0, end)) + "…";
 }
 
+// The lines at 0, half the scale and its top (the same places on every chart), labelled.
 std::string scaleLines(const Plot& plot) {
-    std::string svg;
+    std::string svg = format("<path class=\"grid\" d=\"M%d %dH%dM%d %dH%dM%d %dH%d\"/>", kPlotLeft,
+                             kPlotTop, kPlotRight, kPlotLeft, (kPlotTop + kPlotBottom) / 2,
+                             kPlotRight, kPlotLeft, kPlotBottom, kPlotRight);
     for (int step = 0; step <= 2; ++step) {
         const double share = plot.top * step / 2;
-        svg += format("<line x1=\"%d\" x2=\"%d\" y1=\"%.1f\" y2=\"%.1f\" stroke=\"#ddd\"/>",
-                      kPlotLeft, kPlotRight, plot.y(share), plot.y(share)) +
-               format("<text x=\"%d\" y=\"%.1f\" text-anchor=\"end\">%g %%</text>", kPlotLeft - 3,
+        svg += format("<text class=\"scale\" x=\"%d\" y=\"%.0f\">%g %%</text>", kPlotLeft - 3,
                       plot.y(share) + 3, share * kPercent);
     }
     return svg;
@@ -144,7 +137,7 @@ std::string scaleLines(const Plot& plot) {
 
 // The socket's rate as bars (one path), the others' rate as a step line, and the stretches
 // in which the socket was not in use as grey bands.
-std::string rates(const Plot& plot, const std::vector<TrendPoint>& points, const char* colour) {
+std::string rates(const Plot& plot, const std::vector<TrendPoint>& points, const char* alarmed) {
     std::string idle;
     std::string bars;
     std::string others;
@@ -155,8 +148,8 @@ std::string rates(const Plot& plot, const std::vector<TrendPoint>& points, const
         const double x1 = plot.x(plot.end(points, i));
         if (p.chips == 0) {
             idle +=
-                format("<rect x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\" fill=\"%s\"/>", x0,
-                       kPlotTop, std::max(x1 - x0, 0.0), kPlotBottom - kPlotTop, kIdleColour);
+                format("<rect class=\"idle\" x=\"%.1f\" y=\"%d\" width=\"%.1f\" height=\"%d\"/>",
+                       x0, kPlotTop, std::max(x1 - x0, 0.0), kPlotBottom - kPlotTop);
         }
         if (i == 0) {
             bars = format("M%.1f %d", x0, kPlotBottom);
@@ -172,12 +165,10 @@ std::string rates(const Plot& plot, const std::vector<TrendPoint>& points, const
     }
     std::string svg = idle;
     if (!bars.empty()) {
-        svg += format("<path d=\"%sV%dZ\" fill=\"%s\" fill-opacity=\"0.8\"/>", bars.c_str(),
-                      kPlotBottom, colour);
+        svg += format("<path class=\"own%s\" d=\"%sV%dZ\"/>", alarmed, bars.c_str(), kPlotBottom);
     }
     if (!others.empty()) {
-        svg += format("<path d=\"%s\" fill=\"none\" stroke=\"%s\" stroke-width=\"1.2\"/>",
-                      others.c_str(), kOthersColour);
+        svg += "<path class=\"others\" d=\"" + others + "\"/>";
     }
     return svg;
 }
@@ -216,11 +207,15 @@ std::string chart(const UnitReport& unit, int socket, const std::vector<TrendPoi
         sum.othersFailed += p.othersFailed;
     }
     const std::string name = "Socket " + std::to_string(socket);
-    std::string title = name + " of unit " + escaped(unit.unit) + ": ";
-    title += sum.chips == 0 ? std::string("no runs to show")
-                            : percent(rate(sum.failed, sum.chips)) +
-                                  " of its chips failed, the other sockets " +
-                                  percent(rate(sum.othersFailed, sum.othersChips));
+    std::string title = name + ": ";
+    if (sum.chips == 0) {
+        title += "no runs to show";
+    } else {
+        title += percent(rate(sum.failed, sum.chips)) + " of its chips failed, " +
+                 (sum.othersChips == 0
+                      ? std::string("no other socket in use")
+                      : "the other sockets " + percent(rate(sum.othersFailed, sum.othersChips)));
+    }
     for (const Alarm* a : alarms) {
         title += "; alarm " + sinceText(*a);
     }
@@ -228,45 +223,38 @@ std::string chart(const UnitReport& unit, int socket, const std::vector<TrendPoi
         title += "; maintenance " + timeText(marks.back()->time);
     }
 
-    const char* colour = alarms.empty() ? kOwnColour : kAlarmColour;
+    const char* alarmed = alarms.empty() ? "" : " alarmed";
     std::string svg = "<svg class=\"socket-trend\" data-unit=\"" + escaped(unit.unit) +
                       "\" data-socket=\"" + std::to_string(socket) +
                       format("\" viewBox=\"0 0 %d %d\" role=\"img\"><title>", kWidth, kHeight) +
                       title + ".</title>";
-    svg += alarms.empty()
-               ? format("<rect x=\"0.5\" y=\"0.5\" width=\"%d\" height=\"%d\" fill=\"none\" "
-                        "stroke=\"#ccc\"/>",
-                        kWidth - 1, kHeight - 1)
-               : format("<rect x=\"1\" y=\"1\" width=\"%d\" height=\"%d\" fill=\"#fdf1ef\" "
-                        "stroke=\"%s\" stroke-width=\"2\"/>",
-                        kWidth - 2, kHeight - 2, kAlarmColour);
-    svg += format("<text x=\"6\" y=\"15\" font-weight=\"bold\" fill=\"%s\">", colour) + name +
+    svg += format("<rect class=\"frame%s\" x=\"1\" y=\"1\" width=\"%d\" height=\"%d\"/>", alarmed,
+                  kWidth - 2, kHeight - 2);
+    svg += format("<text class=\"name%s\" x=\"6\" y=\"15\">", alarmed) + name +
            (alarms.empty() ? "" : ": alarm") + "</text>";
-    svg += scaleLines(plot) + rates(plot, points, colour);
+    svg += scaleLines(plot) + rates(plot, points, alarmed);
     if (points.empty()) {
-        svg += format("<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">no runs to show</text>",
+        svg += format("<text class=\"empty\" x=\"%d\" y=\"%d\">no runs to show</text>",
                       (kPlotLeft + kPlotRight) / 2, (kPlotTop + kPlotBottom) / 2);
     }
     for (const MaintenanceMark* m : marks) {
         const std::string note = m->note.empty() ? std::string() : ": " + noteText(m->note);
-        svg += verticalLine("maintenance", plot.x(m->beforeRun), kMaintenanceColour, "2 2",
+        svg += verticalLine("maintenance", plot.x(m->beforeRun),
                             "maintenance " + timeText(m->time) + note);
     }
     for (const Alarm* a : alarms) {
-        svg += verticalLine("change-point", plot.x(a->sinceRun), kAlarmColour, "5 3",
-                            "change point: " + sinceText(*a));
+        svg += verticalLine("change-point", plot.x(a->sinceRun), "change point: " + sinceText(*a));
     }
     return svg + "</svg>";
 }
 
+// The legend's colours are the style sheet's (kTrendStyle).
 std::string legend() {
-    return format("<p class=\"legend\"><span><i style=\"background:%s\"></i>the socket's "
-                  "failure rate</span><span><b style=\"color:%s\"></b>the other sockets in "
-                  "use</span><span><b style=\"color:%s;border-top-style:dashed\"></b>change "
-                  "point of an alarm</span><span><b style=\"color:%s;border-top-style:dotted\">"
-                  "</b>maintenance</span><span><i style=\"background:%s\"></i>socket not in "
-                  "use</span></p>",
-                  kOwnColour, kOthersColour, kAlarmColour, kMaintenanceColour, kIdleColour);
+    return "<p class=\"legend\"><span><i style=\"background:#1f77b4\"></i>the socket's failure "
+           "rate</span><span><b style=\"color:#888\"></b>the other sockets in use</span><span><b "
+           "style=\"color:#b00;border-top-style:dashed\"></b>change point of an "
+           "alarm</span><span><b style=\"color:#2ca02c;border-top-style:dotted\"></b>maintenance"
+           "</span><span><i style=\"background:#eee\"></i>socket not in use</span></p>";
 }
 
 } // namespace

@@ -15,13 +15,25 @@ namespace octo::yield {
 // bounded whatever the report holds.
 inline constexpr size_t kMostTrendPoints = 60;
 inline constexpr size_t kMostMarks = 5;
-inline constexpr size_t kMarkNoteBytes = 60;
+inline constexpr size_t kMarkNoteBytes = 48;
 
 // The CSS the charts need, for the page's style sheet.
 inline constexpr std::string_view kTrendStyle = R"(
 .trends { display: grid; grid-template-columns: repeat(4, 1fr); gap: 0.5em; max-width: 45em; }
 .trends svg { max-width: none; }
 .trends svg text { font-size: 10px; }
+.socket-trend .frame { fill: none; stroke: #ccc; }
+.socket-trend .frame.alarmed { fill: #fdf1ef; stroke: #b00; stroke-width: 2; }
+.socket-trend .name { font-weight: bold; fill: #1f77b4; }
+.socket-trend .grid { stroke: #ddd; }
+.socket-trend .scale { text-anchor: end; }
+.socket-trend .empty { text-anchor: middle; }
+.socket-trend .idle { fill: #eee; }
+.socket-trend .own { fill: #1f77b4; fill-opacity: 0.8; }
+.socket-trend .others { fill: none; stroke: #888; stroke-width: 1.2; }
+.socket-trend .change-point { stroke: #b00; stroke-width: 1.5; stroke-dasharray: 5 3; }
+.socket-trend .maintenance { stroke: #2ca02c; stroke-width: 1.5; stroke-dasharray: 2 2; }
+.socket-trend .name.alarmed, .socket-trend .own.alarmed { fill: #b00; }
 .legend b { display: inline-block; width: 1.2em; height: 0; margin: 0 0.3em 0.25em 0; border-top: 2px solid; vertical-align: middle; }
 )";
 

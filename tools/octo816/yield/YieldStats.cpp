@@ -164,7 +164,8 @@ SocketFinding findClimb(std::span<const SocketRun> history, const AlarmRule& rul
     const double p = fisherUpperTail(finding.failures, chips,
                                      finding.failures + finding.othersFailures, finding.runs);
     finding.pValue = std::min(1.0, p * 8 * static_cast<double>(runs));
-    const double own_rate = static_cast<double>(finding.failures) / static_cast<double>(finding.runs);
+    const double own_rate =
+        static_cast<double>(finding.failures) / static_cast<double>(finding.runs);
     const double others = finding.othersChips == 0 ? 0
                                                    : static_cast<double>(finding.othersFailures) /
                                                          static_cast<double>(finding.othersChips);
