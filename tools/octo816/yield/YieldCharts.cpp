@@ -10,12 +10,12 @@ namespace octo::yield {
 namespace {
 
 // A socket's chart in SVG units; four to a row, on the screen and on A4.
-constexpr int kWidth = 240;
-constexpr int kHeight = 130;
-constexpr int kPlotLeft = 36;
-constexpr int kPlotRight = 232;
+constexpr int kWidth = 180;
+constexpr int kHeight = 104;
+constexpr int kPlotLeft = 32;
+constexpr int kPlotRight = 174;
 constexpr int kPlotTop = 24;
-constexpr int kPlotBottom = 122;
+constexpr int kPlotBottom = 96;
 constexpr double kPercent = 100;
 
 // The rate at the top of a unit's charts: the least of these at or above every rate shown.

@@ -21,10 +21,10 @@ inline constexpr size_t kMarkNoteBytes = 48;
 inline constexpr std::string_view kTrendStyle = R"(
 .trends { display: grid; grid-template-columns: repeat(4, 1fr); gap: 0.5em; max-width: 45em; }
 .trends svg { max-width: none; }
-.trends svg text { font-size: 10px; }
+.trends svg text { font-size: 9px; }
 .socket-trend .frame { fill: none; stroke: #ccc; }
 .socket-trend .frame.alarmed { fill: #fdf1ef; stroke: #b00; stroke-width: 2; }
-.socket-trend .name { font-weight: bold; fill: #1f77b4; }
+.socket-trend .name { font-weight: bold; fill: #1f77b4; font-size: 11px; }
 .socket-trend .grid { stroke: #ddd; }
 .socket-trend .scale { text-anchor: end; }
 .socket-trend .empty { text-anchor: middle; }
