@@ -34,6 +34,7 @@ inline constexpr std::string_view kTrendStyle = R"(
 .socket-trend .change-point { stroke: #b00; stroke-width: 1.5; stroke-dasharray: 5 3; }
 .socket-trend .maintenance { stroke: #2ca02c; stroke-width: 1.5; stroke-dasharray: 2 2; }
 .socket-trend .name.alarmed, .socket-trend .own.alarmed { fill: #b00; }
+@media print { .trends { max-width: none; } }
 .legend b { display: inline-block; width: 1.2em; height: 0; margin: 0 0.3em 0.25em 0; border-top: 2px solid; vertical-align: middle; }
 )";
 
