@@ -19,8 +19,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <fstream>
+#include <numeric>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -578,7 +580,9 @@ TEST_F(CliTest, AReportOrALogThatCannotBeWrittenIsItsOwnOutcomeAndTheLogStaysTru
 }
 
 // The whole pipeline with a worn socket: the unit's runs, the log the tool writes and the
-// report read from it agree, socket by socket, with what the simulator did.
+// report read from it agree, socket by socket, with what the simulator did. Socket 3's runs
+// without a chip are chips not found, except where three or more come in a row (a socket
+// that held no chip then, counted as not in use).
 TEST_F(CliTest, AWornSocketsRunsReachTheReportAsTheUnitCountedThem) {
     constexpr int kRuns = 20;
     start({"target.all.type=ZEL816 A110", "unit.serial=OCTO-000777", "fault.seed=7",
@@ -591,31 +595,79 @@ TEST_F(CliTest, AWornSocketsRunsReachTheReportAsTheUnitCountedThem) {
     const int reached = std::stoi(unit->state("target.3.runs"));
     ASSERT_GT(reached, 0);
     ASSERT_LT(reached, kRuns) << "the seed makes socket 3 miss some runs";
+    // A line for each socket in use, found = 0 where no chip answered.
     const std::vector<std::string> lines = fileLines(log);
-    EXPECT_EQ(lines.size(), 1u + 7 * kRuns + reached);
-    EXPECT_TRUE(lines.back().ends_with(",OCTO-000777," + std::to_string(kRuns) + ","))
+    ASSERT_EQ(lines.size(), 1u + 8 * kRuns);
+    EXPECT_TRUE(lines.back().ends_with(",OCTO-000777," + std::to_string(kRuns) + ",,ecpv,1"))
         << lines.back();
+    const auto fields = [](const std::string& line) {
+        std::vector<std::string> out;
+        std::stringstream text(line);
+        for (std::string field; std::getline(text, field, ',');) {
+            out.push_back(field);
+        }
+        return out;
+    };
+    const std::vector<std::string> header = fields(lines[0]);
+    const auto target =
+        static_cast<size_t>(std::find(header.begin(), header.end(), "target") - header.begin());
+    ASSERT_EQ(header.back(), "found");
+    std::vector<int> missedInARow; // socket 3's runs without a chip, by stretch
+    bool before = false;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> line = fields(lines[i]);
+        if (line.at(target) != "3") {
+            continue;
+        }
+        const bool missed = line.back() == "0";
+        if (missed && !before) {
+            missedInARow.push_back(0);
+        }
+        if (missed) {
+            ++missedInARow.back();
+        }
+        before = missed;
+    }
+    int notInUse = 0;
+    int stretches = 0;
+    for (const int missed : missedInARow) {
+        notInUse += missed >= 3 ? missed : 0;
+        stretches += missed >= 3 ? 1 : 0;
+    }
+    const int inUse = kRuns - notInUse;
+    ASSERT_EQ(std::accumulate(missedInARow.begin(), missedInARow.end(), 0), kRuns - reached);
 
     run = runTool({"report", "--json", log.string()}, unit->folder());
     ASSERT_EQ(run.status, kPassed) << run.err;
-    const auto socket = [](int n, int passed, int notFound) {
-        return "{\"socket\":" + std::to_string(n) + ",\"chips\":" + std::to_string(kRuns) +
+    const auto socket = [](int n, int chips, int passed) {
+        return "{\"socket\":" + std::to_string(n) + ",\"chips\":" + std::to_string(chips) +
                ",\"passed\":" + std::to_string(passed) +
-               ",\"not_found\":" + std::to_string(notFound) +
-               ",\"not_connected\":0,\"erase_check\":0,\"verify\":0,\"secure\":0}";
+               ",\"not_found\":" + std::to_string(chips - passed) +
+               ",\"not_connected\":0,\"erase_check\":0,\"verify\":0,\"secure\":0,"
+               "\"erase_or_program\":0,\"in_use\":" +
+               std::to_string(chips) + "}";
     };
     std::string sockets;
     for (int n = 1; n <= 8; ++n) {
-        sockets += (n > 1 ? "," : "") +
-                   (n == 3 ? socket(n, reached, kRuns - reached) : socket(n, kRuns, 0));
+        sockets +=
+            (n > 1 ? "," : "") + (n == 3 ? socket(n, inUse, reached) : socket(n, kRuns, kRuns));
     }
     EXPECT_EQ(run.out.substr(0, run.out.find(",\"first_pass_yield\"")),
-              "{\"runs\":" + std::to_string(kRuns) + ",\"chips\":" + std::to_string(8 * kRuns))
+              "{\"runs\":" + std::to_string(kRuns) +
+                  ",\"chips\":" + std::to_string(7 * kRuns + inUse))
         << run.out;
     EXPECT_NE(run.out.find("\"units\":[{\"unit\":\"OCTO-000777\",\"runs\":" +
                            std::to_string(kRuns) + ",\"sockets\":[" + sockets + "]"),
               std::string::npos)
         << run.out;
+    size_t listed = 0;
+    for (size_t at = run.out.find("{\"socket\":3,\"from\":"); at != std::string::npos;
+         at = run.out.find("{\"socket\":3,\"from\":", at + 1)) {
+        ++listed;
+    }
+    EXPECT_EQ(listed, static_cast<size_t>(stretches)) << run.out;
+    EXPECT_NE(run.out.find("\"asked\":{\"ecpv\":" + std::to_string(kRuns) + "}"),
+              std::string::npos);
 }
 
 // --out writes a new file or replaces an earlier page; a log, a ledger or what a link leads
@@ -694,8 +746,8 @@ TEST(CliReportTest, FiveHundredThousandUnitNamesMakeASmallPageInLittleMemory) {
                    folder.path());
     ASSERT_EQ(run.status, kPassed) << run.err;
     EXPECT_LT(fs::file_size(page), uintmax_t{2} << 20);
-    EXPECT_TRUE(run.out.starts_with("{\"runs\":500000,\"chips\":4000000,"))
-        << run.out.substr(0, 80);
+    // Each run has the line of socket 1 alone: the other sockets were not in use.
+    EXPECT_TRUE(run.out.starts_with("{\"runs\":500000,\"chips\":500000,")) << run.out.substr(0, 80);
     EXPECT_NE(run.out.find("\"other_units\":{\"units\":499800,\"runs\":499800,"),
               std::string::npos);
     size_t units = 0;
@@ -704,6 +756,75 @@ TEST(CliReportTest, FiveHundredThousandUnitNamesMakeASmallPageInLittleMemory) {
         ++units;
     }
     EXPECT_EQ(units, 200u);
+}
+
+// The alarm's least effect and the maintenance file as options, and as a job file's keys: a
+// value refused is bad input before any log is read; the file cuts a socket's history.
+TEST(CliReportTest, TheLeastEffectAndTheMaintenanceFileReachTheAlarm) {
+    const TempFolder folder("octo_cli_alarm");
+    // 400 runs 30 s apart: each socket fails once in 100 runs, socket 6 every other run from
+    // run 200 on.
+    const fs::path log = folder.path() / "line1.csv";
+    {
+        std::ofstream out(log);
+        out << trace::headerLine() << "\n";
+        for (int r = 0; r < 400; ++r) {
+            std::array<char, 32> time{};
+            std::snprintf(time.data(), time.size(), "2026-12-08T%02d:%02d:%02dZ", r * 30 / 3600,
+                          r * 30 / 60 % 60, r * 30 % 60);
+            for (int s = 1; s <= 8; ++s) {
+                const bool failed =
+                    (s == 6 && r >= 200 && r % 2 == 0) || (7 * r + 13 * s) % 100 == 0;
+                out << time.data() << ",st,1.56,1.30,A,," << s
+                    << (failed ? ",1,1,0,0,0" : ",1,1,1,0,1") << ",0,line1," << r + 1
+                    << ",,ecpv,1\n";
+            }
+        }
+    }
+    const fs::path serviced = folder.path() / "serviced.csv";
+    std::ofstream(serviced) << "time,unit,socket,note\n2026-12-08T18:00:00Z,line1,9,typo\n"
+                               "2026-12-09,line1,all,new contacts\n";
+    const fs::path job = folder.path() / "strict.toml";
+    std::ofstream(job) << "min-ratio = 1000\n";
+    const std::string alarm = "Unit line1, socket 6: ";
+    const struct {
+        std::vector<std::string> options;
+        int status;
+        const char* words; // in the output, or the refusal on standard error
+        bool alarmed;
+    } cases[] = {
+        {{}, kPassed, "", true},
+        {{"--min-ratio", "2.5", "--min-points", "0"}, kPassed, "", true},
+        {{"--min-ratio", "1000"}, kPassed, "", false},
+        {{"--min-points", "90"}, kPassed, "", false},
+        {{"--config", job.string()}, kPassed, "", false},
+        {{"--maintenance", serviced.string()},
+         kPassed,
+         "serviced.csv:2: socket \"9\" is not 1 to 8 or all, skipped",
+         false},
+        {{"--min-ratio", "1"}, kBadInput, "--min-ratio takes a ratio above 1", false},
+        {{"--min-ratio", "0.5"}, kBadInput, "--min-ratio takes a ratio above 1", false},
+        {{"--min-ratio", "x"}, kBadInput, "--min-ratio takes a ratio above 1", false},
+        {{"--min-points", "-1"}, kBadInput, "--min-points takes percentage points", false},
+        {{"--min-points", "100.5"}, kBadInput, "--min-points takes percentage points", false},
+        {{"--maintenance", "none.csv"}, kBadInput, "none.csv: no such file", false},
+        {{"--maintenance", ""}, kBadInput, "--maintenance needs a file name", false},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"report"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(log.string());
+        const ToolRun run = runTool(args, folder.path());
+        const std::string what = c.options.empty() ? "(none)" : c.options[0] + " " + c.options[1];
+        EXPECT_EQ(run.status, c.status) << what << run.err;
+        EXPECT_NE((c.status == kPassed && *c.words == '\0' ? run.out : run.err).find(c.words),
+                  std::string::npos)
+            << what << run.err;
+        EXPECT_EQ(run.out.find(alarm) != std::string::npos, c.alarmed) << what << run.out;
+        if (c.status != kPassed) {
+            EXPECT_EQ(run.out, "") << what;
+        }
+    }
 }
 
 TEST(CliHelpTest, ACommandsHelpNamesItsOptions) {

@@ -33,6 +33,7 @@ constexpr int kTargets = 8;
 constexpr uint64_t kTargetAddressSpace = 0x100000;
 constexpr uint64_t kLargestSerial = UINT64_MAX;
 constexpr int kLongestAsciiSerial = 32;
+constexpr double kMostPercentagePoints = 100;
 
 struct CommandName {
     std::string_view name;
@@ -190,7 +191,8 @@ enum class Wanted { Switch, WholeNumber, Decimal, Text, Files };
 constexpr std::array<std::string_view, 10> kWholeNumberKeys = {
     "baud",         "repeat",         "serial-start", "serial-end", "serial-step",
     "serial-width", "serial-address", "target",       "start",      "length"};
-constexpr std::array<std::string_view, 2> kDecimalKeys = {"vcc", "settle"};
+constexpr std::array<std::string_view, 4> kDecimalKeys = {"vcc", "settle", "min-ratio",
+                                                          "min-points"};
 // The keys of a scheme of numbers; serial-list is the scheme of a list.
 constexpr std::array<std::string_view, 5> kSerialNumberKeys = {
     "serial-start", "serial-end", "serial-step", "serial-format", "serial-width"};
@@ -524,6 +526,34 @@ Subcommand addReport(CLI::App& root, Invocation& in) {
             CLI::Validator(
                 [](std::string& t) { return yield::parseTime(t) ? std::string() : "bad"; }, ""),
             "takes a time like 2026-12-08T06:00:00Z or a date like 2026-12-08"));
+    command
+        ->add_option("--maintenance", in.maintenancePath,
+                     "a file of maintenance (time,unit,socket,note): a socket's alarm looks at "
+                     "its runs since its latest maintenance")
+        ->type_name("FILE.csv")
+        ->check(refusing(kNotEmpty, "needs a file name"));
+    command
+        ->add_option_function<double>(
+            "--min-ratio", [&in](double ratio) { in.minRatio = ratio; },
+            "an alarm needs a failure rate at least R times the other sockets' (default 2)")
+        ->type_name("R")
+        ->check(refusing(CLI::Validator(
+                             [](std::string& text) {
+                                 return isDecimalFraction(text) &&
+                                                std::strtod(text.c_str(), nullptr) > 1
+                                            ? std::string()
+                                            : "refused";
+                             },
+                             ""),
+                         "takes a ratio above 1, like 2 (twice the other sockets' rate)"));
+    command
+        ->add_option_function<double>(
+            "--min-points", [&in](double points) { in.minPoints = points; },
+            "an alarm needs a failure rate at least P percentage points above the other "
+            "sockets' (default 1)")
+        ->type_name("P")
+        ->check(refusing(kDecimalFraction & CLI::Range(0.0, kMostPercentagePoints),
+                         "takes percentage points from 0 to 100, like 1"));
     return {command, logs, "one or more logs"};
 }
 
@@ -685,7 +715,8 @@ const char* usageText() {
   firmware    --port P FILE         install a firmware file in the unit
   erase-image --port P              erase the unit's image memory
   types                             the device types and their memory
-  report      [--out FILE.html] [--since TIME] LOG.csv...
+  report      [--out FILE.html] [--since TIME] [--maintenance FILE.csv]
+              [--min-ratio R] [--min-points P] LOG.csv...
               the yield report of traceability logs: totals, sockets, alarms
   serials     --ledger PATH [--find VALUE | --export FILE.csv | --backup FILE
               | --reconcile LOG.csv...]

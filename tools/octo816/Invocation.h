@@ -68,8 +68,12 @@ struct Invocation {
     uint32_t length = 0;
     std::string outPath;
 
-    // report: the logs are files, the page goes to outPath; since, a time as in the log
+    // report: the logs are files, the page goes to outPath; since, a time as in the log;
+    // the maintenance file; the least effect an alarm names (unset: the report's own)
     std::string since;
+    std::string maintenancePath;
+    std::optional<double> minRatio;
+    std::optional<double> minPoints;
     // serials and program: the station's serial ledger
     std::string ledgerPath;
     // serials: at most one of these; none lists the ledger

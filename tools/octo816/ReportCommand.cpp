@@ -1,14 +1,17 @@
 // octo816 report: the yield report of traceability logs, as a page (--out), JSON (--json) or
-// a few lines. Needs no unit and no library.
+// a few lines, with the maintenance done on the units' sockets (--maintenance) and the least
+// effect an alarm names (--min-ratio, --min-points). Needs no unit and no library.
 #include "CommandSupport.h"
 #include "Escape.h"
 
 #include "files/atomic_file.h"
 #include "files/output_file.h"
 #include "yield/YieldOutput.h"
+#include "yield/YieldReport.h"
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace octo::cli {
 
@@ -69,22 +72,33 @@ void checkPage(const std::string& path) {
     }
 }
 
+// The logs, and the maintenance file first when there is one (a missing one is bad input:
+// without it the alarms would look at histories it was meant to cut).
 void readLogs(const Invocation& in, yield::Aggregator& aggregator) {
+    std::vector<std::string> paths = in.files;
+    if (!in.maintenancePath.empty()) {
+        paths.insert(paths.begin(), in.maintenancePath);
+    }
     uintmax_t total = 0;
-    for (const std::string& path : in.files) {
+    for (const std::string& path : paths) {
         total += logSize(path);
         if (total > kMaxLogBytes) {
             throw Failure(kExitBadInput, path + ": the logs together exceed " +
                                              std::to_string(kMaxLogBytes >> 20) + " MiB");
         }
     }
-    for (const std::string& path : in.files) {
-        std::ifstream log(path, std::ios::binary);
-        if (!log) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
+        std::ifstream file(path, std::ios::binary);
+        if (!file) {
             throw Failure(kExitBadInput, path + ": cannot be read");
         }
-        aggregator.read(log, path);
-        if (log.bad()) {
+        if (i == 0 && !in.maintenancePath.empty()) {
+            aggregator.readMaintenance(file, path);
+        } else {
+            aggregator.read(file, path);
+        }
+        if (file.bad()) {
             throw Failure(kExitBadInput, path + ": reading failed");
         }
     }
@@ -112,7 +126,10 @@ int reportCommand(const Invocation& in, std::FILE* out) {
     if (!in.outPath.empty()) {
         checkPage(in.outPath);
     }
-    yield::Aggregator aggregator(since);
+    yield::AlarmRule rule;
+    rule.minRatio = in.minRatio.value_or(rule.minRatio);
+    rule.minPoints = in.minPoints.value_or(rule.minPoints);
+    yield::Aggregator aggregator(since, rule);
     readLogs(in, aggregator);
     const yield::Report report = aggregator.finish();
     tellMalformed(report);

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <regex>
 #include <set>
 
@@ -114,14 +117,16 @@ TEST(YieldCharts, EverySocketInUseHasAChartAndNoOtherDoes) {
         std::set<int> inUse;
         int pointless = 0;    // a socket in use without points
         int notInUseWith = 0; // a socket with points that was never in use
+        int oneRun = 0;       // a socket in use in one run only
         std::set<int> charts;
     } cases[] = {
-        {"all eight", kAll, 0, 0, kAll},
-        {"socket 7 taped off", {1, 2, 3, 4, 5, 6, 8}, 0, 0, {1, 2, 3, 4, 5, 6, 8}},
-        {"one socket", {3}, 0, 0, {3}},
-        {"none", {}, 0, 0, {}},
-        {"in use but no points", {1, 2}, 2, 0, {1, 2}},
-        {"points but never in use", {1, 2}, 0, 5, {1, 2}},
+        {"all eight", kAll, 0, 0, 0, kAll},
+        {"socket 7 taped off", {1, 2, 3, 4, 5, 6, 8}, 0, 0, 0, {1, 2, 3, 4, 5, 6, 8}},
+        {"one socket", {3}, 0, 0, 0, {3}},
+        {"none", {}, 0, 0, 0, {}},
+        {"in use but no points", {1, 2}, 2, 0, 0, {1, 2}},
+        {"points but never in use", {1, 2}, 0, 5, 0, {1, 2}},
+        {"in use in one run", {1, 2}, 0, 0, 2, {1, 2}},
     };
     for (const auto& c : cases) {
         UnitReport unit = unitOf(name, c.inUse);
@@ -131,20 +136,96 @@ TEST(YieldCharts, EverySocketInUseHasAChartAndNoOtherDoes) {
         if (c.notInUseWith != 0) {
             unit.trends[static_cast<size_t>(c.notInUseWith - 1)] = unitOf(name, kAll).trends[0];
         }
+        if (c.oneRun != 0) {
+            unit.inUse[static_cast<size_t>(c.oneRun - 1)] = 1;
+        }
         const std::string html = pageOf({unit});
         std::set<int> drawn;
         for (const Chart& chart : chartsOf(html)) {
             drawn.insert(chart.socket);
-            EXPECT_EQ(chart.unit, "&lt;U&amp;&quot;1&#39;&gt;") << c.what;
-            EXPECT_EQ(chart.svg.find("no runs to show") != std::string::npos,
-                      chart.socket == c.pointless)
-                << c.what << ", socket " << chart.socket;
-            EXPECT_EQ(barEdges(chart).empty(), chart.socket == c.pointless) << c.what;
+            const std::string at = std::string(c.what) + ", socket " + std::to_string(chart.socket);
+            EXPECT_EQ(chart.unit, "&lt;U&amp;&quot;1&#39;&gt;") << at;
+            const bool pointless = chart.socket == c.pointless;
+            EXPECT_EQ(chart.svg.find("no runs to show") != std::string::npos, pointless) << at;
+            EXPECT_EQ(chart.svg.find("class=\"own") == std::string::npos, pointless) << at;
+            // A socket alone has no others to compare with.
+            const bool alone = c.inUse.size() == 1;
+            EXPECT_EQ(chart.svg.find("class=\"others\"") == std::string::npos, alone || pointless)
+                << at;
+            EXPECT_EQ(chart.svg.find("no other socket in use") != std::string::npos, alone) << at;
         }
         EXPECT_EQ(drawn, c.charts) << c.what;
         EXPECT_EQ(html.find("<U&"), std::string::npos) << c.what;
         EXPECT_EQ(html.find("<div class=\"trends\">") != std::string::npos, !c.charts.empty())
             << c.what;
+    }
+}
+
+// The plot's edges, from its grid: left, top, right and bottom (the zero line).
+std::array<double, 4> plotOf(const Chart& chart) {
+    std::smatch grid;
+    if (!std::regex_search(
+            chart.svg, grid,
+            std::regex(R"re(<path class="grid" d="M(\d+) (\d+)H(\d+)M[^"]*M\d+ (\d+)H)re"))) {
+        ADD_FAILURE() << "no grid: " << chart.svg;
+        return {};
+    }
+    return {std::stod(grid[1]), std::stod(grid[2]), std::stod(grid[3]), std::stod(grid[4])};
+}
+
+// The heights of the socket's bars, in the order of its points.
+std::vector<double> barHeights(const Chart& chart) {
+    std::smatch bars;
+    std::regex_search(chart.svg, bars, std::regex(R"re(<path class="own[^"]*" d="([^"]*)")re"));
+    return numbers(bars[1], std::regex(R"(V([0-9.]+)H)"));
+}
+
+TEST(YieldCharts, BarsSpanTheUnitsRunsAndReadAsTheirRatesOnTheScale) {
+    UnitReport unit = unitOf("U", kAll);
+    const std::vector<uint64_t> socket1 = {5, 1, 1, 10}; // of 100 chips: the scale goes to 10 %
+    for (size_t i = 0; i < socket1.size(); ++i) {
+        unit.trends[0].points[i].failed = socket1[i];
+    }
+    // Socket 3 was not in use in the second and third points; the others of socket 4 had
+    // no chips in the third.
+    for (const size_t i : {1, 2}) {
+        unit.trends[2].points[i].chips = unit.trends[2].points[i].failed = 0;
+    }
+    unit.trends[3].points[2].othersChips = unit.trends[3].points[2].othersFailed = 0;
+    for (const Chart& chart : chartsOf(pageOf({unit}))) {
+        const std::string at = "socket " + std::to_string(chart.socket);
+        const auto [left, top, right, bottom] = plotOf(chart);
+        const std::vector<double> edges = barEdges(chart);
+        ASSERT_EQ(edges.size(), 5u) << at;
+        EXPECT_EQ(edges.front(), left) << at;
+        EXPECT_EQ(edges.back(), right) << at;
+        ASSERT_EQ(scaleOf(chart).back(), 10) << at;
+        std::vector<double> rates;
+        for (const double y : barHeights(chart)) {
+            rates.push_back(std::round(10 * (bottom - y) / (bottom - top)));
+        }
+        const std::vector<double> expected = chart.socket == 1   ? std::vector<double>{5, 1, 1, 10}
+                                             : chart.socket == 3 ? std::vector<double>{1, 0, 0, 1}
+                                                                 : std::vector<double>{1, 1, 1, 1};
+        EXPECT_EQ(rates, expected) << at;
+        // The grey bands cover the stretch not in use, and nothing else.
+        const std::vector<double> bandsAt =
+            numbers(chart.svg, std::regex(R"re(<rect class="idle" x="([0-9.]+)")re"));
+        const std::vector<double> widths =
+            numbers(chart.svg, std::regex(R"re(<rect class="idle"[^>]* width="([0-9.]+)")re"));
+        if (chart.socket == 3) {
+            ASSERT_EQ(bandsAt.size(), 2u);
+            EXPECT_NEAR(bandsAt[0], edges[1], 0.06);
+            EXPECT_NEAR(bandsAt[1] + widths[1], edges[3], 0.06);
+        } else {
+            EXPECT_TRUE(bandsAt.empty()) << at;
+        }
+        // The others' line is broken where they had no chips.
+        std::smatch others;
+        ASSERT_TRUE(std::regex_search(chart.svg, others,
+                                      std::regex(R"re(<path class="others" d="([^"]*)")re")));
+        const std::string d = others[1];
+        EXPECT_EQ(std::count(d.begin(), d.end(), 'M'), chart.socket == 4 ? 2 : 1) << at << d;
     }
 }
 
@@ -330,7 +411,7 @@ TEST(YieldCharts, ManyPointsAreMergedAndThePageStaysBounded) {
     }
     const std::vector<Chart> charts = chartsOf(pageOf({unit}));
     ASSERT_FALSE(charts.empty());
-    EXPECT_EQ(barEdges(charts[0]).size(), kMostTrendPoints + 1);
+    EXPECT_EQ(barEdges(charts[0]).size(), kChartPoints + 1);
     EXPECT_NE(charts[0].svg.find(": 10.0 % of its chips failed"), std::string::npos);
     EXPECT_EQ(scaleOf(charts[0]), (std::vector<double>{0, 5, 10}));
 

@@ -1,5 +1,5 @@
-// The yield report from log text: both versions of the log, malformed lines, the stages,
-// sockets without a line, --since, an empty log, and what the page and the JSON show.
+// The yield report from log text: the versions of the log, malformed lines, the stages of an
+// older log, --since, an empty log, and what the page and the JSON show.
 #include "support/YieldLogs.h"
 #include "trace/trace_log.h"
 #include "yield/YieldOutput.h"
@@ -12,8 +12,9 @@ namespace octo::yield {
 namespace {
 
 // The second version of the header: unit, run and serial.
-const std::string kNewHeader = "time,station,firmware,hardware,device_type,image_crc32,target,connected,"
-                               "erase_checked,verified,secured,passed,result_code,unit,run,serial\n";
+const std::string kNewHeader =
+    "time,station,firmware,hardware,device_type,image_crc32,target,connected,"
+    "erase_checked,verified,secured,passed,result_code,unit,run,serial\n";
 const std::string kOldHeader = trace::firstHeaderLine() + "\n";
 
 // A line of the older log: time, station, socket and the five flags.
@@ -34,13 +35,19 @@ const char* kT1 = "2026-12-08T06:00:00Z";
 const char* kT2 = "2026-12-08T06:00:30Z";
 
 TEST(YieldLog, BothVersionsOfTheLogGiveTheirUnitsAndRuns) {
-    // The older log: the station is the unit, lines of one time one run.
-    Report old = reportOf(kOldHeader + oldLine(kT1, "st", 1, "1,1,1,0,1") +
-                          oldLine(kT2, "st", 1, "1,1,1,0,1") + oldLine(kT1, "st", 2, "1,1,1,0,1"));
+    // The older log: the station is the unit, lines of one time one run; socket 2 is the
+    // only one without a line at kT2, so its chip was not found.
+    std::string oldLog = kOldHeader;
+    for (int socket = 1; socket <= kSockets; ++socket) {
+        oldLog += oldLine(kT1, "st", socket, "1,1,1,0,1") +
+                  (socket == 2 ? "" : oldLine(kT2, "st", socket, "1,1,1,0,1"));
+    }
+    Report old = reportOf(oldLog);
     ASSERT_EQ(old.units.size(), 1u);
     EXPECT_EQ(old.units[0].unit, "st");
     EXPECT_EQ(old.runs, 2u);
-    EXPECT_EQ(old.units[0].sockets[1].at(Stage::NotFound), 1u); // socket 2 missing at kT2
+    EXPECT_EQ(old.units[0].sockets[1].at(Stage::NotFound), 1u);
+    EXPECT_EQ(old.chips, 16u);
 
     // The newer log: the unit's serial and its run count; the same time in two runs.
     const std::string line = kT1 + std::string(",st,1.56,1.30,ZEL816 A110,037874A1,");
@@ -112,7 +119,10 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
         EXPECT_NE(report.malformed[0].reason.find(c.reason), std::string::npos)
             << report.malformed[0].reason;
         EXPECT_EQ(report.units.at(0).sockets[2].passed(), 1u) << c.reason;
-        EXPECT_EQ(report.units[0].sockets[4].at(Stage::NotFound), 1u) << c.reason;
+        // Nothing of the malformed line is read (its run has too few chips for a socket
+        // without one to count).
+        EXPECT_EQ(report.units[0].sockets[4].chips, 0u) << c.reason;
+        EXPECT_EQ(report.chips, 2u) << c.reason;
         EXPECT_NE(reportHtml(report).find("<li>a.csv:3: "), std::string::npos) << c.reason;
     }
     const std::string run = kT1 + std::string(",st,1.56,1.30,A,,1,1,1,1,0,1,0,U,");
@@ -122,7 +132,7 @@ TEST(YieldLog, MalformedLinesAreCountedWithFileAndLineAndSkipped) {
               std::string::npos);
 }
 
-TEST(YieldLog, EachChipGoesToTheFirstStageItFailedAndMissingSocketsAreNotFound) {
+TEST(YieldLog, EachChipOfAnOlderLogGoesToTheFirstStageItFailed) {
     const struct {
         const char* flags; // connected, erase_checked, verified, secured, passed
         Stage stage;
@@ -130,15 +140,16 @@ TEST(YieldLog, EachChipGoesToTheFirstStageItFailedAndMissingSocketsAreNotFound) 
         {"1,1,1,0,1", Stage::Passed},       {"1,1,1,1,1", Stage::Passed},
         {"0,0,0,1,0", Stage::NotConnected}, {"1,0,0,0,0", Stage::EraseCheck},
         {"1,1,0,0,0", Stage::Verify},       {"1,1,1,0,0", Stage::Secure},
+        {"1,1,1,1,0", Stage::Secure},
     };
     for (const auto& c : cases) {
         const Report report = reportOf(kOldHeader + oldLine(kT1, "st", 4, c.flags));
         const SocketCounts& socket = report.units.at(0).sockets[3];
         EXPECT_EQ(socket.at(c.stage), 1u) << c.flags;
         EXPECT_EQ(socket.chips, 1u);
-        // The other seven sockets of the run had no chip found.
-        EXPECT_EQ(report.units[0].sockets[0].at(Stage::NotFound), 1u);
-        EXPECT_EQ(report.chips, 8u);
+        // The other seven sockets of the run were empty together: not in use.
+        EXPECT_EQ(report.units[0].sockets[0].chips, 0u);
+        EXPECT_EQ(report.chips, 1u);
         EXPECT_EQ(report.passed, c.stage == Stage::Passed ? 1u : 0u);
     }
 }
@@ -154,7 +165,7 @@ TEST(YieldLog, SinceLeavesOutEarlierRunsAndAnEmptyLogGivesAnEmptyReport) {
     for (const std::string& empty : {std::string(), kOldHeader}) {
         const Report report = reportOf(empty);
         EXPECT_EQ(reportJson(report), "{\"runs\":0,\"chips\":0,\"first_pass_yield\":0,\"units\":[],"
-                                      "\"serials_on_two_chips\":[]}\n");
+                                      "\"serials_on_two_chips\":[],\"asked\":{}}\n");
         EXPECT_NE(reportHtml(report).find("id=\"no-alarms\""), std::string::npos);
         EXPECT_EQ(report.malformedCount, 0u);
     }
@@ -165,12 +176,20 @@ TEST(YieldLog, TheJsonHasTheCountsOfEachSocketUnderItsKeys) {
                                    oldLine(kT1, "st", 1, "1,1,1,0,1"));
     const std::string json = reportJson(report);
     EXPECT_EQ(json.substr(0, json.find("\"sockets\"")),
-              "{\"runs\":1,\"chips\":8,\"first_pass_yield\":0.125,\"units\":[{\"unit\":\"st\","
+              "{\"runs\":1,\"chips\":2,\"first_pass_yield\":0.5,\"units\":[{\"unit\":\"st\","
               "\"runs\":1,");
     EXPECT_NE(json.find("{\"socket\":2,\"chips\":1,\"passed\":0,\"not_found\":0,\"not_connected\":"
-                        "0,\"erase_check\":0,\"verify\":1,\"secure\":0}"),
+                        "0,\"erase_check\":0,\"verify\":1,\"secure\":0,\"erase_or_program\":0,"
+                        "\"in_use\":1}"),
               std::string::npos);
-    EXPECT_NE(json.find("],\"alarms\":[]}],\"serials_on_two_chips\":[]}"), std::string::npos);
+    EXPECT_NE(json.find("{\"socket\":3,\"chips\":0,\"passed\":0,\"not_found\":0,\"not_connected\":"
+                        "0,\"erase_check\":0,\"verify\":0,\"secure\":0,\"erase_or_program\":0,"
+                        "\"in_use\":0}"),
+              std::string::npos);
+    EXPECT_NE(json.find("],\"alarms\":[],\"empty_stretches\":[]}],\"serials_on_two_chips\":[],"
+                        "\"asked\":{\"\":1}}"),
+              std::string::npos)
+        << json;
     // The page's socket chart has the eight sockets on a yield axis that ends at 100 %.
     const std::string html = reportHtml(report);
     size_t columns = 0;
@@ -195,7 +214,7 @@ TEST(YieldLog, ThePageEscapesEveryTextFromTheLog) {
     // A terminal gets no escape sequence from a station's name.
     const std::string log =
         testing::lineLog({.station = "a\x1b[2Jb", .runs = 1000, .wornSocket = 2, .wornFrom = 500});
-    EXPECT_NE(reportText(reportOf(log)).find("unit a\\x1B[2Jb socket 2"), std::string::npos);
+    EXPECT_NE(reportText(reportOf(log)).find("Unit a\\x1B[2Jb, socket 2: "), std::string::npos);
 }
 
 // A line of the newer log: unit, run, socket, passed or not, and the record.
@@ -293,7 +312,7 @@ TEST(YieldLog, ARecordOnTwoPassedChipsIsFoundAcrossTheLogs) {
         const std::string json = reportJson(report);
         if (*c.found == '\0') {
             EXPECT_TRUE(report.serialsOnTwoChips.empty()) << c.what;
-            EXPECT_NE(json.find("\"serials_on_two_chips\":[]}"), std::string::npos) << c.what;
+            EXPECT_NE(json.find("\"serials_on_two_chips\":[],"), std::string::npos) << c.what;
             continue;
         }
         ASSERT_EQ(report.serialsOnTwoChips.size(), 1u) << c.what;
@@ -312,7 +331,7 @@ TEST(YieldLog, ARecordOnTwoPassedChipsIsFoundAcrossTheLogs) {
                         "{\"unit\":\"U1\",\"run\":41,\"socket\":3,\"time\":\"2026-12-08T06:"
                         "00:00Z\",\"file\":\"a.csv\",\"line\":2},{\"unit\":\"U2\",\"run\":7,"
                         "\"socket\":1,\"time\":\"2026-12-08T06:00:00Z\",\"file\":\"b.csv\","
-                        "\"line\":3}]}]}"),
+                        "\"line\":3}]}],"),
               std::string::npos)
         << json;
     EXPECT_EQ(report.serialChips, 3u);
@@ -332,7 +351,7 @@ TEST(YieldLog, ChipsPastTheListedOnesAreCounted) {
     ASSERT_EQ(report.serialsOnTwoChips.size(), 1u);
     EXPECT_EQ(report.serialsOnTwoChips[0].chips.size(), kListedSerialChips);
     EXPECT_EQ(report.unlistedSerialChips, 2u);
-    EXPECT_NE(reportJson(report).find("\"serials_on_two_chips_unlisted\":2}"), std::string::npos);
+    EXPECT_NE(reportJson(report).find("\"serials_on_two_chips_unlisted\":2,"), std::string::npos);
 }
 
 // A record whose quoted field runs over lines is one record up to the line bound, and

@@ -41,12 +41,9 @@ std::string percent(double share) {
     return format("%.1f %%", share * kPercent);
 }
 
-// The points as drawn: at most kMostTrendPoints, neighbours merged in groups of equal size.
+// The points as drawn: at most kChartPoints, neighbours merged in groups of equal size.
 std::vector<TrendPoint> drawnPoints(const std::vector<TrendPoint>& points) {
-    const size_t group = (points.size() + kMostTrendPoints - 1) / kMostTrendPoints;
-    if (group <= 1) {
-        return points;
-    }
+    const size_t group = std::max<size_t>((points.size() + kChartPoints - 1) / kChartPoints, 1);
     std::vector<TrendPoint> merged;
     for (size_t i = 0; i < points.size(); i += group) {
         TrendPoint sum = points[i];
@@ -100,13 +97,13 @@ struct Plot {
     }
     // The runs of point i: from its first run to the next point's first run.
     size_t end(const std::vector<TrendPoint>& points, size_t i) const {
-        return i + 1 < points.size() ? points[i + 1].firstRun : runs;
+        return i + 1 < points.size() ? points.at(i + 1).firstRun : runs;
     }
 };
 
 std::string verticalLine(const char* type, double x, const std::string& title) {
     return format("<line class=\"%s\" x1=\"%.1f\" x2=\"%.1f\" y1=\"%d\" y2=\"%d\"><title>", type, x,
-                  x, kPlotTop - 4, kPlotBottom) +
+                  x, kPlotTop, kPlotBottom) +
            title + "</title></line>";
 }
 
@@ -193,9 +190,7 @@ std::string chart(const UnitReport& unit, int socket, const std::vector<TrendPoi
     for (const MaintenanceMark& m : unit.trends[s].maintenance) {
         marks.push_back(&m);
     }
-    std::stable_sort(
-        marks.begin(), marks.end(),
-        [](const MaintenanceMark* a, const MaintenanceMark* b) { return a->time < b->time; });
+    std::ranges::stable_sort(marks, {}, [](const MaintenanceMark* m) { return m->time; });
     const size_t unmarked = marks.size() - std::min(marks.size(), kMostMarks);
     marks.erase(marks.begin(), marks.begin() + static_cast<ptrdiff_t>(unmarked));
 
@@ -228,14 +223,12 @@ std::string chart(const UnitReport& unit, int socket, const std::vector<TrendPoi
                       "\" data-socket=\"" + std::to_string(socket) +
                       format("\" viewBox=\"0 0 %d %d\" role=\"img\"><title>", kWidth, kHeight) +
                       title + ".</title>";
-    svg += format("<rect class=\"frame%s\" x=\"1\" y=\"1\" width=\"%d\" height=\"%d\"/>", alarmed,
-                  kWidth - 2, kHeight - 2);
+    svg += std::string("<rect class=\"frame") + alarmed + "\" width=\"100%\" height=\"100%\"/>";
     svg += format("<text class=\"name%s\" x=\"6\" y=\"15\">", alarmed) + name +
            (alarms.empty() ? "" : ": alarm") + "</text>";
     svg += scaleLines(plot) + rates(plot, points, alarmed);
     if (points.empty()) {
-        svg += format("<text class=\"empty\" x=\"%d\" y=\"%d\">no runs to show</text>",
-                      (kPlotLeft + kPlotRight) / 2, (kPlotTop + kPlotBottom) / 2);
+        svg += "<text class=\"empty\" x=\"50%\" y=\"50%\">no runs to show</text>";
     }
     for (const MaintenanceMark* m : marks) {
         const std::string note = m->note.empty() ? std::string() : ": " + noteText(m->note);
@@ -254,7 +247,7 @@ std::string legend() {
            "rate</span><span><b style=\"color:#888\"></b>the other sockets in use</span><span><b "
            "style=\"color:#b00;border-top-style:dashed\"></b>change point of an "
            "alarm</span><span><b style=\"color:#2ca02c;border-top-style:dotted\"></b>maintenance"
-           "</span><span><i style=\"background:#eee\"></i>socket not in use</span></p>";
+           "</span><span><i style=\"background:#eee\"></i>the socket not in use</span></p>";
 }
 
 } // namespace

@@ -10,10 +10,9 @@
 
 namespace octo::yield {
 
-// A socket's chart holds at most this many points (neighbours merged) and this many
+// A socket's chart holds at most kChartPoints points (neighbours merged) and this many
 // maintenance marks (the latest), with notes cut to kMarkNoteBytes, so that the page stays
 // bounded whatever the report holds.
-inline constexpr size_t kMostTrendPoints = 60;
 inline constexpr size_t kMostMarks = 5;
 inline constexpr size_t kMarkNoteBytes = 48;
 
@@ -22,8 +21,8 @@ inline constexpr std::string_view kTrendStyle = R"(
 .trends { display: grid; grid-template-columns: repeat(4, 1fr); gap: 0.5em; max-width: 45em; }
 .trends svg { max-width: none; }
 .trends svg text { font-size: 9px; }
-.socket-trend .frame { fill: none; stroke: #ccc; }
-.socket-trend .frame.alarmed { fill: #fdf1ef; stroke: #b00; stroke-width: 2; }
+.socket-trend .frame { fill: none; stroke: #ccc; stroke-width: 2; }
+.socket-trend .frame.alarmed { fill: #fdf1ef; stroke: #b00; stroke-width: 4; }
 .socket-trend .name { font-weight: bold; fill: #1f77b4; font-size: 11px; }
 .socket-trend .grid { stroke: #ddd; }
 .socket-trend .scale { text-anchor: end; }

@@ -33,6 +33,7 @@ constexpr std::array<StageLook, kStages - 1> kFailures = {{
     {Stage::NotFound, "no target found", "#7f7f7f"},
     {Stage::NotConnected, "not connected", "#9467bd"},
     {Stage::EraseCheck, "erase check", "#ff7f0e"},
+    {Stage::EraseOrProgram, "erase or program", "#bcbd22"},
     {Stage::Verify, "verify", "#d62728"},
     {Stage::Secure, "secure", "#8c564b"},
 }};
@@ -192,12 +193,15 @@ std::string socketChart(const UnitReport& unit) {
     return svg + "</svg>";
 }
 
-std::string legend() {
+// The stages are named only where some run of the unit asked for their step.
+std::string legend(const UnitReport& unit) {
     std::string html = "<p class=\"legend\"><span><i style=\"background:#1f77b4\"></i>yield, 95 "
                        "% interval (axis)</span><span>failures (count above)</span>";
     for (const StageLook& look : kFailures) {
-        html += std::string("<span><i style=\"background:") + look.colour + "\"></i>" + look.name +
-                "</span>";
+        if (unit.names(look.stage)) {
+            html += std::string("<span><i style=\"background:") + look.colour + "\"></i>" +
+                    look.name + "</span>";
+        }
     }
     return html + "</p>";
 }
@@ -207,7 +211,9 @@ std::string socketTable(const UnitReport& unit) {
         "<table><tr><th>Socket</th><th>Chips</th><th>Passed</th><th>Yield</th><th>95 "
         "% interval</th>";
     for (const StageLook& look : kFailures) {
-        html += std::string("<th>") + look.name + "</th>";
+        if (unit.names(look.stage)) {
+            html += std::string("<th>") + look.name + "</th>";
+        }
     }
     html += "</tr>";
     for (int s = 0; s < kSockets; ++s) {
@@ -218,7 +224,9 @@ std::string socketTable(const UnitReport& unit) {
                 std::to_string(s + 1) + "</td><td>" + std::to_string(c.chips) + "</td><td>" +
                 std::to_string(c.passed()) + "</td>" + yieldCell(c.passed(), c.chips);
         for (const StageLook& look : kFailures) {
-            html += "<td>" + std::to_string(c.at(look.stage)) + "</td>";
+            if (unit.names(look.stage)) {
+                html += "<td>" + std::to_string(c.at(look.stage)) + "</td>";
+            }
         }
         html += "</tr>";
     }
@@ -251,23 +259,38 @@ std::string summary(const Report& report) {
 std::string alarms(const Report& report) {
     std::string html = "<section id=\"alarms\"><h2>Socket alarms</h2>";
     std::string items;
+    std::string stretches;
     for (size_t u = 0; u < report.units.size(); ++u) {
         const UnitReport& unit = report.units[u];
+        const std::string data = "\" data-unit=\"" + escaped(unit.unit) + "\" data-socket=\"";
         for (const Alarm& a : unit.alarms) {
             items += "<li class=\"alarm\" id=\"alarm-" + std::to_string(u + 1) + "-" +
-                     std::to_string(a.socket) + "\" data-unit=\"" + escaped(unit.unit) +
-                     "\" data-socket=\"" + std::to_string(a.socket) + "\">Unit " +
-                     escaped(unit.unit) + ", socket " + std::to_string(a.socket) + ": since " +
-                     timeText(a.since) + " it fails " + percent(a.failureRate) +
-                     " of its chips, the other sockets " + percent(a.othersRate) +
-                     format(" (p = %.2g)", a.pValue) + "</li>";
+                     std::to_string(a.socket) + data + std::to_string(a.socket) + "\">" +
+                     alarmSentence(escaped(unit.unit), a) + "</li>";
+        }
+        for (const EmptyStretch& e : unit.emptyStretches) {
+            stretches += "<li class=\"empty-stretch" + data + std::to_string(e.socket) + "\">" +
+                         stretchSentence(escaped(unit.unit), e) + "</li>";
+        }
+        if (unit.unlistedStretches > 0) {
+            stretches += "<li>Unit " + escaped(unit.unit) + ": " +
+                         std::to_string(unit.unlistedStretches) +
+                         " earlier stretches of runs without a chip, not listed.</li>";
         }
     }
     if (items.empty()) {
-        return html + "<p id=\"no-alarms\">No socket fails significantly more often than the "
-                      "other sockets of its unit.</p></section>";
+        html += "<p id=\"no-alarms\">No socket fails significantly more often than the other "
+                "sockets of its unit.</p>";
+    } else {
+        html += "<ul>" + items + "</ul>";
     }
-    return html + "<ul>" + items + "</ul></section>";
+    if (!stretches.empty()) {
+        html += "<p>Sockets without a chip in " + std::to_string(kEmptyStretch) +
+                " or more runs in a row, counted as not in use then:</p><ul "
+                "id=\"empty-stretches\">" +
+                stretches + "</ul>";
+    }
+    return html + "</section>";
 }
 
 std::string serialChipRows(const SerialOnChips& found) {
@@ -370,7 +393,7 @@ std::string reportHtml(const Report& report) {
         const UnitReport& unit = report.units[u];
         html += "<section class=\"unit\" id=\"unit-" + std::to_string(u + 1) + "\"><h2>Unit " +
                 escaped(unit.unit) + " (" + std::to_string(unit.runs) + " runs)</h2>" +
-                socketChart(unit) + legend() + socketTable(unit) + socketTrends(unit) +
+                socketChart(unit) + legend(unit) + socketTable(unit) + socketTrends(unit) +
                 "</section>";
     }
     if (report.otherUnits > 0) {
@@ -380,7 +403,8 @@ std::string reportHtml(const Report& report) {
                 std::to_string(kMostUnits) +
                 " units found have a panel of their own; the runs of the others are summed "
                 "here, without socket alarms.</p>" +
-                socketChart(report.others) + legend() + socketTable(report.others) + "</section>";
+                socketChart(report.others) + legend(report.others) + socketTable(report.others) +
+                "</section>";
     }
     return html + overTime(report) + malformedLines(report) + "</body></html>\n";
 }

@@ -28,7 +28,7 @@ std::string percent(double share) {
     return text.data();
 }
 
-std::string socketJson(int socket, const SocketCounts& c) {
+std::string socketJson(int socket, const SocketCounts& c, uint64_t inUse) {
     return cli::JsonObject()
         .add("socket", int32_t{socket})
         .add("chips", c.chips)
@@ -38,6 +38,8 @@ std::string socketJson(int socket, const SocketCounts& c) {
         .add("erase_check", c.at(Stage::EraseCheck))
         .add("verify", c.at(Stage::Verify))
         .add("secure", c.at(Stage::Secure))
+        .add("erase_or_program", c.at(Stage::EraseOrProgram))
+        .add("in_use", inUse)
         .text();
 }
 
@@ -48,15 +50,46 @@ std::string alarmJson(const Alarm& a) {
         .addJson("failure_rate", number(a.failureRate))
         .addJson("others_rate", number(a.othersRate))
         .addJson("p_value", number(a.pValue))
+        .addJson("since_run", a.sinceRunNumber ? std::to_string(*a.sinceRunNumber) : "null")
+        .addJson("ratio", std::isfinite(a.ratio) ? number(a.ratio) : "null")
+        .addJson("maintenance_since",
+                 a.maintenanceSince ? cli::jsonString(timeText(*a.maintenanceSince)) : "null")
         .text();
 }
 
 std::string socketsJson(const UnitReport& unit) {
     std::vector<std::string> sockets;
-    for (int s = 0; s < kSockets; ++s) {
-        sockets.push_back(socketJson(s + 1, unit.sockets[static_cast<size_t>(s)]));
+    for (size_t s = 0; s < kSockets; ++s) {
+        sockets.push_back(socketJson(static_cast<int>(s) + 1, unit.sockets[s], unit.inUse[s]));
     }
     return cli::jsonArray(sockets);
+}
+
+std::string stretchesJson(const UnitReport& unit) {
+    std::vector<std::string> stretches;
+    for (const EmptyStretch& e : unit.emptyStretches) {
+        stretches.push_back(cli::JsonObject()
+                                .add("socket", int32_t{e.socket})
+                                .add("from", timeText(e.from))
+                                .add("to", timeText(e.to))
+                                .add("runs", e.runs)
+                                .text());
+    }
+    return cli::jsonArray(stretches);
+}
+
+std::string askedJson(const Report& report) {
+    cli::JsonObject asked;
+    for (const auto& [steps, runs] : report.asked) {
+        asked.add(steps.c_str(), runs);
+    }
+    return asked.text();
+}
+
+std::string tenths(double value) {
+    std::array<char, kNumberChars> text{};
+    std::snprintf(text.data(), text.size(), "%.1f", value);
+    return text.data();
 }
 
 std::string chipJson(const SerialChip& chip) {
@@ -101,12 +134,16 @@ std::string reportJson(const Report& report) {
         for (const Alarm& alarm : unit.alarms) {
             alarms.push_back(alarmJson(alarm));
         }
-        units.push_back(cli::JsonObject()
-                            .add("unit", std::string(unit.unit))
-                            .add("runs", unit.runs)
-                            .addJson("sockets", socketsJson(unit))
-                            .addJson("alarms", cli::jsonArray(alarms))
-                            .text());
+        cli::JsonObject object;
+        object.add("unit", std::string(unit.unit))
+            .add("runs", unit.runs)
+            .addJson("sockets", socketsJson(unit))
+            .addJson("alarms", cli::jsonArray(alarms))
+            .addJson("empty_stretches", stretchesJson(unit));
+        if (unit.unlistedStretches > 0) {
+            object.add("empty_stretches_unlisted", unit.unlistedStretches);
+        }
+        units.push_back(object.text());
     }
     cli::JsonObject object;
     object.add("runs", report.runs)
@@ -124,7 +161,31 @@ std::string reportJson(const Report& report) {
     if (report.unlistedSerialChips > 0) {
         object.add("serials_on_two_chips_unlisted", report.unlistedSerialChips);
     }
+    object.addJson("asked", askedJson(report));
     return object.text() + "\n";
+}
+
+std::string alarmSentence(std::string_view unit, const Alarm& a) {
+    std::string text = "Unit " + std::string(unit) + ", socket " + std::to_string(a.socket) + ": " +
+                       tenths(a.failureRate * kPercent) + " % of its chips fail since " +
+                       minuteText(a.since);
+    if (a.sinceRunNumber) {
+        text += " (run " + std::to_string(*a.sinceRunNumber) + ")";
+    }
+    text += ", the other sockets " + tenths(a.othersRate * kPercent) + " %";
+    return text + (std::isfinite(a.ratio) ? "; " + tenths(a.ratio) + " times the others."
+                                          : " (none failed).");
+}
+
+std::string stretchSentence(std::string_view unit, const EmptyStretch& e) {
+    const std::string from = minuteText(e.from);
+    const std::string to = minuteText(e.to);
+    // The end's date only when it is another day.
+    const size_t date = to.find(' ');
+    return "Unit " + std::string(unit) + ", socket " + std::to_string(e.socket) + ": no chip in " +
+           std::to_string(e.runs) + " runs in a row (" + from + " to " +
+           (to.substr(0, date) == from.substr(0, date) ? to.substr(date + 1) : to) +
+           "), counted as not in use.";
 }
 
 std::string reportText(const Report& report) {
@@ -133,10 +194,17 @@ std::string reportText(const Report& report) {
                        percent(report.firstPassYield()) + "\n";
     for (const UnitReport& unit : report.units) {
         for (const Alarm& a : unit.alarms) {
-            text += "alarm: unit " + cli::printable(unit.unit) + " socket " +
-                    std::to_string(a.socket) + " since " + timeText(a.since) + ": fails " +
-                    percent(a.failureRate) + " against " + percent(a.othersRate) +
-                    " (p = " + number(a.pValue) + ")\n";
+            text += alarmSentence(cli::printable(unit.unit), a) + "\n";
+        }
+    }
+    for (const UnitReport& unit : report.units) {
+        for (const EmptyStretch& e : unit.emptyStretches) {
+            text += stretchSentence(cli::printable(unit.unit), e) + "\n";
+        }
+        if (unit.unlistedStretches > 0) {
+            text += "Unit " + cli::printable(unit.unit) + ": " +
+                    std::to_string(unit.unlistedStretches) +
+                    " earlier stretches of runs without a chip, not listed.\n";
         }
     }
     if (report.otherUnits > 0) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <tuple>
 
 namespace octo::yield {
 
@@ -23,6 +24,9 @@ constexpr int kHoursPerDay = 24;
 constexpr int kMinutesPerHour = 60;
 constexpr int kLastSecond = 60; // a leap second
 constexpr int kCrcDigits = 8;
+// The letters of the steps a run asks for, bit n the nth.
+constexpr std::string_view kStepLetters = "ecpvs";
+constexpr size_t kMinuteChars = 16; // 2026-12-08T06:52
 
 // Days from 1970-01-01 to the civil date (proleptic Gregorian).
 int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -124,19 +128,105 @@ bool crcText(std::string_view text) {
                             text.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos);
 }
 
+// A header's fields, to find columns by their names. The fields view its own text, so it
+// is neither copied nor moved.
+struct Header {
+    std::string text;
+    Fields fields;
+    size_t count = 0;
+
+    Header() = default;
+    Header(const Header&) = delete;
+    Header& operator=(const Header&) = delete;
+
+    // False when the line cannot be split into fields.
+    bool read(std::string_view line) {
+        text.assign(line);
+        if (!text.empty() && text.back() == '\r') {
+            text.pop_back();
+        }
+        const std::optional<size_t> split = splitFields(text, fields);
+        count = split.value_or(0);
+        return split.has_value();
+    }
+    std::optional<size_t> find(std::string_view name) const {
+        for (size_t i = 0; i < count; ++i) {
+            if (fields[i] == name) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+// A line split into fields in scratch, or what is wrong with it: a quote not closed, or
+// another number of fields than the header's.
+std::optional<std::string> lineFields(std::string_view line, std::string& scratch, Fields& fields,
+                                      size_t columns) {
+    scratch.assign(line);
+    if (!scratch.empty() && scratch.back() == '\r') {
+        scratch.pop_back();
+    }
+    const std::optional<size_t> count = splitFields(scratch, fields);
+    if (!count) {
+        return std::string("a quote is not closed");
+    }
+    if (*count != columns) {
+        return std::to_string(*count) + " fields where the header has " + std::to_string(columns);
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-Stage stageOf(const ChipFlags& f) {
+std::optional<uint8_t> parseAsked(std::string_view text) {
+    uint8_t steps = 0;
+    size_t next = 0; // the first letter still allowed: each comes once, in order
+    for (const char c : text) {
+        const size_t at = kStepLetters.find(c, next);
+        if (at == std::string_view::npos) {
+            return std::nullopt;
+        }
+        steps |= static_cast<uint8_t>(1U << at);
+        next = at + 1;
+    }
+    return steps;
+}
+
+std::string askedText(uint8_t steps) {
+    std::string text;
+    for (size_t at = 0; at < kStepLetters.size(); ++at) {
+        if ((steps >> at & 1U) != 0) {
+            text += kStepLetters[at];
+        }
+    }
+    return text;
+}
+
+Stage stageOf(const ChipFlags& f, std::optional<uint8_t> asked) {
     if (f.passed) {
         return Stage::Passed;
     }
     if (!f.connected) {
         return Stage::NotConnected;
     }
-    if (!f.eraseChecked) {
-        return Stage::EraseCheck;
+    if (!asked) {
+        if (!f.eraseChecked) {
+            return Stage::EraseCheck;
+        }
+        return f.verified ? Stage::Secure : Stage::Verify;
     }
-    return f.verified ? Stage::Secure : Stage::Verify;
+    const std::array<std::tuple<uint8_t, bool, Stage>, 3> flagged = {{
+        {kAskEraseCheck, f.eraseChecked, Stage::EraseCheck},
+        {kAskVerify, f.verified, Stage::Verify},
+        {kAskSecure, f.secured, Stage::Secure},
+    }};
+    for (const auto& [step, done, stage] : flagged) {
+        if ((*asked & step) != 0 && !done) {
+            return stage;
+        }
+    }
+    return Stage::EraseOrProgram;
 }
 
 std::optional<int64_t> parseTime(std::string_view text) {
@@ -196,6 +286,12 @@ std::string timeText(int64_t seconds) {
     return text.data();
 }
 
+std::string minuteText(int64_t seconds) {
+    std::string text = timeText(seconds).substr(0, kMinuteChars);
+    text[kDateChars] = ' ';
+    return text;
+}
+
 bool endsInsideQuotes(std::string_view line, bool inside) {
     // As splitFields reads: a quote opens a field only at its start, and inside one a
     // doubled quote stands for itself.
@@ -220,25 +316,13 @@ bool endsInsideQuotes(std::string_view line, bool inside) {
 }
 
 std::variant<LogColumns, std::string> LogColumns::fromHeader(std::string_view header) {
-    std::string text(header);
-    if (!text.empty() && text.back() == '\r') {
-        text.pop_back();
-    }
-    Fields fields;
-    const std::optional<size_t> count = splitFields(text, fields);
-    if (!count) {
+    Header names;
+    if (!names.read(header)) {
         return std::string("the header cannot be split into columns");
     }
     LogColumns columns;
-    columns.count_ = *count;
-    const auto find = [&](std::string_view name) -> std::optional<size_t> {
-        for (size_t i = 0; i < *count; ++i) {
-            if (fields[i] == name) {
-                return i;
-            }
-        }
-        return std::nullopt;
-    };
+    columns.count_ = names.count;
+    const auto find = [&](std::string_view name) { return names.find(name); };
     const std::array<std::pair<const char*, size_t*>, 10> required = {{
         {"time", &columns.time_},
         {"station", &columns.station_},
@@ -261,22 +345,16 @@ std::variant<LogColumns, std::string> LogColumns::fromHeader(std::string_view he
     columns.unit_ = find("unit");
     columns.run_ = find("run");
     columns.serial_ = find("serial");
+    columns.asked_ = find("asked");
+    columns.found_ = find("found");
     return columns;
 }
 
 std::variant<LogLine, std::string> LogColumns::parse(std::string_view line,
                                                      std::string& scratch) const {
-    scratch.assign(line);
-    if (!scratch.empty() && scratch.back() == '\r') {
-        scratch.pop_back();
-    }
     Fields fields;
-    const std::optional<size_t> count = splitFields(scratch, fields);
-    if (!count) {
-        return std::string("a quote is not closed");
-    }
-    if (*count != count_) {
-        return std::to_string(*count) + " fields where the header has " + std::to_string(count_);
+    if (std::optional<std::string> error = lineFields(line, scratch, fields, count_)) {
+        return std::move(*error);
     }
     LogLine out;
     const std::optional<int64_t> time = parseTime(fields[time_]);
@@ -324,6 +402,81 @@ std::variant<LogLine, std::string> LogColumns::parse(std::string_view line,
         if (!out.run) {
             return "run \"" + std::string(fields[*run_]) + "\" is not a number";
         }
+    }
+    // An empty `asked` does not say, as in older logs.
+    if (asked_ && !fields[*asked_].empty()) {
+        out.asked = parseAsked(fields[*asked_]);
+        if (!out.asked) {
+            return "asked \"" + std::string(fields[*asked_]) +
+                   "\" is not steps e, c, p, v, s, each once and in that order";
+        }
+    }
+    if (found_) {
+        out.found = flagValue(fields[*found_]);
+        if (!out.found) {
+            return "found \"" + std::string(fields[*found_]) + "\" is not 0 or 1";
+        }
+    }
+    return out;
+}
+
+std::variant<MaintenanceColumns, std::string>
+MaintenanceColumns::fromHeader(std::string_view header) {
+    Header names;
+    if (!names.read(header)) {
+        return std::string("the header cannot be split into columns");
+    }
+    MaintenanceColumns columns;
+    columns.count_ = names.count;
+    const std::array<std::pair<const char*, size_t*>, 4> required = {{
+        {"time", &columns.time_},
+        {"unit", &columns.unit_},
+        {"socket", &columns.socket_},
+        {"note", &columns.note_},
+    }};
+    for (const auto& [name, at] : required) {
+        const std::optional<size_t> found = names.find(name);
+        if (!found) {
+            return std::string("the header has no column ") + name;
+        }
+        *at = *found;
+    }
+    return columns;
+}
+
+std::variant<MaintenanceLine, std::string> MaintenanceColumns::parse(std::string_view line,
+                                                                     std::string& scratch) const {
+    Fields fields;
+    if (std::optional<std::string> error = lineFields(line, scratch, fields, count_)) {
+        return std::move(*error);
+    }
+    MaintenanceLine out;
+    const std::optional<int64_t> time = parseTime(fields[time_]);
+    if (!time) {
+        return "time \"" + std::string(fields[time_]) +
+               "\" is not like 2026-12-08T06:52:55Z or 2026-12-08";
+    }
+    out.time = *time;
+    out.unit = fields[unit_];
+    if (out.unit.empty()) {
+        return std::string("the unit is empty");
+    }
+    if (out.unit.size() > kMaxNameBytes) {
+        return "the unit's name is longer than " + std::to_string(kMaxNameBytes) + " bytes";
+    }
+    const std::string_view socket = fields[socket_];
+    const std::optional<int> which =
+        socket.size() == 1 ? number<int>(socket) : std::optional<int>();
+    if (socket == "all") {
+        out.sockets = kEverySocket;
+    } else if (which && *which >= 1 && *which <= kSockets) {
+        out.sockets = static_cast<uint8_t>(1U << (*which - 1));
+    } else {
+        return "socket \"" + std::string(socket) + "\" is not 1 to 8 or all";
+    }
+    out.note = fields[note_];
+    if (out.note.size() > kMaxNoteBytes) {
+        return "note is longer than " + std::to_string(kMaxNoteBytes) + " bytes";
     }
     return out;
 }

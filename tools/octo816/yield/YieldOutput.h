@@ -19,7 +19,15 @@ bool startsAsPage(std::string_view firstBytes);
 
 std::string reportHtml(const Report& report);
 std::string reportJson(const Report& report);
-// A few lines for a terminal: the totals and the alarms.
+// A few lines for a terminal: the totals, the alarms and the sockets counted as not in use.
 std::string reportText(const Report& report);
+
+// The finding of an alarm, as the text and the page give it, the unit's name written as
+// they need it: "Unit U-0002, socket 6: 9.8 % of its chips fail since 2026-12-08 14:02 (run
+// 1512), the other sockets 1.1 %; 4.1 times the others."
+std::string alarmSentence(std::string_view unit, const Alarm& alarm);
+// "Unit U-0002, socket 8: no chip in 500 runs in a row (2026-12-08 10:00 to 14:10), counted
+// as not in use."
+std::string stretchSentence(std::string_view unit, const EmptyStretch& stretch);
 
 } // namespace octo::yield

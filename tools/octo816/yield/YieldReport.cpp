@@ -1,10 +1,12 @@
 #include "YieldReport.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <deque>
 #include <functional>
 #include <limits>
+#include <tuple>
 
 namespace octo::yield {
 
@@ -160,13 +162,12 @@ size_t Aggregator::RunKeyHash::operator()(const RunKey& k) const {
     return static_cast<size_t>(mixed(static_cast<uint64_t>(k.time) ^ mixed(k.run ^ mixed(k.unit))));
 }
 
-void Aggregator::read(std::istream& in, const std::string& name) {
-    const auto file = static_cast<uint32_t>(files_.size());
-    files_.push_back(name);
+template <typename Columns, typename Take>
+void Aggregator::readRecords(std::istream& in, const std::string& name, Take take) {
     Records records(in);
     Records::Record record;
     std::string scratch;
-    std::optional<LogColumns> columns;
+    std::optional<Columns> columns;
     std::string header;
     while (records.next(record)) {
         const uint64_t number = record.first;
@@ -185,33 +186,58 @@ void Aggregator::read(std::istream& in, const std::string& name) {
             if (line.empty() || line == "\r") {
                 continue; // an empty file, or blank lines before the header
             }
-            auto parsed = LogColumns::fromHeader(line);
+            auto parsed = Columns::fromHeader(line);
             if (auto* error = std::get_if<std::string>(&parsed)) {
                 // Without columns no line of the file can be read.
                 malformed(name, number, *error + ": the file is skipped");
                 return;
             }
-            columns = std::get<LogColumns>(parsed);
+            columns = std::get<Columns>(parsed);
             header = line;
             continue;
         }
         if (line == header) {
-            continue; // logs joined with cat keep their headers
+            continue; // files joined with cat keep their headers
         }
         auto parsed = columns->parse(line, scratch);
         if (auto* error = std::get_if<std::string>(&parsed)) {
             malformed(name, number, std::move(*error));
             continue;
         }
-        const LogLine& log = std::get<LogLine>(parsed);
+        take(std::get<0>(parsed), number);
+    }
+}
+
+void Aggregator::read(std::istream& in, const std::string& name) {
+    const auto file = static_cast<uint32_t>(files_.size());
+    files_.push_back(name);
+    readRecords<LogColumns>(in, name, [&](const LogLine& log, uint64_t number) {
         if (since_ && log.time < *since_) {
-            continue;
+            return;
         }
         if (!add(log, {.file = file, .line = number})) {
             malformed(name, number,
                       "socket " + std::to_string(log.socket) + " of this run has a line already");
         }
-    }
+    });
+}
+
+void Aggregator::readMaintenance(std::istream& in, const std::string& name) {
+    readRecords<MaintenanceColumns>(in, name, [&](const MaintenanceLine& line, uint64_t number) {
+        if (maintenanceLines_ == kMostMaintenanceLines) {
+            malformed(name, number,
+                      "past the " + std::to_string(kMostMaintenanceLines) +
+                          " maintenance lines a report takes");
+            return;
+        }
+        ++maintenanceLines_;
+        auto found = maintenance_.find(line.unit);
+        if (found == maintenance_.end()) {
+            found = maintenance_.emplace(std::string(line.unit), std::vector<Maintenance>()).first;
+        }
+        found->second.push_back(
+            {.time = line.time, .sockets = line.sockets, .note = std::string(line.note)});
+    });
 }
 
 void Aggregator::malformed(const std::string& file, uint64_t line, std::string reason) {
@@ -288,17 +314,26 @@ bool Aggregator::add(const LogLine& line, const Origin& origin) {
     const RunKey key{line.time, line.run.value_or(0), summedAs};
     const auto [it, added] = unit.index.try_emplace(key, static_cast<uint32_t>(unit.runs.size()));
     if (added) {
-        Run run{.key = key, .product = productOf(line), .present = 0, .stages = {}};
+        Run run{.key = key,
+                .product = productOf(line),
+                .asked = line.asked ? static_cast<uint8_t>(kSaysAsked | *line.asked) : uint8_t{0},
+                .numbered = line.run.has_value()};
         run.stages.fill(Stage::NotFound);
         unit.runs.push_back(run);
     }
     Run& run = unit.runs[it->second];
     const auto bit = static_cast<uint8_t>(1U << (line.socket - 1));
-    if ((run.present & bit) != 0) {
+    if ((run.lines & bit) != 0) {
         return false;
     }
-    run.present |= bit;
-    run.stages[static_cast<size_t>(line.socket - 1)] = stageOf(line.flags);
+    run.lines |= bit;
+    // A run read partly from a log without `found` is read as such a log's.
+    run.saysFound = run.saysFound && line.found.has_value();
+    if (!line.found.value_or(true)) {
+        return true; // a socket in use without a chip: its stage stays NotFound
+    }
+    run.chips |= bit;
+    run.stages[static_cast<size_t>(line.socket - 1)] = stageOf(line.flags, line.asked);
     if (line.flags.passed && !line.serial.empty()) {
         noteSerial(line, origin);
     }
@@ -314,42 +349,276 @@ SerialChip Aggregator::chipOf(const Sighting& sighting) const {
             .line = sighting.line};
 }
 
-UnitReport Aggregator::unitReport(Unit& unit, Report& report, bool alarms) {
-    // The unit's own count orders its runs; older logs have none, and their times do.
+bool UnitReport::names(Stage stage) const {
+    const auto counted = [&] {
+        return std::any_of(sockets.begin(), sockets.end(),
+                           [&](const SocketCounts& c) { return c.at(stage) > 0; });
+    };
+    const auto asked = [&](uint8_t step) { return stepsUnsaid || (stepsAsked & step) != 0; };
+    switch (stage) {
+    case Stage::EraseCheck:
+        return asked(kAskEraseCheck);
+    case Stage::Verify:
+        return asked(kAskVerify);
+    case Stage::Secure:
+        return asked(kAskSecure);
+    case Stage::EraseOrProgram:
+        return (stepsAsked & (kAskErase | kAskProgram)) != 0 || counted();
+    default:
+        return true; // passed, and the stages before any step
+    }
+}
+
+namespace {
+
+// The sockets of a run whose chip passed.
+template <typename Run>
+uint8_t passedSockets(const Run& run) {
+    uint8_t passed = 0;
+    for (size_t s = 0; s < kSockets; ++s) {
+        passed |= run.stages[s] == Stage::Passed ? static_cast<uint8_t>(1U << s) : 0;
+    }
+    return passed;
+}
+
+} // namespace
+
+// Which sockets were in use in each run (in time order): a socket with a chip was; a socket
+// without one (a line with found = 0, or, in logs without `found`, no line in a run that has
+// lines) was not when it is one of kEmptyStretch or more such runs of the socket in a row, nor
+// when another socket of the run outside such a stretch had no chip either (the tray was not
+// full); otherwise it was, and its chip was not found. A socket without a line in a log with
+// `found` was not in use, and passes over a stretch without ending it.
+void Aggregator::markInUse(std::vector<Run>& runs, UnitReport* listed) {
+    struct Open {
+        size_t first = 0;
+        size_t last = 0;
+        uint64_t empty = 0;
+    };
+    std::array<Open, kSockets> open{};
+    std::array<std::vector<EmptyStretch>, kSockets> stretches;
+    uint64_t unlisted = 0;
+    const auto close = [&](size_t s) {
+        Open& o = open[s];
+        if (o.empty >= kEmptyStretch) {
+            const auto keep = static_cast<uint8_t>(~(1U << s));
+            for (size_t r = o.first; r <= o.last; ++r) {
+                runs[r].inUse &= keep;
+            }
+            stretches[s].push_back({.socket = static_cast<int>(s) + 1,
+                                    .from = runs[o.first].key.time,
+                                    .to = runs[o.last].key.time,
+                                    .runs = o.empty});
+            if (stretches[s].size() > kListedStretches) {
+                stretches[s].erase(stretches[s].begin());
+                ++unlisted;
+            }
+        }
+        o.empty = 0;
+    };
+    for (size_t r = 0; r < runs.size(); ++r) {
+        Run& run = runs[r];
+        if (r > 0 && run.key.unit != runs[r - 1].key.unit) {
+            for (size_t s = 0; s < kSockets; ++s) {
+                close(s); // the units summed: each unit's runs in a row are its own
+            }
+        }
+        const auto empty = static_cast<uint8_t>((run.saysFound ? run.lines : kEverySocket) &
+                                                static_cast<uint8_t>(~run.chips));
+        run.inUse = run.chips | empty;
+        for (size_t s = 0; s < kSockets; ++s) {
+            if ((empty >> s & 1U) != 0) {
+                Open& o = open[s];
+                o.first = o.empty++ == 0 ? r : o.first;
+                o.last = r;
+            } else if ((run.chips >> s & 1U) != 0) {
+                close(s);
+            }
+        }
+    }
+    for (size_t s = 0; s < kSockets; ++s) {
+        close(s);
+    }
+    for (Run& run : runs) {
+        const auto empty = static_cast<uint8_t>(run.inUse & ~run.chips);
+        if (std::popcount(empty) >= 2) {
+            run.inUse = run.chips;
+        }
+    }
+    if (listed != nullptr) {
+        for (const auto& socket : stretches) {
+            listed->emptyStretches.insert(listed->emptyStretches.end(), socket.begin(),
+                                          socket.end());
+        }
+        listed->unlistedStretches = unlisted;
+    }
+}
+
+void Aggregator::countSockets(const std::vector<Run>& runs, UnitReport& out, Report& report) {
+    std::array<uint64_t, 2 * kSaysAsked> asked{};
+    for (const Run& run : runs) {
+        ProductCounts& product = report.products[run.product];
+        ++product.runs;
+        ++asked[run.asked];
+        for (size_t s = 0; s < kSockets; ++s) {
+            if ((run.inUse >> s & 1U) == 0) {
+                continue;
+            }
+            const Stage stage = run.stages[s];
+            ++out.sockets[s].chips;
+            ++out.sockets[s].stages[static_cast<size_t>(stage)];
+            ++product.chips;
+            product.passed += stage == Stage::Passed ? 1 : 0;
+        }
+    }
+    for (size_t a = 0; a < asked.size(); ++a) {
+        if (asked[a] == 0) {
+            continue;
+        }
+        const bool says = (a & kSaysAsked) != 0;
+        const auto steps = static_cast<uint8_t>(a & static_cast<size_t>(~kSaysAsked));
+        out.stepsAsked |= steps;
+        out.stepsUnsaid = out.stepsUnsaid || !says;
+        report.asked[says ? askedText(steps) : std::string()] += asked[a];
+    }
+    for (size_t s = 0; s < kSockets; ++s) {
+        out.inUse[s] = out.sockets[s].chips;
+    }
+}
+
+// Each socket in use: its chips and failures per kRunsPerBucket runs of the unit, or per hour
+// when the runs span kHourlyFromHours, neighbours merged to at most kChartPoints, with those
+// of the other sockets in use in the same runs.
+void Aggregator::trends(const std::vector<Run>& runs, UnitReport& out) {
+    if (runs.empty()) {
+        return;
+    }
+    const int64_t firstHour = runs.front().key.time / kSecondsPerHour;
+    const int64_t lastHour = runs.back().key.time / kSecondsPerHour;
+    const bool hourly = lastHour - firstHour >= kHourlyFromHours;
+    const uint64_t spread = hourly ? static_cast<uint64_t>(lastHour - firstHour + 1)
+                                   : (runs.size() + kRunsPerBucket - 1) / kRunsPerBucket;
+    const uint64_t merge = (spread + kChartPoints - 1) / kChartPoints;
+    uint64_t point = std::numeric_limits<uint64_t>::max();
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const Run& run = runs[r];
+        const uint64_t at =
+            hourly ? static_cast<uint64_t>(run.key.time / kSecondsPerHour - firstHour) / merge
+                   : r / (kRunsPerBucket * merge);
+        if (at != point) {
+            point = at;
+            for (size_t s = 0; s < kSockets; ++s) {
+                if (out.inUse[s] > 0) {
+                    out.trends[s].points.push_back({.firstRun = r, .from = run.key.time});
+                }
+            }
+        }
+        const auto failed = static_cast<uint8_t>(run.inUse & ~passedSockets(run));
+        for (size_t s = 0; s < kSockets; ++s) {
+            const auto bit = static_cast<uint8_t>(1U << s);
+            if ((run.inUse & bit) == 0) {
+                continue;
+            }
+            TrendPoint& p = out.trends[s].points.back();
+            ++p.chips;
+            p.failed += (failed & bit) != 0 ? 1 : 0;
+            p.othersChips +=
+                static_cast<uint64_t>(std::popcount(static_cast<uint8_t>(run.inUse & ~bit)));
+            p.othersFailed +=
+                static_cast<uint64_t>(std::popcount(static_cast<uint8_t>(failed & ~bit)));
+        }
+    }
+}
+
+// The maintenance of the unit's sockets in use, as marks on their charts, in time order.
+void Aggregator::maintenance(const std::vector<Run>& runs, UnitReport& out) const {
+    const auto found = maintenance_.find(out.unit);
+    if (found == maintenance_.end()) {
+        return;
+    }
+    for (const Maintenance& m : found->second) {
+        const auto before = static_cast<size_t>(
+            std::partition_point(runs.begin(), runs.end(),
+                                 [&](const Run& run) { return run.key.time < m.time; }) -
+            runs.begin());
+        for (size_t s = 0; s < kSockets; ++s) {
+            if ((m.sockets >> s & 1U) != 0 && out.inUse[s] > 0) {
+                out.trends[s].maintenance.push_back(
+                    {.time = m.time, .beforeRun = before, .note = m.note});
+            }
+        }
+    }
+    for (SocketTrend& trend : out.trends) {
+        std::stable_sort(
+            trend.maintenance.begin(), trend.maintenance.end(),
+            [](const MaintenanceMark& a, const MaintenanceMark& b) { return a.time < b.time; });
+    }
+}
+
+// Each socket in use against the other sockets in use in its runs since its latest
+// maintenance.
+void Aggregator::alarms(const std::vector<Run>& runs, UnitReport& out) const {
+    std::vector<SocketRun> history;
+    std::vector<size_t> runOf;
+    for (size_t s = 0; s < kSockets; ++s) {
+        const SocketTrend& trend = out.trends[s];
+        if (out.inUse[s] == 0) {
+            continue;
+        }
+        const std::optional<MaintenanceMark> latest =
+            trend.maintenance.empty() ? std::nullopt : std::optional(trend.maintenance.back());
+        const auto bit = static_cast<uint8_t>(1U << s);
+        history.clear();
+        runOf.clear();
+        for (size_t r = latest ? latest->beforeRun : 0; r < runs.size(); ++r) {
+            const Run& run = runs[r];
+            if ((run.inUse & bit) == 0) {
+                continue;
+            }
+            const auto failed = static_cast<uint8_t>(run.inUse & ~passedSockets(run));
+            history.push_back({.failed = static_cast<uint8_t>((failed & bit) != 0 ? 1 : 0),
+                               .othersFailed = static_cast<uint8_t>(
+                                   std::popcount(static_cast<uint8_t>(failed & ~bit))),
+                               .othersInUse = static_cast<uint8_t>(
+                                   std::popcount(static_cast<uint8_t>(run.inUse & ~bit)))});
+            runOf.push_back(r);
+        }
+        const SocketFinding finding = findClimb(history, rule_);
+        if (!finding.alarm || finding.since >= runOf.size()) {
+            continue;
+        }
+        const Run& since = runs[runOf[finding.since]];
+        const double own = rate(finding.failures, finding.runs);
+        const double others = rate(finding.othersFailures, finding.othersChips);
+        out.alarms.push_back(
+            {.socket = static_cast<int>(s) + 1,
+             .since = since.key.time,
+             .sinceRun = runOf[finding.since],
+             .sinceRunNumber = since.numbered ? std::optional(since.key.run) : std::nullopt,
+             .failureRate = own,
+             .othersRate = others,
+             .ratio = others > 0 ? own / others : std::numeric_limits<double>::infinity(),
+             .pValue = finding.pValue,
+             .maintenanceSince = latest ? std::optional(latest->time) : std::nullopt});
+    }
+}
+
+UnitReport Aggregator::unitReport(Unit& unit, Report& report, bool own) {
+    // Time orders a unit's runs, its own count only breaking ties: the count restarts when
+    // the unit is switched on. The units summed keep each unit's runs together.
     std::sort(unit.runs.begin(), unit.runs.end(), [](const Run& a, const Run& b) {
-        return a.key.run != b.key.run ? a.key.run < b.key.run : a.key.time < b.key.time;
+        return std::tie(a.key.unit, a.key.time, a.key.run) <
+               std::tie(b.key.unit, b.key.time, b.key.run);
     });
     UnitReport out;
     out.unit = unit.name;
     out.runs = unit.runs.size();
-    std::vector<uint8_t> failed(unit.runs.size() * kSockets);
-    for (size_t r = 0; r < unit.runs.size(); ++r) {
-        const Run& run = unit.runs[r];
-        ProductCounts& product = report.products[run.product];
-        ++product.runs;
-        product.chips += kSockets;
-        for (size_t s = 0; s < kSockets; ++s) {
-            const Stage stage = run.stages[s];
-            ++out.sockets[s].chips;
-            ++out.sockets[s].stages[static_cast<size_t>(stage)];
-            failed[r * kSockets + s] = stage == Stage::Passed ? 0 : 1;
-            product.passed += stage == Stage::Passed ? 1 : 0;
-        }
-    }
-    for (int s = 0; s < kSockets && alarms; ++s) {
-        const SocketTest test = testSocket(failed, kSockets, s);
-        if (test.alarm) {
-            out.alarms.push_back(
-                {.socket = s + 1,
-                 .since = unit.runs[test.since].key.time,
-                 .sinceRun = test.since,
-                 .sinceRunNumber = std::nullopt,
-                 .failureRate = rate(test.failures, test.runs),
-                 .othersRate = rate(test.othersFailures, test.runs * (kSockets - 1)),
-                 .ratio = 0,
-                 .pValue = test.pValue,
-                 .maintenanceSince = std::nullopt});
-        }
+    markInUse(unit.runs, own ? &out : nullptr);
+    countSockets(unit.runs, out, report);
+    if (own) {
+        trends(unit.runs, out);
+        maintenance(unit.runs, out);
+        alarms(unit.runs, out);
     }
     return out;
 }
@@ -357,6 +626,7 @@ UnitReport Aggregator::unitReport(Unit& unit, Report& report, bool alarms) {
 void Aggregator::timeBuckets(Report& report) const {
     struct Stamp {
         int64_t time;
+        uint8_t chips;
         uint8_t passed;
     };
     std::vector<Stamp> stamps;
@@ -367,11 +637,8 @@ void Aggregator::timeBuckets(Report& report) const {
     all.push_back(&others_);
     for (const Unit* unit : all) {
         for (const Run& run : unit->runs) {
-            uint8_t passed = 0;
-            for (Stage stage : run.stages) {
-                passed += stage == Stage::Passed ? 1 : 0;
-            }
-            stamps.push_back({run.key.time, passed});
+            stamps.push_back({run.key.time, static_cast<uint8_t>(std::popcount(run.inUse)),
+                              static_cast<uint8_t>(std::popcount(passedSockets(run)))});
         }
     }
     if (stamps.empty()) {
@@ -394,7 +661,7 @@ void Aggregator::timeBuckets(Report& report) const {
             report.hourly
                 ? static_cast<uint64_t>(stamps[i].time / kSecondsPerHour - firstHour) / merge
                 : i / width;
-        buckets[at].chips += kSockets;
+        buckets[at].chips += stamps[i].chips;
         buckets[at].passed += stamps[i].passed;
     }
     for (size_t b = 0; b < buckets.size(); ++b) {

@@ -1,5 +1,6 @@
-// The yield report: one streaming pass over traceability logs into counts per unit, socket,
-// stage, product and time, then the socket alarms. The page and the JSON are written from the
+// The yield report: one streaming pass over traceability logs into the runs of each unit, then
+// per unit in time order which sockets were in use, the counts per socket, stage, product and
+// time, the charts' points and the socket alarms. The page and the JSON are written from the
 // finished Report (YieldOutput.h).
 #pragma once
 
@@ -35,6 +36,15 @@ inline constexpr size_t kMostUnits = 200;
 inline constexpr size_t kMostProducts = 100;
 // The chips listed under the records carried by two passed chips; the rest are counted.
 inline constexpr size_t kListedSerialChips = 1000;
+// A socket without a chip in this many runs of its unit in a row, or more, was not in use in
+// them: a dead or unused socket is no failing chip.
+inline constexpr uint64_t kEmptyStretch = 3;
+// The stretches listed per unit and socket, the latest; the others are counted.
+inline constexpr size_t kListedStretches = 5;
+// A socket's chart has at most this many points, neighbours merged.
+inline constexpr size_t kChartPoints = 60;
+// The maintenance lines a report takes; past them a line is malformed.
+inline constexpr size_t kMostMaintenanceLines = 10000;
 
 struct SocketCounts {
     uint64_t chips = 0;
@@ -80,6 +90,15 @@ struct SocketTrend {
     std::vector<MaintenanceMark> maintenance;
 };
 
+// Runs of a unit in a row in which a socket had no chip (kEmptyStretch or more): counted as
+// not in use.
+struct EmptyStretch {
+    int socket = 0;   // 1..8
+    int64_t from = 0; // the first and the last of those runs' times
+    int64_t to = 0;
+    uint64_t runs = 0;
+};
+
 struct UnitReport {
     std::string unit;
     uint64_t runs = 0;
@@ -87,6 +106,15 @@ struct UnitReport {
     std::array<uint64_t, kSockets> inUse{}; // the runs in which each socket was in use
     std::array<SocketTrend, kSockets> trends;
     std::vector<Alarm> alarms;
+    // By socket, each socket's latest kListedStretches in time order; the others counted.
+    std::vector<EmptyStretch> emptyStretches;
+    uint64_t unlistedStretches = 0;
+    // The steps some run asked for (kAsk...), and whether some run does not say.
+    uint8_t stepsAsked = 0;
+    bool stepsUnsaid = false;
+
+    // Whether some run of the unit could fail at the stage: only at the steps it asked for.
+    bool names(Stage stage) const;
 };
 
 // The chips of one device type and image.
@@ -156,11 +184,15 @@ struct Report {
 // Collects the lines of any number of logs, then makes the report.
 class Aggregator {
 public:
-    explicit Aggregator(std::optional<int64_t> since = std::nullopt) : since_(since) {}
+    explicit Aggregator(std::optional<int64_t> since = std::nullopt, AlarmRule rule = {})
+        : since_(since), rule_(rule) {}
 
     // Reads a log line by line: its header, then each line added or counted as malformed
     // under name and its line number.
     void read(std::istream& in, const std::string& name);
+    // Reads a maintenance file (time,unit,socket,note) the same way: a socket's history for
+    // the alarm starts at its latest maintenance.
+    void readMaintenance(std::istream& in, const std::string& name);
     // Where a line stands: the log (its index among those read) and its line number.
     struct Origin {
         uint32_t file = 0;
@@ -185,8 +217,26 @@ private:
     struct Run {
         RunKey key;
         uint32_t product = 0;
-        uint8_t present = 0; // bit s - 1: socket s has a line
+        uint8_t lines = 0;     // bit s - 1: socket s has a line
+        uint8_t chips = 0;     // ... a line of a chip found
+        uint8_t inUse = 0;     // ... socket s was in use (the report's rules, at finish)
+        uint8_t asked = 0;     // the steps asked for, kSaysAsked set when the lines say
+        bool saysFound = true; // every line has `found`: a socket without a line was not in use
+        bool numbered = false; // key.run is the unit's own count
         std::array<Stage, kSockets> stages{};
+    };
+    static constexpr uint8_t kSaysAsked = 0x80;
+    // Looked up by a view of the line's field, without a copy of it.
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const {
+            return std::hash<std::string_view>()(name);
+        }
+    };
+    struct Maintenance {
+        int64_t time = 0;
+        uint8_t sockets = 0;
+        std::string note;
     };
     struct Unit {
         std::string name;
@@ -209,18 +259,23 @@ private:
     uint32_t productOf(const LogLine& line);
     void noteSerial(const LogLine& line, const Origin& origin);
     SerialChip chipOf(const Sighting& sighting) const;
-    UnitReport unitReport(Unit& unit, Report& report, bool alarms);
+    template <typename Columns, typename Take>
+    void readRecords(std::istream& in, const std::string& name, Take take);
+    UnitReport unitReport(Unit& unit, Report& report, bool own);
+    static void markInUse(std::vector<Run>& runs, UnitReport* listed);
+    static void countSockets(const std::vector<Run>& runs, UnitReport& out, Report& report);
+    static void trends(const std::vector<Run>& runs, UnitReport& out);
+    void maintenance(const std::vector<Run>& runs, UnitReport& out) const;
+    void alarms(const std::vector<Run>& runs, UnitReport& out) const;
     void timeBuckets(Report& report) const;
 
     std::optional<int64_t> since_;
+    AlarmRule rule_;
+    // By unit name, in the order of the file.
+    std::unordered_map<std::string, std::vector<Maintenance>, NameHash, std::equal_to<>>
+        maintenance_;
+    size_t maintenanceLines_ = 0;
     std::vector<std::string> files_;
-    // Looked up by a view of the line's field, without a copy of it.
-    struct NameHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view name) const {
-            return std::hash<std::string_view>()(name);
-        }
-    };
     std::unordered_map<std::string, size_t, NameHash, std::equal_to<>> unitIndex_;
     std::vector<Unit> units_;
     Unit others_;

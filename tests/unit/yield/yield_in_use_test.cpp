@@ -1,0 +1,727 @@
+// Which sockets the report counts, in which order, at which stage, and since when it looks at
+// a socket: small logs whose answers are worked out by hand, in the log's newest form (asked,
+// found) and in its oldest.
+#include "trace/trace_log.h"
+#include "yield/YieldOutput.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <numeric>
+#include <sstream>
+
+namespace octo::yield {
+namespace {
+
+const int64_t kStart = parseTime("2026-12-08T00:00:00Z").value();
+constexpr int64_t kSecondsPerRun = 30;
+
+// One socket's line in the newest log. What: P a chip passed, F failed at verify, C not
+// connected (found secured), . no chip (found = 0).
+std::string newLine(int64_t time, std::optional<uint64_t> run, int socket, char what,
+                    const std::string& asked = "ecpv", const std::string& unit = "U") {
+    const char* flags = what == 'P'   ? "1,1,1,0,1"
+                        : what == 'F' ? "1,1,0,0,0"
+                        : what == 'C' ? "0,0,0,1,0"
+                                      : "0,0,0,0,0";
+    return timeText(time) + ",st,1.56,1.30,ZEL816 A110,037874A1," + std::to_string(socket) + "," +
+           flags + ",0," + unit + "," + (run ? std::to_string(*run) : "") + ",," + asked + "," +
+           (what == '.' ? "0" : "1") + "\n";
+}
+
+// The same in the oldest log, whose station is the unit; it has no line for a socket
+// without a chip.
+std::string oldLine(int64_t time, int socket, char what) {
+    const char* flags = what == 'P' ? "1,1,1,0,1" : what == 'F' ? "1,1,0,0,0" : "0,0,0,1,0";
+    return timeText(time) + ",U,1.56,1.30,ZEL816 A110,037874A1," + std::to_string(socket) + "," +
+           flags + ",0\n";
+}
+
+enum class Form { Newest, Oldest };
+
+// Runs 30 s apart, numbered from 1, each a letter per socket 1..8: as newLine, and - for no
+// line at all.
+std::string logOf(const std::vector<std::string>& runs, Form form) {
+    std::string log =
+        (form == Form::Newest ? trace::headerLine() : trace::firstHeaderLine()) + "\n";
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const int64_t time = kStart + static_cast<int64_t>(r) * kSecondsPerRun;
+        for (int s = 1; s <= kSockets; ++s) {
+            const char what = runs[r][static_cast<size_t>(s - 1)];
+            if (what == '-' || (form == Form::Oldest && what == '.')) {
+                continue;
+            }
+            log += form == Form::Newest ? newLine(time, r + 1, s, what) : oldLine(time, s, what);
+        }
+    }
+    return log;
+}
+
+Report reportOf(const std::string& log, const std::string& maintenance = "", AlarmRule rule = {}) {
+    Aggregator aggregator(std::nullopt, rule);
+    if (!maintenance.empty()) {
+        std::istringstream in(maintenance);
+        aggregator.readMaintenance(in, "m.csv");
+    }
+    std::istringstream in(log);
+    aggregator.read(in, "a.csv");
+    return aggregator.finish();
+}
+
+// "8:4 2:3": each stretch's socket and runs.
+std::string stretchesOf(const UnitReport& unit) {
+    std::string text;
+    for (const EmptyStretch& e : unit.emptyStretches) {
+        text += (text.empty() ? "" : " ") + std::to_string(e.socket) + ":" + std::to_string(e.runs);
+    }
+    return text;
+}
+
+using PerSocket = std::array<uint64_t, kSockets>;
+
+TEST(YieldInUse, OnlyTheSocketsInUseCountAsChips) {
+    const std::vector<Form> both = {Form::Newest, Form::Oldest};
+    const std::vector<Form> newest = {Form::Newest};
+    const std::vector<Form> oldest = {Form::Oldest};
+    const struct {
+        const char* what;
+        std::vector<std::string> runs;
+        std::vector<Form> forms;
+        PerSocket chips;
+        PerSocket notFound;
+        const char* stretches;
+    } cases[] = {
+        {"full trays", {"PPPPPPPP", "PPPPPPPP"}, both, {2, 2, 2, 2, 2, 2, 2, 2}, {}, ""},
+        {"a short last tray",
+         {"PPPPPPPP", "PPPPPPPP", "PPPP...."},
+         both,
+         {3, 3, 3, 3, 2, 2, 2, 2},
+         {},
+         ""},
+        {"one socket without a chip is a chip not found",
+         {"PPPPPPPP", "PP.PPPPP", "PPPPPPPP"},
+         both,
+         {3, 3, 3, 3, 3, 3, 3, 3},
+         {0, 0, 1, 0, 0, 0, 0, 0},
+         ""},
+        {"two runs in a row are no stretch yet",
+         {"PPPPPPP.", "PPPPPPP.", "PPPPPPPP"},
+         both,
+         {3, 3, 3, 3, 3, 3, 3, 3},
+         {0, 0, 0, 0, 0, 0, 0, 2},
+         ""},
+        {"trays of 7 for four runs",
+         {"PPPPPPPP", "PPPPPPP.", "PPPPPPP.", "PPPPPPP.", "PPPPPPP.", "PPPPPPPP"},
+         both,
+         {6, 6, 6, 6, 6, 6, 6, 2},
+         {},
+         "8:4"},
+        {"a stretch through a short tray",
+         {"PPPPPPP.", "PPPP....", "PPPPPPP."},
+         both,
+         {3, 3, 3, 3, 2, 2, 2, 0},
+         {},
+         "8:3"},
+        // The dead socket is no neighbour that makes the worn one's miss a short tray.
+        {"a dead socket beside a chip not found",
+         {"PPPPPPP.", "PP.PPPP.", "PPPPPPP.", "PPPPPPP."},
+         both,
+         {4, 4, 4, 4, 4, 4, 4, 0},
+         {0, 0, 1, 0, 0, 0, 0, 0},
+         "8:4"},
+        {"a chip ends a stretch",
+         {"PPPPPPP.", "PPPPPPP.", "PPPPPPPP", "PPPPPPP.", "PPPPPPP."},
+         both,
+         {5, 5, 5, 5, 5, 5, 5, 5},
+         {0, 0, 0, 0, 0, 0, 0, 4},
+         ""},
+        {"stretches at the start and the end, listed by socket",
+         {"PPPPPPP.", "PPPPPPP.", "PPPPPPP.", "PPPPPPPP", "P.PPPPPP", "P.PPPPPP", "P.PPPPPP"},
+         both,
+         {7, 4, 7, 7, 7, 7, 7, 4},
+         {},
+         "2:3 8:3"},
+        {"failed and locked chips are chips",
+         {"PPPPPPPP", "FCPPPP..", "PPPPPPPP", "PPPPPPP."},
+         both,
+         {4, 4, 4, 4, 4, 4, 3, 3},
+         {0, 0, 0, 0, 0, 0, 0, 1},
+         ""},
+        {"a socket without a line is not in use",
+         {"PPPPPPP-", "PPPPPPP-", "PPPPPPP-"},
+         newest,
+         {3, 3, 3, 3, 3, 3, 3, 0},
+         {},
+         ""},
+        {"an older log has no line for a socket without a chip",
+         {"PPPPPPP-", "PPPPPPP-", "PPPPPPP-"},
+         oldest,
+         {3, 3, 3, 3, 3, 3, 3, 0},
+         {},
+         "8:3"},
+        {"a run without the socket's line passes over its stretch",
+         {"PPPPPPP.", "PPPPPPP-", "PPPPPPP.", "PPPPPPP."},
+         newest,
+         {4, 4, 4, 4, 4, 4, 4, 0},
+         {},
+         "8:3"},
+        {"a run without a chip",
+         {"........", "PPPPPPPP"},
+         newest,
+         {1, 1, 1, 1, 1, 1, 1, 1},
+         {},
+         ""},
+    };
+    for (const auto& c : cases) {
+        for (const Form form : c.forms) {
+            const std::string what =
+                std::string(c.what) + (form == Form::Newest ? " (newest log)" : " (oldest log)");
+            const Report report = reportOf(logOf(c.runs, form));
+            ASSERT_EQ(report.units.size(), 1u) << what;
+            const UnitReport& unit = report.units[0];
+            for (size_t s = 0; s < kSockets; ++s) {
+                EXPECT_EQ(unit.sockets[s].chips, c.chips[s]) << what << ", socket " << s + 1;
+                EXPECT_EQ(unit.inUse[s], c.chips[s]) << what << ", socket " << s + 1;
+                EXPECT_EQ(unit.sockets[s].at(Stage::NotFound), c.notFound[s])
+                    << what << ", socket " << s + 1;
+            }
+            EXPECT_EQ(stretchesOf(unit), c.stretches) << what;
+            // The totals, the products and the time count the same chips.
+            const uint64_t chips = std::accumulate(c.chips.begin(), c.chips.end(), uint64_t{0});
+            EXPECT_EQ(report.chips, chips) << what;
+            ASSERT_EQ(report.products.size(), 1u) << what;
+            EXPECT_EQ(report.products[0].chips, chips) << what;
+            uint64_t overTime = 0;
+            for (const Bucket& b : report.buckets) {
+                overTime += b.chips;
+            }
+            EXPECT_EQ(overTime, chips) << what;
+        }
+    }
+}
+
+TEST(YieldInUse, AStretchIsListedWithItsTimesInTheTextTheJsonAndThePage) {
+    std::vector<std::string> runs(10, "PPPPPPPP");
+    for (size_t r = 2; r < 6; ++r) {
+        runs[r] = "PPPPPPP.";
+    }
+    const Report report = reportOf(logOf(runs, Form::Newest));
+    const std::string sentence = "Unit U, socket 8: no chip in 4 runs in a row (2026-12-08 00:01 "
+                                 "to 00:02), counted as not in use.";
+    EXPECT_NE(reportText(report).find(sentence + "\n"), std::string::npos) << reportText(report);
+    EXPECT_NE(reportHtml(report).find("<li class=\"empty-stretch\" data-unit=\"U\" "
+                                      "data-socket=\"8\">" +
+                                      sentence + "</li>"),
+              std::string::npos);
+    EXPECT_NE(reportJson(report).find(
+                  "\"empty_stretches\":[{\"socket\":8,\"from\":\"2026-12-08T00:01:00Z\",\"to\":"
+                  "\"2026-12-08T00:02:30Z\",\"runs\":4}]"),
+              std::string::npos)
+        << reportJson(report);
+}
+
+TEST(YieldInUse, OnlyTheLatestStretchesOfASocketAreListed) {
+    // Stretches of 3 parted by one chip: kListedStretches + 2 of them.
+    std::vector<std::string> runs;
+    for (size_t i = 0; i < kListedStretches + 2; ++i) {
+        runs.insert(runs.end(), {"PPPPPPP.", "PPPPPPP.", "PPPPPPP.", "PPPPPPPP"});
+    }
+    const Report report = reportOf(logOf(runs, Form::Newest));
+    const UnitReport& unit = report.units.at(0);
+    ASSERT_EQ(unit.emptyStretches.size(), kListedStretches);
+    EXPECT_EQ(unit.unlistedStretches, 2u);
+    EXPECT_EQ(unit.emptyStretches.back().to,
+              kStart + static_cast<int64_t>(runs.size() - 2) * kSecondsPerRun);
+    EXPECT_EQ(unit.sockets[7].chips, kListedStretches + 2);
+    EXPECT_NE(reportJson(report).find("\"empty_stretches_unlisted\":2}"), std::string::npos);
+    EXPECT_NE(reportText(report).find("Unit U: 2 earlier stretches of runs without a chip"),
+              std::string::npos);
+}
+
+TEST(YieldInUse, AChipFailsOnlyAtAStepItsRunAskedFor) {
+    const struct {
+        const char* asked; // nullptr: the oldest log, without the column
+        const char* flags; // connected, erase_checked, verified, secured, passed
+        Stage stage;
+    } cases[] = {
+        {"ecpv", "1,1,1,0,1", Stage::Passed},
+        {"ecpv", "0,0,0,1,0", Stage::NotConnected},
+        {"ecpv", "1,0,0,0,0", Stage::EraseCheck},
+        {"epv", "1,0,0,0,0", Stage::Verify},
+        {"ep", "1,0,0,0,0", Stage::EraseOrProgram},
+        {"pv", "1,0,1,0,0", Stage::EraseOrProgram},
+        {"ecpvs", "1,1,1,0,0", Stage::Secure},
+        {"ecpvs", "1,0,1,0,0", Stage::EraseCheck},
+        // Verified and never to be secured: it failed before, at a step without a flag.
+        {"ecpv", "1,1,1,0,0", Stage::EraseOrProgram},
+        {"ecpvs", "1,1,1,1,0", Stage::EraseOrProgram},
+        // An empty field does not say, as an older log does not: every step asked.
+        {"", "1,1,1,0,0", Stage::Secure},
+        {"", "1,1,0,0,0", Stage::Verify},
+        {nullptr, "1,1,1,0,0", Stage::Secure},
+        {nullptr, "1,1,1,1,0", Stage::Secure},
+        {nullptr, "1,0,0,0,0", Stage::EraseCheck},
+    };
+    for (const auto& c : cases) {
+        const std::string log =
+            c.asked == nullptr ? trace::firstHeaderLine() +
+                                     "\n2026-12-08T00:00:00Z,U,1.56,1.30,A,,4," + c.flags + ",0\n"
+                               : trace::headerLine() + "\n2026-12-08T00:00:00Z,U,1.56,1.30,A,,4," +
+                                     c.flags + ",0,U,1,," + c.asked + ",1\n";
+        const Report report = reportOf(log);
+        const char* what = c.asked == nullptr ? "(no column)" : c.asked;
+        ASSERT_EQ(report.malformedCount, 0u) << what << " " << c.flags;
+        const SocketCounts& socket = report.units.at(0).sockets[3];
+        EXPECT_EQ(socket.chips, 1u) << what << " " << c.flags;
+        EXPECT_EQ(socket.at(c.stage), 1u) << what << " " << c.flags;
+    }
+}
+
+TEST(YieldInUse, ThePageNamesTheStagesOfTheStepsSomeRunAsked) {
+    const struct {
+        std::vector<const char*> asked; // per run; nullptr: the oldest log
+        std::vector<const char*> named;
+        std::vector<const char*> unnamed;
+        const char* askedJson;
+    } cases[] = {
+        {{"ecpv"}, {"erase check", "erase or program", "verify"}, {"secure"}, "{\"ecpv\":1}"},
+        {{"epv", "ep"},
+         {"erase or program", "verify"},
+         {"erase check", "secure"},
+         "{\"ep\":1,\"epv\":1}"},
+        {{"cv"}, {"erase check", "verify"}, {"erase or program", "secure"}, "{\"cv\":1}"},
+        {{"ecpvs"}, {"erase check", "erase or program", "verify", "secure"}, {}, "{\"ecpvs\":1}"},
+        {{""}, {"erase check", "verify", "secure"}, {"erase or program"}, "{\"\":1}"},
+        {{nullptr}, {"erase check", "verify", "secure"}, {"erase or program"}, "{\"\":1}"},
+        {{nullptr, "p"},
+         {"erase check", "verify", "secure", "erase or program"},
+         {},
+         "{\"\":1,\"p\":1}"},
+    };
+    for (const auto& c : cases) {
+        std::string log;
+        Aggregator aggregator;
+        for (size_t r = 0; r < c.asked.size(); ++r) {
+            const std::string time = timeText(kStart + static_cast<int64_t>(r) * kSecondsPerRun);
+            const std::string text =
+                c.asked[r] == nullptr
+                    ? trace::firstHeaderLine() + "\n" + time + ",U,1.56,1.30,A,,1,1,1,1,0,1,0\n"
+                    : trace::headerLine() + "\n" + time + ",U,1.56,1.30,A,,1,1,1,1,0,1,0,U,,," +
+                          c.asked[r] + ",1\n";
+            std::istringstream in(text);
+            aggregator.read(in, "a.csv");
+        }
+        const Report report = aggregator.finish();
+        const std::string html = reportHtml(report);
+        const std::string label = std::to_string(c.asked.size()) + " runs, first " +
+                                  (c.asked[0] == nullptr ? "(no column)" : c.asked[0]);
+        for (const std::string stage : {"no target found", "not connected"}) {
+            EXPECT_NE(html.find("<th>" + stage + "</th>"), std::string::npos) << label;
+        }
+        for (const std::string stage : c.named) {
+            EXPECT_NE(html.find("<th>" + stage + "</th>"), std::string::npos) << label << stage;
+            EXPECT_NE(html.find("</i>" + stage + "</span>"), std::string::npos) << label << stage;
+        }
+        for (const std::string stage : c.unnamed) {
+            EXPECT_EQ(html.find(">" + stage + "<"), std::string::npos) << label << stage;
+        }
+        EXPECT_NE(reportJson(report).find(std::string("\"asked\":") + c.askedJson + "}\n"),
+                  std::string::npos)
+            << label << reportJson(report);
+    }
+}
+
+TEST(YieldInUse, MalformedAskedAndFoundAreNamedAndSkipped) {
+    const std::string start = "2026-12-08T00:00:00Z,st,1.56,1.30,A,,2,1,1,1,0,1,0,U,1,,";
+    const struct {
+        const char* end;    // asked,found
+        const char* reason; // nullptr: read
+    } cases[] = {
+        {"ecpv,1", nullptr},
+        {"s,1", nullptr},
+        {",1", nullptr},
+        {"ecpv,0", nullptr},
+        {"ce,1", "asked \"ce\" is not steps e, c, p, v, s, each once and in that order"},
+        {"eecpv,1", "asked \"eecpv\""},
+        {"ECPV,1", "asked \"ECPV\""},
+        {"ecpx,1", "asked \"ecpx\""},
+        {"ecpv,2", "found \"2\" is not 0 or 1"},
+        {"ecpv,", "found \"\" is not 0 or 1"},
+    };
+    for (const auto& c : cases) {
+        const Report report = reportOf(trace::headerLine() + "\n" + start + c.end + "\n");
+        if (c.reason == nullptr) {
+            EXPECT_EQ(report.malformedCount, 0u) << c.end;
+            EXPECT_EQ(report.runs, 1u) << c.end;
+            continue;
+        }
+        EXPECT_EQ(report.runs, 0u) << c.end;
+        ASSERT_EQ(report.malformed.size(), 1u) << c.end;
+        EXPECT_EQ(report.malformed[0].line, 2u);
+        EXPECT_NE(report.malformed[0].reason.find(c.reason), std::string::npos)
+            << report.malformed[0].reason;
+    }
+}
+
+TEST(YieldInUse, RunsAreInTimeOrderTheirNumbersOnlyBreakingTies) {
+    const int64_t day = 86400;
+    const struct {
+        const char* what;
+        // time (from kStart), the unit's run number, what socket 8 held; in the file's order
+        std::vector<std::tuple<int64_t, uint64_t, char>> runs;
+        uint64_t chips8;
+        const char* stretches;
+    } cases[] = {
+        // In the order of their numbers the two days would alternate, no stretch.
+        {"the count restarts at power-up",
+         {{0, 1, 'P'},
+          {30, 2, 'P'},
+          {60, 3, 'P'},
+          {day, 1, '.'},
+          {day + 30, 2, '.'},
+          {day + 60, 3, '.'}},
+         3,
+         "8:3"},
+        {"the lines of two days in the file's wrong order",
+         {{day, 1, '.'},
+          {day + 30, 2, '.'},
+          {day + 60, 3, '.'},
+          {0, 1, 'P'},
+          {30, 2, 'P'},
+          {60, 3, 'P'}},
+         3,
+         "8:3"},
+        // At time 30 run 2 comes before run 3, so the chip parts the empty runs.
+        {"a tie of times",
+         {{0, 1, '.'}, {30, 3, 'P'}, {30, 2, '.'}, {60, 4, '.'}, {90, 5, '.'}},
+         5,
+         ""},
+    };
+    for (const auto& c : cases) {
+        std::string log = trace::headerLine() + "\n";
+        for (const auto& [time, run, socket8] : c.runs) {
+            for (int s = 1; s < kSockets; ++s) {
+                log += newLine(kStart + time, run, s, 'P');
+            }
+            log += newLine(kStart + time, run, kSockets, socket8);
+        }
+        const Report report = reportOf(log);
+        ASSERT_EQ(report.units.size(), 1u) << c.what;
+        EXPECT_EQ(report.units[0].runs, c.runs.size()) << c.what;
+        EXPECT_EQ(report.units[0].sockets[7].chips, c.chips8) << c.what;
+        EXPECT_EQ(stretchesOf(report.units[0]), c.stretches) << c.what;
+    }
+}
+
+// 400 runs of unit U, run r at kStart + 30 r numbered r + 1: each socket fails its verify
+// once in 100 runs, and socket 3 every other run of [200, 300).
+std::string wornLog(const char* unit = "U", bool othersFail = true) {
+    std::string log = trace::headerLine() + "\n";
+    for (int r = 0; r < 400; ++r) {
+        for (int s = 1; s <= kSockets; ++s) {
+            const bool worn = s == 3 && r >= 200 && r < 300 && r % 2 == 0;
+            const bool base = othersFail && (7 * r + 13 * s) % 100 == 0;
+            log += newLine(kStart + r * kSecondsPerRun, r + 1, s, worn || base ? 'F' : 'P', "ecpv",
+                           unit);
+        }
+    }
+    return log;
+}
+
+std::string maintenanceFile(const std::string& lines) {
+    return "time,unit,socket,note\n" + lines;
+}
+
+// The time of run r of wornLog.
+std::string runTime(int r) {
+    return timeText(kStart + r * kSecondsPerRun);
+}
+
+TEST(YieldInUse, ASocketsAlarmLooksAtItsRunsSinceItsLatestMaintenance) {
+    const struct {
+        const char* what;
+        std::string lines;
+        bool alarm;
+        size_t sinceFrom;                  // the alarm's run at or after this
+        std::optional<int64_t> maintained; // its maintenance_since
+        const char* marks;                 // socket:beforeRun of each chart's marks
+    } cases[] = {
+        {"none", "", true, 150, std::nullopt, ""},
+        {"socket 3 replaced after its wear", runTime(300) + ",U,3,new contacts\n", false, 0,
+         std::nullopt, "3:300"},
+        {"every socket serviced", runTime(300) + ",U,all,\n", false, 0, std::nullopt,
+         "1:300 2:300 3:300 4:300 5:300 6:300 7:300 8:300"},
+        {"another socket", runTime(300) + ",U,4,\n", true, 150, std::nullopt, "4:300"},
+        {"another unit's socket 3", runTime(300) + ",V,3,\n", true, 150, std::nullopt, ""},
+        {"during the wear", runTime(250) + ",U,3,\n", true, 250, kStart + 250 * kSecondsPerRun,
+         "3:250"},
+        {"the latest, whatever the file's order",
+         runTime(300) + ",U,3,a\n" + runTime(100) + ",U,3,b\n", false, 0, std::nullopt,
+         "3:100 3:300"},
+        {"a time between runs", timeText(kStart + 299 * kSecondsPerRun + 1) + ",U,3,\n", false, 0,
+         std::nullopt, "3:300"},
+        {"a date: its midnight", "2026-12-08,U,3,\n", true, 150, kStart, "3:0"},
+        {"after the last run", runTime(500) + ",U,3,\n", false, 0, std::nullopt, "3:400"},
+    };
+    for (const auto& c : cases) {
+        const Report report = reportOf(wornLog(), c.lines.empty() ? "" : maintenanceFile(c.lines));
+        ASSERT_EQ(report.malformedCount, 0u) << c.what;
+        const UnitReport& unit = report.units.at(0);
+        std::string marks;
+        for (size_t s = 0; s < kSockets; ++s) {
+            for (const MaintenanceMark& m : unit.trends[s].maintenance) {
+                marks += (marks.empty() ? "" : " ") + std::to_string(s + 1) + ":" +
+                         std::to_string(m.beforeRun);
+            }
+        }
+        EXPECT_EQ(marks, c.marks) << c.what;
+        if (!c.alarm) {
+            EXPECT_TRUE(unit.alarms.empty()) << c.what;
+            continue;
+        }
+        ASSERT_EQ(unit.alarms.size(), 1u) << c.what;
+        const Alarm& a = unit.alarms[0];
+        EXPECT_EQ(a.socket, 3) << c.what;
+        EXPECT_GE(a.sinceRun, c.sinceFrom) << c.what;
+        EXPECT_LT(a.sinceRun, 300u) << c.what;
+        // The alarm's run is the unit's: its number and its time.
+        EXPECT_EQ(a.sinceRunNumber, a.sinceRun + 1) << c.what;
+        EXPECT_EQ(a.since, kStart + static_cast<int64_t>(a.sinceRun) * kSecondsPerRun) << c.what;
+        EXPECT_EQ(a.maintenanceSince, c.maintained) << c.what;
+        EXPECT_GT(a.failureRate, 0.1) << c.what;
+        EXPECT_LT(a.othersRate, 0.02) << c.what;
+        EXPECT_DOUBLE_EQ(a.ratio, a.failureRate / a.othersRate) << c.what;
+    }
+}
+
+TEST(YieldInUse, TheLeastEffectIsTheRulesOwn) {
+    // Socket 3 fails 26 % from run 200 on against 1 % (13.5 % of all its runs): at most some
+    // 50 times the others and 50 points above them, wherever the climb is put.
+    const struct {
+        AlarmRule rule;
+        bool alarm;
+    } cases[] = {
+        {{}, true},
+        {{.minRatio = 10, .minPoints = 1}, true},
+        {{.minRatio = 2, .minPoints = 10}, true},
+        {{.minRatio = 100, .minPoints = 1}, false},
+        {{.minRatio = 2, .minPoints = 60}, false},
+    };
+    for (const auto& c : cases) {
+        const Report report = reportOf(wornLog(), "", c.rule);
+        EXPECT_EQ(report.units.at(0).alarms.size(), c.alarm ? 1u : 0u)
+            << c.rule.minRatio << " " << c.rule.minPoints;
+    }
+}
+
+TEST(YieldInUse, MalformedMaintenanceLinesAreNamedAndSkipped) {
+    const std::string good = runTime(300) + ",U,3,new contacts\n";
+    const struct {
+        std::string line;
+        const char* reason;
+    } cases[] = {
+        {runTime(300) + ",U,9,x\n", "socket \"9\" is not 1 to 8 or all"},
+        {runTime(300) + ",U,0,x\n", "socket \"0\" is not 1 to 8 or all"},
+        {runTime(300) + ",U,03,x\n", "socket \"03\" is not 1 to 8 or all"},
+        {runTime(300) + ",U,ALL,x\n", "socket \"ALL\" is not 1 to 8 or all"},
+        {",U,3,x\n", "time \"\" is not like 2026-12-08T06:52:55Z or 2026-12-08"},
+        {"2026-12-08 02:30,U,3,x\n", "time \"2026-12-08 02:30\""},
+        {runTime(300) + ",,3,x\n", "the unit is empty"},
+        {runTime(300) + ",U,3\n", "3 fields where the header has 4"},
+        {runTime(300) + ",U,3,\"x\n", "a quote is not closed"},
+        {runTime(300) + ",U,3," + std::string(kMaxNoteBytes + 1, 'n') + "\n",
+         "note is longer than 256 bytes"},
+    };
+    for (const auto& c : cases) {
+        // The bad line would cut socket 4's history; the good one cuts socket 3's.
+        const Report report = reportOf(wornLog(), maintenanceFile(c.line + good));
+        ASSERT_EQ(report.malformed.size(), 1u) << c.reason;
+        EXPECT_EQ(report.malformed[0].file + ":" + std::to_string(report.malformed[0].line),
+                  "m.csv:2");
+        EXPECT_NE(report.malformed[0].reason.find(c.reason), std::string::npos)
+            << report.malformed[0].reason;
+        EXPECT_TRUE(report.units.at(0).alarms.empty()) << c.reason;
+        EXPECT_EQ(report.units[0].trends[2].maintenance.size(), 1u) << c.reason;
+    }
+    const Report noSocket = reportOf(wornLog(), "time,unit,note\n" + good);
+    ASSERT_EQ(noSocket.malformed.size(), 1u);
+    EXPECT_EQ(noSocket.malformed[0].reason, "the header has no column socket: the file is skipped");
+    EXPECT_EQ(noSocket.units.at(0).alarms.size(), 1u);
+}
+
+TEST(YieldInUse, TheAlarmReadsAsAFindingInTheTextThePageAndTheJson) {
+    const Report report = reportOf(wornLog(), maintenanceFile(runTime(250) + ",U,3,\n"));
+    const Alarm& a = report.units.at(0).alarms.at(0);
+    const std::string json = reportJson(report);
+    const std::string keys = "\"since_run\":" + std::to_string(*a.sinceRunNumber) +
+                             ",\"ratio\":" + std::to_string(static_cast<int>(a.ratio));
+    EXPECT_NE(json.find(keys), std::string::npos) << json;
+    EXPECT_NE(json.find(",\"maintenance_since\":\"2026-12-08T02:05:00Z\"}"), std::string::npos)
+        << json;
+    const std::string sentence = alarmSentence("U", a);
+    EXPECT_TRUE(sentence.starts_with("Unit U, socket 3: ")) << sentence;
+    EXPECT_NE(reportText(report).find(sentence + "\n"), std::string::npos);
+    EXPECT_NE(reportHtml(report).find("data-socket=\"3\">" + sentence + "</li>"),
+              std::string::npos);
+
+    // When the other sockets never failed there is no ratio.
+    const Report alone = reportOf(wornLog("U", false));
+    ASSERT_EQ(alone.units.at(0).alarms.size(), 1u);
+    EXPECT_NE(reportJson(alone).find("\"ratio\":null,\"maintenance_since\":null}"),
+              std::string::npos)
+        << reportJson(alone);
+    EXPECT_TRUE(alarmSentence("U", alone.units[0].alarms[0])
+                    .ends_with(", the other sockets 0.0 % (none failed)."));
+}
+
+TEST(YieldInUse, SentencesGiveRatesToATenthAndTimesToTheMinute) {
+    const int64_t at = parseTime("2026-12-08T14:02:59Z").value();
+    const struct {
+        Alarm alarm;
+        const char* sentence;
+    } cases[] = {
+        {{.socket = 6,
+          .since = at,
+          .sinceRunNumber = 1512,
+          .failureRate = 0.098,
+          .othersRate = 0.011,
+          .ratio = 4.1,
+          .pValue = 1,
+          .maintenanceSince = std::nullopt},
+         "Unit U-0002, socket 6: 9.8 % of its chips fail since 2026-12-08 14:02 (run 1512), the "
+         "other sockets 1.1 %; 4.1 times the others."},
+        {{.socket = 1,
+          .since = at,
+          .sinceRunNumber = std::nullopt,
+          .failureRate = 0.5,
+          .othersRate = 0.0004,
+          .ratio = 1250,
+          .pValue = 1,
+          .maintenanceSince = std::nullopt},
+         "Unit U-0002, socket 1: 50.0 % of its chips fail since 2026-12-08 14:02, the other "
+         "sockets 0.0 %; 1250.0 times the others."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(alarmSentence("U-0002", c.alarm), c.sentence);
+    }
+    const struct {
+        EmptyStretch stretch;
+        const char* sentence;
+    } stretches[] = {
+        {{.socket = 8, .from = at, .to = at + 3600, .runs = 500},
+         "Unit U-0002, socket 8: no chip in 500 runs in a row (2026-12-08 14:02 to 15:02), "
+         "counted as not in use."},
+        {{.socket = 2, .from = at, .to = at + 86400, .runs = 3},
+         "Unit U-0002, socket 2: no chip in 3 runs in a row (2026-12-08 14:02 to 2026-12-09 "
+         "14:02), counted as not in use."},
+    };
+    for (const auto& c : stretches) {
+        EXPECT_EQ(stretchSentence("U-0002", c.stretch), c.sentence);
+    }
+}
+
+TEST(YieldInUse, EachSocketsChartHasItsRunsAndTheOthersInTheSameRuns) {
+    // 250 runs: points of 100 runs. Socket 8 without a line in the first 100 runs.
+    std::vector<std::string> runs(250, "PPPPPPPP");
+    for (size_t r = 0; r < 100; ++r) {
+        runs[r] = "FPPPPPP-";
+    }
+    runs[150] = "PPFPPPPF";
+    const Report report = reportOf(logOf(runs, Form::Newest));
+    const UnitReport& unit = report.units.at(0);
+    const struct {
+        size_t socket;
+        size_t point;
+        TrendPoint expected;
+    } cases[] = {
+        {1,
+         0,
+         {.firstRun = 0,
+          .from = kStart,
+          .chips = 100,
+          .failed = 100,
+          .othersChips = 600,
+          .othersFailed = 0}},
+        {2,
+         0,
+         {.firstRun = 0,
+          .from = kStart,
+          .chips = 100,
+          .failed = 0,
+          .othersChips = 600,
+          .othersFailed = 100}},
+        {8,
+         0,
+         {.firstRun = 0,
+          .from = kStart,
+          .chips = 0,
+          .failed = 0,
+          .othersChips = 0,
+          .othersFailed = 0}},
+        {3,
+         1,
+         {.firstRun = 100,
+          .from = kStart + 100 * kSecondsPerRun,
+          .chips = 100,
+          .failed = 1,
+          .othersChips = 700,
+          .othersFailed = 1}},
+        {8,
+         2,
+         {.firstRun = 200,
+          .from = kStart + 200 * kSecondsPerRun,
+          .chips = 50,
+          .failed = 0,
+          .othersChips = 350,
+          .othersFailed = 0}},
+    };
+    for (const auto& c : cases) {
+        const std::vector<TrendPoint>& points = unit.trends[c.socket - 1].points;
+        ASSERT_EQ(points.size(), 3u) << c.socket;
+        const TrendPoint& p = points[c.point];
+        EXPECT_EQ(p.firstRun, c.expected.firstRun) << c.socket << " " << c.point;
+        EXPECT_EQ(p.from, c.expected.from) << c.socket << " " << c.point;
+        EXPECT_EQ(p.chips, c.expected.chips) << c.socket << " " << c.point;
+        EXPECT_EQ(p.failed, c.expected.failed) << c.socket << " " << c.point;
+        EXPECT_EQ(p.othersChips, c.expected.othersChips) << c.socket << " " << c.point;
+        EXPECT_EQ(p.othersFailed, c.expected.othersFailed) << c.socket << " " << c.point;
+    }
+}
+
+TEST(YieldInUse, AChartHasAtMostItsPointsPerHundredRunsOrPerHour) {
+    const struct {
+        size_t runs;
+        int64_t secondsPerRun;
+        size_t points;
+        size_t secondFirstRun;
+    } cases[] = {
+        {100, 30, 1, 0},    // one point of 100 runs
+        {101, 30, 2, 100},  // 100 and 1
+        {6000, 1, 60, 100}, // 60 points of 100 runs
+        {6001, 1, 31, 200}, // 61 points of 100 merged in twos
+        {10, 1800, 5, 2},   // 4.5 hours: per hour, two runs an hour
+        {300, 3600, 60, 5}, // 300 hours: 5 hours a point
+        {10, 7200, 10, 1},  // an hour without a run has no point
+    };
+    for (const auto& c : cases) {
+        std::string log = trace::headerLine() + "\n";
+        for (size_t r = 0; r < c.runs; ++r) {
+            log += newLine(kStart + static_cast<int64_t>(r) * c.secondsPerRun, r + 1, 1, 'P');
+        }
+        const Report report = reportOf(log);
+        const std::vector<TrendPoint>& points = report.units.at(0).trends[0].points;
+        ASSERT_EQ(points.size(), c.points) << c.runs << " runs every " << c.secondsPerRun << " s";
+        if (c.points > 1) {
+            EXPECT_EQ(points[1].firstRun, c.secondFirstRun) << c.runs;
+        }
+        uint64_t chips = 0;
+        for (const TrendPoint& p : points) {
+            chips += p.chips;
+        }
+        EXPECT_EQ(chips, c.runs);
+        EXPECT_TRUE(report.units[0].trends[1].points.empty()) << "socket 2 was never in use";
+    }
+}
+
+} // namespace
+} // namespace octo::yield
