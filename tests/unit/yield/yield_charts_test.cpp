@@ -161,7 +161,8 @@ TEST(YieldCharts, EverySocketInUseHasAChartAndNoOtherDoes) {
     }
 }
 
-// The plot's edges, from its grid: left, top, right and bottom (the zero line).
+// The plot's edges, from its grid (the zero line first, the top last): left, top, right and
+// bottom.
 std::array<double, 4> plotOf(const Chart& chart) {
     std::smatch grid;
     if (!std::regex_search(
@@ -170,7 +171,7 @@ std::array<double, 4> plotOf(const Chart& chart) {
         ADD_FAILURE() << "no grid: " << chart.svg;
         return {};
     }
-    return {std::stod(grid[1]), std::stod(grid[2]), std::stod(grid[3]), std::stod(grid[4])};
+    return {std::stod(grid[1]), std::stod(grid[4]), std::stod(grid[3]), std::stod(grid[2])};
 }
 
 // The heights of the socket's bars, in the order of its points.
@@ -279,12 +280,12 @@ TEST(YieldCharts, TheChangePointStandsOnTheAlarmedSocketsChartAtItsRun) {
 TEST(YieldCharts, MaintenanceIsMarkedOnItsSocketsChartAtTheFirstRunAfterIt) {
     std::string longNote = "a";
     for (size_t i = 0; i < kMarkNoteBytes; ++i) {
-        longNote += "€";
+        longNote += "✓";
     }
     // Its first kMarkNoteBytes end inside a character of 3 bytes: the cut is before it.
     std::string cutNote = "a";
     for (size_t i = 0; i < (kMarkNoteBytes - 1) / 3; ++i) {
-        cutNote += "€";
+        cutNote += "✓";
     }
     const auto mark = [](int64_t hour, size_t beforeRun, std::string note) {
         return MaintenanceMark{.time = kStart + hour * 3600, .beforeRun = beforeRun, .note = note};
@@ -309,11 +310,16 @@ TEST(YieldCharts, MaintenanceIsMarkedOnItsSocketsChartAtTheFirstRunAfterIt) {
         {"without a note", {mark(2, 0, "")}, {0}, {"maintenance 2026-12-08T02:00:00Z</title>"}, {}},
         {"after the last run", {mark(3, 400, "x")}, {400}, {}, {}},
         {"a note to escape", {mark(1, 150, "<b>&")}, {150}, {": &lt;b&gt;&amp;</title>"}, {"<b>&"}},
+        {"a note at the bound, whole",
+         {mark(1, 10, std::string(kMarkNoteBytes, 'n'))},
+         {10},
+         {": " + std::string(kMarkNoteBytes, 'n') + "</title>"},
+         {"…"}},
         {"a long note, cut between characters",
          {mark(1, 10, longNote)},
          {10},
          {": " + cutNote + "…</title>"},
-         {cutNote + "€"}},
+         {cutNote + "✓"}},
         {"seven: the latest five",
          seven,
          {150, 200, 250, 300, 350},
@@ -414,6 +420,9 @@ TEST(YieldCharts, ManyPointsAreMergedAndThePageStaysBounded) {
     EXPECT_EQ(barEdges(charts[0]).size(), kChartPoints + 1);
     EXPECT_NE(charts[0].svg.find(": 10.0 % of its chips failed"), std::string::npos);
     EXPECT_EQ(scaleOf(charts[0]), (std::vector<double>{0, 5, 10}));
+    // One point too many: merged in pairs.
+    unit.trends[0].points.resize(kChartPoints + 1);
+    EXPECT_EQ(barEdges(chartsOf(pageOf({unit}))[0]).size(), (kChartPoints + 1 + 1) / 2 + 1);
 
     // The worst page: every unit with a panel, every socket in use and alarmed, far more
     // points and marks than are drawn, long notes and names of characters to escape.

@@ -119,17 +119,17 @@ std::string noteText(std::string_view note) {
     return escaped(note.substr(0, end)) + "…";
 }
 
-// The lines at 0, half the scale and its top (the same places on every chart), labelled.
+// The lines at 0, half the scale and its top, labelled.
 std::string scaleLines(const Plot& plot) {
-    std::string svg = format("<path class=\"grid\" d=\"M%d %dH%dM%d %dH%dM%d %dH%d\"/>", kPlotLeft,
-                             kPlotTop, kPlotRight, kPlotLeft, (kPlotTop + kPlotBottom) / 2,
-                             kPlotRight, kPlotLeft, kPlotBottom, kPlotRight);
+    std::string grid;
+    std::string labels;
     for (int step = 0; step <= 2; ++step) {
         const double share = plot.top * step / 2;
-        svg += format("<text class=\"scale\" x=\"%d\" y=\"%.0f\">%g %%</text>", kPlotLeft - 3,
-                      plot.y(share) + 3, share * kPercent);
+        grid += format("M%d %.0fH%d", kPlotLeft, plot.y(share), kPlotRight);
+        labels += format("<text class=\"scale\" x=\"%d\" y=\"%.0f\">%g %%</text>", kPlotLeft - 3,
+                         plot.y(share) + 3, share * kPercent);
     }
-    return svg;
+    return "<path class=\"grid\" d=\"" + grid + "\"/>" + labels;
 }
 
 // The socket's rate as bars (one path), the others' rate as a step line, and the stretches
