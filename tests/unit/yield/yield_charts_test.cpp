@@ -196,6 +196,16 @@ TEST(YieldCharts, BarsSpanTheUnitsRunsAndReadAsTheirRatesOnTheScale) {
     for (const Chart& chart : chartsOf(pageOf({unit}))) {
         const std::string at = "socket " + std::to_string(chart.socket);
         const auto [left, top, right, bottom] = plotOf(chart);
+        // Inside the chart, upright.
+        std::smatch box;
+        ASSERT_TRUE(
+            std::regex_search(chart.svg, box, std::regex(R"re(viewBox="0 0 (\d+) (\d+)")re")));
+        EXPECT_TRUE(0 < left && left < right && right <= std::stod(box[1])) << at;
+        EXPECT_TRUE(0 < top && top < bottom && bottom <= std::stod(box[2])) << at;
+        // Each label of the scale stands at its line: the zero line, the middle and the top.
+        EXPECT_EQ(numbers(chart.svg, std::regex(R"re(<text class="scale"[^>]* y="([0-9.]+)")re")),
+                  (std::vector<double>{bottom, (top + bottom) / 2, top}))
+            << at;
         const std::vector<double> edges = barEdges(chart);
         ASSERT_EQ(edges.size(), 5u) << at;
         EXPECT_EQ(edges.front(), left) << at;

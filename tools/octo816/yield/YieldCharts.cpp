@@ -16,6 +16,7 @@ constexpr int kPlotLeft = 32;
 constexpr int kPlotRight = 174;
 constexpr int kPlotTop = 24;
 constexpr int kPlotBottom = 96;
+constexpr int kLabelsEnd = 29; // the scale's labels, left of the plot
 constexpr double kPercent = 100;
 
 // The rate at the top of a unit's charts: the least of these at or above every rate shown.
@@ -43,7 +44,7 @@ std::string percent(double share) {
 
 // The points as drawn: at most kChartPoints, neighbours merged in groups of equal size.
 std::vector<TrendPoint> drawnPoints(const std::vector<TrendPoint>& points) {
-    const size_t group = std::max<size_t>((points.size() + kChartPoints - 1) / kChartPoints, 1);
+    const size_t group = (points.size() + kChartPoints - 1) / kChartPoints;
     std::vector<TrendPoint> merged;
     for (size_t i = 0; i < points.size(); i += group) {
         TrendPoint sum = points[i];
@@ -126,8 +127,8 @@ std::string scaleLines(const Plot& plot) {
     for (int step = 0; step <= 2; ++step) {
         const double share = plot.top * step / 2;
         grid += format("M%d %.0fH%d", kPlotLeft, plot.y(share), kPlotRight);
-        labels += format("<text class=\"scale\" x=\"%d\" y=\"%.0f\">%g %%</text>", kPlotLeft - 3,
-                         plot.y(share) + 3, share * kPercent);
+        labels += format("<text class=\"scale\" x=\"%d\" y=\"%.0f\">%g %%</text>", kLabelsEnd,
+                         plot.y(share), share * kPercent);
     }
     return "<path class=\"grid\" d=\"" + grid + "\"/>" + labels;
 }

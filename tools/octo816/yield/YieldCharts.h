@@ -25,7 +25,7 @@ inline constexpr std::string_view kTrendStyle = R"(
 .socket-trend .frame.alarmed { fill: #fdf1ef; stroke: #b00; stroke-width: 4; }
 .socket-trend .name { font-weight: bold; fill: #1f77b4; font-size: 11px; }
 .socket-trend .grid { stroke: #ddd; }
-.socket-trend .scale { text-anchor: end; }
+.socket-trend .scale { text-anchor: end; dominant-baseline: middle; }
 .socket-trend .empty { text-anchor: middle; }
 .socket-trend .idle { fill: #eee; }
 .socket-trend .own { fill: #1f77b4; fill-opacity: 0.8; }
