@@ -1,7 +1,9 @@
-// The yield report's page as a browser shows it: a generated log with one worn socket,
-// appended by the log's own writer, made into a page by octo816 report, loaded by headless
-// chromium from the file alone. The alarm, read from the page's DOM, names that socket and no
-// other. With OCTO_REPORT_PICTURE set to a path, the page's picture is taken there as well
+// The yield report's page as a browser shows it: a generated log with one worn socket and
+// one socket not in use, appended by the log's own writer, made into a page by octo816
+// report, loaded by headless chromium from the file alone. Read from the page's DOM: the
+// alarm names the worn socket and no other, each socket in use has its chart and the other
+// none, and the change point stands on the worn socket's chart alone. With
+// OCTO_REPORT_PICTURE set to a path, the page's picture is taken there as well
 // (scripts/screenshots does, for the operator's guide).
 #include "support/TempFolder.h"
 #include "support/YieldLogs.h"
@@ -14,6 +16,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -23,6 +27,7 @@ namespace {
 
 constexpr char kChromium[] = "/usr/bin/chromium";
 constexpr int kWornSocket = 5;
+constexpr int kUnusedSocket = 8;
 // A hang guard for the browser, far beyond what it takes.
 constexpr char kBrowserGuard[] = "timeout 120 ";
 
@@ -40,6 +45,29 @@ std::string browser(const testing::TempFolder& folder, const std::string& what) 
            " --host-resolver-rules='MAP * ~NOTFOUND' " + what + " 2>" + folder.file("browser.err");
 }
 
+// Each socket chart of the DOM: its socket, and the change points drawn inside it.
+std::map<int, int> changePointsByChart(const std::string& dom) {
+    const std::regex chart(R"re(<svg [^>]*class="socket-trend"[^>]*>)re");
+    const std::regex socket(R"re(data-socket="(\d+)")re");
+    const std::regex changePoint(R"re(<line [^>]*class="change-point")re");
+    std::map<int, int> charts;
+    for (auto it = std::sregex_iterator(dom.begin(), dom.end(), chart);
+         it != std::sregex_iterator(); ++it) {
+        const std::string open = (*it)[0];
+        std::smatch number;
+        if (!std::regex_search(open, number, socket)) {
+            ADD_FAILURE() << "a chart without its socket: " << open;
+            continue;
+        }
+        const auto at = static_cast<size_t>(it->position());
+        const std::string inside = dom.substr(at, dom.find("</svg>", at) - at);
+        charts[std::stoi(number[1])] += static_cast<int>(
+            std::distance(std::sregex_iterator(inside.begin(), inside.end(), changePoint),
+                          std::sregex_iterator()));
+    }
+    return charts;
+}
+
 TEST(YieldReportPage, TheAlarmInTheBrowsersDomNamesTheWornSocketAlone) {
     if (!std::filesystem::exists(kChromium)) {
         GTEST_SKIP() << "chromium is not installed (scripts/setup installs it)";
@@ -47,7 +75,15 @@ TEST(YieldReportPage, TheAlarmInTheBrowsersDomNamesTheWornSocketAlone) {
     const testing::TempFolder folder("octo_yield_page");
     const std::string log = folder.file("line1.csv");
     std::istringstream generated(
-        testing::lineLog({.runs = 2400, .wornSocket = kWornSocket, .wornFrom = 2000, .seed = 3}));
+        testing::lineLog({.runs = 2400,
+                          .wornSocket = kWornSocket,
+                          .wornFrom = 2000,
+                          .seed = 3,
+                          .tray = [](int) {
+                              return testing::Tray{
+                                  .inUse = static_cast<uint8_t>(~(1U << (kUnusedSocket - 1))),
+                                  .empty = 0};
+                          }}));
     std::vector<std::string> lines;
     std::string line;
     std::getline(generated, line); // the writer puts its own header
@@ -73,6 +109,15 @@ TEST(YieldReportPage, TheAlarmInTheBrowsersDomNamesTheWornSocketAlone) {
         named.insert(std::stoi((*it)[1]));
     }
     EXPECT_EQ(named, std::multiset<int>{kWornSocket}) << text;
+    // A chart for each socket in use, none for the other; the change point on the worn
+    // socket's chart alone.
+    std::map<int, int> expected;
+    for (int socket = 1; socket <= 8; ++socket) {
+        if (socket != kUnusedSocket) {
+            expected[socket] = socket == kWornSocket ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(changePointsByChart(text), expected) << text;
     // Self-contained: nothing for the browser to fetch or run.
     EXPECT_EQ(text.find(" src="), std::string::npos);
     EXPECT_EQ(text.find(" href="), std::string::npos);

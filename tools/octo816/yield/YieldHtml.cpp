@@ -1,5 +1,7 @@
 #include "YieldOutput.h"
 
+#include "YieldCharts.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -59,6 +61,8 @@ svg text { font-size: 11px; fill: #333; }
 }
 )";
 
+} // namespace
+
 std::string escaped(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -85,6 +89,8 @@ std::string escaped(std::string_view text) {
     }
     return out;
 }
+
+namespace {
 
 template <typename... Args>
 std::string format(const char* pattern, Args... args) {
@@ -377,8 +383,8 @@ bool startsAsPage(std::string_view firstBytes) {
 }
 
 std::string reportHtml(const Report& report) {
-    std::string html =
-        std::string(kPageStart) + "<style>" + kStyle + "</style></head><body><h1>Yield report</h1>";
+    std::string html = std::string(kPageStart) + "<style>" + kStyle + std::string(kTrendStyle) +
+                       "</style></head><body><h1>Yield report</h1>";
     const uint64_t units = report.units.size() + report.otherUnits;
     html += "<p class=\"meta\">" + std::to_string(units) + (units == 1 ? " unit" : " units") +
             (report.since ? ", runs since " + timeText(*report.since) : std::string()) + "</p>";
@@ -387,7 +393,8 @@ std::string reportHtml(const Report& report) {
         const UnitReport& unit = report.units[u];
         html += "<section class=\"unit\" id=\"unit-" + std::to_string(u + 1) + "\"><h2>Unit " +
                 escaped(unit.unit) + " (" + std::to_string(unit.runs) + " runs)</h2>" +
-                socketChart(unit) + legend(unit) + socketTable(unit) + "</section>";
+                socketChart(unit) + legend(unit) + socketTable(unit) + socketTrends(unit) +
+                "</section>";
     }
     if (report.otherUnits > 0) {
         html += "<section class=\"unit\" id=\"other-units\"><h2>" +
