@@ -136,11 +136,11 @@ TEST(YieldInUse, OnlyTheSocketsInUseCountAsChips) {
          {0, 0, 0, 0, 0, 0, 0, 4},
          ""},
         {"stretches at the start and the end, listed by socket",
-         {"PPPPPPP.", "PPPPPPP.", "PPPPPPP.", "PPPPPPPP", "P.PPPPPP", "P.PPPPPP", "P.PPPPPP"},
+         {"PPPPPPP.", "PPPPPPP.", "PPPPPPP.", "PPPPPPPP", ".PPPPPPP", ".PPPPPPP", ".PPPPPPP"},
          both,
-         {7, 4, 7, 7, 7, 7, 7, 4},
+         {4, 7, 7, 7, 7, 7, 7, 4},
          {},
-         "2:3 8:3"},
+         "1:3 8:3"},
         {"failed and locked chips are chips",
          {"PPPPPPPP", "FCPPPP..", "PPPPPPPP", "PPPPPPP."},
          both,
@@ -221,21 +221,22 @@ TEST(YieldInUse, AStretchIsListedWithItsTimesInTheTextTheJsonAndThePage) {
 }
 
 TEST(YieldInUse, OnlyTheLatestStretchesOfASocketAreListed) {
-    // Stretches of 3 parted by one chip: kListedStretches + 2 of them.
+    // Stretches of 3 parted by one chip: kListedStretches + 1 of them.
     std::vector<std::string> runs;
-    for (size_t i = 0; i < kListedStretches + 2; ++i) {
+    for (size_t i = 0; i < kListedStretches + 1; ++i) {
         runs.insert(runs.end(), {"PPPPPPP.", "PPPPPPP.", "PPPPPPP.", "PPPPPPPP"});
     }
     const Report report = reportOf(logOf(runs, Form::Newest));
     const UnitReport& unit = report.units.at(0);
     ASSERT_EQ(unit.emptyStretches.size(), kListedStretches);
-    EXPECT_EQ(unit.unlistedStretches, 2u);
+    EXPECT_EQ(unit.unlistedStretches, 1u);
     EXPECT_EQ(unit.emptyStretches.back().to,
               kStart + static_cast<int64_t>(runs.size() - 2) * kSecondsPerRun);
-    EXPECT_EQ(unit.sockets[7].chips, kListedStretches + 2);
-    EXPECT_NE(reportJson(report).find("\"empty_stretches_unlisted\":2}"), std::string::npos);
-    EXPECT_NE(reportText(report).find("Unit U: 2 earlier stretches of runs without a chip"),
-              std::string::npos);
+    EXPECT_EQ(unit.sockets[7].chips, kListedStretches + 1);
+    EXPECT_NE(reportJson(report).find("\"empty_stretches_unlisted\":1}"), std::string::npos);
+    EXPECT_NE(
+        reportText(report).find("Unit U: 1 earlier stretch of runs without a chip, not listed.\n"),
+        std::string::npos);
 }
 
 TEST(YieldInUse, AChipFailsOnlyAtAStepItsRunAskedFor) {
@@ -456,13 +457,14 @@ TEST(YieldInUse, FilesWithWindowsLineEndsReadTheSame) {
 }
 
 TEST(YieldInUse, ASocketsAlarmLooksAtItsRunsSinceItsLatestMaintenance) {
+    const std::string kLongestNote(kMaxNoteBytes, 'n');
     const struct {
         const char* what;
         std::string lines;
         bool alarm;
         size_t sinceFrom;                  // the alarm's run at or after this
         std::optional<int64_t> maintained; // its maintenance_since
-        const char* marks;                 // socket:beforeRun:note of each chart's marks
+        std::string marks;                 // socket:beforeRun:note of each chart's marks
     } cases[] = {
         {"none", "", true, 150, std::nullopt, ""},
         {"socket 3 replaced after its wear", runTime(300) + ",U,3,new contacts\n", false, 0,
@@ -481,6 +483,8 @@ TEST(YieldInUse, ASocketsAlarmLooksAtItsRunsSinceItsLatestMaintenance) {
          std::nullopt, "3:300:"},
         {"a date: its midnight", "2026-12-08,U,3,\n", true, 150, kStart, "3:0:"},
         {"after the last run", runTime(500) + ",U,3,\n", false, 0, std::nullopt, "3:400:"},
+        {"the longest note", runTime(300) + ",U,3," + kLongestNote + "\n", false, 0, std::nullopt,
+         "3:300:" + kLongestNote},
     };
     for (const auto& c : cases) {
         const Report report = reportOf(wornLog(), c.lines.empty() ? "" : maintenanceFile(c.lines));
@@ -746,7 +750,7 @@ TEST(YieldInUse, AChartHasAtMostItsPointsPerHundredRunsOrPerHour) {
 }
 
 TEST(YieldInUse, TheUnitsSummedHaveStretchesOfTheirOwn) {
-    // Past the units with a panel, two units of two runs each with socket 8 empty: four in
+    // Past the units with a panel, two units of two runs each with socket 1 empty: four in
     // a row only if their runs were taken as one unit's.
     std::string log = trace::headerLine() + "\n";
     for (size_t u = 0; u < kMostUnits; ++u) {
@@ -755,15 +759,15 @@ TEST(YieldInUse, TheUnitsSummedHaveStretchesOfTheirOwn) {
     for (const char* unit : {"X", "Y"}) {
         for (int r = 0; r < 2; ++r) {
             for (int s = 1; s <= kSockets; ++s) {
-                log += newLine(kStart + r * kSecondsPerRun, r + 1, s, s == 8 ? '.' : 'P', "ecpv",
+                log += newLine(kStart + r * kSecondsPerRun, r + 1, s, s == 1 ? '.' : 'P', "ecpv",
                                unit);
             }
         }
     }
     const Report report = reportOf(log);
     ASSERT_EQ(report.otherUnits, 2u);
-    EXPECT_EQ(report.others.sockets[7].chips, 4u);
-    EXPECT_EQ(report.others.sockets[7].at(Stage::NotFound), 4u);
+    EXPECT_EQ(report.others.sockets[0].chips, 4u);
+    EXPECT_EQ(report.others.sockets[0].at(Stage::NotFound), 4u);
     EXPECT_TRUE(report.others.emptyStretches.empty());
 }
 

@@ -273,9 +273,8 @@ std::string alarms(const Report& report) {
                          stretchSentence(escaped(unit.unit), e) + "</li>";
         }
         if (unit.unlistedStretches > 0) {
-            stretches += "<li>Unit " + escaped(unit.unit) + ": " +
-                         std::to_string(unit.unlistedStretches) +
-                         " earlier stretches of runs without a chip, not listed.</li>";
+            stretches +=
+                "<li>Unit " + escaped(unit.unit) + ": " + unlistedStretches(unit) + "</li>";
         }
     }
     if (items.empty()) {

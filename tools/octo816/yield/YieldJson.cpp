@@ -177,6 +177,12 @@ std::string alarmSentence(std::string_view unit, const Alarm& a) {
                                           : " (none failed).");
 }
 
+std::string unlistedStretches(const UnitReport& unit) {
+    return std::to_string(unit.unlistedStretches) +
+           (unit.unlistedStretches == 1 ? " earlier stretch" : " earlier stretches") +
+           " of runs without a chip, not listed.";
+}
+
 std::string stretchSentence(std::string_view unit, const EmptyStretch& e) {
     const std::string from = minuteText(e.from);
     const std::string to = minuteText(e.to);
@@ -202,9 +208,7 @@ std::string reportText(const Report& report) {
             text += stretchSentence(cli::printable(unit.unit), e) + "\n";
         }
         if (unit.unlistedStretches > 0) {
-            text += "Unit " + cli::printable(unit.unit) + ": " +
-                    std::to_string(unit.unlistedStretches) +
-                    " earlier stretches of runs without a chip, not listed.\n";
+            text += "Unit " + cli::printable(unit.unit) + ": " + unlistedStretches(unit) + "\n";
         }
     }
     if (report.otherUnits > 0) {

@@ -426,7 +426,7 @@ MaintenanceColumns::fromHeader(std::string_view header) {
     if (!names.read(header)) {
         return std::string("the header cannot be split into columns");
     }
-    MaintenanceColumns columns;
+    MaintenanceColumns columns{};
     columns.count_ = names.count;
     const std::array<std::pair<const char*, size_t*>, 4> required = {{
         {"time", &columns.time_},
@@ -450,35 +450,32 @@ std::variant<MaintenanceLine, std::string> MaintenanceColumns::parse(std::string
     if (std::optional<std::string> error = lineFields(line, scratch, fields, count_)) {
         return std::move(*error);
     }
-    MaintenanceLine out;
     const std::optional<int64_t> time = parseTime(fields[time_]);
     if (!time) {
         return "time \"" + std::string(fields[time_]) +
                "\" is not like 2026-12-08T06:52:55Z or 2026-12-08";
     }
-    out.time = *time;
-    out.unit = fields[unit_];
-    if (out.unit.empty()) {
+    const std::string_view unit = fields[unit_];
+    if (unit.empty()) {
         return std::string("the unit is empty");
     }
-    if (out.unit.size() > kMaxNameBytes) {
+    if (unit.size() > kMaxNameBytes) {
         return "the unit's name is longer than " + std::to_string(kMaxNameBytes) + " bytes";
     }
     const std::string_view socket = fields[socket_];
     const std::optional<int> which =
         socket.size() == 1 ? number<int>(socket) : std::optional<int>();
-    if (socket == "all") {
-        out.sockets = kEverySocket;
-    } else if (which && *which >= 1 && *which <= kSockets) {
-        out.sockets = static_cast<uint8_t>(1U << (*which - 1));
-    } else {
+    uint8_t sockets = kEverySocket;
+    if (which && *which >= 1 && *which <= kSockets) {
+        sockets = static_cast<uint8_t>(1U << (*which - 1));
+    } else if (socket != "all") {
         return "socket \"" + std::string(socket) + "\" is not 1 to 8 or all";
     }
-    out.note = fields[note_];
-    if (out.note.size() > kMaxNoteBytes) {
+    const std::string_view note = fields[note_];
+    if (note.size() > kMaxNoteBytes) {
         return "note is longer than " + std::to_string(kMaxNoteBytes) + " bytes";
     }
-    return out;
+    return MaintenanceLine{.time = *time, .unit = unit, .sockets = sockets, .note = note};
 }
 
 } // namespace octo::yield

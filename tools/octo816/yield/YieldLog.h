@@ -106,9 +106,9 @@ private:
 // A line of the maintenance file: a socket, or all eight, of a unit serviced at a time.
 inline constexpr size_t kMaxNoteBytes = 256;
 struct MaintenanceLine {
-    int64_t time = 0;
+    int64_t time;
     std::string_view unit;
-    uint8_t sockets = 0; // bit s - 1: socket s
+    uint8_t sockets; // bit s - 1: socket s
     std::string_view note;
 };
 
@@ -121,7 +121,7 @@ public:
 
 private:
     size_t count_ = 0;
-    size_t time_ = 0, unit_ = 0, socket_ = 0, note_ = 0;
+    size_t time_, unit_, socket_, note_; // found by fromHeader
 };
 
 } // namespace octo::yield

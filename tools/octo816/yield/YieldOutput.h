@@ -29,5 +29,7 @@ std::string alarmSentence(std::string_view unit, const Alarm& alarm);
 // "Unit U-0002, socket 8: no chip in 500 runs in a row (2026-12-08 10:00 to 14:10), counted
 // as not in use."
 std::string stretchSentence(std::string_view unit, const EmptyStretch& stretch);
+// "2 earlier stretches of runs without a chip, not listed."
+std::string unlistedStretches(const UnitReport& unit);
 
 } // namespace octo::yield

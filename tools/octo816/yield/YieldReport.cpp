@@ -514,11 +514,10 @@ void Aggregator::trends(const std::vector<Run>& runs, UnitReport& out) {
             }
         }
         const auto failed = static_cast<uint8_t>(run.inUse & ~passedSockets(run));
-        for (size_t s = 0; s < kSockets; ++s) {
+        // Each socket in use: the lowest bit left, then the next.
+        for (auto rest = static_cast<unsigned>(run.inUse); rest != 0; rest &= rest - 1) {
+            const auto s = static_cast<size_t>(std::countr_zero(rest));
             const auto bit = static_cast<uint8_t>(1U << s);
-            if ((run.inUse & bit) == 0) {
-                continue;
-            }
             TrendPoint& p = out.trends[s].points.back();
             ++p.chips;
             p.failed += (failed & bit) != 0 ? 1 : 0;
@@ -570,18 +569,18 @@ void Aggregator::alarms(const std::vector<Run>& runs, UnitReport& out) const {
         const auto bit = static_cast<uint8_t>(1U << s);
         history.clear();
         runOf.clear();
-        for (size_t r = latest ? latest->beforeRun : 0; r < runs.size(); ++r) {
-            const Run& run = runs[r];
-            if ((run.inUse & bit) == 0) {
+        const auto from = runs.begin() + static_cast<ptrdiff_t>(latest ? latest->beforeRun : 0);
+        for (auto run = from; run != runs.end(); ++run) {
+            if ((run->inUse & bit) == 0) {
                 continue;
             }
-            const auto failed = static_cast<uint8_t>(run.inUse & ~passedSockets(run));
+            const auto failed = static_cast<uint8_t>(run->inUse & ~passedSockets(*run));
             history.push_back({.failed = static_cast<uint8_t>((failed & bit) != 0 ? 1 : 0),
                                .othersFailed = static_cast<uint8_t>(
                                    std::popcount(static_cast<uint8_t>(failed & ~bit))),
                                .othersInUse = static_cast<uint8_t>(
-                                   std::popcount(static_cast<uint8_t>(run.inUse & ~bit)))});
-            runOf.push_back(r);
+                                   std::popcount(static_cast<uint8_t>(run->inUse & ~bit)))});
+            runOf.push_back(static_cast<size_t>(run - runs.begin()));
         }
         const SocketFinding finding = findClimb(history, rule_);
         if (!finding.alarm || finding.since >= runOf.size()) {
