@@ -25,7 +25,6 @@ struct LineModel {
     uint32_t seed = 1;
     int64_t start = 1796688000; // 2026-12-08T00:00:00Z
     int secondsPerRun = 30;
-    uint8_t socketsInUse = 0xFF; // bit s - 1: socket s holds a chip in every run
 };
 
 inline constexpr size_t kYieldBlockBytes = 256;
@@ -40,9 +39,6 @@ inline std::string lineLog(const LineModel& m) {
         std::vector<uint8_t> block(kYieldBlockBytes, 0);
         for (int s = 0; s < trace::kTargets; ++s) {
             const auto bit = static_cast<uint8_t>(1U << s);
-            if ((m.socketsInUse & bit) == 0) {
-                continue; // not in use: no chip, no line
-            }
             if (s + 1 == m.wornSocket && r >= m.wornFrom && worn(random)) {
                 continue; // the contacts fail: no chip found
             }
@@ -63,7 +59,7 @@ inline std::string lineLog(const LineModel& m) {
                                    .run = std::nullopt,
                                    .serials = {},
                                    .asked = "ecpv",
-                                   .socketsInUse = m.socketsInUse};
+                                   .socketsInUse = 0xFF};
         for (const std::string& line : trace::runLines(run, block)) {
             log += line;
         }
