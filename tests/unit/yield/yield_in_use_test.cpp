@@ -437,6 +437,24 @@ std::string runTime(int r) {
     return timeText(kStart + r * kSecondsPerRun);
 }
 
+TEST(YieldInUse, FilesWithWindowsLineEndsReadTheSame) {
+    const auto crlf = [](std::string text) {
+        for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+            text.insert(at, "\r");
+        }
+        return text;
+    };
+    const std::string log = logOf({"PPPPPPPP", "PPPPPPP.", "FPPPPPPP"}, Form::Newest);
+    const Report windows = reportOf(crlf(log));
+    EXPECT_EQ(windows.malformedCount, 0u);
+    EXPECT_EQ(reportJson(windows), reportJson(reportOf(log)));
+    // A maintenance file saved by a spreadsheet, its socket the last column.
+    const Report serviced =
+        reportOf(wornLog(), crlf("time,unit,note,socket\n" + runTime(300) + ",U,new,3\n"));
+    EXPECT_EQ(serviced.malformedCount, 0u);
+    EXPECT_TRUE(serviced.units.at(0).alarms.empty());
+}
+
 TEST(YieldInUse, ASocketsAlarmLooksAtItsRunsSinceItsLatestMaintenance) {
     const struct {
         const char* what;
@@ -444,24 +462,25 @@ TEST(YieldInUse, ASocketsAlarmLooksAtItsRunsSinceItsLatestMaintenance) {
         bool alarm;
         size_t sinceFrom;                  // the alarm's run at or after this
         std::optional<int64_t> maintained; // its maintenance_since
-        const char* marks;                 // socket:beforeRun of each chart's marks
+        const char* marks;                 // socket:beforeRun:note of each chart's marks
     } cases[] = {
         {"none", "", true, 150, std::nullopt, ""},
         {"socket 3 replaced after its wear", runTime(300) + ",U,3,new contacts\n", false, 0,
-         std::nullopt, "3:300"},
-        {"every socket serviced", runTime(300) + ",U,all,\n", false, 0, std::nullopt,
-         "1:300 2:300 3:300 4:300 5:300 6:300 7:300 8:300"},
-        {"another socket", runTime(300) + ",U,4,\n", true, 150, std::nullopt, "4:300"},
+         std::nullopt, "3:300:new contacts"},
+        {"every socket serviced", runTime(300) + ",U,all,s\n", false, 0, std::nullopt,
+         "1:300:s 2:300:s 3:300:s 4:300:s 5:300:s 6:300:s 7:300:s 8:300:s"},
+        {"sockets 1 and 8", runTime(300) + ",U,1,a\n" + runTime(300) + ",U,8,b\n", true, 150,
+         std::nullopt, "1:300:a 8:300:b"},
         {"another unit's socket 3", runTime(300) + ",V,3,\n", true, 150, std::nullopt, ""},
         {"during the wear", runTime(250) + ",U,3,\n", true, 250, kStart + 250 * kSecondsPerRun,
-         "3:250"},
+         "3:250:"},
         {"the latest, whatever the file's order",
-         runTime(300) + ",U,3,a\n" + runTime(100) + ",U,3,b\n", false, 0, std::nullopt,
-         "3:100 3:300"},
+         runTime(300) + ",U,3,a\n" + runTime(100) + ",U,3,b\n" + runTime(300) + ",U,3,c\n", false,
+         0, std::nullopt, "3:100:b 3:300:a 3:300:c"},
         {"a time between runs", timeText(kStart + 299 * kSecondsPerRun + 1) + ",U,3,\n", false, 0,
-         std::nullopt, "3:300"},
-        {"a date: its midnight", "2026-12-08,U,3,\n", true, 150, kStart, "3:0"},
-        {"after the last run", runTime(500) + ",U,3,\n", false, 0, std::nullopt, "3:400"},
+         std::nullopt, "3:300:"},
+        {"a date: its midnight", "2026-12-08,U,3,\n", true, 150, kStart, "3:0:"},
+        {"after the last run", runTime(500) + ",U,3,\n", false, 0, std::nullopt, "3:400:"},
     };
     for (const auto& c : cases) {
         const Report report = reportOf(wornLog(), c.lines.empty() ? "" : maintenanceFile(c.lines));
@@ -471,7 +490,7 @@ TEST(YieldInUse, ASocketsAlarmLooksAtItsRunsSinceItsLatestMaintenance) {
         for (size_t s = 0; s < kSockets; ++s) {
             for (const MaintenanceMark& m : unit.trends[s].maintenance) {
                 marks += (marks.empty() ? "" : " ") + std::to_string(s + 1) + ":" +
-                         std::to_string(m.beforeRun);
+                         std::to_string(m.beforeRun) + ":" + m.note;
             }
         }
         EXPECT_EQ(marks, c.marks) << c.what;
@@ -694,19 +713,22 @@ TEST(YieldInUse, AChartHasAtMostItsPointsPerHundredRunsOrPerHour) {
         int64_t secondsPerRun;
         size_t points;
         size_t secondFirstRun;
+        int64_t start; // after kStart
     } cases[] = {
-        {100, 30, 1, 0},    // one point of 100 runs
-        {101, 30, 2, 100},  // 100 and 1
-        {6000, 1, 60, 100}, // 60 points of 100 runs
-        {6001, 1, 31, 200}, // 61 points of 100 merged in twos
-        {10, 1800, 5, 2},   // 4.5 hours: per hour, two runs an hour
-        {300, 3600, 60, 5}, // 300 hours: 5 hours a point
-        {10, 7200, 10, 1},  // an hour without a run has no point
+        {100, 30, 1, 0, 0},       // one point of 100 runs
+        {101, 30, 2, 100, 0},     // 100 and 1
+        {6000, 1, 60, 100, 0},    // 60 points of 100 runs
+        {6001, 1, 31, 200, 0},    // 61 points of 100 merged in twos
+        {10, 1800, 5, 2, 0},      // 4.5 hours: per hour, two runs an hour
+        {300, 3600, 60, 5, 0},    // 300 hours: 5 hours a point
+        {300, 3600, 60, 5, 3600}, // the same an hour later: counted from the first run's hour
+        {10, 7200, 10, 1, 0},     // an hour without a run has no point
     };
     for (const auto& c : cases) {
         std::string log = trace::headerLine() + "\n";
         for (size_t r = 0; r < c.runs; ++r) {
-            log += newLine(kStart + static_cast<int64_t>(r) * c.secondsPerRun, r + 1, 1, 'P');
+            log += newLine(kStart + c.start + static_cast<int64_t>(r) * c.secondsPerRun, r + 1, 1,
+                           'P');
         }
         const Report report = reportOf(log);
         const std::vector<TrendPoint>& points = report.units.at(0).trends[0].points;
@@ -721,6 +743,28 @@ TEST(YieldInUse, AChartHasAtMostItsPointsPerHundredRunsOrPerHour) {
         EXPECT_EQ(chips, c.runs);
         EXPECT_TRUE(report.units[0].trends[1].points.empty()) << "socket 2 was never in use";
     }
+}
+
+TEST(YieldInUse, TheUnitsSummedHaveStretchesOfTheirOwn) {
+    // Past the units with a panel, two units of two runs each with socket 8 empty: four in
+    // a row only if their runs were taken as one unit's.
+    std::string log = trace::headerLine() + "\n";
+    for (size_t u = 0; u < kMostUnits; ++u) {
+        log += newLine(kStart, 1, 1, 'P', "ecpv", "U" + std::to_string(u));
+    }
+    for (const char* unit : {"X", "Y"}) {
+        for (int r = 0; r < 2; ++r) {
+            for (int s = 1; s <= kSockets; ++s) {
+                log += newLine(kStart + r * kSecondsPerRun, r + 1, s, s == 8 ? '.' : 'P', "ecpv",
+                               unit);
+            }
+        }
+    }
+    const Report report = reportOf(log);
+    ASSERT_EQ(report.otherUnits, 2u);
+    EXPECT_EQ(report.others.sockets[7].chips, 4u);
+    EXPECT_EQ(report.others.sockets[7].at(Stage::NotFound), 4u);
+    EXPECT_TRUE(report.others.emptyStretches.empty());
 }
 
 } // namespace

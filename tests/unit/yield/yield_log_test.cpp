@@ -186,6 +186,13 @@ TEST(YieldLog, TheJsonHasTheCountsOfEachSocketUnderItsKeys) {
                         "0,\"erase_check\":0,\"verify\":0,\"secure\":0,\"erase_or_program\":0,"
                         "\"in_use\":0}"),
               std::string::npos);
+    size_t sockets = 0;
+    for (size_t at = json.find("\"in_use\":"); at != std::string::npos;
+         at = json.find("\"in_use\":", at + 1)) {
+        ++sockets;
+    }
+    EXPECT_EQ(sockets, 8u);
+    EXPECT_NE(json.find("\"sockets\":[{\"socket\":1,\"chips\":1,\"passed\":1,"), std::string::npos);
     EXPECT_NE(json.find("],\"alarms\":[],\"empty_stretches\":[]}],\"serials_on_two_chips\":[],"
                         "\"asked\":{\"\":1}}"),
               std::string::npos)

@@ -216,11 +216,11 @@ Stage stageOf(const ChipFlags& f, std::optional<uint8_t> asked) {
         }
         return f.verified ? Stage::Secure : Stage::Verify;
     }
-    const std::array<std::tuple<uint8_t, bool, Stage>, 3> flagged = {{
-        {kAskEraseCheck, f.eraseChecked, Stage::EraseCheck},
-        {kAskVerify, f.verified, Stage::Verify},
-        {kAskSecure, f.secured, Stage::Secure},
-    }};
+    const std::array flagged = {
+        std::tuple{kAskEraseCheck, f.eraseChecked, Stage::EraseCheck},
+        std::tuple{kAskVerify, f.verified, Stage::Verify},
+        std::tuple{kAskSecure, f.secured, Stage::Secure},
+    };
     for (const auto& [step, done, stage] : flagged) {
         if ((*asked & step) != 0 && !done) {
             return stage;

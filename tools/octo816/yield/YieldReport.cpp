@@ -391,15 +391,15 @@ uint8_t passedSockets(const Run& run) {
 // `found` was not in use, and passes over a stretch without ending it.
 void Aggregator::markInUse(std::vector<Run>& runs, UnitReport* listed) {
     struct Open {
-        size_t first = 0;
-        size_t last = 0;
+        size_t first; // set with the first empty run
+        size_t last;
         uint64_t empty = 0;
     };
     std::array<Open, kSockets> open{};
     std::array<std::vector<EmptyStretch>, kSockets> stretches;
     uint64_t unlisted = 0;
     const auto close = [&](size_t s) {
-        Open& o = open[s];
+        Open& o = open.at(s);
         if (o.empty >= kEmptyStretch) {
             const auto keep = static_cast<uint8_t>(~(1U << s));
             for (size_t r = o.first; r <= o.last; ++r) {

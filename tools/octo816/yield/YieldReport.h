@@ -220,7 +220,7 @@ private:
         uint8_t lines = 0;     // bit s - 1: socket s has a line
         uint8_t chips = 0;     // ... a line of a chip found
         uint8_t inUse = 0;     // ... socket s was in use (the report's rules, at finish)
-        uint8_t asked = 0;     // the steps asked for, kSaysAsked set when the lines say
+        uint8_t asked;         // the steps asked for, kSaysAsked set when the lines say
         bool saysFound = true; // every line has `found`: a socket without a line was not in use
         bool numbered = false; // key.run is the unit's own count
         std::array<Stage, kSockets> stages{};
