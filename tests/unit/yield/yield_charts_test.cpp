@@ -50,19 +50,23 @@ std::vector<double> linesAt(const Chart& chart, const std::string& kind) {
     return numbers(chart.svg, std::regex("<line class=\"" + kind + "\" x1=\"([0-9.]+)\""));
 }
 
-// Where the socket's points begin and the last one ends: the edges of its bars.
-std::vector<double> barEdges(const Chart& chart) {
+// The socket's bars: where its points begin and the last one ends, and their tops.
+struct Bars {
+    std::vector<double> edges;
+    std::vector<double> tops;
+};
+Bars barsOf(const Chart& chart) {
     std::smatch bars;
     if (!std::regex_search(chart.svg, bars,
                            std::regex(R"re(<path class="own[^"]*" d="([^"]*)")re"))) {
         return {};
     }
     const std::string d = bars[1];
-    std::vector<double> edges = numbers(d, std::regex(R"(^M([0-9.]+))"));
+    Bars found{numbers(d, std::regex(R"(^M([0-9.]+))")), numbers(d, std::regex(R"(V([0-9.]+)H)"))};
     for (const double x : numbers(d, std::regex(R"(H([0-9.]+))"))) {
-        edges.push_back(x);
+        found.edges.push_back(x);
     }
-    return edges;
+    return found;
 }
 
 // The labels of a chart's scale, in percent: 0, half its top and its top.
@@ -81,13 +85,11 @@ UnitReport unitOf(const std::string& name, const std::set<int>& inUse, size_t po
         const auto s = static_cast<size_t>(socket - 1);
         unit.inUse[s] = unit.runs;
         for (size_t i = 0; i < points; ++i) {
-            unit.trends[s].points.push_back(
-                {.firstRun = i * kPointRuns,
-                 .from = kStart + static_cast<int64_t>(i * kPointRuns) * 30,
-                 .chips = kPointRuns,
-                 .failed = failed,
-                 .othersChips = kPointRuns * (inUse.size() - 1),
-                 .othersFailed = othersFailed});
+            unit.trends[s].points.push_back({.firstRun = i * kPointRuns,
+                                             .chips = kPointRuns,
+                                             .failed = failed,
+                                             .othersChips = kPointRuns * (inUse.size() - 1),
+                                             .othersFailed = othersFailed});
         }
     }
     return unit;
@@ -174,13 +176,6 @@ std::array<double, 4> plotOf(const Chart& chart) {
     return {std::stod(grid[1]), std::stod(grid[4]), std::stod(grid[3]), std::stod(grid[2])};
 }
 
-// The heights of the socket's bars, in the order of its points.
-std::vector<double> barHeights(const Chart& chart) {
-    std::smatch bars;
-    std::regex_search(chart.svg, bars, std::regex(R"re(<path class="own[^"]*" d="([^"]*)")re"));
-    return numbers(bars[1], std::regex(R"(V([0-9.]+)H)"));
-}
-
 TEST(YieldCharts, BarsSpanTheUnitsRunsAndReadAsTheirRatesOnTheScale) {
     UnitReport unit = unitOf("U", kAll);
     const std::vector<uint64_t> socket1 = {5, 1, 1, 10}; // of 100 chips: the scale goes to 10 %
@@ -206,13 +201,13 @@ TEST(YieldCharts, BarsSpanTheUnitsRunsAndReadAsTheirRatesOnTheScale) {
         EXPECT_EQ(numbers(chart.svg, std::regex(R"re(<text class="scale"[^>]* y="([0-9.]+)")re")),
                   (std::vector<double>{bottom, (top + bottom) / 2, top}))
             << at;
-        const std::vector<double> edges = barEdges(chart);
+        const auto [edges, tops] = barsOf(chart);
         ASSERT_EQ(edges.size(), 5u) << at;
         EXPECT_EQ(edges.front(), left) << at;
         EXPECT_EQ(edges.back(), right) << at;
         ASSERT_EQ(scaleOf(chart).back(), 10) << at;
         std::vector<double> rates;
-        for (const double y : barHeights(chart)) {
+        for (const double y : tops) {
             rates.push_back(std::round(10 * (bottom - y) / (bottom - top)));
         }
         const std::vector<double> expected = chart.socket == 1   ? std::vector<double>{5, 1, 1, 10}
@@ -270,7 +265,7 @@ TEST(YieldCharts, TheChangePointStandsOnTheAlarmedSocketsChartAtItsRun) {
             std::vector<double> expected;
             for (const auto& [socket, since] : c.alarms) {
                 if (socket == chart.socket) {
-                    expected.push_back(xOfRun(barEdges(chart), since));
+                    expected.push_back(xOfRun(barsOf(chart).edges, since));
                     EXPECT_NE(chart.svg.find("(run " + std::to_string(1000 + since) + ")"),
                               std::string::npos)
                         << c.what;
@@ -288,14 +283,15 @@ TEST(YieldCharts, TheChangePointStandsOnTheAlarmedSocketsChartAtItsRun) {
 }
 
 TEST(YieldCharts, MaintenanceIsMarkedOnItsSocketsChartAtTheFirstRunAfterIt) {
+    // A note whose first kMarkNoteBytes end inside a character of 3 bytes: the cut is before
+    // it.
     std::string longNote = "a";
+    std::string cutNote;
     for (size_t i = 0; i < kMarkNoteBytes; ++i) {
+        if (i == (kMarkNoteBytes - 1) / 3) {
+            cutNote = longNote;
+        }
         longNote += "✓";
-    }
-    // Its first kMarkNoteBytes end inside a character of 3 bytes: the cut is before it.
-    std::string cutNote = "a";
-    for (size_t i = 0; i < (kMarkNoteBytes - 1) / 3; ++i) {
-        cutNote += "✓";
     }
     const auto mark = [](int64_t hour, size_t beforeRun, std::string note) {
         return MaintenanceMark{.time = kStart + hour * 3600, .beforeRun = beforeRun, .note = note};
@@ -347,7 +343,7 @@ TEST(YieldCharts, MaintenanceIsMarkedOnItsSocketsChartAtTheFirstRunAfterIt) {
                 continue;
             }
             ASSERT_EQ(at.size(), c.runs.size()) << c.what;
-            const std::vector<double> edges = barEdges(chart);
+            const std::vector<double> edges = barsOf(chart).edges;
             for (size_t i = 0; i < at.size(); ++i) {
                 const double expected = c.runs[i] == 400 ? edges.back() : xOfRun(edges, c.runs[i]);
                 EXPECT_NEAR(at[i], expected, 0.06) << c.what;
@@ -427,12 +423,12 @@ TEST(YieldCharts, ManyPointsAreMergedAndThePageStaysBounded) {
     }
     const std::vector<Chart> charts = chartsOf(pageOf({unit}));
     ASSERT_FALSE(charts.empty());
-    EXPECT_EQ(barEdges(charts[0]).size(), kChartPoints + 1);
+    EXPECT_EQ(barsOf(charts[0]).edges.size(), kChartPoints + 1);
     EXPECT_NE(charts[0].svg.find(": 10.0 % of its chips failed"), std::string::npos);
     EXPECT_EQ(scaleOf(charts[0]), (std::vector<double>{0, 5, 10}));
     // One point too many: merged in pairs.
     unit.trends[0].points.resize(kChartPoints + 1);
-    EXPECT_EQ(barEdges(chartsOf(pageOf({unit}))[0]).size(), (kChartPoints + 1 + 1) / 2 + 1);
+    EXPECT_EQ(barsOf(chartsOf(pageOf({unit}))[0]).edges.size(), (kChartPoints + 1 + 1) / 2 + 1);
 
     // The worst page: every unit with a panel, every socket in use and alarmed, far more
     // points and marks than are drawn, long notes and names of characters to escape.

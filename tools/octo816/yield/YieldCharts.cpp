@@ -87,8 +87,8 @@ double scaleTop(const std::array<std::vector<TrendPoint>, kSockets>& drawn) {
 
 // Where the unit's runs (in time order) and the rates stand on a chart.
 struct Plot {
-    size_t runs = 1;
-    double top = 1;
+    size_t runs; // at least 1
+    double top;
     double x(size_t run) const {
         return kPlotLeft + (kPlotRight - kPlotLeft) * static_cast<double>(std::min(run, runs)) /
                                static_cast<double>(runs);
