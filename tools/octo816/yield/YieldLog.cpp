@@ -133,7 +133,7 @@ bool crcText(std::string_view text) {
 struct Header {
     std::string text;
     Fields fields;
-    size_t count = 0;
+    size_t count; // set by read
 
     Header() = default;
     Header(const Header&) = delete;
@@ -146,8 +146,11 @@ struct Header {
             text.pop_back();
         }
         const std::optional<size_t> split = splitFields(text, fields);
-        count = split.value_or(0);
-        return split.has_value();
+        if (!split) {
+            return false;
+        }
+        count = *split;
+        return true;
     }
     std::optional<size_t> find(std::string_view name) const {
         for (size_t i = 0; i < count; ++i) {

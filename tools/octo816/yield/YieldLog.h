@@ -120,8 +120,7 @@ public:
                                                      std::string& scratch) const;
 
 private:
-    size_t count_ = 0;
-    size_t time_, unit_, socket_, note_; // found by fromHeader
+    size_t count_, time_, unit_, socket_, note_; // found by fromHeader
 };
 
 } // namespace octo::yield

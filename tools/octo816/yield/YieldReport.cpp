@@ -375,8 +375,9 @@ namespace {
 template <typename Run>
 uint8_t passedSockets(const Run& run) {
     uint8_t passed = 0;
-    for (size_t s = 0; s < kSockets; ++s) {
-        passed |= run.stages[s] == Stage::Passed ? static_cast<uint8_t>(1U << s) : 0;
+    for (uint8_t bit = 1; const Stage stage : run.stages) {
+        passed |= stage == Stage::Passed ? bit : 0;
+        bit = static_cast<uint8_t>(bit << 1U);
     }
     return passed;
 }
