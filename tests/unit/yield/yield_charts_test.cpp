@@ -223,6 +223,12 @@ TEST(YieldCharts, BarsSpanTheUnitsRunsAndReadAsTheirRatesOnTheScale) {
             ASSERT_EQ(bandsAt.size(), 2u);
             EXPECT_NEAR(bandsAt[0], edges[1], 0.06);
             EXPECT_NEAR(bandsAt[1] + widths[1], edges[3], 0.06);
+            // From the top of the plot to its zero line.
+            EXPECT_EQ(numbers(chart.svg, std::regex(R"re(<rect class="idle"[^>]* y="(\d+)")re")),
+                      std::vector<double>(2, top));
+            EXPECT_EQ(
+                numbers(chart.svg, std::regex(R"re(<rect class="idle"[^>]* height="(\d+)")re")),
+                std::vector<double>(2, bottom - top));
         } else {
             EXPECT_TRUE(bandsAt.empty()) << at;
         }
